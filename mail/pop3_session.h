@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+
+#include "mail/connection.h"
+#include "mail/uid_list.h"
+#include "util/text_accumulator.h"
+
+// The client side of POP3 (greeting, USER, PASS, UIDL) over a Connection, and the unique-id
+// lists that each listing is reconciled with. Never sends anything else, not even QUIT.
+class Pop3Session : public Connection {
+public:
+    static const int maxCommandLength = 255;   // line end included
+    static const int scratchSize = 1024;       // status line and one listing line
+    static const int readChunk = 1024;
+    static const size_t maxListingBytes = 64u * 1024 * 1024;
+
+    Pop3Session();
+    ~Pop3Session();
+
+    // --- The POP3 dialogue (pop3_session.cpp) ---
+    bool connect(const char* host, int port, int useTls);
+    bool readReply(char* rest, int capacity);
+    bool sendCommand(const char* keyword, const char* argument);
+    bool login(const char* user, const char* password);
+    // totalCount after a complete listing, -1 when it failed.
+    int listUids();
+    bool readMultiline(TextAccumulator& accumulator);
+    // True when the last listUids failed after the server accepted UIDL or refused it.
+    bool lastListingFailed() const { return listingFailed; }
+
+    // --- The unique-id lists (seen_list.cpp) ---
+    // Counts the current listing against seen and notified; prunes seen. Takes listLock.
+    void reconcile();
+    // Moves every listed id into seen, forgets the announcements. Takes listLock.
+    void markAsRead();
+    void loadSeen(FILE* file);
+    // Takes listLock.
+    void saveSeen(FILE* file);
+
+    int totalCount = 0;
+    UidList current;
+    UidList seen;
+    UidList notified;
+    int unseenCount = 0;
+    std::atomic<int> freshMail{0};
+
+    // Guards the lists and the counts between the checker thread and the window thread.
+    mutable std::mutex listLock;
+
+private:
+    bool listingFailed = false;
+};

@@ -1,0 +1,45 @@
+# Sourced by ./test and ./run: a private Wine prefix, a virtual X display and one persistent
+# wineserver, so that each Windows test program starts in about 50 ms instead of seconds.
+#   pellwick_env_start   sets WINEPREFIX, DISPLAY, WINEDEBUG, WINEDLLOVERRIDES and starts them
+#   pellwick_env_stop    ends what pellwick_env_start started (by process id), removes the prefix
+
+pellwick_env_start() {
+  PELLWICK_ENV_DIR=$(mktemp -d /tmp/pellwick-env.XXXXXX)
+  export WINEPREFIX="$PELLWICK_ENV_DIR/prefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEARCH=win64
+
+  # Xvfb picks a free display number itself and reports it on the descriptor we pass.
+  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$PELLWICK_ENV_DIR/display" 2>"$PELLWICK_ENV_DIR/xvfb.log" &
+  PELLWICK_XVFB_PID=$!
+  local i
+  for i in $(seq 1 100); do
+    [ -s "$PELLWICK_ENV_DIR/display" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=":$(head -n 1 "$PELLWICK_ENV_DIR/display")"
+
+  wineboot -i >"$PELLWICK_ENV_DIR/wineboot.log" 2>&1
+  # One shared desktop named "shell" gives every program of the prefix a taskbar with a
+  # notification area, and lets one program find another's windows.
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
+  wineserver -p >/dev/null 2>&1 &
+  PELLWICK_WINESERVER_PID=$!
+  export PELLWICK_ENV_DIR PELLWICK_XVFB_PID PELLWICK_WINESERVER_PID
+}
+
+pellwick_env_stop() {
+  [ -n "${PELLWICK_ENV_DIR:-}" ] || return 0
+  wineserver -k >/dev/null 2>&1 || true
+  local i
+  for i in $(seq 1 50); do
+    kill -0 "$PELLWICK_WINESERVER_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$PELLWICK_XVFB_PID" 2>/dev/null || true
+  wait "$PELLWICK_XVFB_PID" 2>/dev/null || true
+  rm -rf "$PELLWICK_ENV_DIR"
+  unset PELLWICK_ENV_DIR
+}
