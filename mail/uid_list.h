@@ -24,6 +24,8 @@ public:
     void remove(Node* previous, Node* node);
     // Releases every node, front to back.
     void clear();
+    // Exchanges the contents of two lists (nodes and index), without copying.
+    void swap(UidList& other);
 
     Node* head() const { return first; }
     size_t size() const { return count; }
