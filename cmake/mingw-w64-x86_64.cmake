@@ -8,6 +8,10 @@ set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
 set(CMAKE_RC_COMPILER ${triple}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})
+# Libraries built for the target outside the compiler's root (the cached OpenSSL).
+if(OPENSSL_ROOT_DIR)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${OPENSSL_ROOT_DIR})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
