@@ -14,18 +14,29 @@ public:
     static const int maxCommandLength = 255;   // line end included
     static const int scratchSize = 1024;       // status line and one listing line
     static const int readChunk = 1024;
+    // A listing that grows past this without its terminator is refused, not collected.
     static const size_t maxListingBytes = 64u * 1024 * 1024;
+    // A status line is at most 512 bytes by the protocol; past this one is not a reply.
+    static const int maxStatusLineBytes = 65536;
 
     Pop3Session();
     ~Pop3Session();
 
     // --- The POP3 dialogue (pop3_session.cpp) ---
+    // Connection::open, then the greeting, which must begin "+OK".
     bool connect(const char* host, int port, int useTls);
+    // True when the next line begins "+OK" (its three bytes may come in any pieces). The rest
+    // of the line, its LF included, goes into `rest` when given, cut to capacity - 1 bytes and
+    // NUL-terminated; what does not fit is consumed and dropped.
     bool readReply(char* rest, int capacity);
+    // One line "keyword argument\r\n" (or "keyword\r\n"), in one write. Refused without
+    // sending anything when the line would exceed maxCommandLength or a text holds CR or LF.
     bool sendCommand(const char* keyword, const char* argument);
     bool login(const char* user, const char* password);
     // totalCount after a complete listing, -1 when it failed.
     int listUids();
+    // Collects a multi-line reply up to and including its terminator line ".\r\n". NUL bytes
+    // are dropped. False when the stream ends or fails first, or past maxListingBytes.
     bool readMultiline(TextAccumulator& accumulator);
     // True when the last listUids failed after the server accepted UIDL or refused it.
     bool lastListingFailed() const { return listingFailed; }
@@ -50,5 +61,14 @@ public:
     mutable std::mutex listLock;
 
 private:
+    int failListing();
+    bool fillInput();
+    bool readRestOfLine(char* rest, int capacity);
+    void discardInput() { inputStart = inputEnd = 0; }
+
     bool listingFailed = false;
+    // The one buffered reader behind every reply: bytes read but not yet consumed.
+    char input[readChunk];
+    int inputStart = 0;
+    int inputEnd = 0;
 };

@@ -1,0 +1,22 @@
+#include "mail/platform/socket_wait.h"
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+
+void prepareSockets()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int waitForSocket(int socket, bool forWrite, int milliseconds)
+{
+    pollfd entry = {};
+    entry.fd = socket;
+    entry.events = forWrite ? POLLOUT : POLLIN;
+    int result = poll(&entry, 1, milliseconds);
+    if (result < 0)
+        return errno == EINTR ? 0 : -1;
+    // An error or hang-up counts as ready: the next read or write reports it.
+    return result > 0 ? 1 : 0;
+}

@@ -1,0 +1,40 @@
+// wincrypt.h defines names such as X509_NAME that OpenSSL also uses; OpenSSL's headers undo
+// them when they come second.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include "mail/platform/trust_sources.h"
+
+#include <openssl/x509.h>
+
+bool executableFolder(char* buffer, size_t size)
+{
+    DWORD length = GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(size));
+    if (length == 0 || length >= size)
+        return false;  // none, or cut short
+    for (DWORD i = length; i > 0; --i) {
+        if (buffer[i - 1] == '\\' || buffer[i - 1] == '/') {
+            buffer[i] = '\0';
+            return true;
+        }
+    }
+    return false;
+}
+
+// OpenSSL 3.0 cannot read the Windows store itself: each root is copied in as DER.
+void addPlatformRoots(X509_STORE* store)
+{
+    HCERTSTORE roots = CertOpenSystemStoreA(0, "ROOT");
+    if (roots == nullptr)
+        return;
+    PCCERT_CONTEXT certificate = nullptr;
+    while ((certificate = CertEnumCertificatesInStore(roots, certificate)) != nullptr) {
+        const unsigned char* der = certificate->pbCertEncoded;
+        X509* parsed = d2i_X509(nullptr, &der, static_cast<long>(certificate->cbCertEncoded));
+        if (parsed != nullptr) {
+            X509_STORE_add_cert(store, parsed);  // a duplicate is harmless
+            X509_free(parsed);
+        }
+    }
+    CertCloseStore(roots, 0);
+}
