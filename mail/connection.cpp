@@ -283,6 +283,13 @@ void Connection::close()
     tlsHandle = nullptr;
 }
 
+void Connection::adopt(BIO* connected)
+{
+    close();
+    stream = connected;
+    error = ConnectionError::None;
+}
+
 void Connection::setTimeouts(int connect, int io)
 {
     connectSeconds = std::max(connect, 1);

@@ -52,6 +52,9 @@ public:
     int write(const char* data, int length);
     void close();
     bool isOpen() const { return stream != nullptr; }
+    // Takes over an already connected plain stream (a benchmark feeds a session from memory
+    // this way); any earlier stream is released.
+    void adopt(BIO* connected);
 
     // Limits for connecting (TCP and TLS handshake together) and for each read or write
     // without progress. Values below 1 are taken as 1.

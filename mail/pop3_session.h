@@ -25,6 +25,8 @@ public:
     // --- The POP3 dialogue (pop3_session.cpp) ---
     // Connection::open, then the greeting, which must begin "+OK".
     bool connect(const char* host, int port, int useTls);
+    // Forgets bytes buffered from an earlier stream; connect() does it itself.
+    void resetReader() { discardInput(); }
     // True when the next line begins "+OK" (its three bytes may come in any pieces). The rest
     // of the line, its LF included, goes into `rest` when given, cut to capacity - 1 bytes and
     // NUL-terminated; what does not fit is consumed and dropped.
@@ -42,13 +44,20 @@ public:
     bool lastListingFailed() const { return listingFailed; }
 
     // --- The unique-id lists (seen_list.cpp) ---
-    // Counts the current listing against seen and notified; prunes seen. Takes listLock.
+    // Longest id kept from the seen-message file; a longer line is skipped, never split.
+    static const int maxSeenIdLength = 1023;
+
+    // Counts `current` against seen and notified, raises freshMail for ids not announced
+    // before, and forgets seen ids the server no longer lists. Takes listLock.
     void reconcile();
-    // Moves every listed id into seen, forgets the announcements. Takes listLock.
+    // Moves every listed id into seen, forgets the announcements, unseenCount 0. Takes listLock.
     void markAsRead();
+    // Replaces seen with the ids of `file` (read to its end, left open): one id per line, a
+    // CR before the LF dropped, empty and over-long lines skipped. Takes listLock.
     void loadSeen(FILE* file);
+    // Writes seen, one id and "\n" per line, front to back. False when a write fails.
     // Takes listLock.
-    void saveSeen(FILE* file);
+    bool saveSeen(FILE* file);
 
     int totalCount = 0;
     UidList current;
