@@ -1,0 +1,50 @@
+#include "mail/seen_file.h"
+
+#include <cstdio>
+#include <string>
+
+#include "mail/pop3_session.h"
+
+namespace {
+
+const char temporarySuffix[] = ".new";
+
+// Writes the seen list into `path`, a fresh file, and gets it onto the disk.
+bool writeSeenFile(Pop3Session& session, const char* path)
+{
+    FILE* file = std::fopen(path, "w");
+    if (file == nullptr)
+        return false;
+    bool written = session.saveSeen(file) && flushFileToDisk(file);
+    bool closed = std::fclose(file) == 0;
+    return written && closed;
+}
+
+} // namespace
+
+bool loadSeenFile(Pop3Session& session, const char* path)
+{
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) {
+        std::lock_guard<std::mutex> hold(session.listLock);
+        session.seen.clear();
+        return false;
+    }
+    session.loadSeen(file);
+    bool readWell = std::ferror(file) == 0;
+    std::fclose(file);
+    return readWell;
+}
+
+bool saveSeenFile(Pop3Session& session, const char* path, ReplaceFileFunction replace)
+{
+    if (path == nullptr || *path == '\0')
+        return false;
+    // Beside the target, so that the replace stays within one file system.
+    std::string temporary = std::string(path) + temporarySuffix;
+    if (!writeSeenFile(session, temporary.c_str()) || !replace(temporary.c_str(), path)) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}

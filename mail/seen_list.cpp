@@ -1,0 +1,102 @@
+#include <cstring>
+#include <mutex>
+
+#include "mail/pop3_session.h"
+
+void Pop3Session::reconcile()
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    int unseen = 0;
+    int total = 0;
+    for (UidList::Node* node = current.head(); node != nullptr; node = node->next) {
+        if (!seen.contains(node->id.text)) {
+            ++unseen;
+            if (!notified.contains(node->id.text)) {
+                notified.insertFront(node->id.text);
+                freshMail = 1;
+            }
+        }
+        ++total;
+    }
+    // A seen id the server no longer lists is forgotten: listed again later, it is new.
+    UidList::Node* previous = nullptr;
+    UidList::Node* node = seen.head();
+    while (node != nullptr) {
+        UidList::Node* next = node->next;
+        if (current.contains(node->id.text))
+            previous = node;
+        else
+            seen.remove(previous, node);
+        node = next;
+    }
+    unseenCount = unseen;
+    totalCount = total;
+}
+
+void Pop3Session::markAsRead()
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    for (UidList::Node* node = current.head(); node != nullptr; node = node->next)
+        if (!seen.contains(node->id.text))
+            seen.insertFront(node->id.text);
+    notified.clear();
+    unseenCount = 0;
+}
+
+namespace {
+
+// One line of the seen-message file: the id's bytes (room for the longest id and a CR) and
+// whether the line could not be kept (too long, or a NUL byte, which no id holds).
+struct SeenLine {
+    char text[Pop3Session::maxSeenIdLength + 2];
+    int length = 0;
+    bool unusable = false;
+};
+
+// Reads up to and including the next LF; false at the end of the file with nothing read.
+bool readSeenLine(FILE* file, SeenLine& line)
+{
+    line.length = 0;
+    line.unusable = false;
+    int c = std::getc(file);
+    if (c == EOF)
+        return false;
+    const int capacity = static_cast<int>(sizeof line.text) - 1;
+    for (; c != EOF && c != '\n'; c = std::getc(file)) {
+        if (c == '\0' || line.length == capacity)
+            line.unusable = true;
+        else
+            line.text[line.length++] = static_cast<char>(c);
+    }
+    // A CR before the LF belongs to the line end (a file written with CR LF), not to the id.
+    if (line.length > 0 && line.text[line.length - 1] == '\r')
+        --line.length;
+    if (line.length > Pop3Session::maxSeenIdLength)
+        line.unusable = true;
+    line.text[line.length] = '\0';
+    return true;
+}
+
+} // namespace
+
+void Pop3Session::loadSeen(FILE* file)
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    seen.clear();
+    SeenLine line;
+    while (readSeenLine(file, line))
+        if (!line.unusable && line.length > 0)
+            seen.insertFront(line.text);
+}
+
+bool Pop3Session::saveSeen(FILE* file)
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    for (UidList::Node* node = seen.head(); node != nullptr; node = node->next) {
+        if (node->id.text == nullptr)
+            continue;
+        if (std::fputs(node->id.text, file) < 0 || std::fputc('\n', file) == EOF)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <initializer_list>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "mail/pop3_session.h"
+#include "mail/seen_file.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/temp_directory.h"
+
+using mailtest::idsOf;
+
+namespace {
+
+using Ids = std::multiset<std::string>;
+
+// What a complete listing does to the lists: a fresh `current` in reverse listing order,
+// then reconcile.
+void completeListing(Pop3Session& session, std::initializer_list<const char*> listed)
+{
+    session.freshMail = 0;
+    session.current.clear();
+    for (const char* id : listed)
+        session.current.insertFront(id);
+    session.reconcile();
+}
+
+std::vector<std::string> seenInOrder(const Pop3Session& session)
+{
+    std::vector<std::string> ids;
+    for (const UidList::Node* node = session.seen.head(); node != nullptr; node = node->next)
+        ids.push_back(node->id.text);
+    return ids;
+}
+
+std::string readWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeWhole(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+// What the text-mode stream writes for "\n".
+#ifdef _WIN32
+const std::string lineEnd = "\r\n";
+#else
+const std::string lineEnd = "\n";
+#endif
+
+bool failingReplace(const char*, const char*)
+{
+    return false;
+}
+
+// ---- Counting a listing ----
+
+TEST(NewMailCount, FirstListingAnnouncesEveryMessage)
+{
+    Pop3Session session;
+    completeListing(session, {"a", "b", "c"});
+    EXPECT_EQ(session.unseenCount, 3);
+    EXPECT_EQ(session.totalCount, 3);
+    EXPECT_EQ(idsOf(session.notified), (Ids{"a", "b", "c"}));
+    EXPECT_EQ(session.freshMail, 1);
+}
+
+TEST(NewMailCount, SameListingAgainCountsButDoesNotAnnounce)
+{
+    Pop3Session session;
+    completeListing(session, {"a", "b", "c"});
+    completeListing(session, {"a", "b", "c"});
+    EXPECT_EQ(session.unseenCount, 3);
+    EXPECT_EQ(session.totalCount, 3);
+    EXPECT_EQ(session.freshMail, 0);
+    EXPECT_EQ(session.notified.size(), 3u);
+}
+
+TEST(NewMailCount, OnlyTheNewArrivalIsAnnounced)
+{
+    Pop3Session session;
+    completeListing(session, {"a", "b"});
+    completeListing(session, {"a", "b", "c"});
+    EXPECT_EQ(session.unseenCount, 3);
+    EXPECT_EQ(session.freshMail, 1);
+    EXPECT_EQ(idsOf(session.notified), (Ids{"a", "b", "c"}));
+}
+
+TEST(NewMailCount, DuplicateListingLinesCountTwice)
+{
+    Pop3Session session;
+    completeListing(session, {"dup", "dup", "x"});
+    EXPECT_EQ(session.totalCount, 3);
+    EXPECT_EQ(session.unseenCount, 3);
+    EXPECT_EQ(idsOf(session.notified), (Ids{"dup", "x"}));
+    session.markAsRead();
+    completeListing(session, {"dup", "dup", "x"});
+    EXPECT_EQ(session.totalCount, 3);
+    EXPECT_EQ(session.unseenCount, 0);
+    EXPECT_EQ(idsOf(session.seen), (Ids{"dup", "x"}));
+}
+
+TEST(NewMailCount, EmptyMailboxForgetsEverySeenId)
+{
+    Pop3Session session;
+    completeListing(session, {"a", "b"});
+    session.markAsRead();
+    completeListing(session, {});
+    EXPECT_EQ(session.totalCount, 0);
+    EXPECT_EQ(session.unseenCount, 0);
+    EXPECT_EQ(session.seen.size(), 0u);
+}
+
+TEST(NewMailCount, SeenMessageDeletedOnServerIsForgottenAndNewIfListedAgain)
+{
+    Pop3Session session;
+    completeListing(session, {"a", "b"});
+    session.markAsRead();
+    completeListing(session, {"b"});
+    EXPECT_EQ(idsOf(session.seen), (Ids{"b"}));
+    EXPECT_EQ(session.unseenCount, 0);
+    completeListing(session, {"a", "b"});
+    EXPECT_EQ(session.unseenCount, 1);
+    EXPECT_EQ(session.freshMail, 1);
+}
+
+TEST(NewMailCount, UnseenMessageDeletedOnServerDropsFromCountsButStaysAnnounced)
+{
+    Pop3Session session;
+    completeListing(session, {"a", "b"});
+    completeListing(session, {"b"});
+    EXPECT_EQ(session.unseenCount, 1);
+    EXPECT_EQ(session.totalCount, 1);
+    EXPECT_TRUE(session.notified.contains("a"));
+    // Listed again before any Mark As Read: counted, not announced a second time.
+    completeListing(session, {"a", "b"});
+    EXPECT_EQ(session.unseenCount, 2);
+    EXPECT_EQ(session.freshMail, 0);
+}
+
+TEST(NewMailCount, SeenDuplicatesFromFileArePrunedAsAWhole)
+{
+    Pop3Session session;
+    session.seen.insertFront("gone");
+    session.seen.insertFront("kept");
+    session.seen.insertFront("gone");
+    completeListing(session, {"kept"});
+    EXPECT_EQ(idsOf(session.seen), (Ids{"kept"}));
+}
+
+// ---- Mark As Read ----
+
+TEST(MarkAsRead, MarksTheListingAndNextArrivalIsNew)
+{
+    Pop3Session session;
+    completeListing(session, {"a", "b", "c"});
+    session.markAsRead();
+    EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b", "c"}));
+    EXPECT_EQ(session.notified.size(), 0u);
+    EXPECT_EQ(session.unseenCount, 0);
+    EXPECT_EQ(session.totalCount, 3);
+    completeListing(session, {"a", "b", "c", "d"});
+    EXPECT_EQ(session.unseenCount, 1);
+    EXPECT_EQ(session.totalCount, 4);
+    EXPECT_EQ(session.freshMail, 1);
+}
+
+TEST(MarkAsRead, BeforeAnyListingOnlyForgetsAnnouncements)
+{
+    Pop3Session session;
+    session.seen.insertFront("old");
+    session.notified.insertFront("n");
+    session.unseenCount = 2;
+    session.markAsRead();
+    EXPECT_EQ(idsOf(session.seen), (Ids{"old"}));
+    EXPECT_EQ(session.notified.size(), 0u);
+    EXPECT_EQ(session.unseenCount, 0);
+}
+
+TEST(MarkAsRead, DoesNotDuplicateIdsAlreadySeen)
+{
+    Pop3Session session;
+    completeListing(session, {"a"});
+    session.markAsRead();
+    completeListing(session, {"a", "b"});
+    session.markAsRead();
+    EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b"}));
+}
+
+TEST(MarkAsRead, LeavesFreshMailForTheWindowToClear)
+{
+    Pop3Session session;
+    completeListing(session, {"a"});
+    session.markAsRead();
+    EXPECT_EQ(session.freshMail, 1);
+}
+
+// ---- The seen-message stream ----
+
+class SeenFile : public ::testing::Test {
+protected:
+    std::string path(const char* name) const { return directory.path() + "/" + name; }
+    testbench::TempDirectory directory;
+    Pop3Session session;
+};
+
+TEST_F(SeenFile, LoadThenSaveWritesTheIdsInReverseOrder)
+{
+    std::string file = path("pellwick.uidl");
+    writeWhole(file, "one\ntwo\nthree\n");
+    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
+    EXPECT_EQ(seenInOrder(session), (std::vector<std::string>{"three", "two", "one"}));
+    ASSERT_TRUE(saveSeenFile(session, file.c_str()));
+    EXPECT_EQ(readWhole(file), "three" + lineEnd + "two" + lineEnd + "one" + lineEnd);
+}
+
+TEST_F(SeenFile, CarriageReturnsAndEmptyLinesAreNotIds)
+{
+    std::string file = path("crlf.uidl");
+    writeWhole(file, "one\r\n\r\n\ntwo\r\nthree");
+    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
+    EXPECT_EQ(idsOf(session.seen), (Ids{"one", "two", "three"}));
+}
+
+TEST_F(SeenFile, SpacesAndDuplicatesAreKept)
+{
+    std::string file = path("spaces.uidl");
+    writeWhole(file, " a b \nx\nx\n");
+    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
+    EXPECT_EQ(idsOf(session.seen), (Ids{" a b ", "x", "x"}));
+}
+
+TEST_F(SeenFile, OverLongLineIsSkippedWholeNotSplit)
+{
+    std::string file = path("long.uidl");
+    std::string longest(Pop3Session::maxSeenIdLength, 'L');
+    std::string tooLong(Pop3Session::maxSeenIdLength + 1, 'T');
+    std::string farTooLong(3000, 'F');
+    writeWhole(file, "before\n" + tooLong + "\n" + farTooLong + "\r\n" + longest + "\r\nafter\n");
+    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
+    EXPECT_EQ(idsOf(session.seen), (Ids{"before", longest, "after"}));
+}
+
+TEST_F(SeenFile, OverLongLastLineWithoutLineEndIsSkipped)
+{
+    std::string file = path("tail.uidl");
+    writeWhole(file, "kept\n" + std::string(2000, 'x'));
+    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
+    EXPECT_EQ(idsOf(session.seen), (Ids{"kept"}));
+}
+
+TEST_F(SeenFile, LineWithANulByteIsSkippedAndTheNextLineKept)
+{
+    std::string file = path("nul.uidl");
+    writeWhole(file, std::string("ab\0cd\nnext\n", 11));
+    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
+    EXPECT_EQ(idsOf(session.seen), (Ids{"next"}));
+}
+
+TEST_F(SeenFile, LoadReplacesWhatWasSeenBefore)
+{
+    session.seen.insertFront("stale");
+    std::string file = path("fresh.uidl");
+    writeWhole(file, "fresh\n");
+    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
+    EXPECT_EQ(idsOf(session.seen), (Ids{"fresh"}));
+}
+
+TEST_F(SeenFile, MissingFileIsAnEmptySeenList)
+{
+    session.seen.insertFront("stale");
+    EXPECT_FALSE(loadSeenFile(session, path("absent.uidl").c_str()));
+    EXPECT_EQ(session.seen.size(), 0u);
+}
+
+TEST_F(SeenFile, MarksSurviveARestart)
+{
+    std::string file = path("pellwick.uidl");
+    completeListing(session, {"m1", "m2"});
+    session.markAsRead();
+    ASSERT_TRUE(saveSeenFile(session, file.c_str()));
+
+    Pop3Session restarted;
+    ASSERT_TRUE(loadSeenFile(restarted, file.c_str()));
+    completeListing(restarted, {"m1", "m2", "m3"});
+    EXPECT_EQ(restarted.unseenCount, 1);
+    EXPECT_EQ(idsOf(restarted.notified), (Ids{"m3"}));
+}
+
+TEST_F(SeenFile, EmptySeenListWritesAnEmptyFile)
+{
+    std::string file = path("pellwick.uidl");
+    writeWhole(file, "old\n");
+    ASSERT_TRUE(saveSeenFile(session, file.c_str()));
+    EXPECT_EQ(readWhole(file), "");
+}
+
+TEST_F(SeenFile, FailedReplaceLeavesThePreviousFileWholeAndNoLeftovers)
+{
+    std::string file = path("pellwick.uidl");
+    writeWhole(file, "previous1\nprevious2\n");
+    completeListing(session, {"new"});
+    session.markAsRead();
+    EXPECT_FALSE(saveSeenFile(session, file.c_str(), failingReplace));
+    EXPECT_EQ(readWhole(file), "previous1\nprevious2\n");
+    Pop3Session reader;
+    ASSERT_TRUE(loadSeenFile(reader, file.c_str()));
+    EXPECT_EQ(idsOf(reader.seen), (Ids{"previous1", "previous2"}));
+    std::FILE* leftover = std::fopen((file + ".new").c_str(), "r");
+    EXPECT_EQ(leftover, nullptr);
+    if (leftover != nullptr)
+        std::fclose(leftover);
+}
+
+TEST_F(SeenFile, SaveIntoAMissingFolderFailsWithoutHarm)
+{
+    completeListing(session, {"a"});
+    session.markAsRead();
+    EXPECT_FALSE(saveSeenFile(session, path("no-such-folder/pellwick.uidl").c_str()));
+    EXPECT_EQ(idsOf(session.seen), (Ids{"a"}));
+}
+
+TEST_F(SeenFile, SaveReplacesALeftoverTemporaryFile)
+{
+    std::string file = path("pellwick.uidl");
+    writeWhole(file + ".new", "garbage from a crash\n");
+    completeListing(session, {"a"});
+    session.markAsRead();
+    ASSERT_TRUE(saveSeenFile(session, file.c_str()));
+    EXPECT_EQ(readWhole(file), "a" + lineEnd);
+}
+
+}  // namespace
