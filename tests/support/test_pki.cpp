@@ -1,0 +1,144 @@
+#include "tests/support/test_pki.h"
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
+
+namespace testbench {
+
+namespace {
+
+struct KeyFree { void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); } };
+struct CertFree { void operator()(X509* cert) const { X509_free(cert); } };
+struct BioFree { void operator()(BIO* bio) const { BIO_free(bio); } };
+using KeyHolder = std::unique_ptr<EVP_PKEY, KeyFree>;
+using CertHolder = std::unique_ptr<X509, CertFree>;
+using BioHolder = std::unique_ptr<BIO, BioFree>;
+
+const long kSecondsPerDay = 24L * 60 * 60;
+
+// Validity as offsets in days from now.
+struct Validity {
+    long fromDays;
+    long toDays;
+};
+const Validity kCurrent = {-1, 365};
+const Validity kCaValidity = {-1000, 3650};
+const Validity kPast = {-400, -30};
+
+struct CertRequest {
+    const char* commonName;
+    const char* subjectAltName;  // nullptr: none
+    Validity validity;
+    bool isCa;
+    long serial;
+};
+
+KeyHolder makeKey() {
+    // EC P-256: strong enough for tests and generated in milliseconds.
+    return KeyHolder(EVP_EC_gen("P-256"));
+}
+
+bool addExtension(X509* cert, X509V3_CTX* context, int nid, const char* value) {
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, context, nid, value);
+    if (!extension) return false;
+    bool added = X509_add_ext(cert, extension, -1) == 1;
+    X509_EXTENSION_free(extension);
+    return added;
+}
+
+bool addExtensions(X509* cert, X509* issuer, const CertRequest& request) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, issuer, cert, nullptr, nullptr, 0);
+    if (request.isCa) {
+        return addExtension(cert, &context, NID_basic_constraints, "critical,CA:TRUE") &&
+               addExtension(cert, &context, NID_key_usage, "critical,keyCertSign,cRLSign") &&
+               addExtension(cert, &context, NID_subject_key_identifier, "hash");
+    }
+    bool ok = addExtension(cert, &context, NID_basic_constraints, "critical,CA:FALSE") &&
+              addExtension(cert, &context, NID_key_usage, "critical,digitalSignature,keyEncipherment") &&
+              addExtension(cert, &context, NID_ext_key_usage, "serverAuth") &&
+              addExtension(cert, &context, NID_subject_key_identifier, "hash") &&
+              addExtension(cert, &context, NID_authority_key_identifier, "keyid:always");
+    if (ok && request.subjectAltName)
+        ok = addExtension(cert, &context, NID_subject_alt_name, request.subjectAltName);
+    return ok;
+}
+
+bool setName(X509* cert, const char* commonName) {
+    X509_NAME* name = X509_get_subject_name(cert);
+    return X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
+                                      reinterpret_cast<const unsigned char*>("pellwick tests"), -1, -1, 0) == 1 &&
+           X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                      reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0) == 1;
+}
+
+// issuerCert/issuerKey null: the certificate signs itself.
+CertHolder makeCert(const CertRequest& request, EVP_PKEY* key, X509* issuerCert, EVP_PKEY* issuerKey) {
+    CertHolder cert(X509_new());
+    if (!cert) return nullptr;
+    X509* raw = cert.get();
+    if (X509_set_version(raw, 2) != 1) return nullptr;
+    ASN1_INTEGER_set(X509_get_serialNumber(raw), request.serial);
+    X509_gmtime_adj(X509_getm_notBefore(raw), request.validity.fromDays * kSecondsPerDay);
+    X509_gmtime_adj(X509_getm_notAfter(raw), request.validity.toDays * kSecondsPerDay);
+    if (X509_set_pubkey(raw, key) != 1 || !setName(raw, request.commonName)) return nullptr;
+    X509* issuer = issuerCert ? issuerCert : raw;
+    if (X509_set_issuer_name(raw, X509_get_subject_name(issuer)) != 1) return nullptr;
+    if (!addExtensions(raw, issuer, request)) return nullptr;
+    if (X509_sign(raw, issuerKey ? issuerKey : key, EVP_sha256()) <= 0) return nullptr;
+    return cert;
+}
+
+bool writeCert(const std::string& file, X509* cert) {
+    BioHolder bio(BIO_new_file(file.c_str(), "wb"));
+    return bio && PEM_write_bio_X509(bio.get(), cert) == 1;
+}
+
+bool writeKey(const std::string& file, EVP_PKEY* key) {
+    BioHolder bio(BIO_new_file(file.c_str(), "wb"));
+    return bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+}
+
+const char kLocalNames[] = "DNS:localhost,IP:127.0.0.1";
+
+}  // namespace
+
+std::string TestPki::path(const std::string& name) const { return folder + "/" + name; }
+
+bool TestPki::create(const std::string& directory) {
+    folder = directory;
+    KeyHolder caKey = makeKey();
+    if (!caKey) return false;
+    CertHolder ca = makeCert({"pellwick test CA", nullptr, kCaValidity, true, 1}, caKey.get(), nullptr, nullptr);
+    if (!ca || !writeCert(path("ca.pem"), ca.get()) || !writeKey(path("ca.key"), caKey.get())) return false;
+
+    struct Leaf {
+        const char* baseName;
+        CertRequest request;
+        bool signedByCa;
+    };
+    const Leaf leaves[] = {
+        {"server", {"localhost", kLocalNames, kCurrent, false, 2}, true},
+        {"wronghost", {"other.invalid", "DNS:other.invalid", kCurrent, false, 3}, true},
+        {"expired", {"localhost", kLocalNames, kPast, false, 4}, true},
+        {"selfsigned", {"localhost", kLocalNames, kCurrent, false, 5}, false},
+    };
+    for (const Leaf& leaf : leaves) {
+        KeyHolder key = makeKey();
+        if (!key) return false;
+        CertHolder cert = leaf.signedByCa ? makeCert(leaf.request, key.get(), ca.get(), caKey.get())
+                                          : makeCert(leaf.request, key.get(), nullptr, nullptr);
+        std::string base = leaf.baseName;
+        if (!cert || !writeCert(path(base + ".pem"), cert.get()) || !writeKey(path(base + ".key"), key.get()))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace testbench

@@ -1,0 +1,24 @@
+// Certificates for TLS tests, made in-process: a test CA and leaf certificates for the cases a
+// client must accept or refuse.
+#pragma once
+
+#include <string>
+
+namespace testbench {
+
+class TestPki {
+public:
+    // Writes into directory (which must exist):
+    //   ca.pem                    the test CA (ca.key beside it)
+    //   server.pem/.key           signed by the CA, CN localhost, SAN DNS:localhost, IP:127.0.0.1
+    //   wronghost.pem/.key        signed by the CA, SAN DNS:other.invalid only
+    //   expired.pem/.key          signed by the CA, names as server, validity entirely in the past
+    //   selfsigned.pem/.key       names as server, but signed by its own key, not the CA
+    bool create(const std::string& directory);
+    std::string path(const std::string& name) const;
+
+private:
+    std::string folder;
+};
+
+}  // namespace testbench
