@@ -1,0 +1,99 @@
+// The cost of reading and parsing a UIDL listing, fed from memory in 1024-byte reads.
+// Prints the time per listing of 10,000 and 100,000 ids and their ratio, which should be
+// close to 10 when the reader and the parser are linear in the listing's size.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include <openssl/bio.h>
+
+#include "mail/pop3_session.h"
+
+namespace {
+
+std::string listing(int lines)
+{
+    std::string text = "+OK " + std::to_string(lines) + " messages\r\n";
+    char line[64];
+    for (int i = 1; i <= lines; ++i) {
+        std::snprintf(line, sizeof line, "%d %08X%08X\r\n", i, i, 0x5F3A1C07);
+        text += line;
+    }
+    return text + ".\r\n";
+}
+
+// A connected pair of memory BIOs: the session reads the listing from one side, and its
+// UIDL command lands in the other. Reads return at most what is asked, 1024 bytes.
+BIO* streamHolding(const std::string& reply)
+{
+    BIO* client = nullptr;
+    BIO* server = nullptr;
+    size_t room = reply.size() + 64;
+    if (BIO_new_bio_pair(&client, room, &server, room) != 1)
+        return nullptr;
+    BIO_write(server, reply.data(), static_cast<int>(reply.size()));
+    // The server side is freed with the client side when the session releases its stream.
+    BIO_push(client, server);
+    return client;
+}
+
+std::map<int, double> secondsPerListing;
+
+void listUids(benchmark::State& state)
+{
+    int lines = static_cast<int>(state.range(0));
+    std::string reply = listing(lines);
+    Pop3Session session;
+    for (auto _ : state) {
+        state.PauseTiming();
+        session.adopt(streamHolding(reply));
+        session.resetReader();
+        state.ResumeTiming();
+        int listed = session.listUids();
+        if (listed != lines)
+            state.SkipWithError("listing incomplete");
+        state.PauseTiming();
+        session.close();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(reply.size()));
+}
+
+}  // namespace
+
+BENCHMARK(listUids)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+namespace {
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.iterations > 0) {
+                double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+                secondsPerListing[static_cast<int>(std::stol(run.run_name.args))] = seconds;
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    if (secondsPerListing.count(10000) && secondsPerListing.count(100000)) {
+        double small = secondsPerListing[10000];
+        double large = secondsPerListing[100000];
+        std::printf("10,000 ids: %.3f ms; 100,000 ids: %.3f ms; ratio %.2f (linear: about 10)\n",
+                    small * 1000, large * 1000, large / small);
+    }
+    return 0;
+}

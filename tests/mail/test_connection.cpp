@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "mail/connection.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/scripted_pop3_server.h"
+#include "tests/support/test_pki.h"
+
+using mailtest::Stopwatch;
+using mailtest::TrustedCaDirectory;
+using testbench::Script;
+using testbench::ScriptedPop3Server;
+using testbench::TempDirectory;
+using testbench::TestPki;
+
+namespace {
+
+const char loopback[] = "127.0.0.1";
+
+std::string readSome(Connection& connection)
+{
+    char buffer[256];
+    int count = connection.read(buffer, sizeof buffer);
+    return count > 0 ? std::string(buffer, static_cast<size_t>(count)) : std::string();
+}
+
+// ---- Plain TCP ----
+
+TEST(PlainConnection, ReadsWhatTheServerSends)
+{
+    ScriptedPop3Server server;
+    server.addConnection(Script().send("+OK hello\r\n").stall(2000));
+    ASSERT_TRUE(server.start());
+    Connection connection;
+    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    EXPECT_TRUE(connection.isOpen());
+    EXPECT_EQ(readSome(connection), "+OK hello\r\n");
+}
+
+TEST(PlainConnection, WrittenLineReachesTheServer)
+{
+    ScriptedPop3Server server;
+    server.addConnection(Script().expectLine("NOOP").send("+OK\r\n"));
+    ASSERT_TRUE(server.start());
+    Connection connection;
+    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    EXPECT_EQ(connection.write("NOOP\r\n", 6), 6);
+    EXPECT_EQ(readSome(connection), "+OK\r\n");
+    connection.close();
+    server.stop();
+    ASSERT_EQ(server.receivedLines().size(), 1u);
+    EXPECT_EQ(server.receivedLines()[0], "NOOP");
+}
+
+TEST(PlainConnection, PeerClosingEndsTheStream)
+{
+    ScriptedPop3Server server;
+    server.addConnection(Script().send("+OK bye\r\n").disconnect());
+    ASSERT_TRUE(server.start());
+    Connection connection;
+    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    EXPECT_EQ(readSome(connection), "+OK bye\r\n");
+    EXPECT_EQ(readSome(connection), "");
+    EXPECT_EQ(connection.lastError(), ConnectionError::Closed);
+    EXPECT_FALSE(connection.isOpen());
+    connection.close();  // nothing left to release
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(PlainConnection, ClosedPortIsHostNotFound)
+{
+    int port;
+    {
+        ScriptedPop3Server server;
+        ASSERT_TRUE(server.start());
+        port = server.port();
+    }
+    Connection connection;
+    EXPECT_FALSE(connection.open(loopback, port, 0));
+    EXPECT_EQ(connection.lastError(), ConnectionError::HostNotFound);
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(PlainConnection, EmptyHostIsHostNotFound)
+{
+    Connection connection;
+    EXPECT_FALSE(connection.open("", 110, 0));
+    EXPECT_EQ(connection.lastError(), ConnectionError::HostNotFound);
+}
+
+TEST(PlainConnection, HostTooLongForTheTargetIsRefusedBeforeConnecting)
+{
+    Connection connection;
+    std::string host(252, 'a');  // with ":110" one character over the limit
+    EXPECT_FALSE(connection.open(host.c_str(), 110, 0));
+    EXPECT_EQ(connection.lastError(), ConnectionError::TargetTooLong);
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(PlainConnection, SecondOpenReplacesTheFirstStream)
+{
+    ScriptedPop3Server first;
+    first.addConnection(Script().send("first\r\n").stall(3000));
+    ScriptedPop3Server second;
+    second.addConnection(Script().send("second\r\n").stall(3000));
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(second.start());
+    Connection connection;
+    ASSERT_TRUE(connection.open(loopback, first.port(), 0));
+    ASSERT_TRUE(connection.open(loopback, second.port(), 0));
+    EXPECT_EQ(readSome(connection), "second\r\n");
+}
+
+// ---- Time limits and abort ----
+
+TEST(ConnectionTimeLimits, SilentServerTimesOutTheRead)
+{
+    ScriptedPop3Server server;
+    server.addConnection(Script().stall(10000));
+    ASSERT_TRUE(server.start());
+    Connection connection;
+    connection.setTimeouts(2, 1);
+    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    Stopwatch watch;
+    EXPECT_EQ(readSome(connection), "");
+    EXPECT_EQ(connection.lastError(), ConnectionError::TimedOut);
+    EXPECT_GE(watch.seconds(), 0.9);
+    EXPECT_LT(watch.seconds(), 3.0);
+}
+
+TEST(ConnectionTimeLimits, SilentTlsServerTimesOutTheHandshake)
+{
+    TempDirectory pkiDirectory;
+    TestPki pki;
+    ASSERT_TRUE(pki.create(pkiDirectory.path()));
+    TrustedCaDirectory trust(pki.path("ca.pem"));
+    ASSERT_TRUE(trust.isReady());
+    ScriptedPop3Server server;  // plain server that never answers the ClientHello
+    server.addConnection(Script().stall(10000));
+    ASSERT_TRUE(server.start());
+    Connection connection;
+    connection.setTimeouts(1, 1);
+    Stopwatch watch;
+    EXPECT_FALSE(connection.open(loopback, server.port(), 1));
+    EXPECT_EQ(connection.lastError(), ConnectionError::TimedOut);
+    EXPECT_LT(watch.seconds(), 3.0);
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(ConnectionTimeLimits, AbortFromAnotherThreadEndsABlockedRead)
+{
+    ScriptedPop3Server server;
+    server.addConnection(Script().stall(10000));
+    ASSERT_TRUE(server.start());
+    Connection connection;
+    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    Stopwatch watch;
+    std::thread stopper([&connection] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        connection.abort();
+    });
+    std::string got = readSome(connection);
+    double waited = watch.seconds();
+    stopper.join();
+    EXPECT_EQ(got, "");
+    EXPECT_EQ(connection.lastError(), ConnectionError::Aborted);
+    EXPECT_LT(waited, 2.0);
+}
+
+TEST(ConnectionTimeLimits, AbortStaysUntilCleared)
+{
+    ScriptedPop3Server server;
+    server.addConnection(Script().send("+OK\r\n").stall(3000));
+    ASSERT_TRUE(server.start());
+    Connection connection;
+    connection.abort();
+    EXPECT_FALSE(connection.open(loopback, server.port(), 0));
+    EXPECT_EQ(connection.lastError(), ConnectionError::Aborted);
+    connection.clearAbort();
+    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    EXPECT_EQ(readSome(connection), "+OK\r\n");
+}
+
+// ---- TLS and certificate checks ----
+
+class TlsConnection : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(pki.create(pkiDirectory.path())); }
+
+    // A TLS server presenting `name`.pem, and a connection that trusts the test CA.
+    bool serve(const std::string& name, const std::string& trustedCa = "ca.pem")
+    {
+        server.useTls(pki.path(name + ".pem"), pki.path(name + ".key"));
+        server.addConnection(Script().send("+OK secure\r\n").stall(3000));
+        trust.reset(new TrustedCaDirectory(trustedCa.empty() ? "" : pki.path(trustedCa)));
+        connection.reset(new Connection());
+        connection->setTimeouts(5, 5);
+        return trust->isReady() && server.start();
+    }
+
+    TempDirectory pkiDirectory;
+    TestPki pki;
+    ScriptedPop3Server server;
+    std::unique_ptr<TrustedCaDirectory> trust;
+    std::unique_ptr<Connection> connection;
+};
+
+TEST_F(TlsConnection, CertificateOfTheTrustedCaIsAcceptedByName)
+{
+    ASSERT_TRUE(serve("server"));
+    ASSERT_TRUE(connection->open("localhost", server.port(), 1));
+    EXPECT_EQ(readSome(*connection), "+OK secure\r\n");
+}
+
+TEST_F(TlsConnection, CertificateOfTheTrustedCaIsAcceptedByAddress)
+{
+    ASSERT_TRUE(serve("server"));
+    ASSERT_TRUE(connection->open(loopback, server.port(), 1));
+    EXPECT_EQ(readSome(*connection), "+OK secure\r\n");
+}
+
+TEST_F(TlsConnection, SelfSignedCertificateIsNotTrusted)
+{
+    ASSERT_TRUE(serve("selfsigned"));
+    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
+    EXPECT_EQ(connection->lastError(), ConnectionError::CertificateUntrusted);
+    EXPECT_FALSE(connection->isOpen());
+}
+
+TEST_F(TlsConnection, WithoutTrustFileNothingIsTrusted)
+{
+    ASSERT_TRUE(serve("server", ""));
+    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
+    EXPECT_EQ(connection->lastError(), ConnectionError::CertificateUntrusted);
+}
+
+TEST_F(TlsConnection, CertificateForAnotherHostIsRefused)
+{
+    ASSERT_TRUE(serve("wronghost"));
+    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
+    EXPECT_EQ(connection->lastError(), ConnectionError::CertificateWrongHost);
+}
+
+TEST_F(TlsConnection, CertificateForAnotherAddressIsRefused)
+{
+    ASSERT_TRUE(serve("wronghost"));
+    EXPECT_FALSE(connection->open(loopback, server.port(), 1));
+    EXPECT_EQ(connection->lastError(), ConnectionError::CertificateWrongHost);
+}
+
+TEST_F(TlsConnection, ExpiredCertificateIsRefused)
+{
+    ASSERT_TRUE(serve("expired"));
+    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
+    EXPECT_EQ(connection->lastError(), ConnectionError::CertificateExpired);
+}
+
+TEST_F(TlsConnection, PlainServerFailsTheHandshake)
+{
+    ScriptedPop3Server plain;
+    plain.addConnection(Script().send("+OK plain\r\n").stall(2000));
+    ASSERT_TRUE(plain.start());
+    TrustedCaDirectory trusted(pki.path("ca.pem"));
+    Connection tls;
+    tls.setTimeouts(5, 5);
+    EXPECT_FALSE(tls.open(loopback, plain.port(), 1));
+    EXPECT_EQ(tls.lastError(), ConnectionError::TlsFailed);
+    EXPECT_FALSE(tls.isOpen());
+}
+
+TEST_F(TlsConnection, TlsThenPlainOnOneObjectKeepsOnlyThePlainStream)
+{
+    ASSERT_TRUE(serve("selfsigned"));
+    ScriptedPop3Server plain;
+    plain.addConnection(Script().send("+OK plain\r\n").stall(2000));
+    ASSERT_TRUE(plain.start());
+    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
+    ASSERT_TRUE(connection->open(loopback, plain.port(), 0));
+    EXPECT_EQ(connection->tlsHandle, nullptr);
+    EXPECT_EQ(readSome(*connection), "+OK plain\r\n");
+}
+
+}  // namespace

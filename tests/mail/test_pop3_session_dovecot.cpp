@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mail/pop3_session.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/dovecot_fixture.h"
+
+using mailtest::idsOf;
+using mailtest::TrustedCaDirectory;
+using testbench::DovecotFixture;
+
+namespace {
+
+const char loopback[] = "127.0.0.1";
+
+std::string message(int number)
+{
+    return "From: sender@example.org\r\nTo: user@example.org\r\nSubject: Test " + std::to_string(number) +
+           "\r\n\r\nBody of message " + std::to_string(number) + ".\r\n";
+}
+
+// A user of its own per test (tests run in parallel), with `count` messages delivered.
+class DovecotSession : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        user = std::string("core_") + test->name();
+        ASSERT_TRUE(dovecot.addUser(user, password));
+        ASSERT_TRUE(dovecot.clearMailbox(user));
+        trust.reset(new TrustedCaDirectory(dovecot.caFile()));
+        ASSERT_TRUE(trust->isReady());
+        session.reset(new Pop3Session());
+        session->setTimeouts(10, 10);
+    }
+    void deliver(int count)
+    {
+        for (int i = 1; i <= count; ++i)
+            ASSERT_TRUE(dovecot.deliver(user, "msg" + std::to_string(delivered + i), message(delivered + i)));
+        delivered += count;
+    }
+    int listOver(bool tls)
+    {
+        int port = tls ? dovecot.tlsPort() : dovecot.plainPort();
+        if (!session->connect(loopback, port, tls ? 1 : 0) || !session->login(user.c_str(), password))
+            return -2;
+        int listed = session->listUids();
+        session->close();
+        return listed;
+    }
+
+    DovecotFixture dovecot;
+    std::string user;
+    const char* password = "correct horse";
+    std::unique_ptr<TrustedCaDirectory> trust;
+    std::unique_ptr<Pop3Session> session;
+    int delivered = 0;
+};
+
+TEST_F(DovecotSession, TlsListingYieldsOneIdPerMessage)
+{
+    deliver(3);
+    ASSERT_EQ(listOver(true), 3);
+    std::multiset<std::string> ids = idsOf(session->current);
+    EXPECT_EQ(ids.size(), 3u);
+    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 3u) << "ids must be distinct";
+}
+
+TEST_F(DovecotSession, PlainAndTlsListingsAgree)
+{
+    deliver(3);
+    ASSERT_EQ(listOver(true), 3);
+    std::multiset<std::string> overTls = idsOf(session->current);
+    ASSERT_EQ(listOver(false), 3);
+    EXPECT_EQ(idsOf(session->current), overTls);
+}
+
+TEST_F(DovecotSession, NewMessageAddsExactlyOneId)
+{
+    deliver(2);
+    ASSERT_EQ(listOver(false), 2);
+    std::multiset<std::string> before = idsOf(session->current);
+    deliver(1);
+    ASSERT_EQ(listOver(false), 3);
+    std::multiset<std::string> after = idsOf(session->current);
+    for (const std::string& id : before)
+        EXPECT_EQ(after.count(id), 1u) << id;
+}
+
+TEST_F(DovecotSession, EmptyMailboxListsNothing)
+{
+    EXPECT_EQ(listOver(true), 0);
+    EXPECT_TRUE(session->current.head() == nullptr);
+    EXPECT_EQ(session->totalCount, 0);
+}
+
+TEST_F(DovecotSession, WrongPasswordFailsLogin)
+{
+    ASSERT_TRUE(session->connect(loopback, dovecot.tlsPort(), 1));
+    EXPECT_FALSE(session->login(user.c_str(), "wrong"));
+}
+
+TEST_F(DovecotSession, UnknownUserFailsLogin)
+{
+    ASSERT_TRUE(session->connect(loopback, dovecot.plainPort(), 0));
+    EXPECT_FALSE(session->login("core_nobody_here", password));
+}
+
+TEST_F(DovecotSession, TlsToThePlainPortFailsConnect)
+{
+    EXPECT_FALSE(session->connect(loopback, dovecot.plainPort(), 1));
+    EXPECT_EQ(session->lastError(), ConnectionError::TlsFailed);
+}
+
+TEST_F(DovecotSession, ServerIsVerifiedByName)
+{
+    ASSERT_TRUE(session->connect("localhost", dovecot.tlsPort(), 1));
+    EXPECT_TRUE(session->login(user.c_str(), password));
+}
+
+}  // namespace

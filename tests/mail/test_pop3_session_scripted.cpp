@@ -1,0 +1,382 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "mail/pop3_session.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/scripted_pop3_server.h"
+
+using mailtest::idsOf;
+using mailtest::Stopwatch;
+using testbench::Script;
+using testbench::ScriptedPop3Server;
+
+namespace {
+
+const char loopback[] = "127.0.0.1";
+const char greeting[] = "+OK POP3 ready\r\n";
+
+// The usual opening: greeting, USER and PASS accepted.
+Script loggedIn()
+{
+    return Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine("PASS ").send("+OK\r\n");
+}
+
+class ScriptedSession : public ::testing::Test {
+protected:
+    void serve(const Script& script)
+    {
+        server.addConnection(script);
+        ASSERT_TRUE(server.start());
+        session.setTimeouts(5, 5);
+    }
+    bool connect() { return session.connect(loopback, server.port(), 0); }
+    bool connectAndLogIn() { return connect() && session.login("alice", "secret"); }
+    // What the server received, once it has finished with the connection.
+    std::vector<std::string> linesReceived()
+    {
+        session.close();
+        server.stop();
+        return server.receivedLines();
+    }
+
+    ScriptedPop3Server server;
+    Pop3Session session;
+};
+
+// ---- Greeting ----
+
+TEST_F(ScriptedSession, GreetingInOneByteWritesIsAccepted)
+{
+    serve(Script().sendSplit(greeting, 1, 2).stall(2000));
+    EXPECT_TRUE(connect());
+}
+
+TEST_F(ScriptedSession, PositiveStatusSplitAcrossReadsIsAccepted)
+{
+    serve(Script().send("+").pause(150).send("O").pause(150).send("K there\r\n").stall(2000));
+    EXPECT_TRUE(connect());
+}
+
+TEST_F(ScriptedSession, AnyTextAfterPositiveStatusIsAccepted)
+{
+    serve(Script().send("+OK<1896.697170952@dbc.mtview.ca.us> hello\r\n").stall(2000));
+    EXPECT_TRUE(connect());
+}
+
+TEST_F(ScriptedSession, LowerCaseStatusIsRefused)
+{
+    serve(Script().send("+ok ready\r\n").stall(2000));
+    EXPECT_FALSE(connect());
+}
+
+TEST_F(ScriptedSession, NegativeGreetingIsRefused)
+{
+    serve(Script().send("-ERR busy\r\n").stall(2000));
+    EXPECT_FALSE(connect());
+}
+
+TEST_F(ScriptedSession, DisconnectBeforeGreetingFailsConnect)
+{
+    serve(Script().disconnect());
+    EXPECT_FALSE(connect());
+}
+
+TEST_F(ScriptedSession, GreetingCutShortFailsConnect)
+{
+    serve(Script().send("+O").disconnect());
+    EXPECT_FALSE(connect());
+}
+
+TEST_F(ScriptedSession, SilentServerFailsConnectAfterTheTimeLimit)
+{
+    serve(Script().stall(10000));
+    session.setTimeouts(2, 1);
+    Stopwatch watch;
+    EXPECT_FALSE(connect());
+    EXPECT_EQ(session.lastError(), ConnectionError::TimedOut);
+    EXPECT_LT(watch.seconds(), 3.0);
+}
+
+TEST_F(ScriptedSession, AbortEndsAWaitForTheGreeting)
+{
+    serve(Script().stall(10000));
+    std::thread stopper([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        session.abort();
+    });
+    Stopwatch watch;
+    bool connected = connect();
+    double waited = watch.seconds();
+    stopper.join();
+    EXPECT_FALSE(connected);
+    EXPECT_EQ(session.lastError(), ConnectionError::Aborted);
+    EXPECT_LT(waited, 2.0);
+}
+
+// ---- Status lines ----
+
+TEST_F(ScriptedSession, RestOfStatusLineIsKeptWithinCapacity)
+{
+    serve(Script().send("+OK 2 messages\r\n").stall(2000));
+    ASSERT_TRUE(session.open(loopback, server.port(), 0));
+    char rest[8];
+    std::memset(rest, '#', sizeof rest);
+    ASSERT_TRUE(session.readReply(rest, 6));
+    EXPECT_STREQ(rest, " 2 me");
+    EXPECT_EQ(rest[6], '#');
+}
+
+TEST_F(ScriptedSession, OversizeStatusLineIsConsumedAndTheNextLineRead)
+{
+    std::string longLine = "+OK " + std::string(5000, 'x') + "\r\n";
+    serve(Script().send(longLine).send("+OK second\r\n").stall(2000));
+    ASSERT_TRUE(session.open(loopback, server.port(), 0));
+    char rest[Pop3Session::scratchSize];
+    ASSERT_TRUE(session.readReply(rest, sizeof rest));
+    EXPECT_EQ(std::strlen(rest), sizeof rest - 1);
+    ASSERT_TRUE(session.readReply(rest, sizeof rest));
+    EXPECT_STREQ(rest, " second\r\n");
+}
+
+// ---- Login ----
+
+TEST_F(ScriptedSession, LoginSendsUserThenPassAsStored)
+{
+    serve(loggedIn().stall(2000));
+    ASSERT_TRUE(connect());
+    EXPECT_TRUE(session.login("alice", "s3 cr;t"));
+    std::vector<std::string> lines = linesReceived();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "USER alice");
+    EXPECT_EQ(lines[1], "PASS s3 cr;t");
+}
+
+TEST_F(ScriptedSession, EmptyPasswordStillSendsKeywordAndSpace)
+{
+    serve(loggedIn().stall(2000));
+    ASSERT_TRUE(connect());
+    EXPECT_TRUE(session.login("alice", ""));
+    std::vector<std::string> lines = linesReceived();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "PASS ");
+}
+
+TEST_F(ScriptedSession, RefusedUserFailsLoginWithoutSendingThePassword)
+{
+    serve(Script().send(greeting).expectLine("USER ").send("-ERR who?\r\n").expectLine().stall(500));
+    ASSERT_TRUE(connect());
+    EXPECT_FALSE(session.login("mallory", "secret"));
+    std::vector<std::string> lines = linesReceived();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "USER mallory");
+}
+
+TEST_F(ScriptedSession, RefusedPasswordFailsLogin)
+{
+    serve(Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine("PASS ").send("-ERR denied\r\n").stall(2000));
+    ASSERT_TRUE(connect());
+    EXPECT_FALSE(session.login("alice", "wrong"));
+}
+
+TEST_F(ScriptedSession, DisconnectDuringLoginFailsLogin)
+{
+    serve(Script().send(greeting).expectLine("USER ").disconnect());
+    ASSERT_TRUE(connect());
+    EXPECT_FALSE(session.login("alice", "secret"));
+}
+
+TEST_F(ScriptedSession, PasswordWithLineBreakIsNeverSent)
+{
+    serve(Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine().stall(500));
+    ASSERT_TRUE(connect());
+    EXPECT_FALSE(session.login("alice", "secret\r\nDELE 1"));
+    std::vector<std::string> lines = linesReceived();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "USER alice");
+}
+
+TEST_F(ScriptedSession, UserNameWithLineFeedIsNeverSent)
+{
+    serve(Script().send(greeting).expectLine().stall(500));
+    ASSERT_TRUE(connect());
+    EXPECT_FALSE(session.login("alice\nPASS x", "secret"));
+    EXPECT_TRUE(linesReceived().empty());
+}
+
+TEST_F(ScriptedSession, PasswordTooLongForACommandLineIsNeverSent)
+{
+    serve(Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine().stall(500));
+    ASSERT_TRUE(connect());
+    std::string password(251, 'p');  // "PASS " + 251 + CR LF = 258 characters
+    EXPECT_FALSE(session.login("alice", password.c_str()));
+    std::vector<std::string> lines = linesReceived();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "USER alice");
+}
+
+TEST_F(ScriptedSession, PasswordThatJustFitsACommandLineIsSentWhole)
+{
+    serve(loggedIn().stall(2000));
+    ASSERT_TRUE(connect());
+    std::string password(248, 'p');  // exactly 255 characters with "PASS " and CR LF
+    EXPECT_TRUE(session.login("alice", password.c_str()));
+    std::vector<std::string> lines = linesReceived();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "PASS " + password);
+}
+
+// ---- Listing ----
+
+TEST_F(ScriptedSession, ListingYieldsEveryId)
+{
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 whqtswO00WBw418f9t5JxYwZ\r\n2 QhdPYR:00WBw1Ph7x7\r\n.\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 2);
+    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"whqtswO00WBw418f9t5JxYwZ", "QhdPYR:00WBw1Ph7x7"}));
+    EXPECT_EQ(session.totalCount, 2);
+    EXPECT_FALSE(session.lastListingFailed());
+    std::vector<std::string> lines = linesReceived();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "UIDL");
+}
+
+TEST_F(ScriptedSession, EmptyMailboxListsNothing)
+{
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n.\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 0);
+    EXPECT_TRUE(session.current.head() == nullptr);
+    EXPECT_EQ(session.totalCount, 0);
+}
+
+TEST_F(ScriptedSession, ListingInOneByteWritesCompletes)
+{
+    serve(loggedIn().expectLine("UIDL").sendSplit("+OK\r\n1 a1\r\n2 b2\r\n3 c3\r\n.\r\n", 1).stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 3);
+    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"a1", "b2", "c3"}));
+}
+
+TEST_F(ScriptedSession, TerminatorSplitAcrossReadsCompletes)
+{
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n.\r").pause(200).send("\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 1);
+}
+
+TEST_F(ScriptedSession, IdEndingInDotAtAReadBoundaryDoesNotEndTheListing)
+{
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 abc.").pause(200).send("\r\n2 def.\r").pause(200).send("\n.\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 2);
+    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"abc.", "def."}));
+}
+
+TEST_F(ScriptedSession, BareLineFeedLinesScanLikeFullLineEnds)
+{
+    serve(loggedIn().expectLine("UIDL").send("+OK\n1 a1\n2 b2\r\n.\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 2);
+    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"a1", "b2"}));
+}
+
+TEST_F(ScriptedSession, LinesThatDoNotScanAreSkipped)
+{
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n\r\n7\r\nx y\r\n 3   spaced\r\n99999999999 toolarge\r\n4 last\r\n.\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 2);
+    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"spaced", "last"}));
+}
+
+TEST_F(ScriptedSession, DuplicatedIdIsListedTwice)
+{
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 same\r\n2 same\r\n.\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 2);
+    EXPECT_EQ(session.current.size(), 2u);
+}
+
+TEST_F(ScriptedSession, OversizeIdIsSkippedAndTheOthersKept)
+{
+    std::string huge(Pop3Session::scratchSize, 'u');  // one more than fits with its NUL
+    std::string fits(Pop3Session::scratchSize - 1, 'f');
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 " + huge + "\r\n2 " + fits + "\r\n3 ok\r\n.\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 2);
+    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{fits, "ok"}));
+}
+
+TEST_F(ScriptedSession, OversizeListingStatusLineStillLists)
+{
+    serve(loggedIn().expectLine("UIDL").send("+OK " + std::string(3000, 's') + "\r\n1 a1\r\n.\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 1);
+}
+
+TEST_F(ScriptedSession, NulByteDoesNotSwallowTheRestOfARead)
+{
+    serve(loggedIn().expectLine("UIDL").send(std::string("+OK\r\n1 a\0b\r\n2 c2\r\n.\r\n", 21)).stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), 2);
+    EXPECT_EQ(session.current.size(), 2u);
+}
+
+TEST_F(ScriptedSession, RefusedListingKeepsTheEarlierCounts)
+{
+    server.addConnection(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b2\r\n.\r\n").stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    ASSERT_EQ(session.listUids(), 2);
+    session.close();
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), -1);
+    EXPECT_TRUE(session.lastListingFailed());
+    EXPECT_EQ(session.totalCount, 2);
+    EXPECT_EQ(session.unseenCount, 2);
+    EXPECT_EQ(session.current.size(), 2u);
+}
+
+TEST_F(ScriptedSession, DisconnectMidListingFailsItAndKeepsTheCounts)
+{
+    server.addConnection(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n.\r\n").stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b").disconnect());
+    ASSERT_TRUE(connectAndLogIn());
+    ASSERT_EQ(session.listUids(), 1);
+    session.close();
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), -1);
+    EXPECT_EQ(session.totalCount, 1);
+    EXPECT_TRUE(session.current.head() == nullptr);
+    EXPECT_EQ(session.freshMail.load(), 0);
+}
+
+TEST_F(ScriptedSession, SilenceMidListingFailsItAfterTheTimeLimit)
+{
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n").stall(10000));
+    ASSERT_TRUE(connectAndLogIn());
+    session.setTimeouts(1, 1);
+    Stopwatch watch;
+    EXPECT_EQ(session.listUids(), -1);
+    EXPECT_EQ(session.lastError(), ConnectionError::TimedOut);
+    EXPECT_LT(watch.seconds(), 3.0);
+}
+
+TEST_F(ScriptedSession, ListingWithoutTerminatorBeyondTheCapFails)
+{
+    // Lines that never end the reply, sent past the cap in 1 MiB writes.
+    std::string megabyte;
+    while (megabyte.size() < 1024 * 1024)
+        megabyte += "1 abcdefghijklmnopqrstuvwxyz0123456789\r\n";
+    Script script = loggedIn().expectLine("UIDL").send("+OK\r\n");
+    for (size_t sent = 0; sent <= Pop3Session::maxListingBytes; sent += megabyte.size())
+        script.send(megabyte);
+    serve(script.stall(10000));
+    ASSERT_TRUE(connectAndLogIn());
+    EXPECT_EQ(session.listUids(), -1);
+    EXPECT_TRUE(session.current.head() == nullptr);
+}
+
+}  // namespace
