@@ -1,0 +1,119 @@
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+#include "mail/check_status.h"
+#include "mail/pop3_session.h"
+#include "mail/thread.h"
+#include "util/text_record.h"
+
+// Who hears that a check has finished. The mail code knows nothing else of its owner.
+// Either field may be set, or both; each is used when set, on the checker thread:
+// - window: a native window handle (the HWND, as void*), Windows only; the check-result
+//   message (`notifyMessage`, wParam 0, lParam 0) is posted to it with PostMessageA.
+// - notify(context): called directly; it must return quickly and must not call back into
+//   the checker's locking operations while blocking (posting to a queue is the idea).
+struct CheckOwner {
+    void* window = nullptr;
+    void (*notify)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
+// What the window shows, read in one piece under the lock.
+struct CheckSnapshot {
+    CheckStatus status = CheckStatus::Ok;
+    int unseenCount = 0;
+    int totalCount = 0;
+    int freshMail = 0;
+};
+
+// The background checker: a check cycle (connect, log in, list, reconcile, close), then a
+// wait, until stopped. Everything shared with the window thread is guarded by
+// session.listLock, which the session's list operations take themselves.
+//
+// Use from the window thread:
+//   CheckerThread checker(0x8001);            // WM_APP + 1
+//   checker.setOwner(owner);                  // before start()
+//   checker.setAccount(...);                  // at start-up and after the settings change
+//   loadSeenFile(checker.session, path);      // before start()
+//   checker.start();
+//   on the message: CheckSnapshot s = checker.takeSnapshot();  (clears freshMail)
+//   checker.requestCheckNow();  checker.markAsRead(); saveSeenFile(checker.session, path);
+//   destruction stops the thread: a wait ends at once, a cycle within about a second.
+class CheckerThread : public Thread {
+public:
+    static const int defaultIntervalMinutes = 5;
+    static const int defaultPort = 995;
+    static const int defaultRetryMilliseconds = 10 * 1000;
+    static const int defaultMillisecondsPerMinute = 60 * 1000;
+
+    // checkOnce results.
+    static const int checkSucceeded = 0;
+    static const int checkHostNotFound = 1;
+    static const int checkBadLogin = 2;
+    static const int checkListFailed = 3;
+    static const int checkBadCertificate = 4;
+    static const int checkNoResponse = 5;
+    static const int checkStopped = 6;     // stop requested during the cycle; nothing reported
+
+    explicit CheckerThread(unsigned notifyMessage);
+    ~CheckerThread();
+
+    // Set before start(); not changed while the thread runs.
+    void setOwner(const CheckOwner& newOwner) { owner = newOwner; }
+    // Replaces the account in one step; the next cycle uses it. Null texts stay absent.
+    void setAccount(const char* server, const char* user, const char* password, int port,
+                    int useTls, int intervalMinutes);
+    // Ends the wait after a successful check at once; a request made during a check or during
+    // the wait after a failure stays pending until then.
+    void requestCheckNow();
+    // Marks every listed id as read and tells the owner, so the window shows 0 unseen.
+    void markAsRead();
+    // Reads status and counts; takeSnapshot() also clears freshMail, in the same step, so an
+    // announcement is reported exactly once.
+    CheckSnapshot snapshot() const;
+    CheckSnapshot takeSnapshot();
+    // Asks the thread to end: a wait ends at once, a network operation within about a second.
+    // Does not wait; the destructor does.
+    void requestStop();
+
+    // The thread body: returns 0 once stopped.
+    int run() override;
+    // One cycle; returns one of the check* values above.
+    int checkOnce();
+
+    // Shortened by tests; the defaults are ten seconds and one minute.
+    int retryMilliseconds = defaultRetryMilliseconds;
+    int millisecondsPerMinute = defaultMillisecondsPerMinute;
+
+    Pop3Session session;
+
+private:
+    struct Account {
+        TextRecord server;
+        TextRecord user;
+        TextRecord password;
+        int port = defaultPort;
+        int useTls = 1;
+        int intervalMinutes = defaultIntervalMinutes;
+    };
+
+    bool beginCycle(Account& copy);
+    int finishCycle(CheckStatus outcome, int result);
+    int failedConnect();
+    int failedLogin();
+    int failedListing();
+    bool waitAfterSuccess(int intervalMinutes);
+    bool waitAfterFailure();
+    void notifyOwner();
+
+    CheckOwner owner;
+    unsigned notifyMessage;
+    CheckStatus status = CheckStatus::Ok;   // guarded by session.listLock
+    int stopRequested = 0;                  // guarded by session.listLock
+    int checkNow = 0;                       // guarded by session.listLock
+    Account account;                        // guarded by session.listLock
+    int cycleIntervalMinutes = defaultIntervalMinutes; // the checker thread's copy
+    std::condition_variable wake;           // signalled with session.listLock
+};
