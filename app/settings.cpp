@@ -1,0 +1,224 @@
+#include "app/settings.h"
+
+#include <shlobj.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "ui/decimal_text.h"
+#include "util/copy_bounded.h"
+
+namespace {
+
+const char trueText[] = "true";
+const char falseText[] = "false";
+// Room for any integer formatted "%d" and for "255,255,255".
+const int numberTextSize = 32;
+// An account value that fills its first buffer is read again in larger ones, up to this.
+const int accountValueReadLimit = 65536;
+// The folder, two separators, the sub-folder, the name, a full stop and the extension.
+const int appDataPathSize = 1024;
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// One "%d" conversion of a scan: white space, an optional sign and at least one digit. Only
+// the low 8 bits of the number count, so it is kept modulo 2^32 (defined for unsigned).
+bool scanColourComponent(const char*& text, uint32_t& component)
+{
+    const char* cursor = text;
+    while (isBlank(*cursor))
+        ++cursor;
+    bool negative = false;
+    if (*cursor == '+' || *cursor == '-')
+        negative = *cursor++ == '-';
+    if (*cursor < '0' || *cursor > '9')
+        return false;
+    uint32_t value = 0;
+    for (; *cursor >= '0' && *cursor <= '9'; ++cursor)
+        value = value * 10u + static_cast<uint32_t>(*cursor - '0');
+    component = negative ? 0u - value : value;
+    text = cursor;
+    return true;
+}
+
+bool appendBounded(char* path, size_t size, const char* piece)
+{
+    size_t used = strlen(path);
+    size_t length = strlen(piece);
+    if (used + length + 1 > size)
+        return false;
+    memcpy(path + used, piece, length + 1);
+    return true;
+}
+
+} // namespace
+
+int parseSettingsInt(const char* text)
+{
+    return parseDecimal(text);
+}
+
+bool parseSettingsBool(const char* text)
+{
+    return _stricmp(text, "true") == 0 || strcmp(text, "1") == 0 || _stricmp(text, "y") == 0 ||
+           _stricmp(text, "yes") == 0;
+}
+
+COLORREF parseSettingsColour(const char* text, COLORREF fallback)
+{
+    uint32_t components[3];
+    for (int index = 0; index < 3; ++index) {
+        if (!scanColourComponent(text, components[index]))
+            return fallback;
+        if (index < 2 && *text++ != ',')
+            return fallback;
+    }
+    return RGB(components[0] & 0xFF, components[1] & 0xFF, components[2] & 0xFF);
+}
+
+bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension,
+                      const char* subFolder)
+{
+    char built[appDataPathSize];
+    char folder[appDataFolderSize] = "";
+    // Without a folder the path is built anyway; its reads then give defaults.
+    if (!SHGetSpecialFolderPathA(nullptr, folder, folderId, FALSE))
+        folder[0] = '\0';
+    copyBounded(built, sizeof built, folder);
+    bool fits = true;
+    if (subFolder) {
+        fits = appendBounded(built, sizeof built, "\\") && appendBounded(built, sizeof built, subFolder);
+        // An existing folder is the usual case; any failure shows later as defaults.
+        if (fits)
+            CreateDirectoryA(built, nullptr);
+    }
+    fits = fits && appendBounded(built, sizeof built, "\\") && appendBounded(built, sizeof built, name);
+    if (fits && extension)
+        fits = appendBounded(built, sizeof built, ".") && appendBounded(built, sizeof built, extension);
+    if (!fits) {
+        path.assign("");
+        return false;
+    }
+    path.assign(built);
+    return true;
+}
+
+int Settings::readText(const char* section, const char* key, const char* fallback, char* buffer, int size) const
+{
+    return static_cast<int>(
+        GetPrivateProfileStringA(section, key, fallback, buffer, static_cast<DWORD>(size), path()));
+}
+
+void Settings::readText(const char* section, const char* key, const char* fallback, TextRecord& value,
+                        int size) const
+{
+    char* buffer = new char[size];
+    int length = readText(section, key, fallback, buffer, size);
+    value.assign(buffer, length);
+    delete[] buffer;
+}
+
+int Settings::readInt(const char* section, const char* key, int fallback) const
+{
+    char fallbackText[numberTextSize];
+    snprintf(fallbackText, sizeof fallbackText, "%d", fallback);
+    char value[settingsValueSize];
+    readText(section, key, fallbackText, value, sizeof value);
+    return parseSettingsInt(value);
+}
+
+bool Settings::readBool(const char* section, const char* key, bool fallback) const
+{
+    char value[settingsValueSize];
+    readText(section, key, fallback ? trueText : falseText, value, sizeof value);
+    return parseSettingsBool(value);
+}
+
+COLORREF Settings::readColour(const char* section, const char* key, COLORREF fallback) const
+{
+    char value[settingsColourValueSize];
+    readText(section, key, "", value, sizeof value);
+    return parseSettingsColour(value, fallback);
+}
+
+AccountValueLength Settings::readAccountText(const char* key, TextRecord& value) const
+{
+    // The profile read reports size - 1 characters when the value did not fit.
+    for (int size = accountValueSize;; size *= 16) {
+        char* buffer = new char[size];
+        int length = readText(sectionConnection, key, "", buffer, size);
+        bool filled = length >= size - 1;
+        if (!filled || size >= accountValueReadLimit) {
+            value.assign(buffer, length);
+            delete[] buffer;
+            return length > accountValueMaxLength ? AccountValueLength::TooLong : AccountValueLength::Usable;
+        }
+        delete[] buffer;
+    }
+}
+
+bool Settings::writeString(const char* section, const char* key, const char* text)
+{
+    // A null text would delete the entry; an absent value is stored as empty.
+    return WritePrivateProfileStringA(section, key, text ? text : "", path()) != 0;
+}
+
+bool Settings::writeInt(const char* section, const char* key, int value)
+{
+    char text[numberTextSize];
+    snprintf(text, sizeof text, "%d", value);
+    return writeString(section, key, text);
+}
+
+bool Settings::writeBool(const char* section, const char* key, bool value)
+{
+    return writeString(section, key, value ? trueText : falseText);
+}
+
+bool Settings::writeColour(const char* section, const char* key, COLORREF colour)
+{
+    char text[numberTextSize];
+    snprintf(text, sizeof text, "%d,%d,%d", GetRValue(colour), GetGValue(colour), GetBValue(colour));
+    return writeString(section, key, text);
+}
+
+void Settings::readCustomSound(TextRecord& soundPath) const
+{
+    readText(sectionNewMail, keyCustomSound, "", soundPath, settingsPathValueSize);
+}
+
+void Settings::readDoubleClick(TextRecord& target) const
+{
+    readText(sectionActions, keyDoubleClick, "", target, settingsPathValueSize);
+}
+
+void Settings::readPosition(int& positionX, int& positionY) const
+{
+    positionY = readInt(sectionPosition, keyY, positionY);
+    positionX = readInt(sectionPosition, keyX, positionX);
+}
+
+void Settings::writePosition(int positionX, int positionY)
+{
+    writeInt(sectionPosition, keyX, positionX);
+    writeInt(sectionPosition, keyY, positionY);
+}
+
+void Settings::writeConfiguration(const ConfigurationValues& values)
+{
+    writeString(sectionConnection, keyServer, values.server);
+    writeString(sectionConnection, keyUsername, values.username);
+    writeString(sectionConnection, keyPassword, values.password);
+    writeBool(sectionConnection, keySsl, values.useTls);
+    writeInt(sectionConnection, keyPort, values.port);
+    writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);
+    writeBool(sectionNewMail, keyPlaySound, values.playSound);
+    writeString(sectionNewMail, keyCustomSound, values.customSound);
+    writeBool(sectionNewMail, keyChangeColour, values.changeColour);
+    writeColour(sectionNewMail, keyNewMailColour, values.newMailColour);
+    writeString(sectionActions, keyDoubleClick, values.doubleClick);
+}

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <windows.h>
+
+#include "util/text_record.h"
+
+// Sections and keys, spelled as they stand in pellwick.ini (matched without regard to case).
+inline constexpr char sectionConnection[] = "connection";
+inline constexpr char sectionNewMail[] = "newmail";
+inline constexpr char sectionActions[] = "actions";
+inline constexpr char sectionPosition[] = "position";
+
+inline constexpr char keyServer[] = "server";
+inline constexpr char keyUsername[] = "username";
+inline constexpr char keyPassword[] = "password";
+inline constexpr char keySsl[] = "SSL";
+// Start-up reads the port as "Port", the dialog writes "port": one entry either way.
+inline constexpr char keyPortRead[] = "Port";
+inline constexpr char keyPort[] = "port";
+inline constexpr char keyCheckMinutes[] = "checkmins";
+inline constexpr char keyPlaySound[] = "playsound";
+inline constexpr char keyCustomSound[] = "customsound";
+inline constexpr char keyChangeColour[] = "changecolour";
+inline constexpr char keyNewMailColour[] = "newmailcolour";
+inline constexpr char keyDoubleClick[] = "doubleclick";
+inline constexpr char keyX[] = "x";
+inline constexpr char keyY[] = "y";
+inline constexpr char keyVisible[] = "visible";
+
+inline constexpr char settingsFolderName[] = "pellwick";
+inline constexpr char settingsFileName[] = "pellwick";
+inline constexpr char settingsFileExtension[] = "ini";
+inline constexpr char seenListFileExtension[] = "uidl";
+
+// Defaults of keys that are absent.
+const bool defaultUseTls = true;
+const int defaultPort = 995;
+const int defaultCheckMinutes = 5;
+// Absent playsound: no sound on new mail, yet the dialog shows the option switched on.
+const bool defaultPlaySoundForNewMail = false;
+const bool defaultPlaySoundForDialog = true;
+const bool defaultChangeColour = true;
+const COLORREF defaultNewMailColour = RGB(95, 255, 95);
+const bool defaultVisible = false;
+
+// Read buffers, terminating NUL included; longer values are cut to size - 1.
+const int settingsValueSize = 64;
+const int settingsPathValueSize = MAX_PATH;
+const int settingsColourValueSize = 1024;
+const int appDataFolderSize = MAX_PATH;
+// Server, user name and password are read whole, never cut: a POP3 command line holds at
+// most 255 characters with "PASS " (or "USER ") and CR LF, so the longest usable value is
+// 248 characters. The dialog's edits for them take this limit.
+const int accountCommandLineLimit = 255;
+const int accountValueMaxLength = accountCommandLineLimit - 5 - 2;
+const int accountValueSize = 256;
+
+enum class AccountValueLength { Usable, TooLong };
+
+// Every value the configuration dialog writes on OK.
+struct ConfigurationValues {
+    const char* server = "";
+    const char* username = "";
+    const char* password = "";
+    bool useTls = defaultUseTls;
+    int port = defaultPort;
+    int checkMinutes = defaultCheckMinutes;
+    bool playSound = defaultPlaySoundForDialog;
+    const char* customSound = "";
+    bool changeColour = defaultChangeColour;
+    COLORREF newMailColour = defaultNewMailColour;
+    const char* doubleClick = "";
+};
+
+// Builds folder\subFolder\name.extension under a special folder (CSIDL_APPDATA), creating
+// the sub-folder when it is missing; extension and subFolder may be null. The path is built
+// even when the folder is unknown. Returns false only when the path would not fit.
+bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension,
+                      const char* subFolder);
+
+// Integer values of the file: leading blanks, optional sign, digits to the first other
+// character; no digits gives 0; beyond 32 bits saturates.
+int parseSettingsInt(const char* text);
+// "r,g,b" into a colour, each component's low 8 bits; fewer than three numbers: fallback.
+COLORREF parseSettingsColour(const char* text, COLORREF fallback);
+// "true", "y", "yes" in any case, or exactly "1".
+bool parseSettingsBool(const char* text);
+
+// The settings file pellwick.ini. No cache: every read asks the file, every write goes to it
+// at once; failures give defaults or are ignored.
+class Settings {
+public:
+    Settings() = default;
+    explicit Settings(const char* path) { filePath.assign(path); }
+    Settings(const Settings&) = delete;
+    Settings& operator=(const Settings&) = delete;
+
+    void setPath(const char* path) { filePath.assign(path); }
+    const char* path() const { return filePath.text ? filePath.text : ""; }
+
+    // Copies at most size - 1 characters of the value (or of fallback) into buffer; returns
+    // the length copied.
+    int readText(const char* section, const char* key, const char* fallback, char* buffer, int size) const;
+    // The same into an owned text.
+    void readText(const char* section, const char* key, const char* fallback, TextRecord& value, int size) const;
+    int readInt(const char* section, const char* key, int fallback) const;
+    bool readBool(const char* section, const char* key, bool fallback) const;
+    COLORREF readColour(const char* section, const char* key, COLORREF fallback) const;
+    // Reads the whole value, however long; TooLong when it cannot go into a POP3 command.
+    AccountValueLength readAccountText(const char* key, TextRecord& value) const;
+
+    bool writeString(const char* section, const char* key, const char* text);
+    bool writeInt(const char* section, const char* key, int value);
+    bool writeBool(const char* section, const char* key, bool value);
+    bool writeColour(const char* section, const char* key, COLORREF colour);
+
+    // Typed access to the keys, with their defaults and buffer sizes.
+    bool readUseTls() const { return readBool(sectionConnection, keySsl, defaultUseTls); }
+    int readPort() const { return readInt(sectionConnection, keyPortRead, defaultPort); }
+    int readCheckMinutes() const { return readInt(sectionConnection, keyCheckMinutes, defaultCheckMinutes); }
+    bool readPlaySound(bool fallback) const { return readBool(sectionNewMail, keyPlaySound, fallback); }
+    void readCustomSound(TextRecord& path) const;
+    bool readChangeColour() const { return readBool(sectionNewMail, keyChangeColour, defaultChangeColour); }
+    COLORREF readNewMailColour() const { return readColour(sectionNewMail, keyNewMailColour, defaultNewMailColour); }
+    void readDoubleClick(TextRecord& target) const;
+    // x and y hold the current position on entry, the stored one (y read first) on return.
+    void readPosition(int& positionX, int& positionY) const;
+    bool readVisible() const { return readBool(sectionPosition, keyVisible, defaultVisible); }
+
+    // Writes x, then y.
+    void writePosition(int positionX, int positionY);
+    void writeVisible(bool visible) { writeBool(sectionPosition, keyVisible, visible); }
+    // Writes the eleven keys of the configuration dialog in their file order.
+    void writeConfiguration(const ConfigurationValues& values);
+
+private:
+    TextRecord filePath;
+};

@@ -1,0 +1,385 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+
+namespace {
+
+// A settings file in a folder of its own under the temporary folder, removed afterwards.
+class SettingsFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char temp[MAX_PATH];
+        ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+        static int counter = 0;
+        folder = std::string(temp) + "pellwick-settings-" + std::to_string(GetCurrentProcessId()) + "-" +
+                 std::to_string(++counter);
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+        filePath = folder + "\\pellwick.ini";
+        settings.setPath(filePath.c_str());
+    }
+
+    void TearDown() override
+    {
+        DeleteFileA(filePath.c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+
+    void writeFile(const std::string& text)
+    {
+        FILE* file = fopen(filePath.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        fwrite(text.data(), 1, text.size(), file);
+        fclose(file);
+    }
+
+    std::string readFile()
+    {
+        std::string text;
+        FILE* file = fopen(filePath.c_str(), "rb");
+        if (!file)
+            return text;
+        char chunk[512];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+            text.append(chunk, got);
+        fclose(file);
+        return text;
+    }
+
+    // The lines of the file without blank ones and without line ends.
+    std::vector<std::string> fileLines()
+    {
+        std::vector<std::string> lines;
+        std::string text = readFile();
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos)
+                end = text.size();
+            std::string line = text.substr(start, end - start);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty())
+                lines.push_back(line);
+            start = end + 1;
+        }
+        return lines;
+    }
+
+    std::string text(const char* section, const char* key, int size = settingsValueSize)
+    {
+        TextRecord value;
+        settings.readText(section, key, "<absent>", value, size);
+        return value.text;
+    }
+
+    std::string folder;
+    std::string filePath;
+    Settings settings;
+};
+
+TEST_F(SettingsFile, BooleansReadTrueOnlyForTrueYesYAndOne)
+{
+    writeFile("[connection]\r\na=Yes\r\nb=on\r\nc=\r\nd=1\r\ne=TRUE\r\nf=y\r\ng=false\r\nh=01\r\ni=yess\r\n");
+    EXPECT_TRUE(settings.readBool("connection", "a", false));
+    EXPECT_FALSE(settings.readBool("connection", "b", true));
+    EXPECT_FALSE(settings.readBool("connection", "c", true)) << "an empty value is not the default";
+    EXPECT_TRUE(settings.readBool("connection", "d", false));
+    EXPECT_TRUE(settings.readBool("connection", "e", false));
+    EXPECT_TRUE(settings.readBool("connection", "f", false));
+    EXPECT_FALSE(settings.readBool("connection", "g", true));
+    EXPECT_FALSE(settings.readBool("connection", "h", true));
+    EXPECT_FALSE(settings.readBool("connection", "i", true));
+}
+
+TEST_F(SettingsFile, MissingBooleanGivesItsDefault)
+{
+    writeFile("[connection]\r\nserver=pop.example.org\r\n");
+    EXPECT_TRUE(settings.readUseTls());
+    EXPECT_FALSE(settings.readBool("connection", "SSL", false));
+    EXPECT_FALSE(settings.readPlaySound(defaultPlaySoundForNewMail));
+    EXPECT_TRUE(settings.readPlaySound(defaultPlaySoundForDialog));
+    EXPECT_FALSE(settings.readVisible());
+    EXPECT_TRUE(settings.readChangeColour());
+}
+
+TEST_F(SettingsFile, PortWrittenLowerCaseIsReadUnderEitherCase)
+{
+    writeFile("[connection]\r\nport=110\r\n");
+    EXPECT_EQ(settings.readPort(), 110);
+    EXPECT_EQ(settings.readCheckMinutes(), 5);
+}
+
+TEST_F(SettingsFile, DialogPortWriteReplacesTheStartUpEntry)
+{
+    writeFile("[Connection]\r\nPort=110\r\n");
+    settings.writeInt(sectionConnection, keyPort, 995);
+    EXPECT_EQ(settings.readPort(), 995);
+    int entries = 0;
+    for (const std::string& line : fileLines())
+        entries += _strnicmp(line.c_str(), "port=", 5) == 0;
+    EXPECT_EQ(entries, 1);
+}
+
+TEST_F(SettingsFile, MissingFileGivesEveryDefault)
+{
+    EXPECT_EQ(settings.readPort(), 995);
+    EXPECT_EQ(settings.readCheckMinutes(), 5);
+    EXPECT_TRUE(settings.readUseTls());
+    EXPECT_EQ(settings.readNewMailColour(), static_cast<COLORREF>(0x5FFF5F));
+    TextRecord server;
+    EXPECT_EQ(settings.readAccountText(keyServer, server), AccountValueLength::Usable);
+    EXPECT_STREQ(server.text, "");
+    int x = 17, y = -4;
+    settings.readPosition(x, y);
+    EXPECT_EQ(x, 17);
+    EXPECT_EQ(y, -4);
+}
+
+TEST_F(SettingsFile, IntegersStopAtTheFirstOtherCharacter)
+{
+    writeFile("[position]\r\nx=abc\r\ny=12abc\r\n[connection]\r\ncheckmins=-7\r\nport=+143\r\n");
+    int x = 300, y = 200;
+    settings.readPosition(x, y);
+    EXPECT_EQ(x, 0) << "a position of abc places the window at 0";
+    EXPECT_EQ(y, 12);
+    EXPECT_EQ(settings.readCheckMinutes(), -7);
+    EXPECT_EQ(settings.readPort(), 143);
+}
+
+TEST_F(SettingsFile, IntegersBeyondThirtyTwoBitsSaturate)
+{
+    writeFile("[position]\r\nx=99999999999\r\ny=-99999999999\r\n[connection]\r\nport=2147483648\r\n"
+              "checkmins=-2147483648\r\n");
+    int x = 0, y = 0;
+    settings.readPosition(x, y);
+    EXPECT_EQ(x, 2147483647);
+    EXPECT_EQ(y, -2147483647 - 1);
+    EXPECT_EQ(settings.readPort(), 2147483647);
+    EXPECT_EQ(settings.readCheckMinutes(), -2147483647 - 1);
+}
+
+TEST_F(SettingsFile, ColoursNeedThreeNumbersAndKeepTheirLowBytes)
+{
+    writeFile("[newmail]\r\na=255,0\r\nb=300,0,0\r\nc=1,2,3\r\nd=-1,256,511\r\ne=99999999999,0,0\r\n"
+              "f=1 ,2,3\r\ng=1, 2, 3xyz\r\nh=red\r\n");
+    const COLORREF fallback = RGB(9, 8, 7);
+    EXPECT_EQ(settings.readColour("newmail", "a", fallback), fallback);
+    EXPECT_EQ(settings.readColour("newmail", "b", fallback), RGB(44, 0, 0));
+    EXPECT_EQ(settings.readColour("newmail", "c", fallback), RGB(1, 2, 3));
+    EXPECT_EQ(settings.readColour("newmail", "d", fallback), RGB(255, 0, 255));
+    // 99999999999 is 0x174876E7FF.
+    EXPECT_EQ(settings.readColour("newmail", "e", fallback), RGB(0xFF, 0, 0));
+    EXPECT_EQ(settings.readColour("newmail", "f", fallback), fallback) << "a blank before the comma stops the scan";
+    EXPECT_EQ(settings.readColour("newmail", "g", fallback), RGB(1, 2, 3));
+    EXPECT_EQ(settings.readColour("newmail", "h", fallback), fallback);
+    EXPECT_EQ(settings.readNewMailColour(), static_cast<COLORREF>(0x5FFF5F));
+}
+
+TEST_F(SettingsFile, ColourRoundTripsAsDecimalTriple)
+{
+    settings.writeColour(sectionNewMail, keyNewMailColour, RGB(12, 34, 250));
+    EXPECT_EQ(text(sectionNewMail, keyNewMailColour), "12,34,250");
+    EXPECT_EQ(settings.readNewMailColour(), RGB(12, 34, 250));
+}
+
+TEST_F(SettingsFile, PasswordWithEqualsAndPercentRoundTrips)
+{
+    settings.writeString(sectionConnection, keyPassword, "a=b%d%s=c%");
+    TextRecord password;
+    EXPECT_EQ(settings.readAccountText(keyPassword, password), AccountValueLength::Usable);
+    EXPECT_STREQ(password.text, "a=b%d%s=c%");
+}
+
+TEST_F(SettingsFile, SurroundingBlanksAndMatchingQuotesAreDropped)
+{
+    writeFile("[actions]\r\ndoubleclick=   http://mail.example.org/   \r\n[newmail]\r\ncustomsound=\"C:\\a b.wav\"\r\n");
+    TextRecord target;
+    settings.readDoubleClick(target);
+    EXPECT_STREQ(target.text, "http://mail.example.org/");
+    TextRecord sound;
+    settings.readCustomSound(sound);
+    EXPECT_STREQ(sound.text, "C:\\a b.wav");
+}
+
+TEST_F(SettingsFile, EmptyValueIsEmptyNotTheDefault)
+{
+    writeFile("[connection]\r\nport=\r\nserver=\r\n");
+    EXPECT_EQ(settings.readPort(), 0);
+    EXPECT_EQ(text(sectionConnection, keyServer), "");
+    EXPECT_EQ(text(sectionConnection, keyUsername), "<absent>");
+}
+
+TEST_F(SettingsFile, LongPathValuesAreCutAt259Characters)
+{
+    std::string longPath(400, 'p');
+    settings.writeString(sectionNewMail, keyCustomSound, longPath.c_str());
+    settings.writeString(sectionActions, keyDoubleClick, longPath.c_str());
+    TextRecord sound, target;
+    settings.readCustomSound(sound);
+    settings.readDoubleClick(target);
+    EXPECT_EQ(std::string(sound.text), longPath.substr(0, 259));
+    EXPECT_EQ(std::string(target.text), longPath.substr(0, 259));
+}
+
+TEST_F(SettingsFile, OtherTextsAreCutToTheirBuffer)
+{
+    std::string value(100, 'v');
+    settings.writeString("extra", "key", value.c_str());
+    EXPECT_EQ(text("extra", "key"), value.substr(0, 63));
+    char small[8];
+    EXPECT_EQ(settings.readText("extra", "key", "", small, sizeof small), 7);
+    EXPECT_STREQ(small, "vvvvvvv");
+}
+
+TEST_F(SettingsFile, SixtyFourCharacterPasswordIsReadWhole)
+{
+    std::string password(64, 'k');
+    settings.writeString(sectionConnection, keyPassword, password.c_str());
+    TextRecord read;
+    EXPECT_EQ(settings.readAccountText(keyPassword, read), AccountValueLength::Usable);
+    EXPECT_EQ(std::string(read.text), password);
+}
+
+TEST_F(SettingsFile, AccountValueUpToTheCommandLimitIsUsable)
+{
+    std::string longest(accountValueMaxLength, 'u');
+    settings.writeString(sectionConnection, keyUsername, longest.c_str());
+    TextRecord read;
+    EXPECT_EQ(settings.readAccountText(keyUsername, read), AccountValueLength::Usable);
+    EXPECT_EQ(std::string(read.text), longest);
+    EXPECT_EQ(accountValueMaxLength + 5 + 2, 255) << "USER or PASS, a blank, the value and CR LF";
+}
+
+TEST_F(SettingsFile, OverlongAccountValueIsReportedAndNeverCut)
+{
+    for (size_t length : {size_t(accountValueMaxLength + 1), size_t(255), size_t(256), size_t(5000)}) {
+        std::string value(length, 's');
+        value[length - 1] = 'E';
+        settings.writeString(sectionConnection, keyPassword, value.c_str());
+        TextRecord read;
+        EXPECT_EQ(settings.readAccountText(keyPassword, read), AccountValueLength::TooLong) << length;
+        EXPECT_EQ(std::string(read.text), value) << length;
+    }
+}
+
+TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
+{
+    ConfigurationValues values;
+    values.server = "pop.example.org";
+    values.username = "ann";
+    values.password = "se=cr%et";
+    values.useTls = false;
+    values.port = 110;
+    values.checkMinutes = 12;
+    values.playSound = true;
+    values.customSound = "C:\\ding.wav";
+    values.changeColour = false;
+    values.newMailColour = RGB(1, 2, 3);
+    values.doubleClick = "https://mail.example.org/";
+    settings.writeConfiguration(values);
+    settings.writePosition(40, 50);
+    settings.writeVisible(true);
+
+    std::vector<std::string> expected = {
+        "[connection]", "server=pop.example.org", "username=ann", "password=se=cr%et", "SSL=false", "port=110",
+        "checkmins=12", "[newmail]", "playsound=true", "customsound=C:\\ding.wav", "changecolour=false",
+        "newmailcolour=1,2,3", "[actions]", "doubleclick=https://mail.example.org/", "[position]", "x=40", "y=50",
+        "visible=true"};
+    EXPECT_EQ(fileLines(), expected);
+}
+
+TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
+{
+    ConfigurationValues values;
+    values.server = "pop.example.org";
+    values.port = 110;
+    values.useTls = false;
+    values.checkMinutes = 30;
+    values.playSound = false;
+    values.newMailColour = RGB(200, 100, 50);
+    settings.writeConfiguration(values);
+    TextRecord server;
+    settings.readAccountText(keyServer, server);
+    EXPECT_STREQ(server.text, "pop.example.org");
+    EXPECT_EQ(settings.readPort(), 110);
+    EXPECT_FALSE(settings.readUseTls());
+    EXPECT_EQ(settings.readCheckMinutes(), 30);
+    EXPECT_FALSE(settings.readPlaySound(defaultPlaySoundForDialog));
+    EXPECT_EQ(settings.readNewMailColour(), RGB(200, 100, 50));
+}
+
+TEST_F(SettingsFile, PositionIsWrittenXThenYAndReadBack)
+{
+    settings.writePosition(-20, 700);
+    std::vector<std::string> expected = {"[position]", "x=-20", "y=700"};
+    EXPECT_EQ(fileLines(), expected);
+    int x = 0, y = 0;
+    settings.readPosition(x, y);
+    EXPECT_EQ(x, -20);
+    EXPECT_EQ(y, 700);
+}
+
+TEST_F(SettingsFile, MissingFolderGivesDefaultsAndWritesFailQuietly)
+{
+    std::string missing = folder + "\\absent\\pellwick.ini";
+    Settings elsewhere(missing.c_str());
+    EXPECT_FALSE(elsewhere.writeInt(sectionConnection, keyPort, 110));
+    EXPECT_EQ(elsewhere.readPort(), 995);
+    EXPECT_EQ(GetFileAttributesA((folder + "\\absent").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(AppDataPath, BuildsTheFileUnderTheUsersApplicationDataAndCreatesTheFolder)
+{
+    char appData[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
+    std::string subFolder = "pellwick-path-test-" + std::to_string(GetCurrentProcessId());
+    std::string expectedFolder = std::string(appData) + "\\" + subFolder;
+    RemoveDirectoryA(expectedFolder.c_str());
+
+    TextRecord path;
+    ASSERT_TRUE(buildAppDataPath(path, CSIDL_APPDATA, "pellwick", "ini", subFolder.c_str()));
+    EXPECT_EQ(std::string(path.text), expectedFolder + "\\pellwick.ini");
+    DWORD attributes = GetFileAttributesA(expectedFolder.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+
+    // A second build finds the folder there, which is no failure.
+    TextRecord seen;
+    ASSERT_TRUE(buildAppDataPath(seen, CSIDL_APPDATA, "pellwick", "uidl", subFolder.c_str()));
+    EXPECT_EQ(std::string(seen.text), expectedFolder + "\\pellwick.uidl");
+
+    Settings settings(path.text);
+    EXPECT_TRUE(settings.writeBool(sectionPosition, keyVisible, true));
+    EXPECT_TRUE(settings.readVisible());
+    DeleteFileA(path.text);
+    RemoveDirectoryA(expectedFolder.c_str());
+}
+
+TEST(AppDataPath, ExtensionAndSubFolderMayBeAbsent)
+{
+    char appData[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
+    TextRecord path;
+    ASSERT_TRUE(buildAppDataPath(path, CSIDL_APPDATA, "plain", nullptr, nullptr));
+    EXPECT_EQ(std::string(path.text), std::string(appData) + "\\plain");
+}
+
+TEST(SettingsParsing, IntegerTextFromTheDialogConvertsLikeTheFile)
+{
+    EXPECT_EQ(parseSettingsInt("  42x"), 42);
+    EXPECT_EQ(parseSettingsInt(""), 0);
+    EXPECT_EQ(parseSettingsInt("-"), 0);
+    EXPECT_EQ(parseSettingsInt("\t-0012"), -12);
+    EXPECT_EQ(parseSettingsInt("4294967296"), 2147483647);
+}
+
+} // namespace
