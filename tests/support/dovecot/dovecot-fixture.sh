@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# A private Dovecot POP3 server for tests, confined to one folder.
+#   dovecot-fixture.sh start DIR   fresh configuration, certificates and mail store; start; wait
+#                                  until both ports answer; write DIR/fixture.env
+#   dovecot-fixture.sh stop DIR    end the instance started from DIR (by its PID file)
+# Re-running start first stops an instance left over from an earlier run in the same DIR.
+set -euo pipefail
+
+readonly START_WAIT_STEPS=100   # x 0.1 s
+readonly STOP_WAIT_STEPS=100    # x 0.1 s
+
+die() { echo "dovecot-fixture: $*" >&2; exit 1; }
+
+[ $# -eq 2 ] || die "usage: $0 start|stop DIR"
+action=$1
+mkdir -p "$2"
+dir=$(cd "$2" && pwd)
+pid_file="$dir/run/master.pid"
+
+dovecot_bin=$(command -v dovecot || echo /usr/sbin/dovecot)
+[ -x "$dovecot_bin" ] || die "dovecot is not installed"
+
+stop_instance() {
+  [ -s "$pid_file" ] || return 0
+  local pid
+  pid=$(head -n 1 "$pid_file")
+  case "$pid" in ''|*[!0-9]*) return 0 ;; esac
+  # Only a Dovecot master: a stale file could name an unrelated process by now.
+  grep -q dovecot "/proc/$pid/comm" 2>/dev/null || { rm -f "$pid_file"; return 0; }
+  kill "$pid" 2>/dev/null || true
+  local i
+  for i in $(seq 1 "$STOP_WAIT_STEPS"); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -f "$pid_file"
+}
+
+# Two distinct free loopback ports, held open together so they differ.
+free_ports() {
+  python3 - <<'PY'
+import socket
+held = []
+for _ in range(2):
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    held.append(s)
+print(" ".join(str(s.getsockname()[1]) for s in held))
+PY
+}
+
+port_answers() {
+  python3 - "$1" <<'PY'
+import socket, sys
+try:
+    socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1).close()
+except OSError:
+    sys.exit(1)
+PY
+}
+
+# Lets every folder made below `path` be writable by all, whatever the creator's umask: the
+# tests create maildirs as root (under Wine without chown or chmod), and Dovecot works in them as
+# nobody. A default POSIX ACL with only the base entries (user, group, other all rwx) does this.
+open_for_all() {
+  chmod 0777 "$1"
+  python3 - "$1" <<'PY'
+import os, struct, sys
+ACL_USER_OBJ, ACL_GROUP_OBJ, ACL_OTHER, UNDEFINED_ID = 0x01, 0x04, 0x20, 0xFFFFFFFF
+entries = b"".join(struct.pack("<HHI", tag, 7, UNDEFINED_ID) for tag in (ACL_USER_OBJ, ACL_GROUP_OBJ, ACL_OTHER))
+os.setxattr(sys.argv[1], "system.posix_acl_default", struct.pack("<I", 2) + entries)
+PY
+}
+
+make_certificates() {
+  local pki="$dir/pki"
+  mkdir -p "$pki"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 3650 \
+    -subj "/O=pellwick tests/CN=pellwick fixture CA" -keyout "$pki/ca.key" -out "$pki/ca.pem" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+  openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/O=pellwick tests/CN=localhost" \
+    -keyout "$pki/server.key" -out "$pki/server.csr" 2>/dev/null
+  printf '%s\n' "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
+    "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost,IP:127.0.0.1" >"$pki/server.ext"
+  openssl x509 -req -in "$pki/server.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -CAcreateserial \
+    -days 365 -sha256 -extfile "$pki/server.ext" -out "$pki/server.pem" 2>/dev/null
+  chmod 0644 "$pki/ca.pem" "$pki/server.pem"
+}
+
+write_config() {
+  local plain_port=$1 tls_port=$2
+  local instance
+  instance="pellwick-$(printf '%s' "$dir" | cksum | cut -d' ' -f1)"
+  cat >"$dir/dovecot.conf" <<CONF
+# Written by dovecot-fixture.sh; rewritten at every start.
+base_dir = $dir/run
+state_dir = $dir/state
+instance_name = $instance
+log_path = $dir/dovecot.log
+info_log_path = $dir/dovecot.log
+listen = 127.0.0.1
+protocols = pop3
+ssl = yes
+ssl_cert = <$dir/pki/server.pem
+ssl_key = <$dir/pki/server.key
+disable_plaintext_auth = no
+auth_mechanisms = plain
+auth_failure_delay = 0
+# Tests refuse logins on purpose, often: no growing penalty for the loopback client.
+login_trusted_networks = 127.0.0.0/8
+auth_verbose = yes
+first_valid_uid = 1
+mail_location = maildir:~/Maildir
+mail_max_userip_connections = 1000
+pop3_uidl_format = %08Xu%08Xv
+# One passwd file per user: tests running in parallel never rewrite each other's entries.
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $dir/users/%u
+}
+userdb {
+  driver = static
+  args = uid=nobody gid=nogroup home=$dir/home/%u
+}
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+service imap-login {
+  inet_listener imap {
+    port = 0
+  }
+  inet_listener imaps {
+    port = 0
+  }
+}
+service pop3-login {
+  inet_listener pop3 {
+    port = $plain_port
+  }
+  inet_listener pop3s {
+    port = $tls_port
+    ssl = yes
+  }
+}
+CONF
+}
+
+start_instance() {
+  stop_instance
+  rm -rf "$dir/home" "$dir/users" "$dir/state" "$dir/run" "$dir/pki" "$dir/fixture.env" "$dir/dovecot.log"
+  mkdir -p "$dir/home" "$dir/users" "$dir/state" "$dir/run"
+  open_for_all "$dir/home"
+  chmod 0755 "$dir/users"
+  make_certificates
+
+  local attempt plain_port tls_port
+  for attempt in 1 2 3; do
+    read -r plain_port tls_port < <(free_ports)
+    write_config "$plain_port" "$tls_port"
+    # Its own streams, so that it does not hold the caller's pipes open.
+    "$dovecot_bin" -c "$dir/dovecot.conf" </dev/null >"$dir/dovecot.out" 2>&1 || { sleep 0.2; continue; }
+    local i
+    for i in $(seq 1 "$START_WAIT_STEPS"); do
+      if port_answers "$plain_port" && port_answers "$tls_port"; then
+        cat >"$dir/fixture.env" <<ENV
+PLAIN_PORT=$plain_port
+TLS_PORT=$tls_port
+CA_FILE=$dir/pki/ca.pem
+PASSWD_FILE=$dir/users/%u
+HOME_ROOT=$dir/home
+ENV
+        echo "dovecot-fixture: running, POP3 on $plain_port, POP3S on $tls_port"
+        return 0
+      fi
+      sleep 0.1
+    done
+    # A port taken between choosing and binding, or a slow start: try again from scratch.
+    stop_instance
+  done
+  cat "$dir/dovecot.out" "$dir/dovecot.log" >&2 2>/dev/null || true
+  die "dovecot did not start"
+}
+
+case "$action" in
+  start) start_instance ;;
+  stop) stop_instance; rm -f "$dir/fixture.env"; echo "dovecot-fixture: stopped" ;;
+  *) die "unknown action $action" ;;
+esac

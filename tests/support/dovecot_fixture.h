@@ -1,0 +1,47 @@
+// The private Dovecot that ctest starts once per build tree (dovecot/dovecot-fixture.sh), seen
+// from a test: its ports, its CA, and its users and their maildirs.
+#pragma once
+
+#include <string>
+
+namespace testbench {
+
+class DovecotFixture {
+public:
+    // Reads PELLWICK_DOVECOT_DIR/fixture.env (a Unix path; Z:\... under Windows). False when the
+    // fixture is not running or its file is incomplete.
+    static bool fromEnvironment(DovecotFixture& out);
+
+    int plainPort() const { return plain; }
+    int tlsPort() const { return tls; }
+    // PEM of the CA that signed Dovecot's certificate (CN localhost, SAN localhost + 127.0.0.1).
+    std::string caFile() const { return ca; }
+
+    // Writes the user's passwd-file entry and makes an empty Maildir if the user has none.
+    // Re-adding resets the password and keeps the messages; it takes up to a second, because
+    // Dovecot looks at a changed passwd file only once a second. User names are letters, digits,
+    // '.', '-' and '_' (not starting with '.'), since they become file names.
+    bool addUser(const std::string& user, const std::string& password);
+    // Drops one message into the user's Maildir/new, written to tmp/ first and renamed as
+    // maildir wants. fileName must be unique in the mailbox (same character rules as users);
+    // false if it is taken.
+    bool deliver(const std::string& user, const std::string& fileName, const std::string& message);
+    // Removes every message of the user (Dovecot's own state stays).
+    bool clearMailbox(const std::string& user);
+    // The user's Maildir folder, in this platform's spelling.
+    std::string maildir(const std::string& user) const;
+
+private:
+    std::string passwdFile(const std::string& user) const;
+
+    int plain = 0;
+    int tls = 0;
+    std::string ca;
+    std::string passwdPattern;  // with %u for the user name
+    std::string homeRoot;
+};
+
+// "/a/b" -> "Z:\a\b" under Windows (Wine maps Z: to the Unix root); unchanged elsewhere.
+std::string unixPathForPlatform(const std::string& unixPath);
+
+}  // namespace testbench
