@@ -23,6 +23,22 @@ bool formatTarget(char (&target)[Connection::maxTargetLength + 1], const char* h
     return length > 0 && length <= Connection::maxTargetLength;
 }
 
+// "address:port" in numeric form, so that the connect BIO resolves nothing again.
+bool formatNumericTarget(char (&target)[Connection::maxTargetLength + 1], const BIO_ADDR* address)
+{
+    char* host = BIO_ADDR_hostname_string(address, 1);
+    char* service = BIO_ADDR_service_string(address, 1);
+    bool made = false;
+    if (host != nullptr && service != nullptr) {
+        bool bare6 = std::strchr(host, ':') != nullptr;
+        int length = std::snprintf(target, sizeof target, bare6 ? "[%s]:%s" : "%s:%s", host, service);
+        made = length > 0 && length <= Connection::maxTargetLength;
+    }
+    OPENSSL_free(host);
+    OPENSSL_free(service);
+    return made;
+}
+
 // The host without the brackets a user may have put around an IPv6 literal.
 void bareHost(char (&out)[Connection::maxTargetLength + 1], const char* host)
 {
@@ -120,6 +136,41 @@ bool Connection::open(const char* host, int port, int useTls)
         error = ConnectionError::TargetTooLong;
         return false;
     }
+    // The addresses are tried one by one here rather than inside the connect BIO, whose
+    // non-blocking connect never returns for a refused address on Winsock.
+    char name[maxTargetLength + 1];
+    bareHost(name, host);
+    char service[16];
+    std::snprintf(service, sizeof service, "%d", port);
+    BIO_ADDRINFO* addresses = nullptr;
+    if (!BIO_lookup_ex(name, service, BIO_LOOKUP_CLIENT, anyAddressFamily(), streamSocketType(), 0, &addresses)) {
+        failOpen(ConnectionError::HostNotFound);
+        return false;
+    }
+    Clock::time_point deadline = deadlineAfter(connectSeconds);
+    bool connected = false;
+    for (const BIO_ADDRINFO* address = addresses; address != nullptr && !connected;
+         address = BIO_ADDRINFO_next(address)) {
+        connected = openAddress(BIO_ADDRINFO_address(address), host, useTls, deadline);
+        if (!connected && error != ConnectionError::HostNotFound)
+            break;  // only an unreachable address lets the next one be tried
+    }
+    BIO_ADDRINFO_free(addresses);
+    return connected;
+}
+
+// One attempt at one resolved address: the TCP connection first, then the handshake, so
+// that each failure is told apart.
+bool Connection::openAddress(const BIO_ADDR* address, const char* host, int useTls,
+                             Clock::time_point deadline)
+{
+    close();
+    error = ConnectionError::None;
+    char target[maxTargetLength + 1];
+    if (!formatNumericTarget(target, address)) {
+        error = ConnectionError::HostNotFound;
+        return false;
+    }
     if (useTls) {
         if (context == nullptr || (stream = BIO_new_ssl_connect(context)) == nullptr) {
             error = ConnectionError::TlsFailed;
@@ -136,15 +187,13 @@ bool Connection::open(const char* host, int port, int useTls)
         error = ConnectionError::HostNotFound;
         return false;
     }
-    // The TCP connection first, then the handshake, so that each failure is told apart.
     BIO* tcp = useTls ? BIO_next(stream) : stream;
     BIO_set_nbio(tcp, 1);
-    Clock::time_point deadline = deadlineAfter(connectSeconds);
-    if (!connectStream(tcp, deadline)) {
+    if (!connectStream(tcp, deadline, true)) {
         failOpen(waitEndedEarly() ? error : ConnectionError::HostNotFound);
         return false;
     }
-    if (useTls && !(connectStream(stream, deadline) && verifyPeer())) {
+    if (useTls && !(connectStream(stream, deadline, false) && verifyPeer())) {
         if (!waitEndedEarly() && !isCertificateError(error))
             error = certificateErrorFor(SSL_get_verify_result(tlsHandle));
         failOpen(error);
@@ -172,7 +221,9 @@ bool Connection::prepareTls(const char* host)
 
 // Drives BIO_do_connect (TCP connect, or the handshake on the TLS BIO) to its end.
 // On failure `error` is set unless the library itself refused (the caller classifies).
-bool Connection::connectStream(BIO* bio, Clock::time_point deadline)
+// A TCP connect is only driven on once the socket is ready: the connect BIO's own wait
+// would spin, and a refused connect shows only as a socket error on Winsock.
+bool Connection::connectStream(BIO* bio, Clock::time_point deadline, bool tcpPhase)
 {
     for (;;) {
         if (BIO_do_connect(bio) > 0)
@@ -184,6 +235,8 @@ bool Connection::connectStream(BIO* bio, Clock::time_point deadline)
             recordWaitFailure(result);
             return false;
         }
+        if (tcpPhase && BIO_sock_error(static_cast<int>(BIO_get_fd(bio, nullptr))) != 0)
+            return false;
     }
 }
 

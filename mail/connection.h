@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 
+#include <openssl/bio.h>
 #include <openssl/types.h>
 
 // Why the last open, read or write failed. The checker turns these into what the user sees.
@@ -75,7 +76,8 @@ private:
 
     void loadTrust();
     bool prepareTls(const char* host);
-    bool connectStream(BIO* bio, Clock::time_point deadline);
+    bool openAddress(const BIO_ADDR* address, const char* host, int useTls, Clock::time_point deadline);
+    bool connectStream(BIO* bio, Clock::time_point deadline, bool tcpPhase);
     bool verifyPeer();
     void failOpen(ConnectionError why);
     bool waitEndedEarly() const;

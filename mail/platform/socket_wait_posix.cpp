@@ -3,10 +3,21 @@
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
+#include <sys/socket.h>
 
 void prepareSockets()
 {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+int anyAddressFamily()
+{
+    return AF_UNSPEC;
+}
+
+int streamSocketType()
+{
+    return SOCK_STREAM;
 }
 
 int waitForSocket(int socket, bool forWrite, int milliseconds)

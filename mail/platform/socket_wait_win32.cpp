@@ -7,6 +7,16 @@ void prepareSockets()
     // Winsock has no SIGPIPE; OpenSSL starts Winsock itself.
 }
 
+int anyAddressFamily()
+{
+    return AF_UNSPEC;
+}
+
+int streamSocketType()
+{
+    return SOCK_STREAM;
+}
+
 int waitForSocket(int socket, bool forWrite, int milliseconds)
 {
     fd_set ready;
