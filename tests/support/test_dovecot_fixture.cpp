@@ -42,6 +42,13 @@ TEST_F(DovecotFixtureTest, PlainLoginWithRightPasswordSucceeds) {
     EXPECT_EQ(logIn(client, "bench-plain", "plain-secret").substr(0, 3), "+OK");
 }
 
+TEST_F(DovecotFixtureTest, MixedCaseUserNameLogsInAsSpelled) {
+    ASSERT_TRUE(dovecot.addUser("Bench_MixedCase", "secret"));
+    BenchClient client;
+    ASSERT_TRUE(client.connectPlain(dovecot.plainPort()));
+    EXPECT_EQ(logIn(client, "Bench_MixedCase", "secret").substr(0, 3), "+OK");
+}
+
 TEST_F(DovecotFixtureTest, TlsPortVerifiesAgainstTheFixtureCa) {
     ASSERT_TRUE(dovecot.addUser("bench-tls", "tls-secret"));
     BenchClient client;

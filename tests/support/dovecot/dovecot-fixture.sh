@@ -108,6 +108,8 @@ ssl_cert = <$dir/pki/server.pem
 ssl_key = <$dir/pki/server.key
 disable_plaintext_auth = no
 auth_mechanisms = plain
+# User names exactly as the tests spell them (the default lowercases them), since they name files.
+auth_username_format = %u
 auth_failure_delay = 0
 # Tests refuse logins on purpose, often: no growing penalty for the loopback client.
 login_trusted_networks = 127.0.0.0/8
