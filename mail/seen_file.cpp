@@ -24,7 +24,8 @@ bool writeSeenFile(Pop3Session& session, const char* path)
 
 bool loadSeenFile(Pop3Session& session, const char* path)
 {
-    FILE* file = std::fopen(path, "r");
+    // Binary, so that every platform reads the same bytes; the CR of a CR LF is dropped anyway.
+    FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         std::lock_guard<std::mutex> hold(session.listLock);
         session.seen.clear();

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <memory>
 #include <string>
 
@@ -33,10 +32,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
-        // Dovecot folds user names to lower case before looking them up.
         user = std::string("checker_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : user)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         ASSERT_TRUE(dovecot.addUser(user, password));
         ASSERT_TRUE(dovecot.clearMailbox(user));
         trust.reset(new TrustedCaDirectory(dovecot.caFile()));
