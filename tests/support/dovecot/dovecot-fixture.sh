@@ -15,6 +15,8 @@ die() { echo "dovecot-fixture: $*" >&2; exit 1; }
 action=$1
 mkdir -p "$2"
 dir=$(cd "$2" && pwd)
+# Dovecot's mail processes run as nobody and must reach the mailboxes below DIR.
+chmod go+rx "$dir"
 pid_file="$dir/run/master.pid"
 
 dovecot_bin=$(command -v dovecot || echo /usr/sbin/dovecot)
