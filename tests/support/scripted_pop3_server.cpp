@@ -213,7 +213,10 @@ ScriptedPop3Server::~ScriptedPop3Server() {
     if (tlsContext) SSL_CTX_free(tlsContext);
 }
 
-void ScriptedPop3Server::addConnection(const Script& script) { scripts.push_back(script); }
+void ScriptedPop3Server::addConnection(const Script& script) {
+    std::lock_guard<std::mutex> lock(guard);
+    scripts.push_back(script);
+}
 
 void ScriptedPop3Server::useTls(const std::string& certFile, const std::string& keyFile) {
     certPath = certFile;
@@ -280,9 +283,17 @@ void ScriptedPop3Server::serve() {
             accepted++;
         }
         acceptedChanged.notify_all();
-        const Script* script = next < scripts.size() ? &scripts[next] : nullptr;
+        Script script;
+        bool scripted = false;
+        {
+            std::lock_guard<std::mutex> lock(guard);
+            if (next < scripts.size()) {
+                script = scripts[next];
+                scripted = true;
+            }
+        }
         ++next;
-        serveOne(socket, script);
+        serveOne(socket, scripted ? &script : nullptr);
     }
 }
 

@@ -53,7 +53,7 @@ public:
     ScriptedPop3Server& operator=(const ScriptedPop3Server&) = delete;
 
     // Successive connections get successive scripts; one beyond the last script is closed at once.
-    // Scripts are added before start().
+    // May be called before or after start().
     void addConnection(const Script& script);
     // Implicit TLS on the listening port: the handshake happens as the connection is accepted.
     void useTls(const std::string& certFile, const std::string& keyFile);
