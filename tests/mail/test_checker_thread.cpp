@@ -11,6 +11,10 @@
 #include "tests/support/temp_directory.h"
 #include "tests/support/test_pki.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using mailtest::CheckReports;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
@@ -423,5 +427,46 @@ TEST_F(CheckCycle, CheckerThatNeverStartedIsDestroyedAtOnce)
 {
     EXPECT_LT(stopChecker(), 0.5);
 }
+
+#ifdef _WIN32
+// ---- The owner's window ----
+
+// Fetches the check-result message from `window`'s queue (on this, the window's, thread).
+bool receivePosted(HWND window, MSG& message, double timeoutSeconds)
+{
+    Stopwatch watch;
+    while (watch.seconds() < timeoutSeconds) {
+        if (PeekMessageA(&message, window, checkResultMessage, checkResultMessage, PM_REMOVE))
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+TEST_F(CheckCycle, ResultIsPostedToTheOwnersWindowAfterTheStatusIsStored)
+{
+    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(window, nullptr);
+    CheckOwner owner;
+    owner.window = window;
+    checker->setOwner(owner);
+    serve({completeCheck("1 a\r\n2 b\r\n")});
+    startChecking(60);
+    MSG message;
+    ASSERT_TRUE(receivePosted(window, message, 5.0));
+    EXPECT_EQ(message.wParam, 0u);
+    EXPECT_EQ(message.lParam, 0);
+    CheckSnapshot shown = checker->takeSnapshot();
+    EXPECT_EQ(shown.status, CheckStatus::Ok);
+    EXPECT_EQ(shown.unseenCount, 2);
+    EXPECT_EQ(shown.freshMail, 1);
+    checker->markAsRead();
+    ASSERT_TRUE(receivePosted(window, message, 5.0));
+    EXPECT_EQ(checker->snapshot().unseenCount, 0);
+    checker.reset();
+    DestroyWindow(window);
+}
+#endif
 
 }  // namespace

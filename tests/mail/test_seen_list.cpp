@@ -262,7 +262,7 @@ TEST_F(SeenFile, OverLongLastLineWithoutLineEndIsSkipped)
 
 TEST_F(SeenFile, LineWithANulByteIsSkippedAndTheNextLineKept)
 {
-    std::string file = path("nul.uidl");
+    std::string file = path("zero-byte.uidl");
     writeWhole(file, std::string("ab\0cd\nnext\n", 11));
     ASSERT_TRUE(loadSeenFile(session, file.c_str()));
     EXPECT_EQ(idsOf(session.seen), (Ids{"next"}));
