@@ -8,12 +8,13 @@
 #include "mail/thread.h"
 #include "util/text_record.h"
 
-// Who hears that a check has finished. The mail code knows nothing else of its owner.
-// Either field may be set, or both; each is used when set, on the checker thread:
-// - window: a native window handle (the HWND, as void*), Windows only; the check-result
-//   message (`notifyMessage`, wParam 0, lParam 0) is posted to it with PostMessageA.
-// - notify(context): called directly; it must return quickly and must not call back into
-//   the checker's locking operations while blocking (posting to a queue is the idea).
+// Who hears that a check has finished (and that Mark As Read changed the counts). The mail
+// code knows nothing else of its owner. Either field may be set, or both; each is used when
+// set, from the thread that finished the work (the checker thread after a cycle):
+// - window: the owner's native window (an HWND, as void*); Windows only. The check-result
+//   message `notifyMessage` (wParam 0, lParam 0) is posted to it with PostMessageA.
+// - notify(context): called directly, for owners without a window (native builds, tests). It
+//   must return quickly; it may call snapshot() or takeSnapshot(), nothing that waits.
 struct CheckOwner {
     void* window = nullptr;
     void (*notify)(void* context) = nullptr;
@@ -33,14 +34,17 @@ struct CheckSnapshot {
 // session.listLock, which the session's list operations take themselves.
 //
 // Use from the window thread:
-//   CheckerThread checker(0x8001);            // WM_APP + 1
-//   checker.setOwner(owner);                  // before start()
-//   checker.setAccount(...);                  // at start-up and after the settings change
-//   loadSeenFile(checker.session, path);      // before start()
+//   CheckerThread checker(0x8001);                  // WM_APP + 1, the check-result message
+//   CheckOwner owner; owner.window = hwnd;          // or owner.notify / owner.context
+//   checker.setOwner(owner);                        // before start()
+//   checker.setAccount(server, user, password, port, useTls, intervalMinutes);
+//   loadSeenFile(checker.session, seenPath);        // mail/seen_file.h, before start()
 //   checker.start();
-//   on the message: CheckSnapshot s = checker.takeSnapshot();  (clears freshMail)
-//   checker.requestCheckNow();  checker.markAsRead(); saveSeenFile(checker.session, path);
-//   destruction stops the thread: a wait ends at once, a cycle within about a second.
+//   on the check-result message: CheckSnapshot shown = checker.takeSnapshot();
+//   "Check Now" / settings confirmed: checker.requestCheckNow();
+//   "Mark As Read": checker.markAsRead(); saveSeenFile(checker.session, seenPath);
+//   window closed: saveSeenFile(checker.session, seenPath);
+//   destruction stops the thread: a wait ends at once, a network operation within a second.
 class CheckerThread : public Thread {
 public:
     static const int defaultIntervalMinutes = 5;
