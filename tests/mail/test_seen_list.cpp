@@ -198,13 +198,6 @@ TEST(MarkAsRead, DoesNotDuplicateIdsAlreadySeen)
     EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b"}));
 }
 
-TEST(MarkAsRead, LeavesFreshMailForTheWindowToClear)
-{
-    Pop3Session session;
-    completeListing(session, {"a"});
-    session.markAsRead();
-    EXPECT_EQ(session.freshMail, 1);
-}
 
 // ---- The seen-message stream ----
 
@@ -233,13 +226,6 @@ TEST_F(SeenFile, CarriageReturnsAndEmptyLinesAreNotIds)
     EXPECT_EQ(idsOf(session.seen), (Ids{"one", "two", "three"}));
 }
 
-TEST_F(SeenFile, SpacesAndDuplicatesAreKept)
-{
-    std::string file = path("spaces.uidl");
-    writeWhole(file, " a b \nx\nx\n");
-    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
-    EXPECT_EQ(idsOf(session.seen), (Ids{" a b ", "x", "x"}));
-}
 
 TEST_F(SeenFile, OverLongLineIsSkippedWholeNotSplit)
 {
