@@ -1,0 +1,41 @@
+// Resource ids shared by pellwick.rc and the code.
+#pragma once
+
+// Tray menu: one popup (sub-menu 0) with the commands below.
+#define IDR_TRAY_MENU 101
+#define ID_EXIT 40004
+#define ID_MARK_AS_READ 40005
+#define ID_CHECK_NOW 40007
+#define ID_CONFIGURE 40009
+#define ID_SHOW_FLOATING_WINDOW 40011
+#define ID_ABOUT 40013
+
+// Icons: 104 is also the window icon and the tray icon's id.
+#define IDI_NO_MAIL 104
+#define IDI_NEW_MAIL 105
+
+// Configuration dialog.
+#define IDD_CONFIGURE 102
+#define IDC_HOST 1001
+#define IDC_USER_NAME 1002
+#define IDC_PASSWORD 1003
+#define IDC_MAIL_PROGRAM 1004
+#define IDC_MAIL_PROGRAM_PICKER 1005
+#define IDC_INTERVAL 1006
+#define IDC_USE_SSL 1007
+#define IDC_PORT 1008
+#define IDC_SOUND_FILE 1009
+#define IDC_SOUND_FILE_PICKER 1010
+#define IDC_COLOUR_SWATCH 1011
+#define IDC_CHECK_HOST 1012
+#define IDC_PLAY_SOUND 1013
+#define IDC_CHANGE_COLOUR 1014
+#define IDC_PROVIDER 1018
+
+// About dialog.
+#define IDD_ABOUT 105
+#define IDC_VERSION_TEXT 1016
+#define IDC_LINK 1017
+
+// The application manifest.
+#define IDR_MANIFEST 1

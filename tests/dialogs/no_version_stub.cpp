@@ -1,0 +1,2 @@
+// Carries no resources at all; the version reader's tests read it.
+int main() { return 0; }
