@@ -1,0 +1,102 @@
+#include "ui/controls.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "ui/decimal_text.h"
+#include "ui/gdi_holders.h"
+
+namespace {
+
+const int controlWidth = 100;
+const int controlHeight = 25;
+const int numberTextSize = 32;
+
+void setNumberText(HWND control, int value)
+{
+    char text[numberTextSize];
+    snprintf(text, sizeof text, "%d", value);
+    SetWindowTextA(control, text);
+}
+
+} // namespace
+
+ButtonControl::ButtonControl()
+{
+    width = controlWidth;
+    height = controlHeight;
+}
+
+EditControl::EditControl()
+{
+    width = controlWidth;
+    height = controlHeight;
+    setStyleBits(WS_BORDER, true);
+}
+
+void EditControl::onCommandNotify(int code)
+{
+    // A range that starts at 0 cannot be expressed: either bound 0 switches the check off.
+    if (code != EN_CHANGE || minValue == 0 || maxValue == 0)
+        return;
+    char* text = getText();
+    int value = parseDecimal(text);
+    delete[] text;
+    // Setting the text raises EN_CHANGE again, which then finds the value in range.
+    if (value < minValue)
+        setNumberText(handle, minValue);
+    else if (value > maxValue)
+        setNumberText(handle, maxValue);
+}
+
+StaticControl::StaticControl()
+{
+    width = controlWidth;
+    height = controlHeight;
+    setStyleBits(SS_CENTERIMAGE, true);
+    setStyleBits(WS_BORDER, false);
+}
+
+ColourSwatch::ColourSwatch(COLORREF colour) : colour(colour)
+{
+    width = controlWidth;
+    height = controlHeight;
+}
+
+void ColourSwatch::onDrawItem(DRAWITEMSTRUCT* record)
+{
+    SolidBrush brush(colour);
+    SelectedObject selected(record->hDC, brush.get());
+    const RECT& item = record->rcItem;
+    Rectangle(record->hDC, item.left, item.top, item.right, item.bottom);
+}
+
+void LinkButton::onAttached()
+{
+    // The template's plain push button becomes exactly an owner-drawn one.
+    setStyleBits(BS_OWNERDRAW, true);
+}
+
+void LinkButton::onCommandNotify(int code)
+{
+    if (code != BN_CLICKED)
+        return;
+    char* target = getText();
+    ShellExecuteA(nullptr, "open", target, nullptr, nullptr, SW_SHOW);
+    delete[] target;
+}
+
+void LinkButton::onDrawItem(DRAWITEMSTRUCT* record)
+{
+    HDC context = record->hDC;
+    SetBkMode(context, TRANSPARENT);
+    SetTextColor(context, linkColour);
+    char* text = getText();
+    ExtTextOutA(context, GetSystemMetrics(SM_CXEDGE), GetSystemMetrics(SM_CYEDGE), ETO_CLIPPED, &record->rcItem,
+                text, static_cast<UINT>(strlen(text)), nullptr);
+    delete[] text;
+    if (GetFocus() == handle)
+        DrawFocusRect(context, &record->rcItem);
+}

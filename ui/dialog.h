@@ -1,0 +1,47 @@
+#pragma once
+
+#include <windows.h>
+
+#include "ui/window_base.h"
+
+// The dialog procedure given to every modal run.
+INT_PTR CALLBACK sharedDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// A modal dialog from a dialog template. The dialog window is not bound to the object; its
+// messages find the object among the running dialogs by handle.
+class Dialog : public WindowBase {
+public:
+    Dialog() = default;
+    ~Dialog() override;
+
+    // Attaches every handler; non-zero lets the platform set the default focus.
+    virtual INT_PTR onInitDialog(HWND dialog);
+    // WM_COMMAND other than OK and Cancel; control is null for menus and accelerators.
+    virtual INT_PTR onCommand(HWND control, int code);
+    // A button click or a combo box selection change.
+    virtual void onClick(HWND control);
+    virtual void onEditChange(HWND control);
+    // OK was pressed; the dialog ends with 1 afterwards.
+    virtual void onOk();
+    // A brush for a static control, or null for the platform colours.
+    virtual HBRUSH onCtlColorStatic(HWND control, HDC context);
+    virtual INT_PTR dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Runs the dialog from template resourceId; 1 after OK, 2 after Cancel, negative when
+    // it cannot be created. Runs may nest: the outer dialog keeps working meanwhile.
+    int runModal(int resourceId, WindowBase* owner);
+
+    // The newest dialog whose run from template resourceId is in progress, or null; lets a
+    // caller bring an open dialog forward instead of running a second one.
+    static Dialog* findRunning(int resourceId);
+    // The running dialog whose window is hwnd, or null.
+    static Dialog* runningFor(HWND hwnd);
+
+private:
+    void leaveRun();
+
+    // The run this one interrupted, while this dialog runs.
+    Dialog* outerRun = nullptr;
+    int runningTemplate = 0;
+    bool running = false;
+};
