@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 #include "mail/pop3_session.h"
@@ -27,7 +28,10 @@ protected:
     {
         ASSERT_TRUE(DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        // Dovecot folds user names to lower case before looking them up.
         user = std::string("core_") + test->name();
+        for (char& c : user)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         ASSERT_TRUE(dovecot.addUser(user, password));
         ASSERT_TRUE(dovecot.clearMailbox(user));
         trust.reset(new TrustedCaDirectory(dovecot.caFile()));
@@ -59,13 +63,23 @@ protected:
     int delivered = 0;
 };
 
-TEST_F(DovecotSession, TlsListingYieldsOneIdPerMessage)
+// The fixture's ids are the message's IMAP UID and the mailbox's UIDVALIDITY, 8 hex digits
+// each: three new messages are UIDs 1 to 3 of one mailbox.
+TEST_F(DovecotSession, TlsListingYieldsTheIdOfEachMessage)
 {
     deliver(3);
     ASSERT_EQ(listOver(true), 3);
     std::multiset<std::string> ids = idsOf(session->current);
-    EXPECT_EQ(ids.size(), 3u);
-    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 3u) << "ids must be distinct";
+    ASSERT_EQ(ids.size(), 3u);
+    std::set<std::string> uids;
+    std::set<std::string> validities;
+    for (const std::string& id : ids) {
+        ASSERT_EQ(id.size(), 16u) << id;
+        uids.insert(id.substr(0, 8));
+        validities.insert(id.substr(8));
+    }
+    EXPECT_EQ(uids, (std::set<std::string>{"00000001", "00000002", "00000003"}));
+    EXPECT_EQ(validities.size(), 1u);
 }
 
 TEST_F(DovecotSession, PlainAndTlsListingsAgree)
