@@ -1,0 +1,83 @@
+#include "dialogs/config_dialog.h"
+
+#include "dialogs/message_box.h"
+#include "mail/pop3_session.h"
+
+namespace {
+const char hostCheckCaption[] = "Check Host";
+const int hostCheckSeconds = 10;
+
+const char secureFound[] = "Secure email checking found. Use this?";
+const char secureWorking[] = "Login successful. Secure email checking is working!";
+const char plainFound[] = "Unencrypted email checking found. Use this?";
+const char plainWorking[] = "Unencrypted email checking is working!.";
+const char loginRefused[] = "The mailserver reports that the Username and password are not recognised.";
+const char certificateRefused[] =
+    "The server's certificate is not trusted. Secure email checking was refused, and the "
+    "password was not sent.";
+const char nothingFound[] =
+    "No email checking found. Either a) the hostname is wrong, b) I can't connect to it at the "
+    "moment or c) it's using non-standard e-mail ports. (I'm looking for POP3-SSL on 995 or POP3 on "
+    "110) Check with your e-mail provider for the correct POP3 server details.";
+
+bool isCertificateError(ConnectionError error) {
+    return error == ConnectionError::CertificateUntrusted || error == ConnectionError::CertificateWrongHost ||
+           error == ConnectionError::CertificateExpired;
+}
+
+bool ask(HWND owner, const char* question) {
+    return dialogMessageBox(owner, question, hostCheckCaption, MB_YESNO) == IDYES;
+}
+
+void report(HWND owner, const char* text) { dialogMessageBox(owner, text, hostCheckCaption, MB_OK); }
+
+bool loginWith(Pop3Session& session, const Window& userName, const Window& password) {
+    char* user = userName.getText();
+    char* pass = password.getText();
+    bool accepted = session.login(user ? user : "", pass ? pass : "");
+    delete[] user;
+    delete[] pass;
+    return accepted;
+}
+}
+
+void ConfigDialog::checkHost() {
+    busyCursor.busy = 1;
+    SetCursor(busyCursor.busyCursor);
+    Pop3Session session;
+    // A host that accepts and never answers must not hold the dialog for long.
+    session.setTimeouts(hostCheckSeconds, hostCheckSeconds);
+    char* hostText = host.getText();
+    const char* hostName = hostText ? hostText : "";
+
+    if (session.connect(hostName, tlsPort, 1)) {
+        bool accepted = loginWith(session, userName, password);
+        busyCursor.busy = 0;
+        SetCursor(busyCursor.normalCursor);
+        if (selectedProvider() == otherProviderIndex && ask(handle, secureFound)) {
+            SetWindowTextA(port.handle, "995");
+            SendMessageA(useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
+        }
+        report(handle, accepted ? secureWorking : loginRefused);
+    } else if (isCertificateError(session.lastError())) {
+        // A server on 995 whose certificate fails verification may be an impostor: offering
+        // plain POP3 instead would hand it the password unencrypted.
+        busyCursor.busy = 0;
+        SetCursor(busyCursor.normalCursor);
+        report(handle, certificateRefused);
+    } else if (session.connect(hostName, plainPort, 0)) {
+        bool accepted = loginWith(session, userName, password);
+        busyCursor.busy = 0;
+        SetCursor(busyCursor.normalCursor);
+        if (ask(handle, plainFound)) {
+            SetWindowTextA(port.handle, "110");
+            SendMessageA(useSsl.handle, BM_SETCHECK, BST_UNCHECKED, 0);
+        }
+        report(handle, accepted ? plainWorking : loginRefused);
+    } else {
+        busyCursor.busy = 0;
+        SetCursor(busyCursor.normalCursor);
+        report(handle, nothingFound);
+    }
+    delete[] hostText;
+}
