@@ -1,0 +1,280 @@
+// The configuration and About dialogs driven as a user would: from a thread timer inside
+// their own modal loop, by setting control texts and sending clicks.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dialogs/about_dialog.h"
+#include "dialogs/config_dialog.h"
+#include "dialogs/message_box.h"
+
+namespace {
+
+const UINT scenarioDelayMs = 100;
+const UINT safetyLimitMs = 8000;
+
+std::function<void(ConfigDialog&)> configScenario;
+std::function<void(AboutDialog&)> aboutScenario;
+UINT_PTR scenarioTimer = 0;
+UINT_PTR safetyTimer = 0;
+bool scenarioRan = false;
+
+std::vector<std::string> shownMessages;
+int capturingMessageBox(HWND, const char* text, const char*, UINT) {
+    shownMessages.push_back(text);
+    return IDOK;
+}
+
+void CALLBACK runScenario(HWND, UINT, UINT_PTR, DWORD) {
+    KillTimer(nullptr, scenarioTimer);
+    scenarioRan = true;
+    if (auto* config = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE))) {
+        if (configScenario) configScenario(*config);
+    } else if (auto* about = static_cast<AboutDialog*>(Dialog::findRunning(IDD_ABOUT))) {
+        if (aboutScenario) aboutScenario(*about);
+    }
+}
+
+// Ends a dialog the scenario left open, so that a failing test cannot hang.
+void CALLBACK endLeftOpen(HWND, UINT, UINT_PTR, DWORD) {
+    KillTimer(nullptr, safetyTimer);
+    for (int id : {IDD_CONFIGURE, IDD_ABOUT}) {
+        if (Dialog* open = Dialog::findRunning(id)) EndDialog(open->handle, IDCANCEL);
+    }
+}
+
+class DialogScenario : public ::testing::Test {
+protected:
+    void SetUp() override {
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&controls);
+        moduleInstance = GetModuleHandleA(nullptr);
+        shownMessages.clear();
+        dialogMessageBox = capturingMessageBox;
+        scenarioRan = false;
+        scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        safetyTimer = SetTimer(nullptr, 0, safetyLimitMs, endLeftOpen);
+    }
+    void TearDown() override {
+        KillTimer(nullptr, scenarioTimer);
+        KillTimer(nullptr, safetyTimer);
+        configScenario = nullptr;
+        aboutScenario = nullptr;
+    }
+};
+
+std::string textOf(HWND control) {
+    char buffer[512] = {};
+    GetWindowTextA(control, buffer, sizeof buffer);
+    return buffer;
+}
+
+void setText(Window& edit, const char* text) { SetWindowTextA(edit.handle, text); }
+
+void click(ConfigDialog& dialog, HWND control) {
+    SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(control));
+}
+
+void chooseProvider(ConfigDialog& dialog, int index) {
+    SendMessageA(dialog.provider.handle, CB_SETCURSEL, index, 0);
+    SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDC_PROVIDER, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(dialog.provider.handle));
+}
+
+void pressOk(ConfigDialog& dialog) {
+    SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog.handle, IDOK)));
+}
+
+void pressCancel(Dialog& dialog) {
+    SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog.handle, IDCANCEL)));
+}
+
+bool checked(Window& box) { return SendMessageA(box.handle, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+}  // namespace
+
+TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled) {
+    ConfigValues values;
+    bool otherSelected = false, hostEnabled = false, checkEnabled = true, playChecked = false;
+    std::string interval, portText;
+    configScenario = [&](ConfigDialog& dialog) {
+        otherSelected = SendMessageA(dialog.provider.handle, CB_GETCURSEL, 0, 0) == otherProviderIndex;
+        hostEnabled = IsWindowEnabled(dialog.host.handle);
+        checkEnabled = IsWindowEnabled(dialog.checkButton.handle);
+        playChecked = checked(dialog.playSound);
+        interval = textOf(dialog.interval.handle);
+        portText = textOf(dialog.port.handle);
+        pressCancel(dialog);
+    };
+    EXPECT_FALSE(runConfigDialog(values));
+    ASSERT_TRUE(scenarioRan);
+    EXPECT_TRUE(otherSelected);
+    EXPECT_TRUE(hostEnabled);
+    EXPECT_FALSE(checkEnabled);
+    EXPECT_TRUE(playChecked);
+    EXPECT_EQ("5", interval);
+    EXPECT_EQ("995", portText);
+}
+
+TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase) {
+    for (const char* server : {"pop.gmail.com", "POP.gmail.com"}) {
+        ConfigValues values;
+        values.server.assign(server);
+        int selection = -2;
+        bool hostEnabled = true;
+        configScenario = [&](ConfigDialog& dialog) {
+            selection = static_cast<int>(SendMessageA(dialog.provider.handle, CB_GETCURSEL, 0, 0));
+            hostEnabled = IsWindowEnabled(dialog.host.handle);
+            pressCancel(dialog);
+        };
+        scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        runConfigDialog(values);
+        bool exact = std::string(server) == googlePop3Host;
+        EXPECT_EQ(exact ? googleProviderIndex : otherProviderIndex, selection) << server;
+        EXPECT_EQ(!exact, hostEnabled) << server;
+    }
+}
+
+TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt) {
+    ConfigValues values;
+    values.username.assign("ann");
+    values.SSL = 0;
+    values.port = 110;
+    bool hostEnabledAfterGmail = true, checkEnabled = false, hostEnabledAfterOther = false;
+    configScenario = [&](ConfigDialog& dialog) {
+        chooseProvider(dialog, googleProviderIndex);
+        hostEnabledAfterGmail = IsWindowEnabled(dialog.host.handle);
+        checkEnabled = IsWindowEnabled(dialog.checkButton.handle);
+        chooseProvider(dialog, otherProviderIndex);
+        hostEnabledAfterOther = IsWindowEnabled(dialog.host.handle);
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(runConfigDialog(values));
+    EXPECT_FALSE(hostEnabledAfterGmail);
+    EXPECT_TRUE(checkEnabled);
+    EXPECT_TRUE(hostEnabledAfterOther);
+    EXPECT_STREQ("pop.gmail.com", values.server.text);
+    EXPECT_EQ(1, values.SSL);
+    EXPECT_EQ(995, values.port);
+    EXPECT_STREQ("https://mail.google.com/", values.doubleclick.text);
+    EXPECT_STREQ("ann", values.username.text);
+}
+
+TEST_F(DialogScenario, SslClickReplacesTypedPort) {
+    ConfigValues values;
+    std::string afterUncheck, afterCheck;
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.port, "1234");
+        SendMessageA(dialog.useSsl.handle, BM_SETCHECK, BST_UNCHECKED, 0);
+        click(dialog, dialog.useSsl.handle);
+        afterUncheck = textOf(dialog.port.handle);
+        SendMessageA(dialog.useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
+        click(dialog, dialog.useSsl.handle);
+        afterCheck = textOf(dialog.port.handle);
+        pressCancel(dialog);
+    };
+    runConfigDialog(values);
+    EXPECT_EQ("110", afterUncheck);
+    EXPECT_EQ("995", afterCheck);
+}
+
+TEST_F(DialogScenario, HostTextDrivesCheckButton) {
+    ConfigValues values;
+    values.server.assign("mail.example");
+    bool afterEmpty = true, afterBlank = false;
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.host, "");
+        afterEmpty = IsWindowEnabled(dialog.checkButton.handle);
+        setText(dialog.host, " ");
+        afterBlank = IsWindowEnabled(dialog.checkButton.handle);
+        pressCancel(dialog);
+    };
+    runConfigDialog(values);
+    EXPECT_FALSE(afterEmpty);
+    EXPECT_TRUE(afterBlank);
+}
+
+TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen) {
+    ConfigValues values;
+    bool openAfterBadPort = false, openAfterBadInterval = false;
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.port, "70000");
+        pressOk(dialog);
+        openAfterBadPort = Dialog::findRunning(IDD_CONFIGURE) != nullptr;
+        setText(dialog.port, "0");
+        pressOk(dialog);
+        setText(dialog.port, "2110");
+        setText(dialog.interval, "");
+        pressOk(dialog);
+        openAfterBadInterval = Dialog::findRunning(IDD_CONFIGURE) != nullptr;
+        setText(dialog.interval, "0");
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(runConfigDialog(values));
+    EXPECT_TRUE(openAfterBadPort);
+    EXPECT_TRUE(openAfterBadInterval);
+    ASSERT_EQ(3u, shownMessages.size());
+    EXPECT_NE(std::string::npos, shownMessages[0].find("65535"));
+    EXPECT_NE(std::string::npos, shownMessages[1].find("65535"));
+    EXPECT_NE(std::string::npos, shownMessages[2].find("interval"));
+    EXPECT_EQ(2110, values.port);
+    EXPECT_EQ(1, values.checkmins);
+}
+
+TEST_F(DialogScenario, AccountEditsTakeNoMoreThanACommandLineHolds) {
+    ConfigValues values;
+    std::string longText(accountValueMaxLength + 40, 'p');
+    configScenario = [&](ConfigDialog& dialog) {
+        SendMessageA(dialog.password.handle, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(longText.c_str()));
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(runConfigDialog(values));
+    EXPECT_EQ(static_cast<size_t>(accountValueMaxLength), std::string(values.password.text).size());
+}
+
+TEST_F(DialogScenario, CancelLeavesValuesAsTheyWere) {
+    ConfigValues values;
+    values.server.assign("mail.example");
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.host, "other.example");
+        setText(dialog.port, "2110");
+        pressCancel(dialog);
+    };
+    EXPECT_FALSE(runConfigDialog(values));
+    EXPECT_STREQ("mail.example", values.server.text);
+    EXPECT_EQ(995, values.port);
+}
+
+TEST_F(DialogScenario, SecondConfigureWhileOpenRaisesInsteadOfNesting) {
+    ConfigValues values;
+    bool secondResult = true;
+    Dialog* stillRunning = nullptr;
+    configScenario = [&](ConfigDialog& dialog) {
+        ConfigValues other;
+        secondResult = runConfigDialog(other);
+        stillRunning = Dialog::findRunning(IDD_CONFIGURE);
+        pressOk(dialog);
+    };
+    EXPECT_TRUE(runConfigDialog(values));
+    EXPECT_FALSE(secondResult);
+    EXPECT_NE(nullptr, stillRunning);
+}
+
+TEST_F(DialogScenario, AboutShowsProductVersion) {
+    std::string version;
+    aboutScenario = [&](AboutDialog& dialog) {
+        version = textOf(dialog.versionText.handle);
+        pressCancel(dialog);
+    };
+    AboutDialog::showOrRaise();
+    ASSERT_TRUE(scenarioRan);
+    EXPECT_EQ("Version 1v0r1", version);
+}
