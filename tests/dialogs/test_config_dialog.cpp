@@ -11,6 +11,7 @@
 
 #include "dialogs/about_dialog.h"
 #include "dialogs/config_dialog.h"
+#include "dialogs/configure_account.h"
 #include "dialogs/message_box.h"
 
 namespace {
@@ -277,4 +278,69 @@ TEST_F(DialogScenario, AboutShowsProductVersion) {
     AboutDialog::showOrRaise();
     ASSERT_TRUE(scenarioRan);
     EXPECT_EQ("Version 1v0r1", version);
+}
+
+namespace {
+std::string settingsFileIn(const char* name) {
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    std::string path = std::string(folder) + name;
+    DeleteFileA(path.c_str());
+    return path;
+}
+
+std::string fileText(const std::string& path) {
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+}  // namespace
+
+TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
+    std::string path = settingsFileIn("pellwick_dialog_ok.ini");
+    Settings settings(path.c_str());
+    CheckerThread checker(WM_APP + 1);
+    bool changeColour = true;
+    COLORREF colour = RGB(1, 2, 3);
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.host, "mail.example");
+        setText(dialog.userName, "ann");
+        setText(dialog.password, "secret");
+        SendMessageA(dialog.changeColour.handle, BM_SETCHECK, BST_UNCHECKED, 0);
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(configureAccount(checker, settings, changeColour, colour));
+    EXPECT_FALSE(changeColour);
+    EXPECT_EQ(RGB(1, 2, 3), colour);
+    std::string text = fileText(path);
+    const char* order[] = {"server=mail.example", "username=ann", "password=secret", "SSL=", "port=995",
+                           "checkmins=5", "[newmail]", "playsound=", "customsound=", "changecolour=",
+                           "newmailcolour=1,2,3", "[actions]", "doubleclick="};
+    size_t at = 0;
+    for (const char* key : order) {
+        size_t found = text.find(key, at);
+        ASSERT_NE(std::string::npos, found) << key << " after offset " << at << " in\n" << text;
+        at = found;
+    }
+    DeleteFileA(path.c_str());
+}
+
+TEST_F(DialogScenario, CancelWritesNoSettingsFile) {
+    std::string path = settingsFileIn("pellwick_dialog_cancel.ini");
+    Settings settings(path.c_str());
+    CheckerThread checker(WM_APP + 1);
+    bool changeColour = true;
+    COLORREF colour = defaultNewMailColour;
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.host, "mail.example");
+        pressCancel(dialog);
+    };
+    EXPECT_FALSE(configureAccount(checker, settings, changeColour, colour));
+    ASSERT_TRUE(scenarioRan);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
 }
