@@ -56,6 +56,9 @@ public:
     void checkHost();
 
     ConfigValues values;
+    // The two ports the host check probes; tests point them at loopback servers.
+    int hostCheckTlsPort = tlsPort;
+    int hostCheckPlainPort = plainPort;
     ToolTip toolTip;
     BusyCursorHandler busyCursor;
     ComboBoxControl provider;

@@ -50,7 +50,7 @@ void ConfigDialog::checkHost() {
     char* hostText = host.getText();
     const char* hostName = hostText ? hostText : "";
 
-    if (session.connect(hostName, tlsPort, 1)) {
+    if (session.connect(hostName, hostCheckTlsPort, 1)) {
         bool accepted = loginWith(session, userName, password);
         busyCursor.busy = 0;
         SetCursor(busyCursor.normalCursor);
@@ -65,7 +65,7 @@ void ConfigDialog::checkHost() {
         busyCursor.busy = 0;
         SetCursor(busyCursor.normalCursor);
         report(handle, certificateRefused);
-    } else if (session.connect(hostName, plainPort, 0)) {
+    } else if (session.connect(hostName, hostCheckPlainPort, 0)) {
         bool accepted = loginWith(session, userName, password);
         busyCursor.busy = 0;
         SetCursor(busyCursor.normalCursor);

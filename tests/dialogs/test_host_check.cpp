@@ -1,0 +1,177 @@
+// The configuration dialog's host check against loopback servers: what the user is asked
+// and told, and which controls change.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "dialogs/config_dialog.h"
+#include "dialogs/message_box.h"
+#include "tests/support/scripted_pop3_server.h"
+#include "tests/support/temp_directory.h"
+#include "tests/support/test_pki.h"
+
+namespace {
+
+const UINT startDelayMs = 100;
+const UINT safetyLimitMs = 40000;
+
+struct Probe {
+    int tlsPort = 0;
+    int plainPort = 0;
+    std::string portAfter;
+    bool sslAfter = false;
+    double seconds = 0;
+    bool ran = false;
+};
+Probe* probe = nullptr;
+UINT_PTR startTimer = 0;
+UINT_PTR safetyTimer = 0;
+
+struct Shown {
+    std::string text;
+    UINT type;
+};
+std::vector<Shown> shown;
+int answeringMessageBox(HWND, const char* text, const char*, UINT type) {
+    shown.push_back({text, type});
+    return (type & MB_YESNO) ? IDYES : IDOK;
+}
+
+std::string textOf(HWND control) {
+    char buffer[64] = {};
+    GetWindowTextA(control, buffer, sizeof buffer);
+    return buffer;
+}
+
+void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD) {
+    KillTimer(nullptr, startTimer);
+    auto* dialog = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE));
+    if (dialog == nullptr) return;
+    dialog->hostCheckTlsPort = probe->tlsPort;
+    dialog->hostCheckPlainPort = probe->plainPort;
+    SetWindowTextA(dialog->port.handle, "4242");
+    auto began = std::chrono::steady_clock::now();
+    dialog->checkHost();
+    probe->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    probe->portAfter = textOf(dialog->port.handle);
+    probe->sslAfter = SendMessageA(dialog->useSsl.handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    probe->ran = true;
+    EndDialog(dialog->handle, IDCANCEL);
+}
+
+void CALLBACK endLeftOpen(HWND, UINT, UINT_PTR, DWORD) {
+    KillTimer(nullptr, safetyTimer);
+    if (Dialog* open = Dialog::findRunning(IDD_CONFIGURE)) EndDialog(open->handle, IDCANCEL);
+}
+
+// A loopback port on which nothing listens.
+int closedPort() {
+    testbench::ScriptedPop3Server server;
+    server.start();
+    int port = server.port();
+    server.stop();
+    return port;
+}
+
+void runHostCheck(Probe& target) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    moduleInstance = GetModuleHandleA(nullptr);
+    shown.clear();
+    dialogMessageBox = answeringMessageBox;
+    probe = &target;
+    startTimer = SetTimer(nullptr, 0, startDelayMs, runCheck);
+    safetyTimer = SetTimer(nullptr, 0, safetyLimitMs, endLeftOpen);
+    ConfigValues values;
+    values.server.assign("127.0.0.1");
+    values.username.assign("ann");
+    values.password.assign("secret");
+    runConfigDialog(values);
+    KillTimer(nullptr, safetyTimer);
+}
+
+testbench::Script greetingAndLogin(bool accepted) {
+    testbench::Script script;
+    script.send("+OK ready\r\n").expectLine("USER ann").send("+OK\r\n").expectLine("PASS secret");
+    script.send(accepted ? "+OK\r\n" : "-ERR no\r\n");
+    script.stall(2000);
+    return script;
+}
+
+}  // namespace
+
+TEST(HostCheck, PlainServiceFoundAfterTlsRefusedOffersPort110) {
+    testbench::ScriptedPop3Server plain;
+    plain.addConnection(greetingAndLogin(true));
+    ASSERT_TRUE(plain.start());
+    Probe result;
+    result.tlsPort = closedPort();
+    result.plainPort = plain.port();
+    runHostCheck(result);
+    ASSERT_TRUE(result.ran);
+    ASSERT_EQ(2u, shown.size());
+    EXPECT_EQ("Unencrypted email checking found. Use this?", shown[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
+    EXPECT_EQ("Unencrypted email checking is working!.", shown[1].text);
+    EXPECT_EQ("110", result.portAfter);
+    EXPECT_FALSE(result.sslAfter);
+}
+
+TEST(HostCheck, RefusedLoginIsReportedAfterTheQuestion) {
+    testbench::ScriptedPop3Server plain;
+    plain.addConnection(greetingAndLogin(false));
+    ASSERT_TRUE(plain.start());
+    Probe result;
+    result.tlsPort = closedPort();
+    result.plainPort = plain.port();
+    runHostCheck(result);
+    ASSERT_EQ(2u, shown.size());
+    EXPECT_EQ("The mailserver reports that the Username and password are not recognised.", shown[1].text);
+}
+
+TEST(HostCheck, UntrustedCertificateIsReportedWithoutPlainFallback) {
+    testbench::TempDirectory folder;
+    testbench::TestPki pki;
+    ASSERT_TRUE(pki.create(folder.path()));
+    testbench::ScriptedPop3Server tls;
+    tls.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
+    testbench::Script greeting;
+    greeting.send("+OK ready\r\n").stall(2000);
+    tls.addConnection(greeting);
+    ASSERT_TRUE(tls.start());
+    testbench::ScriptedPop3Server plain;
+    plain.addConnection(greetingAndLogin(true));
+    ASSERT_TRUE(plain.start());
+    Probe result;
+    result.tlsPort = tls.port();
+    result.plainPort = plain.port();
+    runHostCheck(result);
+    ASSERT_TRUE(result.ran);
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_NE(std::string::npos, shown[0].text.find("certificate is not trusted"));
+    EXPECT_EQ(0, plain.connectionsAccepted());
+    EXPECT_EQ("4242", result.portAfter);
+}
+
+TEST(HostCheck, SilentHostGivesUpWithinTheTimeLimit) {
+    testbench::ScriptedPop3Server silent;
+    testbench::Script nothing;
+    nothing.stall(30000);
+    silent.addConnection(nothing);
+    ASSERT_TRUE(silent.start());
+    Probe result;
+    result.tlsPort = silent.port();
+    result.plainPort = closedPort();
+    runHostCheck(result);
+    ASSERT_TRUE(result.ran);
+    EXPECT_LT(result.seconds, 14.0);
+    EXPECT_GE(result.seconds, 9.0);
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_EQ(0u, shown[0].text.find("No email checking found."));
+    silent.stop();
+}
