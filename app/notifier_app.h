@@ -1,0 +1,91 @@
+#pragma once
+
+#include <windows.h>
+
+#include "app/app_dialogs.h"
+#include "app/settings.h"
+#include "app/status_text.h"
+#include "app/window_handlers.h"
+#include "mail/checker_thread.h"
+#include "res/resource.h"
+#include "ui/window.h"
+#include "util/text_record.h"
+
+// What new mail and a double-click set off outside the program. Tests replace them to see
+// what would be played or opened.
+struct OutsideEffects {
+    // PlaySoundA(sound, nullptr, flags).
+    void (*playSound)(const char* sound, DWORD flags);
+    // ShellExecuteA(owner, "open", target, nullptr, nullptr, SW_SHOW).
+    void (*openTarget)(HWND owner, const char* target);
+};
+OutsideEffects platformEffects();
+
+// The application object: the floating status window, and the owner of the checker, the
+// settings, the tray icon and the menu.
+class NotifierApp : public Window {
+public:
+    static const UINT trayCallbackMessage = WM_APP;
+    static const UINT checkResultMessage = WM_APP + 1;
+    static const int trayIconId = IDI_NO_MAIL;
+    static const int noMailIconId = IDI_NO_MAIL;
+    static const int newMailIconId = IDI_NEW_MAIL;
+    static const int menuId = IDR_TRAY_MENU;
+    static const char className[];
+
+    explicit NotifierApp(HINSTANCE instance);
+    ~NotifierApp() override;
+
+    // Window, tray icon, settings, seen list, checker. False: end the program at once.
+    bool startUp();
+
+    int onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void onMenuCommand(int id) override;
+    void onPaint(HDC context) override;
+    void onLeftDoubleClick(WPARAM keyFlags, int pointX, int pointY) override;
+    // Saves the seen list and the position, then destroys the window.
+    void onClose() override;
+    // WM_GETTEXT and WM_GETTEXTLENGTH give the status text (for screen readers and tests);
+    // the title stays "pellwick", which is how the window is found.
+    LRESULT windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    bool onTrayNotify(LPARAM event);
+    bool onCheckResult();
+    void runDoubleClickAction();
+    void markAsRead();
+    void updateStatusText();
+    void setFloatingVisible(bool show);
+    void toggleFloatingVisible();
+    bool isUnconfigured() const;
+    // The configuration dialog; true when confirmed.
+    bool configure();
+    // Writes the seen list to its file in one atomic step; false when that failed.
+    bool saveSeenList();
+
+    CheckerThread checker;
+    TextRecord seenListPath;
+    Settings settings;
+    DragHandler dragHandler;
+    PopupMenuHandler popupMenu;
+    WindowIconHandler windowIcon;
+    TrayIconHandler trayIcon;
+    bool changeColour = defaultChangeColour;
+    COLORREF newMailColour = defaultNewMailColour;
+    char statusText[statusTextSize];
+    // The last check result, as the window shows it.
+    CheckSnapshot shown;
+    AppDialogs dialogs;
+    OutsideEffects effects;
+
+private:
+    void readAccount();
+    void readColours();
+    void loadSeenList();
+    void restorePosition();
+    void announceNewMail();
+    void showTrayMenuAtCursor();
+    void resizeForStatus(int newWidth);
+
+    // Sent by the shell to every top-level window when the taskbar is (re)created.
+    UINT taskbarCreatedMessage = 0;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "mail/checker_thread.h"
+
+// The floating window's one line: the counts, or the text of a failed check.
+const int statusTextSize = 32;   // at most 31 characters
+const int countsWindowWidth = 100;
+// Every failure text is wider than the counts, so the window grows for it.
+const int failureWindowWidth = 200;
+const int floatingWindowHeight = 30;
+
+// Writes the text for `shown` into text (cut to size - 1 characters) and returns the window
+// width it needs: "unseen / total" while the last check succeeded (or none has finished),
+// the failure's own text otherwise.
+int formatStatusText(const CheckSnapshot& shown, char* text, int size);

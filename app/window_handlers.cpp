@@ -1,0 +1,161 @@
+#include "app/window_handlers.h"
+
+#include <windowsx.h>
+
+#include "util/copy_bounded.h"
+
+namespace {
+
+HICON loadIconResource(int resourceId, int sizeX, int sizeY)
+{
+    return static_cast<HICON>(LoadImageA(moduleInstance, MAKEINTRESOURCEA(resourceId), IMAGE_ICON,
+                                         GetSystemMetrics(sizeX), GetSystemMetrics(sizeY), LR_DEFAULTCOLOR));
+}
+
+} // namespace
+
+int DragHandler::attach(WindowBase* window)
+{
+    owner = window;
+    return 1;
+}
+
+int DragHandler::onMessage(HWND hwnd, UINT message, WPARAM, LPARAM lParam)
+{
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        grabX = GET_X_LPARAM(lParam);
+        grabY = GET_Y_LPARAM(lParam);
+        SetCapture(hwnd);
+        return 1;
+    case WM_MOUSEMOVE:
+        if (GetCapture() != hwnd)
+            return 0;
+        followCursor(hwnd, lParam);
+        return 1;
+    case WM_LBUTTONUP:
+        ReleaseCapture();
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+void DragHandler::followCursor(HWND hwnd, LPARAM lParam)
+{
+    POINT cursor = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ClientToScreen(hwnd, &cursor);
+    if (owner)
+        owner->setPosition(cursor.x - grabX, cursor.y - grabY);
+}
+
+TrayIconHandler::TrayIconHandler(int iconId, UINT callbackMessage)
+    : iconId(iconId), callbackMessage(callbackMessage)
+{
+}
+
+int TrayIconHandler::attach(WindowBase* window)
+{
+    record = {};
+    // The first record layout: every shell understands it, and it has room for the tooltip.
+    record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    record.uID = static_cast<UINT>(iconId);
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    image.reset(loadIconResource(iconId, SM_CXSMICON, SM_CYSMICON));
+    record.hIcon = image.get();
+    record.uCallbackMessage = callbackMessage;
+    record.hWnd = window ? window->handle : nullptr;
+    Shell_NotifyIconA(NIM_ADD, &record);
+    return 1;
+}
+
+int TrayIconHandler::onMessage(HWND, UINT message, WPARAM, LPARAM)
+{
+    if (message == WM_DESTROY)
+        remove();
+    return 0;
+}
+
+void TrayIconHandler::remove()
+{
+    Shell_NotifyIconA(NIM_DELETE, &record);
+    image.reset(nullptr);
+    record.hIcon = nullptr;
+}
+
+void TrayIconHandler::showImage(int resourceId)
+{
+    image.reset(loadIconResource(resourceId, SM_CXSMICON, SM_CYSMICON));
+    record.hIcon = image.get();
+    Shell_NotifyIconA(NIM_MODIFY, &record);
+}
+
+void TrayIconHandler::setTip(const char* text)
+{
+    copyBounded(record.szTip, tipSize, text);
+    Shell_NotifyIconA(NIM_MODIFY, &record);
+}
+
+void TrayIconHandler::addAgain()
+{
+    if (record.hWnd)
+        Shell_NotifyIconA(NIM_ADD, &record);
+}
+
+int WindowIconHandler::attach(WindowBase* window)
+{
+    owner = window;
+    bigIcon.reset(loadIconResource(iconId, SM_CXICON, SM_CYICON));
+    if (bigIcon.get())
+        SendMessageA(window->handle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
+    smallIcon.reset(loadIconResource(iconId, SM_CXSMICON, SM_CYSMICON));
+    if (smallIcon.get())
+        SendMessageA(window->handle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
+    return 1;
+}
+
+MenuHandler::MenuHandler(int menuId) : menu(LoadMenuA(moduleInstance, MAKEINTRESOURCEA(menuId)))
+{
+}
+
+int MenuHandler::attach(WindowBase* window)
+{
+    owner = window;
+    if (menu.get())
+        SetMenu(window->handle, menu.get());
+    else
+        reportMissingMenu();
+    return 1;
+}
+
+void MenuHandler::reportMissingMenu() const
+{
+    MessageBoxA(owner ? owner->handle : nullptr, "Menu failed to load", "Runtime Error", MB_OK | MB_ICONERROR);
+}
+
+int PopupMenuHandler::attach(WindowBase* window)
+{
+    owner = window;
+    if (!menu.get())
+        reportMissingMenu();
+    return 1;
+}
+
+int PopupMenuHandler::onMessage(HWND, UINT message, WPARAM, LPARAM lParam)
+{
+    if (message != WM_CONTEXTMENU)
+        return 0;
+    showAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+    return 1;
+}
+
+void PopupMenuHandler::showAt(int screenX, int screenY)
+{
+    HMENU popup = menu.get() ? GetSubMenu(menu.get(), 0) : nullptr;
+    if (!popup || !owner)
+        return;
+    SetForegroundWindow(owner->handle);
+    TrackPopupMenu(popup, 0, screenX, screenY, 0, owner->handle, nullptr);
+    // Lets the menu close when the user clicks elsewhere the next time it opens.
+    PostMessageA(owner->handle, WM_NULL, 0, 0);
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/win32_handles.h"
+#include "ui/window_base.h"
+
+// The floating window's handlers, consulted newest first: tray icon, window icon, popup
+// menu, drag.
+
+// Moves the owner while the left button is held: the point grabbed stays under the cursor.
+class DragHandler : public WindowHandler {
+public:
+    int attach(WindowBase* window) override;
+    int onMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    int grabX = 0;   // client coordinates of the press
+    int grabY = 0;
+
+private:
+    void followCursor(HWND hwnd, LPARAM lParam);
+};
+
+// The notification-area icon: added at attach, removed when the owner is destroyed. Owns
+// the image it shows.
+class TrayIconHandler : public WindowHandler {
+public:
+    static const int tipSize = 64;   // the first record layout: 63 characters
+
+    TrayIconHandler(int iconId, UINT callbackMessage);
+
+    int attach(WindowBase* window) override;
+    int onMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Shows icon resource `resourceId` at the small-icon size.
+    void showImage(int resourceId);
+    // Copies text, cut to 63 characters, into the tooltip.
+    void setTip(const char* text);
+    // Adds the icon again with its current image and tooltip, for a shell that restarted and
+    // forgot every icon.
+    void addAgain();
+    const char* tip() const { return record.szTip; }
+
+    NOTIFYICONDATAA record = {};
+    OwnedIcon image;
+    int iconId;
+    UINT callbackMessage;
+
+private:
+    void remove();
+};
+
+// Sets the big and small window icons from one icon resource; holds them while the window
+// uses them.
+class WindowIconHandler : public WindowHandler {
+public:
+    explicit WindowIconHandler(int iconId) : iconId(iconId) {}
+    int attach(WindowBase* window) override;
+
+    int iconId;
+    OwnedIcon bigIcon;
+    OwnedIcon smallIcon;
+};
+
+// Owns the menu loaded from the program's menu resource (null when it failed to load). Its
+// attach installs it as the window's menu bar.
+class MenuHandler : public WindowHandler {
+public:
+    explicit MenuHandler(int menuId);
+    int attach(WindowBase* window) override;
+
+    HMENU menuHandle() const { return menu.get(); }
+
+protected:
+    // The box shown at attach when the menu did not load.
+    void reportMissingMenu() const;
+
+    OwnedMenu menu;
+};
+
+// The same menu as a popup (its sub-menu 0), shown on a right-click of the floating window.
+class PopupMenuHandler : public MenuHandler {
+public:
+    explicit PopupMenuHandler(int menuId) : MenuHandler(menuId) {}
+    int attach(WindowBase* window) override;
+    int onMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Shows sub-menu 0 at a screen point; the choice arrives later as WM_COMMAND.
+    void showAt(int screenX, int screenY);
+};

@@ -1,0 +1,36 @@
+// Pixels of the screen as the user sees them, for checks on colours and for PNG artefacts.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace apptest {
+
+class ScreenImage {
+public:
+    // Copies `area` (screen coordinates) from the screen. False when nothing could be copied.
+    bool capture(const RECT& area);
+    int width() const { return columns; }
+    int height() const { return rows; }
+    // COLORREF of a pixel (red in the low byte).
+    COLORREF at(int column, int row) const;
+    // Pixels of exactly this colour inside the rectangle (image coordinates, right/bottom excluded).
+    int count(COLORREF colour, const RECT& part) const;
+    int count(COLORREF colour) const;
+    // Writes an uncompressed PNG; false on a write failure.
+    bool savePng(const std::string& path) const;
+
+private:
+    int columns = 0;
+    int rows = 0;
+    std::vector<uint32_t> pixels;   // 0x00RRGGBB, top row first
+};
+
+// The folder for screenshots: env PELLWICK_ARTIFACTS, else the build tree's artifacts folder;
+// created when missing. Ends with a backslash.
+std::string artifactsFolder();
+
+}  // namespace apptest

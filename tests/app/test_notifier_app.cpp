@@ -1,0 +1,463 @@
+// NotifierApp inside the test process: its window, tray icon, menu and reactions, against
+// scripted servers that produce each outcome on cue. Sounds and the shell are recorded, not
+// played.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/notifier_app.h"
+#include "app/single_instance.h"
+#include "tests/app/program_driver.h"
+#include "tests/support/dovecot_fixture.h"
+#include "tests/support/scripted_pop3_server.h"
+#include "tests/support/temp_directory.h"
+#include "tests/support/test_pki.h"
+
+using apptest::ProgramFiles;
+using testbench::Script;
+using testbench::ScriptedPop3Server;
+
+namespace {
+
+const int resultMs = 15000;
+const int pumpStepMs = 10;
+
+struct Played {
+    std::string sound;
+    DWORD flags;
+};
+std::vector<Played> played;
+std::vector<std::string> opened;
+
+void recordSound(const char* sound, DWORD flags)
+{
+    played.push_back({sound, flags});
+}
+
+void recordOpen(HWND, const char* target)
+{
+    opened.push_back(target);
+}
+
+// Runs this thread's messages until `done` holds or timeoutMs passes.
+template <typename Condition>
+bool pumpUntil(Condition done, int timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                continue;
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (done())
+            return true;
+        if (static_cast<int>(GetTickCount() - start) > timeoutMs)
+            return false;
+        Sleep(pumpStepMs);
+    }
+}
+
+Script loggedIn()
+{
+    return Script().send("+OK ready\r\n").expectLine("USER").send("+OK\r\n").expectLine("PASS").send("+OK\r\n");
+}
+
+Script listing(const std::string& lines)
+{
+    return loggedIn().expectLine("UIDL").send("+OK\r\n" + lines + ".\r\n").stall(2000);
+}
+
+class AppInProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        played.clear();
+        opened.clear();
+        ASSERT_FALSE(scratch.path().empty());
+        ASSERT_TRUE(pki.create(scratch.path()));
+        work = testbench::unixPathForPlatform(scratch.path());
+        ASSERT_TRUE(apptest::makeWorkFolder(work, testbench::unixPathForPlatform(pki.path("ca.pem"))));
+        GetCurrentDirectoryA(MAX_PATH, previousFolder);
+        SetCurrentDirectoryA(work.c_str());
+    }
+
+    void TearDown() override
+    {
+        if (app && app->handle && IsWindow(app->handle)) {
+            SendMessageA(app->handle, WM_CLOSE, 0, 0);
+            pumpUntil([] { return false; }, 50);
+        }
+        app.reset();
+        SetCurrentDirectoryA(previousFolder);
+    }
+
+    void start(const std::vector<std::string>& extraSettings, bool tls = false)
+    {
+        ASSERT_TRUE(server.start());
+        std::vector<std::string> lines = {"[connection]", "server=127.0.0.1", "username=u", "password=p",
+                                          std::string("SSL=") + (tls ? "true" : "false"),
+                                          "port=" + std::to_string(server.port()), "checkmins=1"};
+        lines.insert(lines.end(), extraSettings.begin(), extraSettings.end());
+        ASSERT_TRUE(files.startFresh(lines));
+        app.reset(new NotifierApp(GetModuleHandleA(nullptr)));
+        app->dialogs = AppDialogs();
+        app->effects.playSound = recordSound;
+        app->effects.openTarget = recordOpen;
+        app->checker.retryMilliseconds = 300;
+        app->checker.millisecondsPerMinute = 60 * 60 * 1000;   // no checks but the ones asked for
+        app->checker.session.setTimeouts(2, 2);
+        ASSERT_TRUE(app->startUp());
+    }
+
+    bool waitForStatus(const std::string& expected)
+    {
+        NotifierApp* shownBy = app.get();
+        return pumpUntil([&] { return expected == shownBy->statusText; }, resultMs);
+    }
+
+    int windowWidth() const
+    {
+        RECT frame = {};
+        GetWindowRect(app->handle, &frame);
+        return frame.right - frame.left;
+    }
+
+    bool markAsReadEnabled() const
+    {
+        UINT state = GetMenuState(app->popupMenu.menuHandle(), 40005, MF_BYCOMMAND);
+        return state != static_cast<UINT>(-1) && !(state & (MF_GRAYED | MF_DISABLED));
+    }
+
+    testbench::TempDirectory scratch;
+    testbench::TestPki pki;
+    std::string work;
+    char previousFolder[MAX_PATH] = "";
+    ProgramFiles files;
+    ScriptedPop3Server server;
+    std::unique_ptr<NotifierApp> app;
+};
+
+TEST_F(AppInProcess, RefusedListingShowsListingFailedTwiceAsWide)
+{
+    server.addConnection(loggedIn().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
+    start({});
+    ASSERT_TRUE(waitForStatus("Listing failed")) << app->statusText;
+    EXPECT_EQ(windowWidth(), 200);
+    EXPECT_STREQ(app->trayIcon.tip(), "Listing failed");
+}
+
+TEST_F(AppInProcess, UntrustedCertificateShowsCertificateNotTrustedTwiceAsWide)
+{
+    server.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
+    server.addConnection(loggedIn());
+    start({}, true);
+    ASSERT_TRUE(waitForStatus("Certificate not trusted")) << app->statusText;
+    EXPECT_EQ(windowWidth(), 200);
+}
+
+TEST_F(AppInProcess, SilentServerShowsServerNotRespondingTwiceAsWide)
+{
+    server.addConnection(Script().send("+OK ready\r\n").stall(10000));
+    start({});
+    ASSERT_TRUE(waitForStatus("Server not responding")) << app->statusText;
+    EXPECT_EQ(windowWidth(), 200);
+}
+
+TEST_F(AppInProcess, FailureThenSuccessShrinksBackKeepingTheLeftEdge)
+{
+    server.addConnection(Script().disconnect());
+    server.addConnection(Script().pause(1500).send("+OK ready\r\n").expectLine("USER").send("+OK\r\n")
+                             .expectLine("PASS").send("+OK\r\n").expectLine("UIDL").send("+OK\r\n1 a\r\n.\r\n")
+                             .stall(2000));
+    start({"[position]", "x=300", "y=200"});
+    ASSERT_TRUE(waitForStatus("Hostname not found")) << app->statusText;
+    RECT wide = {};
+    GetWindowRect(app->handle, &wide);
+    EXPECT_EQ(wide.right - wide.left, 200);
+    EXPECT_EQ(wide.left, 300);
+    ASSERT_TRUE(waitForStatus("1 / 1")) << app->statusText;
+    RECT narrow = {};
+    GetWindowRect(app->handle, &narrow);
+    EXPECT_EQ(narrow.right - narrow.left, 100);
+    EXPECT_EQ(narrow.left, 300);
+    EXPECT_EQ(narrow.top, 200);
+}
+
+TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundOnceWhenSoundIsOn)
+{
+    server.addConnection(listing("1 a\r\n"));
+    server.addConnection(listing("1 a\r\n"));
+    server.addConnection(listing("1 a\r\n2 b\r\n"));
+    start({"[newmail]", "playsound=true"});
+    ASSERT_TRUE(waitForStatus("1 / 1"));
+    ASSERT_EQ(played.size(), 1u);
+    EXPECT_EQ(played[0].sound, "MailBeep");
+    EXPECT_EQ(played[0].flags, static_cast<DWORD>(SND_ALIAS | SND_ASYNC));
+
+    // The same unseen message again: counted, not announced.
+    app->onMenuCommand(40007);
+    ASSERT_TRUE(server.waitForConnections(2, resultMs));
+    pumpUntil([] { return false; }, 1000);
+    EXPECT_EQ(std::string(app->statusText), "1 / 1");
+    EXPECT_EQ(played.size(), 1u);
+
+    app->onMenuCommand(40007);
+    ASSERT_TRUE(waitForStatus("2 / 2"));
+    EXPECT_EQ(played.size(), 2u);
+}
+
+TEST_F(AppInProcess, NewMailPlaysTheChosenSoundFile)
+{
+    server.addConnection(listing("1 a\r\n"));
+    start({"[newmail]", "playsound=yes", "customsound=C:\\sounds\\ding.wav"});
+    ASSERT_TRUE(waitForStatus("1 / 1"));
+    ASSERT_EQ(played.size(), 1u);
+    EXPECT_EQ(played[0].sound, "C:\\sounds\\ding.wav");
+    EXPECT_TRUE(played[0].flags & SND_ASYNC);
+    EXPECT_FALSE(played[0].flags & SND_ALIAS);
+}
+
+TEST_F(AppInProcess, NewMailIsSilentWithoutPlaysound)
+{
+    server.addConnection(listing("1 a\r\n2 b\r\n"));
+    start({});
+    ASSERT_TRUE(waitForStatus("2 / 2"));
+    EXPECT_TRUE(played.empty());
+}
+
+TEST_F(AppInProcess, MarkAsReadFollowsTheUnseenCountAndSavesTheSeenList)
+{
+    server.addConnection(listing("1 a\r\n2 b\r\n"));
+    start({});
+    EXPECT_TRUE(markAsReadEnabled()) << "greyed before the first result";
+    ASSERT_TRUE(waitForStatus("2 / 2"));
+    EXPECT_TRUE(markAsReadEnabled());
+    EXPECT_EQ(app->trayIcon.image.get() != nullptr, true);
+    EXPECT_STREQ(app->trayIcon.tip(), "2 / 2");
+
+    app->onMenuCommand(40005);
+    ASSERT_TRUE(waitForStatus("0 / 2"));
+    EXPECT_FALSE(markAsReadEnabled());
+    EXPECT_STREQ(app->trayIcon.tip(), "0 / 2");
+    std::vector<std::string> expected = {"a", "b"};
+    EXPECT_EQ(files.seenIds(), expected);
+}
+
+TEST_F(AppInProcess, MarkAsReadAfterAFailedCheckKeepsTheErrorText)
+{
+    server.addConnection(listing("1 a\r\n"));
+    server.addConnection(loggedIn().expectLine("UIDL").send("-ERR busy\r\n").stall(2000));
+    start({});
+    ASSERT_TRUE(waitForStatus("1 / 1"));
+    app->onMenuCommand(40007);
+    ASSERT_TRUE(waitForStatus("Listing failed"));
+    EXPECT_EQ(app->shown.unseenCount, 1) << "a failed listing keeps the counts";
+
+    app->runDoubleClickAction();
+    ASSERT_TRUE(pumpUntil([&] { return app->shown.unseenCount == 0; }, resultMs));
+    EXPECT_STREQ(app->statusText, "Listing failed");
+    EXPECT_EQ(windowWidth(), 200);
+    EXPECT_FALSE(markAsReadEnabled());
+    EXPECT_TRUE(opened.empty()) << "nothing to open without a doubleclick target";
+}
+
+TEST_F(AppInProcess, DoubleClickOpensTheConfiguredTarget)
+{
+    server.addConnection(listing("1 a\r\n"));
+    start({"[actions]", "doubleclick=https://mail.example.org/"});
+    ASSERT_TRUE(waitForStatus("1 / 1"));
+    SendMessageA(app->handle, WM_LBUTTONDBLCLK, 0, MAKELPARAM(5, 5));
+    ASSERT_TRUE(waitForStatus("0 / 1"));
+    std::vector<std::string> expected = {"https://mail.example.org/"};
+    EXPECT_EQ(opened, expected);
+}
+
+struct MenuEntry {
+    UINT id;
+    std::string text;
+    UINT state;
+};
+std::vector<MenuEntry> menuSeen;
+bool menuScreenshot = false;
+
+// Runs inside TrackPopupMenu's own loop: reads the open popup, keeps a picture, closes it.
+void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND popup = FindWindowA("#32768", nullptr);
+    if (!popup)
+        return;
+    KillTimer(nullptr, timer);
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
+    for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
+        char text[64] = "";
+        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        menuSeen.push_back({GetMenuItemID(menu, i), text, GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION)});
+    }
+    RECT frame = {};
+    GetWindowRect(popup, &frame);
+    frame.left -= 20;
+    frame.top -= 20;
+    frame.right += 20;
+    frame.bottom += 20;
+    apptest::ScreenImage picture;
+    menuScreenshot = picture.capture(frame) && picture.savePng(apptest::artifactsFolder() + "tray-menu.png");
+    EndMenu();
+}
+
+TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
+{
+    server.addConnection(listing("1 a\r\n"));
+    start({"[position]", "visible=true"});
+    ASSERT_TRUE(waitForStatus("1 / 1"));
+    menuSeen.clear();
+    SetCursorPos(600, 500);
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
+    PostMessageA(app->handle, NotifierApp::trayCallbackMessage, 0, WM_RBUTTONDOWN);
+    pumpUntil([] { return !menuSeen.empty(); }, 5000);
+    KillTimer(nullptr, timer);
+
+    ASSERT_EQ(menuSeen.size(), 8u) << "the popup menu did not open";
+    const UINT ids[] = {40007, 40005, 0, 40011, 40009, 0, 40013, 40004};
+    const char* texts[] = {"Check Now", "Mark As Read", "", "Show Floating Window", "Configure", "", "About", "Exit"};
+    for (size_t i = 0; i < menuSeen.size(); ++i) {
+        EXPECT_EQ(menuSeen[i].id, ids[i]) << "entry " << i;
+        EXPECT_EQ(menuSeen[i].text, texts[i]) << "entry " << i;
+    }
+    EXPECT_FALSE(menuSeen[1].state & MF_GRAYED) << "Mark As Read greyed with unseen mail";
+    EXPECT_TRUE(menuSeen[3].state & MF_CHECKED) << "Show Floating Window unchecked while shown";
+    EXPECT_TRUE(menuScreenshot);
+}
+
+TEST_F(AppInProcess, RightClickOnTheFloatingWindowShowsTheMenuThere)
+{
+    server.addConnection(listing(""));
+    start({"[position]", "visible=true"});
+    ASSERT_TRUE(waitForStatus("0 / 0"));
+    menuSeen.clear();
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
+    PostMessageA(app->handle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(app->handle), MAKELPARAM(300, 250));
+    pumpUntil([] { return !menuSeen.empty(); }, 5000);
+    KillTimer(nullptr, timer);
+    ASSERT_EQ(menuSeen.size(), 8u);
+    EXPECT_TRUE(menuSeen[1].state & MF_GRAYED) << "Mark As Read enabled without unseen mail";
+}
+
+TEST_F(AppInProcess, ShowFloatingWindowTogglesAndStoresTheChoice)
+{
+    server.addConnection(listing(""));
+    start({});
+    ASSERT_FALSE(IsWindowVisible(app->handle));
+    app->onMenuCommand(40011);
+    EXPECT_TRUE(IsWindowVisible(app->handle));
+    EXPECT_TRUE(GetMenuState(app->popupMenu.menuHandle(), 40011, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_EQ(files.readValue("position", "visible"), "true");
+    app->onMenuCommand(40011);
+    EXPECT_FALSE(IsWindowVisible(app->handle));
+    EXPECT_FALSE(GetMenuState(app->popupMenu.menuHandle(), 40011, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_EQ(files.readValue("position", "visible"), "false");
+}
+
+TEST_F(AppInProcess, WindowIsAHiddenTopmostToolWindowWithoutCaption)
+{
+    server.addConnection(listing(""));
+    start({});
+    LONG style = GetWindowLongA(app->handle, GWL_STYLE);
+    LONG exStyle = GetWindowLongA(app->handle, GWL_EXSTYLE);
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_TRUE(style & WS_BORDER);
+    EXPECT_FALSE((style & WS_CAPTION) == WS_CAPTION);
+    EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW);
+    EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
+    EXPECT_FALSE(IsWindowVisible(app->handle));
+    RECT frame = {};
+    GetWindowRect(app->handle, &frame);
+    EXPECT_EQ(frame.right - frame.left, 100);
+    EXPECT_EQ(frame.bottom - frame.top, 30);
+    // Centred without a stored position.
+    EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - 100) / 2);
+    EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - 30) / 2);
+    EXPECT_EQ(FindWindowA("pellwick", "pellwick"), app->handle);
+}
+
+TEST(SingleInstance, SecondHolderInTheSessionIsRefusedUntilTheFirstEnds)
+{
+    char name[SingleInstance::mutexNameSize];
+    buildInstanceMutexName(name, sizeof name);
+    char user[257] = "";
+    DWORD length = sizeof user;
+    ASSERT_TRUE(GetUserNameA(user, &length));
+    EXPECT_EQ(std::string(name), std::string("Local\\pellwick-") + user);
+    {
+        SingleInstance first;
+        ASSERT_TRUE(first.acquire());
+        SingleInstance second;
+        EXPECT_FALSE(second.acquire());
+    }
+    SingleInstance later;
+    EXPECT_TRUE(later.acquire());
+}
+
+TEST(StatusText, FailuresHaveTheirOwnTextAndDoubleWidth)
+{
+    struct Case {
+        CheckStatus status;
+        const char* text;
+        int width;
+    } cases[] = {
+        {CheckStatus::Ok, "3 / 17", 100},
+        {CheckStatus::Checking, "3 / 17", 100},
+        {CheckStatus::HostNotFound, "Hostname not found", 200},
+        {CheckStatus::BadLogin, "Bad username/password", 200},
+        {CheckStatus::ListFailed, "Listing failed", 200},
+        {CheckStatus::BadCertificate, "Certificate not trusted", 200},
+        {CheckStatus::NoResponse, "Server not responding", 200},
+    };
+    for (const Case& each : cases) {
+        CheckSnapshot shown;
+        shown.status = each.status;
+        shown.unseenCount = 3;
+        shown.totalCount = 17;
+        char text[statusTextSize];
+        EXPECT_EQ(formatStatusText(shown, text, statusTextSize), each.width) << each.text;
+        EXPECT_STREQ(text, each.text);
+    }
+}
+
+TEST(StatusText, LargeCountsAreCutToTheBuffer)
+{
+    CheckSnapshot shown;
+    shown.unseenCount = 2147483647;
+    shown.totalCount = -2147483647 - 1;
+    char text[statusTextSize];
+    formatStatusText(shown, text, statusTextSize);
+    EXPECT_STREQ(text, "2147483647 / -2147483648");
+    char small[8];
+    formatStatusText(shown, small, sizeof small);
+    EXPECT_STREQ(small, "2147483");
+}
+
+TEST(ProgramFile, CarriesItsManifestForCommonControlsSixAndDpiAwareness)
+{
+    HMODULE program = LoadLibraryExA(apptest::programPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(program, nullptr);
+    HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(found, nullptr) << "no manifest resource";
+    HGLOBAL loaded = LoadResource(program, found);
+    std::string manifest(static_cast<const char*>(LockResource(loaded)), SizeofResource(program, found));
+    EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+    EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
+    EXPECT_NE(manifest.find("dpiAware"), std::string::npos);
+    EXPECT_NE(manifest.find("name=\"Pellwick.Pellwick\""), std::string::npos);
+    EXPECT_NE(FindResourceA(program, MAKEINTRESOURCEA(101), MAKEINTRESOURCEA(4)), nullptr) << "menu 101";
+    FreeLibrary(program);
+}
+
+}  // namespace

@@ -1,0 +1,438 @@
+// The real pellwick.exe on the shared Wine desktop, against the private Dovecot (and, where a
+// slow or odd server is needed, the scripted one), driven through its window as the shell
+// and the user drive it.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/app/program_driver.h"
+#include "tests/support/dovecot_fixture.h"
+#include "tests/support/scripted_pop3_server.h"
+#include "tests/support/temp_directory.h"
+
+using apptest::ProgramDriver;
+using apptest::ProgramFiles;
+using apptest::ScreenImage;
+using testbench::DovecotFixture;
+
+namespace {
+
+const char password[] = "app-password";
+const int checkMs = 15000;
+const int quickExitMs = 5000;
+const COLORREF newMailFill = RGB(95, 255, 95);
+// The flap of the new-mail envelope.
+const COLORREF newMailFlap = RGB(0, 255, 0);
+const UINT trayCallback = WM_APP;
+const int idExit = 40004, idMarkAsRead = 40005, idCheckNow = 40007, idShowFloating = 40011;
+
+std::string message(int number)
+{
+    return "From: sender@example.org\r\nTo: reader@example.org\r\nSubject: Mail " + std::to_string(number) +
+           "\r\n\r\nMessage " + std::to_string(number) + ".\r\n";
+}
+
+// Pixels of the notification area that are not its background: the tray icon, if any.
+int trayIconPixels(const ScreenImage& tray)
+{
+    std::map<COLORREF, int> frequency;
+    for (int row = 0; row < tray.height(); ++row)
+        for (int column = 0; column < tray.width(); ++column)
+            ++frequency[tray.at(column, row)];
+    int background = 0;
+    for (const auto& entry : frequency)
+        background = entry.second > background ? entry.second : background;
+    return tray.width() * tray.height() - background;
+}
+
+int area(const ScreenImage& image)
+{
+    return image.width() * image.height();
+}
+
+// A loopback port with nothing listening on it.
+int closedPort()
+{
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    int port = 0;
+    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    closesocket(probe);
+    return port;
+}
+
+class WinsockSession {
+public:
+    WinsockSession() { WSADATA data; WSAStartup(MAKEWORD(2, 2), &data); }
+    ~WinsockSession() { WSACleanup(); }
+};
+
+class ProgramRuns : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
+        testName = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        user = "app_" + testName;
+        ASSERT_TRUE(dovecot.addUser(user, password));
+        ASSERT_TRUE(dovecot.clearMailbox(user));
+        ASSERT_FALSE(scratch.path().empty());
+        work = testbench::unixPathForPlatform(scratch.path()) + "\\work";
+        ASSERT_TRUE(apptest::makeWorkFolder(work, dovecot.caFile()));
+    }
+
+    // An account on the fixture's TLS port; checks come from Check Now, not the interval.
+    std::vector<std::string> settingsFor(const std::string& withPassword,
+                                         const std::vector<std::string>& extra = {}) const
+    {
+        std::vector<std::string> lines = {
+            "[connection]", "server=localhost", "username=" + user, "password=" + withPassword, "SSL=true",
+            "port=" + std::to_string(dovecot.tlsPort()), "checkmins=30"};
+        lines.insert(lines.end(), extra.begin(), extra.end());
+        return lines;
+    }
+
+    void deliver(int first, int count)
+    {
+        for (int i = first; i < first + count; ++i)
+            ASSERT_TRUE(dovecot.deliver(user, "m" + std::to_string(i), message(i)));
+    }
+
+    void startProgram(ProgramDriver& program)
+    {
+        ASSERT_TRUE(program.start(work));
+        ASSERT_NE(program.waitForWindow(), nullptr) << "no floating window";
+    }
+
+    void checkNowFor(ProgramDriver& program, const std::string& expected)
+    {
+        program.command(idCheckNow);
+        EXPECT_TRUE(program.waitForStatus(expected, checkMs)) << "shows: " << program.statusText();
+    }
+
+    void screenshot(ProgramDriver& program, const std::string& state)
+    {
+        program.sync();
+        Sleep(300);   // the desktop's X window catches up with the last paint
+        EXPECT_TRUE(program.saveScreenshot(testName + "-" + state));
+    }
+
+    DovecotFixture dovecot;
+    WinsockSession winsock;
+    std::string testName;
+    std::string user;
+    testbench::TempDirectory scratch;
+    std::string work;
+    ProgramFiles files;
+};
+
+TEST_F(ProgramRuns, NewMailShowsCountsGreenFillAndNewMailIconUntilMarkedAsRead)
+{
+    ASSERT_TRUE(files.startFresh(settingsFor(password, {"[position]", "visible=true"})));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs)) << "shows: " << program.statusText();
+    screenshot(program, "no-mail");
+    ScreenImage window, tray;
+    ASSERT_TRUE(program.captureWindow(window));
+    ASSERT_TRUE(program.captureTray(tray));
+    EXPECT_EQ(window.count(newMailFill), 0);
+    EXPECT_GT(trayIconPixels(tray), 20) << "no tray icon";
+    EXPECT_EQ(tray.count(newMailFlap), 0);
+
+    deliver(1, 2);
+    checkNowFor(program, "2 / 2");
+    screenshot(program, "new-mail");
+    ASSERT_TRUE(program.captureWindow(window));
+    ASSERT_TRUE(program.captureTray(tray));
+    EXPECT_GT(window.count(newMailFill), area(window) / 2) << "the window is not filled green";
+    EXPECT_GT(tray.count(newMailFlap), 5) << "the tray icon is not the new-mail envelope";
+    RECT frame = program.windowRect();
+    EXPECT_EQ(frame.right - frame.left, 100);
+    EXPECT_EQ(frame.bottom - frame.top, 30);
+
+    program.command(idMarkAsRead);
+    EXPECT_TRUE(program.waitForStatus("0 / 2", checkMs)) << "shows: " << program.statusText();
+    screenshot(program, "marked-as-read");
+    ASSERT_TRUE(program.captureWindow(window));
+    ASSERT_TRUE(program.captureTray(tray));
+    EXPECT_EQ(window.count(newMailFill), 0);
+    EXPECT_EQ(tray.count(newMailFlap), 0);
+    EXPECT_EQ(files.seenIds().size(), 2u) << "Mark As Read did not save the seen list";
+
+    DWORD code = 99;
+    ASSERT_TRUE(program.exitFromMenu(code));
+    EXPECT_EQ(code, 0u);
+    Sleep(500);
+    ASSERT_TRUE(program.captureTray(tray));
+    EXPECT_LT(trayIconPixels(tray), 5) << "Exit left the tray icon behind";
+    EXPECT_NE(files.readValue("position", "x"), "<absent>");
+    EXPECT_NE(files.readValue("position", "y"), "<absent>");
+}
+
+TEST_F(ProgramRuns, WrongPasswordShowsBadUsernamePasswordTwiceAsWide)
+{
+    ASSERT_TRUE(files.startFresh(settingsFor("wrong-password", {"[position]", "visible=true"})));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("Bad username/password", checkMs)) << "shows: " << program.statusText();
+    screenshot(program, "bad-login");
+    RECT frame = program.windowRect();
+    EXPECT_EQ(frame.right - frame.left, 200);
+    EXPECT_EQ(frame.bottom - frame.top, 30);
+}
+
+TEST_F(ProgramRuns, StoppedServerShowsHostnameNotFoundAndTheWindowShrinksBackOnSuccess)
+{
+    std::vector<std::string> lines = settingsFor(password, {"[position]", "visible=true"});
+    for (std::string& line : lines) {
+        if (line.rfind("port=", 0) == 0)
+            line = "port=" + std::to_string(closedPort());
+    }
+    ASSERT_TRUE(files.startFresh(lines));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("Hostname not found", checkMs)) << "shows: " << program.statusText();
+    screenshot(program, "host-not-found");
+    RECT frame = program.windowRect();
+    EXPECT_EQ(frame.right - frame.left, 200);
+}
+
+TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
+{
+    // A server that greets only after a while: the first result comes late.
+    testbench::ScriptedPop3Server server;
+    server.addConnection(testbench::Script()
+                             .pause(3000)
+                             .send("+OK ready\r\n")
+                             .expectLine("USER").send("+OK\r\n")
+                             .expectLine("PASS").send("+OK\r\n")
+                             .expectLine("UIDL").send("+OK\r\n1 first\r\n2 second\r\n.\r\n")
+                             .stall(5000));
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(files.startFresh({"[connection]", "server=127.0.0.1", "username=u", "password=p", "SSL=false",
+                                  "port=" + std::to_string(server.port()), "checkmins=30", "[position]",
+                                  "visible=true"}));
+    ProgramDriver program;
+    startProgram(program);
+    EXPECT_EQ(program.statusText(), "Checking...");
+    screenshot(program, "checking");
+    EXPECT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
+    EXPECT_FALSE(server.scriptFailed()) << server.failure();
+}
+
+TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
+{
+    std::string marker = work + "\\opened.txt";
+    std::string opener = work + "\\open-mail.bat";
+    {
+        FILE* file = fopen(opener.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        fprintf(file, "@echo opened> \"%s\"\r\n", marker.c_str());
+        fclose(file);
+    }
+    deliver(1, 2);
+    ASSERT_TRUE(files.startFresh(settingsFor(password, {"[actions]", "doubleclick=" + opener})));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
+
+    program.post(trayCallback, 0, WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(program.waitForStatus("0 / 2", checkMs)) << "shows: " << program.statusText();
+    bool opened = false;
+    for (int waited = 0; waited < checkMs && !opened; waited += 100) {
+        opened = GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
+        Sleep(100);
+    }
+    EXPECT_TRUE(opened) << "the doubleclick target was not opened";
+    EXPECT_EQ(files.seenIds().size(), 2u);
+}
+
+TEST_F(ProgramRuns, DoubleClickOnFloatingWindowMarksAllAsReadWithoutATarget)
+{
+    deliver(1, 1);
+    ASSERT_TRUE(files.startFresh(settingsFor(password, {"[position]", "visible=true"})));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("1 / 1", checkMs)) << "shows: " << program.statusText();
+    program.post(WM_LBUTTONDBLCLK, 0, MAKELPARAM(20, 10));
+    EXPECT_TRUE(program.waitForStatus("0 / 1", checkMs)) << "shows: " << program.statusText();
+}
+
+TEST_F(ProgramRuns, SingleClickOnTrayIconDoesNothing)
+{
+    deliver(1, 1);
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("1 / 1", checkMs)) << "shows: " << program.statusText();
+    program.post(trayCallback, 0, WM_LBUTTONDOWN);
+    program.post(trayCallback, 0, WM_LBUTTONUP);
+    program.sync();
+    Sleep(500);
+    EXPECT_EQ(program.statusText(), "1 / 1");
+    EXPECT_TRUE(files.seenIds().empty());
+}
+
+TEST_F(ProgramRuns, DraggedPositionAndVisibilitySurviveARestart)
+{
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    RECT moved = {};
+    {
+        ProgramDriver program;
+        startProgram(program);
+        ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs));
+        EXPECT_FALSE(IsWindowVisible(program.window())) << "visible without the setting";
+        program.command(idShowFloating);
+        program.sync();
+        EXPECT_TRUE(IsWindowVisible(program.window()));
+        EXPECT_EQ(files.readValue("position", "visible"), "true");
+
+        // The window goes where the cursor is, less the point grabbed (client coordinates).
+        POINT origin = {0, 0};
+        ClientToScreen(program.window(), &origin);
+        program.post(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+        program.post(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(40, 30));
+        program.sync();
+        RECT first = program.windowRect();
+        EXPECT_EQ(first.left, origin.x + 40 - 10);
+        EXPECT_EQ(first.top, origin.y + 30 - 10);
+        origin = {0, 0};
+        ClientToScreen(program.window(), &origin);
+        program.post(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(50, 40));
+        program.post(WM_LBUTTONUP, 0, MAKELPARAM(50, 40));
+        program.post(WM_MOUSEMOVE, 0, MAKELPARAM(90, 90));   // released: no longer follows
+        program.sync();
+        moved = program.windowRect();
+        EXPECT_EQ(moved.left, origin.x + 50 - 10);
+        EXPECT_EQ(moved.top, origin.y + 40 - 10);
+        screenshot(program, "dragged");
+        DWORD code = 99;
+        ASSERT_TRUE(program.exitFromMenu(code));
+    }
+    EXPECT_EQ(files.readValue("position", "x"), std::to_string(moved.left));
+    EXPECT_EQ(files.readValue("position", "y"), std::to_string(moved.top));
+
+    ProgramDriver again;
+    startProgram(again);
+    ASSERT_TRUE(again.waitForStatus("0 / 0", checkMs));
+    RECT restored = again.windowRect();
+    EXPECT_EQ(restored.left, moved.left);
+    EXPECT_EQ(restored.top, moved.top);
+    EXPECT_TRUE(IsWindowVisible(again.window()));
+    again.command(idShowFloating);
+    again.sync();
+    EXPECT_FALSE(IsWindowVisible(again.window()));
+    EXPECT_EQ(files.readValue("position", "visible"), "false");
+}
+
+TEST_F(ProgramRuns, MarksSurviveARestart)
+{
+    deliver(1, 2);
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    {
+        ProgramDriver program;
+        startProgram(program);
+        ASSERT_TRUE(program.waitForStatus("2 / 2", checkMs));
+        program.command(idMarkAsRead);
+        ASSERT_TRUE(program.waitForStatus("0 / 2", checkMs));
+        DWORD code = 99;
+        ASSERT_TRUE(program.exitFromMenu(code));
+        EXPECT_EQ(code, 0u);
+    }
+    deliver(3, 1);
+    ProgramDriver again;
+    startProgram(again);
+    EXPECT_TRUE(again.waitForStatus("1 / 3", checkMs)) << "shows: " << again.statusText();
+}
+
+TEST_F(ProgramRuns, MarksSurviveAKillRightAfterMarkAsRead)
+{
+    deliver(1, 3);
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    {
+        ProgramDriver program;
+        startProgram(program);
+        ASSERT_TRUE(program.waitForStatus("3 / 3", checkMs));
+        program.command(idMarkAsRead);
+        ASSERT_TRUE(program.waitForStatus("0 / 3", checkMs));
+        program.kill();
+    }
+    ProgramDriver again;
+    startProgram(again);
+    EXPECT_TRUE(again.waitForStatus("0 / 3", checkMs)) << "shows: " << again.statusText();
+}
+
+TEST_F(ProgramRuns, SecondStartEndsAtOnceWithCodeZero)
+{
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    ProgramDriver first;
+    startProgram(first);
+    ASSERT_TRUE(first.waitForStatus("0 / 0", checkMs));
+
+    ProgramDriver second;
+    ASSERT_TRUE(second.start(work));
+    DWORD code = 99;
+    ASSERT_TRUE(second.waitForEnd(quickExitMs, code)) << "the second copy kept running";
+    EXPECT_EQ(code, 0u);
+    int windows = 0;
+    for (HWND found = FindWindowExA(nullptr, nullptr, "pellwick", "pellwick"); found;
+         found = FindWindowExA(nullptr, found, "pellwick", "pellwick"))
+        ++windows;
+    EXPECT_EQ(windows, 1);
+    EXPECT_TRUE(first.running());
+}
+
+TEST_F(ProgramRuns, ResumeFromSleepChecksAtOnce)
+{
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs));
+    deliver(1, 1);
+    program.post(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    EXPECT_TRUE(program.waitForStatus("1 / 1", checkMs)) << "shows: " << program.statusText();
+}
+
+TEST_F(ProgramRuns, TrayIconComesBackWithItsImageWhenTheShellRestarts)
+{
+    deliver(1, 1);
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("1 / 1", checkMs));
+    program.sync();
+    Sleep(300);
+    ScreenImage tray;
+    ASSERT_TRUE(program.captureTray(tray));
+    ASSERT_GT(tray.count(newMailFlap), 5);
+
+    // What a restarted shell has: no icon of ours.
+    NOTIFYICONDATAA forget = {};
+    forget.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    forget.hWnd = program.window();
+    forget.uID = 104;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &forget));
+    Sleep(300);
+    ASSERT_TRUE(program.captureTray(tray));
+    ASSERT_LT(trayIconPixels(tray), 5);
+
+    program.post(RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    program.sync();
+    Sleep(300);
+    ASSERT_TRUE(program.captureTray(tray));
+    EXPECT_GT(tray.count(newMailFlap), 5) << "the icon did not come back as the new-mail envelope";
+    screenshot(program, "icon-back");
+}
+
+}  // namespace
