@@ -4,6 +4,8 @@
 
 VersionResource::VersionResource(const char* path)
 {
+    if (path == nullptr)
+        return;
     DWORD unused = 0;
     DWORD size = GetFileVersionInfoSizeA(path, &unused);
     if (size == 0)
@@ -15,7 +17,7 @@ VersionResource::VersionResource(const char* path)
 
 bool VersionResource::productVersion(int* numbers, int count) const
 {
-    if (block.empty() || count != 4)
+    if (block.empty() || numbers == nullptr || count != 4)
         return false;
     void* fixedPart = nullptr;
     UINT length = 0;
