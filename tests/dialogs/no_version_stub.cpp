@@ -1,2 +1,3 @@
-// Carries no resources at all; the version reader's tests read it.
+// An empty program; the version reader's tests read its file, built with or without a
+// version resource.
 int main() { return 0; }

@@ -1,9 +1,10 @@
+// The tray menu, the two icons, the manifest and the version block as this program
+// carries them (it links the program's resources).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "res/resource.h"
 
@@ -24,6 +25,9 @@ const MenuEntry trayMenu[] = {
     {ID_ABOUT, "About"},
     {ID_EXIT, "Exit"},
 };
+const int trayMenuEntries = sizeof trayMenu / sizeof trayMenu[0];
+
+const int menuTextBound = 64;
 
 HICON loadIcon(int id, int size)
 {
@@ -31,84 +35,113 @@ HICON loadIcon(int id, int size)
         LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, 0));
 }
 
-// Draws the icon at its own size on a magenta background and returns the pixel at (x, y).
-COLORREF iconPixel(HICON icon, int size, int x, int y)
-{
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
-    RECT all = {0, 0, size, size};
-    FillRect(memory, &all, magenta);
-    DrawIconEx(memory, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
-    COLORREF pixel = GetPixel(memory, x, y);
-    SelectObject(memory, old);
-    DeleteObject(magenta);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return pixel;
-}
+// Shows where an icon is transparent: no icon pixel has this colour.
+const COLORREF background = RGB(255, 0, 255);
+const COLORREF white = RGB(255, 255, 255);
+const COLORREF black = RGB(0, 0, 0);
+const COLORREF pureGreen = RGB(0, 255, 0);
 
-INT_PTR CALLBACK quietDialogProc(HWND, UINT message, WPARAM, LPARAM)
-{
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-class Template {
+// An icon drawn at its own size into a memory bitmap filled with the background colour.
+class DrawnIcon {
 public:
-    explicit Template(int id)
-        : dialog(CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), nullptr,
-                                    quietDialogProc, 0))
+    DrawnIcon(HICON icon, int size)
     {
+        HDC screen = GetDC(nullptr);
+        memory = CreateCompatibleDC(screen);
+        bitmap = CreateCompatibleBitmap(screen, size, size);
+        ReleaseDC(nullptr, screen);
+        previous = SelectObject(memory, bitmap);
+        HBRUSH brush = CreateSolidBrush(background);
+        RECT all = {0, 0, size, size};
+        FillRect(memory, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(memory, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
     }
-    ~Template()
+    ~DrawnIcon()
     {
-        if (dialog)
-            DestroyWindow(dialog);
+        SelectObject(memory, previous);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
     }
-    HWND item(int id) const { return GetDlgItem(dialog, id); }
-    std::string className(int id) const
-    {
-        char name[64] = {};
-        GetClassNameA(item(id), name, sizeof name);
-        return name;
-    }
-    std::string text(int id) const
-    {
-        char text[256] = {};
-        GetWindowTextA(item(id), text, sizeof text);
-        return text;
-    }
-    LONG style(int id) const { return GetWindowLongA(item(id), GWL_STYLE); }
+    DrawnIcon(const DrawnIcon&) = delete;
+    DrawnIcon& operator=(const DrawnIcon&) = delete;
 
-    HWND dialog;
+    COLORREF pixel(int x, int y) const { return GetPixel(memory, x, y); }
+
+private:
+    HDC memory;
+    HBITMAP bitmap;
+    HGDIOBJ previous;
 };
+
+// Points of each image and the colour both icons show there; the flap is probed apart.
+struct Probe {
+    int x, y;
+    COLORREF colour;
+    const char* where;
+};
+
+struct ImageLayout {
+    int size;
+    int flapX, flapY;  // inside the flap, just below the upper edge
+    Probe common[8];
+};
+
+const ImageLayout imageLayouts[] = {
+    {16, 8, 4,
+     {{8, 10, white, "body below the flap"},
+      {0, 7, black, "left outline"},
+      {15, 7, black, "right outline"},
+      {0, 2, background, "upper left corner, cut off"},
+      {1, 2, black, "upper outline beside the cut corner"},
+      {15, 12, background, "lower right corner, cut off"},
+      {8, 1, background, "above the envelope (rows 2 to 12)"},
+      {8, 13, background, "below the envelope"}}},
+    {32, 16, 8,
+     {{16, 22, white, "body below the flap"},
+      {1, 15, black, "left outline, two pixels wide"},
+      {30, 15, black, "right outline, two pixels wide"},
+      {0, 4, background, "upper left corner, cut off"},
+      {1, 4, black, "upper outline beside the cut corner"},
+      {31, 26, background, "lower right corner, cut off"},
+      {16, 3, background, "above the envelope (rows 4 to 26)"},
+      {16, 27, background, "below the envelope"}}},
+};
+
+std::string colourText(COLORREF colour)
+{
+    char text[32];
+    snprintf(text, sizeof text, "rgb(%d, %d, %d)", GetRValue(colour), GetGValue(colour),
+             GetBValue(colour));
+    return text;
+}
 
 }  // namespace
 
-TEST(TrayMenu, HoldsEveryCommandInOrder)
+TEST(TrayMenu, PopupHoldsEveryCommandInOrderEnabledAndUnchecked)
 {
     HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_TRAY_MENU));
     ASSERT_NE(nullptr, menu);
     HMENU popup = GetSubMenu(menu, 0);
     ASSERT_NE(nullptr, popup);
-    ASSERT_EQ(static_cast<int>(sizeof trayMenu / sizeof trayMenu[0]), GetMenuItemCount(popup));
-    for (int i = 0; i < GetMenuItemCount(popup); ++i) {
-        char text[64] = {};
+    EXPECT_EQ(1, GetMenuItemCount(menu)) << "one popup only";
+    ASSERT_EQ(trayMenuEntries, GetMenuItemCount(popup));
+    for (int i = 0; i < trayMenuEntries; ++i) {
+        char text[menuTextBound] = {};
         MENUITEMINFOA info = {};
         info.cbSize = sizeof info;
-        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING | MIIM_STATE;
+        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING | MIIM_STATE | MIIM_SUBMENU;
         info.dwTypeData = text;
         info.cch = sizeof text;
         ASSERT_TRUE(GetMenuItemInfoA(popup, i, TRUE, &info));
         if (trayMenu[i].id == 0) {
-            EXPECT_TRUE(info.fType & MFT_SEPARATOR) << "item " << i;
+            EXPECT_TRUE(info.fType & MFT_SEPARATOR) << "item " << i << " is a separator";
             continue;
         }
-        EXPECT_EQ(trayMenu[i].id, info.wID) << "item " << i;
+        EXPECT_FALSE(info.fType & MFT_SEPARATOR) << trayMenu[i].text;
+        EXPECT_EQ(trayMenu[i].id, info.wID) << trayMenu[i].text;
         EXPECT_STREQ(trayMenu[i].text, text);
+        EXPECT_EQ(nullptr, info.hSubMenu) << trayMenu[i].text;
         EXPECT_FALSE(info.fState & (MFS_GRAYED | MFS_CHECKED)) << trayMenu[i].text;
     }
     DestroyMenu(menu);
@@ -119,93 +152,114 @@ TEST(Icons, BothLoadAtSmallAndLargeSize)
     for (int id : {IDI_NO_MAIL, IDI_NEW_MAIL})
         for (int size : {16, 32}) {
             HICON icon = loadIcon(id, size);
-            EXPECT_NE(nullptr, icon) << id << " at " << size;
-            if (icon)
-                DestroyIcon(icon);
+            ASSERT_NE(nullptr, icon) << id << " at " << size;
+            ICONINFO info = {};
+            ASSERT_TRUE(GetIconInfo(icon, &info));
+            BITMAP mask = {};
+            GetObjectA(info.hbmMask, sizeof mask, &mask);
+            EXPECT_EQ(size, mask.bmWidth) << id;
+            if (info.hbmColor)
+                DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+            DestroyIcon(icon);
         }
 }
 
-TEST(Icons, FlapIsWhiteWithoutMailAndGreenWithMail)
+TEST(Icons, EnvelopeFlapIsWhiteWithoutMailAndPureGreenWithMail)
 {
-    for (int size : {16, 32}) {
-        HICON noMail = loadIcon(IDI_NO_MAIL, size);
-        HICON newMail = loadIcon(IDI_NEW_MAIL, size);
-        ASSERT_TRUE(noMail && newMail);
-        // Just below the upper edge in the middle lies inside the flap.
-        int x = size / 2, y = size == 16 ? 4 : 8;
-        EXPECT_EQ(RGB(255, 255, 255), iconPixel(noMail, size, x, y)) << size;
-        EXPECT_EQ(RGB(0, 255, 0), iconPixel(newMail, size, x, y)) << size;
-        // Below the envelope the background shows through; the outline is black.
-        EXPECT_EQ(RGB(255, 0, 255), iconPixel(noMail, size, x, size - 1)) << size;
-        EXPECT_EQ(RGB(255, 0, 255), iconPixel(newMail, size, 0, 0)) << size;
-        EXPECT_EQ(RGB(0, 0, 0), iconPixel(noMail, size, 0, size / 2)) << size;
+    for (const ImageLayout& layout : imageLayouts) {
+        HICON noMail = loadIcon(IDI_NO_MAIL, layout.size);
+        HICON newMail = loadIcon(IDI_NEW_MAIL, layout.size);
+        ASSERT_TRUE(noMail && newMail) << layout.size;
+        {
+            DrawnIcon drawnNoMail(noMail, layout.size);
+            DrawnIcon drawnNewMail(newMail, layout.size);
+            EXPECT_EQ(colourText(white), colourText(drawnNoMail.pixel(layout.flapX, layout.flapY)))
+                << "flap of the no-mail icon at " << layout.size;
+            EXPECT_EQ(colourText(pureGreen),
+                      colourText(drawnNewMail.pixel(layout.flapX, layout.flapY)))
+                << "flap of the new-mail icon at " << layout.size;
+            for (const Probe& probe : layout.common) {
+                EXPECT_EQ(colourText(probe.colour), colourText(drawnNoMail.pixel(probe.x, probe.y)))
+                    << "no-mail icon at " << layout.size << ": " << probe.where;
+                EXPECT_EQ(colourText(probe.colour), colourText(drawnNewMail.pixel(probe.x, probe.y)))
+                    << "new-mail icon at " << layout.size << ": " << probe.where;
+            }
+        }
         DestroyIcon(noMail);
         DestroyIcon(newMail);
     }
 }
 
-TEST(ConfigureTemplate, HasEveryControlWithItsKindAndText)
+TEST(Icons, NewMailIconDiffersOnlyInTheFlap)
 {
-    Template dialog(IDD_CONFIGURE);
-    ASSERT_NE(nullptr, dialog.dialog);
-    char caption[64] = {};
-    GetWindowTextA(dialog.dialog, caption, sizeof caption);
-    EXPECT_STREQ("Pellwick", caption);
-
-    for (int id : {IDC_HOST, IDC_USER_NAME, IDC_PASSWORD, IDC_MAIL_PROGRAM, IDC_INTERVAL,
-                   IDC_PORT, IDC_SOUND_FILE})
-        EXPECT_EQ("Edit", dialog.className(id)) << id;
-    EXPECT_TRUE(dialog.style(IDC_PASSWORD) & ES_PASSWORD);
-    EXPECT_TRUE(dialog.style(IDC_PORT) & ES_NUMBER);
-    EXPECT_TRUE(dialog.style(IDC_INTERVAL) & ES_NUMBER);
-    EXPECT_FALSE(dialog.style(IDC_HOST) & ES_NUMBER);
-
-    EXPECT_EQ("Secure (Use SSL):", dialog.text(IDC_USE_SSL));
-    EXPECT_EQ("Play a sound", dialog.text(IDC_PLAY_SOUND));
-    EXPECT_EQ("Change Floating Window Colour:", dialog.text(IDC_CHANGE_COLOUR));
-    for (int id : {IDC_USE_SSL, IDC_PLAY_SOUND, IDC_CHANGE_COLOUR}) {
-        EXPECT_EQ(BS_AUTOCHECKBOX, dialog.style(id) & BS_TYPEMASK) << id;
-        EXPECT_TRUE(dialog.style(id) & BS_LEFTTEXT) << id;
+    for (const ImageLayout& layout : imageLayouts) {
+        HICON noMail = loadIcon(IDI_NO_MAIL, layout.size);
+        HICON newMail = loadIcon(IDI_NEW_MAIL, layout.size);
+        ASSERT_TRUE(noMail && newMail) << layout.size;
+        int greenPixels = 0, otherDifferences = 0;
+        {
+            DrawnIcon drawnNoMail(noMail, layout.size);
+            DrawnIcon drawnNewMail(newMail, layout.size);
+            for (int y = 0; y < layout.size; ++y)
+                for (int x = 0; x < layout.size; ++x) {
+                    COLORREF before = drawnNoMail.pixel(x, y);
+                    COLORREF after = drawnNewMail.pixel(x, y);
+                    if (before == after)
+                        continue;
+                    if (before == white && after == pureGreen)
+                        ++greenPixels;
+                    else
+                        ++otherDifferences;
+                }
+        }
+        // The flap is a triangle over roughly a quarter of the envelope.
+        EXPECT_GT(greenPixels, layout.size * layout.size / 10) << layout.size;
+        EXPECT_EQ(0, otherDifferences) << layout.size;
+        DestroyIcon(noMail);
+        DestroyIcon(newMail);
     }
-    EXPECT_EQ(BS_OWNERDRAW, dialog.style(IDC_COLOUR_SWATCH) & BS_TYPEMASK);
-    EXPECT_EQ("Check", dialog.text(IDC_CHECK_HOST));
-    EXPECT_FALSE(IsWindowEnabled(dialog.item(IDC_CHECK_HOST)));
-    EXPECT_EQ("...", dialog.text(IDC_MAIL_PROGRAM_PICKER));
-    EXPECT_EQ("...", dialog.text(IDC_SOUND_FILE_PICKER));
-    EXPECT_EQ("ComboBox", dialog.className(IDC_PROVIDER));
-    EXPECT_EQ(CBS_DROPDOWNLIST, dialog.style(IDC_PROVIDER) & 0x3);
-    EXPECT_TRUE(dialog.style(IDC_PROVIDER) & CBS_SORT);
-    EXPECT_EQ("OK", dialog.text(IDOK));
-    EXPECT_EQ("Cancel", dialog.text(IDCANCEL));
 }
 
-TEST(ConfigureTemplate, TabOrderFollowsTheTemplate)
+TEST(VersionBlock, NamesThePellwickProductVersionAndFileVersion1_0_1_0)
 {
-    Template dialog(IDD_CONFIGURE);
-    ASSERT_NE(nullptr, dialog.dialog);
-    const int tabOrder[] = {IDOK, IDCANCEL, IDC_HOST, IDC_USER_NAME, IDC_PASSWORD,
-                            IDC_MAIL_PROGRAM, IDC_MAIL_PROGRAM_PICKER, IDC_INTERVAL,
-                            IDC_USE_SSL, IDC_PORT, IDC_SOUND_FILE, IDC_PLAY_SOUND,
-                            IDC_SOUND_FILE_PICKER, IDC_CHANGE_COLOUR, IDC_COLOUR_SWATCH,
-                            IDC_CHECK_HOST, IDC_PROVIDER};
-    std::vector<int> seen;
-    for (HWND child = GetWindow(dialog.dialog, GW_CHILD); child;
-         child = GetWindow(child, GW_HWNDNEXT))
-        if (GetWindowLongA(child, GWL_STYLE) & WS_TABSTOP)
-            seen.push_back(GetDlgCtrlID(child));
-    EXPECT_EQ(std::vector<int>(std::begin(tabOrder), std::end(tabOrder)), seen);
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    DWORD unused = 0;
+    DWORD size = GetFileVersionInfoSizeA(path, &unused);
+    ASSERT_GT(size, 0u);
+    std::string block(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, &block[0]));
+
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(&block[0], "\\", &value, &length));
+    const VS_FIXEDFILEINFO* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwFileVersionLS);
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionLS);
+
+    ASSERT_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904b0\\ProductName", &value,
+                               &length));
+    EXPECT_STREQ("Pellwick", static_cast<const char*>(value));
+    ASSERT_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904b0\\ProductVersion", &value,
+                               &length));
+    EXPECT_STREQ("1.0.1.0", static_cast<const char*>(value));
 }
 
-TEST(AboutTemplate, ShowsNameVersionPlaceholderAndLink)
+TEST(Manifest, AsksForCommonControls6AndSystemDpiAwareness)
 {
-    Template dialog(IDD_ABOUT);
-    ASSERT_NE(nullptr, dialog.dialog);
-    char caption[64] = {};
-    GetWindowTextA(dialog.dialog, caption, sizeof caption);
-    EXPECT_STREQ("About Pellwick", caption);
-    EXPECT_EQ("vx.x.x", dialog.text(IDC_VERSION_TEXT));
-    EXPECT_TRUE(dialog.style(IDC_VERSION_TEXT) & SS_CENTERIMAGE);
-    EXPECT_EQ("Button", dialog.className(IDC_LINK));
-    EXPECT_EQ(0u, dialog.text(IDC_LINK).find("https://"));
-    EXPECT_EQ(BS_PUSHBUTTON, dialog.style(IDC_LINK) & BS_TYPEMASK);
+    // Resource 1 of type RT_MANIFEST is the one the loader applies to the process.
+    HMODULE program = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(IDR_MANIFEST), MAKEINTRESOURCEA(24));
+    ASSERT_NE(nullptr, found);
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(program, found)));
+    ASSERT_NE(nullptr, bytes);
+    std::string manifest(bytes, SizeofResource(program, found));
+    EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\" "
+                                               "version=\"6.0.0.0\""));
+    EXPECT_NE(std::string::npos, manifest.find(">true</dpiAware>"));
+    EXPECT_NE(std::string::npos, manifest.find("name=\"Pellwick"));
+    EXPECT_TRUE(IsProcessDPIAware());
 }
