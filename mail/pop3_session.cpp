@@ -210,11 +210,9 @@ int Pop3Session::listUids()
     char scratch[scratchSize];
     if (!sendCommand("UIDL", nullptr) || !readReply(scratch, scratchSize))
         return failListing();
-    {
-        std::lock_guard<std::mutex> hold(listLock);
-        freshMail = 0;
-        current.clear();
-    }
+    // The last complete listing stays in `current` until a new one has fully arrived, so
+    // that Mark As Read after a cut-short listing still marks what the user was shown.
+    freshMail = 0;
     TextAccumulator accumulator;
     if (!readMultiline(accumulator))
         return failListing();

@@ -349,7 +349,26 @@ TEST_F(ScriptedSession, DisconnectMidListingFailsItAndKeepsTheCounts)
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), -1);
     EXPECT_EQ(session.totalCount, 1);
-    EXPECT_TRUE(session.current.head() == nullptr);
+    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"a1"}));
+    EXPECT_EQ(session.freshMail.load(), 0);
+}
+
+TEST_F(ScriptedSession, MarkAsReadAfterACutShortListingMarksTheLastCompleteOne)
+{
+    server.addConnection(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b2\r\n.\r\n").stall(2000));
+    server.addConnection(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b").disconnect());
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b2\r\n.\r\n").stall(2000));
+    ASSERT_TRUE(connectAndLogIn());
+    ASSERT_EQ(session.listUids(), 2);
+    session.close();
+    ASSERT_TRUE(connectAndLogIn());
+    ASSERT_EQ(session.listUids(), -1);
+    session.markAsRead();
+    session.close();
+    // The next complete listing finds both messages read and announces nothing again.
+    ASSERT_TRUE(connectAndLogIn());
+    ASSERT_EQ(session.listUids(), 2);
+    EXPECT_EQ(session.unseenCount, 0);
     EXPECT_EQ(session.freshMail.load(), 0);
 }
 
