@@ -81,10 +81,12 @@ class ProgramRuns : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        fprintf(stderr,"T setup\n");
         ASSERT_TRUE(DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
         testName = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         user = "app_" + testName;
         ASSERT_TRUE(dovecot.addUser(user, password));
+        fprintf(stderr,"T cleared\n");
         ASSERT_TRUE(dovecot.clearMailbox(user));
         ASSERT_FALSE(scratch.path().empty());
         work = testbench::unixPathForPlatform(scratch.path()) + "\\work";
@@ -241,13 +243,17 @@ TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
         fprintf(file, "@echo opened> \"%s\"\r\n", marker.c_str());
         fclose(file);
     }
+    fprintf(stderr,"T bat\n");
     deliver(1, 2);
     ASSERT_TRUE(files.startFresh(settingsFor(password, {"[actions]", "doubleclick=" + opener})));
     ProgramDriver program;
+    fprintf(stderr,"T starting\n");
     startProgram(program);
+    fprintf(stderr,"T started\n");
     ASSERT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
 
     program.post(trayCallback, 0, WM_LBUTTONDBLCLK);
+    fprintf(stderr,"T posted\n");
     EXPECT_TRUE(program.waitForStatus("0 / 2", checkMs)) << "shows: " << program.statusText();
     bool opened = false;
     for (int waited = 0; waited < checkMs && !opened; waited += 100) {
@@ -255,6 +261,7 @@ TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
         Sleep(100);
     }
     EXPECT_TRUE(opened) << "the doubleclick target was not opened";
+    fprintf(stderr,"T opened\n");
     EXPECT_EQ(files.seenIds().size(), 2u);
 }
 
@@ -436,3 +443,58 @@ TEST_F(ProgramRuns, TrayIconComesBackWithItsImageWhenTheShellRestarts)
 }
 
 }  // namespace
+
+// The configuration dialog's window: a dialog titled "Pellwick" (bounded wait).
+static HWND waitForConfigurationDialog(int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+        HWND dialog = FindWindowA("#32770", "Pellwick");
+        if (dialog)
+            return dialog;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+TEST_F(ProgramRuns, FirstStartWithoutAccountAsksForOneAndCancelEndsWithCodeZero)
+{
+    ASSERT_TRUE(files.startFresh({}));
+    ProgramDriver program;
+    ASSERT_TRUE(program.start(work));
+    HWND dialog = waitForConfigurationDialog(ProgramDriver::startMs);
+    ASSERT_NE(dialog, nullptr) << "no configuration dialog at first start";
+    // The floating window and the tray icon exist before the dialog opens.
+    EXPECT_NE(FindWindowA("pellwick", "pellwick"), nullptr);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    DWORD code = 99;
+    ASSERT_TRUE(program.waitForEnd(quickExitMs, code)) << "Cancel did not end the program";
+    EXPECT_EQ(code, 0u);
+    // Cancel writes nothing: the file still has no account.
+    EXPECT_EQ(files.readValue("connection", "server"), "<absent>");
+}
+
+TEST_F(ProgramRuns, ConfigureFromTheMenuOpensOneDialogOnly)
+{
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs));
+    program.command(40009);
+    HWND dialog = waitForConfigurationDialog(ProgramDriver::startMs);
+    ASSERT_NE(dialog, nullptr) << "Configure opened no dialog";
+    screenshot(program, "configure");
+    // A second Configure brings the open dialog forward instead of opening another.
+    program.command(40009);
+    Sleep(500);
+    int dialogs = 0;
+    for (HWND found = FindWindowExA(nullptr, nullptr, "#32770", "Pellwick"); found;
+         found = FindWindowExA(nullptr, found, "#32770", "Pellwick"))
+        ++dialogs;
+    EXPECT_EQ(dialogs, 1);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    for (int waited = 0; waited < 5000 && IsWindow(dialog); waited += 100)
+        Sleep(100);
+    EXPECT_FALSE(IsWindow(dialog));
+    DWORD code = 99;
+    EXPECT_TRUE(program.exitFromMenu(code));
+}
