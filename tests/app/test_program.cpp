@@ -81,12 +81,10 @@ class ProgramRuns : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fprintf(stderr,"T setup\n");
         ASSERT_TRUE(DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
         testName = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         user = "app_" + testName;
         ASSERT_TRUE(dovecot.addUser(user, password));
-        fprintf(stderr,"T cleared\n");
         ASSERT_TRUE(dovecot.clearMailbox(user));
         ASSERT_FALSE(scratch.path().empty());
         work = testbench::unixPathForPlatform(scratch.path()) + "\\work";
@@ -243,17 +241,13 @@ TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
         fprintf(file, "@echo opened> \"%s\"\r\n", marker.c_str());
         fclose(file);
     }
-    fprintf(stderr,"T bat\n");
     deliver(1, 2);
     ASSERT_TRUE(files.startFresh(settingsFor(password, {"[actions]", "doubleclick=" + opener})));
     ProgramDriver program;
-    fprintf(stderr,"T starting\n");
     startProgram(program);
-    fprintf(stderr,"T started\n");
     ASSERT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
 
     program.post(trayCallback, 0, WM_LBUTTONDBLCLK);
-    fprintf(stderr,"T posted\n");
     EXPECT_TRUE(program.waitForStatus("0 / 2", checkMs)) << "shows: " << program.statusText();
     bool opened = false;
     for (int waited = 0; waited < checkMs && !opened; waited += 100) {
@@ -261,7 +255,6 @@ TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
         Sleep(100);
     }
     EXPECT_TRUE(opened) << "the doubleclick target was not opened";
-    fprintf(stderr,"T opened\n");
     EXPECT_EQ(files.seenIds().size(), 2u);
 }
 
