@@ -233,14 +233,10 @@ TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
 
 TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
 {
-    std::string marker = work + "\\opened.txt";
-    std::string opener = work + "\\open-mail.bat";
-    {
-        FILE* file = fopen(opener.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        fprintf(file, "@echo opened> \"%s\"\r\n", marker.c_str());
-        fclose(file);
-    }
+    // The mail program is a stand-in that leaves a marker beside itself and ends at once.
+    std::string opener = testbench::unixPathForPlatform(OPEN_MARKER_PATH);
+    std::string marker = opener + ".opened";
+    DeleteFileA(marker.c_str());
     deliver(1, 2);
     ASSERT_TRUE(files.startFresh(settingsFor(password, {"[actions]", "doubleclick=" + opener})));
     ProgramDriver program;
