@@ -2,15 +2,19 @@
 // and told, and which controls change.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>  // before windows.h, for the test servers
 #include <windows.h>
 #include <commctrl.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "dialogs/config_dialog.h"
 #include "dialogs/message_box.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/dovecot_fixture.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
 #include "tests/support/test_pki.h"
@@ -25,6 +29,8 @@ struct Probe {
     int plainPort = 0;
     std::string portAfter;
     bool sslAfter = false;
+    std::string user = "ann";
+    std::string password = "secret";
     double seconds = 0;
     bool ran = false;
 };
@@ -89,8 +95,8 @@ void runHostCheck(Probe& target) {
     safetyTimer = SetTimer(nullptr, 0, safetyLimitMs, endLeftOpen);
     ConfigValues values;
     values.server.assign("127.0.0.1");
-    values.username.assign("ann");
-    values.password.assign("secret");
+    values.username.assign(target.user.c_str());
+    values.password.assign(target.password.c_str());
     runConfigDialog(values);
     KillTimer(nullptr, safetyTimer);
 }
@@ -174,4 +180,58 @@ TEST(HostCheck, SilentHostGivesUpWithinTheTimeLimit) {
     ASSERT_EQ(1u, shown.size());
     EXPECT_EQ(0u, shown[0].text.find("No email checking found."));
     silent.stop();
+}
+
+// The same checks against a real server: Dovecot over TLS with a certificate from the trusted
+// test CA, and its plain port.
+class HostCheckDovecot : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(testbench::DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
+        ASSERT_TRUE(dovecot.addUser("hostcheck", "right one"));
+        trust.reset(new mailtest::TrustedCaDirectory(dovecot.caFile()));
+        ASSERT_TRUE(trust->isReady());
+        result.user = "hostcheck";
+        result.password = "right one";
+    }
+
+    testbench::DovecotFixture dovecot;
+    std::unique_ptr<mailtest::TrustedCaDirectory> trust;
+    Probe result;
+};
+
+TEST_F(HostCheckDovecot, SecureServiceFoundOffersPort995WithSslAndLogsIn) {
+    result.tlsPort = dovecot.tlsPort();
+    result.plainPort = dovecot.plainPort();
+    runHostCheck(result);
+    ASSERT_TRUE(result.ran);
+    ASSERT_EQ(2u, shown.size());
+    EXPECT_EQ("Secure email checking found. Use this?", shown[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
+    EXPECT_EQ("Login successful. Secure email checking is working!", shown[1].text);
+    EXPECT_EQ("995", result.portAfter);
+    EXPECT_TRUE(result.sslAfter);
+}
+
+TEST_F(HostCheckDovecot, WrongPasswordOverTlsIsReported) {
+    result.password = "wrong one";
+    result.tlsPort = dovecot.tlsPort();
+    result.plainPort = dovecot.plainPort();
+    runHostCheck(result);
+    ASSERT_TRUE(result.ran);
+    ASSERT_EQ(2u, shown.size());
+    EXPECT_EQ("The mailserver reports that the Username and password are not recognised.", shown[1].text);
+}
+
+TEST_F(HostCheckDovecot, PlainServiceFoundWhenNothingAnswersOnTheTlsPort) {
+    result.tlsPort = closedPort();
+    result.plainPort = dovecot.plainPort();
+    runHostCheck(result);
+    ASSERT_TRUE(result.ran);
+    ASSERT_EQ(2u, shown.size());
+    EXPECT_EQ("Unencrypted email checking found. Use this?", shown[0].text);
+    EXPECT_EQ("Unencrypted email checking is working!.", shown[1].text);
+    EXPECT_EQ("110", result.portAfter);
+    EXPECT_FALSE(result.sslAfter);
 }
