@@ -487,3 +487,37 @@ TEST_F(ProgramRuns, ConfigureFromTheMenuOpensOneDialogOnly)
     DWORD code = 99;
     EXPECT_TRUE(program.exitFromMenu(code));
 }
+
+TEST_F(ProgramRuns, AboutFromTheMenuShowsTheVersionAndOpensOnce)
+{
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs));
+    program.command(40013);
+    HWND about = nullptr;
+    for (int waited = 0; waited < ProgramDriver::startMs && about == nullptr; waited += 100) {
+        about = FindWindowA("#32770", "About Pellwick");
+        if (about == nullptr)
+            Sleep(100);
+    }
+    ASSERT_NE(about, nullptr) << "About opened no dialog";
+    Sleep(300);
+    screenshot(program, "about");
+    char version[64] = {};
+    GetDlgItemTextA(about, 1016, version, sizeof version);
+    EXPECT_STREQ(version, "Version 1v0r1");
+    program.command(40013);
+    Sleep(500);
+    int dialogs = 0;
+    for (HWND found = FindWindowExA(nullptr, nullptr, "#32770", "About Pellwick"); found;
+         found = FindWindowExA(nullptr, found, "#32770", "About Pellwick"))
+        ++dialogs;
+    EXPECT_EQ(dialogs, 1);
+    PostMessageA(about, WM_COMMAND, IDCANCEL, 0);
+    for (int waited = 0; waited < 5000 && IsWindow(about); waited += 100)
+        Sleep(100);
+    EXPECT_FALSE(IsWindow(about));
+    DWORD code = 99;
+    EXPECT_TRUE(program.exitFromMenu(code));
+}
