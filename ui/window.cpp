@@ -158,8 +158,12 @@ LRESULT Window::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         EndPaint(hwnd, &paint);
         break;
     }
-    case WM_CLOSE:
     case WM_ENDSESSION:
+        // wParam FALSE: the log-off was called off, so the session (and the program) goes on.
+        if (wParam)
+            onClose();
+        return 0;
+    case WM_CLOSE:
         onClose();
         return 0;
     case WM_NOTIFY:

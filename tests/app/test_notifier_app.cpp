@@ -280,6 +280,27 @@ TEST_F(AppInProcess, DoubleClickOpensTheConfiguredTarget)
     EXPECT_EQ(opened, expected);
 }
 
+TEST_F(AppInProcess, SessionEndSavesWhatExitSavesButACalledOffLogOffChangesNothing)
+{
+    server.addConnection(listing("1 a\r\n2 b\r\n"));
+    start({});
+    ASSERT_TRUE(waitForStatus("2 / 2"));
+    app->checker.markAsRead();   // marked in memory only: the session end must write it
+    SetWindowPos(app->handle, nullptr, 123, 45, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    SendMessageA(app->handle, WM_ENDSESSION, FALSE, 0);
+    EXPECT_TRUE(IsWindow(app->handle));
+    EXPECT_TRUE(files.seenIds().empty());
+    EXPECT_EQ(files.readValue("position", "x"), "<absent>");
+
+    SendMessageA(app->handle, WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(IsWindow(app->handle));
+    std::vector<std::string> expected = {"a", "b"};
+    EXPECT_EQ(files.seenIds(), expected);
+    EXPECT_EQ(files.readValue("position", "x"), "123");
+    EXPECT_EQ(files.readValue("position", "y"), "45");
+}
+
 struct MenuEntry {
     UINT id;
     std::string text;

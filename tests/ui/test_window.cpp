@@ -241,7 +241,11 @@ TEST_F(ToolkitWindow, CloseAndSessionEndDestroyAndEndTheLoop)
 {
     RecordingWindow window;
     ASSERT_TRUE(createTopLevel(window));
-    PostMessageA(window.handle, WM_ENDSESSION, FALSE, 0);
+    // A log-off that was called off leaves the window alone.
+    EXPECT_EQ(SendMessageA(window.handle, WM_ENDSESSION, FALSE, 0), 0);
+    EXPECT_TRUE(IsWindow(window.handle));
+    EXPECT_TRUE(events.empty());
+    PostMessageA(window.handle, WM_ENDSESSION, TRUE, 0);
     EXPECT_EQ(window.runMessageLoop(-1), 0);
     EXPECT_FALSE(IsWindow(window.handle));
     ASSERT_EQ(events.size(), 1u);
