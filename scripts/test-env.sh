@@ -20,14 +20,28 @@ pellwick_env_start() {
   done
   export DISPLAY=":$(head -n 1 "$PELLWICK_ENV_DIR/display")"
 
+  # The prefix is made first; then one persistent wineserver and a plain boot start the
+  # services once. (Booting the fresh prefix under the persistent server left two service
+  # managers behind, and every program that needed RPC then waited seconds for it.)
   wineboot -i >"$PELLWICK_ENV_DIR/wineboot.log" 2>&1
   # One shared desktop named "shell" gives every program of the prefix a taskbar with a
   # notification area, and lets one program find another's windows.
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
   wineserver -p >/dev/null 2>&1 &
   PELLWICK_WINESERVER_PID=$!
-  export PELLWICK_ENV_DIR PELLWICK_XVFB_PID PELLWICK_WINESERVER_PID
+  wineboot >>"$PELLWICK_ENV_DIR/wineboot.log" 2>&1
+  # The desktop stays up for the whole run: otherwise each test program starts it anew and
+  # waits for it, and a test that starts while the last one's desktop closes waits longer.
+  wine explorer /desktop=shell,1024x768 >"$PELLWICK_ENV_DIR/desktop.log" 2>&1 &
+  PELLWICK_DESKTOP_PID=$!
+  for i in $(seq 1 100); do
+    pgrep -f 'explorer.exe /desktop=shell' >/dev/null && break
+    sleep 0.1
+  done
+  export PELLWICK_ENV_DIR PELLWICK_XVFB_PID PELLWICK_WINESERVER_PID PELLWICK_DESKTOP_PID
 }
 
 pellwick_env_stop() {
@@ -38,6 +52,7 @@ pellwick_env_stop() {
     kill -0 "$PELLWICK_WINESERVER_PID" 2>/dev/null || break
     sleep 0.1
   done
+  wait "$PELLWICK_DESKTOP_PID" 2>/dev/null || true
   kill "$PELLWICK_XVFB_PID" 2>/dev/null || true
   wait "$PELLWICK_XVFB_PID" 2>/dev/null || true
   rm -rf "$PELLWICK_ENV_DIR"
