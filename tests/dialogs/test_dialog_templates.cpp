@@ -31,14 +31,14 @@ const char* kindName(Kind kind)
 
 const int noId = 0xFFFF;  // statics and group boxes
 
-struct ControlSpec {
+struct ListedControl {
     int id;
     Kind kind;
     const char* text;
     int x, y, width, height;  // dialog units
 };
 
-const ControlSpec configureControls[] = {
+const ListedControl configureControls[] = {
     {IDOK, Kind::DefaultButton, "OK", 76, 239, 50, 14},
     {IDCANCEL, Kind::PushButton, "Cancel", 130, 239, 50, 14},
     {IDC_HOST, Kind::Edit, "", 65, 37, 107, 14},
@@ -68,7 +68,7 @@ const ControlSpec configureControls[] = {
     {IDC_PROVIDER, Kind::DropDownList, "", 65, 18, 107, 57},
 };
 
-const ControlSpec aboutControls[] = {
+const ListedControl aboutControls[] = {
     {IDOK, Kind::DefaultButton, "OK", 125, 14, 50, 14},
     {noId, Kind::Label, "Pellwick", 7, 7, 43, 14},
     {IDC_VERSION_TEXT, Kind::Label, "vx.x.x", 57, 7, 60, 14},
@@ -76,9 +76,9 @@ const ControlSpec aboutControls[] = {
 };
 
 template <size_t count>
-std::vector<ControlSpec> table(const ControlSpec (&specs)[count])
+std::vector<ListedControl> table(const ListedControl (&listedControls)[count])
 {
-    return std::vector<ControlSpec>(specs, specs + count);
+    return std::vector<ListedControl>(listedControls, listedControls + count);
 }
 
 const int textBound = 256;
@@ -155,9 +155,9 @@ public:
     }
     HWND item(int id) const { return GetDlgItem(window, id); }
     // The dialog manager converts place and size separately, as here.
-    RECT pixels(const ControlSpec& spec) const
+    RECT pixels(const ListedControl& listed) const
     {
-        RECT units = {spec.x, spec.y, spec.width, spec.height};
+        RECT units = {listed.x, listed.y, listed.width, listed.height};
         MapDialogRect(window, &units);
         RECT rect = {units.left, units.top, units.left + units.right, units.top + units.bottom};
         return rect;
@@ -181,31 +181,31 @@ std::string rectText(const RECT& rect)
     return text;
 }
 
-std::string describe(const ControlSpec& spec)
+std::string describe(const ListedControl& listed)
 {
-    return std::string(kindName(spec.kind)) + " " + std::to_string(spec.id) + " \"" +
-           (spec.text ? spec.text : "") + "\"";
+    return std::string(kindName(listed.kind)) + " " + std::to_string(listed.id) + " \"" +
+           (listed.text ? listed.text : "") + "\"";
 }
 
-void expectControlsAsListed(const TemplateDialog& dialog, const std::vector<ControlSpec>& specs)
+void expectControlsAsListed(const TemplateDialog& dialog, const std::vector<ListedControl>& listedControls)
 {
     std::vector<HWND> controls = dialog.controls();
-    ASSERT_EQ(specs.size(), controls.size());
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const ControlSpec& spec = specs[i];
+    ASSERT_EQ(listedControls.size(), controls.size());
+    for (size_t i = 0; i < listedControls.size(); ++i) {
+        const ListedControl& listed = listedControls[i];
         HWND control = controls[i];
-        SCOPED_TRACE("control " + std::to_string(i) + ": " + describe(spec));
-        EXPECT_EQ(spec.id, GetDlgCtrlID(control) & 0xFFFF);
-        EXPECT_STREQ(kindName(spec.kind), kindName(kindOf(control)));
-        if (spec.text) {
-            EXPECT_EQ(spec.text, windowText(control));
+        SCOPED_TRACE("control " + std::to_string(i) + ": " + describe(listed));
+        EXPECT_EQ(listed.id, GetDlgCtrlID(control) & 0xFFFF);
+        EXPECT_STREQ(kindName(listed.kind), kindName(kindOf(control)));
+        if (listed.text) {
+            EXPECT_EQ(listed.text, windowText(control));
         }
-        EXPECT_EQ(isTabStop(spec.kind), (styleOf(control) & WS_TABSTOP) != 0);
-        RECT expected = dialog.pixels(spec);
+        EXPECT_EQ(isTabStop(listed.kind), (styleOf(control) & WS_TABSTOP) != 0);
+        RECT expected = dialog.pixels(listed);
         RECT actual = dialog.placeOf(control);
         // A drop-down list's window is its closed field; the template's height is the
         // opened list's.
-        if (spec.kind == Kind::DropDownList)
+        if (listed.kind == Kind::DropDownList)
             expected.bottom = actual.bottom;
         EXPECT_EQ(rectText(expected), rectText(actual));
     }
@@ -223,15 +223,15 @@ int textMargin(HWND control, Kind kind)
 }
 
 // Labels, check boxes and buttons show their whole text on one line.
-void expectTextsFit(const TemplateDialog& dialog, const std::vector<ControlSpec>& specs)
+void expectTextsFit(const TemplateDialog& dialog, const std::vector<ListedControl>& listedControls)
 {
     std::vector<HWND> controls = dialog.controls();
-    ASSERT_EQ(specs.size(), controls.size());
+    ASSERT_EQ(listedControls.size(), controls.size());
     HDC context = GetDC(dialog.window);
     HGDIOBJ previous =
         SelectObject(context, reinterpret_cast<HFONT>(SendMessageA(dialog.window, WM_GETFONT, 0, 0)));
-    for (size_t i = 0; i < specs.size(); ++i) {
-        Kind kind = specs[i].kind;
+    for (size_t i = 0; i < listedControls.size(); ++i) {
+        Kind kind = listedControls[i].kind;
         if (kind == Kind::Edit || kind == Kind::DropDownList || kind == Kind::GroupBox)
             continue;
         std::string text = windowText(controls[i]);
@@ -239,8 +239,8 @@ void expectTextsFit(const TemplateDialog& dialog, const std::vector<ControlSpec>
         GetTextExtentPoint32A(context, text.c_str(), static_cast<int>(text.size()), &extent);
         RECT place = dialog.placeOf(controls[i]);
         EXPECT_LE(extent.cx + textMargin(controls[i], kind), place.right - place.left)
-            << describe(specs[i]);
-        EXPECT_LE(extent.cy, place.bottom - place.top) << describe(specs[i]);
+            << describe(listedControls[i]);
+        EXPECT_LE(extent.cy, place.bottom - place.top) << describe(listedControls[i]);
     }
     SelectObject(context, previous);
     ReleaseDC(dialog.window, context);
@@ -260,26 +260,26 @@ bool contains(const RECT& outer, const RECT& inner)
 
 // The room a control takes: its template place, but for a drop-down list only the closed
 // field, since the list opens over whatever lies below.
-RECT takenRoom(const TemplateDialog& dialog, const ControlSpec& spec)
+RECT takenRoom(const TemplateDialog& dialog, const ListedControl& listed)
 {
-    RECT room = dialog.pixels(spec);
-    if (spec.kind == Kind::DropDownList)
-        room.bottom = dialog.placeOf(dialog.item(spec.id)).bottom;
+    RECT room = dialog.pixels(listed);
+    if (listed.kind == Kind::DropDownList)
+        room.bottom = dialog.placeOf(dialog.item(listed.id)).bottom;
     return room;
 }
 
 // Every control lies inside the dialog; no two controls overlap, except that a group box
 // holds whole controls and cuts through none.
-void expectLayoutSound(const TemplateDialog& dialog, const std::vector<ControlSpec>& specs)
+void expectLayoutSound(const TemplateDialog& dialog, const std::vector<ListedControl>& listedControls)
 {
     RECT client;
     GetClientRect(dialog.window, &client);
-    for (const ControlSpec& spec : specs)
-        EXPECT_TRUE(contains(client, dialog.pixels(spec))) << describe(spec) << " is clipped";
-    for (size_t i = 0; i < specs.size(); ++i)
-        for (size_t j = i + 1; j < specs.size(); ++j) {
-            const ControlSpec& a = specs[i];
-            const ControlSpec& b = specs[j];
+    for (const ListedControl& listed : listedControls)
+        EXPECT_TRUE(contains(client, dialog.pixels(listed))) << describe(listed) << " is clipped";
+    for (size_t i = 0; i < listedControls.size(); ++i)
+        for (size_t j = i + 1; j < listedControls.size(); ++j) {
+            const ListedControl& a = listedControls[i];
+            const ListedControl& b = listedControls[j];
             RECT first = takenRoom(dialog, a), second = takenRoom(dialog, b);
             bool groupA = a.kind == Kind::GroupBox, groupB = b.kind == Kind::GroupBox;
             if (groupA != groupB) {
@@ -394,15 +394,15 @@ TEST(ConfigureTemplate, EditsHaveBorderAndScrollAndOnlyTheirOwnSpecialStyles)
     std::vector<DWORD> styles = templateItemStyles(IDD_CONFIGURE);
     ASSERT_EQ(sizeof configureControls / sizeof configureControls[0], styles.size());
     for (size_t i = 0; i < styles.size(); ++i) {
-        const ControlSpec& spec = configureControls[i];
-        if (spec.kind != Kind::Edit)
+        const ListedControl& listed = configureControls[i];
+        if (listed.kind != Kind::Edit)
             continue;
         DWORD style = styles[i];
-        EXPECT_TRUE(style & WS_BORDER) << spec.id;
-        EXPECT_TRUE(style & ES_AUTOHSCROLL) << spec.id;
-        EXPECT_EQ(spec.id == IDC_PASSWORD, (style & ES_PASSWORD) != 0) << spec.id;
-        EXPECT_EQ(spec.id == IDC_PORT || spec.id == IDC_INTERVAL, (style & ES_NUMBER) != 0)
-            << spec.id;
+        EXPECT_TRUE(style & WS_BORDER) << listed.id;
+        EXPECT_TRUE(style & ES_AUTOHSCROLL) << listed.id;
+        EXPECT_EQ(listed.id == IDC_PASSWORD, (style & ES_PASSWORD) != 0) << listed.id;
+        EXPECT_EQ(listed.id == IDC_PORT || listed.id == IDC_INTERVAL, (style & ES_NUMBER) != 0)
+            << listed.id;
     }
 }
 
