@@ -433,11 +433,11 @@ TEST_F(ProgramRuns, TrayIconComesBackWithItsImageWhenTheShellRestarts)
 
 }  // namespace
 
-// The configuration dialog's window: a dialog titled "Pellwick" (bounded wait).
-static HWND waitForConfigurationDialog(int timeoutMs)
+// A dialog of the program, found by its title ("Pellwick" is the configuration dialog).
+static HWND waitForDialog(const char* title, int timeoutMs)
 {
     for (int waited = 0; waited < timeoutMs; waited += 100) {
-        HWND dialog = FindWindowA("#32770", "Pellwick");
+        HWND dialog = FindWindowA("#32770", title);
         if (dialog)
             return dialog;
         Sleep(100);
@@ -445,12 +445,30 @@ static HWND waitForConfigurationDialog(int timeoutMs)
     return nullptr;
 }
 
+static int openDialogs(const char* title)
+{
+    int dialogs = 0;
+    for (HWND found = FindWindowExA(nullptr, nullptr, "#32770", title); found;
+         found = FindWindowExA(nullptr, found, "#32770", title))
+        ++dialogs;
+    return dialogs;
+}
+
+// Cancel, as the user's Escape would; true once the dialog is gone (bounded wait).
+static bool cancelDialog(HWND dialog)
+{
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    for (int waited = 0; waited < 5000 && IsWindow(dialog); waited += 100)
+        Sleep(100);
+    return !IsWindow(dialog);
+}
+
 TEST_F(ProgramRuns, FirstStartWithoutAccountAsksForOneAndCancelEndsWithCodeZero)
 {
     ASSERT_TRUE(files.startFresh({}));
     ProgramDriver program;
     ASSERT_TRUE(program.start(work));
-    HWND dialog = waitForConfigurationDialog(ProgramDriver::startMs);
+    HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);
     ASSERT_NE(dialog, nullptr) << "no configuration dialog at first start";
     // The floating window and the tray icon exist before the dialog opens.
     EXPECT_NE(FindWindowA("pellwick", "pellwick"), nullptr);
@@ -469,21 +487,14 @@ TEST_F(ProgramRuns, ConfigureFromTheMenuOpensOneDialogOnly)
     startProgram(program);
     ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs));
     program.command(40009);
-    HWND dialog = waitForConfigurationDialog(ProgramDriver::startMs);
+    HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);
     ASSERT_NE(dialog, nullptr) << "Configure opened no dialog";
     screenshot(program, "configure");
     // A second Configure brings the open dialog forward instead of opening another.
     program.command(40009);
     Sleep(500);
-    int dialogs = 0;
-    for (HWND found = FindWindowExA(nullptr, nullptr, "#32770", "Pellwick"); found;
-         found = FindWindowExA(nullptr, found, "#32770", "Pellwick"))
-        ++dialogs;
-    EXPECT_EQ(dialogs, 1);
-    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    for (int waited = 0; waited < 5000 && IsWindow(dialog); waited += 100)
-        Sleep(100);
-    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(openDialogs("Pellwick"), 1);
+    EXPECT_TRUE(cancelDialog(dialog));
     DWORD code = 99;
     EXPECT_TRUE(program.exitFromMenu(code));
 }
@@ -495,12 +506,7 @@ TEST_F(ProgramRuns, AboutFromTheMenuShowsTheVersionAndOpensOnce)
     startProgram(program);
     ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs));
     program.command(40013);
-    HWND about = nullptr;
-    for (int waited = 0; waited < ProgramDriver::startMs && about == nullptr; waited += 100) {
-        about = FindWindowA("#32770", "About Pellwick");
-        if (about == nullptr)
-            Sleep(100);
-    }
+    HWND about = waitForDialog("About Pellwick", ProgramDriver::startMs);
     ASSERT_NE(about, nullptr) << "About opened no dialog";
     Sleep(300);
     screenshot(program, "about");
@@ -509,15 +515,8 @@ TEST_F(ProgramRuns, AboutFromTheMenuShowsTheVersionAndOpensOnce)
     EXPECT_STREQ(version, "Version 1v0r1");
     program.command(40013);
     Sleep(500);
-    int dialogs = 0;
-    for (HWND found = FindWindowExA(nullptr, nullptr, "#32770", "About Pellwick"); found;
-         found = FindWindowExA(nullptr, found, "#32770", "About Pellwick"))
-        ++dialogs;
-    EXPECT_EQ(dialogs, 1);
-    PostMessageA(about, WM_COMMAND, IDCANCEL, 0);
-    for (int waited = 0; waited < 5000 && IsWindow(about); waited += 100)
-        Sleep(100);
-    EXPECT_FALSE(IsWindow(about));
+    EXPECT_EQ(openDialogs("About Pellwick"), 1);
+    EXPECT_TRUE(cancelDialog(about));
     DWORD code = 99;
     EXPECT_TRUE(program.exitFromMenu(code));
 }

@@ -109,6 +109,16 @@ testbench::Script greetingAndLogin(bool accepted) {
     return script;
 }
 
+// The question for the plain service was asked, answered yes, and its login worked.
+void expectPlainServiceTakenAndWorking(const Probe& result) {
+    ASSERT_EQ(2u, shown.size());
+    EXPECT_EQ("Unencrypted email checking found. Use this?", shown[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
+    EXPECT_EQ("Unencrypted email checking is working!.", shown[1].text);
+    EXPECT_EQ("110", result.portAfter);
+    EXPECT_FALSE(result.sslAfter);
+}
+
 }  // namespace
 
 TEST(HostCheck, PlainServiceFoundAfterTlsRefusedOffersPort110) {
@@ -120,12 +130,7 @@ TEST(HostCheck, PlainServiceFoundAfterTlsRefusedOffersPort110) {
     result.plainPort = plain.port();
     runHostCheck(result);
     ASSERT_TRUE(result.ran);
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_EQ("Unencrypted email checking found. Use this?", shown[0].text);
-    EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
-    EXPECT_EQ("Unencrypted email checking is working!.", shown[1].text);
-    EXPECT_EQ("110", result.portAfter);
-    EXPECT_FALSE(result.sslAfter);
+    expectPlainServiceTakenAndWorking(result);
 }
 
 TEST(HostCheck, RefusedLoginIsReportedAfterTheQuestion) {
@@ -229,9 +234,5 @@ TEST_F(HostCheckDovecot, PlainServiceFoundWhenNothingAnswersOnTheTlsPort) {
     result.plainPort = dovecot.plainPort();
     runHostCheck(result);
     ASSERT_TRUE(result.ran);
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_EQ("Unencrypted email checking found. Use this?", shown[0].text);
-    EXPECT_EQ("Unencrypted email checking is working!.", shown[1].text);
-    EXPECT_EQ("110", result.portAfter);
-    EXPECT_FALSE(result.sslAfter);
+    expectPlainServiceTakenAndWorking(result);
 }
