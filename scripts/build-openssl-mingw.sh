@@ -1,12 +1,28 @@
 #!/usr/bin/env bash
 # Builds static OpenSSL 3 for x86_64-w64-mingw32 from Debian's source package and caches it
-# outside the clone, keyed by version. Prints the install prefix on its last line.
+# outside the clone, keyed by version and options. Prints the install prefix on its last line.
+#
+# The folders compiled into the library (configuration, engines, modules) are the ones Windows
+# builds of OpenSSL use, which only administrators can write: a rooted path of the build machine
+# would name a folder at the root of the user's drive that any local user can create, and
+# OpenSSL reads openssl.cnf from there. Nothing pellwick does not use is built: no engines, no
+# loadable modules, no automatic configuration file, no legacy algorithms.
 set -euo pipefail
 
 cache_root=${PELLWICK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/pellwick}
 version=$(dpkg-query -W -f='${Version}' libssl-dev 2>/dev/null || true)
 [ -n "$version" ] || { echo "libssl-dev is not installed" >&2; exit 1; }
-prefix="$cache_root/openssl-mingw64-$version"
+options=(
+  no-shared no-tests no-engine no-module no-dso no-autoload-config no-legacy no-comp no-ssl3
+  no-dtls no-srp no-idea no-mdc2 no-rc2 no-rc4 no-rc5 no-bf no-cast no-des no-md4
+  no-seed no-camellia no-aria no-sm2 no-sm3 no-sm4 no-whirlpool no-gost no-siphash no-cms
+  no-ts no-ui-console no-ct no-ocsp no-srtp no-nextprotoneg
+)
+windows_top="C:/Program Files/OpenSSL"
+windows_ssl_dir="C:/Program Files/Common Files/SSL"
+# The cache key names the options, so changing them builds anew instead of reusing.
+key=$(printf '%s ' "${options[@]}" "$windows_top" "$windows_ssl_dir" | sha256sum | cut -c1-12)
+prefix="$cache_root/openssl-mingw64-$version-$key"
 if [ -f "$prefix/.complete" ]; then
   echo "$prefix"
   exit 0
@@ -56,9 +72,15 @@ mkdir src
 tar -xf "$tarball" -C src --strip-components=1
 cd src
 echo "building OpenSSL $version for mingw64 (about two minutes)" >&2
-./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- no-shared no-tests \
-  --prefix="$prefix" --libdir=lib >build.log 2>&1
+./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- "${options[@]}" \
+  --prefix="$windows_top" --openssldir="$windows_ssl_dir" --libdir=lib >build.log 2>&1
 make -j"$(nproc)" build_libs >>build.log 2>&1 || { tail -n 40 build.log >&2; exit 1; }
-make install_dev >>build.log 2>&1
-touch "$prefix/.complete"
+# The install prefix is the Windows folder, so the headers and archives are copied by hand.
+rm -rf "$prefix.tmp"
+mkdir -p "$prefix.tmp/lib" "$prefix.tmp/include"
+cp libcrypto.a libssl.a "$prefix.tmp/lib/"
+cp -r include/openssl "$prefix.tmp/include/"
+touch "$prefix.tmp/.complete"
+rm -rf "$prefix"
+mv "$prefix.tmp" "$prefix"
 echo "$prefix"
