@@ -63,8 +63,10 @@ void CheckerThread::requestCheckNow()
 
 void CheckerThread::requestStop()
 {
+    // First without the lock, which a long reconcile holds: it looks at the abort as it goes.
+    session.abort();
     {
-        // Under the lock, so that a cycle starting now either sees the request or has
+        // Again under the lock, so that a cycle starting now either sees the request or has
         // cleared its abort state before the abort below.
         std::lock_guard<std::mutex> hold(session.listLock);
         stopRequested = 1;

@@ -64,6 +64,8 @@ public:
     // stays in force (every later call fails at once) until clearAbort().
     void abort();
     void clearAbort();
+    // True from abort() until clearAbort(); long work between reads looks at it too.
+    bool abortPending() const { return abortRequested.load() != 0; }
     ConnectionError lastError() const { return error; }
 
     BIO* stream = nullptr;

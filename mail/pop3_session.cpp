@@ -1,5 +1,6 @@
 #include "mail/pop3_session.h"
 
+#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -18,75 +19,98 @@ bool holdsLineBreak(const char* text)
     return std::strpbrk(text, "\r\n") != nullptr;
 }
 
-// Watches the end of a multi-line reply byte by byte: it is complete when it is the
-// terminator line alone or ends with LF "." CR LF. Only the last four bytes are kept.
-class TerminatorWatch {
+// Scans one listing line "number id" byte by byte as it arrives, so that no line needs to be
+// held whole: optional white space, a decimal number in the range of int with an optional sign,
+// white space, then the id as the run up to the next white space; the rest is ignored. The
+// terminator is the line "." CR alone. NUL bytes are not fed in: they never belong to a line.
+class ListingLine {
 public:
-    bool complete(char c)
+    explicit ListingLine(char (&idBuffer)[Pop3Session::scratchSize]) : id(idBuffer) {}
+
+    void take(char c)
     {
-        std::memmove(last, last + 1, sizeof last - 1);
-        last[sizeof last - 1] = c;
-        if (seen < sizeof last)
-            ++seen;
-        if (seen == 3 && std::memcmp(last + 1, ".\r\n", 3) == 0)
-            return true;
-        return seen == sizeof last && std::memcmp(last, "\n.\r\n", 4) == 0;
+        terminatorSoFar = terminatorSoFar && length < 2 && c == ".\r"[length];
+        ++length;
+        switch (stage) {
+        case Stage::BeforeNumber:
+            if (c == '-' || c == '+') {
+                negative = c == '-';
+                stage = Stage::Sign;
+            } else if (!isWhiteSpace(c)) {
+                takeDigit(c);
+            }
+            break;
+        case Stage::Sign:
+        case Stage::Number:
+            if (stage == Stage::Number && isWhiteSpace(c))
+                stage = Stage::BeforeId;
+            else
+                takeDigit(c);
+            break;
+        case Stage::BeforeId:
+            if (!isWhiteSpace(c))
+                takeIdByte(c);
+            break;
+        case Stage::Id:
+            if (isWhiteSpace(c))
+                stage = Stage::AfterId;
+            else
+                takeIdByte(c);
+            break;
+        case Stage::AfterId:
+        case Stage::Refused:
+            break;
+        }
+    }
+
+    bool isTerminator() const { return terminatorSoFar && length == 2; }
+    // The id, NUL-terminated in the buffer, when the line scanned and the id fits.
+    bool hasId() const { return (stage == Stage::Id || stage == Stage::AfterId) && !idTooLong; }
+
+    void reset()
+    {
+        stage = Stage::BeforeNumber;
+        negative = false;
+        number = 0;
+        idLength = 0;
+        idTooLong = false;
+        length = 0;
+        terminatorSoFar = true;
     }
 
 private:
-    char last[4] = {0, 0, 0, 0};
-    size_t seen = 0;
-};
+    enum class Stage { BeforeNumber, Sign, Number, BeforeId, Id, AfterId, Refused };
 
-// A listing line "number id": optional white space, a decimal number in the range of int
-// with an optional sign, white space, then the id as the run up to the next white space.
-bool scanListingLine(const char* line, const char* end, const char*& id, size_t& idLength)
-{
-    const char* p = line;
-    while (p < end && isWhiteSpace(*p))
-        ++p;
-    bool negative = p < end && *p == '-';
-    if (p < end && (*p == '-' || *p == '+'))
-        ++p;
-    const char* digits = p;
-    long long number = 0;
-    while (p < end && *p >= '0' && *p <= '9') {
-        number = number * 10 + (*p - '0');
-        if (number > static_cast<long long>(INT_MAX) + (negative ? 1 : 0))
-            return false;
-        ++p;
-    }
-    if (p == digits || p == end || !isWhiteSpace(*p))
-        return false;
-    while (p < end && isWhiteSpace(*p))
-        ++p;
-    id = p;
-    while (p < end && !isWhiteSpace(*p))
-        ++p;
-    idLength = static_cast<size_t>(p - id);
-    return idLength > 0;
-}
-
-// Inserts every listed id at the front of `listed`; lines that do not scan are skipped, and
-// so are ids too long for the scratch area.
-void parseListing(const char* text, size_t length, UidList& listed)
-{
-    char id[Pop3Session::scratchSize];
-    const char* end = text + length;
-    for (const char* line = text; line < end;) {
-        const char* lineEnd = static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
-        if (lineEnd == nullptr)
-            lineEnd = end;
-        const char* idStart;
-        size_t idLength;
-        if (scanListingLine(line, lineEnd, idStart, idLength) && idLength < sizeof id) {
-            std::memcpy(id, idStart, idLength);
-            id[idLength] = '\0';
-            listed.insertFront(id);
+    void takeDigit(char c)
+    {
+        if (c < '0' || c > '9') {
+            stage = Stage::Refused;
+            return;
         }
-        line = lineEnd + 1;
+        number = number * 10 + (c - '0');
+        stage = number > static_cast<long long>(INT_MAX) + (negative ? 1 : 0) ? Stage::Refused : Stage::Number;
     }
-}
+
+    void takeIdByte(char c)
+    {
+        stage = Stage::Id;
+        if (idLength + 1 >= Pop3Session::scratchSize) {
+            idTooLong = true;
+            return;
+        }
+        id[idLength++] = c;
+        id[idLength] = '\0';
+    }
+
+    char* id;
+    Stage stage = Stage::BeforeNumber;
+    bool negative = false;
+    long long number = 0;
+    int idLength = 0;
+    bool idTooLong = false;
+    int length = 0;
+    bool terminatorSoFar = true;
+};
 
 }  // namespace
 
@@ -177,30 +201,41 @@ bool Pop3Session::login(const char* user, const char* password)
            sendCommand("PASS", password) && readReply(nullptr, 0);
 }
 
-bool Pop3Session::readMultiline(TextAccumulator& accumulator)
+bool Pop3Session::readListing(UidList& listed)
 {
-    char chunk[readChunk + 1];
-    TerminatorWatch watch;
-    size_t total = 0;
+    char id[scratchSize];
+    ListingLine line(id);
+    size_t received = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(listingMilliseconds);
     for (;;) {
-        if (inputStart == inputEnd && !fillInput())
-            return false;
-        int length = 0;
-        bool complete = false;
-        while (inputStart < inputEnd && !complete) {
-            char c = input[inputStart++];
-            if (c == '\0')
-                continue;  // the accumulator holds NUL-terminated text
-            chunk[length++] = c;
-            complete = watch.complete(c);
+        if (inputStart == inputEnd) {
+            // Each read has its own time limit; this one bounds a server that trickles on.
+            if (std::chrono::steady_clock::now() > deadline || !fillInput())
+                return false;
         }
-        chunk[length] = '\0';
-        total += static_cast<size_t>(length);
-        if (total > maxListingBytes)
+        // Every byte counts toward the cap, NULs included, so that no stream is endless.
+        size_t available = static_cast<size_t>(inputEnd - inputStart);
+        if (received == maxListingBytes)
             return false;
-        accumulator.append(chunk);
-        if (complete)
-            return true;
+        if (available > maxListingBytes - received)
+            available = maxListingBytes - received;
+        const char* end = input + inputStart + available;
+        for (const char* p = input + inputStart; p < end; ++p) {
+            char c = *p;
+            if (c == '\n') {
+                if (line.isTerminator()) {
+                    inputStart = static_cast<int>(p + 1 - input);
+                    return true;
+                }
+                if (line.hasId())
+                    listed.insertFront(id);  // an id the storage cannot take is skipped
+                line.reset();
+            } else if (c != '\0') {
+                line.take(c);
+            }
+        }
+        inputStart += static_cast<int>(available);
+        received += available;
     }
 }
 
@@ -212,21 +247,16 @@ int Pop3Session::listUids()
         return failListing();
     // The last complete listing stays in `current` until a new one has fully arrived, so
     // that Mark As Read after a cut-short listing still marks what the user was shown.
-    freshMail = 0;
-    TextAccumulator accumulator;
-    if (!readMultiline(accumulator))
-        return failListing();
-    size_t size = 0;
-    char* text = accumulator.flatten(&size);
-    accumulator.release();
     UidList listed;
-    parseListing(text, size - 1, listed);
-    delete[] text;
+    if (!readListing(listed))
+        return failListing();
     {
         std::lock_guard<std::mutex> hold(listLock);
         current.swap(listed);
     }
-    reconcile();
+    listed.clear();
+    if (!reconcile())
+        return failListing();
     std::lock_guard<std::mutex> hold(listLock);
     return totalCount;
 }

@@ -5,7 +5,6 @@
 
 #include "mail/connection.h"
 #include "mail/uid_list.h"
-#include "util/text_accumulator.h"
 
 // The client side of POP3 (greeting, USER, PASS, UIDL) over a Connection, and the unique-id
 // lists that each listing is reconciled with. Never sends anything else, not even QUIT.
@@ -16,6 +15,8 @@ public:
     static const int readChunk = 1024;
     // A listing that grows past this without its terminator is refused, not collected.
     static const size_t maxListingBytes = 64u * 1024 * 1024;
+    // A listing that takes longer than this in all is refused, however it trickles in.
+    static const int defaultListingMilliseconds = 5 * 60 * 1000;
     // A status line is at most 512 bytes by the protocol; past this one is not a reply.
     static const int maxStatusLineBytes = 65536;
 
@@ -37,9 +38,11 @@ public:
     bool login(const char* user, const char* password);
     // totalCount after a complete listing, -1 when it failed.
     int listUids();
-    // Collects a multi-line reply up to and including its terminator line ".\r\n". NUL bytes
-    // are dropped. False when the stream ends or fails first, or past maxListingBytes.
-    bool readMultiline(TextAccumulator& accumulator);
+    // Reads a listing line by line as it arrives, up to and including its terminator line
+    // ".\r\n", inserting each id at the front of `listed`. Lines that do not scan, ids longer
+    // than scratchSize - 1 and NUL bytes are skipped. False when the stream ends, fails or is
+    // aborted first, past maxListingBytes (every byte counted), or after listingMilliseconds.
+    bool readListing(UidList& listed);
     // True when the last listUids failed after the server accepted UIDL or refused it.
     bool lastListingFailed() const { return listingFailed; }
 
@@ -48,9 +51,12 @@ public:
     static const int maxSeenIdLength = 1023;
 
     // Counts `current` against seen and notified, raises freshMail for ids not announced
-    // before, and forgets seen ids the server no longer lists. Takes listLock.
-    void reconcile();
-    // Moves every listed id into seen, forgets the announcements, unseenCount 0. Takes listLock.
+    // before, and forgets seen ids the server no longer lists. Takes listLock. False when an
+    // abort() ended it early: the counts are then unchanged, and seen may still hold ids that
+    // were about to be forgotten. Only the window's taking of the result clears freshMail.
+    bool reconcile();
+    // Moves every listed id into seen, forgets the announcements (freshMail too, so that no
+    // sound follows for mail already read), unseenCount 0. Takes listLock.
     void markAsRead();
     // Replaces seen with the ids of `file` (read to its end, left open): one id per line, a
     // CR before the LF dropped, empty and over-long lines skipped. Takes listLock.
@@ -58,6 +64,9 @@ public:
     // Writes seen, one id and "\n" per line, front to back. False when a write fails.
     // Takes listLock.
     bool saveSeen(FILE* file);
+
+    // Shortened by tests; the default is defaultListingMilliseconds.
+    int listingMilliseconds = defaultListingMilliseconds;
 
     int totalCount = 0;
     UidList current;

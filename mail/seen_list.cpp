@@ -3,12 +3,27 @@
 
 #include "mail/pop3_session.h"
 
-void Pop3Session::reconcile()
+namespace {
+
+// How many ids reconcile walks between looks at a requested stop.
+const size_t stopCheckInterval = 4096;
+
+bool timeToLookForStop(size_t& walked)
+{
+    return ++walked % stopCheckInterval == 0;
+}
+
+} // namespace
+
+bool Pop3Session::reconcile()
 {
     std::lock_guard<std::mutex> hold(listLock);
     int unseen = 0;
     int total = 0;
+    size_t walked = 0;
     for (UidList::Node* node = current.head(); node != nullptr; node = node->next) {
+        if (timeToLookForStop(walked) && abortPending())
+            return false;
         if (!seen.contains(node->id.text)) {
             ++unseen;
             if (!notified.contains(node->id.text)) {
@@ -22,6 +37,8 @@ void Pop3Session::reconcile()
     UidList::Node* previous = nullptr;
     UidList::Node* node = seen.head();
     while (node != nullptr) {
+        if (timeToLookForStop(walked) && abortPending())
+            return false;
         UidList::Node* next = node->next;
         if (current.contains(node->id.text))
             previous = node;
@@ -31,6 +48,7 @@ void Pop3Session::reconcile()
     }
     unseenCount = unseen;
     totalCount = total;
+    return true;
 }
 
 void Pop3Session::markAsRead()
@@ -40,6 +58,7 @@ void Pop3Session::markAsRead()
         if (!seen.contains(node->id.text))
             seen.insertFront(node->id.text);
     notified.clear();
+    freshMail = 0;
     unseenCount = 0;
 }
 

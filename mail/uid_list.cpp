@@ -2,99 +2,216 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
 
-// Open addressing with linear probing over the nodes themselves: one slot per node, so an id
-// listed twice has two slots, and removing one of them leaves the other findable. Removal
-// shifts the following slots back, so no tombstones build up over many listings.
-struct UidList::Index {
+namespace {
+
+// Where a distinct id lives: its text block in the high 16 bits, its offset in the low 16.
+using TextRef = uint32_t;
+const TextRef noText = UINT32_MAX;
+const size_t maxTextBlocks = 0xFFFF;  // keeps every reference below noText
+
+// The texts of distinct ids, side by side: each entry is the number of nodes holding the id
+// (4 bytes, unaligned), then the text and its NUL. Blocks never move, so nodes point straight
+// at their text; they grow from 1 KB to 64 KB, and an id longer than that has a block of its own.
+class TextBlocks {
+public:
+    static const size_t countBytes = sizeof(uint32_t);
+    static const size_t firstBlockSize = 1024;
+    static const size_t largestBlockSize = 65536;  // offsets fit in 16 bits
+
+    bool add(const char* text, size_t length, uint32_t holders, TextRef& ref)
+    {
+        size_t needed = countBytes + length + 1;
+        if (blocks.empty() || newestUsed + needed > newestSize) {
+            if (blocks.size() == maxTextBlocks)
+                return false;
+            size_t grown = blocks.empty() ? firstBlockSize : newestSize * 2;
+            newestSize = grown < largestBlockSize ? grown : largestBlockSize;
+            if (needed > newestSize)
+                newestSize = needed;
+            blocks.emplace_back(new char[newestSize]);
+            newestUsed = 0;
+        }
+        ref = static_cast<TextRef>((blocks.size() - 1) << 16 | newestUsed);
+        char* entry = blocks.back().get() + newestUsed;
+        std::memcpy(entry, &holders, countBytes);
+        std::memcpy(entry + countBytes, text, length);
+        entry[countBytes + length] = '\0';
+        newestUsed += needed;
+        return true;
+    }
+
+    char* entryAt(TextRef ref) const { return blocks[ref >> 16].get() + (ref & 0xFFFF); }
+    char* textAt(TextRef ref) const { return entryAt(ref) + countBytes; }
+
+    uint32_t holdersAt(TextRef ref) const
+    {
+        uint32_t holders;
+        std::memcpy(&holders, entryAt(ref), countBytes);
+        return holders;
+    }
+    void setHolders(TextRef ref, uint32_t holders) { std::memcpy(entryAt(ref), &holders, countBytes); }
+
+    void swap(TextBlocks& other)
+    {
+        blocks.swap(other.blocks);
+        std::swap(newestSize, other.newestSize);
+        std::swap(newestUsed, other.newestUsed);
+    }
+
+private:
+    std::vector<std::unique_ptr<char[]>> blocks;
+    size_t newestSize = 0;
+    size_t newestUsed = 0;
+};
+
+// Nodes handed out from blocks that grow from 16 to 4096 nodes; removed ones are reused.
+class NodeBlocks {
+public:
+    static const size_t firstBlockNodes = 16;
+    static const size_t largestBlockNodes = 4096;
+
+    UidList::Node* take()
+    {
+        if (spare != nullptr) {
+            UidList::Node* node = spare;
+            spare = node->next;
+            return node;
+        }
+        if (blocks.empty() || newestUsed == newestSize) {
+            size_t grown = blocks.empty() ? firstBlockNodes : newestSize * 2;
+            newestSize = grown < largestBlockNodes ? grown : largestBlockNodes;
+            blocks.emplace_back(new UidList::Node[newestSize]);
+            newestUsed = 0;
+        }
+        return &blocks.back()[newestUsed++];
+    }
+
+    void give(UidList::Node* node)
+    {
+        node->id.text = nullptr;
+        node->next = spare;
+        spare = node;
+    }
+
+private:
+    std::vector<std::unique_ptr<UidList::Node[]>> blocks;
+    size_t newestSize = 0;
+    size_t newestUsed = 0;
+    UidList::Node* spare = nullptr;
+};
+
+uint32_t hashOf(const char* text, size_t length)
+{
+    uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, then a finishing mix for the high bits
+    for (size_t i = 0; i < length; ++i) {
+        hash ^= static_cast<unsigned char>(text[i]);
+        hash *= 0x100000001b3ull;
+    }
+    hash ^= hash >> 33;
+    hash *= 0xff51afd7ed558ccdull;
+    hash ^= hash >> 33;
+    return static_cast<uint32_t>(hash);
+}
+
+} // namespace
+
+// Linear probing over slots of 8 bytes, at most three quarters full. Removing a distinct id
+// shifts the following slots back, so no tombstones build up over many listings. An absent
+// (null) id is only counted.
+struct UidList::Store {
     struct Slot {
-        uint64_t hash;
-        Node* node; // null: the slot is free
+        TextRef ref;
+        uint32_t hash;
     };
+    static const size_t firstCapacity = 16;
 
-    static const size_t initialCapacity = 16; // a power of two
+    std::vector<Slot> slots;
+    size_t distinct = 0;
+    size_t absent = 0;
+    TextBlocks texts;
+    NodeBlocks nodes;
+    size_t liveTextBytes = 0;
+    size_t deadTextBytes = 0;
 
-    Slot* slots = nullptr;
-    size_t capacity = 0;
-    size_t used = 0;
+    // Any capacity works: a hash is mapped onto the slots by multiplication, not by a mask.
+    size_t home(uint32_t hash) const { return static_cast<size_t>((static_cast<uint64_t>(hash) * slots.size()) >> 32); }
+    size_t after(size_t i) const { return i + 1 == slots.size() ? 0 : i + 1; }
 
-    ~Index() { delete[] slots; }
-
-    static uint64_t hashOf(const char* text)
+    // The slot of `text`, or the free slot where it would go.
+    size_t probe(const char* text, uint32_t hash) const
     {
-        // An absent id has a hash of its own; equality still tells it from the empty text.
-        if (text == nullptr)
-            return 0x9e3779b97f4a7c15ull;
-        uint64_t hash = 0xcbf29ce484222325ull; // FNV-1a
-        for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-            hash ^= *p;
-            hash *= 0x100000001b3ull;
-        }
-        return hash;
+        size_t i = home(hash);
+        while (slots[i].ref != noText &&
+               !(slots[i].hash == hash && std::strcmp(texts.textAt(slots[i].ref), text) == 0))
+            i = after(i);
+        return i;
     }
 
-    static bool sameText(const char* a, const char* b)
+    // The slot whose stored text is `text` itself (a pointer taken from a node).
+    size_t slotHolding(const char* text) const
     {
-        if (a == nullptr || b == nullptr)
-            return a == b;
-        return std::strcmp(a, b) == 0;
+        size_t i = home(hashOf(text, std::strlen(text)));
+        while (slots[i].ref != noText && texts.textAt(slots[i].ref) != text)
+            i = after(i);
+        return i;
     }
 
-    size_t mask() const { return capacity - 1; }
-
-    void place(uint64_t hash, Node* node)
+    void growIfFull()
     {
-        size_t i = hash & mask();
-        while (slots[i].node != nullptr)
-            i = (i + 1) & mask();
-        slots[i].hash = hash;
-        slots[i].node = node;
-    }
-
-    void grow()
-    {
-        Slot* old = slots;
-        size_t oldCapacity = capacity;
-        capacity = capacity == 0 ? initialCapacity : capacity * 2;
-        slots = new Slot[capacity]();
-        for (size_t i = 0; i < oldCapacity; ++i)
-            if (old[i].node != nullptr)
-                place(old[i].hash, old[i].node);
-        delete[] old;
-    }
-
-    void add(Node* node)
-    {
-        // Kept at most half full, so probe runs stay short.
-        if ((used + 1) * 2 > capacity)
-            grow();
-        place(hashOf(node->id.text), node);
-        ++used;
-    }
-
-    bool find(const char* text) const
-    {
-        if (used == 0)
-            return false;
-        uint64_t hash = hashOf(text);
-        for (size_t i = hash & mask(); slots[i].node != nullptr; i = (i + 1) & mask())
-            if (slots[i].hash == hash && sameText(slots[i].node->id.text, text))
-                return true;
-        return false;
-    }
-
-    void erase(Node* node)
-    {
-        if (used == 0)
+        if ((distinct + 1) * 4 <= slots.size() * 3)
             return;
-        size_t i = hashOf(node->id.text) & mask();
-        while (slots[i].node != node) {
-            if (slots[i].node == nullptr)
-                return; // not indexed; cannot happen for a node of this list
-            i = (i + 1) & mask();
+        std::vector<Slot> old(slots.size() < firstCapacity ? firstCapacity : slots.size() + slots.size() / 2,
+                              Slot{noText, 0});
+        old.swap(slots);
+        for (const Slot& slot : old)
+            if (slot.ref != noText) {
+                size_t i = home(slot.hash);
+                while (slots[i].ref != noText)
+                    i = after(i);
+                slots[i] = slot;
+            }
+    }
+
+    // The stored text for a new holder of `id`: the existing one, or a new entry.
+    const char* holdText(const char* id)
+    {
+        size_t length = std::strlen(id);
+        uint32_t hash = hashOf(id, length);
+        if (!slots.empty()) {
+            size_t i = probe(id, hash);
+            if (slots[i].ref != noText) {
+                texts.setHolders(slots[i].ref, texts.holdersAt(slots[i].ref) + 1);
+                return texts.textAt(slots[i].ref);
+            }
         }
+        growIfFull();
+        TextRef ref;
+        if (!texts.add(id, length, 1, ref))
+            return nullptr;
+        slots[probe(id, hash)] = Slot{ref, hash};
+        ++distinct;
+        liveTextBytes += TextBlocks::countBytes + length + 1;
+        return texts.textAt(ref);
+    }
+
+    void releaseText(const char* text)
+    {
+        size_t i = slotHolding(text);
+        if (slots[i].ref == noText)
+            return;  // not this list's text; cannot happen
+        uint32_t holders = texts.holdersAt(slots[i].ref) - 1;
+        texts.setHolders(slots[i].ref, holders);
+        if (holders > 0)
+            return;
+        size_t bytes = TextBlocks::countBytes + std::strlen(text) + 1;
+        liveTextBytes -= bytes;
+        deadTextBytes += bytes;
         shiftBackFrom(i);
-        --used;
+        --distinct;
     }
 
     // Frees slot `hole` and moves later members of its probe run into it where their home
@@ -103,52 +220,76 @@ struct UidList::Index {
     {
         size_t next = hole;
         for (;;) {
-            next = (next + 1) & mask();
-            if (slots[next].node == nullptr)
+            next = after(next);
+            if (slots[next].ref == noText)
                 break;
-            size_t home = slots[next].hash & mask();
-            // Movable when `home` does not lie cyclically in (hole, next].
-            bool homeAfterHole = hole <= next ? (home > hole && home <= next)
-                                              : (home > hole || home <= next);
+            size_t at = home(slots[next].hash);
+            // Movable when its home does not lie cyclically in (hole, next].
+            bool homeAfterHole = hole <= next ? (at > hole && at <= next) : (at > hole || at <= next);
             if (!homeAfterHole) {
                 slots[hole] = slots[next];
                 hole = next;
             }
         }
-        slots[hole].node = nullptr;
-        slots[hole].hash = 0;
+        slots[hole] = Slot{noText, 0};
     }
 
-    void reset()
+    bool worthPacking() const
     {
-        delete[] slots;
-        slots = nullptr;
-        capacity = 0;
-        used = 0;
+        return deadTextBytes > liveTextBytes && deadTextBytes > TextBlocks::largestBlockSize;
+    }
+
+    // Copies the live texts into fresh blocks and points the nodes and slots at the copies.
+    void pack(Node* first)
+    {
+        TextBlocks fresh;
+        std::vector<TextRef> moved(slots.size(), noText);
+        for (size_t i = 0; i < slots.size(); ++i)
+            if (slots[i].ref != noText) {
+                const char* text = texts.textAt(slots[i].ref);
+                // Never fails: the live texts are fewer than the ones they were taken from.
+                fresh.add(text, std::strlen(text), texts.holdersAt(slots[i].ref), moved[i]);
+            }
+        for (Node* node = first; node != nullptr; node = node->next)
+            if (node->id.text != nullptr)
+                node->id.text = fresh.textAt(moved[slotHolding(node->id.text)]);
+        for (size_t i = 0; i < slots.size(); ++i)
+            slots[i].ref = moved[i];
+        texts.swap(fresh);
+        deadTextBytes = 0;
     }
 };
 
-UidList::UidList() : index(new Index) {}
+UidList::UidList() : store(new Store) {}
 
 UidList::~UidList()
 {
-    clear();
-    delete index;
+    delete store;
 }
 
-void UidList::insertFront(const char* id)
+bool UidList::insertFront(const char* id)
 {
-    Node* node = new Node;
-    node->id.assign(id);
+    const char* text = nullptr;
+    if (id != nullptr && (text = store->holdText(id)) == nullptr)
+        return false;
+    if (id == nullptr)
+        ++store->absent;
+    Node* node = store->nodes.take();
+    node->id.text = text;
     node->next = first;
     first = node;
     ++count;
-    index->add(node);
+    return true;
 }
 
 bool UidList::contains(const char* id) const
 {
-    return index->find(id);
+    if (id == nullptr)
+        return store->absent > 0;
+    if (store->distinct == 0)
+        return false;
+    size_t i = store->probe(id, hashOf(id, std::strlen(id)));
+    return store->slots[i].ref != noText;
 }
 
 void UidList::remove(Node* previous, Node* node)
@@ -157,32 +298,29 @@ void UidList::remove(Node* previous, Node* node)
         first = node->next;
     else
         previous->next = node->next;
-    index->erase(node);
-    --count;
-    delete node;
+    if (node->id.text == nullptr)
+        --store->absent;
+    else
+        store->releaseText(node->id.text);
+    store->nodes.give(node);
+    if (--count == 0)
+        clear();
+    else if (store->worthPacking())
+        store->pack(first);
 }
 
 void UidList::clear()
 {
-    // Iteratively, so that a long list cannot exhaust the stack.
-    while (first != nullptr) {
-        Node* node = first;
-        first = node->next;
-        delete node;
-    }
+    Store* empty = new Store;
+    delete store;
+    store = empty;
+    first = nullptr;
     count = 0;
-    index->reset();
 }
 
 void UidList::swap(UidList& other)
 {
-    Node* otherFirst = other.first;
-    size_t otherCount = other.count;
-    Index* otherIndex = other.index;
-    other.first = first;
-    other.count = count;
-    other.index = index;
-    first = otherFirst;
-    count = otherCount;
-    index = otherIndex;
+    std::swap(first, other.first);
+    std::swap(count, other.count);
+    std::swap(store, other.store);
 }

@@ -2,14 +2,21 @@
 
 #include <cstddef>
 
-#include "util/text_record.h"
-
-// A list of unique-ids, newest first. Each node owns a copy of its id.
-// contains() is answered from a hash index, so reconciling a listing is linear in its size.
+// A list of unique-ids, newest first, on compact storage: the text of each distinct id is kept
+// once, side by side with the others in large blocks; the nodes come from blocks as well; and an
+// open-addressing index maps each distinct id to its text and to the number of nodes that hold
+// it. Nothing is allocated per id, and insertFront() and contains() stay O(1) amortised however
+// often one id repeats.
 class UidList {
 public:
+    // A node's id: `text` points into the list's storage, or is null for an absent id. It stays
+    // valid until that node is removed or the list is cleared; remove() may move the texts of
+    // other nodes (it packs the storage when most of it is no longer used), never the nodes.
+    struct IdText {
+        const char* text = nullptr;
+    };
     struct Node {
-        TextRecord id;
+        IdText id;
         Node* next = nullptr;
     };
 
@@ -18,21 +25,23 @@ public:
     UidList(const UidList&) = delete;
     UidList& operator=(const UidList&) = delete;
 
-    void insertFront(const char* id);
+    // False, and the list unchanged, only when the storage's limit of about 4 GB of distinct
+    // ids is reached.
+    bool insertFront(const char* id);
     bool contains(const char* id) const;
     // Unlinks and releases `node`; `previous` is the node before it, or null for the head.
     void remove(Node* previous, Node* node);
-    // Releases every node, front to back.
+    // Releases every node and all storage.
     void clear();
-    // Exchanges the contents of two lists (nodes and index), without copying.
+    // Exchanges the contents of two lists, without copying.
     void swap(UidList& other);
 
     Node* head() const { return first; }
     size_t size() const { return count; }
 
 private:
-    struct Index;
+    struct Store;
     Node* first = nullptr;
     size_t count = 0;
-    Index* index;
+    Store* store;
 };
