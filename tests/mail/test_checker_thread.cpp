@@ -252,7 +252,17 @@ TEST_F(CheckCycle, IntervalZeroChecksAgainAtOnce)
     startChecking(0);
     ASSERT_TRUE(reports.waitFor(3, 3000));
     EXPECT_EQ(reports.at(2).status, CheckStatus::Ok);
-    EXPECT_EQ(reports.at(2).freshMail, 0);
+    // The first cycle's announcement still waits for the window, which has not taken it.
+    EXPECT_EQ(reports.at(2).freshMail, 1);
+}
+
+TEST_F(CheckCycle, AnnouncementWaitsForTheWindowAcrossCycles)
+{
+    serve({completeCheck("1 a\r\n"), completeCheck("1 a\r\n")});
+    startChecking(0);
+    ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
+    EXPECT_EQ(checker->takeSnapshot().freshMail, 1);
+    EXPECT_EQ(checker->takeSnapshot().freshMail, 0);
 }
 
 TEST_F(CheckCycle, NextCheckFollowsTheInterval)

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <thread>
+
+#include <openssl/bio.h>
 
 #include "mail/pop3_session.h"
 #include "tests/mail/mail_test_support.h"
@@ -397,6 +401,138 @@ TEST_F(ScriptedSession, ListingWithoutTerminatorBeyondTheCapFails)
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), -1);
     EXPECT_TRUE(session.current.head() == nullptr);
+}
+
+// ---- Listings fed from memory: size, stop and bounds ----
+
+// What a server sends after "+OK\r\n": `unit` `units` times, then `tail`. The source asks
+// the session to stop once `abortAfter` bytes have been served, as Exit would.
+struct GeneratedListing {
+    const char* name;
+    std::string unit;
+    size_t units;
+    std::string tail;
+    size_t abortAfter;
+    int listingMilliseconds;
+    int expectedCount;  // -1: the listing fails
+    size_t maxServed;   // bytes the session may take before it ends
+};
+
+const size_t never = SIZE_MAX;
+const size_t endless = SIZE_MAX;
+const size_t cap = Pop3Session::maxListingBytes;
+const std::string copyLine = "1 dup\r\n";
+const size_t manyCopies = 200000;
+const size_t manyCopiesBytes = manyCopies * 7 + 3;
+const std::string lastLines = "1 a\r\n.\r\n";
+
+const GeneratedListing generatedListings[] = {
+    {"many copies of one id", copyLine, manyCopies, ".\r\n", never,
+     Pop3Session::defaultListingMilliseconds, static_cast<int>(manyCopies), never},
+    {"stop during a long parse", copyLine, manyCopies, ".\r\n", 1 << 20,
+     Pop3Session::defaultListingMilliseconds, -1, (1 << 20) + Pop3Session::readChunk},
+    {"stop as its last byte arrives", copyLine, manyCopies, ".\r\n", manyCopiesBytes,
+     Pop3Session::defaultListingMilliseconds, -1, never},
+    {"NUL bytes up to the cap", std::string(1, '\0'), cap - lastLines.size(), lastLines, never,
+     Pop3Session::defaultListingMilliseconds, 1, never},
+    {"NUL bytes past the cap", std::string(1, '\0'), cap - lastLines.size() + 1, lastLines, never,
+     Pop3Session::defaultListingMilliseconds, -1, cap + Pop3Session::readChunk},
+    {"lines past the overall time limit", copyLine, endless, "", never, 0, -1,
+     4 * Pop3Session::readChunk},
+};
+
+class ListingSource {
+public:
+    ListingSource(const GeneratedListing& row, Pop3Session& session) : row(row), session(session)
+    {
+        text = "+OK\r\n";
+    }
+
+    // A BIO whose reads serve the listing and whose writes swallow the UIDL command.
+    BIO* makeStream()
+    {
+        method = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "generated listing");
+        BIO_meth_set_write(method, [](BIO*, const char*, int length) { return length; });
+        BIO_meth_set_read(method, [](BIO* bio, char* out, int size) {
+            return static_cast<ListingSource*>(BIO_get_data(bio))->serve(out, size);
+        });
+        BIO_meth_set_ctrl(method, [](BIO*, int, long, void*) -> long { return 1; });
+        BIO_meth_set_create(method, [](BIO* bio) { BIO_set_init(bio, 1); return 1; });
+        BIO* bio = BIO_new(method);
+        BIO_set_data(bio, this);
+        return bio;
+    }
+    ~ListingSource() { BIO_meth_free(method); }
+
+    size_t served = 0;  // listing bytes, after the status line
+
+private:
+    int serve(char* out, int size)
+    {
+        int filled = 0;
+        while (filled < size) {
+            if (next == text.size() && !refill())
+                break;
+            size_t take = std::min(text.size() - next, static_cast<size_t>(size - filled));
+            if (statusSent && row.abortAfter != never && served < row.abortAfter)
+                take = std::min(take, row.abortAfter - served);
+            std::memcpy(out + filled, text.data() + next, take);
+            filled += static_cast<int>(take);
+            next += take;
+            if (statusSent) {
+                served += take;
+                if (served == row.abortAfter)
+                    session.abort();
+            }
+        }
+        return filled;
+    }
+
+    bool refill()
+    {
+        next = 0;
+        statusSent = true;
+        if (row.units == endless || unitsSent < row.units) {
+            text.clear();
+            for (int i = 0; i < 4096 && (row.units == endless || unitsSent < row.units); ++i, ++unitsSent)
+                text += row.unit;
+            return true;
+        }
+        if (tailSent)
+            return false;
+        text = row.tail;
+        tailSent = true;
+        return !text.empty();
+    }
+
+    const GeneratedListing& row;
+    Pop3Session& session;
+    BIO_METHOD* method = nullptr;
+    std::string text;
+    size_t next = 0;
+    size_t unitsSent = 0;
+    bool statusSent = false;
+    bool tailSent = false;
+};
+
+TEST(GeneratedListing, LargeListingsStopsAndBounds)
+{
+    for (const GeneratedListing& row : generatedListings) {
+        SCOPED_TRACE(row.name);
+        Pop3Session session;
+        session.listingMilliseconds = row.listingMilliseconds;
+        ListingSource source(row, session);
+        session.adopt(source.makeStream());
+        session.resetReader();
+        EXPECT_EQ(session.listUids(), row.expectedCount);
+        EXPECT_LE(source.served, row.maxServed);
+        if (row.expectedCount < 0) {
+            EXPECT_TRUE(session.lastListingFailed());
+            EXPECT_EQ(session.totalCount, 0);
+        } else {
+            EXPECT_EQ(session.current.size(), static_cast<size_t>(row.expectedCount));
+        }
+    }
 }
 
 }  // namespace

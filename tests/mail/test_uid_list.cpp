@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -141,6 +143,85 @@ TEST(UidListIndex, AgreesWithListThroughManyInsertionsAndRemovals)
     }
     EXPECT_EQ(static_cast<size_t>(found), list.size());
     EXPECT_EQ(idsOf(list).size(), list.size());
+}
+
+// ---- Compact storage: its own edges ----
+
+struct StorageCase {
+    const char* name;
+    int distinct;      // ids
+    int copies;        // how often each is inserted, round after round
+    size_t idLength;
+};
+
+// Every growth step of index, text blocks and node blocks; one id held by very many nodes;
+// ids at the listing's length limit, which fill text blocks fast; an id longer than a block.
+const StorageCase storageCases[] = {
+    {"growth across resizes", 70000, 1, 16},
+    {"many duplicates", 1, 200000, 16},
+    {"distinct ids repeated", 1000, 40, 16},
+    {"ids at the length limit", 300, 2, 1023},
+    {"id longer than a text block", 3, 2, 70000},
+};
+
+std::string storageId(int number, size_t length)
+{
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%08X", number);
+    std::string id(prefix);
+    id.resize(length, 'x');
+    return id;
+}
+
+TEST(UidListStorage, KeepsOrderTextsAndCountsThroughGrowthAndRemoval)
+{
+    for (const StorageCase& row : storageCases) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> ids;
+        for (int i = 0; i < row.distinct; ++i)
+            ids.push_back(storageId(i, row.idLength));
+        UidList list;
+        std::vector<int> expected;  // id numbers, front to back
+        for (int round = 0; round < row.copies; ++round)
+            for (int i = 0; i < row.distinct; ++i) {
+                ASSERT_TRUE(list.insertFront(ids[i].c_str()));
+                expected.push_back(i);
+            }
+        std::reverse(expected.begin(), expected.end());
+        ASSERT_EQ(list.size(), expected.size());
+
+        // Remove two nodes of every three: most texts then lie unused and get packed.
+        std::vector<int> holders(row.distinct, 0);
+        std::vector<int> kept;
+        UidList::Node* previous = nullptr;
+        UidList::Node* node = list.head();
+        for (size_t position = 0; node != nullptr; ++position) {
+            UidList::Node* next = node->next;
+            ASSERT_EQ(ids[expected[position]], node->id.text) << position;
+            if (position % 3 != 0) {
+                list.remove(previous, node);
+            } else {
+                kept.push_back(expected[position]);
+                ++holders[expected[position]];
+                previous = node;
+            }
+            node = next;
+        }
+        ASSERT_EQ(list.size(), kept.size());
+        size_t position = 0;
+        for (node = list.head(); node != nullptr; node = node->next, ++position)
+            ASSERT_EQ(ids[kept[position]], node->id.text) << position;
+        for (int i = 0; i < row.distinct; ++i)
+            ASSERT_EQ(list.contains(ids[i].c_str()), holders[i] > 0) << i;
+        EXPECT_FALSE(list.contains(storageId(row.distinct, row.idLength).c_str()));
+
+        while (list.head() != nullptr)
+            list.remove(nullptr, list.head());
+        EXPECT_EQ(list.size(), 0u);
+        EXPECT_FALSE(list.contains(ids[0].c_str()));
+        ASSERT_TRUE(list.insertFront(ids[0].c_str()));
+        EXPECT_TRUE(list.contains(ids[0].c_str()));
+    }
 }
 
 }  // namespace
