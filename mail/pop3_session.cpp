@@ -11,7 +11,7 @@ const int statusLength = 3;
 
 bool isWhiteSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return c == ' ' || (c >= '\t' && c <= '\r');  // TAB, LF, VT, FF, CR
 }
 
 bool holdsLineBreak(const char* text)
@@ -19,53 +19,42 @@ bool holdsLineBreak(const char* text)
     return std::strpbrk(text, "\r\n") != nullptr;
 }
 
-// Scans one listing line "number id" byte by byte as it arrives, so that no line needs to be
-// held whole: optional white space, a decimal number in the range of int with an optional sign,
+// Scans one listing line "number id" as its bytes arrive, so that no line needs to be held
+// whole: optional white space, a decimal number in the range of int with an optional sign,
 // white space, then the id as the run up to the next white space; the rest is ignored. The
-// terminator is the line "." CR alone. NUL bytes are not fed in: they never belong to a line.
+// terminator is the line "." CR alone. NUL bytes never belong to a line and are skipped.
 class ListingLine {
 public:
     explicit ListingLine(char (&idBuffer)[Pop3Session::scratchSize]) : id(idBuffer) {}
 
-    void take(char c)
+    // Takes the bytes of [p, end) up to the line's LF; returns where that LF is, or end.
+    const char* feed(const char* p, const char* end)
     {
-        terminatorSoFar = terminatorSoFar && length < 2 && c == ".\r"[length];
-        ++length;
-        switch (stage) {
-        case Stage::BeforeNumber:
-            if (c == '-' || c == '+') {
-                negative = c == '-';
-                stage = Stage::Sign;
-            } else if (!isWhiteSpace(c)) {
-                takeDigit(c);
+        while (p < end) {
+            if (stage == Stage::Id) {
+                p = takeIdRun(p, end);
+                continue;
             }
-            break;
-        case Stage::Sign:
-        case Stage::Number:
-            if (stage == Stage::Number && isWhiteSpace(c))
-                stage = Stage::BeforeId;
-            else
-                takeDigit(c);
-            break;
-        case Stage::BeforeId:
-            if (!isWhiteSpace(c))
-                takeIdByte(c);
-            break;
-        case Stage::Id:
-            if (isWhiteSpace(c))
-                stage = Stage::AfterId;
-            else
-                takeIdByte(c);
-            break;
-        case Stage::AfterId:
-        case Stage::Refused:
-            break;
+            char c = *p;
+            if (c == '\n')
+                return p;
+            ++p;
+            if (c != '\0')
+                take(c);
         }
+        return end;
     }
 
     bool isTerminator() const { return terminatorSoFar && length == 2; }
-    // The id, NUL-terminated in the buffer, when the line scanned and the id fits.
-    bool hasId() const { return (stage == Stage::Id || stage == Stage::AfterId) && !idTooLong; }
+
+    // At the line's end: true when it scanned and its id fits, which is then NUL-terminated.
+    bool finishId()
+    {
+        if ((stage != Stage::Id && stage != Stage::AfterId) || idTooLong)
+            return false;
+        id[idLength] = '\0';
+        return true;
+    }
 
     void reset()
     {
@@ -81,6 +70,41 @@ public:
 private:
     enum class Stage { BeforeNumber, Sign, Number, BeforeId, Id, AfterId, Refused };
 
+    void take(char c)
+    {
+        terminatorSoFar = terminatorSoFar && length < 2 && c == ".\r"[length];
+        ++length;
+        switch (stage) {
+        case Stage::BeforeNumber:
+            if (c == '-' || c == '+') {
+                negative = c == '-';
+                stage = Stage::Sign;
+            } else if (!isWhiteSpace(c)) {
+                takeDigit(c);
+            }
+            break;
+        case Stage::Sign:
+            takeDigit(c);
+            break;
+        case Stage::Number:
+            if (isWhiteSpace(c))
+                stage = Stage::BeforeId;
+            else
+                takeDigit(c);
+            break;
+        case Stage::BeforeId:
+            if (!isWhiteSpace(c)) {
+                stage = Stage::Id;
+                appendToId(&c, 1);
+            }
+            break;
+        case Stage::Id:
+        case Stage::AfterId:
+        case Stage::Refused:
+            break;
+        }
+    }
+
     void takeDigit(char c)
     {
         if (c < '0' || c > '9') {
@@ -91,22 +115,36 @@ private:
         stage = number > static_cast<long long>(INT_MAX) + (negative ? 1 : 0) ? Stage::Refused : Stage::Number;
     }
 
-    void takeIdByte(char c)
+    // The id's bytes in one run, up to white space (the LF included), a NUL or `end`.
+    const char* takeIdRun(const char* p, const char* end)
     {
-        stage = Stage::Id;
-        if (idLength + 1 >= Pop3Session::scratchSize) {
+        const char* run = p;
+        while (run < end && *run != '\0' && !isWhiteSpace(*run))
+            ++run;
+        appendToId(p, static_cast<size_t>(run - p));
+        length += static_cast<int>(run - p);
+        if (run < end && *run != '\0')
+            stage = Stage::AfterId;
+        if (run < end && *run != '\n')
+            ++run;  // the white space after the id, or a NUL, is consumed here
+        return run;
+    }
+
+    void appendToId(const char* bytes, size_t count)
+    {
+        if (idTooLong || idLength + count >= static_cast<size_t>(Pop3Session::scratchSize)) {
             idTooLong = true;
             return;
         }
-        id[idLength++] = c;
-        id[idLength] = '\0';
+        std::memcpy(id + idLength, bytes, count);
+        idLength += count;
     }
 
     char* id;
     Stage stage = Stage::BeforeNumber;
     bool negative = false;
     long long number = 0;
-    int idLength = 0;
+    size_t idLength = 0;
     bool idTooLong = false;
     int length = 0;
     bool terminatorSoFar = true;
@@ -220,19 +258,14 @@ bool Pop3Session::readListing(UidList& listed)
         if (available > maxListingBytes - received)
             available = maxListingBytes - received;
         const char* end = input + inputStart + available;
-        for (const char* p = input + inputStart; p < end; ++p) {
-            char c = *p;
-            if (c == '\n') {
-                if (line.isTerminator()) {
-                    inputStart = static_cast<int>(p + 1 - input);
-                    return true;
-                }
-                if (line.hasId())
-                    listed.insertFront(id);  // an id the storage cannot take is skipped
-                line.reset();
-            } else if (c != '\0') {
-                line.take(c);
+        for (const char* p = line.feed(input + inputStart, end); p < end; p = line.feed(p + 1, end)) {
+            if (line.isTerminator()) {
+                inputStart = static_cast<int>(p + 1 - input);
+                return true;
             }
+            if (line.finishId())
+                listed.insertFront(id);  // an id the storage cannot take is skipped
+            line.reset();
         }
         inputStart += static_cast<int>(available);
         received += available;
