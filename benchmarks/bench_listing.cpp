@@ -1,7 +1,15 @@
 // The cost of reading and parsing a UIDL listing, fed from memory in 1024-byte reads.
 // Prints the time per listing of 10,000 and 100,000 ids and their ratio, which should be
 // close to 10 when the reader and the parser are linear in the listing's size.
+//
+// Then, outside the benchmark library's timing: 1,000,000 copies of one id (goal: well under
+// a second), and the memory a listing at the cap takes, for the two worst kinds of listing:
+// the shortest lines of one id, and the shortest lines of distinct ids.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <cstdio>
 #include <map>
@@ -81,6 +89,56 @@ public:
     }
 };
 
+long peakKilobytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+long residentKilobytes()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// "n id\r\n" lines up to `bytes`, then the terminator; ids of `idLength` characters, all the
+// same or all different.
+std::string listingOfSize(size_t bytes, int idLength, bool distinct)
+{
+    std::string text = "+OK\r\n";
+    text.reserve(bytes + 64);
+    std::string id(static_cast<size_t>(idLength), 'a');
+    const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    for (long n = 0; text.size() + 4 + id.size() + 5 <= bytes; ++n) {
+        if (distinct)
+            for (long value = n, i = idLength - 1; i >= 0; --i, value /= 62)
+                id[static_cast<size_t>(i)] = digits[value % 62];
+        text += "1 " + id + "\r\n";
+    }
+    return text + ".\r\n";
+}
+
+void listOnce(const char* what, const std::string& reply)
+{
+    Pop3Session session;
+    session.adopt(streamHolding(reply));
+    session.resetReader();
+    long before = residentKilobytes();
+    auto start = std::chrono::steady_clock::now();
+    int listed = session.listUids();
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    // Measured from the memory in use before, with the listing's text already in memory.
+    std::printf("%s: %d ids in %.0f ms; peak memory above the start: %.1f MB\n", what, listed, ms,
+                (peakKilobytes() - before) / 1024.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -95,5 +153,9 @@ int main(int argc, char** argv)
         std::printf("10,000 ids: %.3f ms; 100,000 ids: %.3f ms; ratio %.2f (linear: about 10)\n",
                     small * 1000, large * 1000, large / small);
     }
+    listOnce("1,000,000 copies of one id", listingOfSize(20000010, 16, false));
+    // The cap holds the listing's bytes; the memory grows with the number of lines in it.
+    listOnce("at the cap, one 1-character id repeated", listingOfSize(Pop3Session::maxListingBytes, 1, false));
+    listOnce("at the cap, distinct 4-character ids", listingOfSize(Pop3Session::maxListingBytes, 4, true));
     return 0;
 }

@@ -35,6 +35,11 @@ public:
                 p = takeIdRun(p, end);
                 continue;
             }
+            if (stage == Stage::Number && *p >= '0' && *p <= '9') {
+                takeDigit(*p++);
+                ++length;
+                continue;
+            }
             char c = *p;
             if (c == '\n')
                 return p;
@@ -281,6 +286,7 @@ int Pop3Session::listUids()
     // The last complete listing stays in `current` until a new one has fully arrived, so
     // that Mark As Read after a cut-short listing still marks what the user was shown.
     UidList listed;
+    listed.reserve(current.distinctCount());  // most listings are much like the last one
     if (!readListing(listed))
         return failListing();
     {

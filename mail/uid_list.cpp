@@ -1,5 +1,6 @@
 #include "mail/uid_list.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -104,17 +105,30 @@ private:
     UidList::Node* spare = nullptr;
 };
 
+// Differs from run to run, so that a server cannot choose ids that all land on one slot.
+const uint64_t hashSeed = reinterpret_cast<uintptr_t>(&maxTextBlocks) * 0x9e3779b97f4a7c15ull ^
+                          static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+
+// Eight bytes at a time: multiply, fold, and a finishing mix for the high bits that place a
+// hash among the slots.
 uint32_t hashOf(const char* text, size_t length)
 {
-    uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, then a finishing mix for the high bits
-    for (size_t i = 0; i < length; ++i) {
-        hash ^= static_cast<unsigned char>(text[i]);
-        hash *= 0x100000001b3ull;
+    uint64_t hash = hashSeed ^ length;
+    size_t at = 0;
+    for (; at + 8 <= length; at += 8) {
+        uint64_t word;
+        std::memcpy(&word, text + at, 8);
+        hash = (hash ^ word) * 0xff51afd7ed558ccdull;
+        hash ^= hash >> 32;
     }
+    uint64_t tail = 0;
+    for (; at < length; ++at)
+        tail = tail << 8 | static_cast<unsigned char>(text[at]);
+    hash = (hash ^ tail) * 0xc4ceb9fe1a85ec53ull;
     hash ^= hash >> 33;
     hash *= 0xff51afd7ed558ccdull;
     hash ^= hash >> 33;
-    return static_cast<uint32_t>(hash);
+    return static_cast<uint32_t>(hash >> 32);
 }
 
 } // namespace
@@ -164,8 +178,12 @@ struct UidList::Store {
     {
         if ((distinct + 1) * 4 <= slots.size() * 3)
             return;
-        std::vector<Slot> old(slots.size() < firstCapacity ? firstCapacity : slots.size() + slots.size() / 2,
-                              Slot{noText, 0});
+        rehash(slots.size() < firstCapacity ? firstCapacity : slots.size() + slots.size() / 2);
+    }
+
+    void rehash(size_t capacity)
+    {
+        std::vector<Slot> old(capacity, Slot{noText, 0});
         old.swap(slots);
         for (const Slot& slot : old)
             if (slot.ref != noText) {
@@ -307,6 +325,18 @@ void UidList::remove(Node* previous, Node* node)
         clear();
     else if (store->worthPacking())
         store->pack(first);
+}
+
+size_t UidList::distinctCount() const
+{
+    return store->distinct;
+}
+
+void UidList::reserve(size_t distinctIds)
+{
+    size_t capacity = distinctIds + distinctIds / 3 + 1;  // three quarters full at most
+    if (capacity > store->slots.size())
+        store->rehash(capacity);
 }
 
 void UidList::clear()
