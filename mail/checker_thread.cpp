@@ -108,6 +108,8 @@ int CheckerThread::run()
         int result = checkOnce();
         if (result == checkStopped)
             return 0;
+        if (owner.waitBegins != nullptr)
+            owner.waitBegins(owner.context);
         bool again = result == checkSucceeded ? waitAfterSuccess(cycleIntervalMinutes)
                                               : waitAfterFailure();
         if (!again)

@@ -19,6 +19,10 @@ struct CheckOwner {
     void* window = nullptr;
     void (*notify)(void* context) = nullptr;
     void* context = nullptr;
+    // For tests, unset in the program: called from the checker thread as each wait after a
+    // cycle begins, before the thread takes the lock, so it may call requestCheckNow() or
+    // requestStop(). Lets a test act at a known point instead of guessing it with a sleep.
+    void (*waitBegins)(void* context) = nullptr;
 };
 
 // What the window shows, read in one piece under the lock.

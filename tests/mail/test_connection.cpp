@@ -152,15 +152,18 @@ TEST(ConnectionTimeLimits, SilentTlsServerTimesOutTheHandshake)
 TEST(ConnectionTimeLimits, AbortFromAnotherThreadEndsABlockedRead)
 {
     ScriptedPop3Server server;
-    server.addConnection(Script().stall(10000));
+    server.addConnection(Script().expectLine("NOOP").stall(10000));
     ASSERT_TRUE(server.start());
     Connection connection;
     ASSERT_TRUE(connection.open(loopback, server.port(), 0));
     Stopwatch watch;
-    std::thread stopper([&connection] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Once the server has the line the client is reading its reply. Abort is sticky, so the
+    // read ends Aborted even should the abort land just before it blocks.
+    std::thread stopper([&connection, &server] {
+        server.waitForLine("NOOP", 5000);
         connection.abort();
     });
+    EXPECT_EQ(connection.write("NOOP\r\n", 6), 6);
     std::string got = readSome(connection);
     double waited = watch.seconds();
     stopper.join();

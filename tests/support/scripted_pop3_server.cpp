@@ -282,7 +282,7 @@ void ScriptedPop3Server::serve() {
             std::lock_guard<std::mutex> lock(guard);
             accepted++;
         }
-        acceptedChanged.notify_all();
+        changed.notify_all();
         Script script;
         bool scripted = false;
         {
@@ -387,8 +387,11 @@ void ScriptedPop3Server::runScript(Peer& peer, const Script& script) {
 }
 
 void ScriptedPop3Server::recordLine(const std::string& line) {
-    std::lock_guard<std::mutex> lock(guard);
-    lines.push_back(line);
+    {
+        std::lock_guard<std::mutex> lock(guard);
+        lines.push_back(line);
+    }
+    changed.notify_all();
 }
 
 void ScriptedPop3Server::recordFailure(const std::string& what) {
@@ -403,8 +406,17 @@ std::vector<std::string> ScriptedPop3Server::receivedLines() const {
 
 bool ScriptedPop3Server::waitForConnections(int count, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(guard);
-    return acceptedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                    [&] { return accepted.load() >= count; });
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return accepted.load() >= count; });
+}
+
+bool ScriptedPop3Server::waitForLine(const std::string& prefix, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(guard);
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        for (const std::string& line : lines)
+            if (line.compare(0, prefix.size(), prefix) == 0) return true;
+        return false;
+    });
 }
 
 bool ScriptedPop3Server::scriptFailed() const {

@@ -67,6 +67,9 @@ public:
     std::vector<std::string> receivedLines() const;
     int connectionsAccepted() const { return accepted.load(); }
     bool waitForConnections(int count, int timeoutMs) const;
+    // True once a client line starting with `prefix` has been recorded, false after timeoutMs:
+    // the event that the client has reached that step of its dialogue.
+    bool waitForLine(const std::string& prefix, int timeoutMs) const;
     // TLS handshakes that did not complete (the client refused the certificate, or hung up).
     int tlsHandshakesFailed() const { return handshakesFailed.load(); }
     // A script step failed (wrong line, early hang-up or silence where a line was expected).
@@ -96,7 +99,7 @@ private:
     std::atomic<int> handshakesFailed{0};
 
     mutable std::mutex guard;
-    mutable std::condition_variable acceptedChanged;
+    mutable std::condition_variable changed;  // a connection accepted or a line recorded
     std::vector<std::string> lines;
     std::string failureText;
 };
