@@ -46,7 +46,7 @@ void Pop3Session::markAsRead()
 namespace {
 
 // One line of the seen-message file: the id's bytes (room for the longest id and a CR) and
-// whether the line could not be kept (too long, or a NUL byte, which no id holds).
+// whether the line could not be kept (too long, a NUL byte or white space, which no id holds).
 struct SeenLine {
     char text[Pop3Session::maxSeenIdLength + 2];
     int length = 0;
@@ -74,6 +74,10 @@ bool readSeenLine(FILE* file, SeenLine& line)
     if (line.length > Pop3Session::maxSeenIdLength)
         line.unusable = true;
     line.text[line.length] = '\0';
+    // A listed id never holds white space, so such a line is junk; kept, a CR at its end
+    // would be taken for the line end on the next load and the id would change.
+    if (std::strpbrk(line.text, " \t\r\v\f") != nullptr)
+        line.unusable = true;
     return true;
 }
 
