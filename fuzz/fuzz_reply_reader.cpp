@@ -7,8 +7,6 @@
 // Checked besides memory safety: every command line the session writes is one line of at
 // most 255 bytes with no CR or LF inside; a listing that succeeds leaves counts that agree
 // with the lists, ids without white space, and only listed ids seen.
-#include <openssl/bio.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -16,57 +14,9 @@
 
 #include "fuzz/fuzz_input.h"
 #include "mail/pop3_session.h"
+#include "tests/support/scripted_stream.h"
 
 namespace {
-
-struct Feed {
-    std::vector<std::string> pieces;
-    size_t next = 0;
-    size_t offset = 0;
-    std::string written;
-};
-
-int feedRead(BIO* bio, char* buffer, int size)
-{
-    Feed* feed = static_cast<Feed*>(BIO_get_data(bio));
-    BIO_clear_retry_flags(bio);
-    while (feed->next < feed->pieces.size() && feed->offset == feed->pieces[feed->next].size()) {
-        ++feed->next;
-        feed->offset = 0;
-    }
-    if (feed->next == feed->pieces.size())
-        return 0;  // end of stream
-    const std::string& piece = feed->pieces[feed->next];
-    size_t count = piece.size() - feed->offset;
-    if (count > static_cast<size_t>(size))
-        count = static_cast<size_t>(size);
-    std::memcpy(buffer, piece.data() + feed->offset, count);
-    feed->offset += count;
-    return static_cast<int>(count);
-}
-
-int feedWrite(BIO* bio, const char* data, int length)
-{
-    static_cast<Feed*>(BIO_get_data(bio))->written.append(data, static_cast<size_t>(length));
-    return length;
-}
-
-long feedControl(BIO*, int command, long, void*)
-{
-    return command == BIO_CTRL_FLUSH ? 1 : 0;
-}
-
-BIO_METHOD* feedMethod()
-{
-    static BIO_METHOD* method = [] {
-        BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "fuzz feed");
-        BIO_meth_set_read(made, feedRead);
-        BIO_meth_set_write(made, feedWrite);
-        BIO_meth_set_ctrl(made, feedControl);
-        return made;
-    }();
-    return method;
-}
 
 void require(bool condition)
 {
@@ -126,19 +76,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzzing::Pieces input(data, size);
     std::string user = input.next();
     std::string password = input.next();
-    Feed feed;
+    testbench::ScriptedStream server;
     while (!input.done())
-        feed.pieces.push_back(input.next());
-
-    BIO* stream = BIO_new(feedMethod());
-    BIO_set_data(stream, &feed);
-    BIO_set_init(stream, 1);
+        server.add(input.next());
     {
         // Made once: a session loads the trusted certificates as it is made, which is slow.
         // Each input starts from empty lists and counts, as a freshly started program does.
         static Pop3Session session;
         startAfresh(session);
-        session.adopt(stream);
+        session.adopt(server.bio());
         char rest[16];
         if (session.readReply(rest, sizeof rest) && session.login(user.c_str(), password.c_str())) {
             for (int listing = 0; listing < 2; ++listing) {
@@ -150,6 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         session.close();  // frees the stream
     }
-    checkCommands(feed.written);
+    checkCommands(server.written());
     return 0;
 }
