@@ -81,6 +81,18 @@ bool readSeenLine(FILE* file, SeenLine& line)
     return true;
 }
 
+// A file saved by a text editor may begin with the UTF-8 byte-order mark; it is no part of
+// the first id, which would otherwise never match and be announced again.
+void dropByteOrderMark(SeenLine& line)
+{
+    const char mark[] = "\xEF\xBB\xBF";
+    const int markLength = 3;
+    if (line.length >= markLength && std::memcmp(line.text, mark, markLength) == 0) {
+        line.length -= markLength;
+        std::memmove(line.text, line.text + markLength, static_cast<size_t>(line.length) + 1);
+    }
+}
+
 } // namespace
 
 void Pop3Session::loadSeen(FILE* file)
@@ -88,9 +100,12 @@ void Pop3Session::loadSeen(FILE* file)
     std::lock_guard<std::mutex> hold(listLock);
     seen.clear();
     SeenLine line;
-    while (readSeenLine(file, line))
+    for (bool first = true; readSeenLine(file, line); first = false) {
+        if (first)
+            dropByteOrderMark(line);
         if (!line.unusable && line.length > 0)
             seen.insertFront(line.text);
+    }
 }
 
 bool Pop3Session::saveSeen(FILE* file)

@@ -30,6 +30,12 @@ struct Row {
     std::string password = "secret";
 };
 
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 const std::string greeting = "+OK ready\r\n";
 const std::string ok = "+OK\r\n";
 const std::string sentBeforeUidl = "USER alice\r\nPASS secret\r\n";
