@@ -57,6 +57,10 @@ public:
     void addConnection(const Script& script);
     // Implicit TLS on the listening port: the handshake happens as the connection is accepted.
     void useTls(const std::string& certFile, const std::string& keyFile);
+    // Handshakes a client must refuse: TLS no newer than `maxVersion` (TLS1_1_VERSION, say)
+    // with that certificate; or, with no certificate file, anonymous ciphers and no certificate.
+    void useWeakTls(const std::string& certFile, const std::string& keyFile, int maxVersion);
+    void useAnonymousTls();
     // Listens on 127.0.0.1 at an ephemeral port and serves on its own thread.
     bool start();
     int port() const { return listenPort; }
@@ -89,6 +93,8 @@ private:
     std::vector<Script> scripts;
     std::string certPath;
     std::string keyPath;
+    int maxTlsVersion = 0;  // 0: the library's newest
+    bool anonymousTls = false;
     SSL_CTX* tlsContext = nullptr;
 
     SocketHandle listener = kNoSocket;
