@@ -53,9 +53,22 @@ struct SeenLine {
     bool unusable = false;
 };
 
+// A file saved by a text editor may begin with the UTF-8 byte-order mark; it is no part of
+// the first id, which would otherwise never match and be announced again.
+void dropByteOrderMark(SeenLine& line)
+{
+    const char mark[] = "\xEF\xBB\xBF";
+    const int markLength = 3;
+    if (line.length >= markLength && std::memcmp(line.text, mark, markLength) == 0) {
+        line.length -= markLength;
+        std::memmove(line.text, line.text + markLength, static_cast<size_t>(line.length) + 1);
+    }
+}
+
 // Reads up to and including the next LF; false at the end of the file with nothing read.
 bool readSeenLine(FILE* file, SeenLine& line)
 {
+    bool atStart = std::ftell(file) == 0;
     line.length = 0;
     line.unusable = false;
     int c = std::getc(file);
@@ -74,23 +87,13 @@ bool readSeenLine(FILE* file, SeenLine& line)
     if (line.length > Pop3Session::maxSeenIdLength)
         line.unusable = true;
     line.text[line.length] = '\0';
+    if (atStart)
+        dropByteOrderMark(line);
     // A listed id never holds white space, so such a line is junk; kept, a CR at its end
     // would be taken for the line end on the next load and the id would change.
     if (std::strpbrk(line.text, " \t\r\v\f") != nullptr)
         line.unusable = true;
     return true;
-}
-
-// A file saved by a text editor may begin with the UTF-8 byte-order mark; it is no part of
-// the first id, which would otherwise never match and be announced again.
-void dropByteOrderMark(SeenLine& line)
-{
-    const char mark[] = "\xEF\xBB\xBF";
-    const int markLength = 3;
-    if (line.length >= markLength && std::memcmp(line.text, mark, markLength) == 0) {
-        line.length -= markLength;
-        std::memmove(line.text, line.text + markLength, static_cast<size_t>(line.length) + 1);
-    }
 }
 
 } // namespace
@@ -100,12 +103,9 @@ void Pop3Session::loadSeen(FILE* file)
     std::lock_guard<std::mutex> hold(listLock);
     seen.clear();
     SeenLine line;
-    for (bool first = true; readSeenLine(file, line); first = false) {
-        if (first)
-            dropByteOrderMark(line);
+    while (readSeenLine(file, line))
         if (!line.unusable && line.length > 0)
             seen.insertFront(line.text);
-    }
 }
 
 bool Pop3Session::saveSeen(FILE* file)

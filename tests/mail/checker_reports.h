@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -28,6 +29,9 @@ public:
 
     // Run on the checker thread as its wait number n (from 1) begins. Set before start().
     std::function<void(int n)> atWait;
+    // Cycles the checker has finished (each is followed by a wait); Mark As Read reports too,
+    // so this, not count(), tells the cycles.
+    int cyclesFinished() const { return waitsBegun.load(); }
 
     // Seconds from report i to report j (both must have arrived): a lower bound on how long
     // the checker waited, which no delay of the test's own thread can shrink.
@@ -94,7 +98,7 @@ private:
     std::condition_variable arrived;
     std::vector<CheckSnapshot> reports;
     std::vector<Clock::time_point> times;
-    int waitsBegun = 0;
+    std::atomic<int> waitsBegun{0};
 };
 
 }  // namespace mailtest
