@@ -131,31 +131,17 @@ void expectPlainServiceTakenAndWorking(const Probe& result) {
 
 }  // namespace
 
-TEST(HostCheck, PlainServiceFoundAfterTlsRefusedOffersPort110) {
-    testbench::ScriptedPop3Server plain;
-    plain.addConnection(greetingAndLogin(true));
-    ASSERT_TRUE(plain.start());
-    Probe result;
-    result.tlsPort = closedPort();
-    result.plainPort = plain.port();
-    runHostCheck(result);
-    ASSERT_TRUE(result.ran);
-    expectPlainServiceTakenAndWorking(result);
-}
-
-// Over the plain port only the greeting is read before the question: the password goes out
-// after Yes, and after No nothing more is sent at all.
-TEST(HostCheck, PlainLoginWaitsForTheUsersYes) {
+// A plain service found after the TLS port refused: only the greeting is read before the
+// question, the password goes out after Yes, and after No nothing more is sent at all.
+TEST(HostCheck, PlainServiceFoundAfterTlsRefusedLogsInOnlyAfterYes) {
     struct Case {
         const char* name;
         bool yes;
         std::vector<std::string> linesAfter;
-        size_t boxes;
-        const char* portAfter;
     };
     const Case cases[] = {
-        {"Yes", true, {"USER ann", "PASS secret"}, 2, "110"},
-        {"No", false, {}, 1, "4242"},
+        {"Yes", true, {"USER ann", "PASS secret"}},
+        {"No", false, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -170,11 +156,16 @@ TEST(HostCheck, PlainLoginWaitsForTheUsersYes) {
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
         plain.stop();
-        ASSERT_EQ(c.boxes, shown.size());
-        EXPECT_EQ(plainQuestion, shown[0].text);
+        ASSERT_FALSE(shown.empty());
         EXPECT_TRUE(shown[0].linesBefore.empty()) << "sent before the question: " << shown[0].linesBefore[0];
         EXPECT_EQ(c.linesAfter, plain.receivedLines());
-        EXPECT_EQ(c.portAfter, result.portAfter);
+        if (c.yes) {
+            expectPlainServiceTakenAndWorking(result);
+        } else {
+            ASSERT_EQ(1u, shown.size());
+            EXPECT_EQ(plainQuestion, shown[0].text);
+            EXPECT_EQ("4242", result.portAfter);
+        }
     }
 }
 
