@@ -68,7 +68,6 @@ ConnectionError certificateErrorFor(long verifyResult)
     }
 }
 
-
 struct AddressInfoFree {
     void operator()(BIO_ADDRINFO* list) const { BIO_ADDRINFO_free(list); }
 };
