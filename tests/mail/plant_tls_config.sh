@@ -10,15 +10,15 @@ shift 2
 drive_c=${WINEPREFIX:-$HOME/.wine}/drive_c
 [ -d "$drive_c" ] || { echo "no Wine prefix at $drive_c" >&2; exit 1; }
 
-# Drive C: folders anywhere in the executables' strings (OpenSSL's version text quotes its
-# folder), and rooted folders of OpenSSL's own kinds, which Windows takes from the current
-# drive's root.
+# Drive C: folders anywhere in the executables' strings (one string may hold several, as
+# OpenSSL's version text does), and rooted folders of OpenSSL's own kinds, which Windows takes
+# from the current drive's root. Names whose last part has a dot are files, not folders.
 named_folders() {
   for exe in "$@"; do
     [ -f "$exe" ] || { echo "missing $exe" >&2; exit 1; }
-    strings -n 4 "$exe" | grep -oiE '[c]:[/\\][^"*?<>|]*' || true
-    strings -n 4 "$exe" | grep -oE '^/[^ "]*/(ssl|engines-[0-9]+|ossl-modules)$' || true
-  done | sed -e 's|\\|/|g' -e 's|^[cC]:||' -e 's|/*$||' | sort -u
+    strings -n 4 "$exe" | sed 's|[cC]:[/\\]|\n&|g' | grep -oE '^[cC]:[/\\][^":*?<>|]*' || true
+    strings -n 4 "$exe" | grep -oE '^/[^ ":]*/(ssl|engines-[0-9]+|ossl-modules)$' || true
+  done | sed -e 's|\\|/|g' -e 's|^[cC]:||' -e 's|/*$||' | grep -v '\.[^/]*$' | grep . | sort -u
   echo /pellwick-planted
 }
 
