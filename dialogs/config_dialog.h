@@ -18,7 +18,6 @@ const int googleProviderIndex = 0;
 const int otherProviderIndex = 1;
 const int tlsPort = 995;
 const int plainPort = 110;
-const int highestPort = 65535;
 const int configToolTipWidth = 200;
 const int pickedPathSize = MAX_PATH;
 const int portTextLimit = 5;

@@ -18,11 +18,6 @@ Clock::time_point deadlineAfter(long long milliseconds)
     return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
-const char* textOrEmpty(const TextRecord& record)
-{
-    return record.text != nullptr ? record.text : "";
-}
-
 bool isCertificateFailure(ConnectionError why)
 {
     return why == ConnectionError::CertificateUntrusted ||
