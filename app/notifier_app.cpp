@@ -121,15 +121,13 @@ void NotifierApp::readColours()
 void NotifierApp::loadSeenList()
 {
     buildAppDataPath(seenListPath, CSIDL_APPDATA, settingsFileName, seenListFileExtension, settingsFolderName);
-    if (seenListPath.text && seenListPath.text[0])
-        loadSeenFile(checker.session, seenListPath.text);
+    checker.seenFile.setPath(seenListPath.text);
+    checker.seenFile.read(checker.session);
 }
 
 bool NotifierApp::saveSeenList()
 {
-    if (!seenListPath.text || !seenListPath.text[0])
-        return false;
-    return saveSeenFile(checker.session, seenListPath.text);
+    return checker.seenFile.save(checker.session);
 }
 
 bool NotifierApp::isUnconfigured() const

@@ -115,6 +115,9 @@ int CheckerThread::checkOnce()
     Account copy;
     if (!beginCycle(copy))
         return checkStopped;
+    // A seen-message file that could not be read at start-up is tried again before the
+    // listing is counted against it.
+    seenFile.read(session);
     if (!session.connect(textOrEmpty(copy.server), copy.port, copy.useTls))
         return failedConnect();
     if (!session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)))

@@ -2,63 +2,45 @@
 
 #include <windows.h>
 
-// Owners of the Win32 handles the program holds, one small holder a kind; each releases its
-// handle on destruction (and, where it has reset, when the handle is replaced).
+// Owners of the Win32 handles the program holds, one small holder a kind, each releasing
+// its handle on destruction.
 
-class OwnedIcon {
+// Owns one handle of a kind and frees it with `release` on destruction and when it is
+// replaced. A null handle holds nothing.
+template <typename Handle, void (*release)(Handle)>
+class OwnedHandleOf {
 public:
-    OwnedIcon() = default;
-    explicit OwnedIcon(HICON icon) : icon(icon) {}
-    ~OwnedIcon() { reset(nullptr); }
-    OwnedIcon(const OwnedIcon&) = delete;
-    OwnedIcon& operator=(const OwnedIcon&) = delete;
+    OwnedHandleOf() = default;
+    explicit OwnedHandleOf(Handle handle) : handle(handle) {}
+    ~OwnedHandleOf() { reset(nullptr); }
+    OwnedHandleOf(const OwnedHandleOf&) = delete;
+    OwnedHandleOf& operator=(const OwnedHandleOf&) = delete;
 
-    void reset(HICON replacement)
+    void reset(Handle replacement)
     {
-        if (icon)
-            DestroyIcon(icon);
-        icon = replacement;
-    }
-    HICON get() const { return icon; }
-
-private:
-    HICON icon = nullptr;
-};
-
-class OwnedMenu {
-public:
-    OwnedMenu() = default;
-    explicit OwnedMenu(HMENU menu) : menu(menu) {}
-    ~OwnedMenu() { if (menu) DestroyMenu(menu); }
-    OwnedMenu(const OwnedMenu&) = delete;
-    OwnedMenu& operator=(const OwnedMenu&) = delete;
-
-    HMENU get() const { return menu; }
-
-private:
-    HMENU menu = nullptr;
-};
-
-// A kernel object handle (mutex, process, thread); null and INVALID_HANDLE_VALUE hold nothing.
-class OwnedHandle {
-public:
-    OwnedHandle() = default;
-    explicit OwnedHandle(HANDLE handle) : handle(handle) {}
-    ~OwnedHandle() { reset(nullptr); }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-
-    void reset(HANDLE replacement)
-    {
-        if (handle && handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
+        if (handle)
+            release(handle);
         handle = replacement;
     }
-    HANDLE get() const { return handle; }
+    Handle get() const { return handle; }
 
 private:
-    HANDLE handle = nullptr;
+    Handle handle = nullptr;
 };
+
+inline void destroyIcon(HICON icon) { DestroyIcon(icon); }
+inline void destroyMenu(HMENU menu) { DestroyMenu(menu); }
+// INVALID_HANDLE_VALUE, what a failed CreateFile gives, holds nothing either.
+inline void closeKernelHandle(HANDLE handle)
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+}
+
+using OwnedIcon = OwnedHandleOf<HICON, destroyIcon>;
+using OwnedMenu = OwnedHandleOf<HMENU, destroyMenu>;
+// A kernel object handle (mutex, process, thread, file).
+using OwnedHandle = OwnedHandleOf<HANDLE, closeKernelHandle>;
 
 // A device context from GetDC, released on destruction. A null window gives the screen's.
 class WindowDc {
