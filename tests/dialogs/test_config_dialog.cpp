@@ -330,6 +330,36 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
     DeleteFileA(path.c_str());
 }
 
+// Blanks and quotes around a password, which the profile read strips, survive the dialog's
+// write, start-up's read and the dialog's next opening.
+TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped) {
+    const char typed[] = " \"p'=;#%\xE9 '";
+    std::string path = settingsFileIn("pellwick_dialog_password.ini");
+    Settings settings(path.c_str());
+    CheckerThread checker(WM_APP + 1);
+    bool changeColour = true;
+    COLORREF colour = defaultNewMailColour;
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.host, "mail.example");
+        setText(dialog.password, typed);
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(configureAccount(checker, settings, changeColour, colour));
+    TextRecord read;
+    settings.readAccountText(keyPassword, read);
+    EXPECT_STREQ(typed, read.text);
+
+    std::string shown;
+    configScenario = [&](ConfigDialog& dialog) {
+        shown = textOf(dialog.password.handle);
+        pressCancel(dialog);
+    };
+    scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+    EXPECT_FALSE(configureAccount(checker, settings, changeColour, colour));
+    EXPECT_EQ(typed, shown);
+    DeleteFileA(path.c_str());
+}
+
 TEST_F(DialogScenario, CancelWritesNoSettingsFile) {
     std::string path = settingsFileIn("pellwick_dialog_cancel.ini");
     Settings settings(path.c_str());
