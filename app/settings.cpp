@@ -58,7 +58,7 @@ int usablePort(int port, bool useTls)
 {
     if (isUsablePort(port))
         return port;
-    return useTls ? defaultPort : defaultPlainPort;
+    return useTls ? pop3TlsPort : pop3PlainPort;
 }
 
 int usableCheckMinutes(int minutes)

@@ -135,7 +135,7 @@ void ConfigDialog::updateCheckButton() {
 void ConfigDialog::applyProviderPreset() {
     SetWindowTextA(host.handle, googlePop3Host);
     SendMessageA(useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
-    setNumberText(port.handle, tlsPort);
+    setNumberText(port.handle, pop3TlsPort);
     SetWindowTextA(mailProgram.handle, googleWebmail);
     updateCheckButton();
 }
@@ -153,7 +153,7 @@ void ConfigDialog::onClick(HWND control) {
     } else if (control == checkButton.handle) {
         checkHost();
     } else if (control == useSsl.handle) {
-        setNumberText(port.handle, isChecked(useSsl) ? tlsPort : plainPort);
+        setNumberText(port.handle, isChecked(useSsl) ? pop3TlsPort : pop3PlainPort);
     } else if (control == colourSwatch.handle) {
         chooseColour();
     }

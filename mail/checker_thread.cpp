@@ -18,13 +18,6 @@ Clock::time_point deadlineAfter(long long milliseconds)
     return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
-bool isCertificateFailure(ConnectionError why)
-{
-    return why == ConnectionError::CertificateUntrusted ||
-           why == ConnectionError::CertificateWrongHost ||
-           why == ConnectionError::CertificateExpired;
-}
-
 } // namespace
 
 CheckerThread::CheckerThread(unsigned notifyMessage) : notifyMessage(notifyMessage) {}
@@ -103,6 +96,8 @@ int CheckerThread::run()
         int result = checkOnce();
         if (result == checkStopped)
             return 0;
+        if (owner.waitBegins != nullptr)
+            owner.waitBegins(owner.context);
         bool again = result == checkSucceeded ? waitAfterSuccess(cycleIntervalMinutes)
                                               : waitAfterFailure();
         if (!again)
@@ -150,7 +145,7 @@ int CheckerThread::failedConnect()
 {
     ConnectionError why = session.lastError();
     session.close();
-    if (isCertificateFailure(why))
+    if (isCertificateError(why))
         return finishCycle(CheckStatus::BadCertificate, checkBadCertificate);
     if (why == ConnectionError::TimedOut)
         return finishCycle(CheckStatus::NoResponse, checkNoResponse);
