@@ -4,15 +4,12 @@
 #include <climits>
 #include <cstring>
 
+#include "util/decimal_text.h"
+
 namespace {
 
 const char positiveReply[] = "+OK";
 const int statusLength = 3;
-
-bool isWhiteSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');  // TAB, LF, VT, FF, CR
-}
 
 bool holdsLineBreak(const char* text)
 {
@@ -84,7 +81,7 @@ private:
             if (c == '-' || c == '+') {
                 negative = c == '-';
                 stage = Stage::Sign;
-            } else if (!isWhiteSpace(c)) {
+            } else if (!isBlank(c)) {
                 takeDigit(c);
             }
             break;
@@ -92,13 +89,13 @@ private:
             takeDigit(c);
             break;
         case Stage::Number:
-            if (isWhiteSpace(c))
+            if (isBlank(c))
                 stage = Stage::BeforeId;
             else
                 takeDigit(c);
             break;
         case Stage::BeforeId:
-            if (!isWhiteSpace(c)) {
+            if (!isBlank(c)) {
                 stage = Stage::Id;
                 appendToId(&c, 1);
             }
@@ -124,7 +121,7 @@ private:
     const char* takeIdRun(const char* p, const char* end)
     {
         const char* run = p;
-        while (run < end && *run != '\0' && !isWhiteSpace(*run))
+        while (run < end && *run != '\0' && !isBlank(*run))
             ++run;
         appendToId(p, static_cast<size_t>(run - p));
         length += static_cast<int>(run - p);
