@@ -202,6 +202,7 @@ bool NotifierApp::onTrayNotify(LPARAM event)
         showTrayMenuAtCursor();
         return true;
     case WM_LBUTTONDBLCLK:
+    case NIN_BALLOONUSERCLICK:   // a click on the new-mail balloon
         runDoubleClickAction();
         return true;
     default:
@@ -233,6 +234,12 @@ bool NotifierApp::onCheckResult()
 
 void NotifierApp::announceNewMail()
 {
+    if (settings.readBalloon()) {
+        char title[balloonTitleSize];
+        char text[balloonTextSize];
+        formatBalloonText(shown, title, sizeof title, text, sizeof text);
+        trayIcon.showBalloon(title, text);
+    }
     if (!settings.readPlaySound(defaultPlaySoundForNewMail))
         return;
     TextRecord customSound;

@@ -220,5 +220,6 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
     writeString(sectionNewMail, keyCustomSound, values.customSound);
     writeBool(sectionNewMail, keyChangeColour, values.changeColour);
     writeColour(sectionNewMail, keyNewMailColour, values.newMailColour);
+    writeBool(sectionNewMail, keyBalloon, values.balloon);
     writeString(sectionActions, keyDoubleClick, values.doubleClick);
 }

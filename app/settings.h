@@ -22,6 +22,7 @@ inline constexpr char keyPlaySound[] = "playsound";
 inline constexpr char keyCustomSound[] = "customsound";
 inline constexpr char keyChangeColour[] = "changecolour";
 inline constexpr char keyNewMailColour[] = "newmailcolour";
+inline constexpr char keyBalloon[] = "balloon";
 inline constexpr char keyDoubleClick[] = "doubleclick";
 inline constexpr char keyX[] = "x";
 inline constexpr char keyY[] = "y";
@@ -41,6 +42,7 @@ const bool defaultPlaySoundForNewMail = false;
 const bool defaultPlaySoundForDialog = true;
 const bool defaultChangeColour = true;
 const COLORREF defaultNewMailColour = RGB(95, 255, 95);
+const bool defaultBalloon = true;
 const bool defaultVisible = false;
 
 // Read buffers, terminating NUL included; longer values are cut to size - 1.
@@ -69,6 +71,7 @@ struct ConfigurationValues {
     const char* customSound = "";
     bool changeColour = defaultChangeColour;
     COLORREF newMailColour = defaultNewMailColour;
+    bool balloon = defaultBalloon;
     const char* doubleClick = "";
 };
 
@@ -122,6 +125,7 @@ public:
     void readCustomSound(TextRecord& path) const;
     bool readChangeColour() const { return readBool(sectionNewMail, keyChangeColour, defaultChangeColour); }
     COLORREF readNewMailColour() const { return readColour(sectionNewMail, keyNewMailColour, defaultNewMailColour); }
+    bool readBalloon() const { return readBool(sectionNewMail, keyBalloon, defaultBalloon); }
     void readDoubleClick(TextRecord& target) const;
     // x and y hold the current position on entry, the stored one (y read first) on return.
     void readPosition(int& positionX, int& positionY) const;
@@ -130,7 +134,7 @@ public:
     // Writes x, then y.
     void writePosition(int positionX, int positionY);
     void writeVisible(bool visible) { writeBool(sectionPosition, keyVisible, visible); }
-    // Writes the eleven keys of the configuration dialog in their file order.
+    // Writes the keys of the configuration dialog in their file order.
     void writeConfiguration(const ConfigurationValues& values);
 
 private:

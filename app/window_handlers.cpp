@@ -1,6 +1,7 @@
 #include "app/window_handlers.h"
 
 #include <windowsx.h>
+#include <shlwapi.h>
 
 #include "util/copy_bounded.h"
 
@@ -10,6 +11,26 @@ HICON loadIconResource(int resourceId, int sizeX, int sizeY)
 {
     return static_cast<HICON>(LoadImageA(moduleInstance, MAKEINTRESOURCEA(resourceId), IMAGE_ICON,
                                          GetSystemMetrics(sizeX), GetSystemMetrics(sizeY), LR_DEFAULTCOLOR));
+}
+
+// The largest notification record the running shell understands: the full one from shell32
+// 6.0.6 (Vista), the one with a GUID from 6.0 (XP), else the first one with balloons.
+DWORD supportedRecordSize()
+{
+    DLLVERSIONINFO version = {};
+    version.cbSize = sizeof version;
+    HMODULE shell = GetModuleHandleA("shell32.dll");
+    auto getVersion = shell ? reinterpret_cast<DLLGETVERSIONPROC>(
+                                  reinterpret_cast<void*>(GetProcAddress(shell, "DllGetVersion")))
+                            : nullptr;
+    if (!getVersion || FAILED(getVersion(&version)))
+        return NOTIFYICONDATAA_V2_SIZE;
+    ULONGLONG found = MAKEDLLVERULL(version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber, 0);
+    if (found >= MAKEDLLVERULL(6, 0, 6000, 0))
+        return sizeof(NOTIFYICONDATAA);
+    if (found >= MAKEDLLVERULL(6, 0, 0, 0))
+        return NOTIFYICONDATAA_V3_SIZE;
+    return NOTIFYICONDATAA_V2_SIZE;
 }
 
 } // namespace
@@ -57,15 +78,14 @@ TrayIconHandler::TrayIconHandler(int iconId, UINT callbackMessage)
 int TrayIconHandler::attach(WindowBase* window)
 {
     record = {};
-    // The first record layout: every shell understands it, and it has room for the tooltip.
-    record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    record.cbSize = supportedRecordSize();
     record.uID = static_cast<UINT>(iconId);
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     image.reset(loadIconResource(iconId, SM_CXSMICON, SM_CYSMICON));
     record.hIcon = image.get();
     record.uCallbackMessage = callbackMessage;
     record.hWnd = window ? window->handle : nullptr;
-    Shell_NotifyIconA(NIM_ADD, &record);
+    send(NIM_ADD);
     return 1;
 }
 
@@ -76,9 +96,16 @@ int TrayIconHandler::onMessage(HWND, UINT message, WPARAM, LPARAM)
     return 0;
 }
 
+void TrayIconHandler::send(DWORD action)
+{
+    if (record.uFlags & NIF_INFO)
+        ++balloonsSent;
+    Shell_NotifyIconA(action, &record);
+}
+
 void TrayIconHandler::remove()
 {
-    Shell_NotifyIconA(NIM_DELETE, &record);
+    send(NIM_DELETE);
     image.reset(nullptr);
     record.hIcon = nullptr;
 }
@@ -87,19 +114,31 @@ void TrayIconHandler::showImage(int resourceId)
 {
     image.reset(loadIconResource(resourceId, SM_CXSMICON, SM_CYSMICON));
     record.hIcon = image.get();
-    Shell_NotifyIconA(NIM_MODIFY, &record);
+    send(NIM_MODIFY);
 }
 
 void TrayIconHandler::setTip(const char* text)
 {
     copyBounded(record.szTip, tipSize, text);
-    Shell_NotifyIconA(NIM_MODIFY, &record);
+    send(NIM_MODIFY);
+}
+
+void TrayIconHandler::showBalloon(const char* title, const char* text)
+{
+    copyBounded(record.szInfoTitle, sizeof record.szInfoTitle, title);
+    copyBounded(record.szInfo, sizeof record.szInfo, text);
+    record.uTimeout = balloonTimeoutMs;
+    record.dwInfoFlags = NIIF_INFO;
+    record.uFlags |= NIF_INFO;
+    send(NIM_MODIFY);
+    // Every later modify would otherwise show the balloon again.
+    record.uFlags &= ~static_cast<UINT>(NIF_INFO);
 }
 
 void TrayIconHandler::addAgain()
 {
     if (record.hWnd)
-        Shell_NotifyIconA(NIM_ADD, &record);
+        send(NIM_ADD);
 }
 
 int WindowIconHandler::attach(WindowBase* window)

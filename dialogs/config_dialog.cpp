@@ -25,6 +25,7 @@ const char intervalTip[] = "How often to check for new emails in minutes... ";
 const char playSoundTip[] = "Play a sound when new mail is detected";
 const char soundFileTip[] = "The sound file to play when new mail is detected. Leave blank to play the Windows default New Mail sound.";
 const char changeColourTip[] = "Change the floating window colour when new mail is detected";
+const char balloonTip[] = "Show a notification with the number of new messages when new mail is detected";
 const char swatchTip[] = "The colour to change the floating window to when new mail is detected";
 const char mailProgramTip[] =
     "Path to your mail program, activated when you double click on pellwick. Can be a web address if you use webmail: e.g.\n  "
@@ -115,6 +116,7 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog) {
     colourSwatch.attachToDialogItem(dialog, IDC_COLOUR_SWATCH);
     colourSwatch.colour = values.newmailcolour;
     toolTip.addTool(&colourSwatch, nullptr, swatchTip);
+    attachCheckBox(showBalloon, IDC_SHOW_BALLOON, values.balloon, balloonTip);
     attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleclick), settingsPathValueSize - 1, mailProgramTip);
 
     applyEnablingRule();
@@ -242,6 +244,7 @@ void ConfigDialog::onOk() {
     values.SSL = isChecked(useSsl) ? 1 : 0;
     values.playsound = isChecked(playSound) ? 1 : 0;
     values.changecolour = isChecked(changeColour) ? 1 : 0;
+    values.balloon = isChecked(showBalloon) ? 1 : 0;
     char* portText = port.getText();
     parseWholeNumber(portText, portTextLimit, values.port);
     delete[] portText;
@@ -268,6 +271,7 @@ bool runConfigDialog(ConfigValues& values) {
     dialog.values.customsound.assign(values.customsound.text);
     dialog.values.changecolour = values.changecolour;
     dialog.values.newmailcolour = values.newmailcolour;
+    dialog.values.balloon = values.balloon;
     dialog.values.doubleclick.assign(values.doubleclick.text);
     if (dialog.runModal(IDD_CONFIGURE, nullptr) != IDOK) {
         return false;
@@ -282,6 +286,7 @@ bool runConfigDialog(ConfigValues& values) {
     values.customsound.assign(textOrEmpty(dialog.values.customsound));
     values.changecolour = dialog.values.changecolour;
     values.newmailcolour = dialog.values.newmailcolour;
+    values.balloon = dialog.values.balloon;
     values.doubleclick.assign(textOrEmpty(dialog.values.doubleclick));
     return true;
 }

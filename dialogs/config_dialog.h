@@ -36,6 +36,7 @@ struct ConfigValues {
     TextRecord customsound;
     int changecolour = defaultChangeColour ? 1 : 0;
     COLORREF newmailcolour = defaultNewMailColour;
+    int balloon = defaultBalloon ? 1 : 0;
     TextRecord doubleclick;
 };
 
@@ -73,6 +74,7 @@ public:
     EditControl soundFile;
     ButtonControl changeColour;
     ColourSwatch colourSwatch;
+    ButtonControl showBalloon;
     EditControl mailProgram;
 
 private:

@@ -12,6 +12,7 @@ void readStoredValues(const Settings& settings, ConfigValues& values) {
     values.checkmins = settings.readCheckMinutes();
     values.playsound = settings.readPlaySound(defaultPlaySoundForDialog) ? 1 : 0;
     settings.readCustomSound(values.customsound);
+    values.balloon = settings.readBalloon() ? 1 : 0;
     settings.readDoubleClick(values.doubleclick);
 }
 
@@ -42,6 +43,7 @@ bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeCo
     stored.customSound = textOrEmpty(values.customsound);
     stored.changeColour = changeColour;
     stored.newMailColour = newMailColour;
+    stored.balloon = values.balloon != 0;
     stored.doubleClick = textOrEmpty(values.doubleclick);
     settings.writeConfiguration(stored);
     return true;

@@ -31,6 +31,7 @@
 #define IDC_PLAY_SOUND 1013
 #define IDC_CHANGE_COLOUR 1014
 #define IDC_PROVIDER 1018
+#define IDC_SHOW_BALLOON 1019
 
 // About dialog.
 #define IDD_ABOUT 105

@@ -191,7 +191,7 @@ TEST_F(AppInProcess, FailureThenSuccessShrinksBackKeepingTheLeftEdge)
     EXPECT_EQ(narrow.top, 200);
 }
 
-TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundOnceWhenSoundIsOn)
+TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundAndShowsTheBalloonOnceEach)
 {
     server.addConnection(listing("1 a\r\n"));
     server.addConnection(listing("1 a\r\n"));
@@ -201,6 +201,10 @@ TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundOnceWhenSoundIsOn)
     ASSERT_EQ(played.size(), 1u);
     EXPECT_EQ(played[0].sound, "MailBeep");
     EXPECT_EQ(played[0].flags, static_cast<DWORD>(SND_ALIAS | SND_ASYNC));
+    EXPECT_EQ(app->trayIcon.balloonsSent, 1);
+    EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "1 new message");
+    EXPECT_STREQ(app->trayIcon.record.szInfo, "1 message in the mailbox");
+    EXPECT_GE(app->trayIcon.record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE)) << "no room for a balloon";
 
     // The same unseen message again: counted, not announced.
     app->onMenuCommand(40007);
@@ -208,10 +212,26 @@ TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundOnceWhenSoundIsOn)
     pumpUntil([] { return false; }, 1000);
     EXPECT_EQ(std::string(app->statusText), "1 / 1");
     EXPECT_EQ(played.size(), 1u);
+    EXPECT_EQ(app->trayIcon.balloonsSent, 1);
 
     app->onMenuCommand(40007);
     ASSERT_TRUE(waitForStatus("2 / 2"));
     EXPECT_EQ(played.size(), 2u);
+    EXPECT_EQ(app->trayIcon.balloonsSent, 2);
+    EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "2 new messages");
+    EXPECT_STREQ(app->trayIcon.record.szInfo, "2 messages in the mailbox");
+}
+
+TEST_F(AppInProcess, BalloonSwitchedOffShowsNoneYetItsClickStillActsAsADoubleClick)
+{
+    server.addConnection(listing("1 a\r\n"));
+    start({"[newmail]", "balloon=false", "[actions]", "doubleclick=https://mail.example.org/"});
+    ASSERT_TRUE(waitForStatus("1 / 1"));
+    EXPECT_EQ(app->trayIcon.balloonsSent, 0);
+    PostMessageA(app->handle, NotifierApp::trayCallbackMessage, NotifierApp::trayIconId, NIN_BALLOONUSERCLICK);
+    ASSERT_TRUE(waitForStatus("0 / 1"));
+    std::vector<std::string> expected = {"https://mail.example.org/"};
+    EXPECT_EQ(opened, expected);
 }
 
 TEST_F(AppInProcess, NewMailPlaysTheChosenSoundFile)
@@ -448,6 +468,28 @@ TEST(StatusText, FailuresHaveTheirOwnTextAndDoubleWidth)
         shown.totalCount = 17;
         char text[statusTextSize];
         EXPECT_EQ(formatStatusText(shown, text, statusTextSize), each.width) << each.text;
+        EXPECT_STREQ(text, each.text);
+    }
+}
+
+TEST(StatusText, BalloonNamesTheNewCountAndTheTotal)
+{
+    struct Case {
+        int unseen, total;
+        const char* title;
+        const char* text;
+    } cases[] = {
+        {1, 1, "1 new message", "1 message in the mailbox"},
+        {3, 17, "3 new messages", "17 messages in the mailbox"},
+    };
+    for (const Case& each : cases) {
+        CheckSnapshot shown;
+        shown.unseenCount = each.unseen;
+        shown.totalCount = each.total;
+        char title[balloonTitleSize];
+        char text[balloonTextSize];
+        formatBalloonText(shown, title, sizeof title, text, sizeof text);
+        EXPECT_STREQ(title, each.title);
         EXPECT_STREQ(text, each.text);
     }
 }

@@ -3,6 +3,7 @@
 // and the user drive it.
 #include <winsock2.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -429,6 +430,40 @@ TEST_F(ProgramRuns, TrayIconComesBackWithItsImageWhenTheShellRestarts)
     ASSERT_TRUE(program.captureTray(tray));
     EXPECT_GT(tray.count(newMailFlap), 5) << "the icon did not come back as the new-mail envelope";
     screenshot(program, "icon-back");
+}
+
+// The shell's new-mail balloon: a visible balloon tooltip of another process.
+static HWND findBalloon()
+{
+    for (HWND found = FindWindowExA(nullptr, nullptr, "tooltips_class32", nullptr); found;
+         found = FindWindowExA(nullptr, found, "tooltips_class32", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(found, &owner);
+        if (IsWindowVisible(found) && (GetWindowLongA(found, GWL_STYLE) & TTS_BALLOON) && owner != GetCurrentProcessId())
+            return found;
+    }
+    return nullptr;
+}
+
+TEST_F(ProgramRuns, NewMailShowsABalloonWhoseClickActsAsADoubleClick)
+{
+    deliver(1, 3);
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("3 / 3", checkMs)) << "shows: " << program.statusText();
+    HWND balloon = nullptr;
+    for (int waited = 0; waited < checkMs && !balloon; waited += 100) {
+        balloon = findBalloon();
+        Sleep(100);
+    }
+    ASSERT_NE(balloon, nullptr) << "no balloon on new mail";
+    screenshot(program, "balloon");
+
+    // What the shell sends when the user clicks the balloon.
+    program.post(trayCallback, 104, NIN_BALLOONUSERCLICK);
+    EXPECT_TRUE(program.waitForStatus("0 / 3", checkMs)) << "shows: " << program.statusText();
+    EXPECT_EQ(files.seenIds().size(), 3u);
 }
 
 }  // namespace

@@ -284,6 +284,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.customSound = "C:\\ding.wav";
     values.changeColour = false;
     values.newMailColour = RGB(1, 2, 3);
+    values.balloon = false;
     values.doubleClick = "https://mail.example.org/";
     settings.writeConfiguration(values);
     settings.writePosition(40, 50);
@@ -292,7 +293,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     std::vector<std::string> expected = {
         "[connection]", "server=pop.example.org", "username=ann", "password=se=cr%et", "SSL=false", "port=110",
         "checkmins=12", "[newmail]", "playsound=true", "customsound=C:\\ding.wav", "changecolour=false",
-        "newmailcolour=1,2,3", "[actions]", "doubleclick=https://mail.example.org/", "[position]", "x=40", "y=50",
+        "newmailcolour=1,2,3", "balloon=false", "[actions]", "doubleclick=https://mail.example.org/", "[position]", "x=40", "y=50",
         "visible=true"};
     EXPECT_EQ(fileLines(), expected);
 }
