@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "app/start_with_windows.h"
 #include "mail/seen_file.h"
 #include "res/resource.h"
 #include "ui/gdi_holders.h"
@@ -182,6 +183,11 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return onTrayNotify(lParam);
     if (message == checkResultMessage)
         return onCheckResult();
+    // Whoever changed the Run entry last (this menu, the installer, the user), the menu shows it.
+    if (message == WM_INITMENUPOPUP) {
+        showStartWithWindows();
+        return 0;
+    }
     if (message == taskbarCreatedMessage && taskbarCreatedMessage) {
         trayIcon.addAgain();
         return 0;
@@ -319,6 +325,9 @@ void NotifierApp::onMenuCommand(int id)
     case ID_SHOW_FLOATING_WINDOW:
         toggleFloatingVisible();
         break;
+    case ID_START_WITH_WINDOWS:
+        setStartWithWindows(!startsWithWindows());
+        break;
     case ID_ABOUT:
         if (dialogs.about)
             dialogs.about();
@@ -334,6 +343,13 @@ void NotifierApp::setFloatingVisible(bool visible)
     if (popupMenu.menuHandle())
         CheckMenuItem(popupMenu.menuHandle(), ID_SHOW_FLOATING_WINDOW,
                       MF_BYCOMMAND | (visible ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void NotifierApp::showStartWithWindows()
+{
+    if (popupMenu.menuHandle())
+        CheckMenuItem(popupMenu.menuHandle(), ID_START_WITH_WINDOWS,
+                      MF_BYCOMMAND | (startsWithWindows() ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void NotifierApp::toggleFloatingVisible()

@@ -56,6 +56,8 @@ public:
     void updateStatusText();
     void setFloatingVisible(bool show);
     void toggleFloatingVisible();
+    // Sets the check mark of "Start with Windows" from the Run key.
+    void showStartWithWindows();
     bool isUnconfigured() const;
     // The configuration dialog; true when confirmed.
     bool configure();

@@ -59,3 +59,19 @@ public:
 private:
     HANDLE handle = nullptr;
 };
+
+// An open registry key.
+class OwnedRegistryKey {
+public:
+    OwnedRegistryKey() = default;
+    ~OwnedRegistryKey() { if (key) RegCloseKey(key); }
+    OwnedRegistryKey(const OwnedRegistryKey&) = delete;
+    OwnedRegistryKey& operator=(const OwnedRegistryKey&) = delete;
+
+    // For RegOpenKeyExA and RegCreateKeyExA to fill; only while nothing is held.
+    HKEY* receive() { return &key; }
+    HKEY get() const { return key; }
+
+private:
+    HKEY key = nullptr;
+};

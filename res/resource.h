@@ -9,6 +9,7 @@
 #define ID_CONFIGURE 40009
 #define ID_SHOW_FLOATING_WINDOW 40011
 #define ID_ABOUT 40013
+#define ID_START_WITH_WINDOWS 40015
 
 // Icons: 104 is also the window icon and the tray icon's id.
 #define IDI_NO_MAIL 104

@@ -328,6 +328,7 @@ struct MenuEntry {
 };
 std::vector<MenuEntry> menuSeen;
 bool menuScreenshot = false;
+std::string menuScreenshotName = "tray-menu";
 
 // Runs inside TrackPopupMenu's own loop: reads the open popup, keeps a picture, closes it.
 void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
@@ -349,7 +350,7 @@ void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
     frame.right += 20;
     frame.bottom += 20;
     apptest::ScreenImage picture;
-    menuScreenshot = picture.capture(frame) && picture.savePng(apptest::artifactsFolder() + "tray-menu.png");
+    menuScreenshot = picture.capture(frame) && picture.savePng(apptest::artifactsFolder() + menuScreenshotName + ".png");
     EndMenu();
 }
 
@@ -365,9 +366,10 @@ TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
     pumpUntil([] { return !menuSeen.empty(); }, 5000);
     KillTimer(nullptr, timer);
 
-    ASSERT_EQ(menuSeen.size(), 8u) << "the popup menu did not open";
-    const UINT ids[] = {40007, 40005, 0, 40011, 40009, 0, 40013, 40004};
-    const char* texts[] = {"Check Now", "Mark As Read", "", "Show Floating Window", "Configure", "", "About", "Exit"};
+    ASSERT_EQ(menuSeen.size(), 9u) << "the popup menu did not open";
+    const UINT ids[] = {40007, 40005, 0, 40011, 40009, 40015, 0, 40013, 40004};
+    const char* texts[] = {"Check Now", "Mark As Read", "", "Show Floating Window", "Configure", "Start with Windows",
+                           "", "About", "Exit"};
     for (size_t i = 0; i < menuSeen.size(); ++i) {
         EXPECT_EQ(menuSeen[i].id, ids[i]) << "entry " << i;
         EXPECT_EQ(menuSeen[i].text, texts[i]) << "entry " << i;
@@ -387,8 +389,65 @@ TEST_F(AppInProcess, RightClickOnTheFloatingWindowShowsTheMenuThere)
     PostMessageA(app->handle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(app->handle), MAKELPARAM(300, 250));
     pumpUntil([] { return !menuSeen.empty(); }, 5000);
     KillTimer(nullptr, timer);
-    ASSERT_EQ(menuSeen.size(), 8u);
+    ASSERT_EQ(menuSeen.size(), 9u);
     EXPECT_TRUE(menuSeen[1].state & MF_GRAYED) << "Mark As Read enabled without unseen mail";
+}
+
+// The Run entry as the shell reads it at log-on; "<absent>" without one.
+std::string runEntry()
+{
+    char value[MAX_PATH + 8] = "";
+    DWORD size = sizeof value;
+    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "pellwick",
+                     RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return "<absent>";
+    return value;
+}
+
+void setRunEntry(const char* value)
+{
+    HKEY run = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, nullptr, 0,
+                    KEY_SET_VALUE, nullptr, &run, nullptr);
+    RegSetValueExA(run, "pellwick", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), strlen(value) + 1);
+    RegCloseKey(run);
+}
+
+bool startWithWindowsCheckedInOpenMenu(HWND window, const std::string& screenshotName)
+{
+    menuSeen.clear();
+    menuScreenshotName = screenshotName;
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
+    PostMessageA(window, NotifierApp::trayCallbackMessage, 0, WM_RBUTTONDOWN);
+    pumpUntil([] { return !menuSeen.empty(); }, 5000);
+    KillTimer(nullptr, timer);
+    menuScreenshotName = "tray-menu";
+    for (const MenuEntry& entry : menuSeen)
+        if (entry.id == 40015)
+            return (entry.state & MF_CHECKED) != 0;
+    ADD_FAILURE() << "no Start with Windows entry in the open menu";
+    return false;
+}
+
+TEST_F(AppInProcess, StartWithWindowsWritesTheQuotedPathAndTheMenuShowsTheRunKeyAsItIsNow)
+{
+    server.addConnection(listing(""));
+    start({});
+    char program[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+
+    app->onMenuCommand(40015);
+    EXPECT_EQ(runEntry(), "\"" + std::string(program) + "\"");
+    EXPECT_TRUE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-checked"));
+    app->onMenuCommand(40015);
+    EXPECT_EQ(runEntry(), "<absent>");
+    EXPECT_FALSE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-unchecked"));
+
+    // The installer's entry, written while the program runs, shows at the next opening.
+    setRunEntry("\"C:\\Program Files\\pellwick\\pellwick.exe\"");
+    EXPECT_TRUE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-installer"));
+    app->onMenuCommand(40015);
+    EXPECT_EQ(runEntry(), "<absent>");
 }
 
 TEST_F(AppInProcess, ShowFloatingWindowTogglesAndStoresTheChoice)

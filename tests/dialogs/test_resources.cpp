@@ -21,6 +21,7 @@ const MenuEntry trayMenu[] = {
     {0, ""},
     {ID_SHOW_FLOATING_WINDOW, "Show Floating Window"},
     {ID_CONFIGURE, "Configure"},
+    {ID_START_WITH_WINDOWS, "Start with Windows"},
     {0, ""},
     {ID_ABOUT, "About"},
     {ID_EXIT, "Exit"},
