@@ -81,12 +81,14 @@ bool NotifierApp::startUp()
         return false;
     restorePosition();
     SetWindowPos(handle, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    readAccount();
+    // A password protected for another account or machine is no password: ask for it as
+    // on a first start.
+    bool passwordLost = readAccount() == StoredPassword::Unreadable;
     readColours();
     loadSeenList();
     show(SW_HIDE);
     setFloatingVisible(settings.readVisible());
-    if (isUnconfigured() && dialogs.configure && !configure()) {
+    if ((isUnconfigured() || passwordLost) && dialogs.configure && !configure()) {
         // Cancelled on first start: nothing runs, so the tray icon must not stay behind.
         DestroyWindow(handle);
         return false;
@@ -106,16 +108,17 @@ void NotifierApp::restorePosition()
     setPosition(positionX, positionY);
 }
 
-void NotifierApp::readAccount()
+StoredPassword NotifierApp::readAccount()
 {
     TextRecord server;
     TextRecord user;
     TextRecord password;
     settings.readAccountText(keyServer, server);
     settings.readAccountText(keyUsername, user);
-    settings.readAccountText(keyPassword, password);
+    StoredPassword stored = settings.readPassword(password);
     checker.setAccount(textOrEmpty(server), textOrEmpty(user), textOrEmpty(password), settings.readPort(),
                        settings.readUseTls() ? 1 : 0, settings.readCheckMinutes());
+    return stored;
 }
 
 void NotifierApp::readColours()

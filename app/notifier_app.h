@@ -80,7 +80,7 @@ public:
     OutsideEffects effects;
 
 private:
-    void readAccount();
+    StoredPassword readAccount();
     void readColours();
     void loadSeenList();
     void restorePosition();

@@ -161,6 +161,13 @@ AccountValueLength Settings::readAccountText(const char* key, TextRecord& value)
     }
 }
 
+StoredPassword Settings::readPassword(TextRecord& password) const
+{
+    TextRecord stored;
+    readAccountText(keyPassword, stored);
+    return revealPassword(stored.text, password);
+}
+
 bool Settings::writeString(const char* section, const char* key, const char* text)
 {
     // A null text would delete the entry; an absent value is stored as empty.
@@ -212,7 +219,9 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
 {
     writeString(sectionConnection, keyServer, values.server);
     writeString(sectionConnection, keyUsername, values.username);
-    writeString(sectionConnection, keyPassword, values.password);
+    TextRecord storedPassword;
+    protectPassword(values.password, storedPassword);
+    writeString(sectionConnection, keyPassword, storedPassword.text);
     writeBool(sectionConnection, keySsl, values.useTls);
     writeInt(sectionConnection, keyPort, values.port);
     writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);

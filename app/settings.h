@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/protected_password.h"
 #include "util/text_record.h"
 
 // Sections and keys, spelled as they stand in pellwick.ini (matched without regard to case).
@@ -111,6 +112,8 @@ public:
     COLORREF readColour(const char* section, const char* key, COLORREF fallback) const;
     // Reads the whole value, however long; TooLong when it cannot go into a POP3 command.
     AccountValueLength readAccountText(const char* key, TextRecord& value) const;
+    // The password in clear, from its protected form or from an older file's plain text.
+    StoredPassword readPassword(TextRecord& password) const;
 
     bool writeString(const char* section, const char* key, const char* text);
     bool writeInt(const char* section, const char* key, int value);
@@ -134,7 +137,8 @@ public:
     // Writes x, then y.
     void writePosition(int positionX, int positionY);
     void writeVisible(bool visible) { writeBool(sectionPosition, keyVisible, visible); }
-    // Writes the keys of the configuration dialog in their file order.
+    // Writes the keys of the configuration dialog in their file order; the password protected,
+    // never in clear (empty when the platform cannot protect it).
     void writeConfiguration(const ConfigurationValues& values);
 
 private:

@@ -6,7 +6,7 @@ namespace {
 void readStoredValues(const Settings& settings, ConfigValues& values) {
     settings.readAccountText(keyServer, values.server);
     settings.readAccountText(keyUsername, values.username);
-    settings.readAccountText(keyPassword, values.password);
+    settings.readPassword(values.password);
     values.SSL = settings.readUseTls() ? 1 : 0;
     values.port = settings.readPort();
     values.checkmins = settings.readCheckMinutes();

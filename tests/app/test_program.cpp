@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/protected_password.h"
 #include "tests/app/program_driver.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/scripted_pop3_server.h"
@@ -513,6 +514,30 @@ TEST_F(ProgramRuns, FirstStartWithoutAccountAsksForOneAndCancelEndsWithCodeZero)
     EXPECT_EQ(code, 0u);
     // Cancel writes nothing: the file still has no account.
     EXPECT_EQ(files.readValue("connection", "server"), "<absent>");
+}
+
+TEST_F(ProgramRuns, PasswordFromAnotherMachineIsAskedForAndThenStoredProtected)
+{
+    TextRecord copied;
+    ASSERT_TRUE(protectPasswordFor("another-machine", password, copied));
+    ASSERT_TRUE(files.startFresh(settingsFor(copied.text)));
+    ProgramDriver program;
+    ASSERT_TRUE(program.start(work));
+    HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);
+    ASSERT_NE(dialog, nullptr) << "an unreadable password did not open the configuration dialog";
+    char shown[64] = "?";
+    GetDlgItemTextA(dialog, 1003, shown, sizeof shown);
+    EXPECT_STREQ(shown, "") << "the password box holds what could not be read";
+    SetDlgItemTextA(dialog, 1003, password);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    ASSERT_NE(program.waitForWindow(), nullptr);
+    EXPECT_TRUE(program.waitForStatus("0 / 0", checkMs)) << "shows: " << program.statusText();
+
+    std::string stored = files.readValue("connection", "password");
+    EXPECT_EQ(stored.rfind(protectedPasswordPrefix, 0), 0u) << stored;
+    TextRecord revealed;
+    EXPECT_EQ(revealPassword(stored.c_str(), revealed), StoredPassword::Protected);
+    EXPECT_STREQ(revealed.text, password);
 }
 
 TEST_F(ProgramRuns, ConfigureFromTheMenuOpensOneDialogOnly)

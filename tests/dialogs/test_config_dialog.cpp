@@ -321,7 +321,9 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
     EXPECT_FALSE(changeColour);
     EXPECT_EQ(RGB(1, 2, 3), colour);
     std::string text = fileText(path);
-    const char* order[] = {"server=mail.example", "username=ann", "password=secret", "SSL=", "port=995",
+    EXPECT_EQ(std::string::npos, text.find("secret")) << "the password is in clear";
+    const std::string protectedPassword = std::string("password=") + protectedPasswordPrefix;
+    const char* order[] = {"server=mail.example", "username=ann", protectedPassword.c_str(), "SSL=", "port=995",
                            "checkmins=5", "[newmail]", "playsound=", "customsound=", "changecolour=",
                            "newmailcolour=1,2,3", "balloon=false", "[actions]", "doubleclick="};
     size_t at = 0;
