@@ -19,6 +19,11 @@ const char systemNewMailSound[] = "MailBeep";
 const DWORD floatingStyle = WS_POPUP | WS_BORDER;
 const DWORD floatingExStyle = WS_EX_TOOLWINDOW;
 const UINT paintFlags = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
+// Room between the text and the border on each side, at 100%.
+const int textMargin = 4;
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 void playWithPlatform(const char* sound, DWORD flags)
 {
@@ -75,11 +80,13 @@ bool NotifierApp::startUp()
     addHandler(&popupMenu);
     addHandler(&windowIcon);
     addHandler(&trayIcon);
-    setSize(countsWindowWidth, floatingWindowHeight);
+    dpi = dpiOfWindow(nullptr);
+    setSize(scaleToDpi(countsWindowWidth, dpi), scaleToDpi(floatingWindowHeight, dpi));
     setStyle(floatingStyle, floatingExStyle);
     if (!create(className, className, nullptr, true))
         return false;
     restorePosition();
+    applyDpi(dpiOfWindow(handle));
     SetWindowPos(handle, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     // A password protected for another account or machine is no password: ask for it as
     // on a first start.
@@ -105,6 +112,7 @@ void NotifierApp::restorePosition()
     int positionX = x;
     int positionY = y;
     settings.readPosition(positionX, positionY);
+    keepOnVisibleMonitor(positionX, positionY, width, height);
     setPosition(positionX, positionY);
 }
 
@@ -191,6 +199,14 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
         showStartWithWindows();
         return 0;
     }
+    // Moved to a monitor of another scaling: the suggested place, our own size.
+    if (message == WM_DPICHANGED) {
+        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+        x = suggested->left;
+        y = suggested->top;
+        applyDpi(LOWORD(wParam));
+        return 1;
+    }
     if (message == taskbarCreatedMessage && taskbarCreatedMessage) {
         trayIcon.addAgain();
         return 0;
@@ -261,19 +277,31 @@ void NotifierApp::announceNewMail()
 
 void NotifierApp::updateStatusText()
 {
-    int newWidth = formatStatusText(shown, statusText, statusTextSize);
-    resizeForStatus(newWidth);
+    designWidth = formatStatusText(shown, statusText, statusTextSize);
+    resizeForStatus();
 }
 
-// Grows or shrinks to the right: the left and top edges stay where the window is now.
-void NotifierApp::resizeForStatus(int newWidth)
+void NotifierApp::applyDpi(int newDpi)
+{
+    dpi = newDpi;
+    statusFont.reset(createMessageFont(dpi));
+    resizeForStatus();
+    InvalidateRect(handle, nullptr, TRUE);
+}
+
+// The status's width at this DPI, wider when the text needs it (large counts). Grows or
+// shrinks to the right: the left and top edges stay where the window is now.
+void NotifierApp::resizeForStatus()
 {
     RECT frame;
     if (handle && GetWindowRect(handle, &frame)) {
         x = frame.left;
         y = frame.top;
     }
-    setSize(newWidth, floatingWindowHeight);
+    int border = GetSystemMetrics(SM_CXBORDER);
+    int fitted = textWidth(statusFont.get(), statusText) + 2 * (scaleToDpi(textMargin, dpi) + border);
+    int scaled = scaleToDpi(designWidth, dpi);
+    setSize(fitted > scaled ? fitted : scaled, scaleToDpi(floatingWindowHeight, dpi));
 }
 
 void NotifierApp::onPaint(HDC context)
@@ -285,6 +313,8 @@ void NotifierApp::onPaint(HDC context)
         FillRect(context, &client, fill.get());
         SetBkColor(context, newMailColour);
     }
+    HGDIOBJ font = statusFont.get() ? static_cast<HGDIOBJ>(statusFont.get()) : GetStockObject(SYSTEM_FONT);
+    SelectedObject selected(context, font);
     DrawTextA(context, statusText, -1, &client, paintFlags);
 }
 

@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include "app/app_dialogs.h"
+#include "app/screen_scale.h"
 #include "app/settings.h"
 #include "app/status_text.h"
 #include "app/window_handlers.h"
 #include "mail/checker_thread.h"
 #include "res/resource.h"
+#include "ui/gdi_holders.h"
 #include "ui/window.h"
 #include "util/text_record.h"
 
@@ -76,6 +78,11 @@ public:
     char statusText[statusTextSize];
     // The last check result, as the window shows it.
     CheckSnapshot shown;
+    // The DPI of the floating window's monitor, the font drawn at it, and the width the status
+    // asks for at 100%.
+    int dpi = designDpi;
+    OwnedFont statusFont;
+    int designWidth = countsWindowWidth;
     AppDialogs dialogs;
     OutsideEffects effects;
 
@@ -86,7 +93,9 @@ private:
     void restorePosition();
     void announceNewMail();
     void showTrayMenuAtCursor();
-    void resizeForStatus(int newWidth);
+    void resizeForStatus();
+    // Takes the DPI of the window's monitor: font and size follow it.
+    void applyDpi(int newDpi);
 
     // Sent by the shell to every top-level window when the taskbar is (re)created.
     UINT taskbarCreatedMessage = 0;

@@ -1,16 +1,34 @@
 #include "app/window_handlers.h"
 
 #include <windowsx.h>
+#include <commctrl.h>
 #include <shlwapi.h>
 
 #include "util/copy_bounded.h"
 
 namespace {
 
-HICON loadIconResource(int resourceId, int sizeX, int sizeY)
+enum class IconSize { Small, Large };
+
+// The icon at the size the shell asks for at the current scaling. LoadIconMetric (common
+// controls 6) picks the image of that size or scales a larger one down; without it, the
+// metric for the current DPI picks the image.
+HICON loadIconResource(int resourceId, IconSize size)
 {
+    using LoadIconMetricCall = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
+    static HMODULE controls = LoadLibraryA("comctl32.dll");
+    static auto loadIconMetric = controls ? reinterpret_cast<LoadIconMetricCall>(reinterpret_cast<void*>(
+                                                GetProcAddress(controls, "LoadIconMetric")))
+                                          : nullptr;
+    HICON icon = nullptr;
+    if (loadIconMetric &&
+        SUCCEEDED(loadIconMetric(moduleInstance, MAKEINTRESOURCEW(resourceId),
+                                 size == IconSize::Small ? LIM_SMALL : LIM_LARGE, &icon)))
+        return icon;
+    int metricX = size == IconSize::Small ? SM_CXSMICON : SM_CXICON;
+    int metricY = size == IconSize::Small ? SM_CYSMICON : SM_CYICON;
     return static_cast<HICON>(LoadImageA(moduleInstance, MAKEINTRESOURCEA(resourceId), IMAGE_ICON,
-                                         GetSystemMetrics(sizeX), GetSystemMetrics(sizeY), LR_DEFAULTCOLOR));
+                                         GetSystemMetrics(metricX), GetSystemMetrics(metricY), LR_DEFAULTCOLOR));
 }
 
 // The largest notification record the running shell understands: the full one from shell32
@@ -81,7 +99,7 @@ int TrayIconHandler::attach(WindowBase* window)
     record.cbSize = supportedRecordSize();
     record.uID = static_cast<UINT>(iconId);
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    image.reset(loadIconResource(iconId, SM_CXSMICON, SM_CYSMICON));
+    image.reset(loadIconResource(iconId, IconSize::Small));
     record.hIcon = image.get();
     record.uCallbackMessage = callbackMessage;
     record.hWnd = window ? window->handle : nullptr;
@@ -112,7 +130,7 @@ void TrayIconHandler::remove()
 
 void TrayIconHandler::showImage(int resourceId)
 {
-    image.reset(loadIconResource(resourceId, SM_CXSMICON, SM_CYSMICON));
+    image.reset(loadIconResource(resourceId, IconSize::Small));
     record.hIcon = image.get();
     send(NIM_MODIFY);
 }
@@ -144,10 +162,10 @@ void TrayIconHandler::addAgain()
 int WindowIconHandler::attach(WindowBase* window)
 {
     owner = window;
-    bigIcon.reset(loadIconResource(iconId, SM_CXICON, SM_CYICON));
+    bigIcon.reset(loadIconResource(iconId, IconSize::Large));
     if (bigIcon.get())
         SendMessageA(window->handle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
-    smallIcon.reset(loadIconResource(iconId, SM_CXSMICON, SM_CYSMICON));
+    smallIcon.reset(loadIconResource(iconId, IconSize::Small));
     if (smallIcon.get())
         SendMessageA(window->handle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
     return 1;

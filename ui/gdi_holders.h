@@ -41,3 +41,23 @@ private:
     HDC context;
     HGDIOBJ previous;
 };
+
+// An owned font; replaced fonts are deleted.
+class OwnedFont {
+public:
+    OwnedFont() = default;
+    ~OwnedFont() { reset(nullptr); }
+    OwnedFont(const OwnedFont&) = delete;
+    OwnedFont& operator=(const OwnedFont&) = delete;
+
+    void reset(HFONT replacement)
+    {
+        if (font)
+            DeleteObject(font);
+        font = replacement;
+    }
+    HFONT get() const { return font; }
+
+private:
+    HFONT font = nullptr;
+};

@@ -191,6 +191,68 @@ TEST_F(AppInProcess, FailureThenSuccessShrinksBackKeepingTheLeftEdge)
     EXPECT_EQ(narrow.top, 200);
 }
 
+// The blank columns each side of text that fits, at least.
+const int textMarginPixels = 3;
+
+// The columns of the floating window (inside its border) where text is drawn.
+bool textColumns(HWND window, int& first, int& last)
+{
+    RECT frame = {};
+    GetWindowRect(window, &frame);
+    InflateRect(&frame, -1, -1);
+    apptest::ScreenImage inside;
+    if (!inside.capture(frame))
+        return false;
+    first = -1;
+    last = -1;
+    for (int column = 0; column < inside.width(); ++column)
+        for (int row = 0; row < inside.height(); ++row)
+            if (inside.at(column, row) == GetSysColor(COLOR_WINDOWTEXT)) {
+                first = first < 0 ? column : first;
+                last = column;
+            }
+    return first >= 0;
+}
+
+TEST_F(AppInProcess, LargeCountsWidenTheWindowToFitTheTextKeepingItsLeftEdge)
+{
+    server.addConnection(listing(""));
+    start({"[position]", "x=300", "y=200", "visible=true"});
+    ASSERT_TRUE(waitForStatus("0 / 0"));
+    EXPECT_EQ(windowWidth(), MulDiv(100, app->dpi, 96)) << "never narrower than 100 at 100%, never wider than needed";
+
+    for (int count : {100000, 2000000000}) {
+        app->shown.unseenCount = count;
+        app->shown.totalCount = count;
+        app->updateStatusText();
+        RedrawWindow(app->handle, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_UPDATENOW);
+        pumpUntil([] { return false; }, 300);
+        RECT frame = {};
+        GetWindowRect(app->handle, &frame);
+        EXPECT_EQ(frame.left, 300) << count;
+        EXPECT_EQ(frame.top, 200) << count;
+        int first = 0, last = 0;
+        ASSERT_TRUE(textColumns(app->handle, first, last)) << "no text drawn";
+        // Centred text that is cut reaches within a glyph's side bearing of both edges; text
+        // that fits keeps a margin of a few pixels on each side.
+        int inside = frame.right - frame.left - 2;
+        EXPECT_GE(first, textMarginPixels) << app->statusText << " is cut on the left";
+        EXPECT_LT(last, inside - textMarginPixels) << app->statusText << " is cut on the right";
+    }
+}
+
+TEST_F(AppInProcess, PositionOffEveryMonitorIsBroughtBackOnScreen)
+{
+    server.addConnection(listing(""));
+    start({"[position]", "x=-5000", "y=5000"});
+    RECT frame = {};
+    GetWindowRect(app->handle, &frame);
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    RECT overlap = {};
+    EXPECT_TRUE(IntersectRect(&overlap, &frame, &screen) && EqualRect(&overlap, &frame))
+        << frame.left << "," << frame.top;
+}
+
 TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundAndShowsTheBalloonOnceEach)
 {
     server.addConnection(listing("1 a\r\n"));

@@ -446,6 +446,46 @@ static HWND findBalloon()
     return nullptr;
 }
 
+// The bounding box of the tray icon's pixels in the notification area.
+static RECT trayIconBox(const ScreenImage& tray)
+{
+    COLORREF background = tray.at(0, 0);
+    RECT box = {tray.width(), tray.height(), -1, -1};
+    for (int row = 0; row < tray.height(); ++row)
+        for (int column = 0; column < tray.width(); ++column)
+            if (tray.at(column, row) != background) {
+                box.left = column < box.left ? column : box.left;
+                box.top = row < box.top ? row : box.top;
+                box.right = column + 1 > box.right ? column + 1 : box.right;
+                box.bottom = row + 1 > box.bottom ? row + 1 : box.bottom;
+            }
+    return box;
+}
+
+TEST_F(ProgramRuns, FloatingWindowAndTrayIconFollowTheScreenDpi)
+{
+    // Reads the program's window in real pixels.
+    SetProcessDPIAware();
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    deliver(1, 1);
+    ASSERT_TRUE(files.startFresh(settingsFor(password, {"[position]", "x=400", "y=300", "visible=true"})));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("1 / 1", checkMs)) << "shows: " << program.statusText();
+    screenshot(program, "dpi-" + std::to_string(dpi));
+    RECT frame = program.windowRect();
+    EXPECT_EQ(frame.right - frame.left, MulDiv(100, dpi, 96)) << "at " << dpi << " DPI";
+    EXPECT_EQ(frame.bottom - frame.top, MulDiv(30, dpi, 96)) << "at " << dpi << " DPI";
+    ScreenImage tray;
+    ASSERT_TRUE(program.captureTray(tray));
+    RECT icon = trayIconBox(tray);
+    // The envelope fills the icon's width; its height is about three quarters of it.
+    EXPECT_EQ(icon.right - icon.left, GetSystemMetrics(SM_CXSMICON)) << "at " << dpi << " DPI";
+    EXPECT_GT(tray.count(newMailFlap), MulDiv(5, dpi * dpi, 96 * 96)) << "the flap is not drawn at this size";
+}
+
 TEST_F(ProgramRuns, NewMailShowsABalloonWhoseClickActsAsADoubleClick)
 {
     deliver(1, 3);
