@@ -124,6 +124,9 @@ StoredPassword NotifierApp::readAccount()
     settings.readAccountText(keyServer, server);
     settings.readAccountText(keyUsername, user);
     StoredPassword stored = settings.readPassword(password);
+    TextRecord pin;
+    settings.readCertSha256(pin);
+    checker.setCertificatePin(pin.text);
     checker.setAccount(textOrEmpty(server), textOrEmpty(user), textOrEmpty(password), settings.readPort(),
                        settings.readUseTls() ? 1 : 0, settings.readCheckMinutes());
     return stored;

@@ -198,6 +198,11 @@ void Settings::readCustomSound(TextRecord& soundPath) const
     readText(sectionNewMail, keyCustomSound, "", soundPath, settingsPathValueSize);
 }
 
+void Settings::readCertSha256(TextRecord& fingerprint) const
+{
+    readText(sectionConnection, keyCertSha256, "", fingerprint, settingsValueSize * 2);
+}
+
 void Settings::readDoubleClick(TextRecord& target) const
 {
     readText(sectionActions, keyDoubleClick, "", target, settingsPathValueSize);
@@ -225,6 +230,7 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
     writeBool(sectionConnection, keySsl, values.useTls);
     writeInt(sectionConnection, keyPort, values.port);
     writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);
+    writeString(sectionConnection, keyCertSha256, values.certSha256);
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
     writeString(sectionNewMail, keyCustomSound, values.customSound);
     writeBool(sectionNewMail, keyChangeColour, values.changeColour);

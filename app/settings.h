@@ -20,6 +20,7 @@ inline constexpr char keySsl[] = "SSL";
 inline constexpr char keyPortRead[] = "Port";
 inline constexpr char keyPort[] = "port";
 inline constexpr char keyCheckMinutes[] = "checkmins";
+inline constexpr char keyCertSha256[] = "certsha256";
 inline constexpr char keyPlaySound[] = "playsound";
 inline constexpr char keyCustomSound[] = "customsound";
 inline constexpr char keyChangeColour[] = "changecolour";
@@ -69,6 +70,8 @@ struct ConfigurationValues {
     bool useTls = defaultUseTls;
     int port = defaultPort;
     int checkMinutes = defaultCheckMinutes;
+    // The SHA-256 of the one certificate trusted for `server` besides the authorities'.
+    const char* certSha256 = "";
     bool playSound = defaultPlaySoundForDialog;
     const char* customSound = "";
     bool changeColour = defaultChangeColour;
@@ -131,6 +134,7 @@ public:
     COLORREF readNewMailColour() const { return readColour(sectionNewMail, keyNewMailColour, defaultNewMailColour); }
     bool readBalloon() const { return readBool(sectionNewMail, keyBalloon, defaultBalloon); }
     void readDoubleClick(TextRecord& target) const;
+    void readCertSha256(TextRecord& fingerprint) const;
     // x and y hold the current position on entry, the stored one (y read first) on return.
     void readPosition(int& positionX, int& positionY) const;
     bool readVisible() const { return readBool(sectionPosition, keyVisible, defaultVisible); }

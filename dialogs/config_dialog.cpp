@@ -86,6 +86,7 @@ void ConfigDialog::attachCheckBox(ButtonControl& box, int id, int checked, const
 
 INT_PTR ConfigDialog::onInitDialog(HWND dialog) {
     handle = dialog;
+    pinnedHost.assign(textOrEmpty(values.server));
     addHandler(&toolTip);
     addHandler(&busyCursor);
     attachHandlers();
@@ -255,6 +256,10 @@ void ConfigDialog::onOk() {
     delete[] intervalText;
     values.checkmins = minutes < 1 ? 1 : minutes;
     values.newmailcolour = colourSwatch.colour;
+    // A certificate is trusted for one host only.
+    const char* pinHost = pinnedHost.text ? pinnedHost.text : "";
+    if (std::strcmp(textOrEmpty(values.server), pinHost) != 0)
+        values.certsha256.assign("");
 }
 
 bool runConfigDialog(ConfigValues& values) {
@@ -274,6 +279,7 @@ bool runConfigDialog(ConfigValues& values) {
     dialog.values.newmailcolour = values.newmailcolour;
     dialog.values.balloon = values.balloon;
     dialog.values.doubleclick.assign(values.doubleclick.text);
+    dialog.values.certsha256.assign(values.certsha256.text);
     if (dialog.runModal(IDD_CONFIGURE, nullptr) != IDOK) {
         return false;
     }
@@ -289,5 +295,6 @@ bool runConfigDialog(ConfigValues& values) {
     values.newmailcolour = dialog.values.newmailcolour;
     values.balloon = dialog.values.balloon;
     values.doubleclick.assign(textOrEmpty(dialog.values.doubleclick));
+    values.certsha256.assign(textOrEmpty(dialog.values.certsha256));
     return true;
 }

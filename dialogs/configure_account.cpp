@@ -14,6 +14,7 @@ void readStoredValues(const Settings& settings, ConfigValues& values) {
     settings.readCustomSound(values.customsound);
     values.balloon = settings.readBalloon() ? 1 : 0;
     settings.readDoubleClick(values.doubleclick);
+    settings.readCertSha256(values.certsha256);
 }
 
 const char* textOrEmpty(const TextRecord& record) { return record.text ? record.text : ""; }
@@ -29,6 +30,7 @@ bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeCo
     }
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
                        values.port, values.SSL, values.checkmins);
+    checker.setCertificatePin(textOrEmpty(values.certsha256));
     changeColour = values.changecolour != 0;
     newMailColour = values.newmailcolour;
 
@@ -39,6 +41,7 @@ bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeCo
     stored.useTls = values.SSL != 0;
     stored.port = values.port;
     stored.checkMinutes = values.checkmins;
+    stored.certSha256 = textOrEmpty(values.certsha256);
     stored.playSound = values.playsound != 0;
     stored.customSound = textOrEmpty(values.customsound);
     stored.changeColour = changeColour;

@@ -280,6 +280,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.useTls = false;
     values.port = 110;
     values.checkMinutes = 12;
+    values.certSha256 = "AB:CD";
     values.playSound = true;
     values.customSound = "C:\\ding.wav";
     values.changeColour = false;
@@ -297,7 +298,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     lines[3] = "password=<protected>";
     std::vector<std::string> expected = {
         "[connection]", "server=pop.example.org", "username=ann", "password=<protected>", "SSL=false", "port=110",
-        "checkmins=12", "[newmail]", "playsound=true", "customsound=C:\\ding.wav", "changecolour=false",
+        "checkmins=12", "certsha256=AB:CD", "[newmail]", "playsound=true", "customsound=C:\\ding.wav", "changecolour=false",
         "newmailcolour=1,2,3", "balloon=false", "[actions]", "doubleclick=https://mail.example.org/", "[position]", "x=40", "y=50",
         "visible=true"};
     EXPECT_EQ(lines, expected);

@@ -4,6 +4,9 @@
 #include <thread>
 #include <vector>
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
 #include "mail/connection.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/scripted_pop3_server.h"
@@ -354,6 +357,58 @@ TEST_F(TlsConnection, ExpiredCertificateIsRefused)
     ASSERT_TRUE(serve("expired"));
     EXPECT_FALSE(connection->open("localhost", server.port(), 1));
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateExpired);
+}
+
+// The SHA-256 of a test certificate as the user is shown it.
+std::string fingerprintOf(const std::string& pemPath)
+{
+    BIO* file = BIO_new_file(pemPath.c_str(), "r");
+    X509* certificate = file ? PEM_read_bio_X509(file, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(file);
+    CertificateDetails details;
+    bool described = describeCertificate(certificate, details);
+    X509_free(certificate);
+    return described ? details.sha256 : "";
+}
+
+// A certificate the user trusts for the host is accepted, and only that one: the host name
+// it carries and its dates are still checked, and any other is refused as before.
+TEST_F(TlsConnection, PinnedCertificateIsAcceptedWithItsNameAndDatesStillChecked)
+{
+    struct Case {
+        const char* served;
+        const char* pinned;
+        bool accepted;
+        ConnectionError error;
+    } cases[] = {
+        {"selfsigned", "selfsigned", true, ConnectionError::None},
+        {"unknownca", "selfsigned", false, ConnectionError::CertificateUntrusted},
+        {"wronghost", "wronghost", false, ConnectionError::CertificateWrongHost},
+        {"expired", "expired", false, ConnectionError::CertificateExpired},
+    };
+    TrustedCaDirectory trusted(pki.path("ca.pem"));
+    ASSERT_TRUE(trusted.isReady());
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.served);
+        ScriptedPop3Server tls;
+        tls.useTls(pki.path(std::string(each.served) + ".pem"), pki.path(std::string(each.served) + ".key"));
+        tls.addConnection(Script().send("+OK secure\r\n").stall(3000));
+        ASSERT_TRUE(tls.start());
+        Connection pinned;
+        pinned.setTimeouts(5, 5);
+        std::string fingerprint = fingerprintOf(pki.path(std::string(each.pinned) + ".pem"));
+        ASSERT_EQ(fingerprint.size(), 95u);
+        pinned.pinCertificate(fingerprint.c_str());
+        EXPECT_EQ(pinned.open("localhost", tls.port(), 1), each.accepted);
+        EXPECT_EQ(pinned.lastError(), each.error);
+        if (each.accepted) {
+            EXPECT_EQ(readSome(pinned), "+OK secure\r\n");
+            continue;
+        }
+        CertificateDetails refused;
+        ASSERT_TRUE(pinned.describeRefusedCertificate(refused));
+        EXPECT_EQ(std::string(refused.sha256), fingerprintOf(pki.path(std::string(each.served) + ".pem")));
+    }
 }
 
 TEST_F(TlsConnection, CertificateFailureIsNotRetriedOnTheNextAddress)
