@@ -10,12 +10,10 @@
 #include <string>
 #include <vector>
 
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-
 #include "app/notifier_app.h"
 #include "app/single_instance.h"
 #include "tests/app/program_driver.h"
+#include "tests/mail/mail_test_support.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
@@ -166,24 +164,13 @@ TEST_F(AppInProcess, UntrustedCertificateShowsCertificateNotTrustedTwiceAsWide)
     EXPECT_EQ(windowWidth(), 200);
 }
 
-std::string fingerprintOf(const std::string& pemPath)
-{
-    BIO* file = BIO_new_file(pemPath.c_str(), "r");
-    X509* certificate = file ? PEM_read_bio_X509(file, nullptr, nullptr, nullptr) : nullptr;
-    BIO_free(file);
-    CertificateDetails details;
-    bool described = describeCertificate(certificate, details);
-    X509_free(certificate);
-    return described ? details.sha256 : "";
-}
-
 // The certificate trusted in the settings file is accepted; a server showing another one
 // never sees the user name or the password.
 TEST_F(AppInProcess, PinnedCertificateFromTheSettingsIsAccepted)
 {
     server.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
     server.addConnection(listing("1 a\r\n"));
-    start({"certsha256=" + fingerprintOf(pki.path("selfsigned.pem"))}, true);
+    start({"certsha256=" + mailtest::certificateFingerprint(pki.path("selfsigned.pem"))}, true);
     EXPECT_TRUE(waitForStatus("1 / 1")) << app->statusText;
 }
 
@@ -191,7 +178,7 @@ TEST_F(AppInProcess, AnotherCertificateThanThePinnedOneGetsNoCredentials)
 {
     server.useTls(pki.path("unknownca.pem"), pki.path("unknownca.key"));
     server.addConnection(listing("1 a\r\n"));
-    start({"certsha256=" + fingerprintOf(pki.path("selfsigned.pem"))}, true);
+    start({"certsha256=" + mailtest::certificateFingerprint(pki.path("selfsigned.pem"))}, true);
     EXPECT_TRUE(waitForStatus("Certificate not trusted")) << app->statusText;
     EXPECT_TRUE(server.receivedLines().empty()) << server.receivedLines()[0];
 }

@@ -4,9 +4,6 @@
 #include <thread>
 #include <vector>
 
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-
 #include "mail/connection.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/scripted_pop3_server.h"
@@ -359,18 +356,6 @@ TEST_F(TlsConnection, ExpiredCertificateIsRefused)
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateExpired);
 }
 
-// The SHA-256 of a test certificate as the user is shown it.
-std::string fingerprintOf(const std::string& pemPath)
-{
-    BIO* file = BIO_new_file(pemPath.c_str(), "r");
-    X509* certificate = file ? PEM_read_bio_X509(file, nullptr, nullptr, nullptr) : nullptr;
-    BIO_free(file);
-    CertificateDetails details;
-    bool described = describeCertificate(certificate, details);
-    X509_free(certificate);
-    return described ? details.sha256 : "";
-}
-
 // A certificate the user trusts for the host is accepted, and only that one: the host name
 // it carries and its dates are still checked, and any other is refused as before.
 TEST_F(TlsConnection, PinnedCertificateIsAcceptedWithItsNameAndDatesStillChecked)
@@ -396,7 +381,7 @@ TEST_F(TlsConnection, PinnedCertificateIsAcceptedWithItsNameAndDatesStillChecked
         ASSERT_TRUE(tls.start());
         Connection pinned;
         pinned.setTimeouts(5, 5);
-        std::string fingerprint = fingerprintOf(pki.path(std::string(each.pinned) + ".pem"));
+        std::string fingerprint = mailtest::certificateFingerprint(pki.path(std::string(each.pinned) + ".pem"));
         ASSERT_EQ(fingerprint.size(), 95u);
         pinned.pinCertificate(fingerprint.c_str());
         EXPECT_EQ(pinned.open("localhost", tls.port(), 1), each.accepted);
@@ -407,7 +392,7 @@ TEST_F(TlsConnection, PinnedCertificateIsAcceptedWithItsNameAndDatesStillChecked
         }
         CertificateDetails refused;
         ASSERT_TRUE(pinned.describeRefusedCertificate(refused));
-        EXPECT_EQ(std::string(refused.sha256), fingerprintOf(pki.path(std::string(each.served) + ".pem")));
+        EXPECT_EQ(std::string(refused.sha256), mailtest::certificateFingerprint(pki.path(std::string(each.served) + ".pem")));
     }
 }
 
