@@ -9,7 +9,7 @@
 #include "app/window_handlers.h"
 #include "mail/checker_thread.h"
 #include "res/resource.h"
-#include "ui/gdi_holders.h"
+#include "ui/win32_handles.h"
 #include "ui/window.h"
 #include "util/text_record.h"
 
@@ -63,7 +63,8 @@ public:
     bool isUnconfigured() const;
     // The configuration dialog; true when confirmed.
     bool configure();
-    // Writes the seen list to its file in one atomic step; false when that failed.
+    // Writes the seen list to its file in one atomic step; false when that failed, or while
+    // the file could not be read (it is then left as it is).
     bool saveSeenList();
 
     CheckerThread checker;

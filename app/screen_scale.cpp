@@ -1,6 +1,6 @@
 #include "app/screen_scale.h"
 
-#include "ui/gdi_holders.h"
+#include "ui/win32_handles.h"
 
 namespace {
 

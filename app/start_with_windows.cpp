@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/win32_handles.h"
+#include "ui/win32_handles.h"
 
 namespace {
 
@@ -29,18 +29,20 @@ bool quotedProgramPath(char* quoted, DWORD size)
 
 bool startsWithWindows()
 {
-    OwnedRegistryKey run;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, runKeyPath, 0, KEY_QUERY_VALUE, run.receive()) != ERROR_SUCCESS)
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, runKeyPath, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
         return false;
+    OwnedRegistryKey run(opened);
     return RegQueryValueExA(run.get(), runValueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool setStartWithWindows(bool start)
 {
-    OwnedRegistryKey run;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, runKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, run.receive(),
-                        nullptr) != ERROR_SUCCESS)
+    HKEY opened = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, runKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr) !=
+        ERROR_SUCCESS)
         return false;
+    OwnedRegistryKey run(opened);
     if (!start) {
         LONG removed = RegDeleteValueA(run.get(), runValueName);
         return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;

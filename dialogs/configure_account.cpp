@@ -17,7 +17,6 @@ void readStoredValues(const Settings& settings, ConfigValues& values) {
     settings.readCertSha256(values.certsha256);
 }
 
-const char* textOrEmpty(const TextRecord& record) { return record.text ? record.text : ""; }
 }
 
 bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeColour, COLORREF& newMailColour) {
