@@ -232,7 +232,7 @@ TEST_F(SettingsFile, PasswordsReadBackExactlyAsTyped)
         values.username = password;
         settings.writeConfiguration(values);
         TextRecord read;
-        EXPECT_EQ(settings.readAccountText(keyPassword, read), AccountValueLength::Usable) << password;
+        EXPECT_EQ(settings.readPassword(read), StoredPassword::Protected) << password;
         EXPECT_STREQ(read.text, password);
         settings.readAccountText(keyUsername, read);
         EXPECT_STREQ(read.text, password) << "the entry before it is untouched";
@@ -337,8 +337,11 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
 
     std::vector<std::string> lines = fileLines();
     ASSERT_GT(lines.size(), 3u);
-    EXPECT_EQ(lines[3].rfind(std::string("password=") + protectedPasswordPrefix, 0), 0u) << lines[3];
+    EXPECT_EQ(lines[3].rfind("password=", 0), 0u) << lines[3];
     EXPECT_EQ(lines[3].find("se=cr%et"), std::string::npos) << "the password is in clear";
+    TextRecord password;
+    EXPECT_EQ(settings.readPassword(password), StoredPassword::Protected);
+    EXPECT_STREQ(password.text, "se=cr%et");
     lines[3] = "password=<protected>";
     std::vector<std::string> expected = {
         "[connection]", "server=pop.example.org", "username=ann", "password=<protected>", "SSL=false", "port=110",

@@ -335,8 +335,10 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
     EXPECT_EQ(RGB(1, 2, 3), colour);
     std::string text = fileText(path);
     EXPECT_EQ(std::string::npos, text.find("secret")) << "the password is in clear";
-    const std::string protectedPassword = std::string("password=") + protectedPasswordPrefix;
-    const char* order[] = {"server=mail.example", "username=ann", protectedPassword.c_str(), "SSL=", "port=995",
+    TextRecord password;
+    EXPECT_EQ(StoredPassword::Protected, settings.readPassword(password));
+    EXPECT_STREQ("secret", password.text);
+    const char* order[] = {"server=mail.example", "username=ann", "password=", "SSL=", "port=995",
                            "checkmins=5", "[newmail]", "playsound=", "customsound=", "changecolour=",
                            "newmailcolour=1,2,3", "balloon=false", "[actions]", "doubleclick="};
     size_t at = 0;
@@ -360,7 +362,7 @@ TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped) {
     };
     ASSERT_TRUE(target.configure());
     TextRecord read;
-    target.settings.readAccountText(keyPassword, read);
+    target.settings.readPassword(read);
     EXPECT_STREQ(typed, read.text);
 
     std::string shown;
