@@ -198,8 +198,8 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
     // Moved to a monitor of another scaling: the suggested place, our own size.
     if (message == WM_DPICHANGED) {
         const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-        x = suggested->left;
-        y = suggested->top;
+        SetWindowPos(handle, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         applyDpi(LOWORD(wParam));
         return 1;
     }

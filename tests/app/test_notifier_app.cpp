@@ -270,6 +270,31 @@ TEST_F(AppInProcess, LargeCountsWidenTheWindowToFitTheTextKeepingItsLeftEdge)
     }
 }
 
+// What Windows sends when the window is dragged onto a monitor at 150%.
+TEST_F(AppInProcess, MovedToAMonitorOfAnotherScalingTakesItsSizeAndTheSuggestedPlace)
+{
+    server.addConnection(listing(""));
+    start({"[position]", "x=300", "y=200", "visible=true"});
+    ASSERT_TRUE(waitForStatus("0 / 0"));
+    RECT suggested = {500, 250, 650, 295};
+    SendMessageA(app->handle, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RECT frame = {};
+    GetWindowRect(app->handle, &frame);
+    EXPECT_EQ(frame.left, 500);
+    EXPECT_EQ(frame.top, 250);
+    EXPECT_EQ(frame.right - frame.left, 150);
+    EXPECT_EQ(frame.bottom - frame.top, 45);
+    LOGFONTA font = {};
+    GetObjectA(app->statusFont.get(), sizeof font, &font);
+    OwnedFont atHundred(createMessageFont(96));
+    OwnedFont atHundredFifty(createMessageFont(144));
+    LOGFONTA expected = {}, small = {};
+    GetObjectA(atHundred.get(), sizeof small, &small);
+    GetObjectA(atHundredFifty.get(), sizeof expected, &expected);
+    ASSERT_LT(-small.lfHeight, -expected.lfHeight);
+    EXPECT_EQ(font.lfHeight, expected.lfHeight) << "the font did not grow with the scaling";
+}
+
 TEST_F(AppInProcess, PositionOffEveryMonitorIsBroughtBackOnScreen)
 {
     server.addConnection(listing(""));
