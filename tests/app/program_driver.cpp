@@ -91,8 +91,12 @@ void ProgramDriver::closeHandles()
 
 bool ProgramDriver::start(const std::string& workFolder)
 {
+    return start(workFolder, programPath());
+}
+
+bool ProgramDriver::start(const std::string& workFolder, const std::string& path)
+{
     closeHandles();
-    std::string path = programPath();
     std::string commandLine = "\"" + path + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

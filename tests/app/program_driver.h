@@ -35,8 +35,10 @@ public:
 
     ~ProgramDriver();
 
-    // Starts pellwick.exe with `workFolder` as its working folder (null: the test's own).
+    // Starts pellwick.exe (the one built beside the tests, or `program`) with `workFolder` as
+    // its working folder (empty: the test's own).
     bool start(const std::string& workFolder);
+    bool start(const std::string& workFolder, const std::string& program);
     // The program's floating window, once it exists (bounded wait); null otherwise.
     HWND waitForWindow(int timeoutMs = startMs);
     HWND window() const { return hwnd; }
