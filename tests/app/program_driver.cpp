@@ -198,6 +198,11 @@ bool ProgramDriver::captureWindow(ScreenImage& image) const
 
 bool ProgramDriver::captureTray(ScreenImage& image) const
 {
+    return image.capture(trayArea());
+}
+
+RECT ProgramDriver::trayArea() const
+{
     HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
     RECT area = {};
     if (taskbar)
@@ -208,7 +213,7 @@ bool ProgramDriver::captureTray(ScreenImage& image) const
     const int notificationWidth = 160;
     if (area.right - area.left > notificationWidth)
         area.left = area.right - notificationWidth;
-    return image.capture(area);
+    return area;
 }
 
 bool ProgramDriver::saveScreenshot(const std::string& name) const

@@ -66,6 +66,8 @@ public:
     // The floating window's pixels (inside its border) and the notification area's.
     bool captureWindow(ScreenImage& image) const;
     bool captureTray(ScreenImage& image) const;
+    // The notification area, in screen coordinates.
+    RECT trayArea() const;
     // Saves the whole screen to the artefacts folder as <name>.png.
     bool saveScreenshot(const std::string& name) const;
 

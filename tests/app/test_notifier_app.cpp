@@ -130,6 +130,17 @@ protected:
         return frame.right - frame.left;
     }
 
+    // Keeps the floating window as a picture for the documentation, once it has been painted.
+    bool picture(const std::string& name)
+    {
+        // Painted, then left alone (a later result is not taken) while the display catches up.
+        pumpUntil([] { return false; }, 50);
+        Sleep(300);
+        RECT frame = {};
+        GetWindowRect(app->handle, &frame);
+        return apptest::savePicture(name, frame);
+    }
+
     bool markAsReadEnabled() const
     {
         UINT state = GetMenuState(app->popupMenu.menuHandle(), 40005, MF_BYCOMMAND);
@@ -148,26 +159,29 @@ protected:
 TEST_F(AppInProcess, RefusedListingShowsListingFailedTwiceAsWide)
 {
     server.addConnection(loggedIn().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
-    start({});
+    start({"[position]", "visible=true"});
     ASSERT_TRUE(waitForStatus("Listing failed")) << app->statusText;
     EXPECT_EQ(windowWidth(), 200);
     EXPECT_STREQ(app->trayIcon.tip(), "Listing failed");
+    EXPECT_TRUE(picture("window-listing-failed"));
 }
 
 TEST_F(AppInProcess, UntrustedCertificateShowsCertificateNotTrustedTwiceAsWide)
 {
     server.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
     server.addConnection(loggedIn());
-    start({}, true);
+    start({"[position]", "visible=true"}, true);
     ASSERT_TRUE(waitForStatus("Certificate not trusted")) << app->statusText;
+    EXPECT_TRUE(picture("window-certificate-not-trusted"));
     EXPECT_EQ(windowWidth(), 200);
 }
 
 TEST_F(AppInProcess, SilentServerShowsServerNotRespondingTwiceAsWide)
 {
     server.addConnection(Script().send("+OK ready\r\n").stall(10000));
-    start({});
+    start({"[position]", "visible=true"});
     ASSERT_TRUE(waitForStatus("Server not responding")) << app->statusText;
+    EXPECT_TRUE(picture("window-server-not-responding"));
     EXPECT_EQ(windowWidth(), 200);
 }
 
@@ -324,12 +338,7 @@ void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
     }
     RECT frame = {};
     GetWindowRect(popup, &frame);
-    frame.left -= 20;
-    frame.top -= 20;
-    frame.right += 20;
-    frame.bottom += 20;
-    apptest::ScreenImage picture;
-    menuScreenshot = picture.capture(frame) && picture.savePng(apptest::artifactsFolder() + "tray-menu.png");
+    menuScreenshot = apptest::savePicture("tray-menu", frame);
     EndMenu();
 }
 
