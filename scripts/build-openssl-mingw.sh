@@ -21,7 +21,7 @@ options=(
 windows_top="C:/Program Files/OpenSSL"
 windows_ssl_dir="C:/Program Files/Common Files/SSL"
 # The cache key names the options, so changing them builds anew instead of reusing.
-key=$(printf '%s ' "${options[@]}" "$windows_top" "$windows_ssl_dir" | sha256sum | cut -c1-12)
+key=$(printf '%s ' "${options[@]}" "$windows_top" "$windows_ssl_dir" openssldir-by-make | sha256sum | cut -c1-12)
 prefix="$cache_root/openssl-mingw64-$version-$key"
 if [ -f "$prefix/.complete" ]; then
   echo "$prefix"
@@ -73,8 +73,10 @@ tar -xf "$tarball" -C src --strip-components=1
 cd src
 echo "building OpenSSL $version for mingw64 (about two minutes)" >&2
 ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- "${options[@]}" \
-  --prefix="$windows_top" --openssldir="$windows_ssl_dir" --libdir=lib >build.log 2>&1
-make -j"$(nproc)" build_libs >>build.log 2>&1 || { tail -n 40 build.log >&2; exit 1; }
+  --prefix="$windows_top" --libdir=lib >build.log 2>&1
+# Configure takes "C:/..." for a relative folder on this build machine and would append it to
+# the prefix, so the configuration folder is given to make directly.
+make -j"$(nproc)" OPENSSLDIR="$windows_ssl_dir" build_libs >>build.log 2>&1 || { tail -n 40 build.log >&2; exit 1; }
 # The install prefix is the Windows folder, so the headers and archives are copied by hand.
 rm -rf "$prefix.tmp"
 mkdir -p "$prefix.tmp/lib" "$prefix.tmp/include"
