@@ -321,6 +321,8 @@ struct MenuEntry {
     UINT state;
 };
 std::vector<MenuEntry> menuSeen;
+// The open menu is kept as a picture under this name, when it is not empty.
+std::string menuPictureName;
 bool menuScreenshot = false;
 
 // Runs inside TrackPopupMenu's own loop: reads the open popup, keeps a picture, closes it.
@@ -338,7 +340,7 @@ void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
     }
     RECT frame = {};
     GetWindowRect(popup, &frame);
-    menuScreenshot = apptest::savePicture("tray-menu", frame);
+    menuScreenshot = !menuPictureName.empty() && apptest::savePicture(menuPictureName, frame);
     EndMenu();
 }
 
@@ -348,6 +350,7 @@ TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
     start({"[position]", "visible=true"});
     ASSERT_TRUE(waitForStatus("1 / 1"));
     menuSeen.clear();
+    menuPictureName = "tray-menu";
     SetCursorPos(600, 500);
     UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
     PostMessageA(app->handle, NotifierApp::trayCallbackMessage, 0, WM_RBUTTONDOWN);
@@ -372,6 +375,7 @@ TEST_F(AppInProcess, RightClickOnTheFloatingWindowShowsTheMenuThere)
     start({"[position]", "visible=true"});
     ASSERT_TRUE(waitForStatus("0 / 0"));
     menuSeen.clear();
+    menuPictureName.clear();
     UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
     PostMessageA(app->handle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(app->handle), MAKELPARAM(300, 250));
     pumpUntil([] { return !menuSeen.empty(); }, 5000);
