@@ -18,6 +18,12 @@ mkdir -p "$stage"
 
 crlf() { sed 's/\r$//; s/$/\r/'; }
 
+# Debian's files that go into the release (packages ca-certificates, base-files, mingw-w64-common).
+for needed in /usr/share/ca-certificates/mozilla /usr/share/common-licenses/Apache-2.0 \
+  /usr/share/doc/mingw-w64-common/copyright; do
+  [ -e "$needed" ] || { echo "package-release: $needed is missing" >&2; exit 1; }
+done
+
 x86_64-w64-mingw32-strip -o "$stage/pellwick.exe" "$exe"
 bash "$root/scripts/check-build-paths.sh" "$stage/pellwick.exe" "$@"
 
