@@ -23,13 +23,6 @@ const char* textOrEmpty(const TextRecord& record)
     return record.text != nullptr ? record.text : "";
 }
 
-bool isCertificateFailure(ConnectionError why)
-{
-    return why == ConnectionError::CertificateUntrusted ||
-           why == ConnectionError::CertificateWrongHost ||
-           why == ConnectionError::CertificateExpired;
-}
-
 } // namespace
 
 CheckerThread::CheckerThread(unsigned notifyMessage) : notifyMessage(notifyMessage) {}
@@ -108,6 +101,8 @@ int CheckerThread::run()
         int result = checkOnce();
         if (result == checkStopped)
             return 0;
+        if (owner.waitBegins != nullptr)
+            owner.waitBegins(owner.context);
         bool again = result == checkSucceeded ? waitAfterSuccess(cycleIntervalMinutes)
                                               : waitAfterFailure();
         if (!again)
@@ -152,7 +147,7 @@ int CheckerThread::failedConnect()
 {
     ConnectionError why = session.lastError();
     session.close();
-    if (isCertificateFailure(why))
+    if (isCertificateError(why))
         return finishCycle(CheckStatus::BadCertificate, checkBadCertificate);
     if (why == ConnectionError::TimedOut)
         return finishCycle(CheckStatus::NoResponse, checkNoResponse);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "mail/check_status.h"
+#include "mail/pop3_ports.h"
 #include "mail/pop3_session.h"
 #include "mail/thread.h"
 #include "util/text_record.h"
@@ -19,6 +20,10 @@ struct CheckOwner {
     void* window = nullptr;
     void (*notify)(void* context) = nullptr;
     void* context = nullptr;
+    // For tests, unset in the program: called from the checker thread as each wait after a
+    // cycle begins, before the thread takes the lock, so it may call requestCheckNow() or
+    // requestStop(). Lets a test act at a known point instead of guessing it with a sleep.
+    void (*waitBegins)(void* context) = nullptr;
 };
 
 // What the window shows, read in one piece under the lock.
@@ -48,7 +53,7 @@ struct CheckSnapshot {
 class CheckerThread : public Thread {
 public:
     static const int defaultIntervalMinutes = 5;
-    static const int defaultPort = 995;
+    static const int defaultPort = pop3TlsPort;
     static const int defaultRetryMilliseconds = 10 * 1000;
     static const int defaultMillisecondsPerMinute = 60 * 1000;
 

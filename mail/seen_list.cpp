@@ -46,16 +46,29 @@ void Pop3Session::markAsRead()
 namespace {
 
 // One line of the seen-message file: the id's bytes (room for the longest id and a CR) and
-// whether the line could not be kept (too long, or a NUL byte, which no id holds).
+// whether the line could not be kept (too long, a NUL byte or white space, which no id holds).
 struct SeenLine {
     char text[Pop3Session::maxSeenIdLength + 2];
     int length = 0;
     bool unusable = false;
 };
 
+// A file saved by a text editor may begin with the UTF-8 byte-order mark; it is no part of
+// the first id, which would otherwise never match and be announced again.
+void dropByteOrderMark(SeenLine& line)
+{
+    const char mark[] = "\xEF\xBB\xBF";
+    const int markLength = 3;
+    if (line.length >= markLength && std::memcmp(line.text, mark, markLength) == 0) {
+        line.length -= markLength;
+        std::memmove(line.text, line.text + markLength, static_cast<size_t>(line.length) + 1);
+    }
+}
+
 // Reads up to and including the next LF; false at the end of the file with nothing read.
 bool readSeenLine(FILE* file, SeenLine& line)
 {
+    bool atStart = std::ftell(file) == 0;
     line.length = 0;
     line.unusable = false;
     int c = std::getc(file);
@@ -74,6 +87,12 @@ bool readSeenLine(FILE* file, SeenLine& line)
     if (line.length > Pop3Session::maxSeenIdLength)
         line.unusable = true;
     line.text[line.length] = '\0';
+    if (atStart)
+        dropByteOrderMark(line);
+    // A listed id never holds white space, so such a line is junk; kept, a CR at its end
+    // would be taken for the line end on the next load and the id would change.
+    if (std::strpbrk(line.text, " \t\r\v\f") != nullptr)
+        line.unusable = true;
     return true;
 }
 

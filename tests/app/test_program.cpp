@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -48,6 +49,29 @@ int trayIconPixels(const ScreenImage& tray)
     for (const auto& entry : frequency)
         background = entry.second > background ? entry.second : background;
     return tray.width() * tray.height() - background;
+}
+
+// Captures the notification area until `wanted` holds for it; false after timeoutMs. The shell
+// repaints in its own time, after the program's call has returned: this waits for the paint.
+bool waitForTray(const ProgramDriver& program, ScreenImage& tray,
+                 const std::function<bool(const ScreenImage&)>& wanted, int timeoutMs = 5000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+        if (program.captureTray(tray) && wanted(tray))
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+bool trayEmpty(const ScreenImage& tray)
+{
+    return trayIconPixels(tray) < 5;
+}
+
+bool trayShowsNewMail(const ScreenImage& tray)
+{
+    return tray.count(newMailFlap) > 5;
 }
 
 int area(const ScreenImage& image)
@@ -179,9 +203,7 @@ TEST_F(ProgramRuns, NewMailShowsCountsGreenFillAndNewMailIconUntilMarkedAsRead)
     DWORD code = 99;
     ASSERT_TRUE(program.exitFromMenu(code));
     EXPECT_EQ(code, 0u);
-    Sleep(500);
-    ASSERT_TRUE(program.captureTray(tray));
-    EXPECT_LT(trayIconPixels(tray), 5) << "Exit left the tray icon behind";
+    EXPECT_TRUE(waitForTray(program, tray, trayEmpty)) << "Exit left the tray icon behind";
     EXPECT_NE(files.readValue("position", "x"), "<absent>");
     EXPECT_NE(files.readValue("position", "y"), "<absent>");
 }
@@ -284,7 +306,6 @@ TEST_F(ProgramRuns, SingleClickOnTrayIconDoesNothing)
     program.post(trayCallback, 0, WM_LBUTTONDOWN);
     program.post(trayCallback, 0, WM_LBUTTONUP);
     program.sync();
-    Sleep(500);
     EXPECT_EQ(program.statusText(), "1 / 1");
     EXPECT_TRUE(files.seenIds().empty());
 }
@@ -416,11 +437,8 @@ TEST_F(ProgramRuns, TrayIconComesBackWithItsImageWhenTheShellRestarts)
     ProgramDriver program;
     startProgram(program);
     ASSERT_TRUE(program.waitForStatus("1 / 1", checkMs));
-    program.sync();
-    Sleep(300);
     ScreenImage tray;
-    ASSERT_TRUE(program.captureTray(tray));
-    ASSERT_GT(tray.count(newMailFlap), 5);
+    ASSERT_TRUE(waitForTray(program, tray, trayShowsNewMail));
 
     // What a restarted shell has: no icon of ours.
     NOTIFYICONDATAA forget = {};
@@ -428,15 +446,10 @@ TEST_F(ProgramRuns, TrayIconComesBackWithItsImageWhenTheShellRestarts)
     forget.hWnd = program.window();
     forget.uID = 104;
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &forget));
-    Sleep(300);
-    ASSERT_TRUE(program.captureTray(tray));
-    ASSERT_LT(trayIconPixels(tray), 5);
+    ASSERT_TRUE(waitForTray(program, tray, trayEmpty));
 
     program.post(RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-    program.sync();
-    Sleep(300);
-    ASSERT_TRUE(program.captureTray(tray));
-    EXPECT_GT(tray.count(newMailFlap), 5) << "the icon did not come back as the new-mail envelope";
+    EXPECT_TRUE(waitForTray(program, tray, trayShowsNewMail)) << "the icon did not come back as the new-mail envelope";
     screenshot(program, "icon-back");
 }
 
@@ -504,7 +517,7 @@ TEST_F(ProgramRuns, ConfigureFromTheMenuOpensOneDialogOnly)
     EXPECT_TRUE(apptest::savePicture("configure", dialogFrame));
     // A second Configure brings the open dialog forward instead of opening another.
     program.command(40009);
-    Sleep(500);
+    program.sync();
     EXPECT_EQ(openDialogs("Pellwick"), 1);
     EXPECT_TRUE(cancelDialog(dialog));
     DWORD code = 99;
@@ -520,7 +533,6 @@ TEST_F(ProgramRuns, AboutFromTheMenuShowsTheVersionAndOpensOnce)
     program.command(40013);
     HWND about = waitForDialog("About Pellwick", ProgramDriver::startMs);
     ASSERT_NE(about, nullptr) << "About opened no dialog";
-    Sleep(300);
     screenshot(program, "about");
     RECT aboutFrame = {};
     GetWindowRect(about, &aboutFrame);
@@ -529,7 +541,7 @@ TEST_F(ProgramRuns, AboutFromTheMenuShowsTheVersionAndOpensOnce)
     GetDlgItemTextA(about, 1016, version, sizeof version);
     EXPECT_STREQ(version, "Version 1v0r1");
     program.command(40013);
-    Sleep(500);
+    program.sync();
     EXPECT_EQ(openDialogs("About Pellwick"), 1);
     EXPECT_TRUE(cancelDialog(about));
     DWORD code = 99;

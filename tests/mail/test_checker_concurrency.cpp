@@ -48,14 +48,14 @@ Script check(int cycle)
 
 bool everyListingChecked(CheckReports& reports, int timeoutMs)
 {
-    Stopwatch watch;
-    while (watch.seconds() * 1000 < timeoutMs) {
-        for (const CheckSnapshot& report : reports.all())
-            if (report.status == CheckStatus::HostNotFound)
-                return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return reports.waitUntil(
+        [](const std::vector<CheckSnapshot>& all) {
+            for (const CheckSnapshot& report : all)
+                if (report.status == CheckStatus::HostNotFound)
+                    return true;
+            return false;
+        },
+        timeoutMs);
 }
 
 // One thread checks as fast as it can while this one does what the window does: reads the
@@ -95,7 +95,7 @@ TEST(CheckerConcurrency, WindowWorkDuringChecksKeepsListsAndCountsConsistent)
         if (rounds % 7 == 0)
             checker.requestCheckNow();
         ++rounds;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // paces the window's work; orders nothing
     }
     // Past the last script the server hangs up at once: the first failure means every
     // listing has been checked.

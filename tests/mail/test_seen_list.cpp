@@ -13,6 +13,14 @@
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/temp_directory.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using mailtest::idsOf;
 
 namespace {
@@ -326,5 +334,140 @@ TEST_F(SeenFile, SaveReplacesALeftoverTemporaryFile)
     ASSERT_TRUE(saveSeenFile(session, file.c_str()));
     EXPECT_EQ(readWhole(file), "a" + lineEnd);
 }
+
+// ---- Damaged files, and faults while saving ----
+
+// Each damaged file loads as these ids, and a listing of the same ids announces nothing: the
+// next run does not take the whole mailbox for new.
+struct DamagedFile {
+    const char* name;
+    std::string bytes;
+    Ids ids;
+};
+
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const DamagedFile& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+std::string manyLines(int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += "id" + std::to_string(i) + "\n";
+    return text;
+}
+
+std::vector<DamagedFile> damagedFiles()
+{
+    Ids many;
+    for (int i = 0; i < 100000; ++i)
+        many.insert("id" + std::to_string(i));
+    return {
+        {"Empty", "", {}},
+        {"CutMidLine", "alpha\nbeta\ngam", {"alpha", "beta", "gam"}},
+        {"NoFinalLineEnd", "alpha\nbeta", {"alpha", "beta"}},
+        {"CarriageReturnLineEnds", "alpha\r\nbeta\r\n", {"alpha", "beta"}},
+        {"ByteOrderMark", "\xEF\xBB\xBF" "alpha\nbeta\n", {"alpha", "beta"}},
+        {"Duplicates", "alpha\nalpha\nbeta\n", {"alpha", "alpha", "beta"}},
+        {"BinaryJunk", std::string("\x01\x02\n\0\0\n \t\n\xFF\xFE\nalpha\n\r\r\n", 19), {"\x01\x02", "\xFF\xFE", "alpha"}},
+        {"HundredThousandLines", manyLines(100000), many},
+    };
+}
+
+class DamagedSeenFile : public ::testing::TestWithParam<DamagedFile> {};
+
+TEST_P(DamagedSeenFile, LoadsTheIdsItHoldsAndAnnouncesNoneOfThemAgain)
+{
+    testbench::TempDirectory directory;
+    std::string file = directory.path() + "/pellwick.uidl";
+    writeWhole(file, GetParam().bytes);
+    Pop3Session session;
+    EXPECT_TRUE(loadSeenFile(session, file.c_str()));
+    EXPECT_EQ(idsOf(session.seen), GetParam().ids);
+    session.current.clear();
+    for (const std::string& id : GetParam().ids)
+        session.current.insertFront(id.c_str());
+    session.reconcile();
+    EXPECT_EQ(session.freshMail, 0);
+    EXPECT_EQ(session.unseenCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DamagedSeenFile, ::testing::ValuesIn(damagedFiles()),
+                         [](const ::testing::TestParamInfo<DamagedFile>& info) { return std::string(info.param.name); });
+
+// Saving over "old" when something goes wrong: afterwards the file is the old one or the new
+// one, whole, and a fresh load of it announces nothing that was marked.
+class SeenFileFault : public SeenFile {
+protected:
+    void SetUp() override
+    {
+        file = path("pellwick.uidl");
+        writeWhole(file, "old1\nold2\n");
+        completeListing(session, {"old1", "old2", "new"});
+        session.markAsRead();
+    }
+    void expectOldOrNewWhole()
+    {
+        Pop3Session next;
+        ASSERT_TRUE(loadSeenFile(next, file.c_str()));
+        Ids loaded = idsOf(next.seen);
+        EXPECT_TRUE(loaded == (Ids{"old1", "old2"}) || loaded == (Ids{"old1", "old2", "new"}))
+            << "the file holds: " << readWhole(file);
+        completeListing(next, {"old1", "old2"});
+        EXPECT_EQ(next.freshMail, 0);
+    }
+    std::string file;
+};
+
+#ifndef _WIN32
+[[noreturn]] bool dieBeforeReplacing(const char*, const char*)
+{
+    _exit(9);
+}
+
+TEST_F(SeenFileFault, KillBetweenTheWriteAndTheReplaceLeavesTheOldFile)
+{
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        saveSeenFile(session, file.c_str(), dieBeforeReplacing);  // never returns
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the child was not stopped at the replace";
+    EXPECT_EQ(readWhole(file), "old1\nold2\n");
+    expectOldOrNewWhole();
+    EXPECT_TRUE(saveSeenFile(session, file.c_str())) << "the next save is held up by the leftover";
+}
+#endif
+
+TEST_F(SeenFileFault, ReadOnlyFileIsReplacedWholeOrLeftWhole)
+{
+#ifdef _WIN32
+    ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
+#else
+    ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+#endif
+    saveSeenFile(session, file.c_str());
+    expectOldOrNewWhole();
+#ifdef _WIN32
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
+}
+
+#ifdef _WIN32
+TEST_F(SeenFileFault, FileHeldOpenWithoutSharingIsLeftWhole)
+{
+    HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Pop3Session blocked;
+    EXPECT_FALSE(loadSeenFile(blocked, file.c_str())) << "a file that could not be read was taken as read";
+    EXPECT_FALSE(saveSeenFile(session, file.c_str()));
+    CloseHandle(held);
+    EXPECT_EQ(readWhole(file), "old1\nold2\n");
+    expectOldOrNewWhole();
+}
+#endif
 
 }  // namespace

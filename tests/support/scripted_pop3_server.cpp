@@ -223,9 +223,26 @@ void ScriptedPop3Server::useTls(const std::string& certFile, const std::string& 
     keyPath = keyFile;
 }
 
+void ScriptedPop3Server::useWeakTls(const std::string& certFile, const std::string& keyFile, int maxVersion) {
+    useTls(certFile, keyFile);
+    maxTlsVersion = maxVersion;
+}
+
+void ScriptedPop3Server::useAnonymousTls() {
+    anonymousTls = true;
+    maxTlsVersion = TLS1_2_VERSION;  // TLS 1.3 has no anonymous ciphers
+}
+
 bool ScriptedPop3Server::setUpTls() {
     tlsContext = SSL_CTX_new(TLS_server_method());
     if (!tlsContext) return false;
+    if (maxTlsVersion != 0) {
+        // Security level 0 lets the old versions and anonymous ciphers through on this side.
+        SSL_CTX_set_security_level(tlsContext, 0);
+        SSL_CTX_set_min_proto_version(tlsContext, 0);
+        SSL_CTX_set_max_proto_version(tlsContext, maxTlsVersion);
+    }
+    if (anonymousTls) return SSL_CTX_set_cipher_list(tlsContext, "aNULL:@SECLEVEL=0") == 1;
     if (SSL_CTX_use_certificate_chain_file(tlsContext, certPath.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(tlsContext, keyPath.c_str(), SSL_FILETYPE_PEM) != 1 ||
         SSL_CTX_check_private_key(tlsContext) != 1) {
@@ -237,7 +254,7 @@ bool ScriptedPop3Server::setUpTls() {
 
 bool ScriptedPop3Server::start() {
     if (worker.joinable() || !startSockets()) return false;
-    if (!certPath.empty() && !tlsContext && !setUpTls()) return false;
+    if ((!certPath.empty() || anonymousTls) && !tlsContext && !setUpTls()) return false;
     listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (listener == kNoSocket) return false;
     sockaddr_in address{};
@@ -282,7 +299,7 @@ void ScriptedPop3Server::serve() {
             std::lock_guard<std::mutex> lock(guard);
             accepted++;
         }
-        acceptedChanged.notify_all();
+        changed.notify_all();
         Script script;
         bool scripted = false;
         {
@@ -387,8 +404,11 @@ void ScriptedPop3Server::runScript(Peer& peer, const Script& script) {
 }
 
 void ScriptedPop3Server::recordLine(const std::string& line) {
-    std::lock_guard<std::mutex> lock(guard);
-    lines.push_back(line);
+    {
+        std::lock_guard<std::mutex> lock(guard);
+        lines.push_back(line);
+    }
+    changed.notify_all();
 }
 
 void ScriptedPop3Server::recordFailure(const std::string& what) {
@@ -403,8 +423,17 @@ std::vector<std::string> ScriptedPop3Server::receivedLines() const {
 
 bool ScriptedPop3Server::waitForConnections(int count, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(guard);
-    return acceptedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                    [&] { return accepted.load() >= count; });
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return accepted.load() >= count; });
+}
+
+bool ScriptedPop3Server::waitForLine(const std::string& prefix, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(guard);
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        for (const std::string& line : lines)
+            if (line.compare(0, prefix.size(), prefix) == 0) return true;
+        return false;
+    });
 }
 
 bool ScriptedPop3Server::scriptFailed() const {

@@ -57,6 +57,10 @@ public:
     void addConnection(const Script& script);
     // Implicit TLS on the listening port: the handshake happens as the connection is accepted.
     void useTls(const std::string& certFile, const std::string& keyFile);
+    // Handshakes a client must refuse: TLS no newer than `maxVersion` (TLS1_1_VERSION, say)
+    // with that certificate; or, with no certificate file, anonymous ciphers and no certificate.
+    void useWeakTls(const std::string& certFile, const std::string& keyFile, int maxVersion);
+    void useAnonymousTls();
     // Listens on 127.0.0.1 at an ephemeral port and serves on its own thread.
     bool start();
     int port() const { return listenPort; }
@@ -67,6 +71,9 @@ public:
     std::vector<std::string> receivedLines() const;
     int connectionsAccepted() const { return accepted.load(); }
     bool waitForConnections(int count, int timeoutMs) const;
+    // True once a client line starting with `prefix` has been recorded, false after timeoutMs:
+    // the event that the client has reached that step of its dialogue.
+    bool waitForLine(const std::string& prefix, int timeoutMs) const;
     // TLS handshakes that did not complete (the client refused the certificate, or hung up).
     int tlsHandshakesFailed() const { return handshakesFailed.load(); }
     // A script step failed (wrong line, early hang-up or silence where a line was expected).
@@ -86,6 +93,8 @@ private:
     std::vector<Script> scripts;
     std::string certPath;
     std::string keyPath;
+    int maxTlsVersion = 0;  // 0: the library's newest
+    bool anonymousTls = false;
     SSL_CTX* tlsContext = nullptr;
 
     SocketHandle listener = kNoSocket;
@@ -96,7 +105,7 @@ private:
     std::atomic<int> handshakesFailed{0};
 
     mutable std::mutex guard;
-    mutable std::condition_variable acceptedChanged;
+    mutable std::condition_variable changed;  // a connection accepted or a line recorded
     std::vector<std::string> lines;
     std::string failureText;
 };

@@ -7,6 +7,7 @@
 #include <openssl/x509v3.h>
 
 #include <memory>
+#include <string>
 
 namespace testbench {
 
@@ -29,6 +30,7 @@ struct Validity {
 const Validity kCurrent = {-1, 365};
 const Validity kCaValidity = {-1000, 3650};
 const Validity kPast = {-400, -30};
+const Validity kFuture = {30, 400};
 
 struct CertRequest {
     const char* commonName;
@@ -36,6 +38,7 @@ struct CertRequest {
     Validity validity;
     bool isCa;
     long serial;
+    std::string rawDnsName = std::string();  // a subjectAltName DNS entry taken byte for byte (NULs too)
 };
 
 KeyHolder makeKey() {
@@ -49,6 +52,26 @@ bool addExtension(X509* cert, X509V3_CTX* context, int nid, const char* value) {
     bool added = X509_add_ext(cert, extension, -1) == 1;
     X509_EXTENSION_free(extension);
     return added;
+}
+
+// The configuration syntax cannot hold a NUL, so this entry is built by hand.
+bool addRawDnsName(X509* cert, const std::string& dnsName) {
+    GENERAL_NAMES* names = sk_GENERAL_NAME_new_null();
+    GENERAL_NAME* name = GENERAL_NAME_new();
+    ASN1_IA5STRING* text = ASN1_IA5STRING_new();
+    bool ok = names && name && text &&
+              ASN1_STRING_set(text, dnsName.data(), static_cast<int>(dnsName.size())) == 1;
+    if (ok) {
+        GENERAL_NAME_set0_value(name, GEN_DNS, text);
+        text = nullptr;
+        ok = sk_GENERAL_NAME_push(names, name) > 0;
+        if (ok) name = nullptr;
+    }
+    ok = ok && X509_add1_ext_i2d(cert, NID_subject_alt_name, names, 0, 0) == 1;
+    ASN1_IA5STRING_free(text);
+    GENERAL_NAME_free(name);
+    GENERAL_NAMES_free(names);
+    return ok;
 }
 
 bool addExtensions(X509* cert, X509* issuer, const CertRequest& request) {
@@ -67,6 +90,8 @@ bool addExtensions(X509* cert, X509* issuer, const CertRequest& request) {
               addExtension(cert, &context, NID_authority_key_identifier, "keyid:always");
     if (ok && request.subjectAltName)
         ok = addExtension(cert, &context, NID_subject_alt_name, request.subjectAltName);
+    if (ok && !request.rawDnsName.empty())
+        ok = addRawDnsName(cert, request.rawDnsName);
     return ok;
 }
 
@@ -117,23 +142,34 @@ bool TestPki::create(const std::string& directory) {
     if (!caKey) return false;
     CertHolder ca = makeCert({"pellwick test CA", nullptr, kCaValidity, true, 1}, caKey.get(), nullptr, nullptr);
     if (!ca || !writeCert(path("ca.pem"), ca.get()) || !writeKey(path("ca.key"), caKey.get())) return false;
+    // A second CA that nobody trusts.
+    KeyHolder otherKey = makeKey();
+    CertHolder other = otherKey ? makeCert({"unknown CA", nullptr, kCaValidity, true, 1}, otherKey.get(), nullptr, nullptr)
+                                : nullptr;
+    if (!other) return false;
 
     struct Leaf {
         const char* baseName;
         CertRequest request;
-        bool signedByCa;
+        X509* issuer;  // null: self-signed
+        EVP_PKEY* issuerKey;
     };
     const Leaf leaves[] = {
-        {"server", {"localhost", kLocalNames, kCurrent, false, 2}, true},
-        {"wronghost", {"other.invalid", "DNS:other.invalid", kCurrent, false, 3}, true},
-        {"expired", {"localhost", kLocalNames, kPast, false, 4}, true},
-        {"selfsigned", {"localhost", kLocalNames, kCurrent, false, 5}, false},
+        {"server", {"localhost", kLocalNames, kCurrent, false, 2}, ca.get(), caKey.get()},
+        {"wronghost", {"other.invalid", "DNS:other.invalid", kCurrent, false, 3}, ca.get(), caKey.get()},
+        {"expired", {"localhost", kLocalNames, kPast, false, 4}, ca.get(), caKey.get()},
+        {"selfsigned", {"localhost", kLocalNames, kCurrent, false, 5}, nullptr, nullptr},
+        {"notyetvalid", {"localhost", kLocalNames, kFuture, false, 6}, ca.get(), caKey.get()},
+        {"unknownca", {"localhost", kLocalNames, kCurrent, false, 7}, other.get(), otherKey.get()},
+        {"wildcard", {"example.test", "DNS:*.example.test", kCurrent, false, 8}, ca.get(), caKey.get()},
+        {"cnonly", {"localhost", nullptr, kCurrent, false, 9}, ca.get(), caKey.get()},
+        {"nulname", {"other.invalid", nullptr, kCurrent, false, 10, std::string("localhost\0.evil.test", 20)},
+         ca.get(), caKey.get()},
     };
     for (const Leaf& leaf : leaves) {
         KeyHolder key = makeKey();
         if (!key) return false;
-        CertHolder cert = leaf.signedByCa ? makeCert(leaf.request, key.get(), ca.get(), caKey.get())
-                                          : makeCert(leaf.request, key.get(), nullptr, nullptr);
+        CertHolder cert = makeCert(leaf.request, key.get(), leaf.issuer, leaf.issuerKey);
         std::string base = leaf.baseName;
         if (!cert || !writeCert(path(base + ".pem"), cert.get()) || !writeKey(path(base + ".key"), key.get()))
             return false;

@@ -14,6 +14,11 @@ public:
     //   wronghost.pem/.key        signed by the CA, SAN DNS:other.invalid only
     //   expired.pem/.key          signed by the CA, names as server, validity entirely in the past
     //   selfsigned.pem/.key       names as server, but signed by its own key, not the CA
+    //   notyetvalid.pem/.key      signed by the CA, names as server, validity entirely ahead
+    //   unknownca.pem/.key        names as server, signed by a CA that ca.pem does not hold
+    //   wildcard.pem/.key         signed by the CA, SAN DNS:*.example.test only
+    //   cnonly.pem/.key           signed by the CA, CN localhost and no subjectAltName
+    //   nulname.pem/.key          signed by the CA, SAN DNS "localhost\0.evil.test" (a NUL inside)
     bool create(const std::string& directory);
     std::string path(const std::string& name) const;
 

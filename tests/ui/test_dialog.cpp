@@ -479,9 +479,15 @@ TEST_F(ModalDialog, LinkClickOpensItsTextWithTheShell)
             Sleep(100);
     }
     EXPECT_TRUE(opened);
-    Sleep(200);
-    DeleteFileA(marker.c_str());
-    DeleteFileA(script.c_str());
+    // The shell's command processor may still hold both files: retry until it lets go.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        DeleteFileA(marker.c_str());
+        DeleteFileA(script.c_str());
+        if (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesA(script.c_str()) == INVALID_FILE_ATTRIBUTES)
+            break;
+        Sleep(100);
+    }
 }
 
 TEST_F(ModalDialog, ToolTipIsCreatedForItsOwnerWithItsWidth)

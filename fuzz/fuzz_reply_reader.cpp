@@ -1,0 +1,101 @@
+// The reply and listing reader fed arbitrary bytes. The input is the user name, the password
+// and then the server's side of the dialogue as pieces (fuzz_input.h): each read of the
+// session returns at most one piece, so the input decides where the stream splits. The
+// session reads the greeting, logs in and lists twice (the second listing is whatever
+// follows the first), marking as read in between.
+//
+// Checked besides memory safety: every command line the session writes is one line of at
+// most 255 bytes with no CR or LF inside; a listing that succeeds leaves counts that agree
+// with the lists, ids without white space, and only listed ids seen.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_input.h"
+#include "mail/pop3_session.h"
+#include "tests/support/scripted_stream.h"
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+bool holdsWhiteSpace(const char* text)
+{
+    return std::strpbrk(text, " \t\r\n\v\f") != nullptr;
+}
+
+// Each written command is a whole line: CR LF only at its end, at most 255 bytes.
+void checkCommands(const std::string& written)
+{
+    size_t start = 0;
+    while (start < written.size()) {
+        size_t lineFeed = written.find('\n', start);
+        require(lineFeed != std::string::npos);
+        size_t length = lineFeed + 1 - start;
+        require(length >= 2 && length <= static_cast<size_t>(Pop3Session::maxCommandLength));
+        require(written[lineFeed - 1] == '\r');
+        require(written.find('\r', start) == lineFeed - 1);
+        start = lineFeed + 1;
+    }
+}
+
+void checkListing(Pop3Session& session)
+{
+    require(session.totalCount == static_cast<int>(session.current.size()));
+    require(session.unseenCount >= 0 && session.unseenCount <= session.totalCount);
+    for (const UidList::Node* node = session.current.head(); node != nullptr; node = node->next) {
+        require(node->id.text != nullptr && node->id.text[0] != '\0');
+        require(!holdsWhiteSpace(node->id.text));
+        require(std::strlen(node->id.text) < static_cast<size_t>(Pop3Session::scratchSize));
+    }
+    for (const UidList::Node* node = session.seen.head(); node != nullptr; node = node->next)
+        require(session.current.contains(node->id.text));
+}
+
+void startAfresh(Pop3Session& session)
+{
+    session.current.clear();
+    session.seen.clear();
+    session.notified.clear();
+    session.totalCount = 0;
+    session.unseenCount = 0;
+    session.freshMail = 0;
+    session.resetReader();
+    session.setTimeouts(1, 1);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzzing::Pieces input(data, size);
+    std::string user = input.next();
+    std::string password = input.next();
+    testbench::ScriptedStream server;
+    while (!input.done())
+        server.add(input.next());
+    {
+        // Made once: a session loads the trusted certificates as it is made, which is slow.
+        // Each input starts from empty lists and counts, as a freshly started program does.
+        static Pop3Session session;
+        startAfresh(session);
+        session.adopt(server.bio());
+        char rest[16];
+        if (session.readReply(rest, sizeof rest) && session.login(user.c_str(), password.c_str())) {
+            for (int listing = 0; listing < 2; ++listing) {
+                if (session.listUids() >= 0)
+                    checkListing(session);
+                session.markAsRead();
+                require(session.unseenCount == 0);
+            }
+        }
+        session.close();  // frees the stream
+    }
+    checkCommands(server.written());
+    return 0;
+}

@@ -1,0 +1,266 @@
+// Whole check cycles against the scripted server, as matrices: every certificate a server
+// can present (what the user sees, and that no USER or PASS went where it must not), and every
+// way a dialogue can break off (the status, the counts kept, the seen file left alone, and the
+// time taken).
+#include <gtest/gtest.h>
+
+#include <openssl/ssl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/checker_thread.h"
+#include "mail/seen_file.h"
+#include "tests/mail/checker_reports.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/scripted_pop3_server.h"
+#include "tests/support/temp_directory.h"
+#include "tests/support/test_pki.h"
+
+using mailtest::CheckReports;
+using mailtest::Stopwatch;
+using mailtest::TrustedCaDirectory;
+using testbench::Script;
+using testbench::ScriptedPop3Server;
+
+namespace {
+
+const std::string greeting = "+OK ready\r\n";
+const std::string ok = "+OK\r\n";
+const std::string listingReply = "+OK\r\n1 a\r\n2 b\r\n.\r\n";
+const std::vector<std::string> loginAndList = {"USER alice", "PASS secret", "UIDL"};
+
+Script completeCheck()
+{
+    return Script().send(greeting).expectLine("USER ").send(ok).expectLine("PASS ").send(ok).expectLine("UIDL")
+        .send(listingReply).stall(3000);
+}
+
+// The client's commands among what the server read (a stalled plain server also reads the
+// lines of a TLS ClientHello).
+std::vector<std::string> commandsIn(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> commands;
+    for (const std::string& line : lines)
+        if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0 || line.rfind("UIDL", 0) == 0)
+            commands.push_back(line);
+    return commands;
+}
+
+// A checker whose cycles the test runs itself, one at a time, with short time limits.
+std::unique_ptr<CheckerThread> makeChecker(int limitSeconds)
+{
+    std::unique_ptr<CheckerThread> checker(new CheckerThread(0x8001));
+    checker->session.setTimeouts(limitSeconds, limitSeconds);
+    return checker;
+}
+
+// ---- Certificates ----
+
+enum class Serve { Certificate, OldTls, NoCertificate, Silence, ResetInHandshake, CutListing };
+
+struct CertificateRow {
+    const char* name;
+    Serve serve;
+    const char* certificate;  // base name in the test PKI
+    CheckStatus shown;
+};
+
+void PrintTo(const CertificateRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+const CertificateRow certificateRows[] = {
+    {"TrustedByTheTestCa", Serve::Certificate, "server", CheckStatus::Ok},
+    {"Expired", Serve::Certificate, "expired", CheckStatus::BadCertificate},
+    {"NotYetValid", Serve::Certificate, "notyetvalid", CheckStatus::BadCertificate},
+    {"SelfSigned", Serve::Certificate, "selfsigned", CheckStatus::BadCertificate},
+    {"UnknownCa", Serve::Certificate, "unknownca", CheckStatus::BadCertificate},
+    {"WrongHost", Serve::Certificate, "wronghost", CheckStatus::BadCertificate},
+    {"NulByteInTheName", Serve::Certificate, "nulname", CheckStatus::BadCertificate},
+    // Without a subjectAltName the common name is the host's name, as RFC 2818 allows.
+    {"CommonNameOnly", Serve::Certificate, "cnonly", CheckStatus::Ok},
+    // Handshakes that fail before any certificate is judged: the server is not reached.
+    {"OnlyTls11", Serve::OldTls, "server", CheckStatus::HostNotFound},
+    {"NoCertificateAtAll", Serve::NoCertificate, "", CheckStatus::HostNotFound},
+    {"SilenceAfterClientHello", Serve::Silence, "", CheckStatus::NoResponse},
+    {"ResetInTheHandshake", Serve::ResetInHandshake, "", CheckStatus::HostNotFound},
+    {"EndWithoutCloseNotifyMidListing", Serve::CutListing, "server", CheckStatus::ListFailed},
+};
+
+class CertificateMatrix : public ::testing::TestWithParam<CertificateRow> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pki.create(folder.path()));
+        trust.reset(new TrustedCaDirectory(pki.path("ca.pem")));
+        ASSERT_TRUE(trust->isReady());
+    }
+    void serve(const CertificateRow& row)
+    {
+        std::string cert = pki.path(std::string(row.certificate) + ".pem");
+        std::string key = pki.path(std::string(row.certificate) + ".key");
+        Script script = completeCheck();
+        switch (row.serve) {
+        case Serve::Certificate: server.useTls(cert, key); break;
+        case Serve::OldTls: server.useWeakTls(cert, key, TLS1_1_VERSION); break;
+        case Serve::NoCertificate: server.useAnonymousTls(); break;
+        case Serve::Silence: script = Script().stall(10000); break;  // plain: never a ServerHello
+        case Serve::ResetInHandshake: script = Script().pause(200).disconnect(); break;
+        case Serve::CutListing:
+            server.useTls(cert, key);
+            script = Script().send(greeting).expectLine("USER ").send(ok).expectLine("PASS ").send(ok)
+                         .expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect();
+            break;
+        }
+        server.addConnection(script);
+        ASSERT_TRUE(server.start());
+    }
+
+    testbench::TempDirectory folder;
+    testbench::TestPki pki;
+    std::unique_ptr<TrustedCaDirectory> trust;
+    ScriptedPop3Server server;
+};
+
+TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
+{
+    const CertificateRow& row = GetParam();
+    serve(row);
+    std::unique_ptr<CheckerThread> checker = makeChecker(2);  // after the trust file is in place
+    checker->setAccount("localhost", "alice", "secret", server.port(), 1, 5);
+    Stopwatch watch;
+    checker->checkOnce();
+    EXPECT_LT(watch.seconds(), 6.0) << "the cycle outlived its time limits";
+    EXPECT_EQ(checker->snapshot().status, row.shown);
+    checker.reset();
+    server.stop();
+    bool verified = row.shown == CheckStatus::Ok || row.shown == CheckStatus::ListFailed;
+    EXPECT_EQ(commandsIn(server.receivedLines()), verified ? loginAndList : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CertificateMatrix, ::testing::ValuesIn(certificateRows),
+                         [](const ::testing::TestParamInfo<CertificateRow>& info) { return std::string(info.param.name); });
+
+// ---- Broken dialogues ----
+
+// The server's replies of one dialogue, each after the client line it answers.
+struct Step {
+    const char* clientLine;  // expected before the reply; null for the greeting
+    std::string reply;
+};
+const std::vector<Step> dialogue = {{nullptr, greeting}, {"USER ", ok}, {"PASS ", ok}, {"UIDL", listingReply}};
+
+// What a cycle broken off at each step shows.
+CheckStatus brokenAt(size_t step)
+{
+    return step == 0 ? CheckStatus::HostNotFound : step < 3 ? CheckStatus::BadLogin : CheckStatus::ListFailed;
+}
+
+// The dialogue up to `step`, then `reply`'s first `keep` bytes of it.
+Script upTo(size_t step, size_t keep)
+{
+    Script script;
+    for (size_t i = 0; i <= step; ++i) {
+        if (dialogue[i].clientLine != nullptr)
+            script.expectLine(dialogue[i].clientLine);
+        script.send(i < step ? dialogue[i].reply : dialogue[i].reply.substr(0, keep));
+    }
+    return script;
+}
+
+class BrokenDialogue : public ::testing::Test {
+protected:
+    // One complete check first: ids a and b, both unseen, and a seen file that holds "kept".
+    void SetUp() override
+    {
+        seenPath = folder.path() + "/pellwick.uidl";
+        checker = makeChecker(1);
+        server.addConnection(completeCheck());
+        ASSERT_TRUE(server.start());
+        checker->setAccount("127.0.0.1", "alice", "secret", server.port(), 0, 5);
+        ASSERT_TRUE(checker->checkOnce() == CheckerThread::checkSucceeded);
+        std::FILE* file = std::fopen(seenPath.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs("kept\n", file);
+        std::fclose(file);
+    }
+
+    // Runs one cycle against `script`: the status it shows, with the counts and the seen file
+    // as the first check left them.
+    void expectCycle(const Script& script, CheckStatus shown, double limitSeconds, const std::string& what)
+    {
+        server.addConnection(script);
+        Stopwatch watch;
+        checker->checkOnce();
+        double took = watch.seconds();
+        CheckSnapshot now = checker->snapshot();
+        EXPECT_EQ(now.status, shown) << what;
+        EXPECT_EQ(now.totalCount, 2) << what;
+        EXPECT_EQ(now.unseenCount, 2) << what;
+        EXPECT_LT(took, limitSeconds) << what;
+        Pop3Session reader;
+        EXPECT_TRUE(loadSeenFile(reader, seenPath.c_str()) && reader.seen.size() == 1u) << what;
+    }
+
+    testbench::TempDirectory folder;
+    std::string seenPath;
+    ScriptedPop3Server server;
+    std::unique_ptr<CheckerThread> checker;
+};
+
+TEST_F(BrokenDialogue, EveryReplyCutAtEveryByte)
+{
+    for (size_t step = 0; step < dialogue.size(); ++step)
+        for (size_t keep = 0; keep < dialogue[step].reply.size(); ++keep)
+            expectCycle(upTo(step, keep).disconnect(), brokenAt(step), 3.0,
+                        "step " + std::to_string(step) + " cut after " + std::to_string(keep) + " bytes");
+}
+
+TEST_F(BrokenDialogue, DisconnectOrStallAtEachStepEndsWithinTheLimit)
+{
+    for (size_t step = 0; step < dialogue.size(); ++step) {
+        std::string where = "step " + std::to_string(step);
+        expectCycle(upTo(step, 0).disconnect(), brokenAt(step), 3.0, "disconnect at " + where);
+        // A stall is a silent server: the one-second limit ends it whatever the step.
+        expectCycle(upTo(step, 0).stall(10000), CheckStatus::NoResponse, 3.5, "stall at " + where);
+    }
+}
+
+TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
+{
+    // 30 ms a byte: the listing reply alone takes longer than the one-second limit, which
+    // counts from the last progress, not from the start.
+    Script drip = Script().send(greeting).expectLine("USER ").send(ok).expectLine("PASS ").send(ok)
+                      .expectLine("UIDL").sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30).stall(3000);
+    server.addConnection(drip);
+    EXPECT_TRUE(checker->checkOnce() == CheckerThread::checkSucceeded);
+    EXPECT_EQ(checker->snapshot().totalCount, 4);
+}
+
+// A locked mailbox: every cycle fails at PASS, and the checker pauses between attempts
+// instead of reconnecting at once. Report times are the checker's own, so this holds however
+// slowly the test's thread runs.
+TEST(MailboxInUse, CheckerPausesBetweenAttempts)
+{
+    ScriptedPop3Server server;
+    for (int i = 0; i < 3; ++i)
+        server.addConnection(Script().send(greeting).expectLine("USER ").send(ok).expectLine("PASS ")
+                                 .send("-ERR [IN-USE] mailbox locked\r\n").stall(3000));
+    ASSERT_TRUE(server.start());
+    CheckReports reports;
+    std::unique_ptr<CheckerThread> checker = makeChecker(2);
+    checker->retryMilliseconds = 300;
+    reports.attach(*checker);
+    checker->setAccount("127.0.0.1", "alice", "secret", server.port(), 0, 0);
+    ASSERT_TRUE(checker->start());
+    ASSERT_TRUE(reports.waitFor(3, 10000));
+    checker.reset();
+    EXPECT_EQ(reports.at(0).status, CheckStatus::BadLogin);
+    EXPECT_GE(reports.secondsBetween(0, 1), 0.3);
+    EXPECT_GE(reports.secondsBetween(1, 2), 0.3);
+}
+
+}  // namespace
