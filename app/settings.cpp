@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "ui/decimal_text.h"
+#include "util/decimal_text.h"
 #include "util/copy_bounded.h"
 
 namespace {
@@ -20,29 +21,20 @@ const int accountValueReadLimit = 65536;
 // The folder, two separators, the sub-folder, the name, a full stop and the extension.
 const int appDataPathSize = 1024;
 
-bool isBlank(char c)
+// The profile read drops the blanks around a value (control characters and 8-bit spaces
+// among them, depending on the platform) and then one pair of matching quotes. Any edge
+// byte other than a visible ASCII character other than a quote is taken as such.
+bool mayBeStripped(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    unsigned char byte = static_cast<unsigned char>(c);
+    return byte <= ' ' || byte >= 0x7F || c == '"' || c == '\'';
 }
 
-// One "%d" conversion of a scan: white space, an optional sign and at least one digit. Only
-// the low 8 bits of the number count, so it is kept modulo 2^32 (defined for unsigned).
-bool scanColourComponent(const char*& text, uint32_t& component)
+// A value that begins or ends with a byte the read may strip would come back altered.
+bool needsQuotes(const char* text)
 {
-    const char* cursor = text;
-    while (isBlank(*cursor))
-        ++cursor;
-    bool negative = false;
-    if (*cursor == '+' || *cursor == '-')
-        negative = *cursor++ == '-';
-    if (*cursor < '0' || *cursor > '9')
-        return false;
-    uint32_t value = 0;
-    for (; *cursor >= '0' && *cursor <= '9'; ++cursor)
-        value = value * 10u + static_cast<uint32_t>(*cursor - '0');
-    component = negative ? 0u - value : value;
-    text = cursor;
-    return true;
+    size_t length = strlen(text);
+    return length > 0 && (mayBeStripped(text[0]) || mayBeStripped(text[length - 1]));
 }
 
 bool appendBounded(char* path, size_t size, const char* piece)
@@ -57,9 +49,21 @@ bool appendBounded(char* path, size_t size, const char* piece)
 
 } // namespace
 
-int parseSettingsInt(const char* text)
+bool isUsablePort(int port)
 {
-    return parseDecimal(text);
+    return port >= lowestPort && port <= highestPort;
+}
+
+int usablePort(int port, bool useTls)
+{
+    if (isUsablePort(port))
+        return port;
+    return useTls ? pop3TlsPort : pop3PlainPort;
+}
+
+int usableCheckMinutes(int minutes)
+{
+    return minutes < shortestCheckMinutes ? shortestCheckMinutes : minutes;
 }
 
 bool parseSettingsBool(const char* text)
@@ -70,10 +74,13 @@ bool parseSettingsBool(const char* text)
 
 COLORREF parseSettingsColour(const char* text, COLORREF fallback)
 {
+    // Only the low 8 bits of each number count, as a "%d,%d,%d" scan into bytes keeps them.
     uint32_t components[3];
     for (int index = 0; index < 3; ++index) {
-        if (!scanColourComponent(text, components[index]))
+        DecimalNumber number;
+        if (!scanDecimal(text, nullptr, number))
             return fallback;
+        components[index] = number.lowBits;
         if (index < 2 && *text++ != ',')
             return fallback;
     }
@@ -128,7 +135,7 @@ int Settings::readInt(const char* section, const char* key, int fallback) const
     snprintf(fallbackText, sizeof fallbackText, "%d", fallback);
     char value[settingsValueSize];
     readText(section, key, fallbackText, value, sizeof value);
-    return parseSettingsInt(value);
+    return parseDecimal(value);
 }
 
 bool Settings::readBool(const char* section, const char* key, bool fallback) const
@@ -164,7 +171,12 @@ AccountValueLength Settings::readAccountText(const char* key, TextRecord& value)
 bool Settings::writeString(const char* section, const char* key, const char* text)
 {
     // A null text would delete the entry; an absent value is stored as empty.
-    return WritePrivateProfileStringA(section, key, text ? text : "", path()) != 0;
+    const char* value = text ? text : "";
+    if (!needsQuotes(value))
+        return WritePrivateProfileStringA(section, key, value, path()) != 0;
+    // One more pair of double quotes, which the read removes, so the value reads back as typed.
+    std::string quoted = std::string("\"") + value + "\"";
+    return WritePrivateProfileStringA(section, key, quoted.c_str(), path()) != 0;
 }
 
 bool Settings::writeInt(const char* section, const char* key, int value)
@@ -184,6 +196,16 @@ bool Settings::writeColour(const char* section, const char* key, COLORREF colour
     char text[numberTextSize];
     snprintf(text, sizeof text, "%d,%d,%d", GetRValue(colour), GetGValue(colour), GetBValue(colour));
     return writeString(section, key, text);
+}
+
+int Settings::readPort() const
+{
+    return usablePort(readInt(sectionConnection, keyPortRead, defaultPort), readUseTls());
+}
+
+int Settings::readCheckMinutes() const
+{
+    return usableCheckMinutes(readInt(sectionConnection, keyCheckMinutes, defaultCheckMinutes));
 }
 
 void Settings::readCustomSound(TextRecord& soundPath) const
