@@ -3,6 +3,7 @@
 
 #include "app/notifier_app.h"
 #include "app/single_instance.h"
+#include "mail/connection.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ void initCommonControls()
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    initialiseTlsLibrary();
     SingleInstance oneCopy;
     if (!oneCopy.acquire())
         return 0;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "mail/pop3_ports.h"
 #include "util/text_record.h"
 
 // Sections and keys, spelled as they stand in pellwick.ini (matched without regard to case).
@@ -34,7 +35,7 @@ inline constexpr char seenListFileExtension[] = "uidl";
 
 // Defaults of keys that are absent.
 const bool defaultUseTls = true;
-const int defaultPort = 995;
+const int defaultPort = pop3TlsPort;
 const int defaultCheckMinutes = 5;
 // Absent playsound: no sound on new mail, yet the dialog shows the option switched on.
 const bool defaultPlaySoundForNewMail = false;

@@ -44,11 +44,12 @@ void readControlText(const Window& control, TextRecord& target) {
 
 bool isChecked(const Window& box) { return SendMessageA(box.handle, BM_GETCHECK, 0, 0) != BST_UNCHECKED; }
 
+}
+
 void setNumberText(HWND control, int value) {
     char text[numberTextSize];
     std::snprintf(text, sizeof text, "%d", value);
     SetWindowTextA(control, text);
-}
 }
 
 bool parseWholeNumber(const char* text, int maxDigits, int& value) {
@@ -139,7 +140,7 @@ void ConfigDialog::updateCheckButton() {
 void ConfigDialog::applyProviderPreset() {
     SetWindowTextA(host.handle, googlePop3Host);
     SendMessageA(useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
-    setNumberText(port.handle, tlsPort);
+    setNumberText(port.handle, pop3TlsPort);
     SetWindowTextA(mailProgram.handle, googleWebmail);
     updateCheckButton();
 }
@@ -157,7 +158,7 @@ void ConfigDialog::onClick(HWND control) {
     } else if (control == checkButton.handle) {
         checkHost();
     } else if (control == useSsl.handle) {
-        setNumberText(port.handle, isChecked(useSsl) ? tlsPort : plainPort);
+        setNumberText(port.handle, isChecked(useSsl) ? pop3TlsPort : pop3PlainPort);
     } else if (control == colourSwatch.handle) {
         chooseColour();
     }

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "app/settings.h"
+#include "mail/connection.h"
+#include "mail/pop3_ports.h"
 #include "res/resource.h"
 #include "ui/busy_cursor_handler.h"
 #include "ui/controls.h"
@@ -10,14 +12,14 @@
 #include "ui/tool_tip.h"
 #include "util/text_record.h"
 
+class Pop3Session;
+
 inline constexpr char googleProviderName[] = "Google/GMail";
 inline constexpr char otherProviderName[] = "Other";
 inline constexpr char googlePop3Host[] = "pop.gmail.com";
 inline constexpr char googleWebmail[] = "https://mail.google.com/";
 const int googleProviderIndex = 0;
 const int otherProviderIndex = 1;
-const int tlsPort = 995;
-const int plainPort = 110;
 const int highestPort = 65535;
 const int configToolTipWidth = 200;
 const int pickedPathSize = MAX_PATH;
@@ -52,13 +54,16 @@ public:
     // Refuses OK, with a message, while the port or interval cannot be stored.
     INT_PTR dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    // Probes the typed host for POP3 over TLS on 995, then plain POP3 on 110.
+    // Probes the typed host for POP3 over TLS on 995, then plain POP3 on 110. The password
+    // goes over the plain port only after the user has agreed to use it.
     void checkHost();
 
     ConfigValues values;
     // The two ports the host check probes; tests point them at loopback servers.
-    int hostCheckTlsPort = tlsPort;
-    int hostCheckPlainPort = plainPort;
+    int hostCheckTlsPort = pop3TlsPort;
+    int hostCheckPlainPort = pop3PlainPort;
+    // How the host check's session reaches the network; tests replace the name lookup.
+    NetworkSteps hostCheckSteps;
     ToolTip toolTip;
     BusyCursorHandler busyCursor;
     ComboBoxControl provider;
@@ -85,11 +90,17 @@ private:
     bool validateNumbers();
     void pickFile(EditControl& target, const char* filter);
     void chooseColour();
+    void showBusy(bool busy);
+    void offerSecureService(Pop3Session& session);
+    void offerPlainService(Pop3Session& session);
 };
 
 // Runs the dialog on `values`; true after OK, with the values read back from the controls.
 // When a configuration dialog is already open it is brought forward and false is returned.
 bool runConfigDialog(ConfigValues& values);
+
+// Sets `control`'s text to `value` in decimal.
+void setNumberText(HWND control, int value);
 
 // Parses a whole decimal text of digits; false for an empty, non-digit or too long text.
 bool parseWholeNumber(const char* text, int maxDigits, int& value);

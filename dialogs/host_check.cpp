@@ -5,11 +5,13 @@
 
 namespace {
 const char hostCheckCaption[] = "Check Host";
+// Each attempt, name lookup included, gives up after this.
 const int hostCheckSeconds = 10;
 
 const char secureFound[] = "Secure email checking found. Use this?";
 const char secureWorking[] = "Login successful. Secure email checking is working!";
-const char plainFound[] = "Unencrypted email checking found. Use this?";
+const char plainFound[] =
+    "Unencrypted email checking found. Use this? Your password would be sent unencrypted.";
 const char plainWorking[] = "Unencrypted email checking is working!.";
 const char loginRefused[] = "The mailserver reports that the Username and password are not recognised.";
 const char certificateRefused[] =
@@ -19,11 +21,6 @@ const char nothingFound[] =
     "No email checking found. Either a) the hostname is wrong, b) I can't connect to it at the "
     "moment or c) it's using non-standard e-mail ports. (I'm looking for POP3-SSL on 995 or POP3 on "
     "110) Check with your e-mail provider for the correct POP3 server details.";
-
-bool isCertificateError(ConnectionError error) {
-    return error == ConnectionError::CertificateUntrusted || error == ConnectionError::CertificateWrongHost ||
-           error == ConnectionError::CertificateExpired;
-}
 
 bool ask(HWND owner, const char* question) {
     return dialogMessageBox(owner, question, hostCheckCaption, MB_YESNO) == IDYES;
@@ -42,42 +39,57 @@ bool loginWith(Pop3Session& session, const Window& userName, const Window& passw
 }
 
 void ConfigDialog::checkHost() {
-    busyCursor.busy = 1;
-    SetCursor(busyCursor.busyCursor);
+    showBusy(true);
     Pop3Session session;
-    // A host that accepts and never answers must not hold the dialog for long.
+    session.steps = hostCheckSteps;
+    // A host that accepts and never answers, or a resolver that never does, must not hold
+    // the dialog for long.
     session.setTimeouts(hostCheckSeconds, hostCheckSeconds);
     char* hostText = host.getText();
     const char* hostName = hostText ? hostText : "";
 
     if (session.connect(hostName, hostCheckTlsPort, 1)) {
-        bool accepted = loginWith(session, userName, password);
-        busyCursor.busy = 0;
-        SetCursor(busyCursor.normalCursor);
-        if (selectedProvider() == otherProviderIndex && ask(handle, secureFound)) {
-            SetWindowTextA(port.handle, "995");
-            SendMessageA(useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
-        }
-        report(handle, accepted ? secureWorking : loginRefused);
+        offerSecureService(session);
     } else if (isCertificateError(session.lastError())) {
         // A server on 995 whose certificate fails verification may be an impostor: offering
         // plain POP3 instead would hand it the password unencrypted.
-        busyCursor.busy = 0;
-        SetCursor(busyCursor.normalCursor);
+        showBusy(false);
         report(handle, certificateRefused);
     } else if (session.connect(hostName, hostCheckPlainPort, 0)) {
-        bool accepted = loginWith(session, userName, password);
-        busyCursor.busy = 0;
-        SetCursor(busyCursor.normalCursor);
-        if (ask(handle, plainFound)) {
-            SetWindowTextA(port.handle, "110");
-            SendMessageA(useSsl.handle, BM_SETCHECK, BST_UNCHECKED, 0);
-        }
-        report(handle, accepted ? plainWorking : loginRefused);
+        offerPlainService(session);
     } else {
-        busyCursor.busy = 0;
-        SetCursor(busyCursor.normalCursor);
+        showBusy(false);
         report(handle, nothingFound);
     }
     delete[] hostText;
+}
+
+void ConfigDialog::showBusy(bool isBusy) {
+    busyCursor.busy = isBusy ? 1 : 0;
+    SetCursor(isBusy ? busyCursor.busyCursor : busyCursor.normalCursor);
+}
+
+// Over TLS the login is tried first, so that the question comes with a verdict ready.
+void ConfigDialog::offerSecureService(Pop3Session& session) {
+    bool accepted = loginWith(session, userName, password);
+    showBusy(false);
+    if (selectedProvider() == otherProviderIndex && ask(handle, secureFound)) {
+        setNumberText(port.handle, pop3TlsPort);
+        SendMessageA(useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
+    }
+    report(handle, accepted ? secureWorking : loginRefused);
+}
+
+// Only the greeting has been read: the password goes out in clear only once the user has
+// agreed to that, and after No nothing more is sent.
+void ConfigDialog::offerPlainService(Pop3Session& session) {
+    showBusy(false);
+    if (!ask(handle, plainFound))
+        return;
+    setNumberText(port.handle, pop3PlainPort);
+    SendMessageA(useSsl.handle, BM_SETCHECK, BST_UNCHECKED, 0);
+    showBusy(true);
+    bool accepted = loginWith(session, userName, password);
+    showBusy(false);
+    report(handle, accepted ? plainWorking : loginRefused);
 }

@@ -23,13 +23,6 @@ const char* textOrEmpty(const TextRecord& record)
     return record.text != nullptr ? record.text : "";
 }
 
-bool isCertificateFailure(ConnectionError why)
-{
-    return why == ConnectionError::CertificateUntrusted ||
-           why == ConnectionError::CertificateWrongHost ||
-           why == ConnectionError::CertificateExpired;
-}
-
 } // namespace
 
 CheckerThread::CheckerThread(unsigned notifyMessage) : notifyMessage(notifyMessage) {}
@@ -154,7 +147,7 @@ int CheckerThread::failedConnect()
 {
     ConnectionError why = session.lastError();
     session.close();
-    if (isCertificateFailure(why))
+    if (isCertificateError(why))
         return finishCycle(CheckStatus::BadCertificate, checkBadCertificate);
     if (why == ConnectionError::TimedOut)
         return finishCycle(CheckStatus::NoResponse, checkNoResponse);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "mail/check_status.h"
+#include "mail/pop3_ports.h"
 #include "mail/pop3_session.h"
 #include "mail/thread.h"
 #include "util/text_record.h"
@@ -52,7 +53,7 @@ struct CheckSnapshot {
 class CheckerThread : public Thread {
 public:
     static const int defaultIntervalMinutes = 5;
-    static const int defaultPort = 995;
+    static const int defaultPort = pop3TlsPort;
     static const int defaultRetryMilliseconds = 10 * 1000;
     static const int defaultMillisecondsPerMinute = 60 * 1000;
 

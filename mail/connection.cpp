@@ -1,19 +1,26 @@
 #include "mail/connection.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include "mail/platform/socket_wait.h"
+#include "mail/platform/thread_start.h"
 #include "mail/platform/trust_sources.h"
 
 namespace {
 
 const char trustFileName[] = "cacert.pem";
+const int serviceSize = 16;
+const size_t maxRawAddressLength = 16;  // an IPv6 address; IPv4 takes 4
 
 // "host:port", with an IPv6 literal in brackets so that the port stays separable.
 bool formatTarget(char (&target)[Connection::maxTargetLength + 1], const char* host, int port)
@@ -21,22 +28,6 @@ bool formatTarget(char (&target)[Connection::maxTargetLength + 1], const char* h
     bool bare6 = std::strchr(host, ':') != nullptr && host[0] != '[';
     int length = std::snprintf(target, sizeof target, bare6 ? "[%s]:%d" : "%s:%d", host, port);
     return length > 0 && length <= Connection::maxTargetLength;
-}
-
-// "address:port" in numeric form, so that the connect BIO resolves nothing again.
-bool formatNumericTarget(char (&target)[Connection::maxTargetLength + 1], const BIO_ADDR* address)
-{
-    char* host = BIO_ADDR_hostname_string(address, 1);
-    char* service = BIO_ADDR_service_string(address, 1);
-    bool made = false;
-    if (host != nullptr && service != nullptr) {
-        bool bare6 = std::strchr(host, ':') != nullptr;
-        int length = std::snprintf(target, sizeof target, bare6 ? "[%s]:%s" : "%s:%s", host, service);
-        made = length > 0 && length <= Connection::maxTargetLength;
-    }
-    OPENSSL_free(host);
-    OPENSSL_free(service);
-    return made;
 }
 
 // The host without the brackets a user may have put around an IPv6 literal.
@@ -61,13 +52,6 @@ bool isIpLiteral(const char* host)
     return true;
 }
 
-bool isCertificateError(ConnectionError error)
-{
-    return error == ConnectionError::CertificateUntrusted ||
-           error == ConnectionError::CertificateWrongHost ||
-           error == ConnectionError::CertificateExpired;
-}
-
 ConnectionError certificateErrorFor(long verifyResult)
 {
     switch (verifyResult) {
@@ -84,16 +68,126 @@ ConnectionError certificateErrorFor(long verifyResult)
     }
 }
 
+struct AddressInfoFree {
+    void operator()(BIO_ADDRINFO* list) const { BIO_ADDRINFO_free(list); }
+};
+
+// One lookup, shared by the connection and the helper thread that runs it, so that the
+// connection can stop waiting at any moment: whichever lets go last frees it.
+struct PendingLookup {
+    LookupFunction lookUp = nullptr;
+    char host[Connection::maxTargetLength + 1] = {};
+    char service[serviceSize] = {};
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;       // guarded by lock
+    bool resolved = false;   // guarded by lock
+    AddressList addresses;   // guarded by lock
+};
+
+int runLookup(void* argument)
+{
+    auto* handedOver = static_cast<std::shared_ptr<PendingLookup>*>(argument);
+    std::shared_ptr<PendingLookup> pending = std::move(*handedOver);
+    delete handedOver;
+    AddressList found;
+    bool resolved = pending->lookUp(pending->host, pending->service, found);
+    {
+        std::lock_guard<std::mutex> hold(pending->lock);
+        pending->addresses = std::move(found);
+        pending->resolved = resolved;
+        pending->done = true;
+    }
+    pending->finished.notify_all();
+    return 0;
+}
+
+bool startLookup(const std::shared_ptr<PendingLookup>& pending)
+{
+    auto* handedOver = new (std::nothrow) std::shared_ptr<PendingLookup>(pending);
+    if (handedOver == nullptr)
+        return false;
+    if (startDetachedThread(runLookup, handedOver))
+        return true;
+    delete handedOver;
+    return false;
+}
+
 }  // namespace
+
+bool isCertificateError(ConnectionError error)
+{
+    return error == ConnectionError::CertificateUntrusted ||
+           error == ConnectionError::CertificateWrongHost ||
+           error == ConnectionError::CertificateExpired;
+}
+
+// A configuration file could change the TLS settings or load a module, that is code, and
+// the folders OpenSSL would read it from may be writable by any local user. Every setting is
+// made in code instead. Exit-time clean-up is left to the process: an abandoned name lookup
+// may still be running on its helper thread then.
+void initialiseTlsLibrary()
+{
+    static const bool initialised = [] {
+        const uint64_t options = OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ATEXIT;
+        return OPENSSL_init_crypto(options, nullptr) == 1 && OPENSSL_init_ssl(options, nullptr) == 1;
+    }();
+    (void)initialised;
+}
+
+void AddressList::AddressFree::operator()(BIO_ADDR* address) const
+{
+    BIO_ADDR_free(address);
+}
+
+bool AddressList::add(const BIO_ADDR* address)
+{
+    unsigned char raw[maxRawAddressLength];
+    size_t rawLength = 0;
+    if (!BIO_ADDR_rawaddress(address, nullptr, &rawLength) || rawLength > sizeof raw)
+        return false;
+    std::unique_ptr<BIO_ADDR, AddressFree> copy(BIO_ADDR_new());
+    if (copy == nullptr || !BIO_ADDR_rawaddress(address, raw, &rawLength) ||
+        !BIO_ADDR_rawmake(copy.get(), BIO_ADDR_family(address), raw, rawLength, BIO_ADDR_rawport(address)))
+        return false;
+    addresses.push_back(std::move(copy));
+    return true;
+}
+
+bool lookUpStreamAddresses(const char* host, const char* service, AddressList& addresses)
+{
+    BIO_ADDRINFO* found = nullptr;
+    if (!BIO_lookup_ex(host, service, BIO_LOOKUP_CLIENT, anyAddressFamily(), streamSocketType(), 0, &found))
+        return false;
+    std::unique_ptr<BIO_ADDRINFO, AddressInfoFree> held(found);
+    for (const BIO_ADDRINFO* entry = found; entry != nullptr; entry = BIO_ADDRINFO_next(entry))
+        addresses.add(BIO_ADDRINFO_address(entry));
+    return addresses.size() > 0;
+}
+
+bool startStreamConnect(int socket, const BIO_ADDR* address)
+{
+    return BIO_connect(socket, address, BIO_SOCK_NONBLOCK) == 1 || BIO_sock_should_retry(-1);
+}
+
+void Connection::StreamFree::operator()(BIO* chain) const
+{
+    BIO_free_all(chain);
+}
+
+void Connection::ContextFree::operator()(SSL_CTX* tlsContext) const
+{
+    SSL_CTX_free(tlsContext);
+}
 
 Connection::Connection()
 {
+    initialiseTlsLibrary();
     prepareSockets();
-    OPENSSL_init_ssl(0, nullptr);
-    context = SSL_CTX_new(TLS_client_method());
+    context.reset(SSL_CTX_new(TLS_client_method()));
     if (context != nullptr) {
-        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+        SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+        SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
         loadTrust();
     }
     ERR_clear_error();
@@ -102,22 +196,23 @@ Connection::Connection()
 Connection::~Connection()
 {
     close();
-    SSL_CTX_free(context);
 }
 
 // A missing trust file is not an error here: the handshake then fails verification.
 void Connection::loadTrust()
 {
-    SSL_CTX_load_verify_locations(context, trustFileName, nullptr);
+    SSL_CTX_load_verify_locations(context.get(), trustFileName, nullptr);
     char path[maxExecutablePath];
     if (executableFolder(path, sizeof path) &&
         std::strlen(path) + sizeof trustFileName <= sizeof path) {
         std::strcat(path, trustFileName);
-        SSL_CTX_load_verify_locations(context, path, nullptr);
+        SSL_CTX_load_verify_locations(context.get(), path, nullptr);
     }
-    addPlatformRoots(SSL_CTX_get_cert_store(context));
+    addPlatformRoots(SSL_CTX_get_cert_store(context.get()));
 }
 
+// The deadline starts before the name lookup, so that a slow resolver counts against the
+// limit too.
 bool Connection::open(const char* host, int port, int useTls)
 {
     close();
@@ -136,27 +231,56 @@ bool Connection::open(const char* host, int port, int useTls)
         error = ConnectionError::TargetTooLong;
         return false;
     }
-    // The addresses are tried one by one here rather than inside the connect BIO, whose
-    // non-blocking connect never returns for a refused address on Winsock.
-    char name[maxTargetLength + 1];
-    bareHost(name, host);
-    char service[16];
-    std::snprintf(service, sizeof service, "%d", port);
-    BIO_ADDRINFO* addresses = nullptr;
-    if (!BIO_lookup_ex(name, service, BIO_LOOKUP_CLIENT, anyAddressFamily(), streamSocketType(), 0, &addresses)) {
-        failOpen(ConnectionError::HostNotFound);
+    Clock::time_point deadline = deadlineAfter(connectSeconds);
+    AddressList addresses;
+    if (!lookUp(host, port, deadline, addresses))
+        return false;
+    // Each address gets an equal share of the time left, so that one that swallows every
+    // packet (an IPv6 route that drops them, say) leaves time for the next. Only a verdict on
+    // the certificate, or an abort, ends the search early.
+    for (size_t index = 0; index < addresses.size(); ++index) {
+        Clock::time_point now = Clock::now();
+        Clock::time_point share = now + (deadline - now) / static_cast<int>(addresses.size() - index);
+        if (openAddress(addresses.at(index), host, useTls, share))
+            return true;
+        if (isCertificateError(error) || error == ConnectionError::Aborted)
+            return false;
+    }
+    return false;
+}
+
+// Runs the lookup on a helper thread and waits for it in short slices; at the deadline or on
+// abort the thread is left to finish by itself.
+bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses)
+{
+    auto pending = std::make_shared<PendingLookup>();
+    pending->lookUp = steps.lookUp;
+    bareHost(pending->host, host);
+    std::snprintf(pending->service, sizeof pending->service, "%d", port);
+    if (!startLookup(pending)) {
+        error = ConnectionError::HostNotFound;
         return false;
     }
-    Clock::time_point deadline = deadlineAfter(connectSeconds);
-    bool connected = false;
-    for (const BIO_ADDRINFO* address = addresses; address != nullptr && !connected;
-         address = BIO_ADDRINFO_next(address)) {
-        connected = openAddress(BIO_ADDRINFO_address(address), host, useTls, deadline);
-        if (!connected && error != ConnectionError::HostNotFound)
-            break;  // only an unreachable address lets the next one be tried
+    const std::chrono::milliseconds slice(abortPollMilliseconds + 0);
+    std::unique_lock<std::mutex> hold(pending->lock);
+    while (!pending->done) {
+        if (abortRequested.load()) {
+            error = ConnectionError::Aborted;
+            return false;
+        }
+        Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            error = ConnectionError::TimedOut;
+            return false;
+        }
+        pending->finished.wait_until(hold, std::min(deadline, now + slice));
     }
-    BIO_ADDRINFO_free(addresses);
-    return connected;
+    if (!pending->resolved || pending->addresses.size() == 0) {
+        error = ConnectionError::HostNotFound;
+        return false;
+    }
+    addresses = std::move(pending->addresses);
+    return true;
 }
 
 // One attempt at one resolved address: the TCP connection first, then the handshake, so
@@ -166,40 +290,60 @@ bool Connection::openAddress(const BIO_ADDR* address, const char* host, int useT
 {
     close();
     error = ConnectionError::None;
-    char target[maxTargetLength + 1];
-    if (!formatNumericTarget(target, address)) {
-        error = ConnectionError::HostNotFound;
-        return false;
-    }
-    if (useTls) {
-        if (context == nullptr || (stream = BIO_new_ssl_connect(context)) == nullptr) {
-            error = ConnectionError::TlsFailed;
-            return false;
-        }
-        BIO_get_ssl(stream, &tlsHandle);
-        SSL_set_mode(tlsHandle, SSL_MODE_AUTO_RETRY);
-        BIO_set_conn_hostname(stream, target);
-        if (!prepareTls(host)) {
-            failOpen(ConnectionError::TlsFailed);
-            return false;
-        }
-    } else if ((stream = BIO_new_connect(target)) == nullptr) {
-        error = ConnectionError::HostNotFound;
-        return false;
-    }
-    BIO* tcp = useTls ? BIO_next(stream) : stream;
-    BIO_set_nbio(tcp, 1);
-    if (!connectStream(tcp, deadline, true)) {
+    if (!connectSocket(address, deadline)) {
         failOpen(waitEndedEarly() ? error : ConnectionError::HostNotFound);
         return false;
     }
-    if (useTls && !(connectStream(stream, deadline, false) && verifyPeer())) {
-        if (!waitEndedEarly() && !isCertificateError(error))
-            error = certificateErrorFor(SSL_get_verify_result(tlsHandle));
+    if (useTls && !startTls(host, deadline)) {
         failOpen(error);
         return false;
     }
     return true;
+}
+
+// The TCP connection, made here rather than by a connect BIO, whose non-blocking connect
+// never returns for a refused address on Winsock. On success `stream` is the socket's BIO.
+bool Connection::connectSocket(const BIO_ADDR* address, Clock::time_point deadline)
+{
+    int socket = BIO_socket(BIO_ADDR_family(address), streamSocketType(), 0, 0);
+    if (socket == -1)
+        return false;
+    stream.reset(BIO_new_socket(socket, BIO_CLOSE));
+    if (stream == nullptr) {
+        BIO_closesocket(socket);
+        return false;
+    }
+    if (!BIO_socket_nbio(socket, 1) || !steps.startConnect(socket, address))
+        return false;
+    Wait result = waitForSocketUntil(socket, true, deadline);
+    if (result != Wait::Ready) {
+        recordWaitFailure(result);
+        return false;
+    }
+    // Ready for writing means connected, or refused: only the socket's error tells which.
+    return BIO_sock_error(socket) == 0;
+}
+
+// The TLS layer on top of the connected socket: handshake, then the server's certificate.
+bool Connection::startTls(const char* host, Clock::time_point deadline)
+{
+    BIO* tls = context != nullptr ? BIO_new_ssl(context.get(), 1) : nullptr;
+    if (tls == nullptr) {
+        error = ConnectionError::TlsFailed;
+        return false;
+    }
+    stream.reset(BIO_push(tls, stream.release()));
+    BIO_get_ssl(tls, &tlsHandle);
+    SSL_set_mode(tlsHandle, SSL_MODE_AUTO_RETRY);
+    if (!prepareTls(host)) {
+        error = ConnectionError::TlsFailed;
+        return false;
+    }
+    if (handshake(deadline) && verifyPeer())
+        return true;
+    if (!waitEndedEarly() && !isCertificateError(error))
+        error = certificateErrorFor(SSL_get_verify_result(tlsHandle));
+    return false;
 }
 
 // A time-out or abort is reported as such, whatever stage it interrupted.
@@ -219,24 +363,20 @@ bool Connection::prepareTls(const char* host)
     return SSL_set1_host(tlsHandle, name) == 1 && SSL_set_tlsext_host_name(tlsHandle, name) == 1;
 }
 
-// Drives BIO_do_connect (TCP connect, or the handshake on the TLS BIO) to its end.
-// On failure `error` is set unless the library itself refused (the caller classifies).
-// A TCP connect is only driven on once the socket is ready: the connect BIO's own wait
-// would spin, and a refused connect shows only as a socket error on Winsock.
-bool Connection::connectStream(BIO* bio, Clock::time_point deadline, bool tcpPhase)
+// Drives the handshake to its end. On failure `error` is set unless the library itself
+// refused (the caller classifies).
+bool Connection::handshake(Clock::time_point deadline)
 {
     for (;;) {
-        if (BIO_do_connect(bio) > 0)
+        if (BIO_do_handshake(stream.get()) > 0)
             return true;
-        if (!BIO_should_retry(bio))
+        if (!BIO_should_retry(stream.get()))
             return false;
-        Wait result = waitForProgress(bio, deadline);
+        Wait result = waitForProgress(stream.get(), deadline);
         if (result != Wait::Ready) {
             recordWaitFailure(result);
             return false;
         }
-        if (tcpPhase && BIO_sock_error(static_cast<int>(BIO_get_fd(bio, nullptr))) != 0)
-            return false;
     }
 }
 
@@ -274,10 +414,10 @@ int Connection::read(char* buffer, int size)
             return 0;
         }
         ERR_clear_error();
-        int count = BIO_read(stream, buffer, size);
+        int count = BIO_read(stream.get(), buffer, size);
         if (count > 0)
             return count;
-        if (!BIO_should_retry(stream)) {
+        if (!BIO_should_retry(stream.get())) {
             if (count == 0) {
                 close();
                 error = ConnectionError::Closed;
@@ -286,7 +426,7 @@ int Connection::read(char* buffer, int size)
             }
             return 0;
         }
-        Wait result = waitForProgress(stream, deadline);
+        Wait result = waitForProgress(stream.get(), deadline);
         if (result != Wait::Ready) {
             recordWaitFailure(result);
             return 0;
@@ -309,17 +449,17 @@ int Connection::write(const char* data, int length)
             return 0;
         }
         ERR_clear_error();
-        int count = BIO_write(stream, data + written, length - written);
+        int count = BIO_write(stream.get(), data + written, length - written);
         if (count > 0) {
             written += count;
             deadline = deadlineAfter(ioSeconds);
             continue;
         }
-        if (!BIO_should_retry(stream)) {
+        if (!BIO_should_retry(stream.get())) {
             error = ConnectionError::Failed;
             return 0;
         }
-        Wait result = waitForProgress(stream, deadline);
+        Wait result = waitForProgress(stream.get(), deadline);
         if (result != Wait::Ready) {
             recordWaitFailure(result);
             return 0;
@@ -330,16 +470,14 @@ int Connection::write(const char* data, int length)
 
 void Connection::close()
 {
-    if (stream != nullptr)
-        BIO_free_all(stream);
-    stream = nullptr;
+    stream.reset();
     tlsHandle = nullptr;
 }
 
 void Connection::adopt(BIO* connected)
 {
     close();
-    stream = connected;
+    stream.reset(connected);
     error = ConnectionError::None;
 }
 
@@ -359,8 +497,7 @@ void Connection::clearAbort()
     abortRequested.store(0);
 }
 
-// Waits in short slices for the socket under `bio` to be ready in the direction the last
-// retry asked for, checking for abort() between slices.
+// Waits for the socket under `bio` to be ready in the direction the last retry asked for.
 Connection::Wait Connection::waitForProgress(BIO* bio, Clock::time_point deadline)
 {
     bool forWrite = BIO_should_write(bio) || BIO_should_io_special(bio);
@@ -368,6 +505,12 @@ Connection::Wait Connection::waitForProgress(BIO* bio, Clock::time_point deadlin
     BIO_get_fd(bio, &socket);
     if (socket < 0)
         return Wait::Failed;
+    return waitForSocketUntil(socket, forWrite, deadline);
+}
+
+// Waits in short slices, checking for abort() between them.
+Connection::Wait Connection::waitForSocketUntil(int socket, bool forWrite, Clock::time_point deadline)
+{
     for (;;) {
         if (abortRequested.load())
             return Wait::Aborted;

@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <memory>
+#include <vector>
 
 #include <openssl/bio.h>
 #include <openssl/types.h>
@@ -21,11 +24,51 @@ enum class ConnectionError {
     Failed,               // any other read or write failure
 };
 
+// True for the failures that concern the server's certificate: these are final, never a
+// reason to try another address or a plain connection.
+bool isCertificateError(ConnectionError error);
+
+// Once per process, before anything else uses OpenSSL; the Connection constructor calls it.
+// OpenSSL then reads no configuration file at all.
+void initialiseTlsLibrary();
+
+// Resolved stream addresses of one host and port, in the order to try them.
+class AddressList {
+public:
+    // Appends a copy of `address`; false when no copy could be made.
+    bool add(const BIO_ADDR* address);
+    size_t size() const { return addresses.size(); }
+    const BIO_ADDR* at(size_t index) const { return addresses[index].get(); }
+
+private:
+    struct AddressFree {
+        void operator()(BIO_ADDR* address) const;
+    };
+    std::vector<std::unique_ptr<BIO_ADDR, AddressFree>> addresses;
+};
+
+// Appends the stream addresses of `host` and the decimal `service`; false when the name does
+// not resolve. May block for as long as the resolver takes: it runs on a helper thread.
+using LookupFunction = bool (*)(const char* host, const char* service, AddressList& addresses);
+bool lookUpStreamAddresses(const char* host, const char* service, AddressList& addresses);
+
+// Starts a non-blocking connect of `socket` to `address`: true when it completed or is under
+// way, false when it failed at once.
+using ConnectStartFunction = bool (*)(int socket, const BIO_ADDR* address);
+bool startStreamConnect(int socket, const BIO_ADDR* address);
+
+// How a connection reaches the network before any byte moves; tests replace the steps.
+struct NetworkSteps {
+    LookupFunction lookUp = lookUpStreamAddresses;
+    ConnectStartFunction startConnect = startStreamConnect;
+};
+
 // A blocking byte stream to one host and port, plain TCP or TLS, over OpenSSL BIOs.
 // Used by one thread at a time; only abort() and clearAbort() may be called from another.
 //
 // Underneath, the socket is non-blocking and every wait is cut into short slices, so that
-// time limits hold and abort() is noticed within abortPollMilliseconds.
+// time limits hold and abort() is noticed within abortPollMilliseconds. The name lookup runs
+// on a helper thread that the connection stops waiting for at the deadline or on abort.
 //
 // Trust: the certificates of "cacert.pem" in the working directory, of "cacert.pem" beside
 // the executable, and of the platform's root store (Windows ROOT store, or OpenSSL's default
@@ -44,7 +87,8 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     // True when connected (and, for TLS, the handshake done and the server verified).
-    // Any earlier stream is released first; on failure no stream remains.
+    // Any earlier stream is released first; on failure no stream remains. The addresses of
+    // the host are tried in turn, each with an equal share of the time left.
     bool open(const char* host, int port, int useTls);
     // Bytes read (> 0, at most `size`), or 0 on end of stream, failure, time-out or abort;
     // lastError() tells which. At the end of the stream the stream is released.
@@ -53,12 +97,13 @@ public:
     int write(const char* data, int length);
     void close();
     bool isOpen() const { return stream != nullptr; }
+    bool isTls() const { return tlsHandle != nullptr; }
     // Takes over an already connected plain stream (a benchmark feeds a session from memory
     // this way); any earlier stream is released.
     void adopt(BIO* connected);
 
-    // Limits for connecting (TCP and TLS handshake together) and for each read or write
-    // without progress. Values below 1 are taken as 1.
+    // Limits for connecting (name lookup, TCP and TLS handshake together) and for each read
+    // or write without progress. Values below 1 are taken as 1.
     void setTimeouts(int connectSeconds, int ioSeconds);
     // Makes a blocked open, read or write give up within about abortPollMilliseconds;
     // stays in force (every later call fails at once) until clearAbort().
@@ -66,25 +111,36 @@ public:
     void clearAbort();
     ConnectionError lastError() const { return error; }
 
-    BIO* stream = nullptr;
-    SSL_CTX* context = nullptr;
-    SSL* tlsHandle = nullptr;
+    NetworkSteps steps;
 
 private:
     using Clock = std::chrono::steady_clock;
     enum class Wait { Ready, TimedOut, Aborted, Failed };
+    struct StreamFree {
+        void operator()(BIO* chain) const;
+    };
+    struct ContextFree {
+        void operator()(SSL_CTX* context) const;
+    };
 
     void loadTrust();
-    bool prepareTls(const char* host);
+    bool lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses);
     bool openAddress(const BIO_ADDR* address, const char* host, int useTls, Clock::time_point deadline);
-    bool connectStream(BIO* bio, Clock::time_point deadline, bool tcpPhase);
+    bool connectSocket(const BIO_ADDR* address, Clock::time_point deadline);
+    bool startTls(const char* host, Clock::time_point deadline);
+    bool prepareTls(const char* host);
+    bool handshake(Clock::time_point deadline);
     bool verifyPeer();
     void failOpen(ConnectionError why);
     bool waitEndedEarly() const;
     Wait waitForProgress(BIO* bio, Clock::time_point deadline);
+    Wait waitForSocketUntil(int socket, bool forWrite, Clock::time_point deadline);
     void recordWaitFailure(Wait result);
     Clock::time_point deadlineAfter(int seconds) const;
 
+    std::unique_ptr<BIO, StreamFree> stream;
+    std::unique_ptr<SSL_CTX, ContextFree> context;
+    SSL* tlsHandle = nullptr;  // inside the stream, while it is a TLS stream
     ConnectionError error = ConnectionError::None;
     int connectSeconds = defaultConnectSeconds;
     int ioSeconds = defaultIoSeconds;

@@ -28,3 +28,13 @@ void waitForPlatformThread(void* handle)
         thread->join();
     delete thread;
 }
+
+bool startDetachedThread(ThreadBody body, void* argument)
+{
+    try {
+        std::thread([body, argument] { body(argument); }).detach();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}

@@ -40,3 +40,13 @@ void waitForPlatformThread(void* handle)
     WaitForSingleObject(static_cast<HANDLE>(handle), INFINITE);
     CloseHandle(static_cast<HANDLE>(handle));
 }
+
+bool startDetachedThread(ThreadBody body, void* argument)
+{
+    unsigned id = 0;
+    void* thread = startPlatformThread(body, argument, &id);
+    if (thread == nullptr)
+        return false;
+    CloseHandle(static_cast<HANDLE>(thread));
+    return true;
+}

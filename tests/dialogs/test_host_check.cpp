@@ -24,9 +24,16 @@ namespace {
 const UINT startDelayMs = 100;
 const UINT safetyLimitMs = 40000;
 
+const char plainQuestion[] =
+    "Unencrypted email checking found. Use this? Your password would be sent unencrypted.";
+
 struct Probe {
     int tlsPort = 0;
     int plainPort = 0;
+    NetworkSteps steps;
+    bool answerYes = true;
+    // The server whose received lines each message box records as it opens.
+    const testbench::ScriptedPop3Server* watched = nullptr;
     std::string portAfter;
     bool sslAfter = false;
     std::string user = "ann";
@@ -41,11 +48,13 @@ UINT_PTR safetyTimer = 0;
 struct Shown {
     std::string text;
     UINT type;
+    std::vector<std::string> linesBefore;
 };
 std::vector<Shown> shown;
 int answeringMessageBox(HWND, const char* text, const char*, UINT type) {
-    shown.push_back({text, type});
-    return (type & MB_YESNO) ? IDYES : IDOK;
+    shown.push_back({text, type, probe->watched ? probe->watched->receivedLines() : std::vector<std::string>()});
+    if (type & MB_YESNO) return probe->answerYes ? IDYES : IDNO;
+    return IDOK;
 }
 
 std::string textOf(HWND control) {
@@ -60,6 +69,7 @@ void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD) {
     if (dialog == nullptr) return;
     dialog->hostCheckTlsPort = probe->tlsPort;
     dialog->hostCheckPlainPort = probe->plainPort;
+    dialog->hostCheckSteps = probe->steps;
     SetWindowTextA(dialog->port.handle, "4242");
     auto began = std::chrono::steady_clock::now();
     dialog->checkHost();
@@ -112,7 +122,7 @@ testbench::Script greetingAndLogin(bool accepted) {
 // The question for the plain service was asked, answered yes, and its login worked.
 void expectPlainServiceTakenAndWorking(const Probe& result) {
     ASSERT_EQ(2u, shown.size());
-    EXPECT_EQ("Unencrypted email checking found. Use this?", shown[0].text);
+    EXPECT_EQ(plainQuestion, shown[0].text);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
     EXPECT_EQ("Unencrypted email checking is working!.", shown[1].text);
     EXPECT_EQ("110", result.portAfter);
@@ -121,16 +131,42 @@ void expectPlainServiceTakenAndWorking(const Probe& result) {
 
 }  // namespace
 
-TEST(HostCheck, PlainServiceFoundAfterTlsRefusedOffersPort110) {
-    testbench::ScriptedPop3Server plain;
-    plain.addConnection(greetingAndLogin(true));
-    ASSERT_TRUE(plain.start());
-    Probe result;
-    result.tlsPort = closedPort();
-    result.plainPort = plain.port();
-    runHostCheck(result);
-    ASSERT_TRUE(result.ran);
-    expectPlainServiceTakenAndWorking(result);
+// A plain service found after the TLS port refused: only the greeting is read before the
+// question, the password goes out after Yes, and after No nothing more is sent at all.
+TEST(HostCheck, PlainServiceFoundAfterTlsRefusedLogsInOnlyAfterYes) {
+    struct Case {
+        const char* name;
+        bool yes;
+        std::vector<std::string> linesAfter;
+    };
+    const Case cases[] = {
+        {"Yes", true, {"USER ann", "PASS secret"}},
+        {"No", false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testbench::ScriptedPop3Server plain;
+        plain.addConnection(greetingAndLogin(true));
+        ASSERT_TRUE(plain.start());
+        Probe result;
+        result.tlsPort = closedPort();
+        result.plainPort = plain.port();
+        result.answerYes = c.yes;
+        result.watched = &plain;
+        runHostCheck(result);
+        ASSERT_TRUE(result.ran);
+        plain.stop();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_TRUE(shown[0].linesBefore.empty()) << "sent before the question: " << shown[0].linesBefore[0];
+        EXPECT_EQ(c.linesAfter, plain.receivedLines());
+        if (c.yes) {
+            expectPlainServiceTakenAndWorking(result);
+        } else {
+            ASSERT_EQ(1u, shown.size());
+            EXPECT_EQ(plainQuestion, shown[0].text);
+            EXPECT_EQ("4242", result.portAfter);
+        }
+    }
 }
 
 TEST(HostCheck, RefusedLoginIsReportedAfterTheQuestion) {
@@ -169,22 +205,37 @@ TEST(HostCheck, UntrustedCertificateIsReportedWithoutPlainFallback) {
     EXPECT_EQ("4242", result.portAfter);
 }
 
+// An attempt that never gets an answer, from the server or from the resolver, gives up after
+// its 10 seconds; the other attempt fails at once.
 TEST(HostCheck, SilentHostGivesUpWithinTheTimeLimit) {
-    testbench::ScriptedPop3Server silent;
-    testbench::Script nothing;
-    nothing.stall(30000);
-    silent.addConnection(nothing);
-    ASSERT_TRUE(silent.start());
-    Probe result;
-    result.tlsPort = silent.port();
-    result.plainPort = closedPort();
-    runHostCheck(result);
-    ASSERT_TRUE(result.ran);
-    EXPECT_LT(result.seconds, 14.0);
-    EXPECT_GE(result.seconds, 9.0);
-    ASSERT_EQ(1u, shown.size());
-    EXPECT_EQ(0u, shown[0].text.find("No email checking found."));
-    silent.stop();
+    struct Case {
+        const char* name;
+        bool lookupHangs;  // else the server on the TLS port stays silent
+    };
+    const Case cases[] = {
+        {"silent server", false},
+        {"name lookup never returns", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testbench::ScriptedPop3Server silent;
+        testbench::Script nothing;
+        nothing.stall(30000);
+        silent.addConnection(nothing);
+        ASSERT_TRUE(silent.start());
+        mailtest::LookupRelease release(c.lookupHangs ? 1 : 0);
+        Probe result;
+        result.tlsPort = silent.port();
+        result.plainPort = closedPort();
+        if (c.lookupHangs) result.steps.lookUp = mailtest::HangingLookup::lookUp;
+        runHostCheck(result);
+        ASSERT_TRUE(result.ran);
+        EXPECT_LT(result.seconds, 14.0);
+        EXPECT_GE(result.seconds, 9.0);
+        ASSERT_EQ(1u, shown.size());
+        EXPECT_EQ(0u, shown[0].text.find("No email checking found."));
+        silent.stop();
+    }
 }
 
 // The same checks against a real server: Dovecot over TLS with a certificate from the trusted

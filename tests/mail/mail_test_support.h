@@ -1,11 +1,15 @@
 #pragma once
 
 #include <chrono>
+#include <climits>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <string>
 #include <system_error>
 
+#include "mail/connection.h"
 #include "mail/uid_list.h"
 #include "tests/support/temp_directory.h"
 
@@ -57,6 +61,83 @@ public:
 
 private:
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+};
+
+// A name lookup for Connection::steps that does not return until the test releases it, as
+// a resolver that never answers. Its helper thread outlives the connection, so the one
+// instance is never destroyed, and every test that lets a lookup hang must release it
+// (LookupRelease) once the lookup has been entered, or that thread would wait for ever.
+class HangingLookup {
+public:
+    static HangingLookup& instance()
+    {
+        static HangingLookup& only = *new HangingLookup;
+        return only;
+    }
+    // Hangs the first `count` lookups from now on; later ones fail at once.
+    void hangNext(int count)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        hangUntil = entered + count;
+    }
+    static bool lookUp(const char*, const char*, AddressList&)
+    {
+        return instance().hang();
+    }
+    // True once `count` lookups in all have been entered, false after timeoutMs.
+    bool waitEntered(int count, int timeoutMs)
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        return changed.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return entered >= count; });
+    }
+    int enteredCount()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        return entered;
+    }
+    void releaseAll()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        released = entered;
+        hangUntil = entered;  // a lookup that comes later fails at once
+        changed.notify_all();
+    }
+
+private:
+    bool hang()
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        int ticket = ++entered;
+        changed.notify_all();
+        if (ticket <= hangUntil)
+            changed.wait(hold, [&] { return released >= ticket; });
+        return false;
+    }
+
+    std::mutex lock;
+    std::condition_variable changed;
+    int entered = 0;
+    int released = 0;
+    int hangUntil = INT_MAX;
+};
+
+// Lets every hanging lookup go at the end of a test, once `expected` of them have begun.
+class LookupRelease {
+public:
+    explicit LookupRelease(int expected) : expectedTotal(HangingLookup::instance().enteredCount() + expected)
+    {
+        HangingLookup::instance().hangNext(expected);
+    }
+    // True once every lookup this release covers has begun, false after timeoutMs.
+    bool waitEntered(int timeoutMs) { return HangingLookup::instance().waitEntered(expectedTotal, timeoutMs); }
+    ~LookupRelease()
+    {
+        HangingLookup::instance().waitEntered(expectedTotal, 5000);
+        HangingLookup::instance().releaseAll();
+    }
+
+private:
+    int expectedTotal;
 };
 
 }  // namespace mailtest

@@ -17,6 +17,8 @@
 #endif
 
 using mailtest::CheckReports;
+using mailtest::HangingLookup;
+using mailtest::LookupRelease;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
 using testbench::Script;
@@ -365,6 +367,30 @@ TEST_F(CheckCycle, StopDuringTheFailurePauseEndsAtOnce)
     startChecking(60);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
     EXPECT_LT(stopChecker(), 1.0);
+}
+
+// A resolver that never answers holds neither the cycle nor the program's exit.
+TEST_F(CheckCycle, HangingNameLookupEndsTheCycleWithinTheConnectLimit)
+{
+    LookupRelease release(1);
+    checker->session.steps.lookUp = HangingLookup::lookUp;
+    checker->session.setTimeouts(1, 5);
+    Stopwatch watch;
+    startChecking(5, 995);
+    ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
+    EXPECT_LT(watch.seconds(), 2.0);
+    EXPECT_EQ(reports.at(0).status, CheckStatus::NoResponse);
+}
+
+TEST_F(CheckCycle, StopDuringAHangingNameLookupEndsWithinASecond)
+{
+    LookupRelease release(1);
+    checker->session.steps.lookUp = HangingLookup::lookUp;
+    checker->session.setTimeouts(30, 30);
+    startChecking(5, 995);
+    ASSERT_TRUE(release.waitEntered(reportWaitMs));
+    EXPECT_LT(stopChecker(), 1.0);
+    EXPECT_EQ(reports.count(), 0u);
 }
 
 TEST_F(CheckCycle, StopDuringAStalledReadEndsWithinTwoSeconds)

@@ -2,12 +2,15 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "mail/connection.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/test_pki.h"
 
+using mailtest::HangingLookup;
+using mailtest::LookupRelease;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
 using testbench::Script;
@@ -25,6 +28,36 @@ std::string readSome(Connection& connection)
     int count = connection.read(buffer, sizeof buffer);
     return count > 0 ? std::string(buffer, static_cast<size_t>(count)) : std::string();
 }
+
+// A loopback port on which nothing listens.
+int closedPort()
+{
+    ScriptedPop3Server server;
+    server.start();
+    return server.port();
+}
+
+// The addresses the next lookup gives, in order, all on loopback; port 0 stands for an
+// address that swallows every packet.
+std::vector<int> listedPorts;
+
+bool lookUpListedPorts(const char*, const char*, AddressList& addresses)
+{
+    for (int port : listedPorts)
+        lookUpStreamAddresses(loopback, std::to_string(port).c_str(), addresses);
+    return addresses.size() > 0;
+}
+
+// The connect to the swallowing address never completes: its socket is made a loopback
+// listener instead, which never becomes writable.
+bool startConnectOrSwallow(int socket, const BIO_ADDR* address)
+{
+    if (BIO_ADDR_rawport(address) == 0)
+        return BIO_listen(socket, address, BIO_SOCK_NONBLOCK) == 1;
+    return startStreamConnect(socket, address);
+}
+
+const NetworkSteps listedAddresses = {lookUpListedPorts, startConnectOrSwallow};
 
 // ---- Plain TCP ----
 
@@ -71,14 +104,8 @@ TEST(PlainConnection, PeerClosingEndsTheStream)
 
 TEST(PlainConnection, ClosedPortIsHostNotFound)
 {
-    int port;
-    {
-        ScriptedPop3Server server;
-        ASSERT_TRUE(server.start());
-        port = server.port();
-    }
     Connection connection;
-    EXPECT_FALSE(connection.open(loopback, port, 0));
+    EXPECT_FALSE(connection.open(loopback, closedPort(), 0));
     EXPECT_EQ(connection.lastError(), ConnectionError::HostNotFound);
     EXPECT_FALSE(connection.isOpen());
 }
@@ -113,7 +140,71 @@ TEST(PlainConnection, SecondOpenReplacesTheFirstStream)
     EXPECT_EQ(readSome(connection), "second\r\n");
 }
 
+// ---- Several addresses ----
+
+// A host with two addresses whose first fails in the TCP phase: the second gets its turn
+// within the connect limit.
+TEST(ConnectionAddresses, SecondAddressIsTriedWhenTheFirstFails)
+{
+    struct Case {
+        const char* name;
+        bool firstSwallows;  // else the first refuses
+    };
+    const Case cases[] = {
+        {"first refuses", false},
+        {"first never answers", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPop3Server server;
+        server.addConnection(Script().send("+OK second\r\n").stall(2000));
+        ASSERT_TRUE(server.start());
+        listedPorts = {c.firstSwallows ? 0 : closedPort(), server.port()};
+        Connection connection;
+        connection.steps = listedAddresses;
+        connection.setTimeouts(2, 2);
+        Stopwatch watch;
+        ASSERT_TRUE(connection.open("pop.example.org", 110, 0));
+        EXPECT_LT(watch.seconds(), 2.0);
+        EXPECT_EQ(readSome(connection), "+OK second\r\n");
+    }
+}
+
 // ---- Time limits and abort ----
+
+// A resolver that never answers: the lookup counts against the connect limit, abort ends
+// the wait for it, and the lookup is left to finish by itself.
+TEST(ConnectionTimeLimits, HangingNameLookupIsAbandoned)
+{
+    struct Case {
+        const char* name;
+        bool abortIt;
+        ConnectionError expected;
+        double within;
+    };
+    const Case cases[] = {
+        {"at the connect limit", false, ConnectionError::TimedOut, 2.0},
+        {"on abort", true, ConnectionError::Aborted, 1.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LookupRelease release(1);
+        Connection connection;
+        connection.steps.lookUp = HangingLookup::lookUp;
+        connection.setTimeouts(c.abortIt ? 30 : 1, 1);
+        std::thread stopper([&] {
+            if (c.abortIt && release.waitEntered(5000))
+                connection.abort();
+        });
+        Stopwatch watch;
+        EXPECT_FALSE(connection.open("pop.example.org", 995, 1));
+        double took = watch.seconds();
+        stopper.join();
+        EXPECT_EQ(connection.lastError(), c.expected);
+        EXPECT_LT(took, c.within);
+        EXPECT_FALSE(connection.isOpen());
+    }
+}
 
 TEST(ConnectionTimeLimits, SilentServerTimesOutTheRead)
 {
@@ -190,7 +281,12 @@ TEST(ConnectionTimeLimits, AbortStaysUntilCleared)
 
 class TlsConnection : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(pki.create(pkiDirectory.path())); }
+    void SetUp() override
+    {
+        // As in the program, before anything else uses OpenSSL (here the test servers).
+        initialiseTlsLibrary();
+        ASSERT_TRUE(pki.create(pkiDirectory.path()));
+    }
 
     // A TLS server presenting `name`.pem, and a connection that trusts the test CA.
     bool serve(const std::string& name, const std::string& trustedCa = "ca.pem")
@@ -260,6 +356,21 @@ TEST_F(TlsConnection, ExpiredCertificateIsRefused)
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateExpired);
 }
 
+TEST_F(TlsConnection, CertificateFailureIsNotRetriedOnTheNextAddress)
+{
+    ASSERT_TRUE(serve("selfsigned"));
+    ScriptedPop3Server trusted;
+    trusted.useTls(pki.path("server.pem"), pki.path("server.key"));
+    trusted.addConnection(Script().send("+OK secure\r\n").stall(2000));
+    ASSERT_TRUE(trusted.start());
+    listedPorts = {server.port(), trusted.port()};
+    connection->steps = listedAddresses;
+    EXPECT_FALSE(connection->open(loopback, 995, 1));
+    EXPECT_EQ(connection->lastError(), ConnectionError::CertificateUntrusted);
+    trusted.stop();
+    EXPECT_EQ(trusted.connectionsAccepted(), 0);
+}
+
 TEST_F(TlsConnection, PlainServerFailsTheHandshake)
 {
     ScriptedPop3Server plain;
@@ -281,7 +392,7 @@ TEST_F(TlsConnection, TlsThenPlainOnOneObjectKeepsOnlyThePlainStream)
     ASSERT_TRUE(plain.start());
     EXPECT_FALSE(connection->open("localhost", server.port(), 1));
     ASSERT_TRUE(connection->open(loopback, plain.port(), 0));
-    EXPECT_EQ(connection->tlsHandle, nullptr);
+    EXPECT_FALSE(connection->isTls());
     EXPECT_EQ(readSome(*connection), "+OK plain\r\n");
 }
 
