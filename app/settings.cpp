@@ -8,6 +8,7 @@
 
 #include "ui/decimal_text.h"
 #include "util/copy_bounded.h"
+#include "util/settings_values.h"
 
 namespace {
 
@@ -19,31 +20,6 @@ const int numberTextSize = 32;
 const int accountValueReadLimit = 65536;
 // The folder, two separators, the sub-folder, the name, a full stop and the extension.
 const int appDataPathSize = 1024;
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// One "%d" conversion of a scan: white space, an optional sign and at least one digit. Only
-// the low 8 bits of the number count, so it is kept modulo 2^32 (defined for unsigned).
-bool scanColourComponent(const char*& text, uint32_t& component)
-{
-    const char* cursor = text;
-    while (isBlank(*cursor))
-        ++cursor;
-    bool negative = false;
-    if (*cursor == '+' || *cursor == '-')
-        negative = *cursor++ == '-';
-    if (*cursor < '0' || *cursor > '9')
-        return false;
-    uint32_t value = 0;
-    for (; *cursor >= '0' && *cursor <= '9'; ++cursor)
-        value = value * 10u + static_cast<uint32_t>(*cursor - '0');
-    component = negative ? 0u - value : value;
-    text = cursor;
-    return true;
-}
 
 bool appendBounded(char* path, size_t size, const char* piece)
 {
@@ -64,20 +40,12 @@ int parseSettingsInt(const char* text)
 
 bool parseSettingsBool(const char* text)
 {
-    return _stricmp(text, "true") == 0 || strcmp(text, "1") == 0 || _stricmp(text, "y") == 0 ||
-           _stricmp(text, "yes") == 0;
+    return decodeSettingsBool(text);
 }
 
 COLORREF parseSettingsColour(const char* text, COLORREF fallback)
 {
-    uint32_t components[3];
-    for (int index = 0; index < 3; ++index) {
-        if (!scanColourComponent(text, components[index]))
-            return fallback;
-        if (index < 2 && *text++ != ',')
-            return fallback;
-    }
-    return RGB(components[0] & 0xFF, components[1] & 0xFF, components[2] & 0xFF);
+    return static_cast<COLORREF>(decodeSettingsColour(text, static_cast<uint32_t>(fallback)));
 }
 
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension,
