@@ -8,7 +8,7 @@
 
 #include "mail/seen_file.h"
 #include "res/resource.h"
-#include "ui/gdi_holders.h"
+#include "ui/win32_handles.h"
 #include "util/copy_bounded.h"
 
 namespace {
@@ -27,11 +27,6 @@ void playWithPlatform(const char* sound, DWORD flags)
 void openWithShell(HWND owner, const char* target)
 {
     ShellExecuteA(owner, "open", target, nullptr, nullptr, SW_SHOW);
-}
-
-const char* textOrEmpty(const TextRecord& record)
-{
-    return record.text ? record.text : "";
 }
 
 } // namespace
@@ -126,15 +121,13 @@ void NotifierApp::readColours()
 void NotifierApp::loadSeenList()
 {
     buildAppDataPath(seenListPath, CSIDL_APPDATA, settingsFileName, seenListFileExtension, settingsFolderName);
-    if (seenListPath.text && seenListPath.text[0])
-        loadSeenFile(checker.session, seenListPath.text);
+    checker.seenFile.setPath(seenListPath.text);
+    checker.seenFile.read(checker.session);
 }
 
 bool NotifierApp::saveSeenList()
 {
-    if (!seenListPath.text || !seenListPath.text[0])
-        return false;
-    return saveSeenFile(checker.session, seenListPath.text);
+    return checker.seenFile.save(checker.session);
 }
 
 bool NotifierApp::isUnconfigured() const

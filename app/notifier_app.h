@@ -59,7 +59,8 @@ public:
     bool isUnconfigured() const;
     // The configuration dialog; true when confirmed.
     bool configure();
-    // Writes the seen list to its file in one atomic step; false when that failed.
+    // Writes the seen list to its file in one atomic step; false when that failed, or while
+    // the file could not be read (it is then left as it is).
     bool saveSeenList();
 
     CheckerThread checker;

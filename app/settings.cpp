@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "ui/decimal_text.h"
+#include "util/decimal_text.h"
 #include "util/copy_bounded.h"
 #include "util/settings_values.h"
 
@@ -21,6 +22,22 @@ const int accountValueReadLimit = 65536;
 // The folder, two separators, the sub-folder, the name, a full stop and the extension.
 const int appDataPathSize = 1024;
 
+// The profile read drops the blanks around a value (control characters and 8-bit spaces
+// among them, depending on the platform) and then one pair of matching quotes. Any edge
+// byte other than a visible ASCII character other than a quote is taken as such.
+bool mayBeStripped(char c)
+{
+    unsigned char byte = static_cast<unsigned char>(c);
+    return byte <= ' ' || byte >= 0x7F || c == '"' || c == '\'';
+}
+
+// A value that begins or ends with a byte the read may strip would come back altered.
+bool needsQuotes(const char* text)
+{
+    size_t length = strlen(text);
+    return length > 0 && (mayBeStripped(text[0]) || mayBeStripped(text[length - 1]));
+}
+
 bool appendBounded(char* path, size_t size, const char* piece)
 {
     size_t used = strlen(path);
@@ -33,9 +50,21 @@ bool appendBounded(char* path, size_t size, const char* piece)
 
 } // namespace
 
-int parseSettingsInt(const char* text)
+bool isUsablePort(int port)
 {
-    return parseDecimal(text);
+    return port >= lowestPort && port <= highestPort;
+}
+
+int usablePort(int port, bool useTls)
+{
+    if (isUsablePort(port))
+        return port;
+    return useTls ? pop3TlsPort : pop3PlainPort;
+}
+
+int usableCheckMinutes(int minutes)
+{
+    return minutes < shortestCheckMinutes ? shortestCheckMinutes : minutes;
 }
 
 bool parseSettingsBool(const char* text)
@@ -96,7 +125,7 @@ int Settings::readInt(const char* section, const char* key, int fallback) const
     snprintf(fallbackText, sizeof fallbackText, "%d", fallback);
     char value[settingsValueSize];
     readText(section, key, fallbackText, value, sizeof value);
-    return parseSettingsInt(value);
+    return parseDecimal(value);
 }
 
 bool Settings::readBool(const char* section, const char* key, bool fallback) const
@@ -132,7 +161,12 @@ AccountValueLength Settings::readAccountText(const char* key, TextRecord& value)
 bool Settings::writeString(const char* section, const char* key, const char* text)
 {
     // A null text would delete the entry; an absent value is stored as empty.
-    return WritePrivateProfileStringA(section, key, text ? text : "", path()) != 0;
+    const char* value = text ? text : "";
+    if (!needsQuotes(value))
+        return WritePrivateProfileStringA(section, key, value, path()) != 0;
+    // One more pair of double quotes, which the read removes, so the value reads back as typed.
+    std::string quoted = std::string("\"") + value + "\"";
+    return WritePrivateProfileStringA(section, key, quoted.c_str(), path()) != 0;
 }
 
 bool Settings::writeInt(const char* section, const char* key, int value)
@@ -152,6 +186,16 @@ bool Settings::writeColour(const char* section, const char* key, COLORREF colour
     char text[numberTextSize];
     snprintf(text, sizeof text, "%d,%d,%d", GetRValue(colour), GetGValue(colour), GetBValue(colour));
     return writeString(section, key, text);
+}
+
+int Settings::readPort() const
+{
+    return usablePort(readInt(sectionConnection, keyPortRead, defaultPort), readUseTls());
+}
+
+int Settings::readCheckMinutes() const
+{
+    return usableCheckMinutes(readInt(sectionConnection, keyCheckMinutes, defaultCheckMinutes));
 }
 
 void Settings::readCustomSound(TextRecord& soundPath) const

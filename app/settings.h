@@ -44,6 +44,17 @@ const bool defaultChangeColour = true;
 const COLORREF defaultNewMailColour = RGB(95, 255, 95);
 const bool defaultVisible = false;
 
+// What the program can use of port and interval. The dialog refuses anything else; a value
+// edited into the file by hand is read as the nearest usable one.
+const int lowestPort = 1;
+const int highestPort = 65535;
+const int shortestCheckMinutes = 1;
+bool isUsablePort(int port);
+// A port outside the range becomes the default port of the TLS setting.
+int usablePort(int port, bool useTls);
+// An interval below one minute would reconnect without pause: one minute.
+int usableCheckMinutes(int minutes);
+
 // Read buffers, terminating NUL included; longer values are cut to size - 1.
 const int settingsValueSize = 64;
 const int settingsPathValueSize = MAX_PATH;
@@ -79,9 +90,6 @@ struct ConfigurationValues {
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension,
                       const char* subFolder);
 
-// Integer values of the file: leading blanks, optional sign, digits to the first other
-// character; no digits gives 0; beyond 32 bits saturates.
-int parseSettingsInt(const char* text);
 // "r,g,b" into a colour, each component's low 8 bits; fewer than three numbers: fallback.
 COLORREF parseSettingsColour(const char* text, COLORREF fallback);
 // "true", "y", "yes" in any case, or exactly "1".
@@ -110,6 +118,8 @@ public:
     // Reads the whole value, however long; TooLong when it cannot go into a POP3 command.
     AccountValueLength readAccountText(const char* key, TextRecord& value) const;
 
+    // Writes the text so that it reads back unchanged: a value that begins or ends with a
+    // blank or a quote goes inside one more pair of double quotes.
     bool writeString(const char* section, const char* key, const char* text);
     bool writeInt(const char* section, const char* key, int value);
     bool writeBool(const char* section, const char* key, bool value);
@@ -117,8 +127,9 @@ public:
 
     // Typed access to the keys, with their defaults and buffer sizes.
     bool readUseTls() const { return readBool(sectionConnection, keySsl, defaultUseTls); }
-    int readPort() const { return readInt(sectionConnection, keyPortRead, defaultPort); }
-    int readCheckMinutes() const { return readInt(sectionConnection, keyCheckMinutes, defaultCheckMinutes); }
+    // Both within what the program can use (usablePort, usableCheckMinutes).
+    int readPort() const;
+    int readCheckMinutes() const;
     bool readPlaySound(bool fallback) const { return readBool(sectionNewMail, keyPlaySound, fallback); }
     void readCustomSound(TextRecord& path) const;
     bool readChangeColour() const { return readBool(sectionNewMail, keyChangeColour, defaultChangeColour); }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/win32_handles.h"
+#include "ui/win32_handles.h"
 
 // One copy of the program per user session: a second copy would add a second tray icon and
 // run a second checker that overwrites the first one's seen-message file.

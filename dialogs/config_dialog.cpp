@@ -6,6 +6,7 @@
 
 #include "dialogs/about_dialog.h"
 #include "dialogs/message_box.h"
+#include "util/decimal_text.h"
 
 namespace {
 const char configCaption[] = "Pellwick";
@@ -34,7 +35,6 @@ const char mailProgramTip[] =
 const char exeFilter[] = "Executable files (*.exe)\0*.exe\0";
 const char wavFilter[] = "Sound files (*.wav)\0*.wav\0";
 
-const char* textOrEmpty(const TextRecord& record) { return record.text ? record.text : ""; }
 
 void readControlText(const Window& control, TextRecord& target) {
     char* text = control.getText();
@@ -46,25 +46,20 @@ bool isChecked(const Window& box) { return SendMessageA(box.handle, BM_GETCHECK,
 
 }
 
-void setNumberText(HWND control, int value) {
-    char text[numberTextSize];
-    std::snprintf(text, sizeof text, "%d", value);
-    SetWindowTextA(control, text);
-}
-
 bool parseWholeNumber(const char* text, int maxDigits, int& value) {
     int length = text ? static_cast<int>(std::strlen(text)) : 0;
     if (length == 0 || length > maxDigits) {
         return false;
     }
-    long long number = 0;
-    for (int i = 0; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-        number = number * 10 + (text[i] - '0');
+    // Digits only: no blanks or sign before them, nothing after them.
+    if (text[0] < '0' || text[0] > '9') {
+        return false;
     }
-    value = static_cast<int>(number);
+    DecimalNumber number;
+    if (!scanDecimal(text, nullptr, number) || *text != '\0' || !number.fitsInt) {
+        return false;
+    }
+    value = number.value;
     return true;
 }
 
@@ -208,7 +203,7 @@ void ConfigDialog::chooseColour() {
 bool ConfigDialog::validateNumbers() {
     char* portText = port.getText();
     int portValue = 0;
-    bool portOk = parseWholeNumber(portText, portTextLimit, portValue) && portValue >= 1 && portValue <= highestPort;
+    bool portOk = parseWholeNumber(portText, portTextLimit, portValue) && isUsablePort(portValue);
     delete[] portText;
     if (!portOk) {
         dialogMessageBox(handle, portRefused, configCaption, MB_OK | MB_ICONWARNING);
@@ -250,7 +245,7 @@ void ConfigDialog::onOk() {
     int minutes = 1;
     parseWholeNumber(intervalText, intervalTextLimit, minutes);
     delete[] intervalText;
-    values.checkmins = minutes < 1 ? 1 : minutes;
+    values.checkmins = usableCheckMinutes(minutes);
     values.newmailcolour = colourSwatch.colour;
 }
 

@@ -20,7 +20,6 @@ inline constexpr char googlePop3Host[] = "pop.gmail.com";
 inline constexpr char googleWebmail[] = "https://mail.google.com/";
 const int googleProviderIndex = 0;
 const int otherProviderIndex = 1;
-const int highestPort = 65535;
 const int configToolTipWidth = 200;
 const int pickedPathSize = MAX_PATH;
 const int portTextLimit = 5;
@@ -98,9 +97,6 @@ private:
 // Runs the dialog on `values`; true after OK, with the values read back from the controls.
 // When a configuration dialog is already open it is brought forward and false is returned.
 bool runConfigDialog(ConfigValues& values);
-
-// Sets `control`'s text to `value` in decimal.
-void setNumberText(HWND control, int value);
 
 // Parses a whole decimal text of digits; false for an empty, non-digit or too long text.
 bool parseWholeNumber(const char* text, int maxDigits, int& value);

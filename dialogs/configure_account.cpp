@@ -15,7 +15,6 @@ void readStoredValues(const Settings& settings, ConfigValues& values) {
     settings.readDoubleClick(values.doubleclick);
 }
 
-const char* textOrEmpty(const TextRecord& record) { return record.text ? record.text : ""; }
 }
 
 bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeColour, COLORREF& newMailColour) {

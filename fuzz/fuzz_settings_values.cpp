@@ -12,7 +12,7 @@
 #include <string>
 #include <strings.h>
 
-#include "ui/decimal_text.h"
+#include "util/decimal_text.h"
 #include "util/settings_values.h"
 
 namespace {

@@ -18,11 +18,6 @@ Clock::time_point deadlineAfter(long long milliseconds)
     return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
-const char* textOrEmpty(const TextRecord& record)
-{
-    return record.text != nullptr ? record.text : "";
-}
-
 } // namespace
 
 CheckerThread::CheckerThread(unsigned notifyMessage) : notifyMessage(notifyMessage) {}
@@ -115,6 +110,9 @@ int CheckerThread::checkOnce()
     Account copy;
     if (!beginCycle(copy))
         return checkStopped;
+    // A seen-message file that could not be read at start-up is tried again before the
+    // listing is counted against it.
+    seenFile.read(session);
     if (!session.connect(textOrEmpty(copy.server), copy.port, copy.useTls))
         return failedConnect();
     if (!session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)))

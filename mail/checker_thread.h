@@ -6,6 +6,7 @@
 #include "mail/check_status.h"
 #include "mail/pop3_ports.h"
 #include "mail/pop3_session.h"
+#include "mail/seen_file.h"
 #include "mail/thread.h"
 #include "util/text_record.h"
 
@@ -43,12 +44,13 @@ struct CheckSnapshot {
 //   CheckOwner owner; owner.window = hwnd;          // or owner.notify / owner.context
 //   checker.setOwner(owner);                        // before start()
 //   checker.setAccount(server, user, password, port, useTls, intervalMinutes);
-//   loadSeenFile(checker.session, seenPath);        // mail/seen_file.h, before start()
+//   checker.seenFile.setPath(seenPath);              // before start()
+//   checker.seenFile.read(checker.session);          // tried again at each cycle until read
 //   checker.start();
 //   on the check-result message: CheckSnapshot shown = checker.takeSnapshot();
 //   "Check Now" / settings confirmed: checker.requestCheckNow();
-//   "Mark As Read": checker.markAsRead(); saveSeenFile(checker.session, seenPath);
-//   window closed: saveSeenFile(checker.session, seenPath);
+//   "Mark As Read": checker.markAsRead(); checker.seenFile.save(checker.session);
+//   window closed: checker.seenFile.save(checker.session);
 //   destruction stops the thread: a wait ends at once, a network operation within a second.
 class CheckerThread : public Thread {
 public:
@@ -97,6 +99,7 @@ public:
     int millisecondsPerMinute = defaultMillisecondsPerMinute;
 
     Pop3Session session;
+    SeenMessageFile seenFile;
 
 private:
     struct Account {

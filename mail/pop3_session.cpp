@@ -1,17 +1,13 @@
 #include "mail/pop3_session.h"
 
-#include <climits>
 #include <cstring>
+
+#include "util/decimal_text.h"
 
 namespace {
 
 const char positiveReply[] = "+OK";
 const int statusLength = 3;
-
-bool isWhiteSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool holdsLineBreak(const char* text)
 {
@@ -43,25 +39,13 @@ private:
 bool scanListingLine(const char* line, const char* end, const char*& id, size_t& idLength)
 {
     const char* p = line;
-    while (p < end && isWhiteSpace(*p))
-        ++p;
-    bool negative = p < end && *p == '-';
-    if (p < end && (*p == '-' || *p == '+'))
-        ++p;
-    const char* digits = p;
-    long long number = 0;
-    while (p < end && *p >= '0' && *p <= '9') {
-        number = number * 10 + (*p - '0');
-        if (number > static_cast<long long>(INT_MAX) + (negative ? 1 : 0))
-            return false;
-        ++p;
-    }
-    if (p == digits || p == end || !isWhiteSpace(*p))
+    DecimalNumber number;
+    if (!scanDecimal(p, end, number) || !number.fitsInt || p == end || !isBlank(*p))
         return false;
-    while (p < end && isWhiteSpace(*p))
+    while (p < end && isBlank(*p))
         ++p;
     id = p;
-    while (p < end && !isWhiteSpace(*p))
+    while (p < end && !isBlank(*p))
         ++p;
     idLength = static_cast<size_t>(p - id);
     return idLength > 0;

@@ -59,6 +59,20 @@ public:
     // Writes seen, one id and "\n" per line, front to back. False when a write fails.
     // Takes listLock.
     bool saveSeen(FILE* file);
+    // Adds the ids of `file` (read to its end, left open) to `ids`, as loadSeen reads them.
+    static void readSeenIds(FILE* file, UidList& ids);
+
+    // Where seen stands with the seen-message file of a running program (SeenMessageFile). A
+    // session without one stays NotRead.
+    enum class SeenFileState { NotRead, Unreadable, Read };
+    // The file's ids were read whole: this run's marks (what seen holds) are added to them
+    // and that becomes seen; state Read. Nothing happens once Read. Takes listLock.
+    void mergeSeen(UidList& fromFile);
+    // The file exists but could not be read whole; seen holds only this run's marks. Found
+    // so before any complete listing, that listing counts as usual but announces nothing:
+    // any of the mailbox may have been seen before. Takes listLock.
+    void seenFileUnreadable();
+    SeenFileState seenFileState() const;
 
     int totalCount = 0;
     UidList current;
@@ -77,6 +91,8 @@ private:
     void discardInput() { inputStart = inputEnd = 0; }
 
     bool listingFailed = false;
+    SeenFileState seenState = SeenFileState::NotRead;   // guarded by listLock
+    bool quietListing = false;                          // guarded by listLock
     // The one buffered reader behind every reply: bytes read but not yet consumed.
     char input[readChunk];
     int inputStart = 0;

@@ -1,5 +1,6 @@
 #include "mail/seen_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -48,4 +49,32 @@ bool saveSeenFile(Pop3Session& session, const char* path, ReplaceFileFunction re
         return false;
     }
     return true;
+}
+
+bool SeenMessageFile::read(Pop3Session& session)
+{
+    if (filePath.text == nullptr || *filePath.text == '\0')
+        return false;
+    if (session.seenFileState() == Pop3Session::SeenFileState::Read)
+        return true;
+    UidList ids;
+    FILE* file = std::fopen(filePath.text, "rb");
+    // Only a file that is not there is an empty list; any other failure may hide marks.
+    bool readWhole = file == nullptr && errno == ENOENT;
+    if (file != nullptr) {
+        Pop3Session::readSeenIds(file, ids);
+        readWhole = std::ferror(file) == 0;
+        std::fclose(file);
+    }
+    if (!readWhole) {
+        session.seenFileUnreadable();
+        return false;
+    }
+    session.mergeSeen(ids);
+    return true;
+}
+
+bool SeenMessageFile::save(Pop3Session& session)
+{
+    return read(session) && saveSeenFile(session, filePath.text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/platform/file_replace.h"
+#include "util/text_record.h"
 
 class Pop3Session;
 
@@ -16,3 +17,21 @@ bool loadSeenFile(Pop3Session& session, const char* path);
 // `replace` is the final step; tests pass one that fails.
 bool saveSeenFile(Pop3Session& session, const char* path,
                   ReplaceFileFunction replace = replaceFileAtomically);
+
+// The seen-message file of a running program. A file that exists but could not be read whole
+// (held open without sharing by a virus scan or a sync client, a read failing partway) is
+// never replaced by a list this run has not read: it is tried again before each save and at
+// each check cycle, and once read, the marks made meanwhile are merged into its ids.
+class SeenMessageFile {
+public:
+    // Set before the checker thread starts; not changed while it runs.
+    void setPath(const char* path) { filePath.assign(path); }
+    // Reads the file into the session unless that has been done; true once it has, or when
+    // no file is there (nothing to lose). False without a path. Any thread.
+    bool read(Pop3Session& session);
+    // read(), then saveSeenFile; false, writing nothing, while the file cannot be read.
+    bool save(Pop3Session& session);
+
+private:
+    TextRecord filePath;
+};

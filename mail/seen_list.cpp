@@ -6,6 +6,9 @@
 void Pop3Session::reconcile()
 {
     std::lock_guard<std::mutex> hold(listLock);
+    // A quiet listing takes what is there as already announced; later arrivals are new.
+    bool announce = !quietListing;
+    quietListing = false;
     int unseen = 0;
     int total = 0;
     for (UidList::Node* node = current.head(); node != nullptr; node = node->next) {
@@ -13,7 +16,8 @@ void Pop3Session::reconcile()
             ++unseen;
             if (!notified.contains(node->id.text)) {
                 notified.insertFront(node->id.text);
-                freshMail = 1;
+                if (announce)
+                    freshMail = 1;
             }
         }
         ++total;
@@ -98,14 +102,48 @@ bool readSeenLine(FILE* file, SeenLine& line)
 
 } // namespace
 
+void Pop3Session::readSeenIds(FILE* file, UidList& ids)
+{
+    SeenLine line;
+    while (readSeenLine(file, line))
+        if (!line.unusable && line.length > 0)
+            ids.insertFront(line.text);
+}
+
 void Pop3Session::loadSeen(FILE* file)
 {
     std::lock_guard<std::mutex> hold(listLock);
     seen.clear();
-    SeenLine line;
-    while (readSeenLine(file, line))
-        if (!line.unusable && line.length > 0)
-            seen.insertFront(line.text);
+    readSeenIds(file, seen);
+}
+
+void Pop3Session::mergeSeen(UidList& fromFile)
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    if (seenState == SeenFileState::Read)
+        return;
+    for (UidList::Node* node = seen.head(); node != nullptr; node = node->next)
+        if (!fromFile.contains(node->id.text))
+            fromFile.insertFront(node->id.text);
+    seen.swap(fromFile);
+    seenState = SeenFileState::Read;
+    // Read before any listing: the next one is counted against the whole seen list.
+    quietListing = false;
+}
+
+void Pop3Session::seenFileUnreadable()
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    if (seenState == SeenFileState::NotRead)
+        quietListing = true;
+    if (seenState != SeenFileState::Read)
+        seenState = SeenFileState::Unreadable;
+}
+
+Pop3Session::SeenFileState Pop3Session::seenFileState() const
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    return seenState;
 }
 
 bool Pop3Session::saveSeen(FILE* file)

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config libssl-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+  cmake make ccache g++ pkg-config libssl-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils imagemagick tesseract-ocr
   dovecot-core dovecot-pop3d openssl dpkg-dev perl python3

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ui/decimal_text.h"
-#include "ui/gdi_holders.h"
+#include "util/decimal_text.h"
+#include "ui/win32_handles.h"
 
 namespace {
 
@@ -14,14 +14,14 @@ const int controlWidth = 100;
 const int controlHeight = 25;
 const int numberTextSize = 32;
 
+} // namespace
+
 void setNumberText(HWND control, int value)
 {
     char text[numberTextSize];
     snprintf(text, sizeof text, "%d", value);
     SetWindowTextA(control, text);
 }
-
-} // namespace
 
 ButtonControl::ButtonControl()
 {

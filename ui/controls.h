@@ -4,6 +4,9 @@
 
 #include "ui/window.h"
 
+// Sets a control's text to `value` in decimal.
+void setNumberText(HWND control, int value);
+
 // Wrappers for controls that a dialog template creates; bind them with attachToDialogItem.
 // None owns its control: the controls go with their dialog.
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ui/gdi_holders.h"
+#include "ui/win32_handles.h"
 
 namespace {
 

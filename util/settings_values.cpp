@@ -2,12 +2,9 @@
 
 #include <cstring>
 
-namespace {
+#include "util/decimal_text.h"
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+namespace {
 
 char lowerAscii(char c)
 {
@@ -23,26 +20,6 @@ bool sameIgnoringCase(const char* text, const char* lowerWord)
     return *text == '\0' && *lowerWord == '\0';
 }
 
-// One "%d" conversion of a scan: white space, an optional sign and at least one digit. Only
-// the low 8 bits of the number count, so it is kept modulo 2^32 (defined for unsigned).
-bool scanColourComponent(const char*& text, uint32_t& component)
-{
-    const char* cursor = text;
-    while (isBlank(*cursor))
-        ++cursor;
-    bool negative = false;
-    if (*cursor == '+' || *cursor == '-')
-        negative = *cursor++ == '-';
-    if (*cursor < '0' || *cursor > '9')
-        return false;
-    uint32_t value = 0;
-    for (; *cursor >= '0' && *cursor <= '9'; ++cursor)
-        value = value * 10u + static_cast<uint32_t>(*cursor - '0');
-    component = negative ? 0u - value : value;
-    text = cursor;
-    return true;
-}
-
 } // namespace
 
 bool decodeSettingsBool(const char* text)
@@ -53,10 +30,13 @@ bool decodeSettingsBool(const char* text)
 
 uint32_t decodeSettingsColour(const char* text, uint32_t fallback)
 {
+    // Only the low 8 bits of each number count, as a "%d,%d,%d" scan into bytes keeps them.
     uint32_t components[3];
     for (int index = 0; index < 3; ++index) {
-        if (!scanColourComponent(text, components[index]))
+        DecimalNumber number;
+        if (!scanDecimal(text, nullptr, number))
             return fallback;
+        components[index] = number.lowBits;
         if (index < 2 && *text++ != ',')
             return fallback;
     }

@@ -23,3 +23,9 @@ public:
     char* text = nullptr;
     wchar_t* wide = nullptr;
 };
+
+// The record's text, or "" while it is absent.
+inline const char* textOrEmpty(const TextRecord& record)
+{
+    return record.text != nullptr ? record.text : "";
+}

@@ -6,13 +6,18 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/notifier_app.h"
 #include "app/single_instance.h"
 #include "tests/app/program_driver.h"
+#include "ui/win32_handles.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
@@ -107,6 +112,8 @@ protected:
                                           "port=" + std::to_string(server.port()), "checkmins=1"};
         lines.insert(lines.end(), extraSettings.begin(), extraSettings.end());
         ASSERT_TRUE(files.startFresh(lines));
+        if (afterFiles)
+            afterFiles();
         app.reset(new NotifierApp(GetModuleHandleA(nullptr)));
         app->dialogs = AppDialogs();
         app->effects.playSound = recordSound;
@@ -136,6 +143,8 @@ protected:
         return state != static_cast<UINT>(-1) && !(state & (MF_GRAYED | MF_DISABLED));
     }
 
+    // Runs once the files are in place, before the program starts up.
+    std::function<void()> afterFiles;
     testbench::TempDirectory scratch;
     testbench::TestPki pki;
     std::string work;
@@ -299,6 +308,42 @@ TEST_F(AppInProcess, SessionEndSavesWhatExitSavesButACalledOffLogOffChangesNothi
     EXPECT_EQ(files.seenIds(), expected);
     EXPECT_EQ(files.readValue("position", "x"), "123");
     EXPECT_EQ(files.readValue("position", "y"), "45");
+}
+
+// A seen-message file held open without sharing at start-up (a virus scan, a sync client)
+// is not replaced while unread, is read at the next cycle once released, and keeps both the
+// earlier marks and those made meanwhile. Until then the counts show, but nothing is
+// announced: every message may have been seen before.
+TEST_F(AppInProcess, SeenFileHeldAtStartUpIsReadOnceReleasedAndNeverOverwritten)
+{
+    const std::string earlierMarks = "a\r\nc\r\n";
+    OwnedHandle holder;
+    afterFiles = [&] {
+        std::ofstream(files.seenPath(), std::ios::binary) << earlierMarks;
+        holder.reset(CreateFileA(files.seenPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    server.addConnection(listing("1 a\r\n2 b\r\n"));
+    server.addConnection(listing("1 a\r\n2 b\r\n3 c\r\n"));
+    start({"[newmail]", "playsound=true"});
+    ASSERT_NE(holder.get(), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(waitForStatus("2 / 2")) << "counted as usual";
+    EXPECT_TRUE(played.empty()) << "the whole mailbox announced as new";
+
+    app->onMenuCommand(ID_MARK_AS_READ);
+    ASSERT_TRUE(waitForStatus("0 / 2"));
+    holder.reset(nullptr);
+    std::ostringstream bytes;
+    bytes << std::ifstream(files.seenPath(), std::ios::binary).rdbuf();
+    EXPECT_EQ(bytes.str(), earlierMarks) << "replaced before it was read";
+
+    app->onMenuCommand(ID_CHECK_NOW);
+    ASSERT_TRUE(waitForStatus("0 / 3")) << "c was marked in an earlier run";
+    EXPECT_TRUE(played.empty());
+    SendMessageA(app->handle, WM_CLOSE, 0, 0);
+    std::vector<std::string> ids = files.seenIds();
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<std::string>{"a", "b", "c"}));
 }
 
 struct MenuEntry {

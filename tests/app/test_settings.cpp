@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/settings.h"
+#include "util/decimal_text.h"
 
 namespace {
 
@@ -151,7 +153,7 @@ TEST_F(SettingsFile, IntegersStopAtTheFirstOtherCharacter)
     settings.readPosition(x, y);
     EXPECT_EQ(x, 0) << "a position of abc places the window at 0";
     EXPECT_EQ(y, 12);
-    EXPECT_EQ(settings.readCheckMinutes(), -7);
+    EXPECT_EQ(settings.readInt(sectionConnection, keyCheckMinutes, 5), -7);
     EXPECT_EQ(settings.readPort(), 143);
 }
 
@@ -163,8 +165,33 @@ TEST_F(SettingsFile, IntegersBeyondThirtyTwoBitsSaturate)
     settings.readPosition(x, y);
     EXPECT_EQ(x, 2147483647);
     EXPECT_EQ(y, -2147483647 - 1);
-    EXPECT_EQ(settings.readPort(), 2147483647);
-    EXPECT_EQ(settings.readCheckMinutes(), -2147483647 - 1);
+    EXPECT_EQ(settings.readInt(sectionConnection, keyPort, 995), 2147483647);
+    EXPECT_EQ(settings.readInt(sectionConnection, keyCheckMinutes, 5), -2147483647 - 1);
+}
+
+// A hand-edited interval below one minute would reconnect without pause, and a port out of
+// range cannot connect: start-up reads both as the dialog would have let them be.
+TEST_F(SettingsFile, StartUpReadsIntervalAndPortWithinTheirRange)
+{
+    struct Case {
+        const char* entries;
+        int port;
+        int minutes;
+    } cases[] = {
+        {"checkmins=0\r\nport=0\r\n", 995, 1},
+        {"checkmins=-5\r\nport=-995\r\n", 995, 1},
+        {"checkmins=x\r\nport=65536\r\n", 995, 1},
+        {"SSL=false\r\nport=0\r\n", 110, 5},
+        {"SSL=false\r\nport=2147483648\r\ncheckmins=-2147483648\r\n", 110, 1},
+        {"port=\r\ncheckmins=\r\n", 995, 1},
+        {"SSL=false\r\nport=1\r\ncheckmins=1\r\n", 1, 1},
+        {"port=65535\r\ncheckmins=2\r\n", 65535, 2},
+    };
+    for (const Case& expected : cases) {
+        writeFile(std::string("[connection]\r\n") + expected.entries);
+        EXPECT_EQ(settings.readPort(), expected.port) << expected.entries;
+        EXPECT_EQ(settings.readCheckMinutes(), expected.minutes) << expected.entries;
+    }
 }
 
 TEST_F(SettingsFile, ColoursNeedThreeNumbersAndKeepTheirLowBytes)
@@ -191,12 +218,29 @@ TEST_F(SettingsFile, ColourRoundTripsAsDecimalTriple)
     EXPECT_EQ(settings.readNewMailColour(), RGB(12, 34, 250));
 }
 
-TEST_F(SettingsFile, PasswordWithEqualsAndPercentRoundTrips)
+// The profile read strips blanks and a pair of quotes around a value: the dialog's write must
+// keep every password as typed, and start-up's read must give it back.
+TEST_F(SettingsFile, PasswordsReadBackExactlyAsTyped)
 {
-    settings.writeString(sectionConnection, keyPassword, "a=b%d%s=c%");
-    TextRecord password;
-    EXPECT_EQ(settings.readAccountText(keyPassword, password), AccountValueLength::Usable);
-    EXPECT_STREQ(password.text, "a=b%d%s=c%");
+    const char* passwords[] = {
+        "a=b%d%s=c%", " pw", "pw ", "  pw  ", "\"abc\"", "'abc'", "\"abc", "abc\"", "'abc", "abc'",
+        "\"abc'", "\"", "'", "\"\"", " \" ", "\t tab", "=lead", ";semi", "#hash", "%%", "[x]",
+        "\xE9t\xE9", "\xA0nbsp\xA0", "caf\xE9 ", "\xFF\xA3\xB5"};
+    for (const char* password : passwords) {
+        ConfigurationValues values;
+        values.password = password;
+        values.username = password;
+        settings.writeConfiguration(values);
+        TextRecord read;
+        EXPECT_EQ(settings.readAccountText(keyPassword, read), AccountValueLength::Usable) << password;
+        EXPECT_STREQ(read.text, password);
+        settings.readAccountText(keyUsername, read);
+        EXPECT_STREQ(read.text, password) << "the entry before it is untouched";
+    }
+    // A plain value is written as it is, without quotes.
+    settings.writeString(sectionConnection, keyPassword, "plain");
+    std::vector<std::string> lines = fileLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "password=plain"), lines.end());
 }
 
 TEST_F(SettingsFile, SurroundingBlanksAndMatchingQuotesAreDropped)
@@ -213,7 +257,7 @@ TEST_F(SettingsFile, SurroundingBlanksAndMatchingQuotesAreDropped)
 TEST_F(SettingsFile, EmptyValueIsEmptyNotTheDefault)
 {
     writeFile("[connection]\r\nport=\r\nserver=\r\n");
-    EXPECT_EQ(settings.readPort(), 0);
+    EXPECT_EQ(settings.readInt(sectionConnection, keyPort, 995), 0);
     EXPECT_EQ(text(sectionConnection, keyServer), "");
     EXPECT_EQ(text(sectionConnection, keyUsername), "<absent>");
 }
@@ -375,11 +419,11 @@ TEST(AppDataPath, ExtensionAndSubFolderMayBeAbsent)
 
 TEST(SettingsParsing, IntegerTextFromTheDialogConvertsLikeTheFile)
 {
-    EXPECT_EQ(parseSettingsInt("  42x"), 42);
-    EXPECT_EQ(parseSettingsInt(""), 0);
-    EXPECT_EQ(parseSettingsInt("-"), 0);
-    EXPECT_EQ(parseSettingsInt("\t-0012"), -12);
-    EXPECT_EQ(parseSettingsInt("4294967296"), 2147483647);
+    EXPECT_EQ(parseDecimal("  42x"), 42);
+    EXPECT_EQ(parseDecimal(""), 0);
+    EXPECT_EQ(parseDecimal("-"), 0);
+    EXPECT_EQ(parseDecimal("\t-0012"), -12);
+    EXPECT_EQ(parseDecimal("4294967296"), 2147483647);
 }
 
 } // namespace

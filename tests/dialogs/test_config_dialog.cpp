@@ -299,6 +299,19 @@ std::string fileText(const std::string& path) {
     CloseHandle(file);
     return text;
 }
+
+// What configureAccount works on, over a fresh settings file in the temporary folder.
+struct AccountTarget {
+    explicit AccountTarget(const char* name) : path(settingsFileIn(name)), settings(path.c_str()) {}
+    ~AccountTarget() { DeleteFileA(path.c_str()); }
+    bool configure() { return configureAccount(checker, settings, changeColour, colour); }
+
+    std::string path;
+    Settings settings;
+    CheckerThread checker{WM_APP + 1};
+    bool changeColour = true;
+    COLORREF colour = defaultNewMailColour;
+};
 }  // namespace
 
 TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
@@ -330,17 +343,38 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
     DeleteFileA(path.c_str());
 }
 
+// Blanks and quotes around a password, which the profile read strips, survive the dialog's
+// write, start-up's read and the dialog's next opening.
+TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped) {
+    const char typed[] = " \"p'=;#%\xE9 '";
+    AccountTarget target("pellwick_dialog_password.ini");
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.host, "mail.example");
+        setText(dialog.password, typed);
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(target.configure());
+    TextRecord read;
+    target.settings.readAccountText(keyPassword, read);
+    EXPECT_STREQ(typed, read.text);
+
+    std::string shown;
+    configScenario = [&](ConfigDialog& dialog) {
+        shown = textOf(dialog.password.handle);
+        pressCancel(dialog);
+    };
+    scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+    EXPECT_FALSE(target.configure());
+    EXPECT_EQ(typed, shown);
+}
+
 TEST_F(DialogScenario, CancelWritesNoSettingsFile) {
-    std::string path = settingsFileIn("pellwick_dialog_cancel.ini");
-    Settings settings(path.c_str());
-    CheckerThread checker(WM_APP + 1);
-    bool changeColour = true;
-    COLORREF colour = defaultNewMailColour;
+    AccountTarget target("pellwick_dialog_cancel.ini");
     configScenario = [&](ConfigDialog& dialog) {
         setText(dialog.host, "mail.example");
         pressCancel(dialog);
     };
-    EXPECT_FALSE(configureAccount(checker, settings, changeColour, colour));
+    EXPECT_FALSE(target.configure());
     ASSERT_TRUE(scenarioRan);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(target.path.c_str()));
 }

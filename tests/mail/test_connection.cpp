@@ -281,12 +281,7 @@ TEST(ConnectionTimeLimits, AbortStaysUntilCleared)
 
 class TlsConnection : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        // As in the program, before anything else uses OpenSSL (here the test servers).
-        initialiseTlsLibrary();
-        ASSERT_TRUE(pki.create(pkiDirectory.path()));
-    }
+    void SetUp() override { ASSERT_TRUE(pki.create(pkiDirectory.path())); }
 
     // A TLS server presenting `name`.pem, and a connection that trusts the test CA.
     bool serve(const std::string& name, const std::string& trustedCa = "ca.pem")

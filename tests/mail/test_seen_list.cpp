@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <set>
@@ -323,6 +324,54 @@ TEST_F(SeenFile, SaveIntoAMissingFolderFailsWithoutHarm)
     session.markAsRead();
     EXPECT_FALSE(saveSeenFile(session, path("no-such-folder/pellwick.uidl").c_str()));
     EXPECT_EQ(idsOf(session.seen), (Ids{"a"}));
+}
+
+// ---- The seen-message file of a running program ----
+
+// A file that cannot be read (here a folder in its place: opening or reading it fails) is
+// not replaced, nothing of the first listing is announced, yet new arrivals are; once it
+// can be read, its ids and the marks made meanwhile are both kept.
+TEST_F(SeenFile, UnreadableFileIsKeptAndMergedWithTheMarksOnceRead)
+{
+    std::string file = path("pellwick.uidl");
+    std::filesystem::create_directory(file);
+    SeenMessageFile seenFile;
+    seenFile.setPath(file.c_str());
+    EXPECT_FALSE(seenFile.read(session));
+
+    completeListing(session, {"a", "b"});
+    EXPECT_EQ(session.unseenCount, 2);
+    EXPECT_EQ(session.freshMail, 0) << "every message may have been seen before";
+    completeListing(session, {"a", "b", "d"});
+    EXPECT_EQ(session.freshMail, 1) << "an arrival during the run is new";
+    session.markAsRead();
+    EXPECT_FALSE(seenFile.save(session));
+    EXPECT_TRUE(std::filesystem::is_directory(file));
+    EXPECT_EQ(session.seenFileState(), Pop3Session::SeenFileState::Unreadable);
+
+    std::filesystem::remove(file);
+    writeWhole(file, "c\na\n");
+    ASSERT_TRUE(seenFile.save(session));
+    EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b", "c", "d"}));
+    Pop3Session restarted;
+    ASSERT_TRUE(loadSeenFile(restarted, file.c_str()));
+    EXPECT_EQ(idsOf(restarted.seen), (Ids{"a", "b", "c", "d"}));
+    writeWhole(file, "x\n");
+    EXPECT_TRUE(seenFile.read(session));
+    EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b", "c", "d"})) << "read once only";
+}
+
+TEST_F(SeenFile, MissingFileIsReadWholeAndTheFirstListingAnnounced)
+{
+    std::string file = path("pellwick.uidl");
+    SeenMessageFile seenFile;
+    seenFile.setPath(file.c_str());
+    EXPECT_TRUE(seenFile.read(session));
+    completeListing(session, {"a"});
+    EXPECT_EQ(session.freshMail, 1);
+    session.markAsRead();
+    ASSERT_TRUE(seenFile.save(session));
+    EXPECT_EQ(readWhole(file), "a" + lineEnd);
 }
 
 TEST_F(SeenFile, SaveReplacesALeftoverTemporaryFile)
