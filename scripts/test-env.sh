@@ -1,6 +1,8 @@
 # Sourced by ./test and ./run: a private Wine prefix, a virtual X display and one persistent
 # wineserver, so that each Windows test program starts in about 50 ms instead of seconds.
-#   pellwick_env_start   sets WINEPREFIX, DISPLAY, WINEDEBUG, WINEDLLOVERRIDES and starts them
+#   pellwick_env_start   sets WINEPREFIX, DISPLAY, WINEDEBUG, WINEDLLOVERRIDES and starts them;
+#                        with --use-display and DISPLAY set, the programs show on that display
+#                        instead, where a person can use them
 #   pellwick_env_stop    ends what pellwick_env_start started (by process id), removes the prefix
 
 pellwick_env_start() {
@@ -10,15 +12,18 @@ pellwick_env_start() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export WINEARCH=win64
 
-  # Xvfb picks a free display number itself and reports it on the descriptor we pass.
-  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$PELLWICK_ENV_DIR/display" 2>"$PELLWICK_ENV_DIR/xvfb.log" &
-  PELLWICK_XVFB_PID=$!
   local i
-  for i in $(seq 1 100); do
-    [ -s "$PELLWICK_ENV_DIR/display" ] && break
-    sleep 0.1
-  done
-  export DISPLAY=":$(head -n 1 "$PELLWICK_ENV_DIR/display")"
+  PELLWICK_XVFB_PID=
+  if [ "${1:-}" != --use-display ] || [ -z "${DISPLAY:-}" ]; then
+    # Xvfb picks a free display number itself and reports it on the descriptor we pass.
+    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$PELLWICK_ENV_DIR/display" 2>"$PELLWICK_ENV_DIR/xvfb.log" &
+    PELLWICK_XVFB_PID=$!
+    for i in $(seq 1 100); do
+      [ -s "$PELLWICK_ENV_DIR/display" ] && break
+      sleep 0.1
+    done
+    export DISPLAY=":$(head -n 1 "$PELLWICK_ENV_DIR/display")"
+  fi
 
   # The prefix is made first; then one persistent wineserver and a plain boot start the
   # services once. (Booting the fresh prefix under the persistent server left two service
@@ -53,8 +58,10 @@ pellwick_env_stop() {
     sleep 0.1
   done
   wait "$PELLWICK_DESKTOP_PID" 2>/dev/null || true
-  kill "$PELLWICK_XVFB_PID" 2>/dev/null || true
-  wait "$PELLWICK_XVFB_PID" 2>/dev/null || true
+  if [ -n "$PELLWICK_XVFB_PID" ]; then
+    kill "$PELLWICK_XVFB_PID" 2>/dev/null || true
+    wait "$PELLWICK_XVFB_PID" 2>/dev/null || true
+  fi
   rm -rf "$PELLWICK_ENV_DIR"
   unset PELLWICK_ENV_DIR
 }

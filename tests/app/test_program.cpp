@@ -151,6 +151,9 @@ protected:
         EXPECT_TRUE(program.saveScreenshot(testName + "-" + state));
     }
 
+    // After screenshot(): keeps `area` as a picture for the documentation.
+    void picture(const std::string& name, const RECT& area) { EXPECT_TRUE(apptest::savePicture(name, area)); }
+
     DovecotFixture dovecot;
     WinsockSession winsock;
     std::string testName;
@@ -177,6 +180,8 @@ TEST_F(ProgramRuns, NewMailShowsCountsGreenFillAndNewMailIconUntilMarkedAsRead)
     deliver(1, 2);
     checkNowFor(program, "2 / 2");
     screenshot(program, "new-mail");
+    picture("window-new-mail", program.windowRect());
+    picture("tray-new-mail", program.trayArea());
     ASSERT_TRUE(program.captureWindow(window));
     ASSERT_TRUE(program.captureTray(tray));
     EXPECT_GT(window.count(newMailFill), area(window) / 2) << "the window is not filled green";
@@ -188,6 +193,7 @@ TEST_F(ProgramRuns, NewMailShowsCountsGreenFillAndNewMailIconUntilMarkedAsRead)
     program.command(idMarkAsRead);
     EXPECT_TRUE(program.waitForStatus("0 / 2", checkMs)) << "shows: " << program.statusText();
     screenshot(program, "marked-as-read");
+    picture("window-no-unseen-mail", program.windowRect());
     ASSERT_TRUE(program.captureWindow(window));
     ASSERT_TRUE(program.captureTray(tray));
     EXPECT_EQ(window.count(newMailFill), 0);
@@ -209,6 +215,7 @@ TEST_F(ProgramRuns, WrongPasswordShowsBadUsernamePasswordTwiceAsWide)
     startProgram(program);
     ASSERT_TRUE(program.waitForStatus("Bad username/password", checkMs)) << "shows: " << program.statusText();
     screenshot(program, "bad-login");
+    picture("window-bad-login", program.windowRect());
     RECT frame = program.windowRect();
     EXPECT_EQ(frame.right - frame.left, 200);
     EXPECT_EQ(frame.bottom - frame.top, 30);
@@ -226,6 +233,7 @@ TEST_F(ProgramRuns, StoppedServerShowsHostnameNotFoundAndTheWindowShrinksBackOnS
     startProgram(program);
     ASSERT_TRUE(program.waitForStatus("Hostname not found", checkMs)) << "shows: " << program.statusText();
     screenshot(program, "host-not-found");
+    picture("window-host-not-found", program.windowRect());
     RECT frame = program.windowRect();
     EXPECT_EQ(frame.right - frame.left, 200);
 }
@@ -249,6 +257,7 @@ TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
     startProgram(program);
     EXPECT_EQ(program.statusText(), "Checking...");
     screenshot(program, "checking");
+    picture("window-checking", program.windowRect());
     EXPECT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }
@@ -503,6 +512,9 @@ TEST_F(ProgramRuns, ConfigureFromTheMenuOpensOneDialogOnly)
     HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);
     ASSERT_NE(dialog, nullptr) << "Configure opened no dialog";
     screenshot(program, "configure");
+    RECT dialogFrame = {};
+    GetWindowRect(dialog, &dialogFrame);
+    EXPECT_TRUE(apptest::savePicture("configure", dialogFrame));
     // A second Configure brings the open dialog forward instead of opening another.
     program.command(40009);
     program.sync();
@@ -522,6 +534,9 @@ TEST_F(ProgramRuns, AboutFromTheMenuShowsTheVersionAndOpensOnce)
     HWND about = waitForDialog("About Pellwick", ProgramDriver::startMs);
     ASSERT_NE(about, nullptr) << "About opened no dialog";
     screenshot(program, "about");
+    RECT aboutFrame = {};
+    GetWindowRect(about, &aboutFrame);
+    EXPECT_TRUE(apptest::savePicture("about", aboutFrame));
     char version[64] = {};
     GetDlgItemTextA(about, 1016, version, sizeof version);
     EXPECT_STREQ(version, "Version 1v0r1");
