@@ -9,6 +9,7 @@
 
 #include "util/decimal_text.h"
 #include "util/copy_bounded.h"
+#include "util/settings_values.h"
 
 namespace {
 
@@ -68,23 +69,12 @@ int usableCheckMinutes(int minutes)
 
 bool parseSettingsBool(const char* text)
 {
-    return _stricmp(text, "true") == 0 || strcmp(text, "1") == 0 || _stricmp(text, "y") == 0 ||
-           _stricmp(text, "yes") == 0;
+    return decodeSettingsBool(text);
 }
 
 COLORREF parseSettingsColour(const char* text, COLORREF fallback)
 {
-    // Only the low 8 bits of each number count, as a "%d,%d,%d" scan into bytes keeps them.
-    uint32_t components[3];
-    for (int index = 0; index < 3; ++index) {
-        DecimalNumber number;
-        if (!scanDecimal(text, nullptr, number))
-            return fallback;
-        components[index] = number.lowBits;
-        if (index < 2 && *text++ != ',')
-            return fallback;
-    }
-    return RGB(components[0] & 0xFF, components[1] & 0xFF, components[2] & 0xFF);
+    return static_cast<COLORREF>(decodeSettingsColour(text, static_cast<uint32_t>(fallback)));
 }
 
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension,

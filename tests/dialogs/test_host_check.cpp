@@ -5,6 +5,7 @@
 #include <winsock2.h>  // before windows.h, for the test servers
 #include <windows.h>
 #include <commctrl.h>
+#include <openssl/ssl.h>
 
 #include <chrono>
 #include <memory>
@@ -244,6 +245,80 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain) {
         size_t at = shown[0].text.find("SHA-256: ") + 9;
         std::string fingerprint = shown[0].text.substr(at, 95);
         EXPECT_EQ(c.pinStored ? fingerprint : std::string(), std::string(confirmed.certsha256.text)) << confirmed.server.text;
+    }
+}
+
+// Every certificate of the TLS matrix on the TLS port, a plain service on the plain port. A
+// certificate that fails verification is reported and ends the check: plain POP3 is never
+// offered after it. A handshake that fails before any certificate is judged leads to the
+// plain question; answered No, nothing at all reaches either server.
+TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsThePassword) {
+    enum class Outcome { SecureFound, CertificateRefused, PlainOffered };
+    enum class Serve { Certificate, OldTls, NoCertificate };
+    struct Case {
+        const char* certificate;
+        Serve serve;
+        Outcome outcome;
+    };
+    const Case cases[] = {
+        {"server", Serve::Certificate, Outcome::SecureFound},
+        {"expired", Serve::Certificate, Outcome::CertificateRefused},
+        {"notyetvalid", Serve::Certificate, Outcome::CertificateRefused},
+        {"selfsigned", Serve::Certificate, Outcome::CertificateRefused},
+        {"unknownca", Serve::Certificate, Outcome::CertificateRefused},
+        {"wronghost", Serve::Certificate, Outcome::CertificateRefused},
+        {"nulname", Serve::Certificate, Outcome::CertificateRefused},
+        // Names localhost, and the check connects to 127.0.0.1: no name to fall back on.
+        {"cnonly", Serve::Certificate, Outcome::CertificateRefused},
+        {"server", Serve::OldTls, Outcome::PlainOffered},
+        {"", Serve::NoCertificate, Outcome::PlainOffered},
+    };
+    testbench::TempDirectory folder;
+    testbench::TestPki pki;
+    ASSERT_TRUE(pki.create(folder.path()));
+    mailtest::TrustedCaDirectory trust(pki.path("ca.pem"));
+    ASSERT_TRUE(trust.isReady());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.certificate) + (c.serve == Serve::Certificate ? "" : " (handshake fails)"));
+        std::string cert = pki.path(std::string(c.certificate) + ".pem");
+        std::string key = pki.path(std::string(c.certificate) + ".key");
+        testbench::ScriptedPop3Server tls;
+        if (c.serve == Serve::Certificate) tls.useTls(cert, key);
+        if (c.serve == Serve::OldTls) tls.useWeakTls(cert, key, TLS1_1_VERSION);
+        if (c.serve == Serve::NoCertificate) tls.useAnonymousTls();
+        tls.addConnection(greetingAndLogin(true));
+        ASSERT_TRUE(tls.start());
+        testbench::ScriptedPop3Server plain;
+        plain.addConnection(greetingAndLogin(true));
+        ASSERT_TRUE(plain.start());
+        Probe result;
+        result.tlsPort = tls.port();
+        result.plainPort = plain.port();
+        result.answerYes = false;
+        runHostCheck(result);
+        ASSERT_TRUE(result.ran);
+        tls.stop();
+        plain.stop();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_TRUE(plain.receivedLines().empty()) << "sent in clear: " << plain.receivedLines()[0];
+        switch (c.outcome) {
+        case Outcome::SecureFound:
+            EXPECT_EQ("Secure email checking found. Use this?", shown[0].text);
+            EXPECT_EQ(0, plain.connectionsAccepted());
+            break;
+        case Outcome::CertificateRefused:
+            ASSERT_EQ(1u, shown.size());
+            EXPECT_NE(std::string::npos, shown[0].text.find("certificate is not trusted"));
+            EXPECT_TRUE(tls.receivedLines().empty());
+            EXPECT_EQ(0, plain.connectionsAccepted()) << "plain POP3 tried after a certificate failure";
+            break;
+        case Outcome::PlainOffered:
+            ASSERT_EQ(1u, shown.size());
+            EXPECT_EQ(plainQuestion, shown[0].text);
+            EXPECT_TRUE(tls.receivedLines().empty());
+            break;
+        }
+        EXPECT_EQ("4242", result.portAfter) << "every question was answered No";
     }
 }
 
