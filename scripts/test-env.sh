@@ -39,7 +39,6 @@ pellwick_env_start() {
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
   wineserver -p >/dev/null 2>&1 &
-  PELLWICK_WINESERVER_PID=$!
   wineboot >>"$PELLWICK_ENV_DIR/wineboot.log" 2>&1
   # The desktop stays up for the whole run: otherwise each test program starts it anew and
   # waits for it. Wine closes a desktop a second after the last program on it ends, and the
@@ -59,17 +58,15 @@ pellwick_env_start() {
   fi
   grep -q '^desktop joined' "$PELLWICK_ENV_DIR/desktop.log" ||
     echo "test-env: no program holds the desktop (see $PELLWICK_ENV_DIR/desktop.log)" >&2
-  export PELLWICK_ENV_DIR PELLWICK_XVFB_PID PELLWICK_WINESERVER_PID PELLWICK_KEEPER_PID
+  export PELLWICK_ENV_DIR PELLWICK_XVFB_PID PELLWICK_KEEPER_PID
 }
 
 pellwick_env_stop() {
   [ -n "${PELLWICK_ENV_DIR:-}" ] || return 0
   wineserver -k >/dev/null 2>&1 || true
-  local i
-  for i in $(seq 1 50); do
-    kill -0 "$PELLWICK_WINESERVER_PID" 2>/dev/null || break
-    sleep 0.1
-  done
+  # The server runs detached from the process that started it: this waits for the server
+  # itself, which saves the registry into the prefix as it ends.
+  timeout 10 wineserver -w >/dev/null 2>&1 || true
   [ -z "${PELLWICK_KEEPER_PID:-}" ] || wait "$PELLWICK_KEEPER_PID" 2>/dev/null || true
   if [ -n "$PELLWICK_XVFB_PID" ]; then
     kill "$PELLWICK_XVFB_PID" 2>/dev/null || true
