@@ -168,6 +168,13 @@ AccountValueLength Settings::readAccountText(const char* key, TextRecord& value)
     }
 }
 
+StoredPassword Settings::readPassword(TextRecord& password) const
+{
+    TextRecord stored;
+    readAccountText(keyPassword, stored);
+    return revealPassword(stored.text, password);
+}
+
 bool Settings::writeString(const char* section, const char* key, const char* text)
 {
     // A null text would delete the entry; an absent value is stored as empty.
@@ -213,6 +220,11 @@ void Settings::readCustomSound(TextRecord& soundPath) const
     readText(sectionNewMail, keyCustomSound, "", soundPath, settingsPathValueSize);
 }
 
+void Settings::readCertSha256(TextRecord& fingerprint) const
+{
+    readText(sectionConnection, keyCertSha256, "", fingerprint, settingsValueSize * 2);
+}
+
 void Settings::readDoubleClick(TextRecord& target) const
 {
     readText(sectionActions, keyDoubleClick, "", target, settingsPathValueSize);
@@ -234,13 +246,17 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
 {
     writeString(sectionConnection, keyServer, values.server);
     writeString(sectionConnection, keyUsername, values.username);
-    writeString(sectionConnection, keyPassword, values.password);
+    TextRecord storedPassword;
+    protectPassword(values.password, storedPassword);
+    writeString(sectionConnection, keyPassword, storedPassword.text);
     writeBool(sectionConnection, keySsl, values.useTls);
     writeInt(sectionConnection, keyPort, values.port);
     writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);
+    writeString(sectionConnection, keyCertSha256, values.certSha256);
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
     writeString(sectionNewMail, keyCustomSound, values.customSound);
     writeBool(sectionNewMail, keyChangeColour, values.changeColour);
     writeColour(sectionNewMail, keyNewMailColour, values.newMailColour);
+    writeBool(sectionNewMail, keyBalloon, values.balloon);
     writeString(sectionActions, keyDoubleClick, values.doubleClick);
 }

@@ -2,7 +2,8 @@
 # wineserver, so that each Windows test program starts in about 50 ms instead of seconds.
 #   pellwick_env_start   sets WINEPREFIX, DISPLAY, WINEDEBUG, WINEDLLOVERRIDES and starts them;
 #                        with --use-display and DISPLAY set, the programs show on that display
-#                        instead, where a person can use them
+#                        instead, where a person can use them; with PELLWICK_DPI set, at that
+#                        screen DPI
 #   pellwick_env_stop    ends what pellwick_env_start started (by process id), removes the prefix
 
 # The folder of this script, for the keeper's source, wherever the caller goes meanwhile.
@@ -36,6 +37,10 @@ pellwick_env_start() {
   # notification area, and lets one program find another's windows.
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
+  # PELLWICK_DPI (e.g. 144 for 150% scaling) sets the screen's DPI before the desktop starts.
+  if [ -n "${PELLWICK_DPI:-}" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$PELLWICK_DPI" /f >/dev/null 2>&1
+  fi
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
   wineserver -p >/dev/null 2>&1 &

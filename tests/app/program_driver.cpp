@@ -12,7 +12,7 @@ namespace apptest {
 namespace {
 
 const int pollMs = 50;
-const int textSize = 256;
+const int textSize = 1024;   // a protected password runs to a few hundred characters
 const int replyMs = 5000;
 
 }  // namespace

@@ -128,12 +128,13 @@ TEST(HostCheckPictures, EveryMessageOfEachOutcomeIsShownAndAnswered)
         int tlsPort;
         int plainPort;
         const char* password;
-        size_t boxes;   // question and report, or a report alone
+        size_t boxes;   // questions and report, or a report alone
     } cases[] = {
         {"secure", true, dovecot.tlsPort(), dovecot.plainPort(), "right one", 2},
         {"refused-login", true, dovecot.tlsPort(), dovecot.plainPort(), "wrong one", 2},
         {"plain", true, closed, dovecot.plainPort(), "right one", 2},
-        {"untrusted", false, dovecot.tlsPort(), dovecot.plainPort(), "right one", 1},
+        // The certificate question (Yes), then the secure service's question and report.
+        {"untrusted", false, dovecot.tlsPort(), dovecot.plainPort(), "right one", 3},
         {"nothing-found", true, closed, closed, "right one", 1},
     };
     for (const Case& c : cases) {
