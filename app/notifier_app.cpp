@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "app/start_with_windows.h"
 #include "mail/seen_file.h"
 #include "res/resource.h"
 #include "ui/win32_handles.h"
@@ -18,6 +19,11 @@ const char systemNewMailSound[] = "MailBeep";
 const DWORD floatingStyle = WS_POPUP | WS_BORDER;
 const DWORD floatingExStyle = WS_EX_TOOLWINDOW;
 const UINT paintFlags = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
+// Room between the text and the border on each side, at 100%.
+const int textMargin = 4;
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 void playWithPlatform(const char* sound, DWORD flags)
 {
@@ -69,18 +75,22 @@ bool NotifierApp::startUp()
     addHandler(&popupMenu);
     addHandler(&windowIcon);
     addHandler(&trayIcon);
-    setSize(countsWindowWidth, floatingWindowHeight);
+    dpi = dpiOfWindow(nullptr);
+    setSize(scaleToDpi(countsWindowWidth, dpi), scaleToDpi(floatingWindowHeight, dpi));
     setStyle(floatingStyle, floatingExStyle);
     if (!create(className, className, nullptr, true))
         return false;
     restorePosition();
+    applyDpi(dpiOfWindow(handle));
     SetWindowPos(handle, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    readAccount();
+    // A password protected for another account or machine is no password: ask for it as
+    // on a first start.
+    bool passwordLost = readAccount() == StoredPassword::Unreadable;
     readColours();
     loadSeenList();
     show(SW_HIDE);
     setFloatingVisible(settings.readVisible());
-    if (isUnconfigured() && dialogs.configure && !configure()) {
+    if ((isUnconfigured() || passwordLost) && dialogs.configure && !configure()) {
         // Cancelled on first start: nothing runs, so the tray icon must not stay behind.
         DestroyWindow(handle);
         return false;
@@ -97,19 +107,24 @@ void NotifierApp::restorePosition()
     int positionX = x;
     int positionY = y;
     settings.readPosition(positionX, positionY);
+    keepOnVisibleMonitor(positionX, positionY, width, height);
     setPosition(positionX, positionY);
 }
 
-void NotifierApp::readAccount()
+StoredPassword NotifierApp::readAccount()
 {
     TextRecord server;
     TextRecord user;
     TextRecord password;
     settings.readAccountText(keyServer, server);
     settings.readAccountText(keyUsername, user);
-    settings.readAccountText(keyPassword, password);
+    StoredPassword stored = settings.readPassword(password);
+    TextRecord pin;
+    settings.readCertSha256(pin);
+    checker.setCertificatePin(pin.text);
     checker.setAccount(textOrEmpty(server), textOrEmpty(user), textOrEmpty(password), settings.readPort(),
                        settings.readUseTls() ? 1 : 0, settings.readCheckMinutes());
+    return stored;
 }
 
 void NotifierApp::readColours()
@@ -175,6 +190,19 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return onTrayNotify(lParam);
     if (message == checkResultMessage)
         return onCheckResult();
+    // Whoever changed the Run entry last (this menu, the installer, the user), the menu shows it.
+    if (message == WM_INITMENUPOPUP) {
+        showStartWithWindows();
+        return 0;
+    }
+    // Moved to a monitor of another scaling: the suggested place, our own size.
+    if (message == WM_DPICHANGED) {
+        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(handle, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        applyDpi(LOWORD(wParam));
+        return 1;
+    }
     if (message == taskbarCreatedMessage && taskbarCreatedMessage) {
         trayIcon.addAgain();
         return 0;
@@ -195,6 +223,7 @@ bool NotifierApp::onTrayNotify(LPARAM event)
         showTrayMenuAtCursor();
         return true;
     case WM_LBUTTONDBLCLK:
+    case NIN_BALLOONUSERCLICK:   // a click on the new-mail balloon
         runDoubleClickAction();
         return true;
     default:
@@ -226,6 +255,12 @@ bool NotifierApp::onCheckResult()
 
 void NotifierApp::announceNewMail()
 {
+    if (settings.readBalloon()) {
+        char title[balloonTitleSize];
+        char text[balloonTextSize];
+        formatBalloonText(shown, title, sizeof title, text, sizeof text);
+        trayIcon.showBalloon(title, text);
+    }
     if (!settings.readPlaySound(defaultPlaySoundForNewMail))
         return;
     TextRecord customSound;
@@ -238,19 +273,31 @@ void NotifierApp::announceNewMail()
 
 void NotifierApp::updateStatusText()
 {
-    int newWidth = formatStatusText(shown, statusText, statusTextSize);
-    resizeForStatus(newWidth);
+    designWidth = formatStatusText(shown, statusText, statusTextSize);
+    resizeForStatus();
 }
 
-// Grows or shrinks to the right: the left and top edges stay where the window is now.
-void NotifierApp::resizeForStatus(int newWidth)
+void NotifierApp::applyDpi(int newDpi)
+{
+    dpi = newDpi;
+    statusFont.reset(createMessageFont(dpi));
+    resizeForStatus();
+    InvalidateRect(handle, nullptr, TRUE);
+}
+
+// The status's width at this DPI, wider when the text needs it (large counts). Grows or
+// shrinks to the right: the left and top edges stay where the window is now.
+void NotifierApp::resizeForStatus()
 {
     RECT frame;
     if (handle && GetWindowRect(handle, &frame)) {
         x = frame.left;
         y = frame.top;
     }
-    setSize(newWidth, floatingWindowHeight);
+    int border = GetSystemMetrics(SM_CXBORDER);
+    int fitted = textWidth(statusFont.get(), statusText) + 2 * (scaleToDpi(textMargin, dpi) + border);
+    int scaled = scaleToDpi(designWidth, dpi);
+    setSize(fitted > scaled ? fitted : scaled, scaleToDpi(floatingWindowHeight, dpi));
 }
 
 void NotifierApp::onPaint(HDC context)
@@ -262,6 +309,8 @@ void NotifierApp::onPaint(HDC context)
         FillRect(context, &client, fill.get());
         SetBkColor(context, newMailColour);
     }
+    HGDIOBJ font = statusFont.get() ? static_cast<HGDIOBJ>(statusFont.get()) : GetStockObject(SYSTEM_FONT);
+    SelectedObject selected(context, font);
     DrawTextA(context, statusText, -1, &client, paintFlags);
 }
 
@@ -305,6 +354,9 @@ void NotifierApp::onMenuCommand(int id)
     case ID_SHOW_FLOATING_WINDOW:
         toggleFloatingVisible();
         break;
+    case ID_START_WITH_WINDOWS:
+        setStartWithWindows(!startsWithWindows());
+        break;
     case ID_ABOUT:
         if (dialogs.about)
             dialogs.about();
@@ -320,6 +372,13 @@ void NotifierApp::setFloatingVisible(bool visible)
     if (popupMenu.menuHandle())
         CheckMenuItem(popupMenu.menuHandle(), ID_SHOW_FLOATING_WINDOW,
                       MF_BYCOMMAND | (visible ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void NotifierApp::showStartWithWindows()
+{
+    if (popupMenu.menuHandle())
+        CheckMenuItem(popupMenu.menuHandle(), ID_START_WITH_WINDOWS,
+                      MF_BYCOMMAND | (startsWithWindows() ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void NotifierApp::toggleFloatingVisible()

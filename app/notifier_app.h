@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include "app/app_dialogs.h"
+#include "app/screen_scale.h"
 #include "app/settings.h"
 #include "app/status_text.h"
 #include "app/window_handlers.h"
 #include "mail/checker_thread.h"
 #include "res/resource.h"
+#include "ui/win32_handles.h"
 #include "ui/window.h"
 #include "util/text_record.h"
 
@@ -56,6 +58,8 @@ public:
     void updateStatusText();
     void setFloatingVisible(bool show);
     void toggleFloatingVisible();
+    // Sets the check mark of "Start with Windows" from the Run key.
+    void showStartWithWindows();
     bool isUnconfigured() const;
     // The configuration dialog; true when confirmed.
     bool configure();
@@ -75,17 +79,24 @@ public:
     char statusText[statusTextSize];
     // The last check result, as the window shows it.
     CheckSnapshot shown;
+    // The DPI of the floating window's monitor, the font drawn at it, and the width the status
+    // asks for at 100%.
+    int dpi = designDpi;
+    OwnedFont statusFont;
+    int designWidth = countsWindowWidth;
     AppDialogs dialogs;
     OutsideEffects effects;
 
 private:
-    void readAccount();
+    StoredPassword readAccount();
     void readColours();
     void loadSeenList();
     void restorePosition();
     void announceNewMail();
     void showTrayMenuAtCursor();
-    void resizeForStatus(int newWidth);
+    void resizeForStatus();
+    // Takes the DPI of the window's monitor: font and size follow it.
+    void applyDpi(int newDpi);
 
     // Sent by the shell to every top-level window when the taskbar is (re)created.
     UINT taskbarCreatedMessage = 0;

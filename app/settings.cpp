@@ -9,6 +9,7 @@
 
 #include "util/decimal_text.h"
 #include "util/copy_bounded.h"
+#include "util/settings_values.h"
 
 namespace {
 
@@ -68,23 +69,12 @@ int usableCheckMinutes(int minutes)
 
 bool parseSettingsBool(const char* text)
 {
-    return _stricmp(text, "true") == 0 || strcmp(text, "1") == 0 || _stricmp(text, "y") == 0 ||
-           _stricmp(text, "yes") == 0;
+    return decodeSettingsBool(text);
 }
 
 COLORREF parseSettingsColour(const char* text, COLORREF fallback)
 {
-    // Only the low 8 bits of each number count, as a "%d,%d,%d" scan into bytes keeps them.
-    uint32_t components[3];
-    for (int index = 0; index < 3; ++index) {
-        DecimalNumber number;
-        if (!scanDecimal(text, nullptr, number))
-            return fallback;
-        components[index] = number.lowBits;
-        if (index < 2 && *text++ != ',')
-            return fallback;
-    }
-    return RGB(components[0] & 0xFF, components[1] & 0xFF, components[2] & 0xFF);
+    return static_cast<COLORREF>(decodeSettingsColour(text, static_cast<uint32_t>(fallback)));
 }
 
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension,
@@ -168,6 +158,13 @@ AccountValueLength Settings::readAccountText(const char* key, TextRecord& value)
     }
 }
 
+StoredPassword Settings::readPassword(TextRecord& password) const
+{
+    TextRecord stored;
+    readAccountText(keyPassword, stored);
+    return revealPassword(stored.text, password);
+}
+
 bool Settings::writeString(const char* section, const char* key, const char* text)
 {
     // A null text would delete the entry; an absent value is stored as empty.
@@ -213,6 +210,11 @@ void Settings::readCustomSound(TextRecord& soundPath) const
     readText(sectionNewMail, keyCustomSound, "", soundPath, settingsPathValueSize);
 }
 
+void Settings::readCertSha256(TextRecord& fingerprint) const
+{
+    readText(sectionConnection, keyCertSha256, "", fingerprint, settingsValueSize * 2);
+}
+
 void Settings::readDoubleClick(TextRecord& target) const
 {
     readText(sectionActions, keyDoubleClick, "", target, settingsPathValueSize);
@@ -234,13 +236,17 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
 {
     writeString(sectionConnection, keyServer, values.server);
     writeString(sectionConnection, keyUsername, values.username);
-    writeString(sectionConnection, keyPassword, values.password);
+    TextRecord storedPassword;
+    protectPassword(values.password, storedPassword);
+    writeString(sectionConnection, keyPassword, storedPassword.text);
     writeBool(sectionConnection, keySsl, values.useTls);
     writeInt(sectionConnection, keyPort, values.port);
     writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);
+    writeString(sectionConnection, keyCertSha256, values.certSha256);
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
     writeString(sectionNewMail, keyCustomSound, values.customSound);
     writeBool(sectionNewMail, keyChangeColour, values.changeColour);
     writeColour(sectionNewMail, keyNewMailColour, values.newMailColour);
+    writeBool(sectionNewMail, keyBalloon, values.balloon);
     writeString(sectionActions, keyDoubleClick, values.doubleClick);
 }

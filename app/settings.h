@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/protected_password.h"
 #include "mail/pop3_ports.h"
 #include "util/text_record.h"
 
@@ -19,10 +20,12 @@ inline constexpr char keySsl[] = "SSL";
 inline constexpr char keyPortRead[] = "Port";
 inline constexpr char keyPort[] = "port";
 inline constexpr char keyCheckMinutes[] = "checkmins";
+inline constexpr char keyCertSha256[] = "certsha256";
 inline constexpr char keyPlaySound[] = "playsound";
 inline constexpr char keyCustomSound[] = "customsound";
 inline constexpr char keyChangeColour[] = "changecolour";
 inline constexpr char keyNewMailColour[] = "newmailcolour";
+inline constexpr char keyBalloon[] = "balloon";
 inline constexpr char keyDoubleClick[] = "doubleclick";
 inline constexpr char keyX[] = "x";
 inline constexpr char keyY[] = "y";
@@ -42,6 +45,7 @@ const bool defaultPlaySoundForNewMail = false;
 const bool defaultPlaySoundForDialog = true;
 const bool defaultChangeColour = true;
 const COLORREF defaultNewMailColour = RGB(95, 255, 95);
+const bool defaultBalloon = true;
 const bool defaultVisible = false;
 
 // What the program can use of port and interval. The dialog refuses anything else; a value
@@ -77,10 +81,13 @@ struct ConfigurationValues {
     bool useTls = defaultUseTls;
     int port = defaultPort;
     int checkMinutes = defaultCheckMinutes;
+    // The SHA-256 of the one certificate trusted for `server` besides the authorities'.
+    const char* certSha256 = "";
     bool playSound = defaultPlaySoundForDialog;
     const char* customSound = "";
     bool changeColour = defaultChangeColour;
     COLORREF newMailColour = defaultNewMailColour;
+    bool balloon = defaultBalloon;
     const char* doubleClick = "";
 };
 
@@ -117,6 +124,8 @@ public:
     COLORREF readColour(const char* section, const char* key, COLORREF fallback) const;
     // Reads the whole value, however long; TooLong when it cannot go into a POP3 command.
     AccountValueLength readAccountText(const char* key, TextRecord& value) const;
+    // The password in clear, from its protected form or from an older file's plain text.
+    StoredPassword readPassword(TextRecord& password) const;
 
     // Writes the text so that it reads back unchanged: a value that begins or ends with a
     // blank or a quote goes inside one more pair of double quotes.
@@ -134,7 +143,9 @@ public:
     void readCustomSound(TextRecord& path) const;
     bool readChangeColour() const { return readBool(sectionNewMail, keyChangeColour, defaultChangeColour); }
     COLORREF readNewMailColour() const { return readColour(sectionNewMail, keyNewMailColour, defaultNewMailColour); }
+    bool readBalloon() const { return readBool(sectionNewMail, keyBalloon, defaultBalloon); }
     void readDoubleClick(TextRecord& target) const;
+    void readCertSha256(TextRecord& fingerprint) const;
     // x and y hold the current position on entry, the stored one (y read first) on return.
     void readPosition(int& positionX, int& positionY) const;
     bool readVisible() const { return readBool(sectionPosition, keyVisible, defaultVisible); }
@@ -142,7 +153,8 @@ public:
     // Writes x, then y.
     void writePosition(int positionX, int positionY);
     void writeVisible(bool visible) { writeBool(sectionPosition, keyVisible, visible); }
-    // Writes the eleven keys of the configuration dialog in their file order.
+    // Writes the keys of the configuration dialog in their file order; the password protected,
+    // never in clear (empty when the platform cannot protect it).
     void writeConfiguration(const ConfigurationValues& values);
 
 private:

@@ -16,3 +16,11 @@ int formatStatusText(const CheckSnapshot& shown, char* text, int size)
     snprintf(text, static_cast<size_t>(size), "%d / %d", shown.unseenCount, shown.totalCount);
     return countsWindowWidth;
 }
+
+void formatBalloonText(const CheckSnapshot& shown, char* title, int titleSize, char* text, int textSize)
+{
+    snprintf(title, static_cast<size_t>(titleSize), "%d new %s", shown.unseenCount,
+             shown.unseenCount == 1 ? "message" : "messages");
+    snprintf(text, static_cast<size_t>(textSize), "%d %s in the mailbox", shown.totalCount,
+             shown.totalCount == 1 ? "message" : "messages");
+}

@@ -13,3 +13,10 @@ const int floatingWindowHeight = 30;
 // width it needs: "unseen / total" while the last check succeeded (or none has finished),
 // the failure's own text otherwise.
 int formatStatusText(const CheckSnapshot& shown, char* text, int size);
+
+// The new-mail balloon: a title of at most 63 characters and a text line.
+const int balloonTitleSize = 64;
+const int balloonTextSize = 256;
+// "3 new messages" (or "1 new message") from the unseen count, and the total on the second
+// line: "17 messages in the mailbox".
+void formatBalloonText(const CheckSnapshot& shown, char* title, int titleSize, char* text, int textSize);

@@ -1,15 +1,54 @@
 #include "app/window_handlers.h"
 
 #include <windowsx.h>
+#include <commctrl.h>
+#include <shlwapi.h>
 
 #include "util/copy_bounded.h"
 
 namespace {
 
-HICON loadIconResource(int resourceId, int sizeX, int sizeY)
+enum class IconSize { Small, Large };
+
+// The icon at the size the shell asks for at the current scaling. LoadIconMetric (common
+// controls 6) picks the image of that size or scales a larger one down; without it, the
+// metric for the current DPI picks the image.
+HICON loadIconResource(int resourceId, IconSize size)
 {
+    using LoadIconMetricCall = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
+    static HMODULE controls = LoadLibraryA("comctl32.dll");
+    static auto loadIconMetric = controls ? reinterpret_cast<LoadIconMetricCall>(reinterpret_cast<void*>(
+                                                GetProcAddress(controls, "LoadIconMetric")))
+                                          : nullptr;
+    HICON icon = nullptr;
+    if (loadIconMetric &&
+        SUCCEEDED(loadIconMetric(moduleInstance, MAKEINTRESOURCEW(resourceId),
+                                 size == IconSize::Small ? LIM_SMALL : LIM_LARGE, &icon)))
+        return icon;
+    int metricX = size == IconSize::Small ? SM_CXSMICON : SM_CXICON;
+    int metricY = size == IconSize::Small ? SM_CYSMICON : SM_CYICON;
     return static_cast<HICON>(LoadImageA(moduleInstance, MAKEINTRESOURCEA(resourceId), IMAGE_ICON,
-                                         GetSystemMetrics(sizeX), GetSystemMetrics(sizeY), LR_DEFAULTCOLOR));
+                                         GetSystemMetrics(metricX), GetSystemMetrics(metricY), LR_DEFAULTCOLOR));
+}
+
+// The largest notification record the running shell understands: the full one from shell32
+// 6.0.6 (Vista), the one with a GUID from 6.0 (XP), else the first one with balloons.
+DWORD supportedRecordSize()
+{
+    DLLVERSIONINFO version = {};
+    version.cbSize = sizeof version;
+    HMODULE shell = GetModuleHandleA("shell32.dll");
+    auto getVersion = shell ? reinterpret_cast<DLLGETVERSIONPROC>(
+                                  reinterpret_cast<void*>(GetProcAddress(shell, "DllGetVersion")))
+                            : nullptr;
+    if (!getVersion || FAILED(getVersion(&version)))
+        return NOTIFYICONDATAA_V2_SIZE;
+    ULONGLONG found = MAKEDLLVERULL(version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber, 0);
+    if (found >= MAKEDLLVERULL(6, 0, 6000, 0))
+        return sizeof(NOTIFYICONDATAA);
+    if (found >= MAKEDLLVERULL(6, 0, 0, 0))
+        return NOTIFYICONDATAA_V3_SIZE;
+    return NOTIFYICONDATAA_V2_SIZE;
 }
 
 } // namespace
@@ -57,15 +96,14 @@ TrayIconHandler::TrayIconHandler(int iconId, UINT callbackMessage)
 int TrayIconHandler::attach(WindowBase* window)
 {
     record = {};
-    // The first record layout: every shell understands it, and it has room for the tooltip.
-    record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    record.cbSize = supportedRecordSize();
     record.uID = static_cast<UINT>(iconId);
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    image.reset(loadIconResource(iconId, SM_CXSMICON, SM_CYSMICON));
+    image.reset(loadIconResource(iconId, IconSize::Small));
     record.hIcon = image.get();
     record.uCallbackMessage = callbackMessage;
     record.hWnd = window ? window->handle : nullptr;
-    Shell_NotifyIconA(NIM_ADD, &record);
+    send(NIM_ADD);
     return 1;
 }
 
@@ -76,39 +114,58 @@ int TrayIconHandler::onMessage(HWND, UINT message, WPARAM, LPARAM)
     return 0;
 }
 
+void TrayIconHandler::send(DWORD action)
+{
+    if (record.uFlags & NIF_INFO)
+        ++balloonsSent;
+    Shell_NotifyIconA(action, &record);
+}
+
 void TrayIconHandler::remove()
 {
-    Shell_NotifyIconA(NIM_DELETE, &record);
+    send(NIM_DELETE);
     image.reset(nullptr);
     record.hIcon = nullptr;
 }
 
 void TrayIconHandler::showImage(int resourceId)
 {
-    image.reset(loadIconResource(resourceId, SM_CXSMICON, SM_CYSMICON));
+    image.reset(loadIconResource(resourceId, IconSize::Small));
     record.hIcon = image.get();
-    Shell_NotifyIconA(NIM_MODIFY, &record);
+    send(NIM_MODIFY);
 }
 
 void TrayIconHandler::setTip(const char* text)
 {
     copyBounded(record.szTip, tipSize, text);
-    Shell_NotifyIconA(NIM_MODIFY, &record);
+    send(NIM_MODIFY);
+}
+
+void TrayIconHandler::showBalloon(const char* title, const char* text)
+{
+    copyBounded(record.szInfoTitle, sizeof record.szInfoTitle, title);
+    copyBounded(record.szInfo, sizeof record.szInfo, text);
+    record.uTimeout = balloonTimeoutMs;
+    record.dwInfoFlags = NIIF_INFO;
+    record.uFlags |= NIF_INFO;
+    send(NIM_MODIFY);
+    // Every later modify would otherwise show the balloon again.
+    record.uFlags &= ~static_cast<UINT>(NIF_INFO);
 }
 
 void TrayIconHandler::addAgain()
 {
     if (record.hWnd)
-        Shell_NotifyIconA(NIM_ADD, &record);
+        send(NIM_ADD);
 }
 
 int WindowIconHandler::attach(WindowBase* window)
 {
     owner = window;
-    bigIcon.reset(loadIconResource(iconId, SM_CXICON, SM_CYICON));
+    bigIcon.reset(loadIconResource(iconId, IconSize::Large));
     if (bigIcon.get())
         SendMessageA(window->handle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
-    smallIcon.reset(loadIconResource(iconId, SM_CXSMICON, SM_CYSMICON));
+    smallIcon.reset(loadIconResource(iconId, IconSize::Small));
     if (smallIcon.get())
         SendMessageA(window->handle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
     return 1;

@@ -26,7 +26,9 @@ private:
 // the image it shows.
 class TrayIconHandler : public WindowHandler {
 public:
-    static const int tipSize = 64;   // the first record layout: 63 characters
+    // The tooltip keeps the first record layout's 63 characters, whatever the record size.
+    static const int tipSize = 64;
+    static const UINT balloonTimeoutMs = 10000;
 
     TrayIconHandler(int iconId, UINT callbackMessage);
 
@@ -37,6 +39,9 @@ public:
     void showImage(int resourceId);
     // Copies text, cut to 63 characters, into the tooltip.
     void setTip(const char* text);
+    // Shows a balloon (a toast on newer shells) with a title line and a text line, once: later
+    // changes of the icon or the tooltip do not bring it back.
+    void showBalloon(const char* title, const char* text);
     // Adds the icon again with its current image and tooltip, for a shell that restarted and
     // forgot every icon.
     void addAgain();
@@ -46,9 +51,12 @@ public:
     OwnedIcon image;
     int iconId;
     UINT callbackMessage;
+    // Shell calls that carried a balloon, for tests.
+    int balloonsSent = 0;
 
 private:
     void remove();
+    void send(DWORD action);
 };
 
 // Sets the big and small window icons from one icon resource; holds them while the window

@@ -28,17 +28,24 @@ if(PELLWICK_TESTS)
   include(GoogleTest)
 endif()
 
-# pellwick_add_test(NAME SOURCES src... [LIBS lib...] [PROPERTIES prop value...])
-# One GoogleTest program; its cases are discovered when ctest runs (through Wine when
-# cross-compiling), so a build never needs Wine.
-function(pellwick_add_test name)
-  cmake_parse_arguments(arg "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+# pellwick_add_test_program(NAME SOURCES src... [LIBS lib...])
+# The GoogleTest program alone, for tests that add_test runs in a way of their own.
+function(pellwick_add_test_program name)
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest_main Threads::Threads)
   if(MINGW)
     # A console program, so that Wine passes the test output through.
     target_link_options(${name} PRIVATE -mconsole)
   endif()
+endfunction()
+
+# pellwick_add_test(NAME SOURCES src... [LIBS lib...] [PROPERTIES prop value...])
+# One GoogleTest program; its cases are discovered when ctest runs (through Wine when
+# cross-compiling), so a build never needs Wine.
+function(pellwick_add_test name)
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  pellwick_add_test_program(${name} SOURCES ${arg_SOURCES} LIBS ${arg_LIBS})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120

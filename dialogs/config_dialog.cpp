@@ -26,6 +26,7 @@ const char intervalTip[] = "How often to check for new emails in minutes... ";
 const char playSoundTip[] = "Play a sound when new mail is detected";
 const char soundFileTip[] = "The sound file to play when new mail is detected. Leave blank to play the Windows default New Mail sound.";
 const char changeColourTip[] = "Change the floating window colour when new mail is detected";
+const char balloonTip[] = "Show a notification with the number of new messages when new mail is detected";
 const char swatchTip[] = "The colour to change the floating window to when new mail is detected";
 const char mailProgramTip[] =
     "Path to your mail program, activated when you double click on pellwick. Can be a web address if you use webmail: e.g.\n  "
@@ -80,6 +81,7 @@ void ConfigDialog::attachCheckBox(ButtonControl& box, int id, int checked, const
 
 INT_PTR ConfigDialog::onInitDialog(HWND dialog) {
     handle = dialog;
+    pinnedHost.assign(textOrEmpty(values.server));
     addHandler(&toolTip);
     addHandler(&busyCursor);
     attachHandlers();
@@ -111,6 +113,7 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog) {
     colourSwatch.attachToDialogItem(dialog, IDC_COLOUR_SWATCH);
     colourSwatch.colour = values.newmailcolour;
     toolTip.addTool(&colourSwatch, nullptr, swatchTip);
+    attachCheckBox(showBalloon, IDC_SHOW_BALLOON, values.balloon, balloonTip);
     attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleclick), settingsPathValueSize - 1, mailProgramTip);
 
     applyEnablingRule();
@@ -238,6 +241,7 @@ void ConfigDialog::onOk() {
     values.SSL = isChecked(useSsl) ? 1 : 0;
     values.playsound = isChecked(playSound) ? 1 : 0;
     values.changecolour = isChecked(changeColour) ? 1 : 0;
+    values.balloon = isChecked(showBalloon) ? 1 : 0;
     char* portText = port.getText();
     parseWholeNumber(portText, portTextLimit, values.port);
     delete[] portText;
@@ -247,6 +251,10 @@ void ConfigDialog::onOk() {
     delete[] intervalText;
     values.checkmins = usableCheckMinutes(minutes);
     values.newmailcolour = colourSwatch.colour;
+    // A certificate is trusted for one host only.
+    const char* pinHost = pinnedHost.text ? pinnedHost.text : "";
+    if (std::strcmp(textOrEmpty(values.server), pinHost) != 0)
+        values.certsha256.assign("");
 }
 
 bool runConfigDialog(ConfigValues& values) {
@@ -264,7 +272,9 @@ bool runConfigDialog(ConfigValues& values) {
     dialog.values.customsound.assign(values.customsound.text);
     dialog.values.changecolour = values.changecolour;
     dialog.values.newmailcolour = values.newmailcolour;
+    dialog.values.balloon = values.balloon;
     dialog.values.doubleclick.assign(values.doubleclick.text);
+    dialog.values.certsha256.assign(values.certsha256.text);
     if (dialog.runModal(IDD_CONFIGURE, nullptr) != IDOK) {
         return false;
     }
@@ -278,6 +288,8 @@ bool runConfigDialog(ConfigValues& values) {
     values.customsound.assign(textOrEmpty(dialog.values.customsound));
     values.changecolour = dialog.values.changecolour;
     values.newmailcolour = dialog.values.newmailcolour;
+    values.balloon = dialog.values.balloon;
     values.doubleclick.assign(textOrEmpty(dialog.values.doubleclick));
+    values.certsha256.assign(textOrEmpty(dialog.values.certsha256));
     return true;
 }

@@ -37,7 +37,11 @@ struct ConfigValues {
     TextRecord customsound;
     int changecolour = defaultChangeColour ? 1 : 0;
     COLORREF newmailcolour = defaultNewMailColour;
+    int balloon = defaultBalloon ? 1 : 0;
     TextRecord doubleclick;
+    // Trusted for `server` in the host check, or read from the file; cleared on OK when the
+    // host changed.
+    TextRecord certsha256;
 };
 
 // The account and new-mail settings, edited on a dialog from template 102.
@@ -58,6 +62,8 @@ public:
     void checkHost();
 
     ConfigValues values;
+    // The host the certificate pin in values.certsha256 belongs to.
+    TextRecord pinnedHost;
     // The two ports the host check probes; tests point them at loopback servers.
     int hostCheckTlsPort = pop3TlsPort;
     int hostCheckPlainPort = pop3PlainPort;
@@ -77,6 +83,7 @@ public:
     EditControl soundFile;
     ButtonControl changeColour;
     ColourSwatch colourSwatch;
+    ButtonControl showBalloon;
     EditControl mailProgram;
 
 private:
@@ -92,6 +99,7 @@ private:
     void showBusy(bool busy);
     void offerSecureService(Pop3Session& session);
     void offerPlainService(Pop3Session& session);
+    void offerToTrustCertificate(Pop3Session& session, const char* hostName);
 };
 
 // Runs the dialog on `values`; true after OK, with the values read back from the controls.

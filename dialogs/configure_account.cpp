@@ -6,13 +6,15 @@ namespace {
 void readStoredValues(const Settings& settings, ConfigValues& values) {
     settings.readAccountText(keyServer, values.server);
     settings.readAccountText(keyUsername, values.username);
-    settings.readAccountText(keyPassword, values.password);
+    settings.readPassword(values.password);
     values.SSL = settings.readUseTls() ? 1 : 0;
     values.port = settings.readPort();
     values.checkmins = settings.readCheckMinutes();
     values.playsound = settings.readPlaySound(defaultPlaySoundForDialog) ? 1 : 0;
     settings.readCustomSound(values.customsound);
+    values.balloon = settings.readBalloon() ? 1 : 0;
     settings.readDoubleClick(values.doubleclick);
+    settings.readCertSha256(values.certsha256);
 }
 
 }
@@ -27,6 +29,7 @@ bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeCo
     }
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
                        values.port, values.SSL, values.checkmins);
+    checker.setCertificatePin(textOrEmpty(values.certsha256));
     changeColour = values.changecolour != 0;
     newMailColour = values.newmailcolour;
 
@@ -37,10 +40,12 @@ bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeCo
     stored.useTls = values.SSL != 0;
     stored.port = values.port;
     stored.checkMinutes = values.checkmins;
+    stored.certSha256 = textOrEmpty(values.certsha256);
     stored.playSound = values.playsound != 0;
     stored.customSound = textOrEmpty(values.customsound);
     stored.changeColour = changeColour;
     stored.newMailColour = newMailColour;
+    stored.balloon = values.balloon != 0;
     stored.doubleClick = textOrEmpty(values.doubleclick);
     settings.writeConfiguration(stored);
     return true;

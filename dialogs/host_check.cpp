@@ -1,5 +1,7 @@
 #include "dialogs/config_dialog.h"
 
+#include <cstdio>
+
 #include "dialogs/message_box.h"
 #include "mail/pop3_session.h"
 
@@ -17,6 +19,11 @@ const char loginRefused[] = "The mailserver reports that the Username and passwo
 const char certificateRefused[] =
     "The server's certificate is not trusted. Secure email checking was refused, and the "
     "password was not sent.";
+const char trustQuestion[] =
+    "The server's certificate is not vouched for by any authority this computer trusts.\n\n"
+    "Subject: %s\nIssuer: %s\nValid from: %s\nValid until: %s\nSHA-256: %s\n\n"
+    "Trust exactly this certificate for %s?";
+const int trustQuestionSize = 2048;
 const char nothingFound[] =
     "No email checking found. Either a) the hostname is wrong, b) I can't connect to it at the "
     "moment or c) it's using non-standard e-mail ports. (I'm looking for POP3-SSL on 995 or POP3 on "
@@ -54,7 +61,7 @@ void ConfigDialog::checkHost() {
         // A server on 995 whose certificate fails verification may be an impostor: offering
         // plain POP3 instead would hand it the password unencrypted.
         showBusy(false);
-        report(handle, certificateRefused);
+        offerToTrustCertificate(session, hostName);
     } else if (session.connect(hostName, hostCheckPlainPort, 0)) {
         offerPlainService(session);
     } else {
@@ -78,6 +85,33 @@ void ConfigDialog::offerSecureService(Pop3Session& session) {
         SendMessageA(useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
     }
     report(handle, accepted ? secureWorking : loginRefused);
+}
+
+// Only a certificate that no authority vouches for can be trusted by the user, and only
+// exactly that one, for this host: its host name and dates are still checked on the retry.
+void ConfigDialog::offerToTrustCertificate(Pop3Session& session, const char* hostName) {
+    CertificateDetails details;
+    if (session.lastError() != ConnectionError::CertificateUntrusted || !session.describeRefusedCertificate(details)) {
+        report(handle, certificateRefused);
+        return;
+    }
+    char question[trustQuestionSize];
+    std::snprintf(question, sizeof question, trustQuestion, details.subject, details.issuer, details.notBefore,
+                  details.notAfter, details.sha256, hostName);
+    if (!ask(handle, question)) {
+        report(handle, certificateRefused);
+        return;
+    }
+    showBusy(true);
+    session.pinCertificate(details.sha256);
+    if (!session.connect(hostName, hostCheckTlsPort, 1)) {
+        showBusy(false);
+        report(handle, certificateRefused);
+        return;
+    }
+    values.certsha256.assign(details.sha256);
+    pinnedHost.assign(hostName);
+    offerSecureService(session);
 }
 
 // Only the greeting has been read: the password goes out in clear only once the user has

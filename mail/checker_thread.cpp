@@ -40,6 +40,12 @@ void CheckerThread::setAccount(const char* server, const char* user, const char*
     account.intervalMinutes = intervalMinutes;
 }
 
+void CheckerThread::setCertificatePin(const char* sha256Text)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    account.certificatePin.assign(sha256Text);
+}
+
 void CheckerThread::requestCheckNow()
 {
     {
@@ -115,6 +121,7 @@ int CheckerThread::checkOnce()
     // A seen-message file that could not be read at start-up is tried again before the
     // listing is counted against it.
     seenFile.read(session);
+    session.pinCertificate(copy.certificatePin.text);
     if (!session.connect(textOrEmpty(copy.server), copy.port, copy.useTls))
         return failedConnect();
     if (!session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)))
@@ -139,6 +146,7 @@ bool CheckerThread::beginCycle(Account& copy)
     copy.port = account.port;
     copy.useTls = account.useTls;
     copy.intervalMinutes = account.intervalMinutes;
+    copy.certificatePin.assign(account.certificatePin.text);
     cycleIntervalMinutes = account.intervalMinutes;
     return true;
 }

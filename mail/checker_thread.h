@@ -76,6 +76,9 @@ public:
     // Replaces the account in one step; the next cycle uses it. Null texts stay absent.
     void setAccount(const char* server, const char* user, const char* password, int port,
                     int useTls, int intervalMinutes);
+    // The one certificate trusted for the account's server besides the authorities' (SHA-256,
+    // "AB:CD:..."); null or empty for none. The next cycle uses it.
+    void setCertificatePin(const char* sha256Text);
     // Ends the wait after a successful check at once; a request made during a check or during
     // the wait after a failure stays pending until then.
     void requestCheckNow();
@@ -109,6 +112,7 @@ private:
         int port = defaultPort;
         int useTls = 1;
         int intervalMinutes = defaultIntervalMinutes;
+        TextRecord certificatePin;
     };
 
     bool beginCycle(Account& copy);

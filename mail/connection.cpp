@@ -216,6 +216,7 @@ void Connection::loadTrust()
 bool Connection::open(const char* host, int port, int useTls)
 {
     close();
+    verification.refused.reset();
     error = ConnectionError::None;
     ERR_clear_error();
     if (abortRequested.load()) {
@@ -339,11 +340,25 @@ bool Connection::startTls(const char* host, Clock::time_point deadline)
         error = ConnectionError::TlsFailed;
         return false;
     }
+    usePin();
     if (handshake(deadline) && verifyPeer())
         return true;
     if (!waitEndedEarly() && !isCertificateError(error))
         error = certificateErrorFor(SSL_get_verify_result(tlsHandle));
     return false;
+}
+
+// Verification as before, but the pinned certificate, if any, is judged by verifyWithPin,
+// which also keeps a refused certificate.
+void Connection::usePin()
+{
+    SSL_set_app_data(tlsHandle, &verification);
+    SSL_set_verify(tlsHandle, SSL_VERIFY_PEER, verifyWithPin);
+}
+
+bool Connection::describeRefusedCertificate(CertificateDetails& details) const
+{
+    return describeCertificate(verification.refused.get(), details);
 }
 
 // A time-out or abort is reported as such, whatever stage it interrupted.

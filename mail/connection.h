@@ -9,6 +9,8 @@
 #include <openssl/bio.h>
 #include <openssl/types.h>
 
+#include "mail/certificate_pin.h"
+
 // Why the last open, read or write failed. The checker turns these into what the user sees.
 enum class ConnectionError {
     None,
@@ -113,6 +115,12 @@ public:
     bool abortPending() const { return abortRequested.load() != 0; }
     ConnectionError lastError() const { return error; }
 
+    // Trusts this one certificate (SHA-256, "AB:CD:..."), for the hosts opened from now on,
+    // although no authority vouches for it; null or empty trusts none but the authorities'.
+    void pinCertificate(const char* sha256Text) { verification.pin = parseCertificatePin(sha256Text); }
+    // The certificate the server showed in the last TLS attempt that failed on it.
+    bool describeRefusedCertificate(CertificateDetails& details) const;
+
     NetworkSteps steps;
 
 private:
@@ -142,6 +150,8 @@ private:
 
     std::unique_ptr<BIO, StreamFree> stream;
     std::unique_ptr<SSL_CTX, ContextFree> context;
+    void usePin();
+    PeerVerification verification;
     SSL* tlsHandle = nullptr;  // inside the stream, while it is a TLS stream
     ConnectionError error = ConnectionError::None;
     int connectSeconds = defaultConnectSeconds;

@@ -59,7 +59,7 @@ public:
     // sound follows for mail already read), unseenCount 0. Takes listLock.
     void markAsRead();
     // Replaces seen with the ids of `file` (read to its end, left open): one id per line, a
-    // CR before the LF and a leading byte-order mark dropped; empty and over-long lines, and
+    // CR before the LF and a byte-order mark before an id dropped; empty and over-long lines, and
     // lines holding white space or NUL, skipped. Takes listLock.
     void loadSeen(FILE* file);
     // Writes seen, one id and "\n" per line, front to back. False when a write fails.

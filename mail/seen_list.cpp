@@ -77,12 +77,14 @@ struct SeenLine {
 };
 
 // A file saved by a text editor may begin with the UTF-8 byte-order mark; it is no part of
-// the first id, which would otherwise never match and be announced again.
+// the first id, which would otherwise never match and be announced again. It is dropped from
+// the start of every line, as often as it stands there, so that whichever id a save writes
+// first reads back the same.
 void dropByteOrderMark(SeenLine& line)
 {
     const char mark[] = "\xEF\xBB\xBF";
     const int markLength = 3;
-    if (line.length >= markLength && std::memcmp(line.text, mark, markLength) == 0) {
+    while (line.length >= markLength && std::memcmp(line.text, mark, markLength) == 0) {
         line.length -= markLength;
         std::memmove(line.text, line.text + markLength, static_cast<size_t>(line.length) + 1);
     }
@@ -91,7 +93,6 @@ void dropByteOrderMark(SeenLine& line)
 // Reads up to and including the next LF; false at the end of the file with nothing read.
 bool readSeenLine(FILE* file, SeenLine& line)
 {
-    bool atStart = std::ftell(file) == 0;
     line.length = 0;
     line.unusable = false;
     int c = std::getc(file);
@@ -110,8 +111,7 @@ bool readSeenLine(FILE* file, SeenLine& line)
     if (line.length > Pop3Session::maxSeenIdLength)
         line.unusable = true;
     line.text[line.length] = '\0';
-    if (atStart)
-        dropByteOrderMark(line);
+    dropByteOrderMark(line);
     // A listed id never holds white space, so such a line is junk; kept, a CR at its end
     // would be taken for the line end on the next load and the id would change.
     if (std::strpbrk(line.text, " \t\r\v\f") != nullptr)

@@ -1,35 +1,40 @@
 #!/usr/bin/env python3
-"""Draws the two tray icons and writes them as .ico files, each with a 16x16 and a 32x32
-image in 16 colours with a transparency mask.
+"""Draws the two tray icons and writes them as .ico files, each with images of 16, 20, 24,
+32, 40, 48, 64 and 256 pixels (100% to 400% scaling, and the large shell views) in 32-bit
+colour with an alpha channel; the 256-pixel image is stored as PNG, the others as bitmaps.
 
 no_mail.ico is a closed envelope seen from the front: white body, black outline with the
 corners cut off, a flap from the upper corners to a point a little below the centre and short
 lines from the lower corners towards that point. new_mail.ico is the same envelope with the
-flap filled in pure green. Run this after changing the drawing; the generated files are
-committed so that no build needs Python.
+flap filled in pure green. Every size is drawn on whole pixels from the same layout, so that
+no size is a blurred copy of another. Run this after changing the drawing; the generated
+files are committed so that no build needs Python.
 
     python3 make_icons.py [output folder]      (default: the icons folder beside this script)
 """
 
 import struct
 import sys
+import zlib
 from pathlib import Path
 
-# The standard 16-colour palette (RGB); the images use black, white and bright green.
-PALETTE = [
-    (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
-    (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
-    (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
-]
-BLACK, GREEN, WHITE = 0, 10, 15
-CLEAR = None  # transparent: mask bit set
+BLACK, GREEN, WHITE = (0, 0, 0), (0, 255, 0), (255, 255, 255)
+CLEAR = None  # transparent: alpha 0, mask bit set
 
 # Per image size: first and last row of the envelope, outline width, and the row where the
 # flap lines meet (a little below the envelope's centre). The envelope fills the full width.
 LAYOUT = {
     16: {"top": 2, "bottom": 12, "outline": 1, "meet": 8},
+    20: {"top": 3, "bottom": 16, "outline": 1, "meet": 10},
+    24: {"top": 3, "bottom": 19, "outline": 1, "meet": 12},
     32: {"top": 4, "bottom": 26, "outline": 2, "meet": 17},
+    40: {"top": 5, "bottom": 33, "outline": 2, "meet": 21},
+    48: {"top": 6, "bottom": 39, "outline": 3, "meet": 25},
+    64: {"top": 8, "bottom": 52, "outline": 4, "meet": 34},
+    256: {"top": 32, "bottom": 208, "outline": 16, "meet": 136},
 }
+# Sizes stored compressed: a 256-pixel bitmap would weigh 256 KB.
+PNG_SIZES = {256}
 # How far the lower lines reach from their corner towards the meeting point.
 LOWER_LINE_REACH = 0.45
 
@@ -101,8 +106,13 @@ def draw(size, flap_colour):
         for x in range(size):
             if x < outline or x >= size - outline or y < top + outline or y > bottom - outline:
                 pixels[y][x] = BLACK
-    for x, y in ((0, top), (size - 1, top), (0, bottom), (size - 1, bottom)):
-        pixels[y][x] = CLEAR
+    # The cut corners grow with the outline, but stay one pixel up to 32 pixels.
+    cut = max(1, outline // 2)
+    for corner_x, corner_y, step_x, step_y in ((0, top, 1, 1), (size - 1, top, -1, 1),
+                                               (0, bottom, 1, -1), (size - 1, bottom, -1, -1)):
+        for dy in range(cut):
+            for dx in range(cut - dy):
+                pixels[corner_y + dy * step_y][corner_x + dx * step_x] = CLEAR
     return pixels
 
 
@@ -112,36 +122,53 @@ def row_bytes(bits_per_row):
 
 
 def bitmap(pixels):
-    """An icon image: BITMAPINFOHEADER (double height: colours, then mask), palette, 4-bit
-    colour rows and 1-bit mask rows, both bottom-up. Transparent pixels are black under a set
-    mask bit, so that drawing leaves the background unchanged."""
+    """An icon image: BITMAPINFOHEADER (double height: colours, then mask), 32-bit BGRA rows
+    and 1-bit mask rows, both bottom-up. Transparent pixels have alpha 0 and a set mask bit,
+    so that shells which ignore the alpha channel still leave the background unchanged."""
     size = len(pixels)
-    colour_stride, mask_stride = row_bytes(size * 4), row_bytes(size)
+    mask_stride = row_bytes(size)
     colours, mask = bytearray(), bytearray()
     for row in reversed(pixels):
-        packed = bytearray(colour_stride)
         bits = bytearray(mask_stride)
         for x, value in enumerate(row):
-            index = BLACK if value is CLEAR else value
-            packed[x // 2] |= index << (4 if x % 2 == 0 else 0)
             if value is CLEAR:
+                colours += bytes((0, 0, 0, 0))
                 bits[x // 8] |= 0x80 >> (x % 8)
-        colours += packed
+            else:
+                red, green, blue = value
+                colours += bytes((blue, green, red, 255))
         mask += bits
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0,
-                         len(colours) + len(mask), 0, 0, len(PALETTE), 0)
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
-    return header + palette + bytes(colours) + bytes(mask)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0,
+                         len(colours) + len(mask), 0, 0, 0, 0)
+    return header + bytes(colours) + bytes(mask)
+
+
+def png(pixels):
+    """The image as an RGBA PNG, top row first."""
+    size = len(pixels)
+    raw = bytearray()
+    for row in pixels:
+        raw.append(0)  # no filter
+        for value in row:
+            raw += bytes((0, 0, 0, 0)) if value is CLEAR else bytes(value) + b"\xff"
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
 
 
 def icon_file(images):
-    """ICONDIR, one ICONDIRENTRY per image, then the images."""
+    """ICONDIR, one ICONDIRENTRY per image (a size of 256 is written as 0), then the images."""
     count = len(images)
     directory = struct.pack("<HHH", 0, 1, count)
     offset = 6 + 16 * count
     data = b""
     for size, image in images:
-        directory += struct.pack("<BBBBHHII", size % 256, size % 256, len(PALETTE), 0, 1, 4,
+        directory += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32,
                                  len(image), offset)
         offset += len(image)
         data += image
@@ -152,7 +179,8 @@ def main():
     out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parent / "icons"
     out.mkdir(parents=True, exist_ok=True)
     for name, flap in (("no_mail.ico", WHITE), ("new_mail.ico", GREEN)):
-        images = [(size, bitmap(draw(size, flap))) for size in sorted(LAYOUT)]
+        images = [(size, (png if size in PNG_SIZES else bitmap)(draw(size, flap)))
+                  for size in sorted(LAYOUT)]
         (out / name).write_bytes(icon_file(images))
 
 

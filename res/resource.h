@@ -9,6 +9,7 @@
 #define ID_CONFIGURE 40009
 #define ID_SHOW_FLOATING_WINDOW 40011
 #define ID_ABOUT 40013
+#define ID_START_WITH_WINDOWS 40015
 
 // Icons: 104 is also the window icon and the tray icon's id.
 #define IDI_NO_MAIL 104
@@ -31,6 +32,7 @@
 #define IDC_PLAY_SOUND 1013
 #define IDC_CHANGE_COLOUR 1014
 #define IDC_PROVIDER 1018
+#define IDC_SHOW_BALLOON 1019
 
 // About dialog.
 #define IDD_ABOUT 105

@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils imagemagick tesseract-ocr
   dovecot-core dovecot-pop3d openssl dpkg-dev perl python3
+  nsis zip unzip ca-certificates
   clang libclang-rt-14-dev
 )
 

@@ -37,7 +37,13 @@ inline void closeKernelHandle(HANDLE handle)
         CloseHandle(handle);
 }
 
+inline void deleteFont(HFONT font) { DeleteObject(font); }
+inline void closeRegistryKey(HKEY key) { RegCloseKey(key); }
+
 using OwnedIcon = OwnedHandleOf<HICON, destroyIcon>;
+using OwnedFont = OwnedHandleOf<HFONT, deleteFont>;
+// An open registry key.
+using OwnedRegistryKey = OwnedHandleOf<HKEY, closeRegistryKey>;
 using OwnedMenu = OwnedHandleOf<HMENU, destroyMenu>;
 // A kernel object handle (mutex, process, thread, file).
 using OwnedHandle = OwnedHandleOf<HANDLE, closeKernelHandle>;

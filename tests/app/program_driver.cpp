@@ -12,7 +12,7 @@ namespace apptest {
 namespace {
 
 const int pollMs = 50;
-const int textSize = 256;
+const int textSize = 1024;   // a protected password runs to a few hundred characters
 const int replyMs = 5000;
 
 }  // namespace
@@ -91,8 +91,12 @@ void ProgramDriver::closeHandles()
 
 bool ProgramDriver::start(const std::string& workFolder)
 {
+    return start(workFolder, programPath());
+}
+
+bool ProgramDriver::start(const std::string& workFolder, const std::string& path)
+{
     closeHandles();
-    std::string path = programPath();
     std::string commandLine = "\"" + path + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -194,6 +198,11 @@ bool ProgramDriver::captureWindow(ScreenImage& image) const
 
 bool ProgramDriver::captureTray(ScreenImage& image) const
 {
+    return image.capture(trayArea());
+}
+
+RECT ProgramDriver::trayArea() const
+{
     HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
     RECT area = {};
     if (taskbar)
@@ -204,7 +213,7 @@ bool ProgramDriver::captureTray(ScreenImage& image) const
     const int notificationWidth = 160;
     if (area.right - area.left > notificationWidth)
         area.left = area.right - notificationWidth;
-    return image.capture(area);
+    return area;
 }
 
 bool ProgramDriver::saveScreenshot(const std::string& name) const

@@ -35,8 +35,10 @@ public:
 
     ~ProgramDriver();
 
-    // Starts pellwick.exe with `workFolder` as its working folder (null: the test's own).
+    // Starts pellwick.exe (the one built beside the tests, or `program`) with `workFolder` as
+    // its working folder (empty: the test's own).
     bool start(const std::string& workFolder);
+    bool start(const std::string& workFolder, const std::string& program);
     // The program's floating window, once it exists (bounded wait); null otherwise.
     HWND waitForWindow(int timeoutMs = startMs);
     HWND window() const { return hwnd; }
@@ -64,6 +66,8 @@ public:
     // The floating window's pixels (inside its border) and the notification area's.
     bool captureWindow(ScreenImage& image) const;
     bool captureTray(ScreenImage& image) const;
+    // The notification area, in screen coordinates.
+    RECT trayArea() const;
     // Saves the whole screen to the artefacts folder as <name>.png.
     bool saveScreenshot(const std::string& name) const;
 

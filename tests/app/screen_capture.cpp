@@ -171,4 +171,26 @@ std::string artifactsFolder()
     return folder;
 }
 
+bool savePicture(const std::string& name, const RECT& area)
+{
+    const int margin = 12;
+    RECT framed = area;
+    InflateRect(&framed, margin, margin);
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    IntersectRect(&framed, &framed, &screen);
+    std::string folder = artifactsFolder() + "screenshots";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    // Under Wine a copy of the screen sometimes comes back all black while a dialog is open;
+    // a later one shows it.
+    const int attempts = 20;
+    const int retryMs = 250;
+    ScreenImage image;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (image.capture(framed) && image.count(RGB(0, 0, 0)) < image.width() * image.height())
+            return image.savePng(folder + "\\" + name + ".png");
+        Sleep(retryMs);
+    }
+    return false;
+}
+
 }  // namespace apptest

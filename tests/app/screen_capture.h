@@ -33,4 +33,9 @@ private:
 // created when missing. Ends with a backslash.
 std::string artifactsFolder();
 
+// Keeps `area` of the screen (screen coordinates), with a little of what surrounds it, as a
+// picture for the documentation: artifactsFolder()\screenshots\<name>.png.
+// scripts/update-screenshots.sh copies them into docs/screenshots.
+bool savePicture(const std::string& name, const RECT& area);
+
 }  // namespace apptest

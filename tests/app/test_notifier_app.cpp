@@ -17,6 +17,7 @@
 #include "app/notifier_app.h"
 #include "app/single_instance.h"
 #include "tests/app/program_driver.h"
+#include "tests/mail/mail_test_support.h"
 #include "ui/win32_handles.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/scripted_pop3_server.h"
@@ -137,6 +138,17 @@ protected:
         return frame.right - frame.left;
     }
 
+    // Keeps the floating window as a picture for the documentation, once it has been painted.
+    bool picture(const std::string& name)
+    {
+        // Painted, then left alone (a later result is not taken) while the display catches up.
+        pumpUntil([] { return false; }, 50);
+        Sleep(300);
+        RECT frame = {};
+        GetWindowRect(app->handle, &frame);
+        return apptest::savePicture(name, frame);
+    }
+
     bool markAsReadEnabled() const
     {
         UINT state = GetMenuState(app->popupMenu.menuHandle(), 40005, MF_BYCOMMAND);
@@ -157,26 +169,48 @@ protected:
 TEST_F(AppInProcess, RefusedListingShowsListingFailedTwiceAsWide)
 {
     server.addConnection(loggedIn().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
-    start({});
+    start({"[position]", "visible=true"});
     ASSERT_TRUE(waitForStatus("Listing failed")) << app->statusText;
     EXPECT_EQ(windowWidth(), 200);
     EXPECT_STREQ(app->trayIcon.tip(), "Listing failed");
+    EXPECT_TRUE(picture("window-listing-failed"));
 }
 
 TEST_F(AppInProcess, UntrustedCertificateShowsCertificateNotTrustedTwiceAsWide)
 {
     server.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
     server.addConnection(loggedIn());
-    start({}, true);
+    start({"[position]", "visible=true"}, true);
     ASSERT_TRUE(waitForStatus("Certificate not trusted")) << app->statusText;
+    EXPECT_TRUE(picture("window-certificate-not-trusted"));
     EXPECT_EQ(windowWidth(), 200);
+}
+
+// The certificate trusted in the settings file is accepted; a server showing another one
+// never sees the user name or the password.
+TEST_F(AppInProcess, PinnedCertificateFromTheSettingsIsAccepted)
+{
+    server.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
+    server.addConnection(listing("1 a\r\n"));
+    start({"certsha256=" + mailtest::certificateFingerprint(pki.path("selfsigned.pem"))}, true);
+    EXPECT_TRUE(waitForStatus("1 / 1")) << app->statusText;
+}
+
+TEST_F(AppInProcess, AnotherCertificateThanThePinnedOneGetsNoCredentials)
+{
+    server.useTls(pki.path("unknownca.pem"), pki.path("unknownca.key"));
+    server.addConnection(listing("1 a\r\n"));
+    start({"certsha256=" + mailtest::certificateFingerprint(pki.path("selfsigned.pem"))}, true);
+    EXPECT_TRUE(waitForStatus("Certificate not trusted")) << app->statusText;
+    EXPECT_TRUE(server.receivedLines().empty()) << server.receivedLines()[0];
 }
 
 TEST_F(AppInProcess, SilentServerShowsServerNotRespondingTwiceAsWide)
 {
     server.addConnection(Script().send("+OK ready\r\n").stall(10000));
-    start({});
+    start({"[position]", "visible=true"});
     ASSERT_TRUE(waitForStatus("Server not responding")) << app->statusText;
+    EXPECT_TRUE(picture("window-server-not-responding"));
     EXPECT_EQ(windowWidth(), 200);
 }
 
@@ -200,7 +234,94 @@ TEST_F(AppInProcess, FailureThenSuccessShrinksBackKeepingTheLeftEdge)
     EXPECT_EQ(narrow.top, 200);
 }
 
-TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundOnceWhenSoundIsOn)
+// The blank columns each side of text that fits, at least.
+const int textMarginPixels = 3;
+
+// The columns of the floating window (inside its border) where text is drawn.
+bool textColumns(HWND window, int& first, int& last)
+{
+    RECT frame = {};
+    GetWindowRect(window, &frame);
+    InflateRect(&frame, -1, -1);
+    apptest::ScreenImage inside;
+    if (!inside.capture(frame))
+        return false;
+    first = -1;
+    last = -1;
+    for (int column = 0; column < inside.width(); ++column)
+        for (int row = 0; row < inside.height(); ++row)
+            if (inside.at(column, row) == GetSysColor(COLOR_WINDOWTEXT)) {
+                first = first < 0 ? column : first;
+                last = column;
+            }
+    return first >= 0;
+}
+
+TEST_F(AppInProcess, LargeCountsWidenTheWindowToFitTheTextKeepingItsLeftEdge)
+{
+    server.addConnection(listing(""));
+    start({"[position]", "x=300", "y=200", "visible=true"});
+    ASSERT_TRUE(waitForStatus("0 / 0"));
+    EXPECT_EQ(windowWidth(), MulDiv(100, app->dpi, 96)) << "never narrower than 100 at 100%, never wider than needed";
+
+    for (int count : {100000, 2000000000}) {
+        app->shown.unseenCount = count;
+        app->shown.totalCount = count;
+        app->updateStatusText();
+        RedrawWindow(app->handle, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_UPDATENOW);
+        pumpUntil([] { return false; }, 300);
+        RECT frame = {};
+        GetWindowRect(app->handle, &frame);
+        EXPECT_EQ(frame.left, 300) << count;
+        EXPECT_EQ(frame.top, 200) << count;
+        int first = 0, last = 0;
+        ASSERT_TRUE(textColumns(app->handle, first, last)) << "no text drawn";
+        // Centred text that is cut reaches within a glyph's side bearing of both edges; text
+        // that fits keeps a margin of a few pixels on each side.
+        int inside = frame.right - frame.left - 2;
+        EXPECT_GE(first, textMarginPixels) << app->statusText << " is cut on the left";
+        EXPECT_LT(last, inside - textMarginPixels) << app->statusText << " is cut on the right";
+    }
+}
+
+// What Windows sends when the window is dragged onto a monitor at 150%.
+TEST_F(AppInProcess, MovedToAMonitorOfAnotherScalingTakesItsSizeAndTheSuggestedPlace)
+{
+    server.addConnection(listing(""));
+    start({"[position]", "x=300", "y=200", "visible=true"});
+    ASSERT_TRUE(waitForStatus("0 / 0"));
+    RECT suggested = {500, 250, 650, 295};
+    SendMessageA(app->handle, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RECT frame = {};
+    GetWindowRect(app->handle, &frame);
+    EXPECT_EQ(frame.left, 500);
+    EXPECT_EQ(frame.top, 250);
+    EXPECT_EQ(frame.right - frame.left, 150);
+    EXPECT_EQ(frame.bottom - frame.top, 45);
+    LOGFONTA font = {};
+    GetObjectA(app->statusFont.get(), sizeof font, &font);
+    OwnedFont atHundred(createMessageFont(96));
+    OwnedFont atHundredFifty(createMessageFont(144));
+    LOGFONTA expected = {}, small = {};
+    GetObjectA(atHundred.get(), sizeof small, &small);
+    GetObjectA(atHundredFifty.get(), sizeof expected, &expected);
+    ASSERT_LT(-small.lfHeight, -expected.lfHeight);
+    EXPECT_EQ(font.lfHeight, expected.lfHeight) << "the font did not grow with the scaling";
+}
+
+TEST_F(AppInProcess, PositionOffEveryMonitorIsBroughtBackOnScreen)
+{
+    server.addConnection(listing(""));
+    start({"[position]", "x=-5000", "y=5000"});
+    RECT frame = {};
+    GetWindowRect(app->handle, &frame);
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    RECT overlap = {};
+    EXPECT_TRUE(IntersectRect(&overlap, &frame, &screen) && EqualRect(&overlap, &frame))
+        << frame.left << "," << frame.top;
+}
+
+TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundAndShowsTheBalloonOnceEach)
 {
     server.addConnection(listing("1 a\r\n"));
     server.addConnection(listing("1 a\r\n"));
@@ -210,6 +331,10 @@ TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundOnceWhenSoundIsOn)
     ASSERT_EQ(played.size(), 1u);
     EXPECT_EQ(played[0].sound, "MailBeep");
     EXPECT_EQ(played[0].flags, static_cast<DWORD>(SND_ALIAS | SND_ASYNC));
+    EXPECT_EQ(app->trayIcon.balloonsSent, 1);
+    EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "1 new message");
+    EXPECT_STREQ(app->trayIcon.record.szInfo, "1 message in the mailbox");
+    EXPECT_GE(app->trayIcon.record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE)) << "no room for a balloon";
 
     // The same unseen message again: counted, not announced.
     app->onMenuCommand(40007);
@@ -217,10 +342,26 @@ TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundOnceWhenSoundIsOn)
     pumpUntil([] { return false; }, 1000);
     EXPECT_EQ(std::string(app->statusText), "1 / 1");
     EXPECT_EQ(played.size(), 1u);
+    EXPECT_EQ(app->trayIcon.balloonsSent, 1);
 
     app->onMenuCommand(40007);
     ASSERT_TRUE(waitForStatus("2 / 2"));
     EXPECT_EQ(played.size(), 2u);
+    EXPECT_EQ(app->trayIcon.balloonsSent, 2);
+    EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "2 new messages");
+    EXPECT_STREQ(app->trayIcon.record.szInfo, "2 messages in the mailbox");
+}
+
+TEST_F(AppInProcess, BalloonSwitchedOffShowsNoneYetItsClickStillActsAsADoubleClick)
+{
+    server.addConnection(listing("1 a\r\n"));
+    start({"[newmail]", "balloon=false", "[actions]", "doubleclick=https://mail.example.org/"});
+    ASSERT_TRUE(waitForStatus("1 / 1"));
+    EXPECT_EQ(app->trayIcon.balloonsSent, 0);
+    PostMessageA(app->handle, NotifierApp::trayCallbackMessage, NotifierApp::trayIconId, NIN_BALLOONUSERCLICK);
+    ASSERT_TRUE(waitForStatus("0 / 1"));
+    std::vector<std::string> expected = {"https://mail.example.org/"};
+    EXPECT_EQ(opened, expected);
 }
 
 TEST_F(AppInProcess, NewMailPlaysTheChosenSoundFile)
@@ -352,6 +493,8 @@ struct MenuEntry {
     UINT state;
 };
 std::vector<MenuEntry> menuSeen;
+// The open menu is kept as a picture under this name, when it is not empty.
+std::string menuPictureName;
 bool menuScreenshot = false;
 
 // Runs inside TrackPopupMenu's own loop: reads the open popup, keeps a picture, closes it.
@@ -369,12 +512,7 @@ void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
     }
     RECT frame = {};
     GetWindowRect(popup, &frame);
-    frame.left -= 20;
-    frame.top -= 20;
-    frame.right += 20;
-    frame.bottom += 20;
-    apptest::ScreenImage picture;
-    menuScreenshot = picture.capture(frame) && picture.savePng(apptest::artifactsFolder() + "tray-menu.png");
+    menuScreenshot = !menuPictureName.empty() && apptest::savePicture(menuPictureName, frame);
     EndMenu();
 }
 
@@ -384,15 +522,17 @@ TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
     start({"[position]", "visible=true"});
     ASSERT_TRUE(waitForStatus("1 / 1"));
     menuSeen.clear();
+    menuPictureName = "tray-menu";
     SetCursorPos(600, 500);
     UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
     PostMessageA(app->handle, NotifierApp::trayCallbackMessage, 0, WM_RBUTTONDOWN);
     pumpUntil([] { return !menuSeen.empty(); }, 5000);
     KillTimer(nullptr, timer);
 
-    ASSERT_EQ(menuSeen.size(), 8u) << "the popup menu did not open";
-    const UINT ids[] = {40007, 40005, 0, 40011, 40009, 0, 40013, 40004};
-    const char* texts[] = {"Check Now", "Mark As Read", "", "Show Floating Window", "Configure", "", "About", "Exit"};
+    ASSERT_EQ(menuSeen.size(), 9u) << "the popup menu did not open";
+    const UINT ids[] = {40007, 40005, 0, 40011, 40009, 40015, 0, 40013, 40004};
+    const char* texts[] = {"Check Now", "Mark As Read", "", "Show Floating Window", "Configure", "Start with Windows",
+                           "", "About", "Exit"};
     for (size_t i = 0; i < menuSeen.size(); ++i) {
         EXPECT_EQ(menuSeen[i].id, ids[i]) << "entry " << i;
         EXPECT_EQ(menuSeen[i].text, texts[i]) << "entry " << i;
@@ -408,12 +548,70 @@ TEST_F(AppInProcess, RightClickOnTheFloatingWindowShowsTheMenuThere)
     start({"[position]", "visible=true"});
     ASSERT_TRUE(waitForStatus("0 / 0"));
     menuSeen.clear();
+    menuPictureName.clear();
     UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
     PostMessageA(app->handle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(app->handle), MAKELPARAM(300, 250));
     pumpUntil([] { return !menuSeen.empty(); }, 5000);
     KillTimer(nullptr, timer);
-    ASSERT_EQ(menuSeen.size(), 8u);
+    ASSERT_EQ(menuSeen.size(), 9u);
     EXPECT_TRUE(menuSeen[1].state & MF_GRAYED) << "Mark As Read enabled without unseen mail";
+}
+
+// The Run entry as the shell reads it at log-on; "<absent>" without one.
+std::string runEntry()
+{
+    char value[MAX_PATH + 8] = "";
+    DWORD size = sizeof value;
+    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "pellwick",
+                     RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return "<absent>";
+    return value;
+}
+
+void setRunEntry(const char* value)
+{
+    HKEY run = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, nullptr, 0,
+                    KEY_SET_VALUE, nullptr, &run, nullptr);
+    RegSetValueExA(run, "pellwick", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), strlen(value) + 1);
+    RegCloseKey(run);
+}
+
+bool startWithWindowsCheckedInOpenMenu(HWND window, const std::string& screenshotName)
+{
+    menuSeen.clear();
+    menuPictureName = screenshotName;
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
+    PostMessageA(window, NotifierApp::trayCallbackMessage, 0, WM_RBUTTONDOWN);
+    pumpUntil([] { return !menuSeen.empty(); }, 5000);
+    KillTimer(nullptr, timer);
+    menuPictureName.clear();
+    for (const MenuEntry& entry : menuSeen)
+        if (entry.id == 40015)
+            return (entry.state & MF_CHECKED) != 0;
+    ADD_FAILURE() << "no Start with Windows entry in the open menu";
+    return false;
+}
+
+TEST_F(AppInProcess, StartWithWindowsWritesTheQuotedPathAndTheMenuShowsTheRunKeyAsItIsNow)
+{
+    server.addConnection(listing(""));
+    start({});
+    char program[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+
+    app->onMenuCommand(40015);
+    EXPECT_EQ(runEntry(), "\"" + std::string(program) + "\"");
+    EXPECT_TRUE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-checked"));
+    app->onMenuCommand(40015);
+    EXPECT_EQ(runEntry(), "<absent>");
+    EXPECT_FALSE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-unchecked"));
+
+    // The installer's entry, written while the program runs, shows at the next opening.
+    setRunEntry("\"C:\\Program Files\\pellwick\\pellwick.exe\"");
+    EXPECT_TRUE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-installer"));
+    app->onMenuCommand(40015);
+    EXPECT_EQ(runEntry(), "<absent>");
 }
 
 TEST_F(AppInProcess, ShowFloatingWindowTogglesAndStoresTheChoice)
@@ -493,6 +691,28 @@ TEST(StatusText, FailuresHaveTheirOwnTextAndDoubleWidth)
         shown.totalCount = 17;
         char text[statusTextSize];
         EXPECT_EQ(formatStatusText(shown, text, statusTextSize), each.width) << each.text;
+        EXPECT_STREQ(text, each.text);
+    }
+}
+
+TEST(StatusText, BalloonNamesTheNewCountAndTheTotal)
+{
+    struct Case {
+        int unseen, total;
+        const char* title;
+        const char* text;
+    } cases[] = {
+        {1, 1, "1 new message", "1 message in the mailbox"},
+        {3, 17, "3 new messages", "17 messages in the mailbox"},
+    };
+    for (const Case& each : cases) {
+        CheckSnapshot shown;
+        shown.unseenCount = each.unseen;
+        shown.totalCount = each.total;
+        char title[balloonTitleSize];
+        char text[balloonTextSize];
+        formatBalloonText(shown, title, sizeof title, text, sizeof text);
+        EXPECT_STREQ(title, each.title);
         EXPECT_STREQ(text, each.text);
     }
 }

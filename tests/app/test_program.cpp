@@ -3,6 +3,7 @@
 // and the user drive it.
 #include <winsock2.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/protected_password.h"
 #include "tests/app/program_driver.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/scripted_pop3_server.h"
@@ -151,6 +153,9 @@ protected:
         EXPECT_TRUE(program.saveScreenshot(testName + "-" + state));
     }
 
+    // After screenshot(): keeps `area` as a picture for the documentation.
+    void picture(const std::string& name, const RECT& area) { EXPECT_TRUE(apptest::savePicture(name, area)); }
+
     DovecotFixture dovecot;
     WinsockSession winsock;
     std::string testName;
@@ -177,6 +182,8 @@ TEST_F(ProgramRuns, NewMailShowsCountsGreenFillAndNewMailIconUntilMarkedAsRead)
     deliver(1, 2);
     checkNowFor(program, "2 / 2");
     screenshot(program, "new-mail");
+    picture("window-new-mail", program.windowRect());
+    picture("tray-new-mail", program.trayArea());
     ASSERT_TRUE(program.captureWindow(window));
     ASSERT_TRUE(program.captureTray(tray));
     EXPECT_GT(window.count(newMailFill), area(window) / 2) << "the window is not filled green";
@@ -188,6 +195,7 @@ TEST_F(ProgramRuns, NewMailShowsCountsGreenFillAndNewMailIconUntilMarkedAsRead)
     program.command(idMarkAsRead);
     EXPECT_TRUE(program.waitForStatus("0 / 2", checkMs)) << "shows: " << program.statusText();
     screenshot(program, "marked-as-read");
+    picture("window-no-unseen-mail", program.windowRect());
     ASSERT_TRUE(program.captureWindow(window));
     ASSERT_TRUE(program.captureTray(tray));
     EXPECT_EQ(window.count(newMailFill), 0);
@@ -209,6 +217,7 @@ TEST_F(ProgramRuns, WrongPasswordShowsBadUsernamePasswordTwiceAsWide)
     startProgram(program);
     ASSERT_TRUE(program.waitForStatus("Bad username/password", checkMs)) << "shows: " << program.statusText();
     screenshot(program, "bad-login");
+    picture("window-bad-login", program.windowRect());
     RECT frame = program.windowRect();
     EXPECT_EQ(frame.right - frame.left, 200);
     EXPECT_EQ(frame.bottom - frame.top, 30);
@@ -226,6 +235,7 @@ TEST_F(ProgramRuns, StoppedServerShowsHostnameNotFoundAndTheWindowShrinksBackOnS
     startProgram(program);
     ASSERT_TRUE(program.waitForStatus("Hostname not found", checkMs)) << "shows: " << program.statusText();
     screenshot(program, "host-not-found");
+    picture("window-host-not-found", program.windowRect());
     RECT frame = program.windowRect();
     EXPECT_EQ(frame.right - frame.left, 200);
 }
@@ -249,6 +259,7 @@ TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
     startProgram(program);
     EXPECT_EQ(program.statusText(), "Checking...");
     screenshot(program, "checking");
+    picture("window-checking", program.windowRect());
     EXPECT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }
@@ -444,6 +455,80 @@ TEST_F(ProgramRuns, TrayIconComesBackWithItsImageWhenTheShellRestarts)
     screenshot(program, "icon-back");
 }
 
+// The shell's new-mail balloon: a visible balloon tooltip of another process.
+static HWND findBalloon()
+{
+    for (HWND found = FindWindowExA(nullptr, nullptr, "tooltips_class32", nullptr); found;
+         found = FindWindowExA(nullptr, found, "tooltips_class32", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(found, &owner);
+        if (IsWindowVisible(found) && (GetWindowLongA(found, GWL_STYLE) & TTS_BALLOON) && owner != GetCurrentProcessId())
+            return found;
+    }
+    return nullptr;
+}
+
+// The bounding box of the tray icon's pixels in the notification area.
+static RECT trayIconBox(const ScreenImage& tray)
+{
+    COLORREF background = tray.at(0, 0);
+    RECT box = {tray.width(), tray.height(), -1, -1};
+    for (int row = 0; row < tray.height(); ++row)
+        for (int column = 0; column < tray.width(); ++column)
+            if (tray.at(column, row) != background) {
+                box.left = column < box.left ? column : box.left;
+                box.top = row < box.top ? row : box.top;
+                box.right = column + 1 > box.right ? column + 1 : box.right;
+                box.bottom = row + 1 > box.bottom ? row + 1 : box.bottom;
+            }
+    return box;
+}
+
+TEST_F(ProgramRuns, FloatingWindowAndTrayIconFollowTheScreenDpi)
+{
+    // Reads the program's window in real pixels.
+    SetProcessDPIAware();
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    deliver(1, 1);
+    ASSERT_TRUE(files.startFresh(settingsFor(password, {"[position]", "x=400", "y=300", "visible=true"})));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("1 / 1", checkMs)) << "shows: " << program.statusText();
+    screenshot(program, "dpi-" + std::to_string(dpi));
+    RECT frame = program.windowRect();
+    EXPECT_EQ(frame.right - frame.left, MulDiv(100, dpi, 96)) << "at " << dpi << " DPI";
+    EXPECT_EQ(frame.bottom - frame.top, MulDiv(30, dpi, 96)) << "at " << dpi << " DPI";
+    ScreenImage tray;
+    ASSERT_TRUE(program.captureTray(tray));
+    RECT icon = trayIconBox(tray);
+    // The envelope fills the icon's width; its height is about three quarters of it.
+    EXPECT_EQ(icon.right - icon.left, GetSystemMetrics(SM_CXSMICON)) << "at " << dpi << " DPI";
+    EXPECT_GT(tray.count(newMailFlap), MulDiv(5, dpi * dpi, 96 * 96)) << "the flap is not drawn at this size";
+}
+
+TEST_F(ProgramRuns, NewMailShowsABalloonWhoseClickActsAsADoubleClick)
+{
+    deliver(1, 3);
+    ASSERT_TRUE(files.startFresh(settingsFor(password)));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("3 / 3", checkMs)) << "shows: " << program.statusText();
+    HWND balloon = nullptr;
+    for (int waited = 0; waited < checkMs && !balloon; waited += 100) {
+        balloon = findBalloon();
+        Sleep(100);
+    }
+    ASSERT_NE(balloon, nullptr) << "no balloon on new mail";
+    screenshot(program, "balloon");
+
+    // What the shell sends when the user clicks the balloon.
+    program.post(trayCallback, 104, NIN_BALLOONUSERCLICK);
+    EXPECT_TRUE(program.waitForStatus("0 / 3", checkMs)) << "shows: " << program.statusText();
+    EXPECT_EQ(files.seenIds().size(), 3u);
+}
+
 }  // namespace
 
 // A dialog of the program, found by its title ("Pellwick" is the configuration dialog).
@@ -493,6 +578,30 @@ TEST_F(ProgramRuns, FirstStartWithoutAccountAsksForOneAndCancelEndsWithCodeZero)
     EXPECT_EQ(files.readValue("connection", "server"), "<absent>");
 }
 
+TEST_F(ProgramRuns, PasswordFromAnotherMachineIsAskedForAndThenStoredProtected)
+{
+    TextRecord copied;
+    ASSERT_TRUE(protectPasswordFor("another-machine", password, copied));
+    ASSERT_TRUE(files.startFresh(settingsFor(copied.text)));
+    ProgramDriver program;
+    ASSERT_TRUE(program.start(work));
+    HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);
+    ASSERT_NE(dialog, nullptr) << "an unreadable password did not open the configuration dialog";
+    char shown[64] = "?";
+    GetDlgItemTextA(dialog, 1003, shown, sizeof shown);
+    EXPECT_STREQ(shown, "") << "the password box holds what could not be read";
+    SetDlgItemTextA(dialog, 1003, password);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    ASSERT_NE(program.waitForWindow(), nullptr);
+    EXPECT_TRUE(program.waitForStatus("0 / 0", checkMs)) << "shows: " << program.statusText();
+
+    std::string stored = files.readValue("connection", "password");
+    EXPECT_EQ(stored.rfind(protectedPasswordPrefix, 0), 0u) << stored;
+    TextRecord revealed;
+    EXPECT_EQ(revealPassword(stored.c_str(), revealed), StoredPassword::Protected);
+    EXPECT_STREQ(revealed.text, password);
+}
+
 TEST_F(ProgramRuns, ConfigureFromTheMenuOpensOneDialogOnly)
 {
     ASSERT_TRUE(files.startFresh(settingsFor(password)));
@@ -503,6 +612,9 @@ TEST_F(ProgramRuns, ConfigureFromTheMenuOpensOneDialogOnly)
     HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);
     ASSERT_NE(dialog, nullptr) << "Configure opened no dialog";
     screenshot(program, "configure");
+    RECT dialogFrame = {};
+    GetWindowRect(dialog, &dialogFrame);
+    EXPECT_TRUE(apptest::savePicture("configure", dialogFrame));
     // A second Configure brings the open dialog forward instead of opening another.
     program.command(40009);
     program.sync();
@@ -522,6 +634,9 @@ TEST_F(ProgramRuns, AboutFromTheMenuShowsTheVersionAndOpensOnce)
     HWND about = waitForDialog("About Pellwick", ProgramDriver::startMs);
     ASSERT_NE(about, nullptr) << "About opened no dialog";
     screenshot(program, "about");
+    RECT aboutFrame = {};
+    GetWindowRect(about, &aboutFrame);
+    EXPECT_TRUE(apptest::savePicture("about", aboutFrame));
     char version[64] = {};
     GetDlgItemTextA(about, 1016, version, sizeof version);
     EXPECT_STREQ(version, "Version 1v0r1");

@@ -232,7 +232,7 @@ TEST_F(SettingsFile, PasswordsReadBackExactlyAsTyped)
         values.username = password;
         settings.writeConfiguration(values);
         TextRecord read;
-        EXPECT_EQ(settings.readAccountText(keyPassword, read), AccountValueLength::Usable) << password;
+        EXPECT_EQ(settings.readPassword(read), StoredPassword::Protected) << password;
         EXPECT_STREQ(read.text, password);
         settings.readAccountText(keyUsername, read);
         EXPECT_STREQ(read.text, password) << "the entry before it is untouched";
@@ -324,21 +324,62 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.useTls = false;
     values.port = 110;
     values.checkMinutes = 12;
+    values.certSha256 = "AB:CD";
     values.playSound = true;
     values.customSound = "C:\\ding.wav";
     values.changeColour = false;
     values.newMailColour = RGB(1, 2, 3);
+    values.balloon = false;
     values.doubleClick = "https://mail.example.org/";
     settings.writeConfiguration(values);
     settings.writePosition(40, 50);
     settings.writeVisible(true);
 
+    std::vector<std::string> lines = fileLines();
+    ASSERT_GT(lines.size(), 3u);
+    EXPECT_EQ(lines[3].rfind("password=", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[3].find("se=cr%et"), std::string::npos) << "the password is in clear";
+    TextRecord password;
+    EXPECT_EQ(settings.readPassword(password), StoredPassword::Protected);
+    EXPECT_STREQ(password.text, "se=cr%et");
+    lines[3] = "password=<protected>";
     std::vector<std::string> expected = {
-        "[connection]", "server=pop.example.org", "username=ann", "password=se=cr%et", "SSL=false", "port=110",
-        "checkmins=12", "[newmail]", "playsound=true", "customsound=C:\\ding.wav", "changecolour=false",
-        "newmailcolour=1,2,3", "[actions]", "doubleclick=https://mail.example.org/", "[position]", "x=40", "y=50",
+        "[connection]", "server=pop.example.org", "username=ann", "password=<protected>", "SSL=false", "port=110",
+        "checkmins=12", "certsha256=AB:CD", "[newmail]", "playsound=true", "customsound=C:\\ding.wav", "changecolour=false",
+        "newmailcolour=1,2,3", "balloon=false", "[actions]", "doubleclick=https://mail.example.org/", "[position]", "x=40", "y=50",
         "visible=true"};
-    EXPECT_EQ(fileLines(), expected);
+    EXPECT_EQ(lines, expected);
+}
+
+TEST_F(SettingsFile, PasswordReadsFromEveryFormAFileCanHold)
+{
+    TextRecord otherMachine;
+    ASSERT_TRUE(protectPasswordFor("another-machine", "se=cr%et", otherMachine));
+    struct Case {
+        const char* name;
+        std::string stored;   // empty: written by the configuration dialog's save
+        const char* typed;
+        StoredPassword form;
+        const char* read;
+    } cases[] = {
+        {"older plain file", "se=cr%et", nullptr, StoredPassword::Plain, "se=cr%et"},
+        {"saved by the dialog", "", "se=cr%et", StoredPassword::Protected, "se=cr%et"},
+        {"saved empty by the dialog", "", "", StoredPassword::Protected, ""},
+        {"copied from another machine", otherMachine.text, nullptr, StoredPassword::Unreadable, ""},
+        {"damaged", std::string(protectedPasswordPrefix) + "not*base64", nullptr, StoredPassword::Unreadable, ""},
+    };
+    for (const Case& each : cases) {
+        if (each.typed) {
+            ConfigurationValues values;
+            values.password = each.typed;
+            settings.writeConfiguration(values);
+        } else {
+            writeFile("[connection]\r\npassword=" + each.stored + "\r\n");
+        }
+        TextRecord password;
+        EXPECT_EQ(settings.readPassword(password), each.form) << each.name;
+        EXPECT_STREQ(password.text, each.read) << each.name;
+    }
 }
 
 TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)

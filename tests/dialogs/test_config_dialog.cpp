@@ -104,13 +104,14 @@ bool checked(Window& box) { return SendMessageA(box.handle, BM_GETCHECK, 0, 0) =
 
 TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled) {
     ConfigValues values;
-    bool otherSelected = false, hostEnabled = false, checkEnabled = true, playChecked = false;
+    bool otherSelected = false, hostEnabled = false, checkEnabled = true, playChecked = false, balloonChecked = false;
     std::string interval, portText;
     configScenario = [&](ConfigDialog& dialog) {
         otherSelected = SendMessageA(dialog.provider.handle, CB_GETCURSEL, 0, 0) == otherProviderIndex;
         hostEnabled = IsWindowEnabled(dialog.host.handle);
         checkEnabled = IsWindowEnabled(dialog.checkButton.handle);
         playChecked = checked(dialog.playSound);
+        balloonChecked = checked(dialog.showBalloon);
         interval = textOf(dialog.interval.handle);
         portText = textOf(dialog.port.handle);
         pressCancel(dialog);
@@ -121,6 +122,7 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled) {
     EXPECT_TRUE(hostEnabled);
     EXPECT_FALSE(checkEnabled);
     EXPECT_TRUE(playChecked);
+    EXPECT_TRUE(balloonChecked);
     EXPECT_EQ("5", interval);
     EXPECT_EQ("995", portText);
 }
@@ -325,15 +327,20 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
         setText(dialog.userName, "ann");
         setText(dialog.password, "secret");
         SendMessageA(dialog.changeColour.handle, BM_SETCHECK, BST_UNCHECKED, 0);
+        SendMessageA(dialog.showBalloon.handle, BM_CLICK, 0, 0);
         pressOk(dialog);
     };
     ASSERT_TRUE(configureAccount(checker, settings, changeColour, colour));
     EXPECT_FALSE(changeColour);
     EXPECT_EQ(RGB(1, 2, 3), colour);
     std::string text = fileText(path);
-    const char* order[] = {"server=mail.example", "username=ann", "password=secret", "SSL=", "port=995",
+    EXPECT_EQ(std::string::npos, text.find("secret")) << "the password is in clear";
+    TextRecord password;
+    EXPECT_EQ(StoredPassword::Protected, settings.readPassword(password));
+    EXPECT_STREQ("secret", password.text);
+    const char* order[] = {"server=mail.example", "username=ann", "password=", "SSL=", "port=995",
                            "checkmins=5", "[newmail]", "playsound=", "customsound=", "changecolour=",
-                           "newmailcolour=1,2,3", "[actions]", "doubleclick="};
+                           "newmailcolour=1,2,3", "balloon=false", "[actions]", "doubleclick="};
     size_t at = 0;
     for (const char* key : order) {
         size_t found = text.find(key, at);
@@ -355,7 +362,7 @@ TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped) {
     };
     ASSERT_TRUE(target.configure());
     TextRecord read;
-    target.settings.readAccountText(keyPassword, read);
+    target.settings.readPassword(read);
     EXPECT_STREQ(typed, read.text);
 
     std::string shown;

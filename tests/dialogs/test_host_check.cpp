@@ -5,6 +5,7 @@
 #include <winsock2.h>  // before windows.h, for the test servers
 #include <windows.h>
 #include <commctrl.h>
+#include <openssl/ssl.h>
 
 #include <chrono>
 #include <memory>
@@ -38,9 +39,14 @@ struct Probe {
     bool sslAfter = false;
     std::string user = "ann";
     std::string password = "secret";
+    // After the check: the host typed then, if any, and OK instead of Cancel.
+    std::string hostAfter;
+    bool confirm = false;
     double seconds = 0;
     bool ran = false;
 };
+// The dialog's values after OK.
+ConfigValues confirmed;
 Probe* probe = nullptr;
 UINT_PTR startTimer = 0;
 UINT_PTR safetyTimer = 0;
@@ -77,7 +83,13 @@ void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD) {
     probe->portAfter = textOf(dialog->port.handle);
     probe->sslAfter = SendMessageA(dialog->useSsl.handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
     probe->ran = true;
-    EndDialog(dialog->handle, IDCANCEL);
+    if (!probe->hostAfter.empty()) SetWindowTextA(dialog->host.handle, probe->hostAfter.c_str());
+    if (!probe->confirm) {
+        EndDialog(dialog->handle, IDCANCEL);
+        return;
+    }
+    SendMessageA(dialog->handle, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog->handle, IDOK)));
 }
 
 void CALLBACK endLeftOpen(HWND, UINT, UINT_PTR, DWORD) {
@@ -107,7 +119,11 @@ void runHostCheck(Probe& target) {
     values.server.assign("127.0.0.1");
     values.username.assign(target.user.c_str());
     values.password.assign(target.password.c_str());
-    runConfigDialog(values);
+    confirmed.certsha256.assign("<not confirmed>");
+    if (runConfigDialog(values)) {
+        confirmed.server.assign(values.server.text);
+        confirmed.certsha256.assign(values.certsha256.text);
+    }
     KillTimer(nullptr, safetyTimer);
 }
 
@@ -181,28 +197,129 @@ TEST(HostCheck, RefusedLoginIsReportedAfterTheQuestion) {
     EXPECT_EQ("The mailserver reports that the Username and password are not recognised.", shown[1].text);
 }
 
-TEST(HostCheck, UntrustedCertificateIsReportedWithoutPlainFallback) {
+// A certificate no authority vouches for: its details and the question whether to trust
+// exactly it for this host. No falls back to nothing; Yes logs in over TLS with it pinned, and
+// OK stores the pin unless the host was changed meanwhile. Plain POP3 is never tried.
+TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain) {
     testbench::TempDirectory folder;
     testbench::TestPki pki;
     ASSERT_TRUE(pki.create(folder.path()));
-    testbench::ScriptedPop3Server tls;
-    tls.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
-    testbench::Script greeting;
-    greeting.send("+OK ready\r\n").stall(2000);
-    tls.addConnection(greeting);
-    ASSERT_TRUE(tls.start());
-    testbench::ScriptedPop3Server plain;
-    plain.addConnection(greetingAndLogin(true));
-    ASSERT_TRUE(plain.start());
-    Probe result;
-    result.tlsPort = tls.port();
-    result.plainPort = plain.port();
-    runHostCheck(result);
-    ASSERT_TRUE(result.ran);
-    ASSERT_EQ(1u, shown.size());
-    EXPECT_NE(std::string::npos, shown[0].text.find("certificate is not trusted"));
-    EXPECT_EQ(0, plain.connectionsAccepted());
-    EXPECT_EQ("4242", result.portAfter);
+    struct Case {
+        const char* name;
+        bool yes;
+        const char* hostAfter;
+        std::vector<std::string> lines;   // received by the TLS server
+        const char* reportAfter;
+        bool pinStored;
+    } cases[] = {
+        {"No", false, "", {}, "certificate is not trusted", false},
+        {"Yes", true, "", {"USER ann", "PASS secret"}, "Login successful", true},
+        {"Yes, then another host", true, "mail.example.org", {"USER ann", "PASS secret"}, "Login successful", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testbench::ScriptedPop3Server tls;
+        tls.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
+        tls.addConnection(testbench::Script().stall(2000));   // refused at the handshake
+        tls.addConnection(greetingAndLogin(true));
+        ASSERT_TRUE(tls.start());
+        testbench::ScriptedPop3Server plain;
+        plain.addConnection(greetingAndLogin(true));
+        ASSERT_TRUE(plain.start());
+        Probe result;
+        result.tlsPort = tls.port();
+        result.plainPort = plain.port();
+        result.answerYes = c.yes;
+        result.hostAfter = c.hostAfter;
+        result.confirm = true;
+        runHostCheck(result);
+        ASSERT_TRUE(result.ran);
+        tls.stop();
+        ASSERT_GE(shown.size(), 2u);
+        EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
+        for (const char* part : {"Subject: ", "Issuer: ", "Valid from: ", "Valid until: ", "SHA-256: ", "127.0.0.1?"})
+            EXPECT_NE(std::string::npos, shown[0].text.find(part)) << part << " in " << shown[0].text;
+        EXPECT_NE(std::string::npos, shown.back().text.find(c.reportAfter)) << shown.back().text;
+        EXPECT_EQ(c.lines, tls.receivedLines());
+        EXPECT_EQ(0, plain.connectionsAccepted());
+        size_t at = shown[0].text.find("SHA-256: ") + 9;
+        std::string fingerprint = shown[0].text.substr(at, 95);
+        EXPECT_EQ(c.pinStored ? fingerprint : std::string(), std::string(confirmed.certsha256.text)) << confirmed.server.text;
+    }
+}
+
+// Every certificate of the TLS matrix on the TLS port, a plain service on the plain port. A
+// certificate that fails verification is reported and ends the check: plain POP3 is never
+// offered after it. A handshake that fails before any certificate is judged leads to the
+// plain question; answered No, nothing at all reaches either server.
+TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsThePassword) {
+    enum class Outcome { SecureFound, CertificateRefused, PlainOffered };
+    enum class Serve { Certificate, OldTls, NoCertificate };
+    struct Case {
+        const char* certificate;
+        Serve serve;
+        Outcome outcome;
+    };
+    const Case cases[] = {
+        {"server", Serve::Certificate, Outcome::SecureFound},
+        {"expired", Serve::Certificate, Outcome::CertificateRefused},
+        {"notyetvalid", Serve::Certificate, Outcome::CertificateRefused},
+        {"selfsigned", Serve::Certificate, Outcome::CertificateRefused},
+        {"unknownca", Serve::Certificate, Outcome::CertificateRefused},
+        {"wronghost", Serve::Certificate, Outcome::CertificateRefused},
+        {"nulname", Serve::Certificate, Outcome::CertificateRefused},
+        // Names localhost, and the check connects to 127.0.0.1: no name to fall back on.
+        {"cnonly", Serve::Certificate, Outcome::CertificateRefused},
+        {"server", Serve::OldTls, Outcome::PlainOffered},
+        {"", Serve::NoCertificate, Outcome::PlainOffered},
+    };
+    testbench::TempDirectory folder;
+    testbench::TestPki pki;
+    ASSERT_TRUE(pki.create(folder.path()));
+    mailtest::TrustedCaDirectory trust(pki.path("ca.pem"));
+    ASSERT_TRUE(trust.isReady());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.certificate) + (c.serve == Serve::Certificate ? "" : " (handshake fails)"));
+        std::string cert = pki.path(std::string(c.certificate) + ".pem");
+        std::string key = pki.path(std::string(c.certificate) + ".key");
+        testbench::ScriptedPop3Server tls;
+        if (c.serve == Serve::Certificate) tls.useTls(cert, key);
+        if (c.serve == Serve::OldTls) tls.useWeakTls(cert, key, TLS1_1_VERSION);
+        if (c.serve == Serve::NoCertificate) tls.useAnonymousTls();
+        tls.addConnection(greetingAndLogin(true));
+        ASSERT_TRUE(tls.start());
+        testbench::ScriptedPop3Server plain;
+        plain.addConnection(greetingAndLogin(true));
+        ASSERT_TRUE(plain.start());
+        Probe result;
+        result.tlsPort = tls.port();
+        result.plainPort = plain.port();
+        result.answerYes = false;
+        runHostCheck(result);
+        ASSERT_TRUE(result.ran);
+        tls.stop();
+        plain.stop();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_TRUE(plain.receivedLines().empty()) << "sent in clear: " << plain.receivedLines()[0];
+        switch (c.outcome) {
+        case Outcome::SecureFound:
+            EXPECT_EQ("Secure email checking found. Use this?", shown[0].text);
+            EXPECT_EQ(0, plain.connectionsAccepted());
+            break;
+        case Outcome::CertificateRefused:
+            ASSERT_EQ(1u, shown.size());
+            EXPECT_NE(std::string::npos, shown[0].text.find("certificate is not trusted"));
+            EXPECT_TRUE(tls.receivedLines().empty());
+            EXPECT_EQ(0, plain.connectionsAccepted()) << "plain POP3 tried after a certificate failure";
+            break;
+        case Outcome::PlainOffered:
+            ASSERT_EQ(1u, shown.size());
+            EXPECT_EQ(plainQuestion, shown[0].text);
+            EXPECT_TRUE(tls.receivedLines().empty());
+            break;
+        }
+        EXPECT_EQ("4242", result.portAfter) << "every question was answered No";
+    }
 }
 
 // An attempt that never gets an answer, from the server or from the resolver, gives up after

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "res/resource.h"
 
@@ -21,6 +23,7 @@ const MenuEntry trayMenu[] = {
     {0, ""},
     {ID_SHOW_FLOATING_WINDOW, "Show Floating Window"},
     {ID_CONFIGURE, "Configure"},
+    {ID_START_WITH_WINDOWS, "Start with Windows"},
     {0, ""},
     {ID_ABOUT, "About"},
     {ID_EXIT, "Exit"},
@@ -147,10 +150,40 @@ TEST(TrayMenu, PopupHoldsEveryCommandInOrderEnabledAndUnchecked)
     DestroyMenu(menu);
 }
 
-TEST(Icons, BothLoadAtSmallAndLargeSize)
+// The sizes of 100% to 200% scaling for small and large icons, and the large shell views.
+const int iconSizes[] = {16, 20, 24, 32, 40, 48, 64, 256};
+
+#pragma pack(push, 2)
+struct IconDirectoryEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+TEST(Icons, EachHasEverySizeIn32BitColourWithAlpha)
+{
+    HMODULE program = GetModuleHandleA(nullptr);
+    for (int id : {IDI_NO_MAIL, IDI_NEW_MAIL}) {
+        HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+        ASSERT_NE(nullptr, found) << id;
+        const BYTE* group = static_cast<const BYTE*>(LockResource(LoadResource(program, found)));
+        WORD count = *reinterpret_cast<const WORD*>(group + 4);
+        const IconDirectoryEntry* entries = reinterpret_cast<const IconDirectoryEntry*>(group + 6);
+        std::vector<int> sizes;
+        for (WORD i = 0; i < count; ++i) {
+            sizes.push_back(entries[i].width ? entries[i].width : 256);
+            EXPECT_EQ(32, entries[i].bitCount) << id << " image " << i;
+        }
+        EXPECT_EQ(std::vector<int>(std::begin(iconSizes), std::end(iconSizes)), sizes) << id;
+    }
+}
+
+TEST(Icons, BothLoadAtEverySize)
 {
     for (int id : {IDI_NO_MAIL, IDI_NEW_MAIL})
-        for (int size : {16, 32}) {
+        for (int size : iconSizes) {
             HICON icon = loadIcon(id, size);
             ASSERT_NE(nullptr, icon) << id << " at " << size;
             ICONINFO info = {};
@@ -191,9 +224,11 @@ TEST(Icons, EnvelopeFlapIsWhiteWithoutMailAndPureGreenWithMail)
     }
 }
 
-TEST(Icons, NewMailIconDiffersOnlyInTheFlap)
+TEST(Icons, NewMailIconDiffersOnlyInTheFlapAtEverySize)
 {
-    for (const ImageLayout& layout : imageLayouts) {
+    for (int size : iconSizes) {
+        ImageLayout layout = {};
+        layout.size = size;
         HICON noMail = loadIcon(IDI_NO_MAIL, layout.size);
         HICON newMail = loadIcon(IDI_NEW_MAIL, layout.size);
         ASSERT_TRUE(noMail && newMail) << layout.size;
@@ -248,7 +283,7 @@ TEST(VersionBlock, NamesThePellwickProductVersionAndFileVersion1_0_1_0)
     EXPECT_STREQ("1.0.1.0", static_cast<const char*>(value));
 }
 
-TEST(Manifest, AsksForCommonControls6AndSystemDpiAwareness)
+TEST(Manifest, AsksForCommonControls6AndPerMonitorDpiAwareness)
 {
     // Resource 1 of type RT_MANIFEST is the one the loader applies to the process.
     HMODULE program = GetModuleHandleA(nullptr);
@@ -259,7 +294,9 @@ TEST(Manifest, AsksForCommonControls6AndSystemDpiAwareness)
     std::string manifest(bytes, SizeofResource(program, found));
     EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\" "
                                                "version=\"6.0.0.0\""));
-    EXPECT_NE(std::string::npos, manifest.find(">true</dpiAware>"));
+    // Windows 10 reads the second line; older ones fall back to the first.
+    EXPECT_NE(std::string::npos, manifest.find(">true/pm</dpiAware>"));
+    EXPECT_NE(std::string::npos, manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"));
     EXPECT_NE(std::string::npos, manifest.find("name=\"Pellwick"));
     EXPECT_TRUE(IsProcessDPIAware());
 }

@@ -9,6 +9,9 @@
 #include <string>
 #include <system_error>
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
 #include "mail/connection.h"
 #include "mail/uid_list.h"
 #include "tests/support/temp_directory.h"
@@ -43,6 +46,18 @@ private:
     std::filesystem::path previous;
     bool ready = false;
 };
+
+// The SHA-256 of a PEM certificate file as the user is shown it; empty when unreadable.
+inline std::string certificateFingerprint(const std::string& pemPath)
+{
+    BIO* file = BIO_new_file(pemPath.c_str(), "r");
+    X509* certificate = file ? PEM_read_bio_X509(file, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(file);
+    CertificateDetails details;
+    bool described = describeCertificate(certificate, details);
+    X509_free(certificate);
+    return described ? details.sha256 : "";
+}
 
 inline std::multiset<std::string> idsOf(const UidList& list)
 {

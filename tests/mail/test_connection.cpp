@@ -351,6 +351,46 @@ TEST_F(TlsConnection, ExpiredCertificateIsRefused)
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateExpired);
 }
 
+// A certificate the user trusts for the host is accepted, and only that one: the host name
+// it carries and its dates are still checked, and any other is refused as before.
+TEST_F(TlsConnection, PinnedCertificateIsAcceptedWithItsNameAndDatesStillChecked)
+{
+    struct Case {
+        const char* served;
+        const char* pinned;
+        bool accepted;
+        ConnectionError error;
+    } cases[] = {
+        {"selfsigned", "selfsigned", true, ConnectionError::None},
+        {"unknownca", "selfsigned", false, ConnectionError::CertificateUntrusted},
+        {"wronghost", "wronghost", false, ConnectionError::CertificateWrongHost},
+        {"expired", "expired", false, ConnectionError::CertificateExpired},
+    };
+    TrustedCaDirectory trusted(pki.path("ca.pem"));
+    ASSERT_TRUE(trusted.isReady());
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.served);
+        ScriptedPop3Server tls;
+        tls.useTls(pki.path(std::string(each.served) + ".pem"), pki.path(std::string(each.served) + ".key"));
+        tls.addConnection(Script().send("+OK secure\r\n").stall(3000));
+        ASSERT_TRUE(tls.start());
+        Connection pinned;
+        pinned.setTimeouts(5, 5);
+        std::string fingerprint = mailtest::certificateFingerprint(pki.path(std::string(each.pinned) + ".pem"));
+        ASSERT_EQ(fingerprint.size(), 95u);
+        pinned.pinCertificate(fingerprint.c_str());
+        EXPECT_EQ(pinned.open("localhost", tls.port(), 1), each.accepted);
+        EXPECT_EQ(pinned.lastError(), each.error);
+        if (each.accepted) {
+            EXPECT_EQ(readSome(pinned), "+OK secure\r\n");
+            continue;
+        }
+        CertificateDetails refused;
+        ASSERT_TRUE(pinned.describeRefusedCertificate(refused));
+        EXPECT_EQ(std::string(refused.sha256), mailtest::certificateFingerprint(pki.path(std::string(each.served) + ".pem")));
+    }
+}
+
 TEST_F(TlsConnection, CertificateFailureIsNotRetriedOnTheNextAddress)
 {
     ASSERT_TRUE(serve("selfsigned"));

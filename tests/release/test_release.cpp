@@ -1,0 +1,177 @@
+// The release as a user gets it: the zip's program run from an unzipped folder, and the
+// installer run silently, the installed program started, and the uninstaller run.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/app/program_driver.h"
+#include "tests/support/dovecot_fixture.h"
+#include "tests/support/temp_directory.h"
+
+using apptest::ProgramDriver;
+using apptest::ProgramFiles;
+using testbench::DovecotFixture;
+
+namespace {
+
+const char password[] = "release-password";
+const int checkMs = 15000;
+const int setupMs = 60000;
+const int removalMs = 30000;
+const int pollMs = 100;
+const char runKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char uninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\pellwick";
+
+// A Unix path handed over by ctest, in this platform's spelling; empty when unset.
+std::string pathFromEnvironment(const char* name)
+{
+    const char* value = getenv(name);
+    return value ? testbench::unixPathForPlatform(value) : std::string();
+}
+
+bool exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string specialFolder(int which)
+{
+    char folder[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, folder, which, FALSE);
+    return folder;
+}
+
+// What a user does to trust a server: its CA's certificate pasted at the end of the file.
+bool appendCertificate(const std::string& caFile, const std::string& trustFile)
+{
+    std::ifstream in(caFile, std::ios::binary);
+    std::ofstream out(trustFile, std::ios::binary | std::ios::app);
+    out << "\r\n" << in.rdbuf();
+    return in.good() && out.good();
+}
+
+// A string value of HKCU\key; "<absent>" when the key or the value is missing.
+std::string userRegistryText(const char* key, const char* name)
+{
+    char value[512] = "";
+    DWORD size = sizeof value;
+    if (RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return "<absent>";
+    return value;
+}
+
+// Runs a command line to its end; its exit code, or -1 when it did not start or end in time.
+long runToEnd(const std::string& commandLine, int timeoutMs)
+{
+    std::string line = commandLine;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<long>(code);
+}
+
+bool waitUntilGone(const std::string& path, int timeoutMs)
+{
+    for (int waited = 0; waited <= timeoutMs; waited += pollMs) {
+        if (!exists(path))
+            return true;
+        Sleep(pollMs);
+    }
+    return false;
+}
+
+class ReleaseRuns : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
+        user = std::string("release_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        ASSERT_TRUE(dovecot.addUser(user, password));
+        ASSERT_TRUE(dovecot.clearMailbox(user));
+        ASSERT_TRUE(dovecot.deliver(user, "m1", "Subject: One\r\n\r\nOne.\r\n"));
+        // An account on the fixture's TLS port, whose certificate only the test CA vouches for.
+        ASSERT_TRUE(files.startFresh({"[connection]", "server=localhost", "username=" + user,
+                                      "password=" + std::string(password), "SSL=true",
+                                      "port=" + std::to_string(dovecot.tlsPort()), "checkmins=30"}));
+    }
+
+    // Starts `program` in `workFolder` and waits for the window to show `expected`.
+    void expectStatus(ProgramDriver& program, const std::string& path, const std::string& workFolder,
+                      const std::string& expected)
+    {
+        ASSERT_TRUE(program.start(workFolder, path)) << path;
+        ASSERT_NE(program.waitForWindow(), nullptr) << "no floating window from " << path;
+        EXPECT_TRUE(program.waitForStatus(expected, checkMs)) << "shows: " << program.statusText();
+    }
+
+    DovecotFixture dovecot;
+    std::string user;
+    ProgramFiles files;
+};
+
+TEST_F(ReleaseRuns, ZipProgramTrustsTheServerOnceItsCertificateIsInTheZipsTrustFile)
+{
+    std::string folder = pathFromEnvironment("PELLWICK_UNZIPPED");
+    std::string program = folder + "\\pellwick.exe";
+    ASSERT_TRUE(exists(program)) << "no unzipped program: " << program;
+    for (const char* file : {"cacert.pem", "README.txt", "LICENSE.txt"})
+        EXPECT_TRUE(exists(folder + "\\" + file)) << file;
+
+    {
+        ProgramDriver shipped;
+        expectStatus(shipped, program, folder, "Certificate not trusted");
+        DWORD code = 99;
+        EXPECT_TRUE(shipped.exitFromMenu(code));
+    }
+    ASSERT_TRUE(appendCertificate(dovecot.caFile(), folder + "\\cacert.pem"));
+    ProgramDriver trusting;
+    expectStatus(trusting, program, folder, "1 / 1");
+}
+
+TEST_F(ReleaseRuns, InstallerInstallsForTheUserAndTheUninstallerKeepsTheSettings)
+{
+    std::string setup = pathFromEnvironment("PELLWICK_RELEASE_SETUP");
+    ASSERT_TRUE(exists(setup)) << "no installer: " << setup;
+    ASSERT_EQ(runToEnd("\"" + setup + "\" /S", setupMs), 0);
+
+    std::string folder = specialFolder(CSIDL_LOCAL_APPDATA) + "\\Programs\\pellwick";
+    std::string program = folder + "\\pellwick.exe";
+    std::string shortcut = specialFolder(CSIDL_PROGRAMS) + "\\pellwick.lnk";
+    for (const char* file : {"pellwick.exe", "cacert.pem", "README.txt", "LICENSE.txt", "uninstall.exe"})
+        EXPECT_TRUE(exists(folder + "\\" + file)) << file;
+    EXPECT_TRUE(exists(shortcut));
+    EXPECT_EQ(userRegistryText(runKey, "pellwick"), "\"" + program + "\"");
+    EXPECT_EQ(userRegistryText(uninstallKey, "UninstallString"), "\"" + folder + "\\uninstall.exe\"");
+    EXPECT_EQ(userRegistryText(uninstallKey, "DisplayName"), "pellwick");
+
+    // Started from elsewhere, as the Run key starts it: the trust file beside it counts.
+    ASSERT_TRUE(appendCertificate(dovecot.caFile(), folder + "\\cacert.pem"));
+    testbench::TempDirectory elsewhere;
+    ProgramDriver installed;
+    expectStatus(installed, program, testbench::unixPathForPlatform(elsewhere.path()), "1 / 1");
+
+    // Uninstalling while it runs: it is asked to exit, and all but the settings goes.
+    ASSERT_EQ(runToEnd("\"" + folder + "\\uninstall.exe\" /S", setupMs), 0);
+    DWORD code = 99;
+    EXPECT_TRUE(installed.waitForEnd(removalMs, code)) << "the uninstaller left the program running";
+    EXPECT_TRUE(waitUntilGone(folder, removalMs)) << folder << " is still there";
+    EXPECT_FALSE(exists(shortcut));
+    EXPECT_EQ(userRegistryText(runKey, "pellwick"), "<absent>");
+    EXPECT_EQ(userRegistryText(uninstallKey, "UninstallString"), "<absent>");
+    EXPECT_TRUE(exists(files.iniPath())) << "the uninstaller removed the settings";
+}
+
+}  // namespace
