@@ -280,7 +280,7 @@ void NotifierApp::updateStatusText()
 void NotifierApp::applyDpi(int newDpi)
 {
     dpi = newDpi;
-    statusFont.reset(createMessageFont(dpi));
+    statusFont.reset(createStatusFont(dpi));
     resizeForStatus();
     InvalidateRect(handle, nullptr, TRUE);
 }

@@ -27,15 +27,23 @@ int scaleToDpi(int designPixels, int dpi)
     return MulDiv(designPixels, dpi, designDpi);
 }
 
-HFONT createMessageFont(int dpi)
+HFONT createStatusFont(int dpi)
 {
     NONCLIENTMETRICSA metrics = {};
     metrics.cbSize = sizeof metrics;
     if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
         return nullptr;
-    // The metrics come at the system DPI.
-    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, systemDpi());
-    return CreateFontIndirectA(&metrics.lfMessageFont);
+    // The System font is a bitmap font that cannot grow with the DPI, so its look (bold, its
+    // height at the system DPI) is given to the message font's face, which can.
+    LOGFONTA font = metrics.lfMessageFont;
+    LOGFONTA system = {};
+    int height = GetObjectA(GetStockObject(SYSTEM_FONT), sizeof system, &system) && system.lfHeight != 0
+                     ? system.lfHeight
+                     : metrics.lfMessageFont.lfHeight;
+    font.lfHeight = MulDiv(height, dpi, systemDpi());
+    font.lfWidth = 0;
+    font.lfWeight = FW_BOLD;
+    return CreateFontIndirectA(&font);
 }
 
 int textWidth(HFONT font, const char* text)

@@ -10,8 +10,8 @@ const int designDpi = 96;
 // older systems and for a null window.
 int dpiOfWindow(HWND window);
 int scaleToDpi(int designPixels, int dpi);
-// The message font of the system, at `dpi`.
-HFONT createMessageFont(int dpi);
+// The font of the status text at `dpi`: bold and as high as the System font, in a face that scales.
+HFONT createStatusFont(int dpi);
 // Width in pixels of `text` in `font`.
 int textWidth(HFONT font, const char* text);
 // Moves a window rectangle that lies on no monitor onto the nearest one's work area, so that a

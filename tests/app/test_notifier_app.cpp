@@ -7,6 +7,7 @@
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -300,12 +301,12 @@ TEST_F(AppInProcess, MovedToAMonitorOfAnotherScalingTakesItsSizeAndTheSuggestedP
     EXPECT_EQ(frame.bottom - frame.top, 45);
     LOGFONTA font = {};
     GetObjectA(app->statusFont.get(), sizeof font, &font);
-    OwnedFont atHundred(createMessageFont(96));
-    OwnedFont atHundredFifty(createMessageFont(144));
+    OwnedFont atHundred(createStatusFont(96));
+    OwnedFont atHundredFifty(createStatusFont(144));
     LOGFONTA expected = {}, small = {};
     GetObjectA(atHundred.get(), sizeof small, &small);
     GetObjectA(atHundredFifty.get(), sizeof expected, &expected);
-    ASSERT_LT(-small.lfHeight, -expected.lfHeight);
+    ASSERT_LT(std::abs(small.lfHeight), std::abs(expected.lfHeight));
     EXPECT_EQ(font.lfHeight, expected.lfHeight) << "the font did not grow with the scaling";
 }
 

@@ -251,9 +251,10 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain) {
 // Every certificate of the TLS matrix on the TLS port, a plain service on the plain port. A
 // certificate that fails verification is reported and ends the check: plain POP3 is never
 // offered after it. A handshake that fails before any certificate is judged leads to the
-// plain question; answered No, nothing at all reaches either server.
+// plain question; answered No, nothing at all reaches either server. A certificate that no
+// authority vouches for is first offered for trust; answered No, it is refused as the others.
 TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsThePassword) {
-    enum class Outcome { SecureFound, CertificateRefused, PlainOffered };
+    enum class Outcome { SecureFound, CertificateRefused, TrustOffered, PlainOffered };
     enum class Serve { Certificate, OldTls, NoCertificate };
     struct Case {
         const char* certificate;
@@ -264,8 +265,9 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
         {"server", Serve::Certificate, Outcome::SecureFound},
         {"expired", Serve::Certificate, Outcome::CertificateRefused},
         {"notyetvalid", Serve::Certificate, Outcome::CertificateRefused},
-        {"selfsigned", Serve::Certificate, Outcome::CertificateRefused},
-        {"unknownca", Serve::Certificate, Outcome::CertificateRefused},
+        // No authority vouches for these: the user is asked to trust exactly this certificate.
+        {"selfsigned", Serve::Certificate, Outcome::TrustOffered},
+        {"unknownca", Serve::Certificate, Outcome::TrustOffered},
         {"wronghost", Serve::Certificate, Outcome::CertificateRefused},
         {"nulname", Serve::Certificate, Outcome::CertificateRefused},
         // Names localhost, and the check connects to 127.0.0.1: no name to fall back on.
@@ -309,6 +311,13 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
         case Outcome::CertificateRefused:
             ASSERT_EQ(1u, shown.size());
             EXPECT_NE(std::string::npos, shown[0].text.find("certificate is not trusted"));
+            EXPECT_TRUE(tls.receivedLines().empty());
+            EXPECT_EQ(0, plain.connectionsAccepted()) << "plain POP3 tried after a certificate failure";
+            break;
+        case Outcome::TrustOffered:
+            ASSERT_EQ(2u, shown.size());
+            EXPECT_NE(std::string::npos, shown[0].text.find("SHA-256: "));
+            EXPECT_NE(std::string::npos, shown[1].text.find("certificate is not trusted"));
             EXPECT_TRUE(tls.receivedLines().empty());
             EXPECT_EQ(0, plain.connectionsAccepted()) << "plain POP3 tried after a certificate failure";
             break;
