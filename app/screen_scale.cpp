@@ -33,17 +33,12 @@ HFONT createStatusFont(int dpi)
     metrics.cbSize = sizeof metrics;
     if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
         return nullptr;
-    // The System font is a bitmap font that cannot grow with the DPI, so its look (bold, its
-    // height at the system DPI) is given to the message font's face, which can.
-    LOGFONTA font = metrics.lfMessageFont;
-    LOGFONTA system = {};
-    int height = GetObjectA(GetStockObject(SYSTEM_FONT), sizeof system, &system) && system.lfHeight != 0
-                     ? system.lfHeight
-                     : metrics.lfMessageFont.lfHeight;
-    font.lfHeight = MulDiv(height, dpi, systemDpi());
-    font.lfWidth = 0;
-    font.lfWeight = FW_BOLD;
-    return CreateFontIndirectA(&font);
+    // The System font is a bitmap font that cannot grow with the DPI; the message font can,
+    // and in bold it keeps the System font's look while the error texts still fit 200 pixels.
+    // The metrics come at the system DPI.
+    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, systemDpi());
+    metrics.lfMessageFont.lfWeight = FW_BOLD;
+    return CreateFontIndirectA(&metrics.lfMessageFont);
 }
 
 int textWidth(HFONT font, const char* text)

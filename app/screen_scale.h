@@ -10,7 +10,7 @@ const int designDpi = 96;
 // older systems and for a null window.
 int dpiOfWindow(HWND window);
 int scaleToDpi(int designPixels, int dpi);
-// The font of the status text at `dpi`: bold and as high as the System font, in a face that scales.
+// The font of the status text at `dpi`: the system's message font in bold.
 HFONT createStatusFont(int dpi);
 // Width in pixels of `text` in `font`.
 int textWidth(HFONT font, const char* text);
