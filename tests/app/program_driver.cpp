@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "tests/support/dovecot_fixture.h"
+#include "tests/support/poll_until.h"
 
 namespace apptest {
 
@@ -111,17 +112,18 @@ bool ProgramDriver::running() const
 
 HWND ProgramDriver::waitForWindow(int timeoutMs)
 {
-    for (int waited = 0; waited <= timeoutMs && running(); waited += pollMs) {
+    HWND own = nullptr;
+    testbench::pollUntil([&] {
         for (HWND found = FindWindowExA(nullptr, nullptr, "pellwick", "pellwick"); found;
              found = FindWindowExA(nullptr, found, "pellwick", "pellwick")) {
             DWORD owner = 0;
             GetWindowThreadProcessId(found, &owner);
             if (owner == process.dwProcessId)
-                return hwnd = found;
+                own = found;
         }
-        Sleep(pollMs);
-    }
-    return nullptr;
+        return own != nullptr || !running();
+    }, timeoutMs, pollMs);
+    return own ? hwnd = own : nullptr;
 }
 
 std::string ProgramDriver::statusText() const
@@ -136,12 +138,7 @@ std::string ProgramDriver::statusText() const
 
 bool ProgramDriver::waitForStatus(const std::string& expected, int timeoutMs)
 {
-    for (int waited = 0; waited <= timeoutMs; waited += pollMs) {
-        if (statusText() == expected)
-            return true;
-        Sleep(pollMs);
-    }
-    return false;
+    return testbench::pollUntil([&] { return statusText() == expected; }, timeoutMs, pollMs);
 }
 
 RECT ProgramDriver::windowRect() const

@@ -15,6 +15,7 @@
 #include "app/protected_password.h"
 #include "tests/app/program_driver.h"
 #include "tests/support/dovecot_fixture.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
 
@@ -58,12 +59,7 @@ int trayIconPixels(const ScreenImage& tray)
 bool waitForTray(const ProgramDriver& program, ScreenImage& tray,
                  const std::function<bool(const ScreenImage&)>& wanted, int timeoutMs = 5000)
 {
-    for (int waited = 0; waited < timeoutMs; waited += 100) {
-        if (program.captureTray(tray) && wanted(tray))
-            return true;
-        Sleep(100);
-    }
-    return false;
+    return testbench::pollUntil([&] { return program.captureTray(tray) && wanted(tray); }, timeoutMs);
 }
 
 bool trayEmpty(const ScreenImage& tray)
@@ -278,12 +274,9 @@ TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
 
     program.post(trayCallback, 0, WM_LBUTTONDBLCLK);
     EXPECT_TRUE(program.waitForStatus("0 / 2", checkMs)) << "shows: " << program.statusText();
-    bool opened = false;
-    for (int waited = 0; waited < checkMs && !opened; waited += 100) {
-        opened = GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
-        Sleep(100);
-    }
-    EXPECT_TRUE(opened) << "the doubleclick target was not opened";
+    EXPECT_TRUE(testbench::pollUntil(
+        [&] { return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; }, checkMs))
+        << "the doubleclick target was not opened";
     EXPECT_EQ(files.seenIds().size(), 2u);
 }
 
@@ -515,12 +508,7 @@ TEST_F(ProgramRuns, NewMailShowsABalloonWhoseClickActsAsADoubleClick)
     ProgramDriver program;
     startProgram(program);
     ASSERT_TRUE(program.waitForStatus("3 / 3", checkMs)) << "shows: " << program.statusText();
-    HWND balloon = nullptr;
-    for (int waited = 0; waited < checkMs && !balloon; waited += 100) {
-        balloon = findBalloon();
-        Sleep(100);
-    }
-    ASSERT_NE(balloon, nullptr) << "no balloon on new mail";
+    ASSERT_TRUE(testbench::pollUntil([] { return findBalloon() != nullptr; }, checkMs)) << "no balloon on new mail";
     screenshot(program, "balloon");
 
     // What the shell sends when the user clicks the balloon.
@@ -531,16 +519,18 @@ TEST_F(ProgramRuns, NewMailShowsABalloonWhoseClickActsAsADoubleClick)
 
 }  // namespace
 
-// A dialog of the program, found by its title ("Pellwick" is the configuration dialog).
+// A dialog of the program, found by its title ("Pellwick" is the configuration dialog), once
+// it is ready for input.
 static HWND waitForDialog(const char* title, int timeoutMs)
 {
-    for (int waited = 0; waited < timeoutMs; waited += 100) {
-        HWND dialog = FindWindowA("#32770", title);
-        if (dialog)
-            return dialog;
-        Sleep(100);
-    }
-    return nullptr;
+    HWND dialog = nullptr;
+    if (!testbench::pollUntil([&] { return (dialog = FindWindowA("#32770", title)) != nullptr; }, timeoutMs))
+        return nullptr;
+    // The window exists while it is still being set up; a sent message is handled only once
+    // its thread is back in its message loop, so after that the dialog is ready for input.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored);
+    return dialog;
 }
 
 static int openDialogs(const char* title)
@@ -556,9 +546,7 @@ static int openDialogs(const char* title)
 static bool cancelDialog(HWND dialog)
 {
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    for (int waited = 0; waited < 5000 && IsWindow(dialog); waited += 100)
-        Sleep(100);
-    return !IsWindow(dialog);
+    return testbench::pollUntil([dialog] { return !IsWindow(dialog); }, 5000);
 }
 
 TEST_F(ProgramRuns, FirstStartWithoutAccountAsksForOneAndCancelEndsWithCodeZero)

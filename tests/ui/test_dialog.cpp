@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "test_dialog_ids.h"
+#include "tests/support/poll_until.h"
 #include "ui/busy_cursor_handler.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
@@ -472,22 +473,15 @@ TEST_F(ModalDialog, LinkClickOpensItsTextWithTheShell)
         clickButton(d, IDCANCEL);
     };
     dialog.runModal(IDD_TOOLKIT_TEST, nullptr);
-    bool opened = false;
-    for (int attempt = 0; attempt < 200 && !opened; ++attempt) {
-        opened = GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
-        if (!opened)
-            Sleep(100);
-    }
-    EXPECT_TRUE(opened);
+    EXPECT_TRUE(testbench::pollUntil(
+        [&] { return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000));
     // The shell's command processor may still hold both files: retry until it lets go.
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    testbench::pollUntil([&] {
         DeleteFileA(marker.c_str());
         DeleteFileA(script.c_str());
-        if (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES &&
-            GetFileAttributesA(script.c_str()) == INVALID_FILE_ATTRIBUTES)
-            break;
-        Sleep(100);
-    }
+        return GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES &&
+               GetFileAttributesA(script.c_str()) == INVALID_FILE_ATTRIBUTES;
+    }, 5000);
 }
 
 TEST_F(ModalDialog, ToolTipIsCreatedForItsOwnerWithItsWidth)
