@@ -184,13 +184,7 @@ Connection::Connection()
 {
     initialiseTlsLibrary();
     prepareSockets();
-    context.reset(SSL_CTX_new(TLS_client_method()));
-    if (context != nullptr) {
-        SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-        SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-        loadTrust();
-    }
-    ERR_clear_error();
+    rememberTrustFile();
 }
 
 Connection::~Connection()
@@ -198,15 +192,45 @@ Connection::~Connection()
     close();
 }
 
-// A missing trust file is not an error here: the handshake then fails verification.
+// The working folder's trust file is the one of now: the context is made later, and a file
+// dialog may have moved the working folder by then. Where no absolute path can be had, the
+// relative name stands.
+void Connection::rememberTrustFile()
+{
+    if (!workingFolder(trustFile, sizeof trustFile) ||
+        std::strlen(trustFile) + sizeof trustFileName > sizeof trustFile)
+        trustFile[0] = '\0';
+    std::strcat(trustFile, trustFileName);
+}
+
+// The TLS context and its trust store, made at the first TLS connection and kept: a plain
+// account never needs them, and they are most of what a connection costs in memory.
+bool Connection::prepareContext()
+{
+    if (context != nullptr)
+        return true;
+    context.reset(SSL_CTX_new(TLS_client_method()));
+    if (context == nullptr)
+        return false;
+    SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    loadTrust();
+    ERR_clear_error();
+    return true;
+}
+
+// A missing trust file is not an error here: the handshake then fails verification. Started
+// from its own folder (as the installer's shortcut does), the program finds one file in both
+// places: it is read once, since a second reading would only add duplicates.
 void Connection::loadTrust()
 {
-    SSL_CTX_load_verify_locations(context.get(), trustFileName, nullptr);
+    SSL_CTX_load_verify_locations(context.get(), trustFile, nullptr);
     char path[maxExecutablePath];
     if (executableFolder(path, sizeof path) &&
         std::strlen(path) + sizeof trustFileName <= sizeof path) {
         std::strcat(path, trustFileName);
-        SSL_CTX_load_verify_locations(context.get(), path, nullptr);
+        if (std::strcmp(path, trustFile) != 0)
+            SSL_CTX_load_verify_locations(context.get(), path, nullptr);
     }
     addPlatformRoots(SSL_CTX_get_cert_store(context.get()));
 }
@@ -328,7 +352,7 @@ bool Connection::connectSocket(const BIO_ADDR* address, Clock::time_point deadli
 // The TLS layer on top of the connected socket: handshake, then the server's certificate.
 bool Connection::startTls(const char* host, Clock::time_point deadline)
 {
-    BIO* tls = context != nullptr ? BIO_new_ssl(context.get(), 1) : nullptr;
+    BIO* tls = prepareContext() ? BIO_new_ssl(context.get(), 1) : nullptr;
     if (tls == nullptr) {
         error = ConnectionError::TlsFailed;
         return false;

@@ -72,9 +72,10 @@ struct NetworkSteps {
 // time limits hold and abort() is noticed within abortPollMilliseconds. The name lookup runs
 // on a helper thread that the connection stops waiting for at the deadline or on abort.
 //
-// Trust: the certificates of "cacert.pem" in the working directory, of "cacert.pem" beside
-// the executable, and of the platform's root store (Windows ROOT store, or OpenSSL's default
-// paths natively). The server must present a certificate that chains to one of them and
+// Trust: the certificates of "cacert.pem" in the working directory (the one at construction),
+// of "cacert.pem" beside the executable, and of the platform's root store (Windows ROOT store,
+// or OpenSSL's default paths natively). They are read, with the TLS context, at the first TLS
+// connection, and kept for every later one. The server must present a certificate that chains to one of them and
 // names the host (DNS name, or IP address for an IP literal); TLS 1.2 is the oldest admitted.
 class Connection {
 public:
@@ -125,6 +126,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    static const int maxTrustFilePath = 1024;
     enum class Wait { Ready, TimedOut, Aborted, Failed };
     struct StreamFree {
         void operator()(BIO* chain) const;
@@ -133,6 +135,8 @@ private:
         void operator()(SSL_CTX* context) const;
     };
 
+    void rememberTrustFile();
+    bool prepareContext();
     void loadTrust();
     bool lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses);
     bool openAddress(const BIO_ADDR* address, const char* host, int useTls, Clock::time_point deadline);
@@ -149,7 +153,8 @@ private:
     Clock::time_point deadlineAfter(int seconds) const;
 
     std::unique_ptr<BIO, StreamFree> stream;
-    std::unique_ptr<SSL_CTX, ContextFree> context;
+    std::unique_ptr<SSL_CTX, ContextFree> context;   // made at the first TLS connection
+    char trustFile[maxTrustFilePath];                 // "cacert.pem" of the working folder
     void usePin();
     PeerVerification verification;
     SSL* tlsHandle = nullptr;  // inside the stream, while it is a TLS stream

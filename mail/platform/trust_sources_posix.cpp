@@ -3,6 +3,8 @@
 #include <openssl/x509.h>
 #include <unistd.h>
 
+#include <cstring>
+
 bool executableFolder(char* buffer, size_t size)
 {
     if (size < 2)
@@ -18,6 +20,18 @@ bool executableFolder(char* buffer, size_t size)
         }
     }
     return false;
+}
+
+bool workingFolder(char* buffer, size_t size)
+{
+    if (size < 2 || getcwd(buffer, size - 1) == nullptr)
+        return false;
+    size_t length = std::strlen(buffer);
+    if (buffer[length - 1] != '/') {
+        buffer[length] = '/';
+        buffer[length + 1] = '\0';
+    }
+    return true;
 }
 
 void addPlatformRoots(X509_STORE* store)

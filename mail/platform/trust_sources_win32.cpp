@@ -21,6 +21,24 @@ bool executableFolder(char* buffer, size_t size)
     return false;
 }
 
+// As UTF-8, which OpenSSL's file functions take on Windows, so that a folder named outside
+// the ANSI code page is still found.
+bool workingFolder(char* buffer, size_t size)
+{
+    wchar_t wide[maxExecutablePath];
+    DWORD length = GetCurrentDirectoryW(maxExecutablePath, wide);
+    if (length == 0 || length >= maxExecutablePath || size < 2)
+        return false;  // none, or cut short
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, static_cast<int>(size - 1), nullptr, nullptr);
+    if (bytes < 2)
+        return false;  // cut short
+    if (buffer[bytes - 2] != '\\' && buffer[bytes - 2] != '/') {
+        buffer[bytes - 1] = '\\';
+        buffer[bytes] = '\0';
+    }
+    return true;
+}
+
 // OpenSSL 3.0 cannot read the Windows store itself: each root is copied in as DER.
 void addPlatformRoots(X509_STORE* store)
 {

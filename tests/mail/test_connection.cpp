@@ -330,6 +330,37 @@ TEST_F(TlsConnection, WithoutTrustFileNothingIsTrusted)
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateUntrusted);
 }
 
+// The trust file is read at the first TLS connection, but from the working folder of the
+// construction: a file dialog may have moved the working folder in between.
+TEST_F(TlsConnection, TrustFileIsTheOneOfTheWorkingFolderAtConstruction)
+{
+    struct Case {
+        const char* trustedAtConstruction;  // "" for a working folder without cacert.pem
+        const char* trustedAtOpen;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"ca.pem", "", true},
+        {"", "ca.pem", false},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.trustedAtConstruction);
+        ScriptedPop3Server tls;
+        tls.useTls(pki.path("server.pem"), pki.path("server.key"));
+        tls.addConnection(Script().send("+OK secure\r\n").stall(3000));
+        ASSERT_TRUE(tls.start());
+        std::string constructionCa = *each.trustedAtConstruction ? pki.path(each.trustedAtConstruction) : "";
+        std::string openCa = *each.trustedAtOpen ? pki.path(each.trustedAtOpen) : "";
+        TrustedCaDirectory atConstruction(constructionCa);
+        Connection connection;
+        connection.setTimeouts(5, 5);
+        TrustedCaDirectory atOpen(openCa);
+        ASSERT_TRUE(atConstruction.isReady() && atOpen.isReady());
+        EXPECT_EQ(connection.open("localhost", tls.port(), 1), each.accepted);
+        EXPECT_EQ(connection.lastError(), each.accepted ? ConnectionError::None : ConnectionError::CertificateUntrusted);
+    }
+}
+
 TEST_F(TlsConnection, CertificateForAnotherHostIsRefused)
 {
     ASSERT_TRUE(serve("wronghost"));
