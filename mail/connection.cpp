@@ -125,11 +125,13 @@ bool isCertificateError(ConnectionError error)
 // A configuration file could change the TLS settings or load a module, that is code, and
 // the folders OpenSSL would read it from may be writable by any local user. Every setting is
 // made in code instead. Exit-time clean-up is left to the process: an abandoned name lookup
-// may still be running on its helper thread then.
+// may still be running on its helper thread then. OpenSSL's error texts are not loaded: the
+// program never shows them, and they would cost about 0.7 MB of memory.
 void initialiseTlsLibrary()
 {
     static const bool initialised = [] {
-        const uint64_t options = OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ATEXIT;
+        const uint64_t options = OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ATEXIT |
+                                 OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_NO_LOAD_SSL_STRINGS;
         return OPENSSL_init_crypto(options, nullptr) == 1 && OPENSSL_init_ssl(options, nullptr) == 1;
     }();
     (void)initialised;
