@@ -15,18 +15,17 @@ namespace {
 std::vector<std::string> inOrder(const UidList& list)
 {
     std::vector<std::string> ids;
-    for (const UidList::Node* node = list.head(); node != nullptr; node = node->next)
-        ids.push_back(node->id.text != nullptr ? node->id.text : "<absent>");
+    for (const char* id : list)
+        ids.push_back(id != nullptr ? id : "<absent>");
     return ids;
 }
 
-// Removes the first node whose id is `id`; false when there is none.
+// Removes the first copy of `id`; false when there is none.
 bool removeFirst(UidList& list, const char* id)
 {
-    UidList::Node* previous = nullptr;
-    for (UidList::Node* node = list.head(); node != nullptr; previous = node, node = node->next)
-        if (node->id.text != nullptr && std::string(node->id.text) == id) {
-            list.remove(previous, node);
+    for (UidList::Iterator at = list.begin(); at != list.end(); ++at)
+        if (*at != nullptr && std::string(*at) == id) {
+            list.erase(at);
             return true;
         }
     return false;
@@ -123,16 +122,12 @@ TEST(UidListIndex, AgreesWithListThroughManyInsertionsAndRemovals)
     for (int i = 0; i < idCount; ++i)
         list.insertFront(("uid" + std::to_string(i)).c_str());
     // Remove every third id, walking the list.
-    UidList::Node* previous = nullptr;
-    UidList::Node* node = list.head();
-    while (node != nullptr) {
-        UidList::Node* next = node->next;
-        int number = std::stoi(std::string(node->id.text).substr(3));
+    for (UidList::Iterator at = list.begin(); at != list.end();) {
+        int number = std::stoi(std::string(*at).substr(3));
         if (number % 3 == 0)
-            list.remove(previous, node);
+            at = list.erase(at);
         else
-            previous = node;
-        node = next;
+            ++at;
     }
     int found = 0;
     for (int i = 0; i < idCount; ++i) {
@@ -154,7 +149,7 @@ struct StorageCase {
     size_t idLength;
 };
 
-// Every growth step of index, text blocks and node blocks; one id held by very many nodes;
+// Every growth step of index, text blocks and order; one id held very many times;
 // ids at the listing's length limit, which fill text blocks fast; an id longer than a block.
 const StorageCase storageCases[] = {
     {"growth across resizes", 70000, 1, 16},
@@ -193,30 +188,27 @@ TEST(UidListStorage, KeepsOrderTextsAndCountsThroughGrowthAndRemoval)
         // Remove two nodes of every three: most texts then lie unused and get packed.
         std::vector<int> holders(row.distinct, 0);
         std::vector<int> kept;
-        UidList::Node* previous = nullptr;
-        UidList::Node* node = list.head();
-        for (size_t position = 0; node != nullptr; ++position) {
-            UidList::Node* next = node->next;
-            ASSERT_EQ(ids[expected[position]], node->id.text) << position;
+        UidList::Iterator at = list.begin();
+        for (size_t position = 0; at != list.end(); ++position) {
+            ASSERT_EQ(ids[expected[position]], *at) << position;
             if (position % 3 != 0) {
-                list.remove(previous, node);
+                at = list.erase(at);
             } else {
                 kept.push_back(expected[position]);
                 ++holders[expected[position]];
-                previous = node;
+                ++at;
             }
-            node = next;
         }
         ASSERT_EQ(list.size(), kept.size());
         size_t position = 0;
-        for (node = list.head(); node != nullptr; node = node->next, ++position)
-            ASSERT_EQ(ids[kept[position]], node->id.text) << position;
+        for (at = list.begin(); at != list.end(); ++at, ++position)
+            ASSERT_EQ(ids[kept[position]], *at) << position;
         for (int i = 0; i < row.distinct; ++i)
             ASSERT_EQ(list.contains(ids[i].c_str()), holders[i] > 0) << i;
         EXPECT_FALSE(list.contains(storageId(row.distinct, row.idLength).c_str()));
 
-        while (list.head() != nullptr)
-            list.remove(nullptr, list.head());
+        while (list.begin() != list.end())
+            list.erase(list.begin());
         EXPECT_EQ(list.size(), 0u);
         EXPECT_FALSE(list.contains(ids[0].c_str()));
         ASSERT_TRUE(list.insertFront(ids[0].c_str()));
