@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -217,3 +218,70 @@ TEST(UidListStorage, KeepsOrderTextsAndCountsThroughGrowthAndRemoval)
 }
 
 }  // namespace
+
+// ---- Lists sharing one storage ----
+
+// Random steps on four lists that share a storage and one that has its own, each checked
+// against a plain vector after every step: removals that get texts packed under the other
+// lists, an id held past what a count byte holds, clearing, swapping and copying between lists.
+TEST(UidListSharing, ListsSharingAStorageEachKeepTheirOwnIdsAndOrder)
+{
+    const int listCount = 5;
+    const int steps = 60000;
+    UidList lists[listCount];
+    for (int i = 1; i < listCount; ++i)
+        lists[i].shareStorageWith(lists[0]);  // the fifth finds no room and keeps its own
+    std::vector<std::string> model[listCount];  // front to back
+    for (int which : {0, 1, 4})
+        for (int copy = 0; copy < 600; ++copy) {
+            lists[which].insertFront("hot");
+            model[which].push_back("hot");
+        }
+    // Texts packed away while list 0 holds "hot" more often than a count byte can say.
+    for (int i = 0; i < 8000; ++i)
+        ASSERT_TRUE(lists[0].insertFront(("tail" + std::to_string(i)).c_str()));
+    for (UidList::Iterator at = lists[0].begin(); at != lists[0].end();)
+        at = std::string(*at) == "hot" ? ++at : lists[0].erase(at);
+    std::mt19937 random(7);
+    auto pick = [&](int bound) { return static_cast<int>(random() % static_cast<unsigned>(bound)); };
+    for (int step = 0; step < steps; ++step) {
+        int which = pick(listCount);
+        UidList& list = lists[which];
+        std::vector<std::string>& ids = model[which];
+        int action = pick(100);
+        if (action < 55) {
+            // Few distinct ids, so that copies pile up; a long tail, so that texts die and get packed.
+            std::string id = pick(4) == 0 ? "hot" : storageId(pick(step / 4 + 8), 12);
+            ASSERT_TRUE(list.insertFront(id.c_str()));
+            ids.insert(ids.begin(), id);
+        } else if (action < 97 && !ids.empty()) {
+            int position = pick(static_cast<int>(ids.size()));
+            UidList::Iterator at = list.begin();
+            for (int i = 0; i < position; ++i)
+                ++at;
+            list.erase(at);
+            ids.erase(ids.begin() + position);
+        } else if (action < 98) {
+            list.clear();
+            ids.clear();
+        } else if (action < 99) {
+            int other = pick(listCount);
+            list.swap(lists[other]);
+            ids.swap(model[other]);
+        } else {
+            int other = pick(listCount);
+            list.copyFrom(lists[other]);
+            ids = model[other];
+        }
+        if (step % 1000 == 0 || step == steps - 1)
+            for (int i = 0; i < listCount; ++i) {
+                SCOPED_TRACE("step " + std::to_string(step) + ", list " + std::to_string(i));
+                ASSERT_EQ(inOrder(lists[i]), model[i]);
+                ASSERT_EQ(lists[i].size(), model[i].size());
+                for (const char* probe : {"hot", "00000003xxxx", "00000100xxxx", "never"})
+                    ASSERT_EQ(lists[i].contains(probe),
+                              std::find(model[i].begin(), model[i].end(), probe) != model[i].end())
+                        << probe;
+            }
+    }
+}
