@@ -50,8 +50,8 @@ int prepare(CheckerThread& checker, const char* seenFile)
     if (!cycle(checker))
         return 1;
     checker.markAsRead();
-    for (int i = 0; i < unseenInBenchmark && checker.session.seen.head() != nullptr; ++i)
-        checker.session.seen.remove(nullptr, checker.session.seen.head());
+    for (int i = 0; i < unseenInBenchmark && checker.session.seen.size() > 0; ++i)
+        checker.session.seen.erase(checker.session.seen.begin());
     return saveSeenFile(checker.session, seenFile) ? 0 : 1;
 }
 

@@ -48,13 +48,13 @@ void checkListing(Pop3Session& session)
 {
     require(session.totalCount == static_cast<int>(session.current.size()));
     require(session.unseenCount >= 0 && session.unseenCount <= session.totalCount);
-    for (const UidList::Node* node = session.current.head(); node != nullptr; node = node->next) {
-        require(node->id.text != nullptr && node->id.text[0] != '\0');
-        require(!holdsWhiteSpace(node->id.text));
-        require(std::strlen(node->id.text) < static_cast<size_t>(Pop3Session::scratchSize));
+    for (const char* id : session.current) {
+        require(id != nullptr && id[0] != '\0');
+        require(!holdsWhiteSpace(id));
+        require(std::strlen(id) < static_cast<size_t>(Pop3Session::scratchSize));
     }
-    for (const UidList::Node* node = session.seen.head(); node != nullptr; node = node->next)
-        require(session.current.contains(node->id.text));
+    for (const char* id : session.seen)
+        require(session.current.contains(id));
 }
 
 void startAfresh(Pop3Session& session)

@@ -20,8 +20,8 @@ void require(bool condition)
 std::multiset<std::string> idsOf(const UidList& list)
 {
     std::multiset<std::string> ids;
-    for (const UidList::Node* node = list.head(); node != nullptr; node = node->next)
-        ids.insert(node->id.text);
+    for (const char* id : list)
+        ids.insert(id);
     return ids;
 }
 
@@ -56,10 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static Pop3Session first;
     static Pop3Session second;
     loadFrom(first, data, size);
-    for (const UidList::Node* node = first.seen.head(); node != nullptr; node = node->next) {
-        size_t length = std::strlen(node->id.text);
+    for (const char* id : first.seen) {
+        size_t length = std::strlen(id);
         require(length > 0 && length <= static_cast<size_t>(Pop3Session::maxSeenIdLength));
-        require(std::strpbrk(node->id.text, " \t\r\n\v\f") == nullptr);
+        require(std::strpbrk(id, " \t\r\n\v\f") == nullptr);
     }
     std::string written = saved(first);
     loadFrom(second, written.data(), written.size());

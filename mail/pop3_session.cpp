@@ -154,14 +154,15 @@ private:
 
 }  // namespace
 
-Pop3Session::Pop3Session() = default;
-
-Pop3Session::~Pop3Session()
+Pop3Session::Pop3Session()
 {
-    notified.clear();
-    seen.clear();
-    current.clear();
+    // One storage for the four lists: an id listed, seen and announced is kept once.
+    seen.shareStorageWith(current);
+    notified.shareStorageWith(current);
+    listing.shareStorageWith(current);
 }
+
+Pop3Session::~Pop3Session() = default;
 
 bool Pop3Session::connect(const char* host, int port, int useTls)
 {
@@ -260,6 +261,9 @@ bool Pop3Session::readListing(UidList& listed)
         if (available > maxListingBytes - received)
             available = maxListingBytes - received;
         const char* end = input + inputStart + available;
+        // The lists share one storage, which Mark As Read on the window's thread changes too;
+        // held for one buffer's lines at a time, never while waiting for the server.
+        std::lock_guard<std::mutex> hold(listLock);
         for (const char* p = line.feed(input + inputStart, end); p < end; p = line.feed(p + 1, end)) {
             if (line.isTerminator()) {
                 inputStart = static_cast<int>(p + 1 - input);
@@ -282,15 +286,19 @@ int Pop3Session::listUids()
         return failListing();
     // The last complete listing stays in `current` until a new one has fully arrived, so
     // that Mark As Read after a cut-short listing still marks what the user was shown.
-    UidList listed;
-    listed.reserve(current.distinctCount());  // most listings are much like the last one
-    if (!readListing(listed))
-        return failListing();
     {
         std::lock_guard<std::mutex> hold(listLock);
-        current.swap(listed);
+        listing.reserve(current.size());  // most listings are much like the last one
     }
-    listed.clear();
+    bool complete = readListing(listing);
+    {
+        std::lock_guard<std::mutex> hold(listLock);
+        if (complete)
+            current.swap(listing);
+        listing.clear();
+    }
+    if (!complete)
+        return failListing();
     if (!reconcile())
         return failListing();
     std::lock_guard<std::mutex> hold(listLock);

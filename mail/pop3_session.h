@@ -42,6 +42,7 @@ public:
     // ".\r\n", inserting each id at the front of `listed`. Lines that do not scan, ids longer
     // than scratchSize - 1 and NUL bytes are skipped. False when the stream ends, fails or is
     // aborted first, past maxListingBytes (every byte counted), or after listingMilliseconds.
+    // Takes listLock for each buffer's lines, as `listed` may share the session's storage.
     bool readListing(UidList& listed);
     // True when the last listUids failed after the server accepted UIDL or refused it.
     bool lastListingFailed() const { return listingFailed; }
@@ -99,6 +100,8 @@ private:
     bool readRestOfLine(char* rest, int capacity);
     void discardInput() { inputStart = inputEnd = 0; }
 
+    // The listing being read; it becomes `current` once complete.
+    UidList listing;
     bool listingFailed = false;
     SeenFileState seenState = SeenFileState::NotRead;   // guarded by listLock
     bool quietListing = false;                          // guarded by listLock

@@ -24,13 +24,13 @@ bool Pop3Session::reconcile()
     int unseen = 0;
     int total = 0;
     size_t walked = 0;
-    for (UidList::Node* node = current.head(); node != nullptr; node = node->next) {
+    for (const char* id : current) {
         if (timeToLookForStop(walked) && abortPending())
             return false;
-        if (!seen.contains(node->id.text)) {
+        if (!seen.contains(id)) {
             ++unseen;
-            if (!notified.contains(node->id.text)) {
-                notified.insertFront(node->id.text);
+            if (!notified.contains(id)) {
+                notified.insertFront(id);
                 if (announce)
                     freshMail = 1;
             }
@@ -38,17 +38,13 @@ bool Pop3Session::reconcile()
         ++total;
     }
     // A seen id the server no longer lists is forgotten: listed again later, it is new.
-    UidList::Node* previous = nullptr;
-    UidList::Node* node = seen.head();
-    while (node != nullptr) {
+    for (UidList::Iterator at = seen.begin(); at != seen.end();) {
         if (timeToLookForStop(walked) && abortPending())
             return false;
-        UidList::Node* next = node->next;
-        if (current.contains(node->id.text))
-            previous = node;
+        if (current.contains(*at))
+            ++at;
         else
-            seen.remove(previous, node);
-        node = next;
+            at = seen.erase(at);
     }
     unseenCount = unseen;
     totalCount = total;
@@ -58,9 +54,9 @@ bool Pop3Session::reconcile()
 void Pop3Session::markAsRead()
 {
     std::lock_guard<std::mutex> hold(listLock);
-    for (UidList::Node* node = current.head(); node != nullptr; node = node->next)
-        if (!seen.contains(node->id.text))
-            seen.insertFront(node->id.text);
+    for (const char* id : current)
+        if (!seen.contains(id))
+            seen.insertFront(id);
     notified.clear();
     freshMail = 0;
     unseenCount = 0;
@@ -141,10 +137,11 @@ void Pop3Session::mergeSeen(UidList& fromFile)
     std::lock_guard<std::mutex> hold(listLock);
     if (seenState == SeenFileState::Read)
         return;
-    for (UidList::Node* node = seen.head(); node != nullptr; node = node->next)
-        if (!fromFile.contains(node->id.text))
-            fromFile.insertFront(node->id.text);
-    seen.swap(fromFile);
+    for (const char* id : seen)
+        if (!fromFile.contains(id))
+            fromFile.insertFront(id);
+    // Copied, not swapped, so that seen keeps sharing its storage with the other lists.
+    seen.copyFrom(fromFile);
     seenState = SeenFileState::Read;
     // Read before any listing: the next one is counted against the whole seen list.
     quietListing = false;
@@ -168,10 +165,10 @@ Pop3Session::SeenFileState Pop3Session::seenFileState() const
 bool Pop3Session::saveSeen(FILE* file)
 {
     std::lock_guard<std::mutex> hold(listLock);
-    for (UidList::Node* node = seen.head(); node != nullptr; node = node->next) {
-        if (node->id.text == nullptr)
+    for (const char* id : seen) {
+        if (id == nullptr)
             continue;
-        if (std::fputs(node->id.text, file) < 0 || std::fputc('\n', file) == EOF)
+        if (std::fputs(id, file) < 0 || std::fputc('\n', file) == EOF)
             return false;
     }
     return true;

@@ -1,29 +1,34 @@
 #include "mail/uid_list.h"
 
 #include <chrono>
-#include <cstdint>
 #include <cstring>
-#include <memory>
+#include <unordered_map>
 #include <utility>
-#include <vector>
 
 namespace {
 
 // Where a distinct id lives: its text block in the high 16 bits, its offset in the low 16.
 using TextRef = uint32_t;
 const TextRef noText = UINT32_MAX;
-const size_t maxTextBlocks = 0xFFFF;  // keeps every reference below noText
+// What a list's order holds in place of a reference for an absent id, and where one was erased.
+const TextRef absentId = UINT32_MAX - 1;
+const TextRef erasedPlace = UINT32_MAX - 2;
+const size_t maxTextBlocks = 0xFFFE;  // keeps every reference below erasedPlace
 
-// The texts of distinct ids, side by side: each entry is the number of nodes holding the id
-// (4 bytes, unaligned), then the text and its NUL. Blocks never move, so nodes point straight
-// at their text; they grow from 1 KB to 64 KB, and an id longer than that has a block of its own.
+const int laneCount = 4;  // lists that can share one storage
+using LaneCounts = uint32_t;  // one byte a list: how many times it holds the id
+const unsigned char manyHolders = 255;  // the list's count is kept aside, in Store::manyCounts
+
+// The texts of distinct ids, side by side: each entry is the lists' counts (4 bytes), then the
+// text and its NUL. Blocks never move; they grow from 1 KB to 64 KB, and an id longer than that
+// has a block of its own.
 class TextBlocks {
 public:
-    static const size_t countBytes = sizeof(uint32_t);
+    static const size_t countBytes = sizeof(LaneCounts);
     static const size_t firstBlockSize = 1024;
     static const size_t largestBlockSize = 65536;  // offsets fit in 16 bits
 
-    bool add(const char* text, size_t length, uint32_t holders, TextRef& ref)
+    bool add(const char* text, size_t length, LaneCounts counts, TextRef& ref)
     {
         size_t needed = countBytes + length + 1;
         if (blocks.empty() || newestUsed + needed > newestSize) {
@@ -38,7 +43,7 @@ public:
         }
         ref = static_cast<TextRef>((blocks.size() - 1) << 16 | newestUsed);
         char* entry = blocks.back().get() + newestUsed;
-        std::memcpy(entry, &holders, countBytes);
+        std::memcpy(entry, &counts, countBytes);
         std::memcpy(entry + countBytes, text, length);
         entry[countBytes + length] = '\0';
         newestUsed += needed;
@@ -47,14 +52,14 @@ public:
 
     char* entryAt(TextRef ref) const { return blocks[ref >> 16].get() + (ref & 0xFFFF); }
     char* textAt(TextRef ref) const { return entryAt(ref) + countBytes; }
+    unsigned char& laneAt(TextRef ref, int lane) const { return reinterpret_cast<unsigned char*>(entryAt(ref))[lane]; }
 
-    uint32_t holdersAt(TextRef ref) const
+    LaneCounts countsAt(TextRef ref) const
     {
-        uint32_t holders;
-        std::memcpy(&holders, entryAt(ref), countBytes);
-        return holders;
+        LaneCounts counts;
+        std::memcpy(&counts, entryAt(ref), countBytes);
+        return counts;
     }
-    void setHolders(TextRef ref, uint32_t holders) { std::memcpy(entryAt(ref), &holders, countBytes); }
 
     void swap(TextBlocks& other)
     {
@@ -67,42 +72,6 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks;
     size_t newestSize = 0;
     size_t newestUsed = 0;
-};
-
-// Nodes handed out from blocks that grow from 16 to 4096 nodes; removed ones are reused.
-class NodeBlocks {
-public:
-    static const size_t firstBlockNodes = 16;
-    static const size_t largestBlockNodes = 4096;
-
-    UidList::Node* take()
-    {
-        if (spare != nullptr) {
-            UidList::Node* node = spare;
-            spare = node->next;
-            return node;
-        }
-        if (blocks.empty() || newestUsed == newestSize) {
-            size_t grown = blocks.empty() ? firstBlockNodes : newestSize * 2;
-            newestSize = grown < largestBlockNodes ? grown : largestBlockNodes;
-            blocks.emplace_back(new UidList::Node[newestSize]);
-            newestUsed = 0;
-        }
-        return &blocks.back()[newestUsed++];
-    }
-
-    void give(UidList::Node* node)
-    {
-        node->id.text = nullptr;
-        node->next = spare;
-        spare = node;
-    }
-
-private:
-    std::vector<std::unique_ptr<UidList::Node[]>> blocks;
-    size_t newestSize = 0;
-    size_t newestUsed = 0;
-    UidList::Node* spare = nullptr;
 };
 
 // Differs from run to run, so that a server cannot choose ids that all land on one slot.
@@ -131,47 +100,138 @@ uint32_t hashOf(const char* text, size_t length)
     return static_cast<uint32_t>(hash >> 32);
 }
 
+uint32_t hashOf(const char* text)
+{
+    return hashOf(text, std::strlen(text));
+}
+
+uint64_t laneKey(TextRef ref, int lane)
+{
+    return static_cast<uint64_t>(ref) << 2 | static_cast<uint64_t>(lane);
+}
+
 } // namespace
 
-// Linear probing over slots of 8 bytes, at most three quarters full. Removing a distinct id
-// shifts the following slots back, so no tombstones build up over many listings. An absent
-// (null) id is only counted.
+// The distinct ids of up to four lists, and how often each list holds each. The index is linear
+// probing over 4-byte slots, at most three quarters full; removing an id shifts the following
+// slots back, so no tombstones build up over many listings.
 struct UidList::Store {
-    struct Slot {
-        TextRef ref;
-        uint32_t hash;
-    };
     static const size_t firstCapacity = 16;
 
-    std::vector<Slot> slots;
+    std::vector<TextRef> slots;
     size_t distinct = 0;
-    size_t absent = 0;
     TextBlocks texts;
-    NodeBlocks nodes;
     size_t liveTextBytes = 0;
     size_t deadTextBytes = 0;
+    // Counts of 255 and more, which a count byte cannot hold; only a hostile listing gets here.
+    std::unordered_map<uint64_t, uint32_t> manyCounts;
+    UidList* lists[laneCount] = {};
 
     // Any capacity works: a hash is mapped onto the slots by multiplication, not by a mask.
     size_t home(uint32_t hash) const { return static_cast<size_t>((static_cast<uint64_t>(hash) * slots.size()) >> 32); }
     size_t after(size_t i) const { return i + 1 == slots.size() ? 0 : i + 1; }
+    const char* textAt(TextRef ref) const { return texts.textAt(ref); }
 
     // The slot of `text`, or the free slot where it would go.
     size_t probe(const char* text, uint32_t hash) const
     {
         size_t i = home(hash);
-        while (slots[i].ref != noText &&
-               !(slots[i].hash == hash && std::strcmp(texts.textAt(slots[i].ref), text) == 0))
+        while (slots[i] != noText && std::strcmp(textAt(slots[i]), text) != 0)
             i = after(i);
         return i;
     }
 
-    // The slot whose stored text is `text` itself (a pointer taken from a node).
-    size_t slotHolding(const char* text) const
+    TextRef find(const char* text) const
     {
-        size_t i = home(hashOf(text, std::strlen(text)));
-        while (slots[i].ref != noText && texts.textAt(slots[i].ref) != text)
+        return distinct == 0 ? noText : slots[probe(text, hashOf(text))];
+    }
+
+    size_t slotOf(TextRef ref) const
+    {
+        size_t i = home(hashOf(textAt(ref)));
+        while (slots[i] != ref)
             i = after(i);
         return i;
+    }
+
+    int freeLane() const
+    {
+        for (int lane = 0; lane < laneCount; ++lane)
+            if (lists[lane] == nullptr)
+                return lane;
+        return -1;
+    }
+
+    bool onlyUser(int lane) const
+    {
+        for (int other = 0; other < laneCount; ++other)
+            if (other != lane && lists[other] != nullptr)
+                return false;
+        return true;
+    }
+
+    // The reference of `text`, stored anew (held by no list yet) when it is not there.
+    TextRef intern(const char* text)
+    {
+        size_t length = std::strlen(text);
+        uint32_t hash = hashOf(text, length);
+        if (distinct > 0) {
+            TextRef found = slots[probe(text, hash)];
+            if (found != noText)
+                return found;
+        }
+        growIfFull();
+        TextRef ref;
+        if (!texts.add(text, length, 0, ref))
+            return noText;
+        slots[probe(text, hash)] = ref;
+        ++distinct;
+        liveTextBytes += TextBlocks::countBytes + length + 1;
+        return ref;
+    }
+
+    bool holds(TextRef ref, int lane) const { return texts.laneAt(ref, lane) != 0; }
+
+    // True when this is the lane's first hold of the id.
+    bool addHolder(TextRef ref, int lane)
+    {
+        unsigned char& held = texts.laneAt(ref, lane);
+        if (held == manyHolders)
+            ++manyCounts[laneKey(ref, lane)];
+        else if (held == manyHolders - 1)
+            manyCounts[laneKey(ref, lane)] = held = manyHolders;
+        else
+            ++held;
+        return held == 1;
+    }
+
+    // True when the lane no longer holds the id; the text goes when no lane holds it.
+    bool dropHolder(TextRef ref, int lane)
+    {
+        unsigned char& held = texts.laneAt(ref, lane);
+        if (held == manyHolders) {
+            auto many = manyCounts.find(laneKey(ref, lane));
+            if (--many->second < manyHolders) {
+                held = static_cast<unsigned char>(many->second);
+                manyCounts.erase(many);
+            }
+        } else {
+            --held;
+        }
+        if (held != 0)
+            return false;
+        if (texts.countsAt(ref) == 0)
+            release(ref);
+        return true;
+    }
+
+    void release(TextRef ref)
+    {
+        size_t bytes = TextBlocks::countBytes + std::strlen(textAt(ref)) + 1;
+        liveTextBytes -= bytes;
+        deadTextBytes += bytes;
+        shiftBackFrom(slotOf(ref));
+        --distinct;
     }
 
     void growIfFull()
@@ -183,53 +243,15 @@ struct UidList::Store {
 
     void rehash(size_t capacity)
     {
-        std::vector<Slot> old(capacity, Slot{noText, 0});
+        std::vector<TextRef> old(capacity, noText);
         old.swap(slots);
-        for (const Slot& slot : old)
-            if (slot.ref != noText) {
-                size_t i = home(slot.hash);
-                while (slots[i].ref != noText)
+        for (TextRef ref : old)
+            if (ref != noText) {
+                size_t i = home(hashOf(textAt(ref)));
+                while (slots[i] != noText)
                     i = after(i);
-                slots[i] = slot;
+                slots[i] = ref;
             }
-    }
-
-    // The stored text for a new holder of `id`: the existing one, or a new entry.
-    const char* holdText(const char* id)
-    {
-        size_t length = std::strlen(id);
-        uint32_t hash = hashOf(id, length);
-        if (!slots.empty()) {
-            size_t i = probe(id, hash);
-            if (slots[i].ref != noText) {
-                texts.setHolders(slots[i].ref, texts.holdersAt(slots[i].ref) + 1);
-                return texts.textAt(slots[i].ref);
-            }
-        }
-        growIfFull();
-        TextRef ref;
-        if (!texts.add(id, length, 1, ref))
-            return nullptr;
-        slots[probe(id, hash)] = Slot{ref, hash};
-        ++distinct;
-        liveTextBytes += TextBlocks::countBytes + length + 1;
-        return texts.textAt(ref);
-    }
-
-    void releaseText(const char* text)
-    {
-        size_t i = slotHolding(text);
-        if (slots[i].ref == noText)
-            return;  // not this list's text; cannot happen
-        uint32_t holders = texts.holdersAt(slots[i].ref) - 1;
-        texts.setHolders(slots[i].ref, holders);
-        if (holders > 0)
-            return;
-        size_t bytes = TextBlocks::countBytes + std::strlen(text) + 1;
-        liveTextBytes -= bytes;
-        deadTextBytes += bytes;
-        shiftBackFrom(i);
-        --distinct;
     }
 
     // Frees slot `hole` and moves later members of its probe run into it where their home
@@ -239,9 +261,9 @@ struct UidList::Store {
         size_t next = hole;
         for (;;) {
             next = after(next);
-            if (slots[next].ref == noText)
+            if (slots[next] == noText)
                 break;
-            size_t at = home(slots[next].hash);
+            size_t at = home(hashOf(textAt(slots[next])));
             // Movable when its home does not lie cyclically in (hole, next].
             bool homeAfterHole = hole <= next ? (at > hole && at <= next) : (at > hole || at <= next);
             if (!homeAfterHole) {
@@ -249,108 +271,210 @@ struct UidList::Store {
                 hole = next;
             }
         }
-        slots[hole] = Slot{noText, 0};
+        slots[hole] = noText;
     }
 
-    bool worthPacking() const
+    // Once no list holds anything, the blocks and the index go too.
+    void releaseIfUnused()
     {
-        return deadTextBytes > liveTextBytes && deadTextBytes > TextBlocks::largestBlockSize;
+        if (distinct != 0)
+            return;
+        TextBlocks none;
+        texts.swap(none);
+        std::vector<TextRef>().swap(slots);
+        manyCounts.clear();
+        liveTextBytes = deadTextBytes = 0;
     }
 
-    // Copies the live texts into fresh blocks and points the nodes and slots at the copies.
-    void pack(Node* first)
+    void packIfWorthIt()
+    {
+        if (deadTextBytes > liveTextBytes && deadTextBytes > TextBlocks::largestBlockSize)
+            pack();
+    }
+
+    // Copies the live texts into fresh blocks and points the slots, the lists and the kept
+    // counts at the copies.
+    void pack()
     {
         TextBlocks fresh;
         std::vector<TextRef> moved(slots.size(), noText);
         for (size_t i = 0; i < slots.size(); ++i)
-            if (slots[i].ref != noText) {
-                const char* text = texts.textAt(slots[i].ref);
+            if (slots[i] != noText) {
+                const char* text = textAt(slots[i]);
                 // Never fails: the live texts are fewer than the ones they were taken from.
-                fresh.add(text, std::strlen(text), texts.holdersAt(slots[i].ref), moved[i]);
+                fresh.add(text, std::strlen(text), texts.countsAt(slots[i]), moved[i]);
             }
-        for (Node* node = first; node != nullptr; node = node->next)
-            if (node->id.text != nullptr)
-                node->id.text = fresh.textAt(moved[slotHolding(node->id.text)]);
+        for (UidList* list : lists)
+            if (list != nullptr)
+                for (TextRef& ref : list->order)
+                    if (ref != absentId && ref != erasedPlace)
+                        ref = moved[slotOf(ref)];
+        std::unordered_map<uint64_t, uint32_t> movedCounts;
+        for (const auto& many : manyCounts) {
+            TextRef ref = static_cast<TextRef>(many.first >> 2);
+            movedCounts[laneKey(moved[slotOf(ref)], static_cast<int>(many.first & 3))] = many.second;
+        }
+        manyCounts.swap(movedCounts);
         for (size_t i = 0; i < slots.size(); ++i)
-            slots[i].ref = moved[i];
+            slots[i] = moved[i];
         texts.swap(fresh);
         deadTextBytes = 0;
     }
 };
 
-UidList::UidList() : store(new Store) {}
+UidList::UidList() : store(std::make_shared<Store>())
+{
+    store->lists[lane] = this;
+}
 
 UidList::~UidList()
 {
-    delete store;
+    if (!store->onlyUser(lane))
+        dropAll();
+    store->lists[lane] = nullptr;
+}
+
+void UidList::shareStorageWith(UidList& other)
+{
+    clear();
+    int freeLane = other.store->freeLane();
+    if (other.store == store || freeLane < 0)
+        return;
+    store->lists[lane] = nullptr;
+    store = other.store;
+    lane = freeLane;
+    store->lists[lane] = this;
 }
 
 bool UidList::insertFront(const char* id)
 {
-    const char* text = nullptr;
-    if (id != nullptr && (text = store->holdText(id)) == nullptr)
+    TextRef ref = absentId;
+    if (id != nullptr && (ref = store->intern(id)) == noText)
         return false;
-    if (id == nullptr)
-        ++store->absent;
-    Node* node = store->nodes.take();
-    node->id.text = text;
-    node->next = first;
-    first = node;
+    if (erased > count && erased > 4096)
+        dropErasedPlaces();
+    order.push_back(ref);
     ++count;
+    if (ref == absentId)
+        ++absent;
+    else if (store->addHolder(ref, lane))
+        ++distinct;
     return true;
 }
 
 bool UidList::contains(const char* id) const
 {
     if (id == nullptr)
-        return store->absent > 0;
-    if (store->distinct == 0)
+        return absent > 0;
+    if (distinct == 0)
         return false;
-    size_t i = store->probe(id, hashOf(id, std::strlen(id)));
-    return store->slots[i].ref != noText;
+    TextRef ref = store->find(id);
+    return ref != noText && store->holds(ref, lane);
 }
 
-void UidList::remove(Node* previous, Node* node)
+UidList::Iterator UidList::erase(Iterator at)
 {
-    if (previous == nullptr)
-        first = node->next;
-    else
-        previous->next = node->next;
-    if (node->id.text == nullptr)
-        --store->absent;
-    else
-        store->releaseText(node->id.text);
-    store->nodes.give(node);
-    if (--count == 0)
+    size_t index = at.place - 1;
+    TextRef ref = order[index];
+    order[index] = erasedPlace;
+    ++erased;
+    // Places at the front go at once, so that a list emptied from its front is not walked
+    // over its gaps again and again; a walk moves away from the front, so it is unaffected.
+    while (!order.empty() && order.back() == erasedPlace) {
+        order.pop_back();
+        --erased;
+    }
+    --count;
+    if (ref == absentId)
+        --absent;
+    else if (store->dropHolder(ref, lane))
+        --distinct;
+    if (count == 0) {
         clear();
-    else if (store->worthPacking())
-        store->pack(first);
+        return end();
+    }
+    store->packIfWorthIt();
+    return Iterator(this, liveBelow(index));
 }
 
-size_t UidList::distinctCount() const
+void UidList::reserve(size_t ids)
 {
-    return store->distinct;
-}
-
-void UidList::reserve(size_t distinctIds)
-{
-    size_t capacity = distinctIds + distinctIds / 3 + 1;  // three quarters full at most
+    order.reserve(ids);
+    size_t capacity = ids + ids / 3 + 1;  // three quarters full at most
     if (capacity > store->slots.size())
         store->rehash(capacity);
 }
 
 void UidList::clear()
 {
-    Store* empty = new Store;
-    delete store;
-    store = empty;
-    first = nullptr;
-    count = 0;
+    if (store->onlyUser(lane)) {
+        store->lists[lane] = nullptr;
+        store = std::make_shared<Store>();
+        store->lists[lane] = this;
+        std::vector<TextRef>().swap(order);
+    } else {
+        dropAll();
+        store->releaseIfUnused();
+        store->packIfWorthIt();
+    }
+    count = absent = distinct = erased = 0;
+}
+
+// Lets go of every id in a storage other lists use too, and of the order.
+void UidList::dropAll()
+{
+    std::vector<TextRef> held;
+    held.swap(order);
+    for (TextRef ref : held)
+        if (ref != absentId && ref != erasedPlace)
+            store->dropHolder(ref, lane);
+}
+
+void UidList::copyFrom(const UidList& other)
+{
+    if (&other == this)
+        return;
+    clear();
+    order.reserve(other.count);
+    for (TextRef ref : other.order)  // oldest first, so each lands in front of the one before
+        if (ref != erasedPlace)
+            insertFront(ref == absentId ? nullptr : other.store->textAt(ref));
 }
 
 void UidList::swap(UidList& other)
 {
-    std::swap(first, other.first);
-    std::swap(count, other.count);
     std::swap(store, other.store);
+    std::swap(lane, other.lane);
+    order.swap(other.order);
+    std::swap(count, other.count);
+    std::swap(absent, other.absent);
+    std::swap(distinct, other.distinct);
+    std::swap(erased, other.erased);
+    store->lists[lane] = this;
+    other.store->lists[other.lane] = &other;
+}
+
+const char* UidList::textAt(size_t index) const
+{
+    TextRef ref = order[index];
+    return ref == absentId ? nullptr : store->textAt(ref);
+}
+
+size_t UidList::liveBelow(size_t index) const
+{
+    while (index > 0 && order[index - 1] == erasedPlace)
+        --index;
+    return index;
+}
+
+// Closes the gaps erase() left, once they outnumber the ids.
+void UidList::dropErasedPlaces()
+{
+    size_t kept = 0;
+    for (TextRef ref : order)
+        if (ref != erasedPlace)
+            order[kept++] = ref;
+    order.resize(kept);
+    order.shrink_to_fit();
+    erased = 0;
 }

@@ -62,8 +62,8 @@ inline std::string certificateFingerprint(const std::string& pemPath)
 inline std::multiset<std::string> idsOf(const UidList& list)
 {
     std::multiset<std::string> ids;
-    for (const UidList::Node* node = list.head(); node != nullptr; node = node->next)
-        ids.insert(node->id.text != nullptr ? node->id.text : "<absent>");
+    for (const char* id : list)
+        ids.insert(id != nullptr ? id : "<absent>");
     return ids;
 }
 

@@ -106,7 +106,7 @@ TEST_F(DovecotSession, NewMessageAddsExactlyOneId)
 TEST_F(DovecotSession, EmptyMailboxListsNothing)
 {
     EXPECT_EQ(listOver(true), 0);
-    EXPECT_TRUE(session->current.head() == nullptr);
+    EXPECT_EQ(session->current.size(), 0u);
     EXPECT_EQ(session->totalCount, 0);
 }
 

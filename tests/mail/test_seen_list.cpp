@@ -42,8 +42,8 @@ void completeListing(Pop3Session& session, std::initializer_list<const char*> li
 std::vector<std::string> seenInOrder(const Pop3Session& session)
 {
     std::vector<std::string> ids;
-    for (const UidList::Node* node = session.seen.head(); node != nullptr; node = node->next)
-        ids.push_back(node->id.text);
+    for (const char* id : session.seen)
+        ids.push_back(id);
     return ids;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,18 +16,17 @@ namespace {
 std::vector<std::string> inOrder(const UidList& list)
 {
     std::vector<std::string> ids;
-    for (const UidList::Node* node = list.head(); node != nullptr; node = node->next)
-        ids.push_back(node->id.text != nullptr ? node->id.text : "<absent>");
+    for (const char* id : list)
+        ids.push_back(id != nullptr ? id : "<absent>");
     return ids;
 }
 
-// Removes the first node whose id is `id`; false when there is none.
+// Removes the first copy of `id`; false when there is none.
 bool removeFirst(UidList& list, const char* id)
 {
-    UidList::Node* previous = nullptr;
-    for (UidList::Node* node = list.head(); node != nullptr; previous = node, node = node->next)
-        if (node->id.text != nullptr && std::string(node->id.text) == id) {
-            list.remove(previous, node);
+    for (UidList::Iterator at = list.begin(); at != list.end(); ++at)
+        if (*at != nullptr && std::string(*at) == id) {
+            list.erase(at);
             return true;
         }
     return false;
@@ -123,16 +123,12 @@ TEST(UidListIndex, AgreesWithListThroughManyInsertionsAndRemovals)
     for (int i = 0; i < idCount; ++i)
         list.insertFront(("uid" + std::to_string(i)).c_str());
     // Remove every third id, walking the list.
-    UidList::Node* previous = nullptr;
-    UidList::Node* node = list.head();
-    while (node != nullptr) {
-        UidList::Node* next = node->next;
-        int number = std::stoi(std::string(node->id.text).substr(3));
+    for (UidList::Iterator at = list.begin(); at != list.end();) {
+        int number = std::stoi(std::string(*at).substr(3));
         if (number % 3 == 0)
-            list.remove(previous, node);
+            at = list.erase(at);
         else
-            previous = node;
-        node = next;
+            ++at;
     }
     int found = 0;
     for (int i = 0; i < idCount; ++i) {
@@ -154,7 +150,7 @@ struct StorageCase {
     size_t idLength;
 };
 
-// Every growth step of index, text blocks and node blocks; one id held by very many nodes;
+// Every growth step of index, text blocks and order; one id held very many times;
 // ids at the listing's length limit, which fill text blocks fast; an id longer than a block.
 const StorageCase storageCases[] = {
     {"growth across resizes", 70000, 1, 16},
@@ -193,30 +189,27 @@ TEST(UidListStorage, KeepsOrderTextsAndCountsThroughGrowthAndRemoval)
         // Remove two nodes of every three: most texts then lie unused and get packed.
         std::vector<int> holders(row.distinct, 0);
         std::vector<int> kept;
-        UidList::Node* previous = nullptr;
-        UidList::Node* node = list.head();
-        for (size_t position = 0; node != nullptr; ++position) {
-            UidList::Node* next = node->next;
-            ASSERT_EQ(ids[expected[position]], node->id.text) << position;
+        UidList::Iterator at = list.begin();
+        for (size_t position = 0; at != list.end(); ++position) {
+            ASSERT_EQ(ids[expected[position]], *at) << position;
             if (position % 3 != 0) {
-                list.remove(previous, node);
+                at = list.erase(at);
             } else {
                 kept.push_back(expected[position]);
                 ++holders[expected[position]];
-                previous = node;
+                ++at;
             }
-            node = next;
         }
         ASSERT_EQ(list.size(), kept.size());
         size_t position = 0;
-        for (node = list.head(); node != nullptr; node = node->next, ++position)
-            ASSERT_EQ(ids[kept[position]], node->id.text) << position;
+        for (at = list.begin(); at != list.end(); ++at, ++position)
+            ASSERT_EQ(ids[kept[position]], *at) << position;
         for (int i = 0; i < row.distinct; ++i)
             ASSERT_EQ(list.contains(ids[i].c_str()), holders[i] > 0) << i;
         EXPECT_FALSE(list.contains(storageId(row.distinct, row.idLength).c_str()));
 
-        while (list.head() != nullptr)
-            list.remove(nullptr, list.head());
+        while (list.begin() != list.end())
+            list.erase(list.begin());
         EXPECT_EQ(list.size(), 0u);
         EXPECT_FALSE(list.contains(ids[0].c_str()));
         ASSERT_TRUE(list.insertFront(ids[0].c_str()));
@@ -225,3 +218,70 @@ TEST(UidListStorage, KeepsOrderTextsAndCountsThroughGrowthAndRemoval)
 }
 
 }  // namespace
+
+// ---- Lists sharing one storage ----
+
+// Random steps on four lists that share a storage and one that has its own, each checked
+// against a plain vector after every step: removals that get texts packed under the other
+// lists, an id held past what a count byte holds, clearing, swapping and copying between lists.
+TEST(UidListSharing, ListsSharingAStorageEachKeepTheirOwnIdsAndOrder)
+{
+    const int listCount = 5;
+    const int steps = 60000;
+    UidList lists[listCount];
+    for (int i = 1; i < listCount; ++i)
+        lists[i].shareStorageWith(lists[0]);  // the fifth finds no room and keeps its own
+    std::vector<std::string> model[listCount];  // front to back
+    for (int which : {0, 1, 4})
+        for (int copy = 0; copy < 600; ++copy) {
+            lists[which].insertFront("hot");
+            model[which].push_back("hot");
+        }
+    // Texts packed away while list 0 holds "hot" more often than a count byte can say.
+    for (int i = 0; i < 8000; ++i)
+        ASSERT_TRUE(lists[0].insertFront(("tail" + std::to_string(i)).c_str()));
+    for (UidList::Iterator at = lists[0].begin(); at != lists[0].end();)
+        at = std::string(*at) == "hot" ? ++at : lists[0].erase(at);
+    std::mt19937 random(7);
+    auto pick = [&](int bound) { return static_cast<int>(random() % static_cast<unsigned>(bound)); };
+    for (int step = 0; step < steps; ++step) {
+        int which = pick(listCount);
+        UidList& list = lists[which];
+        std::vector<std::string>& ids = model[which];
+        int action = pick(100);
+        if (action < 55) {
+            // Few distinct ids, so that copies pile up; a long tail, so that texts die and get packed.
+            std::string id = pick(4) == 0 ? "hot" : storageId(pick(step / 4 + 8), 12);
+            ASSERT_TRUE(list.insertFront(id.c_str()));
+            ids.insert(ids.begin(), id);
+        } else if (action < 97 && !ids.empty()) {
+            int position = pick(static_cast<int>(ids.size()));
+            UidList::Iterator at = list.begin();
+            for (int i = 0; i < position; ++i)
+                ++at;
+            list.erase(at);
+            ids.erase(ids.begin() + position);
+        } else if (action < 98) {
+            list.clear();
+            ids.clear();
+        } else if (action < 99) {
+            int other = pick(listCount);
+            list.swap(lists[other]);
+            ids.swap(model[other]);
+        } else {
+            int other = pick(listCount);
+            list.copyFrom(lists[other]);
+            ids = model[other];
+        }
+        if (step % 1000 == 0 || step == steps - 1)
+            for (int i = 0; i < listCount; ++i) {
+                SCOPED_TRACE("step " + std::to_string(step) + ", list " + std::to_string(i));
+                ASSERT_EQ(inOrder(lists[i]), model[i]);
+                ASSERT_EQ(lists[i].size(), model[i].size());
+                for (const char* probe : {"hot", "00000003xxxx", "00000100xxxx", "never"})
+                    ASSERT_EQ(lists[i].contains(probe),
+                              std::find(model[i].begin(), model[i].end(), probe) != model[i].end())
+                        << probe;
+            }
+    }
+}

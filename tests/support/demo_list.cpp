@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
 
     // The list keeps the newest first; print in the server's order.
     std::vector<const char*> ids;
-    for (const UidList::Node* node = session.current.head(); node; node = node->next)
-        ids.push_back(node->id.text ? node->id.text : "");
+    for (const char* id : session.current)
+        ids.push_back(id ? id : "");
     for (auto id = ids.rbegin(); id != ids.rend(); ++id) std::printf("%s\n", *id);
     std::printf("%d message%s listed\n", total, total == 1 ? "" : "s");
     session.close();
