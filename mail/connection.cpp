@@ -223,18 +223,21 @@ bool Connection::prepareContext()
 
 // A missing trust file is not an error here: the handshake then fails verification. Started
 // from its own folder (as the installer's shortcut does), the program finds one file in both
-// places: it is read once, since a second reading would only add duplicates.
+// places: it is read once, since a second reading would only add duplicates. The index is
+// consulted before any lookup the platform adds.
 void Connection::loadTrust()
 {
-    SSL_CTX_load_verify_locations(context.get(), trustFile, nullptr);
+    X509_STORE* store = SSL_CTX_get_cert_store(context.get());
+    trust.attachTo(store);
+    trust.addPemFile(trustFile);
     char path[maxExecutablePath];
     if (executableFolder(path, sizeof path) &&
         std::strlen(path) + sizeof trustFileName <= sizeof path) {
         std::strcat(path, trustFileName);
         if (std::strcmp(path, trustFile) != 0)
-            SSL_CTX_load_verify_locations(context.get(), path, nullptr);
+            trust.addPemFile(path);
     }
-    addPlatformRoots(SSL_CTX_get_cert_store(context.get()));
+    addPlatformRoots(trust, store);
 }
 
 // The deadline starts before the name lookup, so that a slow resolver counts against the

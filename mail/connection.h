@@ -10,6 +10,7 @@
 #include <openssl/types.h>
 
 #include "mail/certificate_pin.h"
+#include "mail/trust_index.h"
 
 // Why the last open, read or write failed. The checker turns these into what the user sees.
 enum class ConnectionError {
@@ -153,6 +154,7 @@ private:
     Clock::time_point deadlineAfter(int seconds) const;
 
     std::unique_ptr<BIO, StreamFree> stream;
+    TrustIndex trust;                                 // outlives the context, which consults it
     std::unique_ptr<SSL_CTX, ContextFree> context;   // made at the first TLS connection
     char trustFile[maxTrustFilePath];                 // "cacert.pem" of the working folder
     void usePin();

@@ -14,6 +14,9 @@ bool executableFolder(char* buffer, size_t size);
 // cannot be found or does not fit `size`.
 bool workingFolder(char* buffer, size_t size);
 
-// Adds the platform's own trusted roots to `store`: the Windows ROOT certificate store, or
-// OpenSSL's default locations natively.
-void addPlatformRoots(X509_STORE* store);
+class TrustIndex;
+
+// Adds the platform's own trusted roots: the Windows ROOT certificate store to `index`; or
+// natively OpenSSL's default locations, its file to `index` and its folder of certificates
+// as a lookup of `store`, consulted after the index.
+void addPlatformRoots(TrustIndex& index, X509_STORE* store);

@@ -1,9 +1,14 @@
 #include "mail/platform/trust_sources.h"
 
+#include <openssl/err.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+
+#include "mail/trust_index.h"
 
 bool executableFolder(char* buffer, size_t size)
 {
@@ -34,7 +39,13 @@ bool workingFolder(char* buffer, size_t size)
     return true;
 }
 
-void addPlatformRoots(X509_STORE* store)
+// What X509_STORE_set_default_paths adds, with the default file read into the index.
+void addPlatformRoots(TrustIndex& index, X509_STORE* store)
 {
-    X509_STORE_set_default_paths(store);
+    const char* file = std::getenv(X509_get_default_cert_file_env());
+    index.addPemFile(file != nullptr ? file : X509_get_default_cert_file());
+    X509_LOOKUP* folder = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+    if (folder != nullptr)
+        X509_LOOKUP_add_dir(folder, nullptr, X509_FILETYPE_DEFAULT);
+    ERR_clear_error();
 }

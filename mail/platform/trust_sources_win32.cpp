@@ -4,6 +4,7 @@
 #include <wincrypt.h>
 
 #include "mail/platform/trust_sources.h"
+#include "mail/trust_index.h"
 
 #include <openssl/x509.h>
 
@@ -40,7 +41,7 @@ bool workingFolder(char* buffer, size_t size)
 }
 
 // OpenSSL 3.0 cannot read the Windows store itself: each root is copied in as DER.
-void addPlatformRoots(X509_STORE* store)
+void addPlatformRoots(TrustIndex& index, X509_STORE*)
 {
     HCERTSTORE roots = CertOpenSystemStoreA(0, "ROOT");
     if (roots == nullptr)
@@ -50,7 +51,7 @@ void addPlatformRoots(X509_STORE* store)
         const unsigned char* der = certificate->pbCertEncoded;
         X509* parsed = d2i_X509(nullptr, &der, static_cast<long>(certificate->cbCertEncoded));
         if (parsed != nullptr) {
-            X509_STORE_add_cert(store, parsed);  // a duplicate is harmless
+            index.add(parsed);  // a duplicate is harmless
             X509_free(parsed);
         }
     }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -358,6 +359,54 @@ TEST_F(TlsConnection, TrustFileIsTheOneOfTheWorkingFolderAtConstruction)
         ASSERT_TRUE(atConstruction.isReady() && atOpen.isReady());
         EXPECT_EQ(connection.open("localhost", tls.port(), 1), each.accepted);
         EXPECT_EQ(connection.lastError(), each.accepted ? ConnectionError::None : ConnectionError::CertificateUntrusted);
+    }
+}
+
+// Each certificate of the trust file is found when a chain names its subject; the file trusts
+// what OpenSSL's own loader would make of it: the CA wherever it stands, again on a second
+// connection, and nothing at all when a certificate in the file does not parse.
+TEST_F(TlsConnection, TrustFileIsFoundCertificateByCertificate)
+{
+    const std::string broken = "-----BEGIN CERTIFICATE-----\nMAMCAQA=\n-----END CERTIFICATE-----\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> parts;  // files of the test PKI, or text as it stands
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"CA behind other certificates", {"selfsigned.pem", "unknownca.pem", "ca.pem"}, true},
+        {"CA twice", {"ca.pem", "ca.pem"}, true},
+        {"comment and key before the CA", {"# a comment\n", "ca.key", "ca.pem"}, true},
+        {"broken certificate after the CA", {"ca.pem", broken}, false},
+        {"broken certificate before the CA", {broken, "ca.pem"}, false},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.name);
+        std::string trustFile = pkiDirectory.path() + "/trust.pem";
+        {
+            std::ofstream out(trustFile, std::ios::binary | std::ios::trunc);
+            for (const std::string& part : each.parts) {
+                if (part.find('\n') != std::string::npos)
+                    out << part;
+                else
+                    out << std::ifstream(pki.path(part), std::ios::binary).rdbuf();
+            }
+            ASSERT_TRUE(out.good());
+        }
+        ScriptedPop3Server servers[2];  // the second connection finds the CA already in the store
+        for (ScriptedPop3Server& tls : servers) {
+            tls.useTls(pki.path("server.pem"), pki.path("server.key"));
+            tls.addConnection(Script().send("+OK secure\r\n").stall(3000));
+            ASSERT_TRUE(tls.start());
+        }
+        TrustedCaDirectory trusted(trustFile);
+        ASSERT_TRUE(trusted.isReady());
+        Connection connection;
+        connection.setTimeouts(5, 5);
+        for (ScriptedPop3Server& tls : servers) {
+            EXPECT_EQ(connection.open("localhost", tls.port(), 1), each.accepted);
+            EXPECT_EQ(connection.lastError(), each.accepted ? ConnectionError::None : ConnectionError::CertificateUntrusted);
+        }
     }
 }
 
