@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -71,47 +72,31 @@ void TrustIndex::addPemFile(const char* path)
     }
     ERR_clear_error();
     if (!complete)
-        truncate(before);
+        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(before), entries.end());
 }
 
 bool TrustIndex::add(X509* certificate)
 {
-    int length = i2d_X509_AUX(certificate, nullptr);
-    if (length <= 0)
+    Entry added{subjectHash(X509_get_subject_name(certificate)), i2d_X509_AUX(certificate, nullptr), nullptr};
+    if (added.length <= 0)
         return false;
-    size_t offset = encodings.size();
-    encodings.resize(offset + static_cast<size_t>(length));
-    unsigned char* out = encodings.data() + offset;
-    if (i2d_X509_AUX(certificate, &out) != length) {
-        encodings.resize(offset);
+    added.encoding.reset(new (std::nothrow) unsigned char[static_cast<size_t>(added.length)]);
+    unsigned char* out = added.encoding.get();
+    if (out == nullptr || i2d_X509_AUX(certificate, &out) != added.length)
         return false;
-    }
-    Entry added{subjectHash(X509_get_subject_name(certificate)), offset, length};
-    if (holds(added))
-        encodings.resize(offset);  // the same certificate from another source
-    else
-        entries.push_back(added);
+    if (!holds(added))  // the same certificate from another source is kept once
+        entries.push_back(std::move(added));
     return true;
 }
 
-// Whether an earlier entry has the same encoding as `candidate`, the last bytes written.
 bool TrustIndex::holds(const Entry& candidate) const
 {
-    const unsigned char* bytes = encodings.data() + candidate.offset;
     for (const Entry& entry : entries) {
         if (entry.subjectHash == candidate.subjectHash && entry.length == candidate.length &&
-            std::memcmp(encodings.data() + entry.offset, bytes, static_cast<size_t>(entry.length)) == 0)
+            std::memcmp(entry.encoding.get(), candidate.encoding.get(), static_cast<size_t>(entry.length)) == 0)
             return true;
     }
     return false;
-}
-
-void TrustIndex::truncate(size_t entryCount)
-{
-    if (entryCount >= entries.size())
-        return;
-    encodings.resize(entries[entryCount].offset);
-    entries.resize(entryCount);
 }
 
 // Adds every indexed certificate named `name` to the store, then answers with the store's own
@@ -141,7 +126,7 @@ bool TrustIndex::addMatches(X509_STORE* store, const X509_NAME* name) const
     for (const Entry& entry : entries) {
         if (entry.subjectHash != hash)
             continue;
-        const unsigned char* in = encodings.data() + entry.offset;
+        const unsigned char* in = entry.encoding.get();
         std::unique_ptr<X509, CertificateFree> certificate(d2i_X509_AUX(nullptr, &in, entry.length));
         if (certificate != nullptr && X509_NAME_cmp(X509_get_subject_name(certificate.get()), name) == 0 &&
             X509_STORE_add_cert(store, certificate.get()) == 1)

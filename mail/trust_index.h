@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include <openssl/x509_vfy.h>
@@ -29,18 +30,18 @@ public:
     size_t size() const { return entries.size(); }
 
 private:
+    // One certificate's encoding in an allocation of its own: the index never moves the
+    // encodings as it grows, so reading a file never holds them twice.
     struct Entry {
         unsigned long subjectHash;
-        size_t offset;   // into encodings
         long length;
+        std::unique_ptr<unsigned char[]> encoding;  // DER, with trust settings if any
     };
 
     static int getBySubject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name,
                             X509_OBJECT* result);
     bool addMatches(X509_STORE* store, const X509_NAME* name) const;
     bool holds(const Entry& candidate) const;
-    void truncate(size_t entryCount);
 
-    std::vector<unsigned char> encodings;  // the DER (with trust settings, if any) of each
     std::vector<Entry> entries;
 };
