@@ -75,9 +75,10 @@ struct NetworkSteps {
 //
 // Trust: the certificates of "cacert.pem" in the working directory (the one at construction),
 // of "cacert.pem" beside the executable, and of the platform's root store (Windows ROOT store,
-// or OpenSSL's default paths natively). They are read, with the TLS context, at the first TLS
-// connection, and kept for every later one. The server must present a certificate that chains to one of them and
-// names the host (DNS name, or IP address for an IP literal); TLS 1.2 is the oldest admitted.
+// or OpenSSL's default paths natively). They are read into a TrustIndex, with the TLS context,
+// at the first TLS connection, and kept for every later one. The server must present a
+// certificate that chains to one of them and names the host (DNS name, or IP address for an
+// IP literal); TLS 1.2 is the oldest admitted.
 class Connection {
 public:
     static const int maxTargetLength = 255;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -8,8 +7,8 @@
 
 // The trusted certificates, kept as their encodings and found by subject. OpenSSL is handed a
 // certificate only when a chain asks for its subject: the many authorities a server never
-// names are not held parsed (about 5 KB each, against 1.5 KB encoded). The store then trusts
-// the same certificates as if every one had been added to it.
+// names are not held parsed (about 5 KB each, against about 1 KB encoded). The store then
+// trusts the same certificates as if every one had been added to it.
 //
 // Use: attachTo(store) first, then add the sources; the index must outlive the store.
 class TrustIndex {
@@ -27,7 +26,6 @@ public:
     // One certificate (kept once however many sources hold it); false when it cannot be
     // encoded.
     bool add(X509* certificate);
-    size_t size() const { return entries.size(); }
 
 private:
     // One certificate's encoding in an allocation of its own: the index never moves the
