@@ -130,6 +130,7 @@ void Pop3Session::loadSeen(FILE* file)
     std::lock_guard<std::mutex> hold(listLock);
     seen.clear();
     readSeenIds(file, seen);
+    seen.shrinkToFit();
 }
 
 bool Pop3Session::mergeSeen(FILE* file)
@@ -142,6 +143,7 @@ bool Pop3Session::mergeSeen(FILE* file)
     seen.clear();
     if (file != nullptr)
         readSeenIds(file, seen);
+    seen.shrinkToFit();
     if (file != nullptr && std::ferror(file) != 0) {
         seen.copyFrom(marks);
         return false;
