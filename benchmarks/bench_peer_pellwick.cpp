@@ -3,9 +3,9 @@
 //   bench_peer_pellwick prepare  HOST PORT TLS USER PASSWORD SEEN_FILE
 //       one cycle, Mark As Read, then five ids taken out of the seen list; writes SEEN_FILE
 //   bench_peer_pellwick once     HOST PORT TLS USER PASSWORD SEEN_FILE
-//       what a fresh program does: load SEEN_FILE, one cycle, exit
+//       what a fresh program does: read SEEN_FILE, one cycle, exit
 //   bench_peer_pellwick resident HOST PORT TLS USER PASSWORD SEEN_FILE CYCLES
-//       load SEEN_FILE, then CYCLES cycles in this process as its checker runs them; prints
+//       read SEEN_FILE, then CYCLES cycles in this process as its checker runs them; prints
 //       "cycle WALL_MS CPU_MS" per cycle, then "peak_kb KB" for the whole process
 #include <sys/resource.h>
 
@@ -83,7 +83,10 @@ int main(int argc, char** argv)
     checker.setAccount(argv[2], argv[5], argv[6], std::atoi(argv[3]), std::atoi(argv[4]), 5);
     if (mode == "prepare")
         return prepare(checker, argv[7]);
-    loadSeenFile(checker.session, argv[7]);
+    // As the program starts: the seen-message file read before the first check.
+    checker.seenFile.setPath(argv[7]);
+    if (!checker.seenFile.read(checker.session))
+        return 1;
     if (mode == "once")
         return cycle(checker) ? 0 : 1;
     if (mode == "resident" && argc == 9)

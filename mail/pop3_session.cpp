@@ -293,8 +293,10 @@ int Pop3Session::listUids()
     bool complete = readListing(listing);
     {
         std::lock_guard<std::mutex> hold(listLock);
-        if (complete)
+        if (complete) {
             current.swap(listing);
+            current.shrinkToFit();
+        }
         listing.clear();
     }
     if (!complete)

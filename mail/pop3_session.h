@@ -72,9 +72,12 @@ public:
     // Where seen stands with the seen-message file of a running program (SeenMessageFile). A
     // session without one stays NotRead.
     enum class SeenFileState { NotRead, Unreadable, Read };
-    // The file's ids were read whole: this run's marks (what seen holds) are added to them
-    // and that becomes seen; state Read. Nothing happens once Read. Takes listLock.
-    void mergeSeen(UidList& fromFile);
+    // Reads the ids of `file` (read to its end, left open; null for a file that is not there)
+    // into seen, as loadSeen does, and adds this run's marks (what seen held) to them; state
+    // Read. Read straight into seen, under listLock, so that a large file is held only once.
+    // False, and seen back to the marks alone, when the file cannot be read whole. Nothing
+    // happens once Read.
+    bool mergeSeen(FILE* file);
     // The file exists but could not be read whole; seen holds only this run's marks. Found
     // so before any complete listing, that listing counts as usual but announces nothing:
     // any of the mailbox may have been seen before. Takes listLock.

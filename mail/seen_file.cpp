@@ -57,21 +57,14 @@ bool SeenMessageFile::read(Pop3Session& session)
         return false;
     if (session.seenFileState() == Pop3Session::SeenFileState::Read)
         return true;
-    UidList ids;
     FILE* file = std::fopen(filePath.text, "rb");
     // Only a file that is not there is an empty list; any other failure may hide marks.
-    bool readWhole = file == nullptr && errno == ENOENT;
-    if (file != nullptr) {
-        Pop3Session::readSeenIds(file, ids);
-        readWhole = std::ferror(file) == 0;
+    bool merged = (file != nullptr || errno == ENOENT) && session.mergeSeen(file);
+    if (file != nullptr)
         std::fclose(file);
-    }
-    if (!readWhole) {
+    if (!merged)
         session.seenFileUnreadable();
-        return false;
-    }
-    session.mergeSeen(ids);
-    return true;
+    return merged;
 }
 
 bool SeenMessageFile::save(Pop3Session& session)

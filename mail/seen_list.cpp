@@ -130,21 +130,31 @@ void Pop3Session::loadSeen(FILE* file)
     std::lock_guard<std::mutex> hold(listLock);
     seen.clear();
     readSeenIds(file, seen);
+    seen.shrinkToFit();
 }
 
-void Pop3Session::mergeSeen(UidList& fromFile)
+bool Pop3Session::mergeSeen(FILE* file)
 {
     std::lock_guard<std::mutex> hold(listLock);
     if (seenState == SeenFileState::Read)
-        return;
-    for (const char* id : seen)
-        if (!fromFile.contains(id))
-            fromFile.insertFront(id);
-    // Copied, not swapped, so that seen keeps sharing its storage with the other lists.
-    seen.copyFrom(fromFile);
+        return true;
+    UidList marks;
+    marks.copyFrom(seen);
+    seen.clear();
+    if (file != nullptr)
+        readSeenIds(file, seen);
+    seen.shrinkToFit();
+    if (file != nullptr && std::ferror(file) != 0) {
+        seen.copyFrom(marks);
+        return false;
+    }
+    for (const char* id : marks)
+        if (!seen.contains(id))
+            seen.insertFront(id);
     seenState = SeenFileState::Read;
     // Read before any listing: the next one is counted against the whole seen list.
     quietListing = false;
+    return true;
 }
 
 void Pop3Session::seenFileUnreadable()

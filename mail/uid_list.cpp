@@ -405,6 +405,14 @@ void UidList::reserve(size_t ids)
         store->rehash(capacity);
 }
 
+void UidList::shrinkToFit()
+{
+    if (erased > 0)
+        dropErasedPlaces();
+    else
+        order.shrink_to_fit();
+}
+
 void UidList::clear()
 {
     if (store->onlyUser(lane)) {

@@ -54,6 +54,9 @@ public:
     Iterator erase(Iterator at);
     // Sizes the list for this many ids, sparing the steps of its growth.
     void reserve(size_t ids);
+    // Gives back the room the list grew into beyond what it holds (reading a file or a
+    // listing of unknown length doubles it as it goes).
+    void shrinkToFit();
     // Releases every id, and the storage when no other list uses it.
     void clear();
     // Makes this list hold the ids of `other`, in its order, in this list's storage.
