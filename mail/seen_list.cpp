@@ -24,13 +24,14 @@ bool Pop3Session::reconcile()
     int unseen = 0;
     int total = 0;
     size_t walked = 0;
-    for (const char* id : current) {
+    // The lists share one storage: an id is looked at by its place, without hashing it.
+    for (UidList::Iterator at = current.begin(); at != current.end(); ++at) {
         if (timeToLookForStop(walked) && abortPending())
             return false;
-        if (!seen.contains(id)) {
+        if (!seen.contains(at)) {
             ++unseen;
-            if (!notified.contains(id)) {
-                notified.insertFront(id);
+            if (!notified.contains(at)) {
+                notified.insertFront(at);
                 if (announce)
                     freshMail = 1;
             }
@@ -41,7 +42,7 @@ bool Pop3Session::reconcile()
     for (UidList::Iterator at = seen.begin(); at != seen.end();) {
         if (timeToLookForStop(walked) && abortPending())
             return false;
-        if (current.contains(*at))
+        if (current.contains(at))
             ++at;
         else
             at = seen.erase(at);
@@ -54,9 +55,9 @@ bool Pop3Session::reconcile()
 void Pop3Session::markAsRead()
 {
     std::lock_guard<std::mutex> hold(listLock);
-    for (const char* id : current)
-        if (!seen.contains(id))
-            seen.insertFront(id);
+    for (UidList::Iterator at = current.begin(); at != current.end(); ++at)
+        if (!seen.contains(at))
+            seen.insertFront(at);
     notified.clear();
     freshMail = 0;
     unseenCount = 0;
@@ -148,9 +149,9 @@ bool Pop3Session::mergeSeen(FILE* file)
         seen.copyFrom(marks);
         return false;
     }
-    for (const char* id : marks)
-        if (!seen.contains(id))
-            seen.insertFront(id);
+    for (UidList::Iterator at = marks.begin(); at != marks.end(); ++at)
+        if (!seen.contains(at))
+            seen.insertFront(at);
     seenState = SeenFileState::Read;
     // Read before any listing: the next one is counted against the whole seen list.
     quietListing = false;

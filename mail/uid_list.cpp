@@ -351,14 +351,7 @@ bool UidList::insertFront(const char* id)
     TextRef ref = absentId;
     if (id != nullptr && (ref = store->intern(id)) == noText)
         return false;
-    if (erased > count && erased > 4096)
-        dropErasedPlaces();
-    order.push_back(ref);
-    ++count;
-    if (ref == absentId)
-        ++absent;
-    else if (store->addHolder(ref, lane))
-        ++distinct;
+    hold(ref);
     return true;
 }
 
@@ -370,6 +363,35 @@ bool UidList::contains(const char* id) const
         return false;
     TextRef ref = store->find(id);
     return ref != noText && store->holds(ref, lane);
+}
+
+bool UidList::insertFront(Iterator at)
+{
+    if (at.list->store != store)
+        return insertFront(*at);
+    hold(referenceAt(at));
+    return true;
+}
+
+bool UidList::contains(Iterator at) const
+{
+    TextRef ref = referenceAt(at);
+    if (at.list->store != store || ref == absentId)
+        return contains(*at);
+    return store->holds(ref, lane);
+}
+
+// Puts a reference into this list's storage at the front.
+void UidList::hold(TextRef ref)
+{
+    if (erased > count && erased > 4096)
+        dropErasedPlaces();
+    order.push_back(ref);
+    ++count;
+    if (ref == absentId)
+        ++absent;
+    else if (store->addHolder(ref, lane))
+        ++distinct;
 }
 
 UidList::Iterator UidList::erase(Iterator at)

@@ -50,6 +50,10 @@ public:
     // ids is reached.
     bool insertFront(const char* id);
     bool contains(const char* id) const;
+    // The same for the id at `at`, a place in any list: without a lookup when that list
+    // shares this one's storage.
+    bool insertFront(Iterator at);
+    bool contains(Iterator at) const;
     // Removes the id at `at`; gives the place of the one after it.
     Iterator erase(Iterator at);
     // Sizes the list for this many ids, sparing the steps of its growth.
@@ -73,6 +77,8 @@ public:
 private:
     struct Store;
     const char* textAt(size_t index) const;
+    uint32_t referenceAt(Iterator at) const { return at.list->order[at.place - 1]; }
+    void hold(uint32_t reference);
     // One past the index of the last id held below `index`, or 0 when there is none.
     size_t liveBelow(size_t index) const;
     void dropErasedPlaces();
