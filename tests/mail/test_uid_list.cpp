@@ -186,7 +186,7 @@ TEST(UidListStorage, KeepsOrderTextsAndCountsThroughGrowthAndRemoval)
         std::reverse(expected.begin(), expected.end());
         ASSERT_EQ(list.size(), expected.size());
 
-        // Remove two nodes of every three: most texts then lie unused and get packed.
+        // Remove two ids of every three: most texts then lie unused and get packed.
         std::vector<int> holders(row.distinct, 0);
         std::vector<int> kept;
         UidList::Iterator at = list.begin();
