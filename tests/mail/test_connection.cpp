@@ -372,6 +372,7 @@ TEST_F(TlsConnection, TrustFileIsFoundCertificateByCertificate)
         const char* name;
         std::vector<std::string> parts;  // files of the test PKI, or text as it stands
         bool accepted;
+        const char* served = "server.pem";  // what the server presents (with server.key or chained.key)
     };
     const Case cases[] = {
         {"CA behind other certificates", {"selfsigned.pem", "unknownca.pem", "ca.pem"}, true},
@@ -379,6 +380,11 @@ TEST_F(TlsConnection, TrustFileIsFoundCertificateByCertificate)
         {"comment and key before the CA", {"# a comment\n", "ca.key", "ca.pem"}, true},
         {"broken certificate after the CA", {"ca.pem", broken}, false},
         {"broken certificate before the CA", {broken, "ca.pem"}, false},
+        // A chain of two: each step's issuer is looked up by its subject in turn.
+        {"intermediate sent by the server, CA trusted", {"ca.pem"}, true, "chainedfull.pem"},
+        {"intermediate and CA trusted, server sends its own only", {"intermediate.pem", "ca.pem"}, true, "chained.pem"},
+        {"CA trusted, intermediate nowhere", {"ca.pem"}, false, "chained.pem"},
+        {"intermediate trusted, CA not", {"intermediate.pem"}, false, "chainedfull.pem"},
     };
     for (const Case& each : cases) {
         SCOPED_TRACE(each.name);
@@ -394,8 +400,9 @@ TEST_F(TlsConnection, TrustFileIsFoundCertificateByCertificate)
             ASSERT_TRUE(out.good());
         }
         ScriptedPop3Server servers[2];  // the second connection finds the CA already in the store
+        bool chained = std::string(each.served) != "server.pem";
         for (ScriptedPop3Server& tls : servers) {
-            tls.useTls(pki.path("server.pem"), pki.path("server.key"));
+            tls.useTls(pki.path(each.served), pki.path(chained ? "chained.key" : "server.key"));
             tls.addConnection(Script().send("+OK secure\r\n").stall(3000));
             ASSERT_TRUE(tls.start());
         }

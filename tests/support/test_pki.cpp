@@ -174,7 +174,25 @@ bool TestPki::create(const std::string& directory) {
         if (!cert || !writeCert(path(base + ".pem"), cert.get()) || !writeKey(path(base + ".key"), key.get()))
             return false;
     }
-    return true;
+    return createChain(ca.get(), caKey.get());
+}
+
+// A leaf one step below the CA, through an intermediate CA that the CA signed.
+bool TestPki::createChain(X509* ca, EVP_PKEY* caKey) {
+    KeyHolder middleKey = makeKey();
+    CertHolder middle = middleKey ? makeCert({"pellwick test intermediate", nullptr, kCaValidity, true, 11},
+                                             middleKey.get(), ca, caKey)
+                                  : nullptr;
+    KeyHolder leafKey = makeKey();
+    CertHolder leaf = middle && leafKey ? makeCert({"localhost", kLocalNames, kCurrent, false, 12}, leafKey.get(),
+                                                   middle.get(), middleKey.get())
+                                        : nullptr;
+    if (!leaf || !writeCert(path("intermediate.pem"), middle.get()) ||
+        !writeKey(path("intermediate.key"), middleKey.get()) || !writeCert(path("chained.pem"), leaf.get()) ||
+        !writeKey(path("chained.key"), leafKey.get()))
+        return false;
+    BioHolder full(BIO_new_file(path("chainedfull.pem").c_str(), "wb"));
+    return full && PEM_write_bio_X509(full.get(), leaf.get()) == 1 && PEM_write_bio_X509(full.get(), middle.get()) == 1;
 }
 
 }  // namespace testbench

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <openssl/types.h>
+
 namespace testbench {
 
 class TestPki {
@@ -19,10 +21,15 @@ public:
     //   wildcard.pem/.key         signed by the CA, SAN DNS:*.example.test only
     //   cnonly.pem/.key           signed by the CA, CN localhost and no subjectAltName
     //   nulname.pem/.key          signed by the CA, SAN DNS "localhost\0.evil.test" (a NUL inside)
+    //   intermediate.pem/.key     a CA signed by the CA
+    //   chained.pem/.key          names as server, signed by the intermediate CA
+    //   chainedfull.pem           chained.pem followed by intermediate.pem, as a server sends them
     bool create(const std::string& directory);
     std::string path(const std::string& name) const;
 
 private:
+    bool createChain(X509* ca, EVP_PKEY* caKey);
+
     std::string folder;
 };
 
