@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tests/support/dovecot_fixture.h"
+#include "tests/support/poll_until.h"
 
 namespace apptest {
 
@@ -180,17 +181,25 @@ bool savePicture(const std::string& name, const RECT& area)
     IntersectRect(&framed, &framed, &screen);
     std::string folder = artifactsFolder() + "screenshots";
     CreateDirectoryA(folder.c_str(), nullptr);
-    // Under Wine a copy of the screen sometimes comes back all black while a dialog is open;
-    // a later one shows it.
-    const int attempts = 20;
-    const int retryMs = 250;
-    ScreenImage image;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (image.capture(framed) && image.count(RGB(0, 0, 0)) < image.width() * image.height())
-            return image.savePng(folder + "\\" + name + ".png");
-        Sleep(retryMs);
-    }
-    return false;
+    // Under Wine a copy of the screen sometimes comes back all black while a dialog is open,
+    // and the display may still be catching up with what was just painted: nothing tells when
+    // it has, so copies are taken until two in a row agree. Should the screen never settle,
+    // the last copy that is not all black is kept.
+    const int settleMs = 5000;
+    ScreenImage kept;  // the last copy that was not all black
+    bool shown = false;
+    testbench::pollUntil(
+        [&] {
+            ScreenImage image;
+            if (!image.capture(framed) || image.count(RGB(0, 0, 0)) == image.width() * image.height())
+                return false;
+            bool settled = shown && image.sameAs(kept);
+            kept = image;
+            shown = true;
+            return settled;
+        },
+        settleMs);
+    return shown && kept.savePng(folder + "\\" + name + ".png");
 }
 
 }  // namespace apptest

@@ -20,6 +20,10 @@ public:
     // Pixels of exactly this colour inside the rectangle (image coordinates, right/bottom excluded).
     int count(COLORREF colour, const RECT& part) const;
     int count(COLORREF colour) const;
+    bool sameAs(const ScreenImage& other) const
+    {
+        return columns == other.columns && rows == other.rows && pixels == other.pixels;
+    }
     // Writes an uncompressed PNG; false on a write failure.
     bool savePng(const std::string& path) const;
 
@@ -34,7 +38,8 @@ private:
 std::string artifactsFolder();
 
 // Keeps `area` of the screen (screen coordinates), with a little of what surrounds it, as a
-// picture for the documentation: artifactsFolder()\screenshots\<name>.png.
+// picture for the documentation: artifactsFolder()\screenshots\<name>.png. Taken once the
+// screen has settled there: two copies in a row alike and not all black.
 // scripts/update-screenshots.sh copies them into docs/screenshots.
 bool savePicture(const std::string& name, const RECT& area);
 

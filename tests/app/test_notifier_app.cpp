@@ -139,12 +139,12 @@ protected:
         return frame.right - frame.left;
     }
 
-    // Keeps the floating window as a picture for the documentation, once it has been painted.
+    // Keeps the floating window as a picture for the documentation, once it has been painted
+    // (savePicture waits for the display to settle).
     bool picture(const std::string& name)
     {
-        // Painted, then left alone (a later result is not taken) while the display catches up.
+        // Painted, then left alone: a later result is not taken.
         pumpUntil([] { return false; }, 50);
-        Sleep(300);
         RECT frame = {};
         GetWindowRect(app->handle, &frame);
         return apptest::savePicture(name, frame);

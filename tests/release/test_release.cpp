@@ -12,6 +12,7 @@
 
 #include "tests/app/program_driver.h"
 #include "tests/support/dovecot_fixture.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/temp_directory.h"
 
 using apptest::ProgramDriver;
@@ -24,7 +25,6 @@ const char password[] = "release-password";
 const int checkMs = 15000;
 const int setupMs = 60000;
 const int removalMs = 30000;
-const int pollMs = 100;
 const char runKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char uninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\pellwick";
 
@@ -81,16 +81,6 @@ long runToEnd(const std::string& commandLine, int timeoutMs)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return static_cast<long>(code);
-}
-
-bool waitUntilGone(const std::string& path, int timeoutMs)
-{
-    for (int waited = 0; waited <= timeoutMs; waited += pollMs) {
-        if (!exists(path))
-            return true;
-        Sleep(pollMs);
-    }
-    return false;
 }
 
 class ReleaseRuns : public ::testing::Test {
@@ -167,7 +157,7 @@ TEST_F(ReleaseRuns, InstallerInstallsForTheUserAndTheUninstallerKeepsTheSettings
     ASSERT_EQ(runToEnd("\"" + folder + "\\uninstall.exe\" /S", setupMs), 0);
     DWORD code = 99;
     EXPECT_TRUE(installed.waitForEnd(removalMs, code)) << "the uninstaller left the program running";
-    EXPECT_TRUE(waitUntilGone(folder, removalMs)) << folder << " is still there";
+    EXPECT_TRUE(testbench::pollUntil([&] { return !exists(folder); }, removalMs)) << folder << " is still there";
     EXPECT_FALSE(exists(shortcut));
     EXPECT_EQ(userRegistryText(runKey, "pellwick"), "<absent>");
     EXPECT_EQ(userRegistryText(uninstallKey, "UninstallString"), "<absent>");
