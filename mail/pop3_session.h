@@ -66,8 +66,6 @@ public:
     // Writes seen, one id and "\n" per line, front to back. False when a write fails.
     // Takes listLock.
     bool saveSeen(FILE* file);
-    // Adds the ids of `file` (read to its end, left open) to `ids`, as loadSeen reads them.
-    static void readSeenIds(FILE* file, UidList& ids);
 
     // Where seen stands with the seen-message file of a running program (SeenMessageFile). A
     // session without one stays NotRead.
@@ -98,6 +96,8 @@ public:
     mutable std::mutex listLock;
 
 private:
+    // Adds the ids of `file` (read to its end, left open) to `ids`, as loadSeen reads them.
+    static void readSeenIds(FILE* file, UidList& ids);
     int failListing();
     bool fillInput();
     bool readRestOfLine(char* rest, int capacity);

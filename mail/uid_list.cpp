@@ -192,8 +192,7 @@ struct UidList::Store {
 
     bool holds(TextRef ref, int lane) const { return texts.laneAt(ref, lane) != 0; }
 
-    // True when this is the lane's first hold of the id.
-    bool addHolder(TextRef ref, int lane)
+    void addHolder(TextRef ref, int lane)
     {
         unsigned char& held = texts.laneAt(ref, lane);
         if (held == manyHolders)
@@ -202,11 +201,10 @@ struct UidList::Store {
             manyCounts[laneKey(ref, lane)] = held = manyHolders;
         else
             ++held;
-        return held == 1;
     }
 
-    // True when the lane no longer holds the id; the text goes when no lane holds it.
-    bool dropHolder(TextRef ref, int lane)
+    // The text goes when no lane holds it any more.
+    void dropHolder(TextRef ref, int lane)
     {
         unsigned char& held = texts.laneAt(ref, lane);
         if (held == manyHolders) {
@@ -218,11 +216,8 @@ struct UidList::Store {
         } else {
             --held;
         }
-        if (held != 0)
-            return false;
-        if (texts.countsAt(ref) == 0)
+        if (held == 0 && texts.countsAt(ref) == 0)
             release(ref);
-        return true;
     }
 
     void release(TextRef ref)
@@ -359,8 +354,6 @@ bool UidList::contains(const char* id) const
 {
     if (id == nullptr)
         return absent > 0;
-    if (distinct == 0)
-        return false;
     TextRef ref = store->find(id);
     return ref != noText && store->holds(ref, lane);
 }
@@ -390,8 +383,8 @@ void UidList::hold(TextRef ref)
     ++count;
     if (ref == absentId)
         ++absent;
-    else if (store->addHolder(ref, lane))
-        ++distinct;
+    else
+        store->addHolder(ref, lane);
 }
 
 UidList::Iterator UidList::erase(Iterator at)
@@ -409,8 +402,8 @@ UidList::Iterator UidList::erase(Iterator at)
     --count;
     if (ref == absentId)
         --absent;
-    else if (store->dropHolder(ref, lane))
-        --distinct;
+    else
+        store->dropHolder(ref, lane);
     if (count == 0) {
         clear();
         return end();
@@ -447,7 +440,7 @@ void UidList::clear()
         store->releaseIfUnused();
         store->packIfWorthIt();
     }
-    count = absent = distinct = erased = 0;
+    count = absent = erased = 0;
 }
 
 // Lets go of every id in a storage other lists use too, and of the order.
@@ -478,7 +471,6 @@ void UidList::swap(UidList& other)
     order.swap(other.order);
     std::swap(count, other.count);
     std::swap(absent, other.absent);
-    std::swap(distinct, other.distinct);
     std::swap(erased, other.erased);
     store->lists[lane] = this;
     other.store->lists[other.lane] = &other;

@@ -71,8 +71,6 @@ public:
     Iterator begin() const { return Iterator(this, liveBelow(order.size())); }
     Iterator end() const { return Iterator(this, 0); }
     size_t size() const { return count; }
-    // How many different ids the list holds (an absent id not counted).
-    size_t distinctCount() const { return distinct; }
 
 private:
     struct Store;
@@ -89,6 +87,5 @@ private:
     std::vector<uint32_t> order; // oldest first, so that insertFront appends
     size_t count = 0;            // ids held, absent ones included
     size_t absent = 0;
-    size_t distinct = 0;
     size_t erased = 0;           // places in `order` left by erase()
 };
