@@ -11,7 +11,7 @@ bool configureApp(NotifierApp& app)
     return configureAccount(app.checker, app.settings, app.changeColour, app.newMailColour);
 }
 
-}  // namespace
+} // namespace
 
 // The configuration and About dialogs of dialogs/; each brings an open one forward instead
 // of running a second.

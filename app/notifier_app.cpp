@@ -48,13 +48,8 @@ OutsideEffects platformEffects()
 }
 
 NotifierApp::NotifierApp(HINSTANCE instance)
-    : Window(instance),
-      checker(checkResultMessage),
-      popupMenu(menuId),
-      windowIcon(noMailIconId),
-      trayIcon(trayIconId, trayCallbackMessage),
-      dialogs(installedDialogs()),
-      effects(platformEffects())
+    : Window(instance), checker(checkResultMessage), popupMenu(menuId), windowIcon(noMailIconId),
+      trayIcon(trayIconId, trayCallbackMessage), dialogs(installedDialogs()), effects(platformEffects())
 {
     TextRecord path;
     buildAppDataPath(path, CSIDL_APPDATA, settingsFileName, settingsFileExtension, settingsFolderName);
@@ -223,7 +218,7 @@ bool NotifierApp::onTrayNotify(LPARAM event)
         showTrayMenuAtCursor();
         return true;
     case WM_LBUTTONDBLCLK:
-    case NIN_BALLOONUSERCLICK:   // a click on the new-mail balloon
+    case NIN_BALLOONUSERCLICK: // a click on the new-mail balloon
         runDoubleClickAction();
         return true;
     default:

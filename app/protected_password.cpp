@@ -73,8 +73,8 @@ bool fromBase64(const char* text, std::string& binary)
     if (!CryptStringToBinaryA(text, 0, CRYPT_STRING_BASE64, nullptr, &length, nullptr, nullptr))
         return false;
     binary.assign(length, '\0');
-    return CryptStringToBinaryA(text, 0, CRYPT_STRING_BASE64, reinterpret_cast<BYTE*>(&binary[0]), &length,
-                                nullptr, nullptr) != FALSE;
+    return CryptStringToBinaryA(text, 0, CRYPT_STRING_BASE64, reinterpret_cast<BYTE*>(&binary[0]), &length, nullptr,
+                                nullptr) != FALSE;
 }
 
 } // namespace
@@ -87,8 +87,8 @@ bool protectPasswordFor(const char* machineId, const char* plain, TextRecord& st
     DATA_BLOB input = blobOf(clear);
     DATA_BLOB entropy = blobOf(entropyText);
     ProtectedBlob output;
-    bool protectedOk = CryptProtectData(&input, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
-                                        &output.blob) != FALSE;
+    bool protectedOk =
+        CryptProtectData(&input, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &output.blob) != FALSE;
     SecureZeroMemory(&clear[0], clear.size());
     std::string encoded;
     if (!protectedOk || !toBase64(output.blob, encoded))

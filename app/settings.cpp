@@ -77,8 +77,7 @@ COLORREF parseSettingsColour(const char* text, COLORREF fallback)
     return static_cast<COLORREF>(decodeSettingsColour(text, static_cast<uint32_t>(fallback)));
 }
 
-bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension,
-                      const char* subFolder)
+bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension, const char* subFolder)
 {
     char built[appDataPathSize];
     char folder[appDataFolderSize] = "";
@@ -106,12 +105,10 @@ bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const ch
 
 int Settings::readText(const char* section, const char* key, const char* fallback, char* buffer, int size) const
 {
-    return static_cast<int>(
-        GetPrivateProfileStringA(section, key, fallback, buffer, static_cast<DWORD>(size), path()));
+    return static_cast<int>(GetPrivateProfileStringA(section, key, fallback, buffer, static_cast<DWORD>(size), path()));
 }
 
-void Settings::readText(const char* section, const char* key, const char* fallback, TextRecord& value,
-                        int size) const
+void Settings::readText(const char* section, const char* key, const char* fallback, TextRecord& value, int size) const
 {
     char* buffer = new char[size];
     int length = readText(section, key, fallback, buffer, size);

@@ -94,8 +94,7 @@ struct ConfigurationValues {
 // Builds folder\subFolder\name.extension under a special folder (CSIDL_APPDATA), creating
 // the sub-folder when it is missing; extension and subFolder may be null. The path is built
 // even when the folder is unknown. Returns false only when the path would not fit.
-bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension,
-                      const char* subFolder);
+bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension, const char* subFolder);
 
 // "r,g,b" into a colour, each component's low 8 bits; fewer than three numbers: fallback.
 COLORREF parseSettingsColour(const char* text, COLORREF fallback);

@@ -6,7 +6,7 @@
 // run a second checker that overwrites the first one's seen-message file.
 class SingleInstance {
 public:
-    static const int mutexNameSize = 320;   // the prefix and a user name of up to 256
+    static const int mutexNameSize = 320; // the prefix and a user name of up to 256
 
     // True when this process now holds the session's instance mutex; false when another
     // process holds it already. Held until the object dies.

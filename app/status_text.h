@@ -3,7 +3,7 @@
 #include "mail/checker_thread.h"
 
 // The floating window's one line: the counts, or the text of a failed check.
-const int statusTextSize = 32;   // at most 31 characters
+const int statusTextSize = 32; // at most 31 characters
 const int countsWindowWidth = 100;
 // Every failure text is wider than the counts, so the window grows for it.
 const int failureWindowWidth = 200;

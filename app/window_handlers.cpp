@@ -17,13 +17,13 @@ HICON loadIconResource(int resourceId, IconSize size)
 {
     using LoadIconMetricCall = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
     static HMODULE controls = LoadLibraryA("comctl32.dll");
-    static auto loadIconMetric = controls ? reinterpret_cast<LoadIconMetricCall>(reinterpret_cast<void*>(
-                                                GetProcAddress(controls, "LoadIconMetric")))
-                                          : nullptr;
+    static auto loadIconMetric =
+        controls
+            ? reinterpret_cast<LoadIconMetricCall>(reinterpret_cast<void*>(GetProcAddress(controls, "LoadIconMetric")))
+            : nullptr;
     HICON icon = nullptr;
-    if (loadIconMetric &&
-        SUCCEEDED(loadIconMetric(moduleInstance, MAKEINTRESOURCEW(resourceId),
-                                 size == IconSize::Small ? LIM_SMALL : LIM_LARGE, &icon)))
+    if (loadIconMetric && SUCCEEDED(loadIconMetric(moduleInstance, MAKEINTRESOURCEW(resourceId),
+                                                   size == IconSize::Small ? LIM_SMALL : LIM_LARGE, &icon)))
         return icon;
     int metricX = size == IconSize::Small ? SM_CXSMICON : SM_CXICON;
     int metricY = size == IconSize::Small ? SM_CYSMICON : SM_CYICON;
@@ -38,9 +38,9 @@ DWORD supportedRecordSize()
     DLLVERSIONINFO version = {};
     version.cbSize = sizeof version;
     HMODULE shell = GetModuleHandleA("shell32.dll");
-    auto getVersion = shell ? reinterpret_cast<DLLGETVERSIONPROC>(
-                                  reinterpret_cast<void*>(GetProcAddress(shell, "DllGetVersion")))
-                            : nullptr;
+    auto getVersion =
+        shell ? reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void*>(GetProcAddress(shell, "DllGetVersion")))
+              : nullptr;
     if (!getVersion || FAILED(getVersion(&version)))
         return NOTIFYICONDATAA_V2_SIZE;
     ULONGLONG found = MAKEDLLVERULL(version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber, 0);
@@ -88,10 +88,7 @@ void DragHandler::followCursor(HWND hwnd, LPARAM lParam)
         owner->setPosition(cursor.x - grabX, cursor.y - grabY);
 }
 
-TrayIconHandler::TrayIconHandler(int iconId, UINT callbackMessage)
-    : iconId(iconId), callbackMessage(callbackMessage)
-{
-}
+TrayIconHandler::TrayIconHandler(int iconId, UINT callbackMessage) : iconId(iconId), callbackMessage(callbackMessage) {}
 
 int TrayIconHandler::attach(WindowBase* window)
 {
@@ -171,9 +168,7 @@ int WindowIconHandler::attach(WindowBase* window)
     return 1;
 }
 
-MenuHandler::MenuHandler(int menuId) : menu(LoadMenuA(moduleInstance, MAKEINTRESOURCEA(menuId)))
-{
-}
+MenuHandler::MenuHandler(int menuId) : menu(LoadMenuA(moduleInstance, MAKEINTRESOURCEA(menuId))) {}
 
 int MenuHandler::attach(WindowBase* window)
 {

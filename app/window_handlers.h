@@ -15,7 +15,7 @@ public:
     int attach(WindowBase* window) override;
     int onMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    int grabX = 0;   // client coordinates of the press
+    int grabX = 0; // client coordinates of the press
     int grabY = 0;
 
 private:

@@ -88,16 +88,14 @@ private:
     {
         std::string text = line + "\r\n";
         pending.clear();
-        return ::send(socketFd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
-               readUntil(end);
+        return ::send(socketFd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) && readUntil(end);
     }
     bool readUntil(const char* end)
     {
         size_t endLength = std::strlen(end);
         char buffer[65536];
         for (;;) {
-            if (pending.size() >= endLength &&
-                pending.compare(pending.size() - endLength, endLength, end) == 0)
+            if (pending.size() >= endLength && pending.compare(pending.size() - endLength, endLength, end) == 0)
                 return pending.compare(0, 3, "+OK") == 0;
             ssize_t got = ::recv(socketFd, buffer, sizeof buffer, 0);
             if (got <= 0)
@@ -134,7 +132,7 @@ double timeCheckCycle(int port)
             return -1;
         best = std::min(best, secondsSince(start));
         if (run == 0)
-            checker.markAsRead();  // later cycles: everything seen, as most checks are
+            checker.markAsRead(); // later cycles: everything seen, as most checks are
     }
     CheckSnapshot result = checker.snapshot();
     return result.totalCount == messageCount ? best : -1;
@@ -153,7 +151,7 @@ int main()
         std::printf("could not prepare the mailbox\n");
         return 1;
     }
-    MinimalClient warmUp;  // Dovecot indexes a new mailbox on its first listing
+    MinimalClient warmUp; // Dovecot indexes a new mailbox on its first listing
     warmUp.run(dovecot.plainPort());
 
     double minimal = timeMinimalClient(dovecot.plainPort());

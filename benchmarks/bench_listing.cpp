@@ -68,7 +68,7 @@ void listUids(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(reply.size()));
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(listUids)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
@@ -156,7 +156,7 @@ void listOnce(const char* what, const std::string& reply)
                 (peakKilobytes() - before) / 1024.0);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -167,8 +167,8 @@ int main(int argc, char** argv)
     if (secondsPerListing.count(10000) && secondsPerListing.count(100000)) {
         double small = secondsPerListing[10000];
         double large = secondsPerListing[100000];
-        std::printf("10,000 ids: %.3f ms; 100,000 ids: %.3f ms; ratio %.2f (linear: about 10)\n",
-                    small * 1000, large * 1000, large / small);
+        std::printf("10,000 ids: %.3f ms; 100,000 ids: %.3f ms; ratio %.2f (linear: about 10)\n", small * 1000,
+                    large * 1000, large / small);
     }
     listOnce("1,000,000 copies of one id", listingOfSize(20000010, 16, false));
     // The cap holds the listing's bytes; the memory grows with the number of lines in it.

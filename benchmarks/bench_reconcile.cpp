@@ -41,8 +41,7 @@ double timeReconcile(int ids)
         fillSession(session, ids);
         auto start = std::chrono::steady_clock::now();
         session.reconcile();
-        double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, seconds);
         if (session.totalCount != ids || session.unseenCount != ids / 2) {
             std::printf("wrong counts: %d / %d\n", session.unseenCount, session.totalCount);
@@ -70,8 +69,7 @@ double timeListingAndReconcile(int ids, bool oneIdRepeated)
         auto start = std::chrono::steady_clock::now();
         fillListing(session, ids, oneIdRepeated);
         session.reconcile();
-        double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, seconds);
         if (session.totalCount != ids || session.unseenCount != ids)
             return -1;

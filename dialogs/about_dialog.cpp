@@ -8,9 +8,10 @@ namespace {
 const int modulePathSize = MAX_PATH;
 const int versionTextSize = 256;
 const int versionNumberCount = 4;
-}
+} // namespace
 
-INT_PTR AboutDialog::onInitDialog(HWND dialog) {
+INT_PTR AboutDialog::onInitDialog(HWND dialog)
+{
     if (versionTextId != 0 && versionText.attachToDialogItem(dialog, versionTextId)) {
         showProgramVersion();
     }
@@ -21,7 +22,8 @@ INT_PTR AboutDialog::onInitDialog(HWND dialog) {
 }
 
 // The template's "vx.x.x" stays when the program carries no readable version.
-void AboutDialog::showProgramVersion() {
+void AboutDialog::showProgramVersion()
+{
     char path[modulePathSize] = {};
     if (GetModuleFileNameA(nullptr, path, modulePathSize) == 0) {
         return;
@@ -36,7 +38,8 @@ void AboutDialog::showProgramVersion() {
     SetWindowTextA(versionText.handle, text);
 }
 
-bool raiseRunningDialog(int resourceId) {
+bool raiseRunningDialog(int resourceId)
+{
     Dialog* running = Dialog::findRunning(resourceId);
     if (running == nullptr || running->handle == nullptr) {
         return false;
@@ -48,7 +51,8 @@ bool raiseRunningDialog(int resourceId) {
     return true;
 }
 
-void AboutDialog::showOrRaise() {
+void AboutDialog::showOrRaise()
+{
     if (raiseRunningDialog(IDD_ABOUT)) {
         return;
     }

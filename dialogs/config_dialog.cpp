@@ -15,39 +15,47 @@ const char intervalRefused[] = "The check interval must be a whole number of min
 const int numberTextSize = 16;
 const int customColourCount = 16;
 
-const char providerTip[] = "Your email provider. If not in the list, just select \"Other\" and enter the details manually";
+const char providerTip[] =
+    "Your email provider. If not in the list, just select \"Other\" and enter the details manually";
 const char hostTip[] = "Your email server name or IP Address";
 const char checkTip[] = "Attempt to connect using the details shown";
 const char userTip[] = "Your email username, used to log into the server";
 const char passwordTip[] = "Your email password, used to log into the server";
-const char sslTip[] = "Should the conversation with the server be encrypted. Better to use this, as long as your server supports SSL";
-const char portTip[] = "The port number on the server to connect to. Usually 995 for a secured connection or 110 for unsecured.";
+const char sslTip[] =
+    "Should the conversation with the server be encrypted. Better to use this, as long as your server supports SSL";
+const char portTip[] =
+    "The port number on the server to connect to. Usually 995 for a secured connection or 110 for unsecured.";
 const char intervalTip[] = "How often to check for new emails in minutes... ";
 const char playSoundTip[] = "Play a sound when new mail is detected";
-const char soundFileTip[] = "The sound file to play when new mail is detected. Leave blank to play the Windows default New Mail sound.";
+const char soundFileTip[] =
+    "The sound file to play when new mail is detected. Leave blank to play the Windows default New Mail sound.";
 const char changeColourTip[] = "Change the floating window colour when new mail is detected";
 const char balloonTip[] = "Show a notification with the number of new messages when new mail is detected";
 const char swatchTip[] = "The colour to change the floating window to when new mail is detected";
-const char mailProgramTip[] =
-    "Path to your mail program, activated when you double click on pellwick. Can be a web address if you use webmail: e.g.\n  "
-    "https://mail.google.com/"
-    "\nor the path of your mail program: e.g:\n  c:\\program files\\... ";
+const char mailProgramTip[] = "Path to your mail program, activated when you double click on pellwick. Can be a web "
+                              "address if you use webmail: e.g.\n  "
+                              "https://mail.google.com/"
+                              "\nor the path of your mail program: e.g:\n  c:\\program files\\... ";
 
 const char exeFilter[] = "Executable files (*.exe)\0*.exe\0";
 const char wavFilter[] = "Sound files (*.wav)\0*.wav\0";
 
-
-void readControlText(const Window& control, TextRecord& target) {
+void readControlText(const Window& control, TextRecord& target)
+{
     char* text = control.getText();
     target.assign(text ? text : "");
     delete[] text;
 }
 
-bool isChecked(const Window& box) { return SendMessageA(box.handle, BM_GETCHECK, 0, 0) != BST_UNCHECKED; }
-
+bool isChecked(const Window& box)
+{
+    return SendMessageA(box.handle, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
 }
 
-bool parseWholeNumber(const char* text, int maxDigits, int& value) {
+} // namespace
+
+bool parseWholeNumber(const char* text, int maxDigits, int& value)
+{
     int length = text ? static_cast<int>(std::strlen(text)) : 0;
     if (length == 0 || length > maxDigits) {
         return false;
@@ -66,20 +74,23 @@ bool parseWholeNumber(const char* text, int maxDigits, int& value) {
 
 ConfigDialog::ConfigDialog() : toolTip(configToolTipWidth), colourSwatch(0) {}
 
-void ConfigDialog::attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip) {
+void ConfigDialog::attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip)
+{
     edit.attachToDialogItem(handle, id);
     SendMessageA(edit.handle, EM_LIMITTEXT, limit, 0);
     SetWindowTextA(edit.handle, text);
     toolTip.addTool(&edit, nullptr, tip);
 }
 
-void ConfigDialog::attachCheckBox(ButtonControl& box, int id, int checked, const char* tip) {
+void ConfigDialog::attachCheckBox(ButtonControl& box, int id, int checked, const char* tip)
+{
     box.attachToDialogItem(handle, id);
     SendMessageA(box.handle, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
     toolTip.addTool(&box, nullptr, tip);
 }
 
-INT_PTR ConfigDialog::onInitDialog(HWND dialog) {
+INT_PTR ConfigDialog::onInitDialog(HWND dialog)
+{
     handle = dialog;
     pinnedHost.assign(textOrEmpty(values.server));
     addHandler(&toolTip);
@@ -114,28 +125,33 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog) {
     colourSwatch.colour = values.newmailcolour;
     toolTip.addTool(&colourSwatch, nullptr, swatchTip);
     attachCheckBox(showBalloon, IDC_SHOW_BALLOON, values.balloon, balloonTip);
-    attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleclick), settingsPathValueSize - 1, mailProgramTip);
+    attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleclick), settingsPathValueSize - 1,
+               mailProgramTip);
 
     applyEnablingRule();
     return FALSE;
 }
 
-int ConfigDialog::selectedProvider() const {
+int ConfigDialog::selectedProvider() const
+{
     return static_cast<int>(SendMessageA(provider.handle, CB_GETCURSEL, 0, 0));
 }
 
-void ConfigDialog::applyEnablingRule() {
+void ConfigDialog::applyEnablingRule()
+{
     BOOL other = selectedProvider() == otherProviderIndex;
     EnableWindow(host.handle, other);
     EnableWindow(useSsl.handle, other);
     EnableWindow(port.handle, other);
 }
 
-void ConfigDialog::updateCheckButton() {
+void ConfigDialog::updateCheckButton()
+{
     EnableWindow(checkButton.handle, GetWindowTextLengthA(host.handle) > 0);
 }
 
-void ConfigDialog::applyProviderPreset() {
+void ConfigDialog::applyProviderPreset()
+{
     SetWindowTextA(host.handle, googlePop3Host);
     SendMessageA(useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
     setNumberText(port.handle, pop3TlsPort);
@@ -143,7 +159,8 @@ void ConfigDialog::applyProviderPreset() {
     updateCheckButton();
 }
 
-void ConfigDialog::onClick(HWND control) {
+void ConfigDialog::onClick(HWND control)
+{
     if (control == provider.handle) {
         applyEnablingRule();
         if (selectedProvider() == googleProviderIndex) {
@@ -162,13 +179,15 @@ void ConfigDialog::onClick(HWND control) {
     }
 }
 
-void ConfigDialog::onEditChange(HWND control) {
+void ConfigDialog::onEditChange(HWND control)
+{
     if (control == host.handle) {
         updateCheckButton();
     }
 }
 
-void ConfigDialog::pickFile(EditControl& target, const char* filter) {
+void ConfigDialog::pickFile(EditControl& target, const char* filter)
+{
     char path[pickedPathSize] = {};
     OPENFILENAMEA record = {};
     record.lStructSize = sizeof record;
@@ -183,7 +202,8 @@ void ConfigDialog::pickFile(EditControl& target, const char* filter) {
     }
 }
 
-void ConfigDialog::chooseColour() {
+void ConfigDialog::chooseColour()
+{
     COLORREF customColours[customColourCount];
     for (int i = 0; i < customColourCount; ++i) {
         customColours[i] = RGB(255, 255, 255);
@@ -203,7 +223,8 @@ void ConfigDialog::chooseColour() {
 
 // A port the connection cannot use, or an interval that is no number, would be stored as
 // something the user did not mean: refuse it and keep the dialog open.
-bool ConfigDialog::validateNumbers() {
+bool ConfigDialog::validateNumbers()
+{
     char* portText = port.getText();
     int portValue = 0;
     bool portOk = parseWholeNumber(portText, portTextLimit, portValue) && isUsablePort(portValue);
@@ -225,14 +246,16 @@ bool ConfigDialog::validateNumbers() {
     return true;
 }
 
-INT_PTR ConfigDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR ConfigDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
     if (message == WM_COMMAND && LOWORD(wParam) == IDOK && handle == hwnd && !validateNumbers()) {
         return TRUE;
     }
     return Dialog::dialogProc(hwnd, message, wParam, lParam);
 }
 
-void ConfigDialog::onOk() {
+void ConfigDialog::onOk()
+{
     readControlText(host, values.server);
     readControlText(userName, values.username);
     readControlText(password, values.password);
@@ -257,7 +280,8 @@ void ConfigDialog::onOk() {
         values.certsha256.assign("");
 }
 
-bool runConfigDialog(ConfigValues& values) {
+bool runConfigDialog(ConfigValues& values)
+{
     if (raiseRunningDialog(IDD_CONFIGURE)) {
         return false;
     }

@@ -3,7 +3,8 @@
 #include "dialogs/config_dialog.h"
 
 namespace {
-void readStoredValues(const Settings& settings, ConfigValues& values) {
+void readStoredValues(const Settings& settings, ConfigValues& values)
+{
     settings.readAccountText(keyServer, values.server);
     settings.readAccountText(keyUsername, values.username);
     settings.readPassword(values.password);
@@ -17,9 +18,10 @@ void readStoredValues(const Settings& settings, ConfigValues& values) {
     settings.readCertSha256(values.certsha256);
 }
 
-}
+} // namespace
 
-bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeColour, COLORREF& newMailColour) {
+bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeColour, COLORREF& newMailColour)
+{
     ConfigValues values;
     readStoredValues(settings, values);
     values.changecolour = changeColour ? 1 : 0;

@@ -23,8 +23,7 @@ bool VersionResource::productVersion(int* numbers, int count) const
     UINT length = 0;
     // VerQueryValueA takes a non-const block although it only reads it.
     void* data = const_cast<unsigned char*>(block.data());
-    if (!VerQueryValueA(data, "\\", &fixedPart, &length) || fixedPart == nullptr ||
-        length < sizeof(VS_FIXEDFILEINFO))
+    if (!VerQueryValueA(data, "\\", &fixedPart, &length) || fixedPart == nullptr || length < sizeof(VS_FIXEDFILEINFO))
         return false;
     const VS_FIXEDFILEINFO* info = static_cast<const VS_FIXEDFILEINFO*>(fixedPart);
     numbers[0] = HIWORD(info->dwProductVersionMS);

@@ -29,4 +29,4 @@ private:
     const uint8_t* end;
 };
 
-}  // namespace fuzzing
+} // namespace fuzzing

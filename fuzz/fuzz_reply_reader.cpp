@@ -69,7 +69,7 @@ void startAfresh(Pop3Session& session)
     session.setTimeouts(1, 1);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 require(session.unseenCount == 0);
             }
         }
-        session.close();  // frees the stream
+        session.close(); // frees the stream
     }
     checkCommands(server.written());
     return 0;

@@ -48,7 +48,7 @@ std::string saved(Pop3Session& session)
     return text;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

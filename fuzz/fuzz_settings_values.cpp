@@ -35,7 +35,7 @@ bool libraryBool(const char* text)
            std::string(text) == "1";
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(parseDecimal(value) == libraryInt(value));
     require(decodeSettingsBool(value) == libraryBool(value));
 
-    const uint32_t fallback = 0xFF000000u;  // no decoded colour has its top byte set
+    const uint32_t fallback = 0xFF000000u; // no decoded colour has its top byte set
     uint32_t colour = decodeSettingsColour(value, fallback);
     if (colour != fallback) {
         require((colour & 0xFF000000u) == 0);

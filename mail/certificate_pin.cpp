@@ -124,8 +124,8 @@ int verifyWithPin(int preverified, X509_STORE_CTX* store)
     if (!verification || !certificateMatchesPin(server, verification->pin))
         return refuse(verification, server);
     int error = X509_STORE_CTX_get_error(store);
-    bool hostless = (error == X509_V_ERR_HOSTNAME_MISMATCH || error == X509_V_ERR_IP_ADDRESS_MISMATCH) &&
-                    !namesAHost(server);
+    bool hostless =
+        (error == X509_V_ERR_HOSTNAME_MISMATCH || error == X509_V_ERR_IP_ADDRESS_MISMATCH) && !namesAHost(server);
     if (!isUntrustedChain(error) && !hostless)
         return refuse(verification, server);
     // Forgiven: the handshake's verdict must not keep this error.

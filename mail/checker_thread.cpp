@@ -28,8 +28,8 @@ CheckerThread::~CheckerThread()
     waitForExit();
 }
 
-void CheckerThread::setAccount(const char* server, const char* user, const char* password,
-                               int port, int useTls, int intervalMinutes)
+void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port, int useTls,
+                               int intervalMinutes)
 {
     std::lock_guard<std::mutex> hold(session.listLock);
     account.server.assign(server);
@@ -106,8 +106,7 @@ int CheckerThread::run()
             return 0;
         if (owner.waitBegins != nullptr)
             owner.waitBegins(owner.context);
-        bool again = result == checkSucceeded ? waitAfterSuccess(cycleIntervalMinutes)
-                                              : waitAfterFailure();
+        bool again = result == checkSucceeded ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
         if (!again)
             return 0;
     }

@@ -66,7 +66,7 @@ public:
     static const int checkListFailed = 3;
     static const int checkBadCertificate = 4;
     static const int checkNoResponse = 5;
-    static const int checkStopped = 6;     // stop requested during the cycle; nothing reported
+    static const int checkStopped = 6; // stop requested during the cycle; nothing reported
 
     explicit CheckerThread(unsigned notifyMessage);
     ~CheckerThread();
@@ -74,8 +74,8 @@ public:
     // Set before start(); not changed while the thread runs.
     void setOwner(const CheckOwner& newOwner) { owner = newOwner; }
     // Replaces the account in one step; the next cycle uses it. Null texts stay absent.
-    void setAccount(const char* server, const char* user, const char* password, int port,
-                    int useTls, int intervalMinutes);
+    void setAccount(const char* server, const char* user, const char* password, int port, int useTls,
+                    int intervalMinutes);
     // The one certificate trusted for the account's server besides the authorities' (SHA-256,
     // "AB:CD:..."); null or empty for none. The next cycle uses it.
     void setCertificatePin(const char* sha256Text);
@@ -126,10 +126,10 @@ private:
 
     CheckOwner owner;
     unsigned notifyMessage;
-    CheckStatus status = CheckStatus::Ok;   // guarded by session.listLock
-    int stopRequested = 0;                  // guarded by session.listLock
-    int checkNow = 0;                       // guarded by session.listLock
-    Account account;                        // guarded by session.listLock
+    CheckStatus status = CheckStatus::Ok;              // guarded by session.listLock
+    int stopRequested = 0;                             // guarded by session.listLock
+    int checkNow = 0;                                  // guarded by session.listLock
+    Account account;                                   // guarded by session.listLock
     int cycleIntervalMinutes = defaultIntervalMinutes; // the checker thread's copy
-    std::condition_variable wake;           // signalled with session.listLock
+    std::condition_variable wake;                      // signalled with session.listLock
 };

@@ -20,7 +20,7 @@ namespace {
 
 const char trustFileName[] = "cacert.pem";
 const int serviceSize = 16;
-const size_t maxRawAddressLength = 16;  // an IPv6 address; IPv4 takes 4
+const size_t maxRawAddressLength = 16; // an IPv6 address; IPv4 takes 4
 
 // "host:port", with an IPv6 literal in brackets so that the port stays separable.
 bool formatTarget(char (&target)[Connection::maxTargetLength + 1], const char* host, int port)
@@ -80,9 +80,9 @@ struct PendingLookup {
     char service[serviceSize] = {};
     std::mutex lock;
     std::condition_variable finished;
-    bool done = false;       // guarded by lock
-    bool resolved = false;   // guarded by lock
-    AddressList addresses;   // guarded by lock
+    bool done = false;     // guarded by lock
+    bool resolved = false; // guarded by lock
+    AddressList addresses; // guarded by lock
 };
 
 int runLookup(void* argument)
@@ -113,12 +113,11 @@ bool startLookup(const std::shared_ptr<PendingLookup>& pending)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 bool isCertificateError(ConnectionError error)
 {
-    return error == ConnectionError::CertificateUntrusted ||
-           error == ConnectionError::CertificateWrongHost ||
+    return error == ConnectionError::CertificateUntrusted || error == ConnectionError::CertificateWrongHost ||
            error == ConnectionError::CertificateExpired;
 }
 
@@ -199,8 +198,7 @@ Connection::~Connection()
 // relative name stands.
 void Connection::rememberTrustFile()
 {
-    if (!workingFolder(trustFile, sizeof trustFile) ||
-        std::strlen(trustFile) + sizeof trustFileName > sizeof trustFile)
+    if (!workingFolder(trustFile, sizeof trustFile) || std::strlen(trustFile) + sizeof trustFileName > sizeof trustFile)
         trustFile[0] = '\0';
     std::strcat(trustFile, trustFileName);
 }
@@ -231,8 +229,7 @@ void Connection::loadTrust()
     trust.attachTo(store);
     trust.addPemFile(trustFile);
     char path[maxExecutablePath];
-    if (executableFolder(path, sizeof path) &&
-        std::strlen(path) + sizeof trustFileName <= sizeof path) {
+    if (executableFolder(path, sizeof path) && std::strlen(path) + sizeof trustFileName <= sizeof path) {
         std::strcat(path, trustFileName);
         if (std::strcmp(path, trustFile) != 0)
             trust.addPemFile(path);
@@ -315,8 +312,7 @@ bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, 
 
 // One attempt at one resolved address: the TCP connection first, then the handshake, so
 // that each failure is told apart.
-bool Connection::openAddress(const BIO_ADDR* address, const char* host, int useTls,
-                             Clock::time_point deadline)
+bool Connection::openAddress(const BIO_ADDR* address, const char* host, int useTls, Clock::time_point deadline)
 {
     close();
     error = ConnectionError::None;

@@ -155,12 +155,12 @@ private:
     Clock::time_point deadlineAfter(int seconds) const;
 
     std::unique_ptr<BIO, StreamFree> stream;
-    TrustIndex trust;                                 // outlives the context, which consults it
-    std::unique_ptr<SSL_CTX, ContextFree> context;   // made at the first TLS connection
-    char trustFile[maxTrustFilePath];                 // "cacert.pem" of the working folder
+    TrustIndex trust;                              // outlives the context, which consults it
+    std::unique_ptr<SSL_CTX, ContextFree> context; // made at the first TLS connection
+    char trustFile[maxTrustFilePath];              // "cacert.pem" of the working folder
     void usePin();
     PeerVerification verification;
-    SSL* tlsHandle = nullptr;  // inside the stream, while it is a TLS stream
+    SSL* tlsHandle = nullptr; // inside the stream, while it is a TLS stream
     ConnectionError error = ConnectionError::None;
     int connectSeconds = defaultConnectSeconds;
     int ioSeconds = defaultIoSeconds;

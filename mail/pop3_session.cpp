@@ -128,7 +128,7 @@ private:
         if (run < end && *run != '\0')
             stage = Stage::AfterId;
         if (run < end && *run != '\n')
-            ++run;  // the white space after the id, or a NUL, is consumed here
+            ++run; // the white space after the id, or a NUL, is consumed here
         return run;
     }
 
@@ -152,7 +152,7 @@ private:
     bool terminatorSoFar = true;
 };
 
-}  // namespace
+} // namespace
 
 Pop3Session::Pop3Session()
 {
@@ -238,8 +238,7 @@ bool Pop3Session::sendCommand(const char* keyword, const char* argument)
 
 bool Pop3Session::login(const char* user, const char* password)
 {
-    return sendCommand("USER", user) && readReply(nullptr, 0) &&
-           sendCommand("PASS", password) && readReply(nullptr, 0);
+    return sendCommand("USER", user) && readReply(nullptr, 0) && sendCommand("PASS", password) && readReply(nullptr, 0);
 }
 
 bool Pop3Session::readListing(UidList& listed)
@@ -270,7 +269,7 @@ bool Pop3Session::readListing(UidList& listed)
                 return true;
             }
             if (line.finishId())
-                listed.insertFront(id);  // an id the storage cannot take is skipped
+                listed.insertFront(id); // an id the storage cannot take is skipped
             line.reset();
         }
         inputStart += static_cast<int>(available);
@@ -288,7 +287,7 @@ int Pop3Session::listUids()
     // that Mark As Read after a cut-short listing still marks what the user was shown.
     {
         std::lock_guard<std::mutex> hold(listLock);
-        listing.reserve(current.size());  // most listings are much like the last one
+        listing.reserve(current.size()); // most listings are much like the last one
     }
     bool complete = readListing(listing);
     {

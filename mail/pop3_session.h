@@ -10,8 +10,8 @@
 // lists that each listing is reconciled with. Never sends anything else, not even QUIT.
 class Pop3Session : public Connection {
 public:
-    static const int maxCommandLength = 255;   // line end included
-    static const int scratchSize = 1024;       // status line and one listing line
+    static const int maxCommandLength = 255; // line end included
+    static const int scratchSize = 1024;     // status line and one listing line
     static const int readChunk = 1024;
     // A listing that grows past this without its terminator is refused, not collected.
     static const size_t maxListingBytes = 64u * 1024 * 1024;
@@ -106,8 +106,8 @@ private:
     // The listing being read; it becomes `current` once complete.
     UidList listing;
     bool listingFailed = false;
-    SeenFileState seenState = SeenFileState::NotRead;   // guarded by listLock
-    bool quietListing = false;                          // guarded by listLock
+    SeenFileState seenState = SeenFileState::NotRead; // guarded by listLock
+    bool quietListing = false;                        // guarded by listLock
     // The one buffered reader behind every reply: bytes read but not yet consumed.
     char input[readChunk];
     int inputStart = 0;

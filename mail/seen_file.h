@@ -15,8 +15,7 @@ bool loadSeenFile(Pop3Session& session, const char* path);
 // it in place of `path` in one step, so that a crash at any moment leaves either the old or
 // the new file whole. False when any step fails; the old file is then left as it was.
 // `replace` is the final step; tests pass one that fails.
-bool saveSeenFile(Pop3Session& session, const char* path,
-                  ReplaceFileFunction replace = replaceFileAtomically);
+bool saveSeenFile(Pop3Session& session, const char* path, ReplaceFileFunction replace = replaceFileAtomically);
 
 // The seen-message file of a running program. A file that exists but could not be read whole
 // (held open without sharing by a virus scan or a sync client, a read failing partway) is

@@ -18,7 +18,7 @@ public:
     void waitForExit();
     bool isStarted() const { return handle != nullptr; }
 
-    void* handle = nullptr;    // the platform's thread, null when there is none
+    void* handle = nullptr; // the platform's thread, null when there is none
     unsigned threadId = 0;
 
 protected:

@@ -37,7 +37,7 @@ X509_LOOKUP_METHOD* indexLookupMethod(X509_LOOKUP_get_by_subject_fn getBySubject
     return method;
 }
 
-}  // namespace
+} // namespace
 
 bool TrustIndex::attachTo(X509_STORE* store)
 {
@@ -59,7 +59,8 @@ void TrustIndex::addPemFile(const char* path)
     bool complete = true;
     for (;;) {
         ERR_clear_error();
-        std::unique_ptr<X509, CertificateFree> certificate(PEM_read_bio_X509_AUX(file.get(), nullptr, nullptr, nullptr));
+        std::unique_ptr<X509, CertificateFree> certificate(
+            PEM_read_bio_X509_AUX(file.get(), nullptr, nullptr, nullptr));
         if (certificate == nullptr) {
             unsigned long why = ERR_peek_last_error();
             complete = ERR_GET_LIB(why) == ERR_LIB_PEM && ERR_GET_REASON(why) == PEM_R_NO_START_LINE;
@@ -84,7 +85,7 @@ bool TrustIndex::add(X509* certificate)
     unsigned char* out = added.encoding.get();
     if (out == nullptr || i2d_X509_AUX(certificate, &out) != added.length)
         return false;
-    if (!holds(added))  // the same certificate from another source is kept once
+    if (!holds(added)) // the same certificate from another source is kept once
         entries.push_back(std::move(added));
     return true;
 }

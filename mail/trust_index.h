@@ -33,11 +33,10 @@ private:
     struct Entry {
         unsigned long subjectHash;
         long length;
-        std::unique_ptr<unsigned char[]> encoding;  // DER, with trust settings if any
+        std::unique_ptr<unsigned char[]> encoding; // DER, with trust settings if any
     };
 
-    static int getBySubject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name,
-                            X509_OBJECT* result);
+    static int getBySubject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name, X509_OBJECT* result);
     bool addMatches(X509_STORE* store, const X509_NAME* name) const;
     bool holds(const Entry& candidate) const;
 

@@ -13,11 +13,11 @@ const TextRef noText = UINT32_MAX;
 // What a list's order holds in place of a reference for an absent id, and where one was erased.
 const TextRef absentId = UINT32_MAX - 1;
 const TextRef erasedPlace = UINT32_MAX - 2;
-const size_t maxTextBlocks = 0xFFFE;  // keeps every reference below erasedPlace
+const size_t maxTextBlocks = 0xFFFE; // keeps every reference below erasedPlace
 
-const int laneCount = 4;  // lists that can share one storage
-using LaneCounts = uint32_t;  // one byte a list: how many times it holds the id
-const unsigned char manyHolders = 255;  // the list's count is kept aside, in Store::manyCounts
+const int laneCount = 4;               // lists that can share one storage
+using LaneCounts = uint32_t;           // one byte a list: how many times it holds the id
+const unsigned char manyHolders = 255; // the list's count is kept aside, in Store::manyCounts
 
 // The texts of distinct ids, side by side: each entry is the lists' counts (4 bytes), then the
 // text and its NUL. Blocks never move; they grow from 1 KB to 64 KB, and an id longer than that
@@ -26,7 +26,7 @@ class TextBlocks {
 public:
     static const size_t countBytes = sizeof(LaneCounts);
     static const size_t firstBlockSize = 1024;
-    static const size_t largestBlockSize = 65536;  // offsets fit in 16 bits
+    static const size_t largestBlockSize = 65536; // offsets fit in 16 bits
 
     bool add(const char* text, size_t length, LaneCounts counts, TextRef& ref)
     {
@@ -141,10 +141,7 @@ struct UidList::Store {
         return i;
     }
 
-    TextRef find(const char* text) const
-    {
-        return distinct == 0 ? noText : slots[probe(text, hashOf(text))];
-    }
+    TextRef find(const char* text) const { return distinct == 0 ? noText : slots[probe(text, hashOf(text))]; }
 
     size_t slotOf(TextRef ref) const
     {
@@ -415,7 +412,7 @@ UidList::Iterator UidList::erase(Iterator at)
 void UidList::reserve(size_t ids)
 {
     order.reserve(ids);
-    size_t capacity = ids + ids / 3 + 1;  // three quarters full at most
+    size_t capacity = ids + ids / 3 + 1; // three quarters full at most
     if (capacity > store->slots.size())
         store->rehash(capacity);
 }
@@ -459,7 +456,7 @@ void UidList::copyFrom(const UidList& other)
         return;
     clear();
     order.reserve(other.count);
-    for (TextRef ref : other.order)  // oldest first, so each lands in front of the one before
+    for (TextRef ref : other.order) // oldest first, so each lands in front of the one before
         if (ref != erasedPlace)
             insertFront(ref == absentId ? nullptr : other.store->textAt(ref));
 }

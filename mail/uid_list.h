@@ -34,7 +34,7 @@ public:
         friend class UidList;
         Iterator(const UidList* list, size_t place) : list(list), place(place) {}
         const UidList* list;
-        size_t place;  // one past the array index of the id it stands on; 0 at the end
+        size_t place; // one past the array index of the id it stands on; 0 at the end
     };
 
     UidList();
@@ -87,5 +87,5 @@ private:
     std::vector<uint32_t> order; // oldest first, so that insertFront appends
     size_t count = 0;            // ids held, absent ones included
     size_t absent = 0;
-    size_t erased = 0;           // places in `order` left by erase()
+    size_t erased = 0; // places in `order` left by erase()
 };

@@ -94,8 +94,8 @@ void LinkButton::onDrawItem(DRAWITEMSTRUCT* record)
     SetBkMode(context, TRANSPARENT);
     SetTextColor(context, linkColour);
     char* text = getText();
-    ExtTextOutA(context, GetSystemMetrics(SM_CXEDGE), GetSystemMetrics(SM_CYEDGE), ETO_CLIPPED, &record->rcItem,
-                text, static_cast<UINT>(strlen(text)), nullptr);
+    ExtTextOutA(context, GetSystemMetrics(SM_CXEDGE), GetSystemMetrics(SM_CYEDGE), ETO_CLIPPED, &record->rcItem, text,
+                static_cast<UINT>(strlen(text)), nullptr);
     delete[] text;
     if (GetFocus() == handle)
         DrawFocusRect(context, &record->rcItem);

@@ -26,8 +26,7 @@ public:
     int maxValue = 0;
 };
 
-class ComboBoxControl : public Window {
-};
+class ComboBoxControl : public Window {};
 
 class StaticControl : public Window {
 public:

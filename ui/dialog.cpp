@@ -67,8 +67,8 @@ int Dialog::runModal(int resourceId, WindowBase* owner)
     currentDialog = this;
     running = true;
     HWND ownerHandle = owner ? owner->handle : nullptr;
-    INT_PTR result = DialogBoxParamA(moduleInstance, MAKEINTRESOURCEA(LOWORD(resourceId)), ownerHandle,
-                                     sharedDialogProc, 0);
+    INT_PTR result =
+        DialogBoxParamA(moduleInstance, MAKEINTRESOURCEA(LOWORD(resourceId)), ownerHandle, sharedDialogProc, 0);
     if (result < 0)
         MessageBoxA(ownerHandle, "Dialog creation failed", "Error", MB_OK);
     leaveRun();
@@ -150,7 +150,8 @@ INT_PTR Dialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         return onCommand(control, code);
     }
     case WM_CTLCOLORSTATIC:
-        return reinterpret_cast<INT_PTR>(onCtlColorStatic(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam)));
+        return reinterpret_cast<INT_PTR>(
+            onCtlColorStatic(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam)));
     default:
         return 0;
     }

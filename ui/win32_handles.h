@@ -7,8 +7,7 @@
 
 // Owns one handle of a kind and frees it with `release` on destruction and when it is
 // replaced. A null handle holds nothing.
-template <typename Handle, void (*release)(Handle)>
-class OwnedHandleOf {
+template <typename Handle, void (*release)(Handle)> class OwnedHandleOf {
 public:
     OwnedHandleOf() = default;
     explicit OwnedHandleOf(Handle handle) : handle(handle) {}
@@ -28,8 +27,14 @@ private:
     Handle handle = nullptr;
 };
 
-inline void destroyIcon(HICON icon) { DestroyIcon(icon); }
-inline void destroyMenu(HMENU menu) { DestroyMenu(menu); }
+inline void destroyIcon(HICON icon)
+{
+    DestroyIcon(icon);
+}
+inline void destroyMenu(HMENU menu)
+{
+    DestroyMenu(menu);
+}
 // INVALID_HANDLE_VALUE, what a failed CreateFile gives, holds nothing either.
 inline void closeKernelHandle(HANDLE handle)
 {
@@ -37,8 +42,14 @@ inline void closeKernelHandle(HANDLE handle)
         CloseHandle(handle);
 }
 
-inline void deleteFont(HFONT font) { DeleteObject(font); }
-inline void closeRegistryKey(HKEY key) { RegCloseKey(key); }
+inline void deleteFont(HFONT font)
+{
+    DeleteObject(font);
+}
+inline void closeRegistryKey(HKEY key)
+{
+    RegCloseKey(key);
+}
 
 using OwnedIcon = OwnedHandleOf<HICON, destroyIcon>;
 using OwnedFont = OwnedHandleOf<HFONT, deleteFont>;
@@ -52,7 +63,11 @@ using OwnedHandle = OwnedHandleOf<HANDLE, closeKernelHandle>;
 class WindowDc {
 public:
     explicit WindowDc(HWND window) : window(window), context(GetDC(window)) {}
-    ~WindowDc() { if (context) ReleaseDC(window, context); }
+    ~WindowDc()
+    {
+        if (context)
+            ReleaseDC(window, context);
+    }
     WindowDc(const WindowDc&) = delete;
     WindowDc& operator=(const WindowDc&) = delete;
     HDC get() const { return context; }
@@ -66,7 +81,11 @@ private:
 class SolidBrush {
 public:
     explicit SolidBrush(COLORREF colour) : brush(CreateSolidBrush(colour)) {}
-    ~SolidBrush() { if (brush) DeleteObject(brush); }
+    ~SolidBrush()
+    {
+        if (brush)
+            DeleteObject(brush);
+    }
     SolidBrush(const SolidBrush&) = delete;
     SolidBrush& operator=(const SolidBrush&) = delete;
     HBRUSH get() const { return brush; }
@@ -79,7 +98,11 @@ private:
 class SelectedObject {
 public:
     SelectedObject(HDC context, HGDIOBJ object) : context(context), previous(SelectObject(context, object)) {}
-    ~SelectedObject() { if (previous) SelectObject(context, previous); }
+    ~SelectedObject()
+    {
+        if (previous)
+            SelectObject(context, previous);
+    }
     SelectedObject(const SelectedObject&) = delete;
     SelectedObject& operator=(const SelectedObject&) = delete;
 

@@ -81,8 +81,7 @@ void WindowBase::applyPosition()
     if (!handle)
         return;
     if (fullScreen) {
-        SetWindowPos(handle, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                     SWP_NOZORDER);
+        SetWindowPos(handle, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), SWP_NOZORDER);
     } else {
         SetWindowPos(handle, nullptr, x, y, width, height, SWP_NOZORDER);
     }
@@ -93,8 +92,7 @@ void WindowBase::applyStyle()
     if (!handle)
         return;
     SetWindowLongA(handle, GWL_STYLE, static_cast<LONG>(fullScreen ? (WS_POPUP | WS_VISIBLE) : style));
-    SetWindowLongA(handle, GWL_EXSTYLE,
-                   static_cast<LONG>(fullScreen ? (WS_EX_TOPMOST | WS_EX_TOOLWINDOW) : exStyle));
+    SetWindowLongA(handle, GWL_EXSTYLE, static_cast<LONG>(fullScreen ? (WS_EX_TOPMOST | WS_EX_TOOLWINDOW) : exStyle));
 }
 
 char* WindowBase::getText() const

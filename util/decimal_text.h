@@ -13,9 +13,9 @@ inline bool isBlank(char c)
 // sign, at least one digit, ending at the first other character. Out-of-range values are
 // kept in both the ways callers need them, never undefined.
 struct DecimalNumber {
-    int value = 0;          // saturated at INT_MIN or INT_MAX
-    bool fitsInt = true;    // false when value was saturated
-    uint32_t lowBits = 0;   // the exact value modulo 2^32, as a conversion to unsigned keeps it
+    int value = 0;        // saturated at INT_MIN or INT_MAX
+    bool fitsInt = true;  // false when value was saturated
+    uint32_t lowBits = 0; // the exact value modulo 2^32, as a conversion to unsigned keeps it
 };
 
 // Scans the number at `cursor`, never past `end` (null: up to the NUL). On success `cursor`

@@ -17,16 +17,16 @@ int writeOffset(int used)
     return used > 0 ? used - 1 : 0;
 }
 
-}  // namespace
+} // namespace
 
 void TextAccumulator::append(const char* text)
 {
     size_t length = std::strlen(text);
     if (length > static_cast<size_t>(blockSize - 1))
-        return;  // fits in no block
+        return; // fits in no block
     int needed = static_cast<int>(length) + 1;
     if (newest == nullptr || writeOffset(newest->used) + needed > blockSize) {
-        Block* block = new Block();  // zero-filled
+        Block* block = new Block(); // zero-filled
         block->link = newest;
         newest = block;
     }

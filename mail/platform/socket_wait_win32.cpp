@@ -25,12 +25,11 @@ int waitForSocket(int socket, bool forWrite, int milliseconds)
     FD_ZERO(&failed);
     SOCKET handle = static_cast<SOCKET>(socket);
     FD_SET(handle, &ready);
-    FD_SET(handle, &failed);  // a failed non-blocking connect is reported here
+    FD_SET(handle, &failed); // a failed non-blocking connect is reported here
     timeval limit;
     limit.tv_sec = milliseconds / 1000;
     limit.tv_usec = (milliseconds % 1000) * 1000;
-    int result = forWrite ? select(0, nullptr, &ready, &failed, &limit)
-                          : select(0, &ready, nullptr, &failed, &limit);
+    int result = forWrite ? select(0, nullptr, &ready, &failed, &limit) : select(0, &ready, nullptr, &failed, &limit);
     if (result == SOCKET_ERROR)
         return -1;
     return result > 0 ? 1 : 0;

@@ -12,7 +12,7 @@ bool executableFolder(char* buffer, size_t size)
 {
     DWORD length = GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(size));
     if (length == 0 || length >= size)
-        return false;  // none, or cut short
+        return false; // none, or cut short
     for (DWORD i = length; i > 0; --i) {
         if (buffer[i - 1] == '\\' || buffer[i - 1] == '/') {
             buffer[i] = '\0';
@@ -29,10 +29,10 @@ bool workingFolder(char* buffer, size_t size)
     wchar_t wide[maxExecutablePath];
     DWORD length = GetCurrentDirectoryW(maxExecutablePath, wide);
     if (length == 0 || length >= maxExecutablePath || size < 2)
-        return false;  // none, or cut short
+        return false; // none, or cut short
     int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, static_cast<int>(size - 1), nullptr, nullptr);
     if (bytes < 2)
-        return false;  // cut short
+        return false; // cut short
     if (buffer[bytes - 2] != '\\' && buffer[bytes - 2] != '/') {
         buffer[bytes - 1] = '\\';
         buffer[bytes] = '\0';
@@ -51,7 +51,7 @@ void addPlatformRoots(TrustIndex& index, X509_STORE*)
         const unsigned char* der = certificate->pbCertEncoded;
         X509* parsed = d2i_X509(nullptr, &der, static_cast<long>(certificate->cbCertEncoded));
         if (parsed != nullptr) {
-            index.add(parsed);  // a duplicate is harmless
+            index.add(parsed); // a duplicate is harmless
             X509_free(parsed);
         }
     }

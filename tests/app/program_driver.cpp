@@ -13,10 +13,10 @@ namespace apptest {
 namespace {
 
 const int pollMs = 50;
-const int textSize = 1024;   // a protected password runs to a few hundred characters
+const int textSize = 1024; // a protected password runs to a few hundred characters
 const int replyMs = 5000;
 
-}  // namespace
+} // namespace
 
 std::string programPath()
 {
@@ -113,16 +113,18 @@ bool ProgramDriver::running() const
 HWND ProgramDriver::waitForWindow(int timeoutMs)
 {
     HWND own = nullptr;
-    testbench::pollUntil([&] {
-        for (HWND found = FindWindowExA(nullptr, nullptr, "pellwick", "pellwick"); found;
-             found = FindWindowExA(nullptr, found, "pellwick", "pellwick")) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(found, &owner);
-            if (owner == process.dwProcessId)
-                own = found;
-        }
-        return own != nullptr || !running();
-    }, timeoutMs, pollMs);
+    testbench::pollUntil(
+        [&] {
+            for (HWND found = FindWindowExA(nullptr, nullptr, "pellwick", "pellwick"); found;
+                 found = FindWindowExA(nullptr, found, "pellwick", "pellwick")) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(found, &owner);
+                if (owner == process.dwProcessId)
+                    own = found;
+            }
+            return own != nullptr || !running();
+        },
+        timeoutMs, pollMs);
     return own ? hwnd = own : nullptr;
 }
 
@@ -130,8 +132,8 @@ std::string ProgramDriver::statusText() const
 {
     char text[textSize] = "";
     DWORD_PTR copied = 0;
-    if (!hwnd || !SendMessageTimeoutA(hwnd, WM_GETTEXT, textSize, reinterpret_cast<LPARAM>(text),
-                                      SMTO_ABORTIFHUNG, replyMs, &copied))
+    if (!hwnd || !SendMessageTimeoutA(hwnd, WM_GETTEXT, textSize, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                                      replyMs, &copied))
         return "<no reply>";
     return text;
 }
@@ -220,4 +222,4 @@ bool ProgramDriver::saveScreenshot(const std::string& name) const
     return image.capture(screen) && image.savePng(artifactsFolder() + name + ".png");
 }
 
-}  // namespace apptest
+} // namespace apptest

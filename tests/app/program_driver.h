@@ -83,4 +83,4 @@ std::string programPath();
 // A folder of its own holding cacert.pem (a copy of caFile, when given).
 bool makeWorkFolder(const std::string& folder, const std::string& caFile);
 
-}  // namespace apptest
+} // namespace apptest

@@ -59,7 +59,8 @@ std::vector<unsigned char> storedZlib(const std::vector<unsigned char>& raw)
         out.push_back(static_cast<unsigned char>(length >> 8));
         out.push_back(static_cast<unsigned char>(~length & 0xFF));
         out.push_back(static_cast<unsigned char>((~length >> 8) & 0xFF));
-        out.insert(out.end(), raw.begin() + static_cast<long>(offset), raw.begin() + static_cast<long>(offset + length));
+        out.insert(out.end(), raw.begin() + static_cast<long>(offset),
+                   raw.begin() + static_cast<long>(offset + length));
         offset += length;
     } while (offset < raw.size());
     uint32_t a = 1, b = 0;
@@ -71,7 +72,7 @@ std::vector<unsigned char> storedZlib(const std::vector<unsigned char>& raw)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 bool ScreenImage::capture(const RECT& area)
 {
@@ -85,7 +86,7 @@ bool ScreenImage::capture(const RECT& area)
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = columns;
-    info.bmiHeader.biHeight = -rows;   // top row first
+    info.bmiHeader.biHeight = -rows; // top row first
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
@@ -138,7 +139,7 @@ bool ScreenImage::savePng(const std::string& path) const
     std::vector<unsigned char> raw;
     raw.reserve(static_cast<size_t>(rows) * (1 + 3 * columns));
     for (int row = 0; row < rows; ++row) {
-        raw.push_back(0);   // filter: none
+        raw.push_back(0); // filter: none
         for (int column = 0; column < columns; ++column) {
             COLORREF pixel = at(column, row);
             raw.push_back(GetRValue(pixel));
@@ -150,7 +151,7 @@ bool ScreenImage::savePng(const std::string& path) const
     std::vector<unsigned char> header;
     appendBigEndian(header, static_cast<uint32_t>(columns));
     appendBigEndian(header, static_cast<uint32_t>(rows));
-    header.insert(header.end(), {8, 2, 0, 0, 0});   // 8-bit RGB
+    header.insert(header.end(), {8, 2, 0, 0, 0}); // 8-bit RGB
     appendChunk(png, "IHDR", header);
     appendChunk(png, "IDAT", storedZlib(raw));
     appendChunk(png, "IEND", {});
@@ -186,7 +187,7 @@ bool savePicture(const std::string& name, const RECT& area)
     // it has, so copies are taken until two in a row agree. Should the screen never settle,
     // the last copy that is not all black is kept.
     const int settleMs = 5000;
-    ScreenImage kept;  // the last copy that was not all black
+    ScreenImage kept; // the last copy that was not all black
     bool shown = false;
     testbench::pollUntil(
         [&] {
@@ -202,4 +203,4 @@ bool savePicture(const std::string& name, const RECT& area)
     return shown && kept.savePng(folder + "\\" + name + ".png");
 }
 
-}  // namespace apptest
+} // namespace apptest

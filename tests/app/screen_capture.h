@@ -30,7 +30,7 @@ public:
 private:
     int columns = 0;
     int rows = 0;
-    std::vector<uint32_t> pixels;   // 0x00RRGGBB, top row first
+    std::vector<uint32_t> pixels; // 0x00RRGGBB, top row first
 };
 
 // The folder for screenshots: env PELLWICK_ARTIFACTS, else the build tree's artifacts folder;
@@ -43,4 +43,4 @@ std::string artifactsFolder();
 // scripts/update-screenshots.sh copies them into docs/screenshots.
 bool savePicture(const std::string& name, const RECT& area);
 
-}  // namespace apptest
+} // namespace apptest

@@ -52,8 +52,7 @@ void recordOpen(HWND, const char* target)
 }
 
 // Runs this thread's messages until `done` holds or timeoutMs passes.
-template <typename Condition>
-bool pumpUntil(Condition done, int timeoutMs)
+template <typename Condition> bool pumpUntil(Condition done, int timeoutMs)
 {
     DWORD start = GetTickCount();
     for (;;) {
@@ -109,9 +108,13 @@ protected:
     void start(const std::vector<std::string>& extraSettings, bool tls = false)
     {
         ASSERT_TRUE(server.start());
-        std::vector<std::string> lines = {"[connection]", "server=127.0.0.1", "username=u", "password=p",
+        std::vector<std::string> lines = {"[connection]",
+                                          "server=127.0.0.1",
+                                          "username=u",
+                                          "password=p",
                                           std::string("SSL=") + (tls ? "true" : "false"),
-                                          "port=" + std::to_string(server.port()), "checkmins=1"};
+                                          "port=" + std::to_string(server.port()),
+                                          "checkmins=1"};
         lines.insert(lines.end(), extraSettings.begin(), extraSettings.end());
         ASSERT_TRUE(files.startFresh(lines));
         if (afterFiles)
@@ -121,7 +124,7 @@ protected:
         app->effects.playSound = recordSound;
         app->effects.openTarget = recordOpen;
         app->checker.retryMilliseconds = 300;
-        app->checker.millisecondsPerMinute = 60 * 60 * 1000;   // no checks but the ones asked for
+        app->checker.millisecondsPerMinute = 60 * 60 * 1000; // no checks but the ones asked for
         app->checker.session.setTimeouts(2, 2);
         ASSERT_TRUE(app->startUp());
     }
@@ -218,8 +221,15 @@ TEST_F(AppInProcess, SilentServerShowsServerNotRespondingTwiceAsWide)
 TEST_F(AppInProcess, FailureThenSuccessShrinksBackKeepingTheLeftEdge)
 {
     server.addConnection(Script().disconnect());
-    server.addConnection(Script().pause(1500).send("+OK ready\r\n").expectLine("USER").send("+OK\r\n")
-                             .expectLine("PASS").send("+OK\r\n").expectLine("UIDL").send("+OK\r\n1 a\r\n.\r\n")
+    server.addConnection(Script()
+                             .pause(1500)
+                             .send("+OK ready\r\n")
+                             .expectLine("USER")
+                             .send("+OK\r\n")
+                             .expectLine("PASS")
+                             .send("+OK\r\n")
+                             .expectLine("UIDL")
+                             .send("+OK\r\n1 a\r\n.\r\n")
                              .stall(2000));
     start({"[position]", "x=300", "y=200"});
     ASSERT_TRUE(waitForStatus("Hostname not found")) << app->statusText;
@@ -436,7 +446,7 @@ TEST_F(AppInProcess, SessionEndSavesWhatExitSavesButACalledOffLogOffChangesNothi
     server.addConnection(listing("1 a\r\n2 b\r\n"));
     start({});
     ASSERT_TRUE(waitForStatus("2 / 2"));
-    app->checker.markAsRead();   // marked in memory only: the session end must write it
+    app->checker.markAsRead(); // marked in memory only: the session end must write it
     SetWindowPos(app->handle, nullptr, 123, 45, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     SendMessageA(app->handle, WM_ENDSESSION, FALSE, 0);
@@ -532,8 +542,9 @@ TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
 
     ASSERT_EQ(menuSeen.size(), 9u) << "the popup menu did not open";
     const UINT ids[] = {40007, 40005, 0, 40011, 40009, 40015, 0, 40013, 40004};
-    const char* texts[] = {"Check Now", "Mark As Read", "", "Show Floating Window", "Configure", "Start with Windows",
-                           "", "About", "Exit"};
+    const char* texts[] = {"Check Now", "Mark As Read",       "", "Show Floating Window",
+                           "Configure", "Start with Windows", "", "About",
+                           "Exit"};
     for (size_t i = 0; i < menuSeen.size(); ++i) {
         EXPECT_EQ(menuSeen[i].id, ids[i]) << "entry " << i;
         EXPECT_EQ(menuSeen[i].text, texts[i]) << "entry " << i;
@@ -563,8 +574,8 @@ std::string runEntry()
 {
     char value[MAX_PATH + 8] = "";
     DWORD size = sizeof value;
-    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "pellwick",
-                     RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "pellwick", RRF_RT_REG_SZ,
+                     nullptr, value, &size) != ERROR_SUCCESS)
         return "<absent>";
     return value;
 }
@@ -747,4 +758,4 @@ TEST(ProgramFile, CarriesItsManifestForCommonControlsSixAndDpiAwareness)
     FreeLibrary(program);
 }
 
-}  // namespace
+} // namespace

@@ -56,8 +56,8 @@ int trayIconPixels(const ScreenImage& tray)
 
 // Captures the notification area until `wanted` holds for it; false after timeoutMs. The shell
 // repaints in its own time, after the program's call has returned: this waits for the paint.
-bool waitForTray(const ProgramDriver& program, ScreenImage& tray,
-                 const std::function<bool(const ScreenImage&)>& wanted, int timeoutMs = 5000)
+bool waitForTray(const ProgramDriver& program, ScreenImage& tray, const std::function<bool(const ScreenImage&)>& wanted,
+                 int timeoutMs = 5000)
 {
     return testbench::pollUntil([&] { return program.captureTray(tray) && wanted(tray); }, timeoutMs);
 }
@@ -95,7 +95,11 @@ int closedPort()
 
 class WinsockSession {
 public:
-    WinsockSession() { WSADATA data; WSAStartup(MAKEWORD(2, 2), &data); }
+    WinsockSession()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
     ~WinsockSession() { WSACleanup(); }
 };
 
@@ -117,9 +121,10 @@ protected:
     std::vector<std::string> settingsFor(const std::string& withPassword,
                                          const std::vector<std::string>& extra = {}) const
     {
-        std::vector<std::string> lines = {
-            "[connection]", "server=localhost", "username=" + user, "password=" + withPassword, "SSL=true",
-            "port=" + std::to_string(dovecot.tlsPort()), "checkmins=30"};
+        std::vector<std::string> lines = {"[connection]",     "server=localhost",
+                                          "username=" + user, "password=" + withPassword,
+                                          "SSL=true",         "port=" + std::to_string(dovecot.tlsPort()),
+                                          "checkmins=30"};
         lines.insert(lines.end(), extra.begin(), extra.end());
         return lines;
     }
@@ -145,7 +150,7 @@ protected:
     void screenshot(ProgramDriver& program, const std::string& state)
     {
         program.sync();
-        Sleep(300);   // the desktop's X window catches up with the last paint
+        Sleep(300); // the desktop's X window catches up with the last paint
         EXPECT_TRUE(program.saveScreenshot(testName + "-" + state));
     }
 
@@ -243,14 +248,17 @@ TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
     server.addConnection(testbench::Script()
                              .pause(3000)
                              .send("+OK ready\r\n")
-                             .expectLine("USER").send("+OK\r\n")
-                             .expectLine("PASS").send("+OK\r\n")
-                             .expectLine("UIDL").send("+OK\r\n1 first\r\n2 second\r\n.\r\n")
+                             .expectLine("USER")
+                             .send("+OK\r\n")
+                             .expectLine("PASS")
+                             .send("+OK\r\n")
+                             .expectLine("UIDL")
+                             .send("+OK\r\n1 first\r\n2 second\r\n.\r\n")
                              .stall(5000));
     ASSERT_TRUE(server.start());
-    ASSERT_TRUE(files.startFresh({"[connection]", "server=127.0.0.1", "username=u", "password=p", "SSL=false",
-                                  "port=" + std::to_string(server.port()), "checkmins=30", "[position]",
-                                  "visible=true"}));
+    ASSERT_TRUE(
+        files.startFresh({"[connection]", "server=127.0.0.1", "username=u", "password=p", "SSL=false",
+                          "port=" + std::to_string(server.port()), "checkmins=30", "[position]", "visible=true"}));
     ProgramDriver program;
     startProgram(program);
     EXPECT_EQ(program.statusText(), "Checking...");
@@ -274,8 +282,8 @@ TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
 
     program.post(trayCallback, 0, WM_LBUTTONDBLCLK);
     EXPECT_TRUE(program.waitForStatus("0 / 2", checkMs)) << "shows: " << program.statusText();
-    EXPECT_TRUE(testbench::pollUntil(
-        [&] { return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; }, checkMs))
+    EXPECT_TRUE(
+        testbench::pollUntil([&] { return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; }, checkMs))
         << "the doubleclick target was not opened";
     EXPECT_EQ(files.seenIds().size(), 2u);
 }
@@ -332,7 +340,7 @@ TEST_F(ProgramRuns, DraggedPositionAndVisibilitySurviveARestart)
         ClientToScreen(program.window(), &origin);
         program.post(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(50, 40));
         program.post(WM_LBUTTONUP, 0, MAKELPARAM(50, 40));
-        program.post(WM_MOUSEMOVE, 0, MAKELPARAM(90, 90));   // released: no longer follows
+        program.post(WM_MOUSEMOVE, 0, MAKELPARAM(90, 90)); // released: no longer follows
         program.sync();
         moved = program.windowRect();
         EXPECT_EQ(moved.left, origin.x + 50 - 10);
@@ -455,7 +463,8 @@ static HWND findBalloon()
          found = FindWindowExA(nullptr, found, "tooltips_class32", nullptr)) {
         DWORD owner = 0;
         GetWindowThreadProcessId(found, &owner);
-        if (IsWindowVisible(found) && (GetWindowLongA(found, GWL_STYLE) & TTS_BALLOON) && owner != GetCurrentProcessId())
+        if (IsWindowVisible(found) && (GetWindowLongA(found, GWL_STYLE) & TTS_BALLOON) &&
+            owner != GetCurrentProcessId())
             return found;
     }
     return nullptr;
@@ -517,7 +526,7 @@ TEST_F(ProgramRuns, NewMailShowsABalloonWhoseClickActsAsADoubleClick)
     EXPECT_EQ(files.seenIds().size(), 3u);
 }
 
-}  // namespace
+} // namespace
 
 // A dialog of the program, found by its title ("Pellwick" is the configuration dialog), once
 // it is ready for input.

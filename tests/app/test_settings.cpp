@@ -222,10 +222,10 @@ TEST_F(SettingsFile, ColourRoundTripsAsDecimalTriple)
 // keep every password as typed, and start-up's read must give it back.
 TEST_F(SettingsFile, PasswordsReadBackExactlyAsTyped)
 {
-    const char* passwords[] = {
-        "a=b%d%s=c%", " pw", "pw ", "  pw  ", "\"abc\"", "'abc'", "\"abc", "abc\"", "'abc", "abc'",
-        "\"abc'", "\"", "'", "\"\"", " \" ", "\t tab", "=lead", ";semi", "#hash", "%%", "[x]",
-        "\xE9t\xE9", "\xA0nbsp\xA0", "caf\xE9 ", "\xFF\xA3\xB5"};
+    const char* passwords[] = {"a=b%d%s=c%", " pw",          "pw ",      "  pw  ",      "\"abc\"", "'abc'", "\"abc",
+                               "abc\"",      "'abc",         "abc'",     "\"abc'",      "\"",      "'",     "\"\"",
+                               " \" ",       "\t tab",       "=lead",    ";semi",       "#hash",   "%%",    "[x]",
+                               "\xE9t\xE9",  "\xA0nbsp\xA0", "caf\xE9 ", "\xFF\xA3\xB5"};
     for (const char* password : passwords) {
         ConfigurationValues values;
         values.password = password;
@@ -245,7 +245,8 @@ TEST_F(SettingsFile, PasswordsReadBackExactlyAsTyped)
 
 TEST_F(SettingsFile, SurroundingBlanksAndMatchingQuotesAreDropped)
 {
-    writeFile("[actions]\r\ndoubleclick=   http://mail.example.org/   \r\n[newmail]\r\ncustomsound=\"C:\\a b.wav\"\r\n");
+    writeFile(
+        "[actions]\r\ndoubleclick=   http://mail.example.org/   \r\n[newmail]\r\ncustomsound=\"C:\\a b.wav\"\r\n");
     TextRecord target;
     settings.readDoubleClick(target);
     EXPECT_STREQ(target.text, "http://mail.example.org/");
@@ -343,11 +344,26 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     EXPECT_EQ(settings.readPassword(password), StoredPassword::Protected);
     EXPECT_STREQ(password.text, "se=cr%et");
     lines[3] = "password=<protected>";
-    std::vector<std::string> expected = {
-        "[connection]", "server=pop.example.org", "username=ann", "password=<protected>", "SSL=false", "port=110",
-        "checkmins=12", "certsha256=AB:CD", "[newmail]", "playsound=true", "customsound=C:\\ding.wav", "changecolour=false",
-        "newmailcolour=1,2,3", "balloon=false", "[actions]", "doubleclick=https://mail.example.org/", "[position]", "x=40", "y=50",
-        "visible=true"};
+    std::vector<std::string> expected = {"[connection]",
+                                         "server=pop.example.org",
+                                         "username=ann",
+                                         "password=<protected>",
+                                         "SSL=false",
+                                         "port=110",
+                                         "checkmins=12",
+                                         "certsha256=AB:CD",
+                                         "[newmail]",
+                                         "playsound=true",
+                                         "customsound=C:\\ding.wav",
+                                         "changecolour=false",
+                                         "newmailcolour=1,2,3",
+                                         "balloon=false",
+                                         "[actions]",
+                                         "doubleclick=https://mail.example.org/",
+                                         "[position]",
+                                         "x=40",
+                                         "y=50",
+                                         "visible=true"};
     EXPECT_EQ(lines, expected);
 }
 
@@ -357,7 +373,7 @@ TEST_F(SettingsFile, PasswordReadsFromEveryFormAFileCanHold)
     ASSERT_TRUE(protectPasswordFor("another-machine", "se=cr%et", otherMachine));
     struct Case {
         const char* name;
-        std::string stored;   // empty: written by the configuration dialog's save
+        std::string stored; // empty: written by the configuration dialog's save
         const char* typed;
         StoredPassword form;
         const char* read;

@@ -11,7 +11,7 @@ namespace {
 
 const int defaultSeconds = 5;
 const int maximumSeconds = 60;
-const int gap = 20;  // pixels between the dialogs and from the desktop's corner
+const int gap = 20; // pixels between the dialogs and from the desktop's corner
 
 INT_PTR CALLBACK quietDialogProc(HWND, UINT message, WPARAM, LPARAM)
 {
@@ -20,8 +20,7 @@ INT_PTR CALLBACK quietDialogProc(HWND, UINT message, WPARAM, LPARAM)
 
 HWND showTemplate(int id, int x, int y)
 {
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), nullptr,
-                                     quietDialogProc, 0);
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), nullptr, quietDialogProc, 0);
     if (dialog) {
         SetWindowPos(dialog, HWND_TOP, x, y, 0, 0, SWP_NOSIZE);
         ShowWindow(dialog, SW_SHOWNOACTIVATE);
@@ -36,7 +35,7 @@ int widthOf(HWND window)
     return rect.right - rect.left;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

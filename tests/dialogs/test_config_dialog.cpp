@@ -26,32 +26,39 @@ UINT_PTR safetyTimer = 0;
 bool scenarioRan = false;
 
 std::vector<std::string> shownMessages;
-int capturingMessageBox(HWND, const char* text, const char*, UINT) {
+int capturingMessageBox(HWND, const char* text, const char*, UINT)
+{
     shownMessages.push_back(text);
     return IDOK;
 }
 
-void CALLBACK runScenario(HWND, UINT, UINT_PTR, DWORD) {
+void CALLBACK runScenario(HWND, UINT, UINT_PTR, DWORD)
+{
     KillTimer(nullptr, scenarioTimer);
     scenarioRan = true;
     if (auto* config = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE))) {
-        if (configScenario) configScenario(*config);
+        if (configScenario)
+            configScenario(*config);
     } else if (auto* about = static_cast<AboutDialog*>(Dialog::findRunning(IDD_ABOUT))) {
-        if (aboutScenario) aboutScenario(*about);
+        if (aboutScenario)
+            aboutScenario(*about);
     }
 }
 
 // Ends a dialog the scenario left open, so that a failing test cannot hang.
-void CALLBACK endLeftOpen(HWND, UINT, UINT_PTR, DWORD) {
+void CALLBACK endLeftOpen(HWND, UINT, UINT_PTR, DWORD)
+{
     KillTimer(nullptr, safetyTimer);
     for (int id : {IDD_CONFIGURE, IDD_ABOUT}) {
-        if (Dialog* open = Dialog::findRunning(id)) EndDialog(open->handle, IDCANCEL);
+        if (Dialog* open = Dialog::findRunning(id))
+            EndDialog(open->handle, IDCANCEL);
     }
 }
 
 class DialogScenario : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
         moduleInstance = GetModuleHandleA(nullptr);
@@ -61,7 +68,8 @@ protected:
         scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
         safetyTimer = SetTimer(nullptr, 0, safetyLimitMs, endLeftOpen);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         KillTimer(nullptr, scenarioTimer);
         KillTimer(nullptr, safetyTimer);
         configScenario = nullptr;
@@ -69,40 +77,52 @@ protected:
     }
 };
 
-std::string textOf(HWND control) {
+std::string textOf(HWND control)
+{
     char buffer[512] = {};
     GetWindowTextA(control, buffer, sizeof buffer);
     return buffer;
 }
 
-void setText(Window& edit, const char* text) { SetWindowTextA(edit.handle, text); }
+void setText(Window& edit, const char* text)
+{
+    SetWindowTextA(edit.handle, text);
+}
 
-void click(ConfigDialog& dialog, HWND control) {
+void click(ConfigDialog& dialog, HWND control)
+{
     SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
                  reinterpret_cast<LPARAM>(control));
 }
 
-void chooseProvider(ConfigDialog& dialog, int index) {
+void chooseProvider(ConfigDialog& dialog, int index)
+{
     SendMessageA(dialog.provider.handle, CB_SETCURSEL, index, 0);
     SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDC_PROVIDER, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(dialog.provider.handle));
 }
 
-void pressOk(ConfigDialog& dialog) {
+void pressOk(ConfigDialog& dialog)
+{
     SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog.handle, IDOK)));
 }
 
-void pressCancel(Dialog& dialog) {
+void pressCancel(Dialog& dialog)
+{
     SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog.handle, IDCANCEL)));
 }
 
-bool checked(Window& box) { return SendMessageA(box.handle, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+bool checked(Window& box)
+{
+    return SendMessageA(box.handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
 
-}  // namespace
+} // namespace
 
-TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled) {
+TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
+{
     ConfigValues values;
     bool otherSelected = false, hostEnabled = false, checkEnabled = true, playChecked = false, balloonChecked = false;
     std::string interval, portText;
@@ -127,7 +147,8 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled) {
     EXPECT_EQ("995", portText);
 }
 
-TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase) {
+TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase)
+{
     for (const char* server : {"pop.gmail.com", "POP.gmail.com"}) {
         ConfigValues values;
         values.server.assign(server);
@@ -146,7 +167,8 @@ TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase) {
     }
 }
 
-TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt) {
+TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt)
+{
     ConfigValues values;
     values.username.assign("ann");
     values.SSL = 0;
@@ -171,7 +193,8 @@ TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt) {
     EXPECT_STREQ("ann", values.username.text);
 }
 
-TEST_F(DialogScenario, SslClickReplacesTypedPort) {
+TEST_F(DialogScenario, SslClickReplacesTypedPort)
+{
     ConfigValues values;
     std::string afterUncheck, afterCheck;
     configScenario = [&](ConfigDialog& dialog) {
@@ -189,7 +212,8 @@ TEST_F(DialogScenario, SslClickReplacesTypedPort) {
     EXPECT_EQ("995", afterCheck);
 }
 
-TEST_F(DialogScenario, HostTextDrivesCheckButton) {
+TEST_F(DialogScenario, HostTextDrivesCheckButton)
+{
     ConfigValues values;
     values.server.assign("mail.example");
     bool afterEmpty = true, afterBlank = false;
@@ -205,7 +229,8 @@ TEST_F(DialogScenario, HostTextDrivesCheckButton) {
     EXPECT_TRUE(afterBlank);
 }
 
-TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen) {
+TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen)
+{
     ConfigValues values;
     bool openAfterBadPort = false, openAfterBadInterval = false;
     configScenario = [&](ConfigDialog& dialog) {
@@ -232,7 +257,8 @@ TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen) {
     EXPECT_EQ(1, values.checkmins);
 }
 
-TEST_F(DialogScenario, AccountEditsTakeNoMoreThanACommandLineHolds) {
+TEST_F(DialogScenario, AccountEditsTakeNoMoreThanACommandLineHolds)
+{
     ConfigValues values;
     std::string longText(accountValueMaxLength + 40, 'p');
     configScenario = [&](ConfigDialog& dialog) {
@@ -243,7 +269,8 @@ TEST_F(DialogScenario, AccountEditsTakeNoMoreThanACommandLineHolds) {
     EXPECT_EQ(static_cast<size_t>(accountValueMaxLength), std::string(values.password.text).size());
 }
 
-TEST_F(DialogScenario, CancelLeavesValuesAsTheyWere) {
+TEST_F(DialogScenario, CancelLeavesValuesAsTheyWere)
+{
     ConfigValues values;
     values.server.assign("mail.example");
     configScenario = [&](ConfigDialog& dialog) {
@@ -256,7 +283,8 @@ TEST_F(DialogScenario, CancelLeavesValuesAsTheyWere) {
     EXPECT_EQ(995, values.port);
 }
 
-TEST_F(DialogScenario, SecondConfigureWhileOpenRaisesInsteadOfNesting) {
+TEST_F(DialogScenario, SecondConfigureWhileOpenRaisesInsteadOfNesting)
+{
     ConfigValues values;
     bool secondResult = true;
     Dialog* stillRunning = nullptr;
@@ -271,7 +299,8 @@ TEST_F(DialogScenario, SecondConfigureWhileOpenRaisesInsteadOfNesting) {
     EXPECT_NE(nullptr, stillRunning);
 }
 
-TEST_F(DialogScenario, AboutShowsProductVersion) {
+TEST_F(DialogScenario, AboutShowsProductVersion)
+{
     std::string version;
     aboutScenario = [&](AboutDialog& dialog) {
         version = textOf(dialog.versionText.handle);
@@ -283,7 +312,8 @@ TEST_F(DialogScenario, AboutShowsProductVersion) {
 }
 
 namespace {
-std::string settingsFileIn(const char* name) {
+std::string settingsFileIn(const char* name)
+{
     char folder[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, folder);
     std::string path = std::string(folder) + name;
@@ -291,13 +321,16 @@ std::string settingsFileIn(const char* name) {
     return path;
 }
 
-std::string fileText(const std::string& path) {
+std::string fileText(const std::string& path)
+{
     std::string text;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
     CloseHandle(file);
     return text;
 }
@@ -314,9 +347,10 @@ struct AccountTarget {
     bool changeColour = true;
     COLORREF colour = defaultNewMailColour;
 };
-}  // namespace
+} // namespace
 
-TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
+TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours)
+{
     std::string path = settingsFileIn("pellwick_dialog_ok.ini");
     Settings settings(path.c_str());
     CheckerThread checker(WM_APP + 1);
@@ -338,9 +372,9 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
     TextRecord password;
     EXPECT_EQ(StoredPassword::Protected, settings.readPassword(password));
     EXPECT_STREQ("secret", password.text);
-    const char* order[] = {"server=mail.example", "username=ann", "password=", "SSL=", "port=995",
-                           "checkmins=5", "[newmail]", "playsound=", "customsound=", "changecolour=",
-                           "newmailcolour=1,2,3", "balloon=false", "[actions]", "doubleclick="};
+    const char* order[] = {"server=mail.example", "username=ann",  "password=",  "SSL=",         "port=995",
+                           "checkmins=5",         "[newmail]",     "playsound=", "customsound=", "changecolour=",
+                           "newmailcolour=1,2,3", "balloon=false", "[actions]",  "doubleclick="};
     size_t at = 0;
     for (const char* key : order) {
         size_t found = text.find(key, at);
@@ -352,7 +386,8 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours) {
 
 // Blanks and quotes around a password, which the profile read strips, survive the dialog's
 // write, start-up's read and the dialog's next opening.
-TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped) {
+TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped)
+{
     const char typed[] = " \"p'=;#%\xE9 '";
     AccountTarget target("pellwick_dialog_password.ini");
     configScenario = [&](ConfigDialog& dialog) {
@@ -375,7 +410,8 @@ TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped) {
     EXPECT_EQ(typed, shown);
 }
 
-TEST_F(DialogScenario, CancelWritesNoSettingsFile) {
+TEST_F(DialogScenario, CancelWritesNoSettingsFile)
+{
     AccountTarget target("pellwick_dialog_cancel.ini");
     configScenario = [&](ConfigDialog& dialog) {
         setText(dialog.host, "mail.example");

@@ -17,25 +17,34 @@ enum class Kind { DefaultButton, PushButton, OwnerDrawnButton, CheckBox, GroupBo
 const char* kindName(Kind kind)
 {
     switch (kind) {
-    case Kind::DefaultButton: return "default push button";
-    case Kind::PushButton: return "push button";
-    case Kind::OwnerDrawnButton: return "owner-drawn button";
-    case Kind::CheckBox: return "automatic check box, text on the left";
-    case Kind::GroupBox: return "group box";
-    case Kind::Label: return "static";
-    case Kind::Edit: return "edit";
-    case Kind::DropDownList: return "sorted drop-down list";
-    default: return "something else";
+    case Kind::DefaultButton:
+        return "default push button";
+    case Kind::PushButton:
+        return "push button";
+    case Kind::OwnerDrawnButton:
+        return "owner-drawn button";
+    case Kind::CheckBox:
+        return "automatic check box, text on the left";
+    case Kind::GroupBox:
+        return "group box";
+    case Kind::Label:
+        return "static";
+    case Kind::Edit:
+        return "edit";
+    case Kind::DropDownList:
+        return "sorted drop-down list";
+    default:
+        return "something else";
     }
 }
 
-const int noId = 0xFFFF;  // statics and group boxes
+const int noId = 0xFFFF; // statics and group boxes
 
 struct ListedControl {
     int id;
     Kind kind;
     const char* text;
-    int x, y, width, height;  // dialog units
+    int x, y, width, height; // dialog units
 };
 
 const ListedControl configureControls[] = {
@@ -73,11 +82,10 @@ const ListedControl aboutControls[] = {
     {IDOK, Kind::DefaultButton, "OK", 125, 14, 50, 14},
     {noId, Kind::Label, "Pellwick", 7, 7, 43, 14},
     {IDC_VERSION_TEXT, Kind::Label, "vx.x.x", 57, 7, 60, 14},
-    {IDC_LINK, Kind::PushButton, nullptr, 7, 26, 100, 14},  // the maker's web address
+    {IDC_LINK, Kind::PushButton, nullptr, 7, 26, 100, 14}, // the maker's web address
 };
 
-template <size_t count>
-std::vector<ListedControl> table(const ListedControl (&listedControls)[count])
+template <size_t count> std::vector<ListedControl> table(const ListedControl (&listedControls)[count])
 {
     return std::vector<ListedControl>(listedControls, listedControls + count);
 }
@@ -98,7 +106,10 @@ std::string className(HWND window)
     return name;
 }
 
-LONG styleOf(HWND window) { return GetWindowLongA(window, GWL_STYLE); }
+LONG styleOf(HWND window)
+{
+    return GetWindowLongA(window, GWL_STYLE);
+}
 
 Kind kindOf(HWND control)
 {
@@ -109,21 +120,29 @@ Kind kindOf(HWND control)
     if (name == "Edit")
         return Kind::Edit;
     if (name == "ComboBox")
-        return (style & 3) == CBS_DROPDOWNLIST && (style & CBS_SORT) ? Kind::DropDownList
-                   : Kind::Unknown;
+        return (style & 3) == CBS_DROPDOWNLIST && (style & CBS_SORT) ? Kind::DropDownList : Kind::Unknown;
     if (name != "Button")
         return Kind::Unknown;
     switch (style & BS_TYPEMASK) {
-    case BS_DEFPUSHBUTTON: return Kind::DefaultButton;
-    case BS_PUSHBUTTON: return Kind::PushButton;
-    case BS_OWNERDRAW: return Kind::OwnerDrawnButton;
-    case BS_GROUPBOX: return Kind::GroupBox;
-    case BS_AUTOCHECKBOX: return (style & BS_LEFTTEXT) ? Kind::CheckBox : Kind::Unknown;
-    default: return Kind::Unknown;
+    case BS_DEFPUSHBUTTON:
+        return Kind::DefaultButton;
+    case BS_PUSHBUTTON:
+        return Kind::PushButton;
+    case BS_OWNERDRAW:
+        return Kind::OwnerDrawnButton;
+    case BS_GROUPBOX:
+        return Kind::GroupBox;
+    case BS_AUTOCHECKBOX:
+        return (style & BS_LEFTTEXT) ? Kind::CheckBox : Kind::Unknown;
+    default:
+        return Kind::Unknown;
     }
 }
 
-bool isTabStop(Kind kind) { return kind != Kind::Label && kind != Kind::GroupBox; }
+bool isTabStop(Kind kind)
+{
+    return kind != Kind::Label && kind != Kind::GroupBox;
+}
 
 INT_PTR CALLBACK quietDialogProc(HWND, UINT message, WPARAM, LPARAM)
 {
@@ -134,8 +153,7 @@ INT_PTR CALLBACK quietDialogProc(HWND, UINT message, WPARAM, LPARAM)
 class TemplateDialog {
 public:
     explicit TemplateDialog(int id)
-        : window(CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), nullptr,
-                                    quietDialogProc, 0))
+        : window(CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), nullptr, quietDialogProc, 0))
     {
     }
     ~TemplateDialog()
@@ -177,8 +195,7 @@ public:
 std::string rectText(const RECT& rect)
 {
     char text[64];
-    snprintf(text, sizeof text, "(%ld, %ld)-(%ld, %ld)", rect.left, rect.top, rect.right,
-             rect.bottom);
+    snprintf(text, sizeof text, "(%ld, %ld)-(%ld, %ld)", rect.left, rect.top, rect.right, rect.bottom);
     return text;
 }
 
@@ -216,10 +233,13 @@ void expectControlsAsListed(const TemplateDialog& dialog, const std::vector<List
 int textMargin(HWND control, Kind kind)
 {
     switch (kind) {
-    case Kind::CheckBox: return GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE);
+    case Kind::CheckBox:
+        return GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE);
     case Kind::PushButton:
-    case Kind::DefaultButton: return 2 * GetSystemMetrics(SM_CXEDGE);
-    default: return 0;
+    case Kind::DefaultButton:
+        return 2 * GetSystemMetrics(SM_CXEDGE);
+    default:
+        return 0;
     }
 }
 
@@ -229,8 +249,7 @@ void expectTextsFit(const TemplateDialog& dialog, const std::vector<ListedContro
     std::vector<HWND> controls = dialog.controls();
     ASSERT_EQ(listedControls.size(), controls.size());
     HDC context = GetDC(dialog.window);
-    HGDIOBJ previous =
-        SelectObject(context, reinterpret_cast<HFONT>(SendMessageA(dialog.window, WM_GETFONT, 0, 0)));
+    HGDIOBJ previous = SelectObject(context, reinterpret_cast<HFONT>(SendMessageA(dialog.window, WM_GETFONT, 0, 0)));
     for (size_t i = 0; i < listedControls.size(); ++i) {
         Kind kind = listedControls[i].kind;
         if (kind == Kind::Edit || kind == Kind::DropDownList || kind == Kind::GroupBox)
@@ -239,8 +258,7 @@ void expectTextsFit(const TemplateDialog& dialog, const std::vector<ListedContro
         SIZE extent = {};
         GetTextExtentPoint32A(context, text.c_str(), static_cast<int>(text.size()), &extent);
         RECT place = dialog.placeOf(controls[i]);
-        EXPECT_LE(extent.cx + textMargin(controls[i], kind), place.right - place.left)
-            << describe(listedControls[i]);
+        EXPECT_LE(extent.cx + textMargin(controls[i], kind), place.right - place.left) << describe(listedControls[i]);
         EXPECT_LE(extent.cy, place.bottom - place.top) << describe(listedControls[i]);
     }
     SelectObject(context, previous);
@@ -334,31 +352,31 @@ std::vector<DWORD> templateItemStyles(int id)
 {
     std::vector<DWORD> styles;
     HMODULE program = GetModuleHandleA(nullptr);
-    HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5));  // RT_DIALOG
+    HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5)); // RT_DIALOG
     if (!found)
         return styles;
     const WORD* start = static_cast<const WORD*>(LockResource(LoadResource(program, found)));
     TemplateReader reader(start);
-    if (reader.word() != 1 || reader.word() != 0xFFFF)  // only the extended form is read
+    if (reader.word() != 1 || reader.word() != 0xFFFF) // only the extended form is read
         return styles;
-    reader.skip(4);  // help id, extended style
+    reader.skip(4); // help id, extended style
     DWORD dialogStyle = reader.doubleWord();
     WORD items = reader.word();
-    reader.skip(4);  // place
-    reader.skipNameOrOrdinal();  // menu
-    reader.skipNameOrOrdinal();  // class
-    reader.skipString();         // caption
+    reader.skip(4);             // place
+    reader.skipNameOrOrdinal(); // menu
+    reader.skipNameOrOrdinal(); // class
+    reader.skipString();        // caption
     if (dialogStyle & DS_SETFONT) {
-        reader.skip(3);  // size, weight, italic and character set
+        reader.skip(3); // size, weight, italic and character set
         reader.skipString();
     }
     for (WORD i = 0; i < items; ++i) {
         reader.alignToDoubleWord(start);
-        reader.skip(4);  // help id, extended style
+        reader.skip(4); // help id, extended style
         styles.push_back(reader.doubleWord());
-        reader.skip(6);  // place, id
-        reader.skipNameOrOrdinal();  // class
-        reader.skipNameOrOrdinal();  // text
+        reader.skip(6);             // place, id
+        reader.skipNameOrOrdinal(); // class
+        reader.skipNameOrOrdinal(); // text
         WORD extraBytes = reader.word();
         reader.skip((extraBytes + 1) / 2);
     }
@@ -371,7 +389,7 @@ void expectModalPopup(HWND dialog)
     EXPECT_EQ(popupStyle, static_cast<DWORD>(styleOf(dialog)) & popupStyle);
 }
 
-}  // namespace
+} // namespace
 
 TEST(ConfigureTemplate, HasCaptionAndStyleOfAModalPopup)
 {
@@ -402,8 +420,7 @@ TEST(ConfigureTemplate, EditsHaveBorderAndScrollAndOnlyTheirOwnSpecialStyles)
         EXPECT_TRUE(style & WS_BORDER) << listed.id;
         EXPECT_TRUE(style & ES_AUTOHSCROLL) << listed.id;
         EXPECT_EQ(listed.id == IDC_PASSWORD, (style & ES_PASSWORD) != 0) << listed.id;
-        EXPECT_EQ(listed.id == IDC_PORT || listed.id == IDC_INTERVAL, (style & ES_NUMBER) != 0)
-            << listed.id;
+        EXPECT_EQ(listed.id == IDC_PORT || listed.id == IDC_INTERVAL, (style & ES_NUMBER) != 0) << listed.id;
     }
 }
 

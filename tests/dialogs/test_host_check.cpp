@@ -2,7 +2,7 @@
 // and told, and which controls change.
 #include <gtest/gtest.h>
 
-#include <winsock2.h>  // before windows.h, for the test servers
+#include <winsock2.h> // before windows.h, for the test servers
 #include <windows.h>
 #include <commctrl.h>
 #include <openssl/ssl.h>
@@ -25,8 +25,7 @@ namespace {
 const UINT startDelayMs = 100;
 const UINT safetyLimitMs = 40000;
 
-const char plainQuestion[] =
-    "Unencrypted email checking found. Use this? Your password would be sent unencrypted.";
+const char plainQuestion[] = "Unencrypted email checking found. Use this? Your password would be sent unencrypted.";
 
 struct Probe {
     int tlsPort = 0;
@@ -57,22 +56,27 @@ struct Shown {
     std::vector<std::string> linesBefore;
 };
 std::vector<Shown> shown;
-int answeringMessageBox(HWND, const char* text, const char*, UINT type) {
+int answeringMessageBox(HWND, const char* text, const char*, UINT type)
+{
     shown.push_back({text, type, probe->watched ? probe->watched->receivedLines() : std::vector<std::string>()});
-    if (type & MB_YESNO) return probe->answerYes ? IDYES : IDNO;
+    if (type & MB_YESNO)
+        return probe->answerYes ? IDYES : IDNO;
     return IDOK;
 }
 
-std::string textOf(HWND control) {
+std::string textOf(HWND control)
+{
     char buffer[64] = {};
     GetWindowTextA(control, buffer, sizeof buffer);
     return buffer;
 }
 
-void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD) {
+void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD)
+{
     KillTimer(nullptr, startTimer);
     auto* dialog = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE));
-    if (dialog == nullptr) return;
+    if (dialog == nullptr)
+        return;
     dialog->hostCheckTlsPort = probe->tlsPort;
     dialog->hostCheckPlainPort = probe->plainPort;
     dialog->hostCheckSteps = probe->steps;
@@ -83,7 +87,8 @@ void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD) {
     probe->portAfter = textOf(dialog->port.handle);
     probe->sslAfter = SendMessageA(dialog->useSsl.handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
     probe->ran = true;
-    if (!probe->hostAfter.empty()) SetWindowTextA(dialog->host.handle, probe->hostAfter.c_str());
+    if (!probe->hostAfter.empty())
+        SetWindowTextA(dialog->host.handle, probe->hostAfter.c_str());
     if (!probe->confirm) {
         EndDialog(dialog->handle, IDCANCEL);
         return;
@@ -92,13 +97,16 @@ void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog->handle, IDOK)));
 }
 
-void CALLBACK endLeftOpen(HWND, UINT, UINT_PTR, DWORD) {
+void CALLBACK endLeftOpen(HWND, UINT, UINT_PTR, DWORD)
+{
     KillTimer(nullptr, safetyTimer);
-    if (Dialog* open = Dialog::findRunning(IDD_CONFIGURE)) EndDialog(open->handle, IDCANCEL);
+    if (Dialog* open = Dialog::findRunning(IDD_CONFIGURE))
+        EndDialog(open->handle, IDCANCEL);
 }
 
 // A loopback port on which nothing listens.
-int closedPort() {
+int closedPort()
+{
     testbench::ScriptedPop3Server server;
     server.start();
     int port = server.port();
@@ -106,7 +114,8 @@ int closedPort() {
     return port;
 }
 
-void runHostCheck(Probe& target) {
+void runHostCheck(Probe& target)
+{
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     moduleInstance = GetModuleHandleA(nullptr);
@@ -127,7 +136,8 @@ void runHostCheck(Probe& target) {
     KillTimer(nullptr, safetyTimer);
 }
 
-testbench::Script greetingAndLogin(bool accepted) {
+testbench::Script greetingAndLogin(bool accepted)
+{
     testbench::Script script;
     script.send("+OK ready\r\n").expectLine("USER ann").send("+OK\r\n").expectLine("PASS secret");
     script.send(accepted ? "+OK\r\n" : "-ERR no\r\n");
@@ -136,7 +146,8 @@ testbench::Script greetingAndLogin(bool accepted) {
 }
 
 // The question for the plain service was asked, answered yes, and its login worked.
-void expectPlainServiceTakenAndWorking(const Probe& result) {
+void expectPlainServiceTakenAndWorking(const Probe& result)
+{
     ASSERT_EQ(2u, shown.size());
     EXPECT_EQ(plainQuestion, shown[0].text);
     EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
@@ -145,11 +156,12 @@ void expectPlainServiceTakenAndWorking(const Probe& result) {
     EXPECT_FALSE(result.sslAfter);
 }
 
-}  // namespace
+} // namespace
 
 // A plain service found after the TLS port refused: only the greeting is read before the
 // question, the password goes out after Yes, and after No nothing more is sent at all.
-TEST(HostCheck, PlainServiceFoundAfterTlsRefusedLogsInOnlyAfterYes) {
+TEST(HostCheck, PlainServiceFoundAfterTlsRefusedLogsInOnlyAfterYes)
+{
     struct Case {
         const char* name;
         bool yes;
@@ -185,7 +197,8 @@ TEST(HostCheck, PlainServiceFoundAfterTlsRefusedLogsInOnlyAfterYes) {
     }
 }
 
-TEST(HostCheck, RefusedLoginIsReportedAfterTheQuestion) {
+TEST(HostCheck, RefusedLoginIsReportedAfterTheQuestion)
+{
     testbench::ScriptedPop3Server plain;
     plain.addConnection(greetingAndLogin(false));
     ASSERT_TRUE(plain.start());
@@ -200,7 +213,8 @@ TEST(HostCheck, RefusedLoginIsReportedAfterTheQuestion) {
 // A certificate no authority vouches for: its details and the question whether to trust
 // exactly it for this host. No falls back to nothing; Yes logs in over TLS with it pinned, and
 // OK stores the pin unless the host was changed meanwhile. Plain POP3 is never tried.
-TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain) {
+TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
+{
     testbench::TempDirectory folder;
     testbench::TestPki pki;
     ASSERT_TRUE(pki.create(folder.path()));
@@ -208,7 +222,7 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain) {
         const char* name;
         bool yes;
         const char* hostAfter;
-        std::vector<std::string> lines;   // received by the TLS server
+        std::vector<std::string> lines; // received by the TLS server
         const char* reportAfter;
         bool pinStored;
     } cases[] = {
@@ -220,7 +234,7 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain) {
         SCOPED_TRACE(c.name);
         testbench::ScriptedPop3Server tls;
         tls.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
-        tls.addConnection(testbench::Script().stall(2000));   // refused at the handshake
+        tls.addConnection(testbench::Script().stall(2000)); // refused at the handshake
         tls.addConnection(greetingAndLogin(true));
         ASSERT_TRUE(tls.start());
         testbench::ScriptedPop3Server plain;
@@ -244,7 +258,8 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain) {
         EXPECT_EQ(0, plain.connectionsAccepted());
         size_t at = shown[0].text.find("SHA-256: ") + 9;
         std::string fingerprint = shown[0].text.substr(at, 95);
-        EXPECT_EQ(c.pinStored ? fingerprint : std::string(), std::string(confirmed.certsha256.text)) << confirmed.server.text;
+        EXPECT_EQ(c.pinStored ? fingerprint : std::string(), std::string(confirmed.certsha256.text))
+            << confirmed.server.text;
     }
 }
 
@@ -253,7 +268,8 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain) {
 // offered after it. A handshake that fails before any certificate is judged leads to the
 // plain question; answered No, nothing at all reaches either server. A certificate that no
 // authority vouches for is first offered for trust; answered No, it is refused as the others.
-TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsThePassword) {
+TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsThePassword)
+{
     enum class Outcome { SecureFound, CertificateRefused, TrustOffered, PlainOffered };
     enum class Serve { Certificate, OldTls, NoCertificate };
     struct Case {
@@ -285,9 +301,12 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
         std::string cert = pki.path(std::string(c.certificate) + ".pem");
         std::string key = pki.path(std::string(c.certificate) + ".key");
         testbench::ScriptedPop3Server tls;
-        if (c.serve == Serve::Certificate) tls.useTls(cert, key);
-        if (c.serve == Serve::OldTls) tls.useWeakTls(cert, key, TLS1_1_VERSION);
-        if (c.serve == Serve::NoCertificate) tls.useAnonymousTls();
+        if (c.serve == Serve::Certificate)
+            tls.useTls(cert, key);
+        if (c.serve == Serve::OldTls)
+            tls.useWeakTls(cert, key, TLS1_1_VERSION);
+        if (c.serve == Serve::NoCertificate)
+            tls.useAnonymousTls();
         tls.addConnection(greetingAndLogin(true));
         ASSERT_TRUE(tls.start());
         testbench::ScriptedPop3Server plain;
@@ -333,10 +352,11 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
 
 // An attempt that never gets an answer, from the server or from the resolver, gives up after
 // its 10 seconds; the other attempt fails at once.
-TEST(HostCheck, SilentHostGivesUpWithinTheTimeLimit) {
+TEST(HostCheck, SilentHostGivesUpWithinTheTimeLimit)
+{
     struct Case {
         const char* name;
-        bool lookupHangs;  // else the server on the TLS port stays silent
+        bool lookupHangs; // else the server on the TLS port stays silent
     };
     const Case cases[] = {
         {"silent server", false},
@@ -353,7 +373,8 @@ TEST(HostCheck, SilentHostGivesUpWithinTheTimeLimit) {
         Probe result;
         result.tlsPort = silent.port();
         result.plainPort = closedPort();
-        if (c.lookupHangs) result.steps.lookUp = mailtest::HangingLookup::lookUp;
+        if (c.lookupHangs)
+            result.steps.lookUp = mailtest::HangingLookup::lookUp;
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
         EXPECT_LT(result.seconds, 14.0);
@@ -383,7 +404,8 @@ protected:
     Probe result;
 };
 
-TEST_F(HostCheckDovecot, SecureServiceFoundOffersPort995WithSslAndLogsIn) {
+TEST_F(HostCheckDovecot, SecureServiceFoundOffersPort995WithSslAndLogsIn)
+{
     result.tlsPort = dovecot.tlsPort();
     result.plainPort = dovecot.plainPort();
     runHostCheck(result);
@@ -396,7 +418,8 @@ TEST_F(HostCheckDovecot, SecureServiceFoundOffersPort995WithSslAndLogsIn) {
     EXPECT_TRUE(result.sslAfter);
 }
 
-TEST_F(HostCheckDovecot, WrongPasswordOverTlsIsReported) {
+TEST_F(HostCheckDovecot, WrongPasswordOverTlsIsReported)
+{
     result.password = "wrong one";
     result.tlsPort = dovecot.tlsPort();
     result.plainPort = dovecot.plainPort();
@@ -406,7 +429,8 @@ TEST_F(HostCheckDovecot, WrongPasswordOverTlsIsReported) {
     EXPECT_EQ("The mailserver reports that the Username and password are not recognised.", shown[1].text);
 }
 
-TEST_F(HostCheckDovecot, PlainServiceFoundWhenNothingAnswersOnTheTlsPort) {
+TEST_F(HostCheckDovecot, PlainServiceFoundWhenNothingAnswersOnTheTlsPort)
+{
     result.tlsPort = closedPort();
     result.plainPort = dovecot.plainPort();
     runHostCheck(result);

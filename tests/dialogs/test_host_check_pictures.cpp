@@ -1,6 +1,6 @@
 // The host check's messages as the user sees them: real message boxes, each kept as a picture
 // for the documentation and answered as the user would (Yes to a question, else OK).
-#include <winsock2.h>  // before windows.h, for the test servers
+#include <winsock2.h> // before windows.h, for the test servers
 #include <windows.h>
 #include <commctrl.h>
 
@@ -27,7 +27,7 @@ struct PictureRun {
     int tlsPort = 0;
     int plainPort = 0;
     std::string password;
-    std::vector<std::string> pictures;   // one per message box, in order
+    std::vector<std::string> pictures; // one per message box, in order
     int failedPictures = 0;
 };
 PictureRun* running = nullptr;
@@ -113,7 +113,7 @@ int closedPort()
     return port;
 }
 
-}  // namespace
+} // namespace
 
 // Against the private Dovecot: each outcome the user can meet, with every box pictured.
 TEST(HostCheckPictures, EveryMessageOfEachOutcomeIsShownAndAnswered)
@@ -128,7 +128,7 @@ TEST(HostCheckPictures, EveryMessageOfEachOutcomeIsShownAndAnswered)
         int tlsPort;
         int plainPort;
         const char* password;
-        size_t boxes;   // questions and report, or a report alone
+        size_t boxes; // questions and report, or a report alone
     } cases[] = {
         {"secure", true, dovecot.tlsPort(), dovecot.plainPort(), "right one", 2},
         {"refused-login", true, dovecot.tlsPort(), dovecot.plainPort(), "wrong one", 2},

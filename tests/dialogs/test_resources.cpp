@@ -13,7 +13,7 @@
 namespace {
 
 struct MenuEntry {
-    UINT id;  // 0 for a separator
+    UINT id; // 0 for a separator
     const char* text;
 };
 
@@ -34,8 +34,7 @@ const int menuTextBound = 64;
 
 HICON loadIcon(int id, int size)
 {
-    return static_cast<HICON>(
-        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, 0));
+    return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, 0));
 }
 
 // Shows where an icon is transparent: no icon pixel has this colour.
@@ -86,12 +85,14 @@ struct Probe {
 
 struct ImageLayout {
     int size;
-    int flapX, flapY;  // inside the flap, just below the upper edge
+    int flapX, flapY; // inside the flap, just below the upper edge
     Probe common[8];
 };
 
 const ImageLayout imageLayouts[] = {
-    {16, 8, 4,
+    {16,
+     8,
+     4,
      {{8, 10, white, "body below the flap"},
       {0, 7, black, "left outline"},
       {15, 7, black, "right outline"},
@@ -100,7 +101,9 @@ const ImageLayout imageLayouts[] = {
       {15, 12, background, "lower right corner, cut off"},
       {8, 1, background, "above the envelope (rows 2 to 12)"},
       {8, 13, background, "below the envelope"}}},
-    {32, 16, 8,
+    {32,
+     16,
+     8,
      {{16, 22, white, "body below the flap"},
       {1, 15, black, "left outline, two pixels wide"},
       {30, 15, black, "right outline, two pixels wide"},
@@ -114,12 +117,11 @@ const ImageLayout imageLayouts[] = {
 std::string colourText(COLORREF colour)
 {
     char text[32];
-    snprintf(text, sizeof text, "rgb(%d, %d, %d)", GetRValue(colour), GetGValue(colour),
-             GetBValue(colour));
+    snprintf(text, sizeof text, "rgb(%d, %d, %d)", GetRValue(colour), GetGValue(colour), GetBValue(colour));
     return text;
 }
 
-}  // namespace
+} // namespace
 
 TEST(TrayMenu, PopupHoldsEveryCommandInOrderEnabledAndUnchecked)
 {
@@ -166,7 +168,7 @@ TEST(Icons, EachHasEverySizeIn32BitColourWithAlpha)
 {
     HMODULE program = GetModuleHandleA(nullptr);
     for (int id : {IDI_NO_MAIL, IDI_NEW_MAIL}) {
-        HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+        HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14)); // RT_GROUP_ICON
         ASSERT_NE(nullptr, found) << id;
         const BYTE* group = static_cast<const BYTE*>(LockResource(LoadResource(program, found)));
         WORD count = *reinterpret_cast<const WORD*>(group + 4);
@@ -209,8 +211,7 @@ TEST(Icons, EnvelopeFlapIsWhiteWithoutMailAndPureGreenWithMail)
             DrawnIcon drawnNewMail(newMail, layout.size);
             EXPECT_EQ(colourText(white), colourText(drawnNoMail.pixel(layout.flapX, layout.flapY)))
                 << "flap of the no-mail icon at " << layout.size;
-            EXPECT_EQ(colourText(pureGreen),
-                      colourText(drawnNewMail.pixel(layout.flapX, layout.flapY)))
+            EXPECT_EQ(colourText(pureGreen), colourText(drawnNewMail.pixel(layout.flapX, layout.flapY)))
                 << "flap of the new-mail icon at " << layout.size;
             for (const Probe& probe : layout.common) {
                 EXPECT_EQ(colourText(probe.colour), colourText(drawnNoMail.pixel(probe.x, probe.y)))
@@ -275,11 +276,9 @@ TEST(VersionBlock, NamesThePellwickProductVersionAndFileVersion1_0_1_0)
     EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);
     EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionLS);
 
-    ASSERT_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904b0\\ProductName", &value,
-                               &length));
+    ASSERT_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904b0\\ProductName", &value, &length));
     EXPECT_STREQ("Pellwick", static_cast<const char*>(value));
-    ASSERT_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904b0\\ProductVersion", &value,
-                               &length));
+    ASSERT_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904b0\\ProductVersion", &value, &length));
     EXPECT_STREQ("1.0.1.0", static_cast<const char*>(value));
 }
 

@@ -35,7 +35,7 @@ Version productVersionOf(const std::string& path)
     return version;
 }
 
-}  // namespace
+} // namespace
 
 TEST(VersionResource, ProgramReportsProductVersion1_0_1_0)
 {

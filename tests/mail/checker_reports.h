@@ -46,8 +46,7 @@ public:
     // True once at least `count` reports have arrived, false after timeoutMs.
     bool waitFor(size_t count, int timeoutMs)
     {
-        return waitUntil([count](const std::vector<CheckSnapshot>& all) { return all.size() >= count; },
-                         timeoutMs);
+        return waitUntil([count](const std::vector<CheckSnapshot>& all) { return all.size() >= count; }, timeoutMs);
     }
     // True once `done` holds for the reports so far, false after timeoutMs.
     bool waitUntil(const std::function<bool(const std::vector<CheckSnapshot>&)>& done, int timeoutMs)
@@ -88,7 +87,7 @@ private:
     static void onWaitBegins(void* context)
     {
         CheckReports* self = static_cast<CheckReports*>(context);
-        int n = ++self->waitsBegun;  // only the checker thread counts
+        int n = ++self->waitsBegun; // only the checker thread counts
         if (self->atWait)
             self->atWait(n);
     }
@@ -101,4 +100,4 @@ private:
     std::atomic<int> waitsBegun{0};
 };
 
-}  // namespace mailtest
+} // namespace mailtest

@@ -30,7 +30,7 @@ public:
         if (!caFile.empty())
             ready = std::filesystem::copy_file(caFile, trust, ignored);
         else
-            ready = true;  // an empty working directory: nothing trusted
+            ready = true; // an empty working directory: nothing trusted
         std::filesystem::current_path(directory.path(), ignored);
         ready = ready && !ignored;
     }
@@ -69,10 +69,7 @@ inline std::multiset<std::string> idsOf(const UidList& list)
 
 class Stopwatch {
 public:
-    double seconds() const
-    {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
+    double seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
 
 private:
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -95,10 +92,7 @@ public:
         std::lock_guard<std::mutex> hold(lock);
         hangUntil = entered + count;
     }
-    static bool lookUp(const char*, const char*, AddressList&)
-    {
-        return instance().hang();
-    }
+    static bool lookUp(const char*, const char*, AddressList&) { return instance().hang(); }
     // True once `count` lookups in all have been entered, false after timeoutMs.
     bool waitEntered(int count, int timeoutMs)
     {
@@ -114,7 +108,7 @@ public:
     {
         std::lock_guard<std::mutex> hold(lock);
         released = entered;
-        hangUntil = entered;  // a lookup that comes later fails at once
+        hangUntil = entered; // a lookup that comes later fails at once
         changed.notify_all();
     }
 
@@ -155,4 +149,4 @@ private:
     int expectedTotal;
 };
 
-}  // namespace mailtest
+} // namespace mailtest

@@ -81,8 +81,7 @@ TEST(CheckerConcurrency, WindowWorkDuringChecksKeepsListsAndCountsConsistent)
     Stopwatch watch;
     int rounds = 0;
     int saves = 0;
-    while (rounds < maxRounds && watch.seconds() < maxSeconds &&
-           server.connectionsAccepted() < cycles) {
+    while (rounds < maxRounds && watch.seconds() < maxSeconds && server.connectionsAccepted() < cycles) {
         CheckSnapshot now = checker.takeSnapshot();
         EXPECT_LE(now.unseenCount, now.totalCount);
         EXPECT_LE(now.totalCount, idsPerListing);
@@ -95,7 +94,7 @@ TEST(CheckerConcurrency, WindowWorkDuringChecksKeepsListsAndCountsConsistent)
         if (rounds % 7 == 0)
             checker.requestCheckNow();
         ++rounds;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // paces the window's work; orders nothing
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // paces the window's work; orders nothing
     }
     // Past the last script the server hangs up at once: the first failure means every
     // listing has been checked.
@@ -111,4 +110,4 @@ TEST(CheckerConcurrency, WindowWorkDuringChecksKeepsListsAndCountsConsistent)
         EXPECT_LE(report.unseenCount, report.totalCount);
 }
 
-}  // namespace
+} // namespace

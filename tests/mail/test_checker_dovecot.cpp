@@ -22,8 +22,8 @@ const int reportWaitMs = 10000;
 
 std::string message(int number)
 {
-    return "From: sender@example.org\r\nTo: reader@example.org\r\nSubject: Check " +
-           std::to_string(number) + "\r\n\r\nMessage " + std::to_string(number) + ".\r\n";
+    return "From: sender@example.org\r\nTo: reader@example.org\r\nSubject: Check " + std::to_string(number) +
+           "\r\n\r\nMessage " + std::to_string(number) + ".\r\n";
 }
 
 // The checker against the private Dovecot, one user per test.
@@ -128,4 +128,4 @@ TEST_F(DovecotChecks, CheckNowSeesMailDeliveredDuringTheWait)
     EXPECT_EQ(reports.at(1).freshMail, 1);
 }
 
-}  // namespace
+} // namespace

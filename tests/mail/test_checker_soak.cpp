@@ -95,7 +95,7 @@ TEST(CheckerSoak, ManyCyclesAgainstAChangingMailboxStayFlat)
                 dovecot.clearMailbox(user);
             else
                 dovecot.deliver(user, "m" + std::to_string(n), "Subject: " + std::to_string(n) + "\r\n\r\nBody.\r\n");
-            reports.waitFor(reports.count() + 1, 1000);  // about one change per cycle
+            reports.waitFor(reports.count() + 1, 1000); // about one change per cycle
         }
     });
 
@@ -125,12 +125,12 @@ TEST(CheckerSoak, ManyCyclesAgainstAChangingMailboxStayFlat)
             failures += std::string(checkStatusText(report.status)) + "; ";
     EXPECT_EQ(failures, "");
     EXPECT_GT(saves, 0);
-    std::printf("soak: %d cycles; descriptors %d -> %d; resident memory %ld -> %ld KiB\n", finished,
-                first.descriptors, last.descriptors, first.residentKiB, last.residentKiB);
+    std::printf("soak: %d cycles; descriptors %d -> %d; resident memory %ld -> %ld KiB\n", finished, first.descriptors,
+                last.descriptors, first.residentKiB, last.residentKiB);
     EXPECT_LE(last.descriptors, first.descriptors + 2) << "descriptors leak";
     if (memoryGrowthKiB > 0) {
         EXPECT_LE(last.residentKiB, first.residentKiB + memoryGrowthKiB) << "memory grows with the cycles";
     }
 }
 
-}  // namespace
+} // namespace

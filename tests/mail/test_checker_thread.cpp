@@ -44,7 +44,13 @@ Script completeCheck(const std::string& listing)
 
 Script refusedPassword()
 {
-    return Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine("PASS ").send("-ERR no\r\n").stall(3000);
+    return Script()
+        .send(greeting)
+        .expectLine("USER ")
+        .send("+OK\r\n")
+        .expectLine("PASS ")
+        .send("-ERR no\r\n")
+        .stall(3000);
 }
 
 class CheckCycle : public ::testing::Test {
@@ -68,8 +74,7 @@ protected:
 
     void startChecking(int intervalMinutes, int port = -1, int useTls = 0)
     {
-        checker->setAccount(loopback, "alice", "secret", port < 0 ? server.port() : port, useTls,
-                            intervalMinutes);
+        checker->setAccount(loopback, "alice", "secret", port < 0 ? server.port() : port, useTls, intervalMinutes);
         ASSERT_TRUE(checker->start());
     }
 
@@ -127,7 +132,6 @@ TEST_F(CheckCycle, WrongPasswordIsReportedAndRetriedAfterThePause)
     EXPECT_GE(reports.secondsBetween(0, 1), 0.4) << "retried before the pause ended";
 }
 
-
 TEST_F(CheckCycle, HostThatRefusesConnectionsIsNotFound)
 {
     ASSERT_TRUE(server.start());
@@ -137,8 +141,6 @@ TEST_F(CheckCycle, HostThatRefusesConnectionsIsNotFound)
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
     EXPECT_EQ(reports.at(0).status, CheckStatus::HostNotFound);
 }
-
-
 
 TEST_F(CheckCycle, RefusedListingFailsAndKeepsTheLastCounts)
 {
@@ -154,8 +156,7 @@ TEST_F(CheckCycle, RefusedListingFailsAndKeepsTheLastCounts)
 
 TEST_F(CheckCycle, ListingCutShortFailsAndKeepsTheLastCounts)
 {
-    serve({completeCheck("1 a\r\n2 b\r\n3 c\r\n"),
-           loggedIn().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect()});
+    serve({completeCheck("1 a\r\n2 b\r\n3 c\r\n"), loggedIn().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect()});
     startChecking(0);
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
     EXPECT_EQ(reports.at(1).status, CheckStatus::ListFailed);
@@ -211,7 +212,7 @@ protected:
         ASSERT_TRUE(pki.create(folder.path()));
         trust.reset(new TrustedCaDirectory(pki.path("ca.pem")));
         ASSERT_TRUE(trust->isReady());
-        makeChecker();  // after the trust file is in place: the connection reads it then
+        makeChecker(); // after the trust file is in place: the connection reads it then
     }
     void serveTls(const std::string& name, const Script& script)
     {
@@ -241,8 +242,6 @@ TEST_F(CheckCycleTls, SelfSignedCertificateIsNotTrusted)
     EXPECT_EQ(reports.at(0).status, CheckStatus::BadCertificate);
     EXPECT_STREQ(checkStatusText(reports.at(0).status), "Certificate not trusted");
 }
-
-
 
 // ---- Waiting between checks ----
 
@@ -320,8 +319,7 @@ TEST_F(CheckCycle, CheckNowDuringFailurePauseWaitsForItThenEndsTheNextWait)
 
 TEST_F(CheckCycle, CheckNowDuringACheckEndsTheFollowingWait)
 {
-    serve({loggedIn().expectLine("UIDL").pause(500).send("+OK\r\n1 a\r\n.\r\n").stall(3000),
-           completeCheck("1 a\r\n")});
+    serve({loggedIn().expectLine("UIDL").pause(500).send("+OK\r\n1 a\r\n.\r\n").stall(3000), completeCheck("1 a\r\n")});
     startChecking(60);
     ASSERT_TRUE(server.waitForConnections(1, reportWaitMs));
     checker->requestCheckNow();
@@ -356,8 +354,8 @@ TEST_F(CheckCycle, ReplacedAccountIsUsedFromTheNextCheck)
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
     stopChecker();
     server.stop();
-    EXPECT_EQ(server.receivedLines(), (std::vector<std::string>{"USER alice", "PASS secret", "UIDL",
-                                                                "USER bob", "PASS hunter2", "UIDL"}));
+    EXPECT_EQ(server.receivedLines(),
+              (std::vector<std::string>{"USER alice", "PASS secret", "UIDL", "USER bob", "PASS hunter2", "UIDL"}));
 }
 
 // ---- Stopping ----
@@ -414,8 +412,6 @@ TEST_F(CheckCycle, StopDuringAStalledReadEndsWithinTwoSeconds)
     EXPECT_EQ(reports.count(), 0u) << "an aborted check must not report an outcome";
 }
 
-
-
 #ifdef _WIN32
 // ---- The owner's window ----
 
@@ -433,8 +429,8 @@ bool receivePosted(HWND window, MSG& message, double timeoutSeconds)
 
 TEST_F(CheckCycle, ResultIsPostedToTheOwnersWindowAfterTheStatusIsStored)
 {
-    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
+    HWND window =
+        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
     CheckOwner owner;
     owner.window = window;
@@ -457,4 +453,4 @@ TEST_F(CheckCycle, ResultIsPostedToTheOwnersWindowAfterTheStatusIsStored)
 }
 #endif
 
-}  // namespace
+} // namespace

@@ -99,7 +99,7 @@ TEST(PlainConnection, PeerClosingEndsTheStream)
     EXPECT_EQ(readSome(connection), "");
     EXPECT_EQ(connection.lastError(), ConnectionError::Closed);
     EXPECT_FALSE(connection.isOpen());
-    connection.close();  // nothing left to release
+    connection.close(); // nothing left to release
     EXPECT_FALSE(connection.isOpen());
 }
 
@@ -121,7 +121,7 @@ TEST(PlainConnection, EmptyHostIsHostNotFound)
 TEST(PlainConnection, HostTooLongForTheTargetIsRefusedBeforeConnecting)
 {
     Connection connection;
-    std::string host(252, 'a');  // with ":110" one character over the limit
+    std::string host(252, 'a'); // with ":110" one character over the limit
     EXPECT_FALSE(connection.open(host.c_str(), 110, 0));
     EXPECT_EQ(connection.lastError(), ConnectionError::TargetTooLong);
     EXPECT_FALSE(connection.isOpen());
@@ -149,7 +149,7 @@ TEST(ConnectionAddresses, SecondAddressIsTriedWhenTheFirstFails)
 {
     struct Case {
         const char* name;
-        bool firstSwallows;  // else the first refuses
+        bool firstSwallows; // else the first refuses
     };
     const Case cases[] = {
         {"first refuses", false},
@@ -229,7 +229,7 @@ TEST(ConnectionTimeLimits, SilentTlsServerTimesOutTheHandshake)
     ASSERT_TRUE(pki.create(pkiDirectory.path()));
     TrustedCaDirectory trust(pki.path("ca.pem"));
     ASSERT_TRUE(trust.isReady());
-    ScriptedPop3Server server;  // plain server that never answers the ClientHello
+    ScriptedPop3Server server; // plain server that never answers the ClientHello
     server.addConnection(Script().stall(10000));
     ASSERT_TRUE(server.start());
     Connection connection;
@@ -336,7 +336,7 @@ TEST_F(TlsConnection, WithoutTrustFileNothingIsTrusted)
 TEST_F(TlsConnection, TrustFileIsTheOneOfTheWorkingFolderAtConstruction)
 {
     struct Case {
-        const char* trustedAtConstruction;  // "" for a working folder without cacert.pem
+        const char* trustedAtConstruction; // "" for a working folder without cacert.pem
         const char* trustedAtOpen;
         bool accepted;
     };
@@ -358,7 +358,8 @@ TEST_F(TlsConnection, TrustFileIsTheOneOfTheWorkingFolderAtConstruction)
         TrustedCaDirectory atOpen(openCa);
         ASSERT_TRUE(atConstruction.isReady() && atOpen.isReady());
         EXPECT_EQ(connection.open("localhost", tls.port(), 1), each.accepted);
-        EXPECT_EQ(connection.lastError(), each.accepted ? ConnectionError::None : ConnectionError::CertificateUntrusted);
+        EXPECT_EQ(connection.lastError(),
+                  each.accepted ? ConnectionError::None : ConnectionError::CertificateUntrusted);
     }
 }
 
@@ -370,9 +371,9 @@ TEST_F(TlsConnection, TrustFileIsFoundCertificateByCertificate)
     const std::string broken = "-----BEGIN CERTIFICATE-----\nMAMCAQA=\n-----END CERTIFICATE-----\n";
     struct Case {
         const char* name;
-        std::vector<std::string> parts;  // files of the test PKI, or text as it stands
+        std::vector<std::string> parts; // files of the test PKI, or text as it stands
         bool accepted;
-        const char* served = "server.pem";  // what the server presents (with server.key or chained.key)
+        const char* served = "server.pem"; // what the server presents (with server.key or chained.key)
     };
     const Case cases[] = {
         {"CA behind other certificates", {"selfsigned.pem", "unknownca.pem", "ca.pem"}, true},
@@ -399,7 +400,7 @@ TEST_F(TlsConnection, TrustFileIsFoundCertificateByCertificate)
             }
             ASSERT_TRUE(out.good());
         }
-        ScriptedPop3Server servers[2];  // the second connection finds the CA already in the store
+        ScriptedPop3Server servers[2]; // the second connection finds the CA already in the store
         bool chained = std::string(each.served) != "server.pem";
         for (ScriptedPop3Server& tls : servers) {
             tls.useTls(pki.path(each.served), pki.path(chained ? "chained.key" : "server.key"));
@@ -412,7 +413,8 @@ TEST_F(TlsConnection, TrustFileIsFoundCertificateByCertificate)
         connection.setTimeouts(5, 5);
         for (ScriptedPop3Server& tls : servers) {
             EXPECT_EQ(connection.open("localhost", tls.port(), 1), each.accepted);
-            EXPECT_EQ(connection.lastError(), each.accepted ? ConnectionError::None : ConnectionError::CertificateUntrusted);
+            EXPECT_EQ(connection.lastError(),
+                      each.accepted ? ConnectionError::None : ConnectionError::CertificateUntrusted);
         }
     }
 }
@@ -474,7 +476,8 @@ TEST_F(TlsConnection, PinnedCertificateIsAcceptedWithItsNameAndDatesStillChecked
         }
         CertificateDetails refused;
         ASSERT_TRUE(pinned.describeRefusedCertificate(refused));
-        EXPECT_EQ(std::string(refused.sha256), mailtest::certificateFingerprint(pki.path(std::string(each.served) + ".pem")));
+        EXPECT_EQ(std::string(refused.sha256),
+                  mailtest::certificateFingerprint(pki.path(std::string(each.served) + ".pem")));
     }
 }
 
@@ -518,4 +521,4 @@ TEST_F(TlsConnection, TlsThenPlainOnOneObjectKeepsOnlyThePlainStream)
     EXPECT_EQ(readSome(*connection), "+OK plain\r\n");
 }
 
-}  // namespace
+} // namespace

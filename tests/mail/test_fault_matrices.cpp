@@ -33,8 +33,15 @@ const std::vector<std::string> loginAndList = {"USER alice", "PASS secret", "UID
 
 Script completeCheck()
 {
-    return Script().send(greeting).expectLine("USER ").send(ok).expectLine("PASS ").send(ok).expectLine("UIDL")
-        .send(listingReply).stall(3000);
+    return Script()
+        .send(greeting)
+        .expectLine("USER ")
+        .send(ok)
+        .expectLine("PASS ")
+        .send(ok)
+        .expectLine("UIDL")
+        .send(listingReply)
+        .stall(3000);
 }
 
 // The client's commands among what the server read (a stalled plain server also reads the
@@ -69,9 +76,9 @@ enum class Serve { Certificate, OldTls, NoCertificate, Silence, ResetInHandshake
 struct CertificateRow {
     const char* name;
     Serve serve;
-    const char* certificate;  // base name in the test PKI
+    const char* certificate; // base name in the test PKI
     CheckStatus shown;
-    const char* host = "localhost";  // any name reaches the loopback server
+    const char* host = "localhost"; // any name reaches the loopback server
 };
 
 void PrintTo(const CertificateRow& row, std::ostream* out)
@@ -114,15 +121,32 @@ protected:
         std::string key = pki.path(std::string(row.certificate) + ".key");
         Script script = completeCheck();
         switch (row.serve) {
-        case Serve::Certificate: server.useTls(cert, key); break;
-        case Serve::OldTls: server.useWeakTls(cert, key, TLS1_1_VERSION); break;
-        case Serve::NoCertificate: server.useAnonymousTls(); break;
-        case Serve::Silence: script = Script().stall(10000); break;  // plain: never a ServerHello
-        case Serve::ResetInHandshake: script = Script().pause(200).disconnect(); break;
+        case Serve::Certificate:
+            server.useTls(cert, key);
+            break;
+        case Serve::OldTls:
+            server.useWeakTls(cert, key, TLS1_1_VERSION);
+            break;
+        case Serve::NoCertificate:
+            server.useAnonymousTls();
+            break;
+        case Serve::Silence:
+            script = Script().stall(10000);
+            break; // plain: never a ServerHello
+        case Serve::ResetInHandshake:
+            script = Script().pause(200).disconnect();
+            break;
         case Serve::CutListing:
             server.useTls(cert, key);
-            script = Script().send(greeting).expectLine("USER ").send(ok).expectLine("PASS ").send(ok)
-                         .expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect();
+            script = Script()
+                         .send(greeting)
+                         .expectLine("USER ")
+                         .send(ok)
+                         .expectLine("PASS ")
+                         .send(ok)
+                         .expectLine("UIDL")
+                         .send("+OK\r\n1 a\r\n")
+                         .disconnect();
             break;
         }
         server.addConnection(script);
@@ -139,7 +163,7 @@ TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
 {
     const CertificateRow& row = GetParam();
     serve(row);
-    std::unique_ptr<CheckerThread> checker = makeChecker(2);  // after the trust file is in place
+    std::unique_ptr<CheckerThread> checker = makeChecker(2); // after the trust file is in place
     checker->session.steps.lookUp = loopbackForEveryName;
     checker->setAccount(row.host, "alice", "secret", server.port(), 1, 5);
     Stopwatch watch;
@@ -153,13 +177,15 @@ TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CertificateMatrix, ::testing::ValuesIn(certificateRows),
-                         [](const ::testing::TestParamInfo<CertificateRow>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<CertificateRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- Broken dialogues ----
 
 // The server's replies of one dialogue, each after the client line it answers.
 struct Step {
-    const char* clientLine;  // expected before the reply; null for the greeting
+    const char* clientLine; // expected before the reply; null for the greeting
     std::string reply;
 };
 const std::vector<Step> dialogue = {{nullptr, greeting}, {"USER ", ok}, {"PASS ", ok}, {"UIDL", listingReply}};
@@ -244,8 +270,15 @@ TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
 {
     // 30 ms a byte: the listing reply alone takes longer than the one-second limit, which
     // counts from the last progress, not from the start.
-    Script drip = Script().send(greeting).expectLine("USER ").send(ok).expectLine("PASS ").send(ok)
-                      .expectLine("UIDL").sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30).stall(3000);
+    Script drip = Script()
+                      .send(greeting)
+                      .expectLine("USER ")
+                      .send(ok)
+                      .expectLine("PASS ")
+                      .send(ok)
+                      .expectLine("UIDL")
+                      .sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30)
+                      .stall(3000);
     server.addConnection(drip);
     EXPECT_TRUE(checker->checkOnce() == CheckerThread::checkSucceeded);
     EXPECT_EQ(checker->snapshot().totalCount, 4);
@@ -258,8 +291,13 @@ TEST(MailboxInUse, CheckerPausesBetweenAttempts)
 {
     ScriptedPop3Server server;
     for (int i = 0; i < 3; ++i)
-        server.addConnection(Script().send(greeting).expectLine("USER ").send(ok).expectLine("PASS ")
-                                 .send("-ERR [IN-USE] mailbox locked\r\n").stall(3000));
+        server.addConnection(Script()
+                                 .send(greeting)
+                                 .expectLine("USER ")
+                                 .send(ok)
+                                 .expectLine("PASS ")
+                                 .send("-ERR [IN-USE] mailbox locked\r\n")
+                                 .stall(3000));
     ASSERT_TRUE(server.start());
     CheckReports reports;
     std::unique_ptr<CheckerThread> checker = makeChecker(2);
@@ -274,4 +312,4 @@ TEST(MailboxInUse, CheckerPausesBetweenAttempts)
     EXPECT_GE(reports.secondsBetween(1, 2), 0.3);
 }
 
-}  // namespace
+} // namespace

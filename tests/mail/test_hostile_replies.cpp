@@ -22,9 +22,9 @@ using Ids = std::multiset<std::string>;
 
 struct Row {
     const char* name;
-    std::vector<std::string> server;  // the pieces, in order; the stream ends after the last
+    std::vector<std::string> server; // the pieces, in order; the stream ends after the last
     Reached reached;
-    Ids ids;                          // when Listed
+    Ids ids; // when Listed
     std::string sent = "USER alice\r\nPASS secret\r\nUIDL\r\n";
     std::string user = "alice";
     std::string password = "secret";
@@ -64,35 +64,52 @@ std::vector<Row> rows()
 {
     return {
         // Status lines
-        {"StatusLineOf513Octets", {"+OK " + std::string(507, 's') + "\r\n", ok, ok, "+OK\r\n1 a\r\n.\r\n"},
-         Reached::Listed, {"a"}},
-        {"GreetingOf64KiBWithoutLineFeed", {"+OK " + std::string(64 * 1024, 's'), "\r\n", ok, ok},
-         Reached::NoGreeting, {}, ""},
-        {"ListingStatusOf64KiBWithoutLineFeed", {greeting, ok, ok, "+OK " + std::string(64 * 1024, 's'), "\r\n.\r\n"},
+        {"StatusLineOf513Octets",
+         {"+OK " + std::string(507, 's') + "\r\n", ok, ok, "+OK\r\n1 a\r\n.\r\n"},
+         Reached::Listed,
+         {"a"}},
+        {"GreetingOf64KiBWithoutLineFeed",
+         {"+OK " + std::string(64 * 1024, 's'), "\r\n", ok, ok},
+         Reached::NoGreeting,
+         {},
+         ""},
+        {"ListingStatusOf64KiBWithoutLineFeed",
+         {greeting, ok, ok, "+OK " + std::string(64 * 1024, 's'), "\r\n.\r\n"},
          Reached::ListingFailed},
         {"LowerCaseOk", {"+ok ready\r\n"}, Reached::NoGreeting, {}, ""},
         {"OkayIsPositive", {"+OKAY\r\n", ok, ok, "+OK\r\n1 a\r\n.\r\n"}, Reached::Listed, {"a"}},
         {"InUseRefusesTheLogin", {greeting, ok, "-ERR [IN-USE] locked\r\n"}, Reached::NoLogin, {}, sentBeforeUidl},
-        {"LoginDelayRefusesTheLogin", {greeting, ok, "-ERR [LOGIN-DELAY] wait\r\n"}, Reached::NoLogin, {},
+        {"LoginDelayRefusesTheLogin",
+         {greeting, ok, "-ERR [LOGIN-DELAY] wait\r\n"},
+         Reached::NoLogin,
+         {},
          sentBeforeUidl},
         // Bytes the client did not ask for: read as the next reply, never skipped silently.
         {"JunkAfterGreetingIsTheUserReply", {"+OK hi\r\nJUNK\r\n", ok, ok}, Reached::NoLogin, {}, "USER alice\r\n"},
-        {"JunkAfterLoginIsTheListingReply", {greeting, ok, "+OK\r\nJUNK\r\n", "+OK\r\n1 a\r\n.\r\n"},
+        {"JunkAfterLoginIsTheListingReply",
+         {greeting, ok, "+OK\r\nJUNK\r\n", "+OK\r\n1 a\r\n.\r\n"},
          Reached::ListingFailed},
         // Ids
-        {"IdOf70And71And1023Kept", listing("1 " + id(70) + "\r\n2 " + id(71) + "\r\n3 " + id(1023) + "\r\n.\r\n"),
-         Reached::Listed, {id(70), id(71), id(1023)}},
-        {"IdOf1024AndOf100000Skipped", listing("1 " + id(1024) + "\r\n2 " + id(100000) + "\r\n3 b\r\n.\r\n"),
-         Reached::Listed, {"b"}},
+        {"IdOf70And71And1023Kept",
+         listing("1 " + id(70) + "\r\n2 " + id(71) + "\r\n3 " + id(1023) + "\r\n.\r\n"),
+         Reached::Listed,
+         {id(70), id(71), id(1023)}},
+        {"IdOf1024AndOf100000Skipped",
+         listing("1 " + id(1024) + "\r\n2 " + id(100000) + "\r\n3 b\r\n.\r\n"),
+         Reached::Listed,
+         {"b"}},
         {"IdEndsAtSpaceOrTab", listing("1 a b\r\n2 c\td\r\n.\r\n"), Reached::Listed, {"a", "c"}},
         {"NulBytesAreDropped", listing(std::string("1 e\0f\r\n\0.\r\n", 11)), Reached::Listed, {"ef"}},
-        {"DeleteAndEightBitBytesKept", listing("1 g\x7fh\r\n2 \x80\xff\r\n.\r\n"), Reached::Listed,
+        {"DeleteAndEightBitBytesKept",
+         listing("1 g\x7fh\r\n2 \x80\xff\r\n.\r\n"),
+         Reached::Listed,
          {"g\x7fh", "\x80\xff"}},
         {"EmptyIdSkipped", listing("1 \r\n2\r\n3 c\r\n.\r\n"), Reached::Listed, {"c"}},
         // Message numbers: only one that fits an int, with or without a sign, counts
         {"OddMessageNumbers",
          listing("0 zero\r\n-1 minus\r\nx nan\r\n4294967297 big\r\n2147483648 over\r\n2147483647 max\r\n.\r\n"),
-         Reached::Listed, {"zero", "minus", "max"}},
+         Reached::Listed,
+         {"zero", "minus", "max"}},
         // Terminators and line ends
         {"LineFeedOnlyTerminatorIsNotTheEnd", listing("1 a\r\n.\n"), Reached::ListingFailed},
         {"DotSpaceIsNotTheEnd", listing("1 a\r\n. \r\n"), Reached::ListingFailed},
@@ -104,10 +121,20 @@ std::vector<Row> rows()
         // Credentials that a command line cannot carry are never sent, nor anything after them
         {"UserWithCarriageReturn", {greeting}, Reached::NoLogin, {}, "", "al\rice"},
         {"UserWithLineFeed", {greeting}, Reached::NoLogin, {}, "", "alice\nPASS x"},
-        {"PasswordWithCarriageReturnLineFeed", {greeting, ok}, Reached::NoLogin, {}, "USER alice\r\n", "alice",
+        {"PasswordWithCarriageReturnLineFeed",
+         {greeting, ok},
+         Reached::NoLogin,
+         {},
+         "USER alice\r\n",
+         "alice",
          "secret\r\nDELE 1"},
         {"UserTooLongForACommandLine", {greeting}, Reached::NoLogin, {}, "", std::string(250, 'u')},
-        {"PasswordTooLongForACommandLine", {greeting, ok}, Reached::NoLogin, {}, "USER alice\r\n", "alice",
+        {"PasswordTooLongForACommandLine",
+         {greeting, ok},
+         Reached::NoLogin,
+         {},
+         "USER alice\r\n",
+         "alice",
          std::string(249, 'p')},
     };
 }
@@ -163,4 +190,4 @@ TEST(HostileListings, TerminatorSplitAtEveryByteStillEndsTheListing)
     }
 }
 
-}  // namespace
+} // namespace

@@ -134,4 +134,4 @@ TEST_F(DovecotSession, ServerIsVerifiedByName)
     EXPECT_TRUE(session->login(user.c_str(), password));
 }
 
-}  // namespace
+} // namespace

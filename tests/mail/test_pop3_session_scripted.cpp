@@ -182,7 +182,13 @@ TEST_F(ScriptedSession, RefusedUserFailsLoginWithoutSendingThePassword)
 
 TEST_F(ScriptedSession, RefusedPasswordFailsLogin)
 {
-    serve(Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine("PASS ").send("-ERR denied\r\n").stall(2000));
+    serve(Script()
+              .send(greeting)
+              .expectLine("USER ")
+              .send("+OK\r\n")
+              .expectLine("PASS ")
+              .send("-ERR denied\r\n")
+              .stall(2000));
     ASSERT_TRUE(connect());
     EXPECT_FALSE(session.login("alice", "wrong"));
 }
@@ -216,7 +222,7 @@ TEST_F(ScriptedSession, PasswordTooLongForACommandLineIsNeverSent)
 {
     serve(Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine().stall(500));
     ASSERT_TRUE(connect());
-    std::string password(251, 'p');  // "PASS " + 251 + CR LF = 258 characters
+    std::string password(251, 'p'); // "PASS " + 251 + CR LF = 258 characters
     EXPECT_FALSE(session.login("alice", password.c_str()));
     std::vector<std::string> lines = linesReceived();
     ASSERT_EQ(lines.size(), 1u);
@@ -227,7 +233,7 @@ TEST_F(ScriptedSession, PasswordThatJustFitsACommandLineIsSentWhole)
 {
     serve(loggedIn().stall(2000));
     ASSERT_TRUE(connect());
-    std::string password(248, 'p');  // exactly 255 characters with "PASS " and CR LF
+    std::string password(248, 'p'); // exactly 255 characters with "PASS " and CR LF
     EXPECT_TRUE(session.login("alice", password.c_str()));
     std::vector<std::string> lines = linesReceived();
     ASSERT_EQ(lines.size(), 2u);
@@ -238,7 +244,10 @@ TEST_F(ScriptedSession, PasswordThatJustFitsACommandLineIsSentWhole)
 
 TEST_F(ScriptedSession, ListingYieldsEveryId)
 {
-    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 whqtswO00WBw418f9t5JxYwZ\r\n2 QhdPYR:00WBw1Ph7x7\r\n.\r\n").stall(2000));
+    serve(loggedIn()
+              .expectLine("UIDL")
+              .send("+OK\r\n1 whqtswO00WBw418f9t5JxYwZ\r\n2 QhdPYR:00WBw1Ph7x7\r\n.\r\n")
+              .stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
     EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"whqtswO00WBw418f9t5JxYwZ", "QhdPYR:00WBw1Ph7x7"}));
@@ -275,7 +284,14 @@ TEST_F(ScriptedSession, TerminatorSplitAcrossReadsCompletes)
 
 TEST_F(ScriptedSession, IdEndingInDotAtAReadBoundaryDoesNotEndTheListing)
 {
-    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 abc.").pause(200).send("\r\n2 def.\r").pause(200).send("\n.\r\n").stall(2000));
+    serve(loggedIn()
+              .expectLine("UIDL")
+              .send("+OK\r\n1 abc.")
+              .pause(200)
+              .send("\r\n2 def.\r")
+              .pause(200)
+              .send("\n.\r\n")
+              .stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
     EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"abc.", "def."}));
@@ -291,7 +307,10 @@ TEST_F(ScriptedSession, BareLineFeedLinesScanLikeFullLineEnds)
 
 TEST_F(ScriptedSession, LinesThatDoNotScanAreSkipped)
 {
-    serve(loggedIn().expectLine("UIDL").send("+OK\r\n\r\n7\r\nx y\r\n 3   spaced\r\n99999999999 toolarge\r\n4 last\r\n.\r\n").stall(2000));
+    serve(loggedIn()
+              .expectLine("UIDL")
+              .send("+OK\r\n\r\n7\r\nx y\r\n 3   spaced\r\n99999999999 toolarge\r\n4 last\r\n.\r\n")
+              .stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
     EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"spaced", "last"}));
@@ -307,7 +326,7 @@ TEST_F(ScriptedSession, DuplicatedIdIsListedTwice)
 
 TEST_F(ScriptedSession, OversizeIdIsSkippedAndTheOthersKept)
 {
-    std::string huge(Pop3Session::scratchSize, 'u');  // one more than fits with its NUL
+    std::string huge(Pop3Session::scratchSize, 'u'); // one more than fits with its NUL
     std::string fits(Pop3Session::scratchSize - 1, 'f');
     serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 " + huge + "\r\n2 " + fits + "\r\n3 ok\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
@@ -416,8 +435,8 @@ struct GeneratedListing {
     std::string tail;
     size_t abortAfter;
     int listingMilliseconds;
-    int expectedCount;  // -1: the listing fails
-    size_t maxServed;   // bytes the session may take before it ends
+    int expectedCount; // -1: the listing fails
+    size_t maxServed;  // bytes the session may take before it ends
 };
 
 const size_t never = SIZE_MAX;
@@ -429,26 +448,22 @@ const size_t manyCopiesBytes = manyCopies * 7 + 3;
 const std::string lastLines = "1 a\r\n.\r\n";
 
 const GeneratedListing generatedListings[] = {
-    {"many copies of one id", copyLine, manyCopies, ".\r\n", never,
-     Pop3Session::defaultListingMilliseconds, static_cast<int>(manyCopies), never},
-    {"stop during a long parse", copyLine, manyCopies, ".\r\n", 1 << 20,
-     Pop3Session::defaultListingMilliseconds, -1, (1 << 20) + Pop3Session::readChunk},
+    {"many copies of one id", copyLine, manyCopies, ".\r\n", never, Pop3Session::defaultListingMilliseconds,
+     static_cast<int>(manyCopies), never},
+    {"stop during a long parse", copyLine, manyCopies, ".\r\n", 1 << 20, Pop3Session::defaultListingMilliseconds, -1,
+     (1 << 20) + Pop3Session::readChunk},
     {"stop as its last byte arrives", copyLine, manyCopies, ".\r\n", manyCopiesBytes,
      Pop3Session::defaultListingMilliseconds, -1, never},
     {"NUL bytes up to the cap", std::string(1, '\0'), cap - lastLines.size(), lastLines, never,
      Pop3Session::defaultListingMilliseconds, 1, never},
     {"NUL bytes past the cap", std::string(1, '\0'), cap - lastLines.size() + 1, lastLines, never,
      Pop3Session::defaultListingMilliseconds, -1, cap + Pop3Session::readChunk},
-    {"lines past the overall time limit", copyLine, endless, "", never, 0, -1,
-     4 * Pop3Session::readChunk},
+    {"lines past the overall time limit", copyLine, endless, "", never, 0, -1, 4 * Pop3Session::readChunk},
 };
 
 class ListingSource {
 public:
-    ListingSource(const GeneratedListing& row, Pop3Session& session) : row(row), session(session)
-    {
-        text = "+OK\r\n";
-    }
+    ListingSource(const GeneratedListing& row, Pop3Session& session) : row(row), session(session) { text = "+OK\r\n"; }
 
     // A BIO whose reads serve the listing and whose writes swallow the UIDL command.
     BIO* makeStream()
@@ -459,14 +474,17 @@ public:
             return static_cast<ListingSource*>(BIO_get_data(bio))->serve(out, size);
         });
         BIO_meth_set_ctrl(method, [](BIO*, int, long, void*) -> long { return 1; });
-        BIO_meth_set_create(method, [](BIO* bio) { BIO_set_init(bio, 1); return 1; });
+        BIO_meth_set_create(method, [](BIO* bio) {
+            BIO_set_init(bio, 1);
+            return 1;
+        });
         BIO* bio = BIO_new(method);
         BIO_set_data(bio, this);
         return bio;
     }
     ~ListingSource() { BIO_meth_free(method); }
 
-    size_t served = 0;  // listing bytes, after the status line
+    size_t served = 0; // listing bytes, after the status line
 
 private:
     int serve(char* out, int size)
@@ -537,4 +555,4 @@ TEST(GeneratedListing, LargeListingsStopsAndBounds)
     }
 }
 
-}  // namespace
+} // namespace

@@ -207,7 +207,6 @@ TEST(MarkAsRead, DoesNotDuplicateIdsAlreadySeen)
     EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b"}));
 }
 
-
 // ---- The seen-message stream ----
 
 class SeenFile : public ::testing::Test {
@@ -234,7 +233,6 @@ TEST_F(SeenFile, CarriageReturnsAndEmptyLinesAreNotIds)
     ASSERT_TRUE(loadSeenFile(session, file.c_str()));
     EXPECT_EQ(idsOf(session.seen), (Ids{"one", "two", "three"}));
 }
-
 
 TEST_F(SeenFile, OverLongLineIsSkippedWholeNotSplit)
 {
@@ -418,9 +416,14 @@ std::vector<DamagedFile> damagedFiles()
         {"CutMidLine", "alpha\nbeta\ngam", {"alpha", "beta", "gam"}},
         {"NoFinalLineEnd", "alpha\nbeta", {"alpha", "beta"}},
         {"CarriageReturnLineEnds", "alpha\r\nbeta\r\n", {"alpha", "beta"}},
-        {"ByteOrderMark", "\xEF\xBB\xBF" "alpha\nbeta\n", {"alpha", "beta"}},
+        {"ByteOrderMark",
+         "\xEF\xBB\xBF"
+         "alpha\nbeta\n",
+         {"alpha", "beta"}},
         {"Duplicates", "alpha\nalpha\nbeta\n", {"alpha", "alpha", "beta"}},
-        {"BinaryJunk", std::string("\x01\x02\n\0\0\n \t\n\xFF\xFE\nalpha\n\r\r\n", 19), {"\x01\x02", "\xFF\xFE", "alpha"}},
+        {"BinaryJunk",
+         std::string("\x01\x02\n\0\0\n \t\n\xFF\xFE\nalpha\n\r\r\n", 19),
+         {"\x01\x02", "\xFF\xFE", "alpha"}},
         {"HundredThousandLines", manyLines(100000), many},
     };
 }
@@ -444,7 +447,9 @@ TEST_P(DamagedSeenFile, LoadsTheIdsItHoldsAndAnnouncesNoneOfThemAgain)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DamagedSeenFile, ::testing::ValuesIn(damagedFiles()),
-                         [](const ::testing::TestParamInfo<DamagedFile>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<DamagedFile>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // Saving over "old" when something goes wrong: afterwards the file is the old one or the new
 // one, whole, and a fresh load of it announces nothing that was marked.
@@ -481,7 +486,7 @@ TEST_F(SeenFileFault, KillBetweenTheWriteAndTheReplaceLeavesTheOldFile)
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
-        saveSeenFile(session, file.c_str(), dieBeforeReplacing);  // never returns
+        saveSeenFile(session, file.c_str(), dieBeforeReplacing); // never returns
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the child was not stopped at the replace";
@@ -519,4 +524,4 @@ TEST_F(SeenFileFault, FileHeldOpenWithoutSharingIsLeftWhole)
 }
 #endif
 
-}  // namespace
+} // namespace

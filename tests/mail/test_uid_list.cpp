@@ -54,7 +54,6 @@ TEST(UidListMembership, AbsentIdEqualsOnlyAbsentId)
     EXPECT_TRUE(list.contains(nullptr));
 }
 
-
 // ---- Order and removal ----
 
 TEST(UidListOrder, NewestIdComesFirst)
@@ -72,9 +71,9 @@ TEST(UidListOrder, RemovingHeadMiddleAndTailKeepsTheRest)
     UidList list;
     for (const char* id : {"a", "b", "c", "d", "e"})
         list.insertFront(id);
-    ASSERT_TRUE(removeFirst(list, "e"));  // head
-    ASSERT_TRUE(removeFirst(list, "c"));  // middle
-    ASSERT_TRUE(removeFirst(list, "a"));  // tail
+    ASSERT_TRUE(removeFirst(list, "e")); // head
+    ASSERT_TRUE(removeFirst(list, "c")); // middle
+    ASSERT_TRUE(removeFirst(list, "a")); // tail
     EXPECT_EQ(inOrder(list), (std::vector<std::string>{"d", "b"}));
     EXPECT_FALSE(list.contains("e"));
     EXPECT_FALSE(list.contains("c"));
@@ -96,7 +95,6 @@ TEST(UidListOrder, DuplicateStaysFoundUntilItsLastCopyIsRemoved)
     EXPECT_FALSE(list.contains("dup"));
     EXPECT_TRUE(list.contains("other"));
 }
-
 
 TEST(UidListOrder, SwapExchangesContentsAndLookups)
 {
@@ -145,18 +143,16 @@ TEST(UidListIndex, AgreesWithListThroughManyInsertionsAndRemovals)
 
 struct StorageCase {
     const char* name;
-    int distinct;      // ids
-    int copies;        // how often each is inserted, round after round
+    int distinct; // ids
+    int copies;   // how often each is inserted, round after round
     size_t idLength;
 };
 
 // Every growth step of index, text blocks and order; one id held very many times;
 // ids at the listing's length limit, which fill text blocks fast; an id longer than a block.
 const StorageCase storageCases[] = {
-    {"growth across resizes", 70000, 1, 16},
-    {"many duplicates", 1, 200000, 16},
-    {"distinct ids repeated", 1000, 40, 16},
-    {"ids at the length limit", 300, 2, 1023},
+    {"growth across resizes", 70000, 1, 16},      {"many duplicates", 1, 200000, 16},
+    {"distinct ids repeated", 1000, 40, 16},      {"ids at the length limit", 300, 2, 1023},
     {"id longer than a text block", 3, 2, 70000},
 };
 
@@ -177,7 +173,7 @@ TEST(UidListStorage, KeepsOrderTextsAndCountsThroughGrowthAndRemoval)
         for (int i = 0; i < row.distinct; ++i)
             ids.push_back(storageId(i, row.idLength));
         UidList list;
-        std::vector<int> expected;  // id numbers, front to back
+        std::vector<int> expected; // id numbers, front to back
         for (int round = 0; round < row.copies; ++round)
             for (int i = 0; i < row.distinct; ++i) {
                 ASSERT_TRUE(list.insertFront(ids[i].c_str()));
@@ -217,7 +213,7 @@ TEST(UidListStorage, KeepsOrderTextsAndCountsThroughGrowthAndRemoval)
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---- Lists sharing one storage ----
 
@@ -230,8 +226,8 @@ TEST(UidListSharing, ListsSharingAStorageEachKeepTheirOwnIdsAndOrder)
     const int steps = 60000;
     UidList lists[listCount];
     for (int i = 1; i < listCount; ++i)
-        lists[i].shareStorageWith(lists[0]);  // the fifth finds no room and keeps its own
-    std::vector<std::string> model[listCount];  // front to back
+        lists[i].shareStorageWith(lists[0]);   // the fifth finds no room and keeps its own
+    std::vector<std::string> model[listCount]; // front to back
     for (int which : {0, 1, 4})
         for (int copy = 0; copy < 600; ++copy) {
             lists[which].insertFront("hot");

@@ -164,4 +164,4 @@ TEST_F(ReleaseRuns, InstallerInstallsForTheUserAndTheUninstallerKeepsTheSettings
     EXPECT_TRUE(exists(files.iniPath())) << "the uninstaller removed the settings";
 }
 
-}  // namespace
+} // namespace

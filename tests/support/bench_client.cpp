@@ -11,7 +11,8 @@ namespace {
 const int kReceiveTimeoutMs = 5000;
 const int kChunk = 4096;
 
-void setReceiveTimeout(SocketHandle socket) {
+void setReceiveTimeout(SocketHandle socket)
+{
 #ifdef _WIN32
     DWORD ms = kReceiveTimeoutMs;
     setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
@@ -21,13 +22,19 @@ void setReceiveTimeout(SocketHandle socket) {
 #endif
 }
 
-}  // namespace
+} // namespace
 
-BenchClient::~BenchClient() { close(); }
+BenchClient::~BenchClient()
+{
+    close();
+}
 
-void BenchClient::close() {
-    if (ssl) SSL_free(ssl);
-    if (context) SSL_CTX_free(context);
+void BenchClient::close()
+{
+    if (ssl)
+        SSL_free(ssl);
+    if (context)
+        SSL_CTX_free(context);
     ssl = nullptr;
     context = nullptr;
     closeSocket(socket);
@@ -35,21 +42,27 @@ void BenchClient::close() {
     pending.clear();
 }
 
-bool BenchClient::connectPlain(int port) {
+bool BenchClient::connectPlain(int port)
+{
     close();
     socket = connectLoopback(port);
-    if (socket == kNoSocket) return false;
+    if (socket == kNoSocket)
+        return false;
     setReceiveTimeout(socket);
     return true;
 }
 
-bool BenchClient::connectTls(int port, const std::string& caFile, const std::string& host) {
-    if (!connectPlain(port)) return false;
+bool BenchClient::connectTls(int port, const std::string& caFile, const std::string& host)
+{
+    if (!connectPlain(port))
+        return false;
     context = SSL_CTX_new(TLS_client_method());
-    if (!context || SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1) return false;
+    if (!context || SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1)
+        return false;
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
     ssl = SSL_new(context);
-    if (!ssl || SSL_set_fd(ssl, static_cast<int>(socket)) != 1) return false;
+    if (!ssl || SSL_set_fd(ssl, static_cast<int>(socket)) != 1)
+        return false;
     SSL_set_tlsext_host_name(ssl, host.c_str());
     SSL_set1_host(ssl, host.c_str());
     bool connected = SSL_connect(ssl) == 1;
@@ -58,23 +71,29 @@ bool BenchClient::connectTls(int port, const std::string& caFile, const std::str
     return connected && verification == X509_V_OK && SSL_get0_peer_certificate(ssl) != nullptr;
 }
 
-bool BenchClient::sendLine(const std::string& line) {
+bool BenchClient::sendLine(const std::string& line)
+{
     std::string bytes = line + "\r\n";
-    if (ssl) return SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+    if (ssl)
+        return SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
     return sendSome(socket, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
 }
 
-int BenchClient::receive(char* buffer, int capacity) {
-    if (socket == kNoSocket) return -1;
+int BenchClient::receive(char* buffer, int capacity)
+{
+    if (socket == kNoSocket)
+        return -1;
     if (ssl) {
         int result = SSL_read(ssl, buffer, capacity);
-        if (result <= 0) ERR_clear_error();
+        if (result <= 0)
+            ERR_clear_error();
         return result;
     }
     return receiveSome(socket, buffer, capacity);
 }
 
-std::string BenchClient::readChunk() {
+std::string BenchClient::readChunk()
+{
     if (!pending.empty()) {
         std::string chunk;
         chunk.swap(pending);
@@ -85,28 +104,34 @@ std::string BenchClient::readChunk() {
     return result > 0 ? std::string(buffer, static_cast<size_t>(result)) : std::string();
 }
 
-bool BenchClient::readLine(std::string& line) {
+bool BenchClient::readLine(std::string& line)
+{
     for (;;) {
         size_t end = pending.find('\n');
         if (end != std::string::npos) {
             line = pending.substr(0, end);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
             pending.erase(0, end + 1);
             return true;
         }
         char buffer[kChunk];
         int result = receive(buffer, sizeof buffer);
-        if (result <= 0) return false;
+        if (result <= 0)
+            return false;
         pending.append(buffer, static_cast<size_t>(result));
     }
 }
 
-bool BenchClient::staysQuietFor(int ms) {
+bool BenchClient::staysQuietFor(int ms)
+{
     return pending.empty() && !waitReadable(socket, ms);
 }
 
-bool BenchClient::seesHangUp() {
-    if (!pending.empty()) return false;
+bool BenchClient::seesHangUp()
+{
+    if (!pending.empty())
+        return false;
     char buffer[kChunk];
     int result = receive(buffer, sizeof buffer);
     if (result > 0) {
@@ -114,7 +139,8 @@ bool BenchClient::seesHangUp() {
         return false;
     }
     // 0 is an orderly close; an error other than the receive time-out is a reset.
-    if (result == 0) return true;
+    if (result == 0)
+        return true;
 #ifdef _WIN32
     return WSAGetLastError() != WSAETIMEDOUT;
 #else
@@ -122,4 +148,4 @@ bool BenchClient::seesHangUp() {
 #endif
 }
 
-}  // namespace testbench
+} // namespace testbench

@@ -24,7 +24,7 @@ public:
     bool connectTls(int port, const std::string& caFile, const std::string& host);
     long verifyResult() const { return verification; }
 
-    bool sendLine(const std::string& line);  // appends CR LF
+    bool sendLine(const std::string& line); // appends CR LF
     // One line without CR LF; false on hang-up or time-out.
     bool readLine(std::string& line);
     // Raw bytes of one receive call; empty on hang-up or time-out.
@@ -45,4 +45,4 @@ private:
     std::string pending;
 };
 
-}  // namespace testbench
+} // namespace testbench

@@ -8,31 +8,45 @@
 
 namespace {
 
-const char* describe(ConnectionError error) {
+const char* describe(ConnectionError error)
+{
     switch (error) {
-    case ConnectionError::None: return "no error";
-    case ConnectionError::TargetTooLong: return "host name too long";
-    case ConnectionError::HostNotFound: return "host not found or refused";
-    case ConnectionError::TlsFailed: return "TLS handshake failed";
-    case ConnectionError::CertificateUntrusted: return "certificate not trusted";
-    case ConnectionError::CertificateWrongHost: return "certificate names another host";
-    case ConnectionError::CertificateExpired: return "certificate expired";
-    case ConnectionError::TimedOut: return "timed out";
-    case ConnectionError::Aborted: return "aborted";
-    case ConnectionError::Closed: return "connection closed";
-    case ConnectionError::Failed: return "failed";
+    case ConnectionError::None:
+        return "no error";
+    case ConnectionError::TargetTooLong:
+        return "host name too long";
+    case ConnectionError::HostNotFound:
+        return "host not found or refused";
+    case ConnectionError::TlsFailed:
+        return "TLS handshake failed";
+    case ConnectionError::CertificateUntrusted:
+        return "certificate not trusted";
+    case ConnectionError::CertificateWrongHost:
+        return "certificate names another host";
+    case ConnectionError::CertificateExpired:
+        return "certificate expired";
+    case ConnectionError::TimedOut:
+        return "timed out";
+    case ConnectionError::Aborted:
+        return "aborted";
+    case ConnectionError::Closed:
+        return "connection closed";
+    case ConnectionError::Failed:
+        return "failed";
     }
     return "unknown";
 }
 
-int fail(const char* step, const Pop3Session& session) {
+int fail(const char* step, const Pop3Session& session)
+{
     std::fprintf(stderr, "pellwick_demo_list: %s failed (%s)\n", step, describe(session.lastError()));
     return 1;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 5) {
         std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD\n", argv[0]);
         return 2;
@@ -44,16 +58,20 @@ int main(int argc, char** argv) {
     }
     Pop3Session session;
     session.setTimeouts(10, 10);
-    if (!session.connect(argv[1], port, 1)) return fail("connecting over TLS", session);
-    if (!session.login(argv[3], argv[4])) return fail("logging in", session);
+    if (!session.connect(argv[1], port, 1))
+        return fail("connecting over TLS", session);
+    if (!session.login(argv[3], argv[4]))
+        return fail("logging in", session);
     int total = session.listUids();
-    if (total < 0) return fail("listing", session);
+    if (total < 0)
+        return fail("listing", session);
 
     // The list keeps the newest first; print in the server's order.
     std::vector<const char*> ids;
     for (const char* id : session.current)
         ids.push_back(id ? id : "");
-    for (auto id = ids.rbegin(); id != ids.rend(); ++id) std::printf("%s\n", *id);
+    for (auto id = ids.rbegin(); id != ids.rend(); ++id)
+        std::printf("%s\n", *id);
     std::printf("%d message%s listed\n", total, total == 1 ? "" : "s");
     session.close();
     return 0;

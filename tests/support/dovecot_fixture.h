@@ -37,11 +37,11 @@ private:
     int plain = 0;
     int tls = 0;
     std::string ca;
-    std::string passwdPattern;  // with %u for the user name
+    std::string passwdPattern; // with %u for the user name
     std::string homeRoot;
 };
 
 // "/a/b" -> "Z:\a\b" under Windows (Wine maps Z: to the Unix root); unchanged elsewhere.
 std::string unixPathForPlatform(const std::string& unixPath);
 
-}  // namespace testbench
+} // namespace testbench

@@ -20,4 +20,4 @@ inline bool pollUntil(const std::function<bool()>& done, int timeoutMs, int poll
     }
 }
 
-}  // namespace testbench
+} // namespace testbench

@@ -33,25 +33,31 @@ const int kReadChunk = 4096;
 
 using Clock = std::chrono::steady_clock;
 
-int remainingMs(Clock::time_point deadline) {
+int remainingMs(Clock::time_point deadline)
+{
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-std::string stripLineEnd(std::string line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+std::string stripLineEnd(std::string line)
+{
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
     return line;
 }
 
-}  // namespace
+} // namespace
 
-Script& Script::send(const std::string& bytes) {
+Script& Script::send(const std::string& bytes)
+{
     plan.push_back({StepKind::Send, bytes, 0});
     return *this;
 }
 
-Script& Script::sendSplit(const std::string& bytes, size_t piece, int pauseMs) {
-    if (piece == 0) piece = 1;
+Script& Script::sendSplit(const std::string& bytes, size_t piece, int pauseMs)
+{
+    if (piece == 0)
+        piece = 1;
     for (size_t at = 0; at < bytes.size(); at += piece) {
         bool last = at + piece >= bytes.size();
         plan.push_back({StepKind::Send, bytes.substr(at, piece), last ? 0 : pauseMs});
@@ -59,22 +65,26 @@ Script& Script::sendSplit(const std::string& bytes, size_t piece, int pauseMs) {
     return *this;
 }
 
-Script& Script::expectLine(const std::string& prefix) {
+Script& Script::expectLine(const std::string& prefix)
+{
     plan.push_back({StepKind::ExpectLine, prefix, 0});
     return *this;
 }
 
-Script& Script::pause(int ms) {
+Script& Script::pause(int ms)
+{
     plan.push_back({StepKind::Pause, "", ms});
     return *this;
 }
 
-Script& Script::disconnect() {
+Script& Script::disconnect()
+{
     plan.push_back({StepKind::Disconnect, "", 0});
     return *this;
 }
 
-Script& Script::stall(int maxMs) {
+Script& Script::stall(int maxMs)
+{
     plan.push_back({StepKind::Stall, "", maxMs});
     return *this;
 }
@@ -85,12 +95,15 @@ public:
     enum class ReadResult { Data, Closed, TimedOut, Error };
 
     Peer(SocketHandle socket, const std::atomic<bool>& stopping) : socket(socket), stopping(stopping) {}
-    ~Peer() {
-        if (ssl) SSL_free(ssl);
+    ~Peer()
+    {
+        if (ssl)
+            SSL_free(ssl);
         closeSocket(socket);
     }
 
-    bool startTls(SSL_CTX* context, std::string& error) {
+    bool startTls(SSL_CTX* context, std::string& error)
+    {
         ssl = SSL_new(context);
         if (!ssl || SSL_set_fd(ssl, static_cast<int>(socket)) != 1) {
             error = "TLS setup failed";
@@ -99,7 +112,8 @@ public:
         Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kHandshakeMs);
         for (;;) {
             int result = SSL_accept(ssl);
-            if (result == 1) return true;
+            if (result == 1)
+                return true;
             int reason = SSL_get_error(ssl, result);
             if ((reason != SSL_ERROR_WANT_READ && reason != SSL_ERROR_WANT_WRITE) || !waitTurn(reason, deadline)) {
                 error = "TLS handshake failed";
@@ -110,7 +124,8 @@ public:
     }
 
     // Writes all of bytes as one write call (one TLS record); false if the client is gone.
-    bool write(const std::string& bytes) {
+    bool write(const std::string& bytes)
+    {
         Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kLineWaitMs);
         size_t done = 0;
         while (done < bytes.size()) {
@@ -121,14 +136,16 @@ public:
                     done += static_cast<size_t>(result);
                     continue;
                 }
-                if (!waitTurn(SSL_get_error(ssl, result), deadline)) return false;
+                if (!waitTurn(SSL_get_error(ssl, result), deadline))
+                    return false;
             } else {
                 int result = sendSome(socket, bytes.data() + done, length);
                 if (result > 0) {
                     done += static_cast<size_t>(result);
                     continue;
                 }
-                if (result < 0 && lastErrorWouldBlock() && waitTurn(SSL_ERROR_WANT_WRITE, deadline)) continue;
+                if (result < 0 && lastErrorWouldBlock() && waitTurn(SSL_ERROR_WANT_WRITE, deadline))
+                    continue;
                 return false;
             }
         }
@@ -136,7 +153,8 @@ public:
     }
 
     // Reads what is available into the buffer, waiting up to waitMs.
-    ReadResult readMore(int waitMs) {
+    ReadResult readMore(int waitMs)
+    {
         Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
         char chunk[kReadChunk];
         for (;;) {
@@ -146,7 +164,8 @@ public:
                 result = SSL_read(ssl, chunk, sizeof chunk);
                 if (result <= 0) {
                     reason = SSL_get_error(ssl, result);
-                    if (reason == SSL_ERROR_ZERO_RETURN) return ReadResult::Closed;
+                    if (reason == SSL_ERROR_ZERO_RETURN)
+                        return ReadResult::Closed;
                     if (reason == SSL_ERROR_SYSCALL || reason == SSL_ERROR_SSL) {
                         ERR_clear_error();
                         return ReadResult::Closed;
@@ -154,30 +173,38 @@ public:
                 }
             } else {
                 result = receiveSome(socket, chunk, sizeof chunk);
-                if (result == 0) return ReadResult::Closed;
-                if (result < 0 && !lastErrorWouldBlock()) return ReadResult::Closed;
+                if (result == 0)
+                    return ReadResult::Closed;
+                if (result < 0 && !lastErrorWouldBlock())
+                    return ReadResult::Closed;
             }
             if (result > 0) {
                 buffer.append(chunk, static_cast<size_t>(result));
                 return ReadResult::Data;
             }
-            if (stopping.load()) return ReadResult::Error;
-            if (remainingMs(deadline) == 0) return ReadResult::TimedOut;
+            if (stopping.load())
+                return ReadResult::Error;
+            if (remainingMs(deadline) == 0)
+                return ReadResult::TimedOut;
             waitTurn(reason, deadline);
         }
     }
 
     // Takes one complete line (with its LF) from the buffer, if there is one.
-    bool takeLine(std::string& line) {
+    bool takeLine(std::string& line)
+    {
         size_t end = buffer.find('\n');
-        if (end == std::string::npos) return false;
+        if (end == std::string::npos)
+            return false;
         line = buffer.substr(0, std::min(end + 1, kMaxRecordedLine));
         buffer.erase(0, end + 1);
         return true;
     }
 
-    void closeGracefully() {
-        if (ssl) SSL_shutdown(ssl);  // one close_notify; we do not wait for the client's
+    void closeGracefully()
+    {
+        if (ssl)
+            SSL_shutdown(ssl); // one close_notify; we do not wait for the client's
 #ifdef _WIN32
         shutdown(socket, SD_SEND);
 #else
@@ -185,18 +212,25 @@ public:
 #endif
     }
 
-    bool hasPartialLine() const { return !buffer.empty(); }
+    bool hasPartialLine() const
+    {
+        return !buffer.empty();
+    }
 
 private:
     // Waits (in slices, watching stop) until the socket is ready for what OpenSSL wants.
-    bool waitTurn(int reason, Clock::time_point deadline) {
+    bool waitTurn(int reason, Clock::time_point deadline)
+    {
         for (;;) {
-            if (stopping.load()) return false;
+            if (stopping.load())
+                return false;
             int left = remainingMs(deadline);
-            if (left == 0) return false;
+            if (left == 0)
+                return false;
             int slice = std::min(left, kSliceMs);
             bool ready = reason == SSL_ERROR_WANT_WRITE ? waitWritable(socket, slice) : waitReadable(socket, slice);
-            if (ready) return true;
+            if (ready)
+                return true;
         }
     }
 
@@ -208,41 +242,50 @@ private:
 
 ScriptedPop3Server::ScriptedPop3Server() = default;
 
-ScriptedPop3Server::~ScriptedPop3Server() {
+ScriptedPop3Server::~ScriptedPop3Server()
+{
     stop();
-    if (tlsContext) SSL_CTX_free(tlsContext);
+    if (tlsContext)
+        SSL_CTX_free(tlsContext);
 }
 
-void ScriptedPop3Server::addConnection(const Script& script) {
+void ScriptedPop3Server::addConnection(const Script& script)
+{
     std::lock_guard<std::mutex> lock(guard);
     scripts.push_back(script);
 }
 
-void ScriptedPop3Server::useTls(const std::string& certFile, const std::string& keyFile) {
+void ScriptedPop3Server::useTls(const std::string& certFile, const std::string& keyFile)
+{
     certPath = certFile;
     keyPath = keyFile;
 }
 
-void ScriptedPop3Server::useWeakTls(const std::string& certFile, const std::string& keyFile, int maxVersion) {
+void ScriptedPop3Server::useWeakTls(const std::string& certFile, const std::string& keyFile, int maxVersion)
+{
     useTls(certFile, keyFile);
     maxTlsVersion = maxVersion;
 }
 
-void ScriptedPop3Server::useAnonymousTls() {
+void ScriptedPop3Server::useAnonymousTls()
+{
     anonymousTls = true;
-    maxTlsVersion = TLS1_2_VERSION;  // TLS 1.3 has no anonymous ciphers
+    maxTlsVersion = TLS1_2_VERSION; // TLS 1.3 has no anonymous ciphers
 }
 
-bool ScriptedPop3Server::setUpTls() {
+bool ScriptedPop3Server::setUpTls()
+{
     tlsContext = SSL_CTX_new(TLS_server_method());
-    if (!tlsContext) return false;
+    if (!tlsContext)
+        return false;
     if (maxTlsVersion != 0) {
         // Security level 0 lets the old versions and anonymous ciphers through on this side.
         SSL_CTX_set_security_level(tlsContext, 0);
         SSL_CTX_set_min_proto_version(tlsContext, 0);
         SSL_CTX_set_max_proto_version(tlsContext, maxTlsVersion);
     }
-    if (anonymousTls) return SSL_CTX_set_cipher_list(tlsContext, "aNULL:@SECLEVEL=0") == 1;
+    if (anonymousTls)
+        return SSL_CTX_set_cipher_list(tlsContext, "aNULL:@SECLEVEL=0") == 1;
     if (SSL_CTX_use_certificate_chain_file(tlsContext, certPath.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(tlsContext, keyPath.c_str(), SSL_FILETYPE_PEM) != 1 ||
         SSL_CTX_check_private_key(tlsContext) != 1) {
@@ -252,11 +295,15 @@ bool ScriptedPop3Server::setUpTls() {
     return true;
 }
 
-bool ScriptedPop3Server::start() {
-    if (worker.joinable() || !startSockets()) return false;
-    if ((!certPath.empty() || anonymousTls) && !tlsContext && !setUpTls()) return false;
+bool ScriptedPop3Server::start()
+{
+    if (worker.joinable() || !startSockets())
+        return false;
+    if ((!certPath.empty() || anonymousTls) && !tlsContext && !setUpTls())
+        return false;
     listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (listener == kNoSocket) return false;
+    if (listener == kNoSocket)
+        return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = 0;
@@ -274,14 +321,17 @@ bool ScriptedPop3Server::start() {
     return true;
 }
 
-void ScriptedPop3Server::stop() {
+void ScriptedPop3Server::stop()
+{
     stopping = true;
-    if (worker.joinable()) worker.join();
+    if (worker.joinable())
+        worker.join();
     closeSocket(listener);
     listener = kNoSocket;
 }
 
-void ScriptedPop3Server::serve() {
+void ScriptedPop3Server::serve()
+{
 #ifndef _WIN32
     // A client that hangs up while we write must give an error, not kill the test with SIGPIPE
     // (OpenSSL writes with write(), which has no MSG_NOSIGNAL); the signal is blocked here only.
@@ -292,9 +342,11 @@ void ScriptedPop3Server::serve() {
 #endif
     size_t next = 0;
     while (!stopping.load()) {
-        if (!waitReadable(listener, kSliceMs)) continue;
+        if (!waitReadable(listener, kSliceMs))
+            continue;
         SocketHandle socket = accept(listener, nullptr, nullptr);
-        if (socket == kNoSocket) continue;
+        if (socket == kNoSocket)
+            continue;
         {
             std::lock_guard<std::mutex> lock(guard);
             accepted++;
@@ -314,9 +366,11 @@ void ScriptedPop3Server::serve() {
     }
 }
 
-void ScriptedPop3Server::serveOne(SocketHandle socket, const Script* script) {
+void ScriptedPop3Server::serveOne(SocketHandle socket, const Script* script)
+{
     Peer peer(socket, stopping);
-    if (!script) return;  // no transcript left: hang up at once
+    if (!script)
+        return; // no transcript left: hang up at once
     setNonBlocking(socket);
     setNoDelay(socket);
     if (tlsContext) {
@@ -330,10 +384,12 @@ void ScriptedPop3Server::serveOne(SocketHandle socket, const Script* script) {
     runScript(peer, *script);
 }
 
-void ScriptedPop3Server::runScript(Peer& peer, const Script& script) {
+void ScriptedPop3Server::runScript(Peer& peer, const Script& script)
+{
     using Kind = Script::StepKind;
     for (const Script::Step& step : script.steps()) {
-        if (stopping.load()) return;
+        if (stopping.load())
+            return;
         switch (step.kind) {
         case Kind::Send:
             if (!peer.write(step.bytes)) {
@@ -352,11 +408,13 @@ void ScriptedPop3Server::runScript(Peer& peer, const Script& script) {
             Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kLineWaitMs);
             while (!peer.takeLine(line)) {
                 Peer::ReadResult result = peer.readMore(remainingMs(deadline));
-                if (result == Peer::ReadResult::Data) continue;
-                if (result == Peer::ReadResult::Error) return;  // stopping
-                recordFailure(std::string(result == Peer::ReadResult::TimedOut ? "client sent no line"
-                                                                               : "client hung up") +
-                              " where a line starting \"" + step.bytes + "\" was expected");
+                if (result == Peer::ReadResult::Data)
+                    continue;
+                if (result == Peer::ReadResult::Error)
+                    return; // stopping
+                recordFailure(
+                    std::string(result == Peer::ReadResult::TimedOut ? "client sent no line" : "client hung up") +
+                    " where a line starting \"" + step.bytes + "\" was expected");
                 return;
             }
             line = stripLineEnd(line);
@@ -379,10 +437,13 @@ void ScriptedPop3Server::runScript(Peer& peer, const Script& script) {
             Clock::time_point until = Clock::now() + std::chrono::milliseconds(step.ms);
             std::string line;
             for (;;) {
-                while (peer.takeLine(line)) recordLine(stripLineEnd(line));
-                if (remainingMs(until) == 0) break;
+                while (peer.takeLine(line))
+                    recordLine(stripLineEnd(line));
+                if (remainingMs(until) == 0)
+                    break;
                 Peer::ReadResult result = peer.readMore(std::min(remainingMs(until), kSliceMs));
-                if (result == Peer::ReadResult::Closed || result == Peer::ReadResult::Error) return;
+                if (result == Peer::ReadResult::Closed || result == Peer::ReadResult::Error)
+                    return;
             }
             break;
         }
@@ -393,17 +454,21 @@ void ScriptedPop3Server::runScript(Peer& peer, const Script& script) {
     Clock::time_point until = Clock::now() + std::chrono::milliseconds(kDrainMs);
     std::string line;
     for (;;) {
-        while (peer.takeLine(line)) recordLine(stripLineEnd(line));
-        if (remainingMs(until) == 0) return;
+        while (peer.takeLine(line))
+            recordLine(stripLineEnd(line));
+        if (remainingMs(until) == 0)
+            return;
         Peer::ReadResult result = peer.readMore(std::min(remainingMs(until), kSliceMs));
         if (result == Peer::ReadResult::Closed || result == Peer::ReadResult::Error) {
-            while (peer.takeLine(line)) recordLine(stripLineEnd(line));
+            while (peer.takeLine(line))
+                recordLine(stripLineEnd(line));
             return;
         }
     }
 }
 
-void ScriptedPop3Server::recordLine(const std::string& line) {
+void ScriptedPop3Server::recordLine(const std::string& line)
+{
     {
         std::lock_guard<std::mutex> lock(guard);
         lines.push_back(line);
@@ -411,39 +476,46 @@ void ScriptedPop3Server::recordLine(const std::string& line) {
     changed.notify_all();
 }
 
-void ScriptedPop3Server::recordFailure(const std::string& what) {
+void ScriptedPop3Server::recordFailure(const std::string& what)
+{
     std::lock_guard<std::mutex> lock(guard);
-    if (failureText.empty()) failureText = what;  // the first fault explains the rest
+    if (failureText.empty())
+        failureText = what; // the first fault explains the rest
 }
 
-std::vector<std::string> ScriptedPop3Server::receivedLines() const {
+std::vector<std::string> ScriptedPop3Server::receivedLines() const
+{
     std::lock_guard<std::mutex> lock(guard);
     return lines;
 }
 
-bool ScriptedPop3Server::waitForConnections(int count, int timeoutMs) const {
+bool ScriptedPop3Server::waitForConnections(int count, int timeoutMs) const
+{
     std::unique_lock<std::mutex> lock(guard);
-    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                            [&] { return accepted.load() >= count; });
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return accepted.load() >= count; });
 }
 
-bool ScriptedPop3Server::waitForLine(const std::string& prefix, int timeoutMs) const {
+bool ScriptedPop3Server::waitForLine(const std::string& prefix, int timeoutMs) const
+{
     std::unique_lock<std::mutex> lock(guard);
     return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
         for (const std::string& line : lines)
-            if (line.compare(0, prefix.size(), prefix) == 0) return true;
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                return true;
         return false;
     });
 }
 
-bool ScriptedPop3Server::scriptFailed() const {
+bool ScriptedPop3Server::scriptFailed() const
+{
     std::lock_guard<std::mutex> lock(guard);
     return !failureText.empty();
 }
 
-std::string ScriptedPop3Server::failure() const {
+std::string ScriptedPop3Server::failure() const
+{
     std::lock_guard<std::mutex> lock(guard);
     return failureText;
 }
 
-}  // namespace testbench
+} // namespace testbench

@@ -23,8 +23,8 @@ public:
     enum class StepKind { Send, ExpectLine, Pause, Disconnect, Stall };
     struct Step {
         StepKind kind;
-        std::string bytes;  // Send: the bytes of one write; ExpectLine: the prefix
-        int ms;             // Pause, Stall: the time; Send: the pause after the write
+        std::string bytes; // Send: the bytes of one write; ExpectLine: the prefix
+        int ms;            // Pause, Stall: the time; Send: the pause after the write
     };
 
     Script& send(const std::string& bytes);
@@ -93,7 +93,7 @@ private:
     std::vector<Script> scripts;
     std::string certPath;
     std::string keyPath;
-    int maxTlsVersion = 0;  // 0: the library's newest
+    int maxTlsVersion = 0; // 0: the library's newest
     bool anonymousTls = false;
     SSL_CTX* tlsContext = nullptr;
 
@@ -105,9 +105,9 @@ private:
     std::atomic<int> handshakesFailed{0};
 
     mutable std::mutex guard;
-    mutable std::condition_variable changed;  // a connection accepted or a line recorded
+    mutable std::condition_variable changed; // a connection accepted or a line recorded
     std::vector<std::string> lines;
     std::string failureText;
 };
 
-}  // namespace testbench
+} // namespace testbench

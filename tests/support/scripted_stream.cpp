@@ -12,7 +12,7 @@ long control(BIO*, int command, long, void*)
     return command == BIO_CTRL_FLUSH ? 1 : 0;
 }
 
-}  // namespace
+} // namespace
 
 BIO* ScriptedStream::bio()
 {
@@ -38,7 +38,7 @@ int ScriptedStream::read(BIO* bio, char* buffer, int size)
         self->offset = 0;
     }
     if (self->next == self->pieces.size() || size <= 0)
-        return 0;  // end of stream
+        return 0; // end of stream
     const std::string& piece = self->pieces[self->next];
     size_t count = piece.size() - self->offset;
     if (count > static_cast<size_t>(size))
@@ -54,4 +54,4 @@ int ScriptedStream::write(BIO* bio, const char* data, int length)
     return length;
 }
 
-}  // namespace testbench
+} // namespace testbench

@@ -33,4 +33,4 @@ private:
     std::string writes;
 };
 
-}  // namespace testbench
+} // namespace testbench

@@ -15,7 +15,8 @@
 
 namespace testbench {
 
-bool startSockets() {
+bool startSockets()
+{
 #ifdef _WIN32
     static std::once_flag once;
     static bool started = false;
@@ -29,8 +30,10 @@ bool startSockets() {
 #endif
 }
 
-void closeSocket(SocketHandle socket) {
-    if (socket == kNoSocket) return;
+void closeSocket(SocketHandle socket)
+{
+    if (socket == kNoSocket)
+        return;
 #ifdef _WIN32
     closesocket(socket);
 #else
@@ -38,7 +41,8 @@ void closeSocket(SocketHandle socket) {
 #endif
 }
 
-bool setNonBlocking(SocketHandle socket) {
+bool setNonBlocking(SocketHandle socket)
+{
 #ifdef _WIN32
     u_long on = 1;
     return ioctlsocket(socket, FIONBIO, &on) == 0;
@@ -48,7 +52,8 @@ bool setNonBlocking(SocketHandle socket) {
 #endif
 }
 
-void setNoDelay(SocketHandle socket) {
+void setNoDelay(SocketHandle socket)
+{
     int on = 1;
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
@@ -56,24 +61,32 @@ void setNoDelay(SocketHandle socket) {
 namespace {
 
 // select() works on both platforms and one socket never exceeds FD_SETSIZE here.
-bool waitFor(SocketHandle socket, int timeoutMs, bool forWrite) {
+bool waitFor(SocketHandle socket, int timeoutMs, bool forWrite)
+{
     fd_set set;
     FD_ZERO(&set);
     FD_SET(socket, &set);
     timeval limit;
     limit.tv_sec = timeoutMs / 1000;
     limit.tv_usec = (timeoutMs % 1000) * 1000;
-    int ready = select(static_cast<int>(socket) + 1, forWrite ? nullptr : &set, forWrite ? &set : nullptr,
-                       nullptr, &limit);
+    int ready =
+        select(static_cast<int>(socket) + 1, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &limit);
     return ready > 0;
 }
 
-}  // namespace
+} // namespace
 
-bool waitReadable(SocketHandle socket, int timeoutMs) { return waitFor(socket, timeoutMs, false); }
-bool waitWritable(SocketHandle socket, int timeoutMs) { return waitFor(socket, timeoutMs, true); }
+bool waitReadable(SocketHandle socket, int timeoutMs)
+{
+    return waitFor(socket, timeoutMs, false);
+}
+bool waitWritable(SocketHandle socket, int timeoutMs)
+{
+    return waitFor(socket, timeoutMs, true);
+}
 
-bool lastErrorWouldBlock() {
+bool lastErrorWouldBlock()
+{
 #ifdef _WIN32
     return WSAGetLastError() == WSAEWOULDBLOCK;
 #else
@@ -81,10 +94,13 @@ bool lastErrorWouldBlock() {
 #endif
 }
 
-SocketHandle connectLoopback(int port) {
-    if (!startSockets()) return kNoSocket;
+SocketHandle connectLoopback(int port)
+{
+    if (!startSockets())
+        return kNoSocket;
     SocketHandle socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (socket == kNoSocket) return kNoSocket;
+    if (socket == kNoSocket)
+        return kNoSocket;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<unsigned short>(port));
@@ -96,7 +112,8 @@ SocketHandle connectLoopback(int port) {
     return socket;
 }
 
-int sendSome(SocketHandle socket, const char* data, int length) {
+int sendSome(SocketHandle socket, const char* data, int length)
+{
 #ifdef _WIN32
     return send(socket, data, length, 0);
 #else
@@ -104,7 +121,8 @@ int sendSome(SocketHandle socket, const char* data, int length) {
 #endif
 }
 
-int receiveSome(SocketHandle socket, char* buffer, int capacity) {
+int receiveSome(SocketHandle socket, char* buffer, int capacity)
+{
 #ifdef _WIN32
     return recv(socket, buffer, capacity, 0);
 #else
@@ -112,4 +130,4 @@ int receiveSome(SocketHandle socket, char* buffer, int capacity) {
 #endif
 }
 
-}  // namespace testbench
+} // namespace testbench

@@ -38,4 +38,4 @@ SocketHandle connectLoopback(int port);
 int sendSome(SocketHandle socket, const char* data, int length);
 int receiveSome(SocketHandle socket, char* buffer, int capacity);
 
-}  // namespace testbench
+} // namespace testbench

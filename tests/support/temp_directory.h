@@ -19,4 +19,4 @@ private:
     std::string directory;
 };
 
-}  // namespace testbench
+} // namespace testbench

@@ -13,9 +13,15 @@ namespace testbench {
 
 namespace {
 
-struct KeyFree { void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); } };
-struct CertFree { void operator()(X509* cert) const { X509_free(cert); } };
-struct BioFree { void operator()(BIO* bio) const { BIO_free(bio); } };
+struct KeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct CertFree {
+    void operator()(X509* cert) const { X509_free(cert); }
+};
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
 using KeyHolder = std::unique_ptr<EVP_PKEY, KeyFree>;
 using CertHolder = std::unique_ptr<X509, CertFree>;
 using BioHolder = std::unique_ptr<BIO, BioFree>;
@@ -34,38 +40,42 @@ const Validity kFuture = {30, 400};
 
 struct CertRequest {
     const char* commonName;
-    const char* subjectAltName;  // nullptr: none
+    const char* subjectAltName; // nullptr: none
     Validity validity;
     bool isCa;
     long serial;
-    std::string rawDnsName = std::string();  // a subjectAltName DNS entry taken byte for byte (NULs too)
+    std::string rawDnsName = std::string(); // a subjectAltName DNS entry taken byte for byte (NULs too)
 };
 
-KeyHolder makeKey() {
+KeyHolder makeKey()
+{
     // EC P-256: strong enough for tests and generated in milliseconds.
     return KeyHolder(EVP_EC_gen("P-256"));
 }
 
-bool addExtension(X509* cert, X509V3_CTX* context, int nid, const char* value) {
+bool addExtension(X509* cert, X509V3_CTX* context, int nid, const char* value)
+{
     X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, context, nid, value);
-    if (!extension) return false;
+    if (!extension)
+        return false;
     bool added = X509_add_ext(cert, extension, -1) == 1;
     X509_EXTENSION_free(extension);
     return added;
 }
 
 // The configuration syntax cannot hold a NUL, so this entry is built by hand.
-bool addRawDnsName(X509* cert, const std::string& dnsName) {
+bool addRawDnsName(X509* cert, const std::string& dnsName)
+{
     GENERAL_NAMES* names = sk_GENERAL_NAME_new_null();
     GENERAL_NAME* name = GENERAL_NAME_new();
     ASN1_IA5STRING* text = ASN1_IA5STRING_new();
-    bool ok = names && name && text &&
-              ASN1_STRING_set(text, dnsName.data(), static_cast<int>(dnsName.size())) == 1;
+    bool ok = names && name && text && ASN1_STRING_set(text, dnsName.data(), static_cast<int>(dnsName.size())) == 1;
     if (ok) {
         GENERAL_NAME_set0_value(name, GEN_DNS, text);
         text = nullptr;
         ok = sk_GENERAL_NAME_push(names, name) > 0;
-        if (ok) name = nullptr;
+        if (ok)
+            name = nullptr;
     }
     ok = ok && X509_add1_ext_i2d(cert, NID_subject_alt_name, names, 0, 0) == 1;
     ASN1_IA5STRING_free(text);
@@ -74,7 +84,8 @@ bool addRawDnsName(X509* cert, const std::string& dnsName) {
     return ok;
 }
 
-bool addExtensions(X509* cert, X509* issuer, const CertRequest& request) {
+bool addExtensions(X509* cert, X509* issuer, const CertRequest& request)
+{
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, issuer, cert, nullptr, nullptr, 0);
@@ -95,63 +106,80 @@ bool addExtensions(X509* cert, X509* issuer, const CertRequest& request) {
     return ok;
 }
 
-bool setName(X509* cert, const char* commonName) {
+bool setName(X509* cert, const char* commonName)
+{
     X509_NAME* name = X509_get_subject_name(cert);
-    return X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                                      reinterpret_cast<const unsigned char*>("pellwick tests"), -1, -1, 0) == 1 &&
-           X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                      reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0) == 1;
+    return X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("pellwick tests"),
+                                      -1, -1, 0) == 1 &&
+           X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1,
+                                      -1, 0) == 1;
 }
 
 // issuerCert/issuerKey null: the certificate signs itself.
-CertHolder makeCert(const CertRequest& request, EVP_PKEY* key, X509* issuerCert, EVP_PKEY* issuerKey) {
+CertHolder makeCert(const CertRequest& request, EVP_PKEY* key, X509* issuerCert, EVP_PKEY* issuerKey)
+{
     CertHolder cert(X509_new());
-    if (!cert) return nullptr;
+    if (!cert)
+        return nullptr;
     X509* raw = cert.get();
-    if (X509_set_version(raw, 2) != 1) return nullptr;
+    if (X509_set_version(raw, 2) != 1)
+        return nullptr;
     ASN1_INTEGER_set(X509_get_serialNumber(raw), request.serial);
     X509_gmtime_adj(X509_getm_notBefore(raw), request.validity.fromDays * kSecondsPerDay);
     X509_gmtime_adj(X509_getm_notAfter(raw), request.validity.toDays * kSecondsPerDay);
-    if (X509_set_pubkey(raw, key) != 1 || !setName(raw, request.commonName)) return nullptr;
+    if (X509_set_pubkey(raw, key) != 1 || !setName(raw, request.commonName))
+        return nullptr;
     X509* issuer = issuerCert ? issuerCert : raw;
-    if (X509_set_issuer_name(raw, X509_get_subject_name(issuer)) != 1) return nullptr;
-    if (!addExtensions(raw, issuer, request)) return nullptr;
-    if (X509_sign(raw, issuerKey ? issuerKey : key, EVP_sha256()) <= 0) return nullptr;
+    if (X509_set_issuer_name(raw, X509_get_subject_name(issuer)) != 1)
+        return nullptr;
+    if (!addExtensions(raw, issuer, request))
+        return nullptr;
+    if (X509_sign(raw, issuerKey ? issuerKey : key, EVP_sha256()) <= 0)
+        return nullptr;
     return cert;
 }
 
-bool writeCert(const std::string& file, X509* cert) {
+bool writeCert(const std::string& file, X509* cert)
+{
     BioHolder bio(BIO_new_file(file.c_str(), "wb"));
     return bio && PEM_write_bio_X509(bio.get(), cert) == 1;
 }
 
-bool writeKey(const std::string& file, EVP_PKEY* key) {
+bool writeKey(const std::string& file, EVP_PKEY* key)
+{
     BioHolder bio(BIO_new_file(file.c_str(), "wb"));
     return bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
 }
 
 const char kLocalNames[] = "DNS:localhost,IP:127.0.0.1";
 
-}  // namespace
+} // namespace
 
-std::string TestPki::path(const std::string& name) const { return folder + "/" + name; }
+std::string TestPki::path(const std::string& name) const
+{
+    return folder + "/" + name;
+}
 
-bool TestPki::create(const std::string& directory) {
+bool TestPki::create(const std::string& directory)
+{
     folder = directory;
     KeyHolder caKey = makeKey();
-    if (!caKey) return false;
+    if (!caKey)
+        return false;
     CertHolder ca = makeCert({"pellwick test CA", nullptr, kCaValidity, true, 1}, caKey.get(), nullptr, nullptr);
-    if (!ca || !writeCert(path("ca.pem"), ca.get()) || !writeKey(path("ca.key"), caKey.get())) return false;
+    if (!ca || !writeCert(path("ca.pem"), ca.get()) || !writeKey(path("ca.key"), caKey.get()))
+        return false;
     // A second CA that nobody trusts.
     KeyHolder otherKey = makeKey();
-    CertHolder other = otherKey ? makeCert({"unknown CA", nullptr, kCaValidity, true, 1}, otherKey.get(), nullptr, nullptr)
-                                : nullptr;
-    if (!other) return false;
+    CertHolder other =
+        otherKey ? makeCert({"unknown CA", nullptr, kCaValidity, true, 1}, otherKey.get(), nullptr, nullptr) : nullptr;
+    if (!other)
+        return false;
 
     struct Leaf {
         const char* baseName;
         CertRequest request;
-        X509* issuer;  // null: self-signed
+        X509* issuer; // null: self-signed
         EVP_PKEY* issuerKey;
     };
     const Leaf leaves[] = {
@@ -163,12 +191,15 @@ bool TestPki::create(const std::string& directory) {
         {"unknownca", {"localhost", kLocalNames, kCurrent, false, 7}, other.get(), otherKey.get()},
         {"wildcard", {"example.test", "DNS:*.example.test", kCurrent, false, 8}, ca.get(), caKey.get()},
         {"cnonly", {"localhost", nullptr, kCurrent, false, 9}, ca.get(), caKey.get()},
-        {"nulname", {"other.invalid", nullptr, kCurrent, false, 10, std::string("localhost\0.evil.test", 20)},
-         ca.get(), caKey.get()},
+        {"nulname",
+         {"other.invalid", nullptr, kCurrent, false, 10, std::string("localhost\0.evil.test", 20)},
+         ca.get(),
+         caKey.get()},
     };
     for (const Leaf& leaf : leaves) {
         KeyHolder key = makeKey();
-        if (!key) return false;
+        if (!key)
+            return false;
         CertHolder cert = makeCert(leaf.request, key.get(), leaf.issuer, leaf.issuerKey);
         std::string base = leaf.baseName;
         if (!cert || !writeCert(path(base + ".pem"), cert.get()) || !writeKey(path(base + ".key"), key.get()))
@@ -178,11 +209,12 @@ bool TestPki::create(const std::string& directory) {
 }
 
 // A leaf one step below the CA, through an intermediate CA that the CA signed.
-bool TestPki::createChain(X509* ca, EVP_PKEY* caKey) {
+bool TestPki::createChain(X509* ca, EVP_PKEY* caKey)
+{
     KeyHolder middleKey = makeKey();
-    CertHolder middle = middleKey ? makeCert({"pellwick test intermediate", nullptr, kCaValidity, true, 11},
-                                             middleKey.get(), ca, caKey)
-                                  : nullptr;
+    CertHolder middle =
+        middleKey ? makeCert({"pellwick test intermediate", nullptr, kCaValidity, true, 11}, middleKey.get(), ca, caKey)
+                  : nullptr;
     KeyHolder leafKey = makeKey();
     CertHolder leaf = middle && leafKey ? makeCert({"localhost", kLocalNames, kCurrent, false, 12}, leafKey.get(),
                                                    middle.get(), middleKey.get())
@@ -195,4 +227,4 @@ bool TestPki::createChain(X509* ca, EVP_PKEY* caKey) {
     return full && PEM_write_bio_X509(full.get(), leaf.get()) == 1 && PEM_write_bio_X509(full.get(), middle.get()) == 1;
 }
 
-}  // namespace testbench
+} // namespace testbench

@@ -33,4 +33,4 @@ private:
     std::string folder;
 };
 
-}  // namespace testbench
+} // namespace testbench

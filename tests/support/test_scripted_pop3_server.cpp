@@ -13,13 +13,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long long msSince(Clock::time_point start) {
+long long msSince(Clock::time_point start)
+{
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
 const char kGreeting[] = "+OK scripted POP3 ready\r\n";
 
-TEST(ScriptedServerWrites, GreetingSplitIntoSingleBytesArrivesWhole) {
+TEST(ScriptedServerWrites, GreetingSplitIntoSingleBytesArrivesWhole)
+{
     ScriptedPop3Server server;
     server.addConnection(Script().sendSplit(kGreeting, 1));
     ASSERT_TRUE(server.start());
@@ -31,7 +33,8 @@ TEST(ScriptedServerWrites, GreetingSplitIntoSingleBytesArrivesWhole) {
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }
 
-TEST(ScriptedServerWrites, PausedPiecesReachTheClientAsSeparateReads) {
+TEST(ScriptedServerWrites, PausedPiecesReachTheClientAsSeparateReads)
+{
     ScriptedPop3Server server;
     server.addConnection(Script().sendSplit("+OK 12345\r\n", 3, 60));
     ASSERT_TRUE(server.start());
@@ -41,7 +44,8 @@ TEST(ScriptedServerWrites, PausedPiecesReachTheClientAsSeparateReads) {
     int reads = 0;
     while (received.size() < 11 && reads < 20) {
         std::string chunk = client.readChunk();
-        if (chunk.empty()) break;
+        if (chunk.empty())
+            break;
         received += chunk;
         ++reads;
     }
@@ -50,10 +54,11 @@ TEST(ScriptedServerWrites, PausedPiecesReachTheClientAsSeparateReads) {
     EXPECT_GE(reads, 2);
 }
 
-TEST(ScriptedServerLines, RecordsClientLinesWithoutLineEnds) {
+TEST(ScriptedServerLines, RecordsClientLinesWithoutLineEnds)
+{
     ScriptedPop3Server server;
-    server.addConnection(Script().send(kGreeting).expectLine("USER").send("+OK\r\n").expectLine("PASS").send(
-        "+OK logged in\r\n"));
+    server.addConnection(
+        Script().send(kGreeting).expectLine("USER").send("+OK\r\n").expectLine("PASS").send("+OK logged in\r\n"));
     ASSERT_TRUE(server.start());
     BenchClient client;
     ASSERT_TRUE(client.connectPlain(server.port()));
@@ -70,7 +75,8 @@ TEST(ScriptedServerLines, RecordsClientLinesWithoutLineEnds) {
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }
 
-TEST(ScriptedServerLines, UnexpectedLineFailsTheScriptAndHangsUp) {
+TEST(ScriptedServerLines, UnexpectedLineFailsTheScriptAndHangsUp)
+{
     ScriptedPop3Server server;
     server.addConnection(Script().send(kGreeting).expectLine("USER").send("+OK\r\n"));
     ASSERT_TRUE(server.start());
@@ -86,7 +92,8 @@ TEST(ScriptedServerLines, UnexpectedLineFailsTheScriptAndHangsUp) {
     EXPECT_EQ(server.receivedLines(), std::vector<std::string>{"LIST"});
 }
 
-TEST(ScriptedServerLines, ClientHangingUpInsteadOfSendingFailsTheScript) {
+TEST(ScriptedServerLines, ClientHangingUpInsteadOfSendingFailsTheScript)
+{
     ScriptedPop3Server server;
     server.addConnection(Script().send(kGreeting).expectLine("USER"));
     ASSERT_TRUE(server.start());
@@ -104,7 +111,8 @@ TEST(ScriptedServerLines, ClientHangingUpInsteadOfSendingFailsTheScript) {
     EXPECT_TRUE(server.scriptFailed());
 }
 
-TEST(ScriptedServerConnections, SuccessiveConnectionsFollowSuccessiveScripts) {
+TEST(ScriptedServerConnections, SuccessiveConnectionsFollowSuccessiveScripts)
+{
     ScriptedPop3Server server;
     server.addConnection(Script().send("+OK first\r\n"));
     server.addConnection(Script().send("+OK second\r\n"));
@@ -123,7 +131,8 @@ TEST(ScriptedServerConnections, SuccessiveConnectionsFollowSuccessiveScripts) {
     EXPECT_EQ(server.connectionsAccepted(), 3);
 }
 
-TEST(ScriptedServerConnections, DisconnectHangsUpMidDialogue) {
+TEST(ScriptedServerConnections, DisconnectHangsUpMidDialogue)
+{
     ScriptedPop3Server server;
     server.addConnection(Script().send(kGreeting).expectLine("USER").disconnect().send("+OK never sent\r\n"));
     ASSERT_TRUE(server.start());
@@ -136,7 +145,8 @@ TEST(ScriptedServerConnections, DisconnectHangsUpMidDialogue) {
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }
 
-TEST(ScriptedServerStop, StopReturnsPromptlyWhileAConnectionStalls) {
+TEST(ScriptedServerStop, StopReturnsPromptlyWhileAConnectionStalls)
+{
     ScriptedPop3Server server;
     server.addConnection(Script().send(kGreeting).stall(60000));
     ASSERT_TRUE(server.start());
@@ -151,7 +161,8 @@ TEST(ScriptedServerStop, StopReturnsPromptlyWhileAConnectionStalls) {
     EXPECT_LT(msSince(start), 1500);
 }
 
-TEST(ScriptedServerStop, StallEndsWhenTheClientHangsUp) {
+TEST(ScriptedServerStop, StallEndsWhenTheClientHangsUp)
+{
     ScriptedPop3Server server;
     server.addConnection(Script().send(kGreeting).stall(60000));
     server.addConnection(Script().send("+OK again\r\n"));
@@ -177,7 +188,8 @@ protected:
     TestPki pki;
 };
 
-TEST_F(ScriptedServerTls, ServerCertificateVerifiesAgainstTheTestCa) {
+TEST_F(ScriptedServerTls, ServerCertificateVerifiesAgainstTheTestCa)
+{
     ScriptedPop3Server server;
     server.useTls(pki.path("server.pem"), pki.path("server.key"));
     server.addConnection(Script().sendSplit(kGreeting, 4).expectLine("USER"));
@@ -199,12 +211,15 @@ struct RefusedCertificate {
     long reason;
 };
 
-void PrintTo(const RefusedCertificate& certificate, std::ostream* out) { *out << certificate.baseName; }
+void PrintTo(const RefusedCertificate& certificate, std::ostream* out)
+{
+    *out << certificate.baseName;
+}
 
-class ScriptedServerTlsRefusal : public ScriptedServerTls,
-                                 public ::testing::WithParamInterface<RefusedCertificate> {};
+class ScriptedServerTlsRefusal : public ScriptedServerTls, public ::testing::WithParamInterface<RefusedCertificate> {};
 
-TEST_P(ScriptedServerTlsRefusal, VerifyingClientRefusesTheCertificate) {
+TEST_P(ScriptedServerTlsRefusal, VerifyingClientRefusesTheCertificate)
+{
     std::string base = GetParam().baseName;
     ScriptedPop3Server server;
     server.useTls(pki.path(base + ".pem"), pki.path(base + ".key"));
@@ -220,11 +235,10 @@ TEST_P(ScriptedServerTlsRefusal, VerifyingClientRefusesTheCertificate) {
 INSTANTIATE_TEST_SUITE_P(TestCertificates, ScriptedServerTlsRefusal,
                          ::testing::Values(RefusedCertificate{"wronghost", X509_V_ERR_HOSTNAME_MISMATCH},
                                            RefusedCertificate{"expired", X509_V_ERR_CERT_HAS_EXPIRED},
-                                           RefusedCertificate{"selfsigned",
-                                                              X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT}),
+                                           RefusedCertificate{"selfsigned", X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT}),
                          [](const ::testing::TestParamInfo<RefusedCertificate>& info) {
                              return std::string(info.param.baseName);
                          });
 
-}  // namespace
-}  // namespace testbench
+} // namespace
+} // namespace testbench

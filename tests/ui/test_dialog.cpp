@@ -51,10 +51,7 @@ public:
         ++okCalls;
         events.push_back("ok");
     }
-    void onClick(HWND control) override
-    {
-        events.push_back(control == press.handle ? "click press" : "click other");
-    }
+    void onClick(HWND control) override { events.push_back(control == press.handle ? "click press" : "click other"); }
     void onEditChange(HWND control) override { events.push_back("edit change"); }
     INT_PTR onCommand(HWND control, int code) override
     {
@@ -473,15 +470,17 @@ TEST_F(ModalDialog, LinkClickOpensItsTextWithTheShell)
         clickButton(d, IDCANCEL);
     };
     dialog.runModal(IDD_TOOLKIT_TEST, nullptr);
-    EXPECT_TRUE(testbench::pollUntil(
-        [&] { return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000));
+    EXPECT_TRUE(
+        testbench::pollUntil([&] { return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000));
     // The shell's command processor may still hold both files: retry until it lets go.
-    testbench::pollUntil([&] {
-        DeleteFileA(marker.c_str());
-        DeleteFileA(script.c_str());
-        return GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES &&
-               GetFileAttributesA(script.c_str()) == INVALID_FILE_ATTRIBUTES;
-    }, 5000);
+    testbench::pollUntil(
+        [&] {
+            DeleteFileA(marker.c_str());
+            DeleteFileA(script.c_str());
+            return GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                   GetFileAttributesA(script.c_str()) == INVALID_FILE_ATTRIBUTES;
+        },
+        5000);
 }
 
 TEST_F(ModalDialog, ToolTipIsCreatedForItsOwnerWithItsWidth)

@@ -256,8 +256,8 @@ TEST_F(ToolkitWindow, CommandsReachMenuAcceleratorAndControlOperations)
 {
     RecordingWindow window;
     ASSERT_TRUE(createTopLevel(window));
-    HWND control = CreateWindowExA(0, "Edit", "", WS_CHILD, 0, 0, 10, 10, window.handle, nullptr, moduleInstance,
-                                   nullptr);
+    HWND control =
+        CreateWindowExA(0, "Edit", "", WS_CHILD, 0, 0, 10, 10, window.handle, nullptr, moduleInstance, nullptr);
     ASSERT_NE(control, nullptr);
     window.expectedControl = control;
     events.clear();
@@ -314,8 +314,8 @@ TEST_F(ToolkitWindow, NotifyWithoutRecordOrBoundSourceCallsNothing)
 {
     RecordingWindow window;
     ASSERT_TRUE(createTopLevel(window));
-    HWND unbound = CreateWindowExA(0, "Button", "", WS_CHILD, 0, 0, 10, 10, window.handle, nullptr, moduleInstance,
-                                   nullptr);
+    HWND unbound =
+        CreateWindowExA(0, "Button", "", WS_CHILD, 0, 0, 10, 10, window.handle, nullptr, moduleInstance, nullptr);
     events.clear();
     SendMessageA(window.handle, WM_NOTIFY, 0, 0);
     NMHDR header = {unbound, 1, 0};

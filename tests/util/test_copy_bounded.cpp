@@ -65,4 +65,4 @@ TEST(CopyBounded, LongSourceNeverWritesPastTheBound)
     EXPECT_TRUE(buffer.guardsIntact(32));
 }
 
-}  // namespace
+} // namespace

@@ -12,7 +12,7 @@ TEST(DecimalScan, ValueSaturationLowBitsAndWhereTheScanStops)
 {
     struct Case {
         const char* text;
-        size_t limit;   // bytes the scan may look at; 0: up to the NUL
+        size_t limit; // bytes the scan may look at; 0: up to the NUL
         bool found;
         int value;
         bool fitsInt;

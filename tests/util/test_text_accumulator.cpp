@@ -90,4 +90,4 @@ TEST(TextAccumulator, ReleaseEmptiesIt)
     EXPECT_EQ(flattened(accumulator), "again");
 }
 
-}  // namespace
+} // namespace

@@ -89,7 +89,7 @@ TEST(TextRecordToWide, AsciiKeepsEveryCharacter)
 TEST(TextRecordToWide, TwoByteSequencesGiveFewerUnitsThanBytes)
 {
     TextRecord record;
-    record.assign("M\xC3\xBCller \xC3\xA9t\xC3\xA9");  // "Müller été"
+    record.assign("M\xC3\xBCller \xC3\xA9t\xC3\xA9"); // "Müller été"
     record.toWide();
     ASSERT_NE(record.wide, nullptr);
     EXPECT_EQ(wideLength(record.wide), 10u);
@@ -101,7 +101,7 @@ TEST(TextRecordToWide, TwoByteSequencesGiveFewerUnitsThanBytes)
 TEST(TextRecordToWide, CharactersBeyondTheBasicPlaneBecomeSurrogatePairs)
 {
     TextRecord record;
-    record.assign("\xF0\x9F\x93\xA7");  // U+1F4E7, an envelope
+    record.assign("\xF0\x9F\x93\xA7"); // U+1F4E7, an envelope
     record.toWide();
     ASSERT_NE(record.wide, nullptr);
     ASSERT_EQ(wideLength(record.wide), 2u);
@@ -112,7 +112,8 @@ TEST(TextRecordToWide, CharactersBeyondTheBasicPlaneBecomeSurrogatePairs)
 TEST(TextRecordToWide, InvalidBytesStillGiveATerminatedText)
 {
     TextRecord record;
-    record.assign("a\xFF" "b");
+    record.assign("a\xFF"
+                  "b");
     record.toWide();
     ASSERT_NE(record.wide, nullptr);
     ASSERT_EQ(wideLength(record.wide), 3u);
@@ -131,4 +132,4 @@ TEST(TextRecordToWide, ConvertingAgainReplacesTheEarlierCopy)
     EXPECT_EQ(record.wide[0], L'2');
 }
 
-}  // namespace
+} // namespace

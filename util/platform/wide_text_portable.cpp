@@ -15,16 +15,22 @@ unsigned long decodeOne(const unsigned char* text, int& consumed)
     unsigned long value;
     unsigned long minimum;
     if ((lead & 0xE0) == 0xC0) {
-        length = 2; value = lead & 0x1F; minimum = 0x80;
+        length = 2;
+        value = lead & 0x1F;
+        minimum = 0x80;
     } else if ((lead & 0xF0) == 0xE0) {
-        length = 3; value = lead & 0x0F; minimum = 0x800;
+        length = 3;
+        value = lead & 0x0F;
+        minimum = 0x800;
     } else if ((lead & 0xF8) == 0xF0) {
-        length = 4; value = lead & 0x07; minimum = 0x10000;
+        length = 4;
+        value = lead & 0x07;
+        minimum = 0x10000;
     } else {
         return replacementCharacter;
     }
     for (int i = 1; i < length; ++i) {
-        if ((text[i] & 0xC0) != 0x80)  // also stops at the NUL
+        if ((text[i] & 0xC0) != 0x80) // also stops at the NUL
             return replacementCharacter;
         value = (value << 6) | (text[i] & 0x3F);
     }
@@ -34,7 +40,7 @@ unsigned long decodeOne(const unsigned char* text, int& consumed)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 int convertUtf8ToWide(const char* text, wchar_t* out, int capacity)
 {
@@ -53,7 +59,7 @@ int convertUtf8ToWide(const char* text, wchar_t* out, int capacity)
         int consumed;
         unsigned long value = decodeOne(position, consumed);
         position += consumed;
-        if (value >= 0x10000) {  // a surrogate pair, as UTF-16 has it
+        if (value >= 0x10000) { // a surrogate pair, as UTF-16 has it
             value -= 0x10000;
             put(0xD800 + (value >> 10));
             put(0xDC00 + (value & 0x3FF));
