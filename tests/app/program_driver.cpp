@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "res/resource.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/poll_until.h"
 
@@ -166,7 +167,7 @@ void ProgramDriver::sync() const
 
 bool ProgramDriver::exitFromMenu(DWORD& exitCode)
 {
-    command(40004);
+    command(ID_EXIT);
     return waitForEnd(exitMs, exitCode);
 }
 

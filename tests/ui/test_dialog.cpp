@@ -46,10 +46,11 @@ public:
         PostMessageA(dialog, runStepMessage, 0, 0);
         return result;
     }
-    void onOk() override
+    bool onOk() override
     {
         ++okCalls;
         events.push_back("ok");
+        return okCloses;
     }
     void onClick(HWND control) override { events.push_back(control == press.handle ? "click press" : "click other"); }
     void onEditChange(HWND control) override { events.push_back("edit change"); }
@@ -83,6 +84,7 @@ public:
     std::function<void(TestDialog&)> bindControls;
     std::function<void(TestDialog&)> step;
     int okCalls = 0;
+    bool okCloses = true;
     INT_PTR queryAnswer = 0;
 };
 
@@ -163,29 +165,37 @@ private:
     HGDIOBJ previous;
 };
 
-TEST_F(ModalDialog, OkCallsOnOkOnceAndReturnsOne)
+// OK asks onOk once per press and ends with 1 when it agrees; Cancel and Escape end with 2
+// without asking it.
+TEST_F(ModalDialog, OkEndsWhenOnOkAgreesCancelAndEscapeEndWithoutIt)
 {
-    TestDialog dialog;
-    dialog.step = [](TestDialog& d) { clickButton(d, IDOK); };
-    EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDOK);
-    EXPECT_EQ(dialog.okCalls, 1);
-    EXPECT_EQ(currentDialog, nullptr);
-}
-
-TEST_F(ModalDialog, CancelReturnsTwoWithoutOnOk)
-{
-    TestDialog dialog;
-    dialog.step = [](TestDialog& d) { clickButton(d, IDCANCEL); };
-    EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
-    EXPECT_EQ(dialog.okCalls, 0);
-}
-
-TEST_F(ModalDialog, EscapeEndsLikeCancel)
-{
-    TestDialog dialog;
-    dialog.step = [](TestDialog& d) { PostMessageA(d.handle, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0); };
-    EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
-    EXPECT_EQ(dialog.okCalls, 0);
+    struct Case {
+        const char* name;
+        bool okCloses;
+        std::function<void(TestDialog&)> step;
+        int result;
+        int okCalls;
+    } cases[] = {
+        {"OK", true, [](TestDialog& d) { clickButton(d, IDOK); }, IDOK, 1},
+        {"Cancel", true, [](TestDialog& d) { clickButton(d, IDCANCEL); }, IDCANCEL, 0},
+        {"Escape", true, [](TestDialog& d) { PostMessageA(d.handle, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0); },
+         IDCANCEL, 0},
+        {"OK refused, then Cancel", false,
+         [](TestDialog& d) {
+             clickButton(d, IDOK);
+             clickButton(d, IDCANCEL);
+         },
+         IDCANCEL, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestDialog dialog;
+        dialog.okCloses = c.okCloses;
+        dialog.step = c.step;
+        EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), c.result);
+        EXPECT_EQ(dialog.okCalls, c.okCalls);
+        EXPECT_EQ(currentDialog, nullptr);
+    }
 }
 
 TEST_F(ModalDialog, ButtonClickReachesTheWrapperThenTheDialog)
@@ -235,7 +245,7 @@ TEST_F(ModalDialog, CommandWithoutControlReachesOnCommand)
     LRESULT result = -1;
     dialog.step = [&result](TestDialog& d) {
         events.clear();
-        result = SendMessageA(d.handle, WM_COMMAND, MAKEWPARAM(40013, 1), 0);
+        result = SendMessageA(d.handle, WM_COMMAND, MAKEWPARAM(ID_TEST_MENU_COMMAND, 1), 0);
         clickButton(d, IDCANCEL);
     };
     EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
@@ -276,9 +286,7 @@ TEST_F(ModalDialog, EditRangeClampsEveryChange)
     dialog.step = [&](TestDialog& d) {
         for (const char* typed : {"70", "3", "", "42", "1", "99999999999"}) {
             SetWindowTextA(number.handle, typed);
-            char* text = number.getText();
-            texts.push_back(text);
-            delete[] text;
+            texts.push_back(number.getText().get());
         }
         clickButton(d, IDCANCEL);
     };
@@ -298,9 +306,7 @@ TEST_F(ModalDialog, EditWithABoundOfZeroIsNeverChanged)
     };
     dialog.step = [&](TestDialog& d) {
         SetWindowTextA(number.handle, "70");
-        char* read = number.getText();
-        text = read;
-        delete[] read;
+        text = number.getText().get();
         clickButton(d, IDCANCEL);
     };
     dialog.runModal(IDD_TOOLKIT_TEST, nullptr);
@@ -558,11 +564,15 @@ TEST_F(ModalDialog, BusyCursorAnswersCursorRequestsAndPassesThemOn)
     BusyCursorHandler busyCursor;
     dialog.addHandler(&witness);
     dialog.addHandler(&busyCursor);
+    HCURSOR inScope = nullptr, afterScope = nullptr;
     dialog.step = [&](TestDialog& d) {
         LPARAM where = MAKELPARAM(HTCLIENT, WM_MOUSEMOVE);
-        busyCursor.busy = 1;
-        SendMessageA(d.handle, WM_SETCURSOR, reinterpret_cast<WPARAM>(d.handle), where);
-        busyCursor.busy = 0;
+        {
+            BusyCursorScope busy(busyCursor);
+            inScope = GetCursor();
+            SendMessageA(d.handle, WM_SETCURSOR, reinterpret_cast<WPARAM>(d.handle), where);
+        }
+        afterScope = GetCursor();
         SendMessageA(d.handle, WM_SETCURSOR, reinterpret_cast<WPARAM>(d.handle), where);
         clickButton(d, IDCANCEL);
     };
@@ -570,6 +580,8 @@ TEST_F(ModalDialog, BusyCursorAnswersCursorRequestsAndPassesThemOn)
     ASSERT_EQ(witness.seen.size(), 2u);
     EXPECT_EQ(witness.seen[0], LoadCursorA(nullptr, IDC_WAIT));
     EXPECT_EQ(witness.seen[1], LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(inScope, LoadCursorA(nullptr, IDC_WAIT)) << "the scope shows the wait cursor at once";
+    EXPECT_EQ(afterScope, LoadCursorA(nullptr, IDC_ARROW));
 }
 
 class InnerDialog : public Dialog {
@@ -580,7 +592,11 @@ public:
         PostMessageA(dialog, runStepMessage, 0, 0);
         return Dialog::onInitDialog(dialog);
     }
-    void onOk() override { events.push_back("inner ok"); }
+    bool onOk() override
+    {
+        events.push_back("inner ok");
+        return true;
+    }
     void onClick(HWND) override { events.push_back("inner click"); }
     INT_PTR dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override
     {
