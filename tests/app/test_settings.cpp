@@ -416,20 +416,6 @@ TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
     EXPECT_EQ(settings.readCheckMinutes(), 30);
     EXPECT_FALSE(settings.readPlaySound(defaultPlaySoundForDialog));
     EXPECT_EQ(settings.readNewMailColour(), RGB(200, 100, 50));
-    // And back into the values, the password revealed beside its stored form.
-    values.password.assign("typed");
-    ASSERT_TRUE(protectPassword("typed", values.storedPassword));
-    settings.writeConfiguration(values);
-    ConfigurationValues read;
-    EXPECT_EQ(settings.readConfiguration(read), StoredPassword::Protected);
-    EXPECT_STREQ(read.server.text, "pop.example.org");
-    EXPECT_STREQ(read.password.text, "typed");
-    EXPECT_STREQ(read.storedPassword.text, values.storedPassword.text);
-    EXPECT_EQ(read.port, 110);
-    EXPECT_FALSE(read.useTls);
-    EXPECT_EQ(read.checkMinutes, 30);
-    EXPECT_FALSE(read.playSound);
-    EXPECT_EQ(read.newMailColour, RGB(200, 100, 50));
 }
 
 TEST_F(SettingsFile, PositionIsWrittenXThenYAndReadBack)

@@ -404,26 +404,21 @@ TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped)
 // password it held, in whichever form, instead of an empty one.
 TEST_F(DialogScenario, PasswordThatCannotBeProtectedIsNotStoredAndTheUserIsTold)
 {
-    TextRecord protectedOld;
-    ASSERT_TRUE(protectPassword("old", protectedOld));
-    for (const char* before : {static_cast<const char*>(protectedOld.text), "old"}) {
-        AccountTarget target("pellwick_dialog_unprotected.ini");
-        target.app.settings.writeString(sectionConnection, keyPassword, before);
-        target.app.passwordProtection = [](const char*, TextRecord&) { return false; };
-        shownMessages.clear();
-        configScenario = [&](ConfigDialog& dialog) {
-            setText(dialog.host, "mail.example");
-            setText(dialog.password, "new");
-            pressOk(dialog);
-        };
-        scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
-        ASSERT_TRUE(target.configure());
-        TextRecord stored;
-        target.app.settings.readAccountText(keyPassword, stored);
-        EXPECT_STREQ(before, stored.text);
-        ASSERT_EQ(1u, shownMessages.size());
-        EXPECT_NE(std::string::npos, shownMessages[0].find("could not be stored protected")) << shownMessages[0];
-    }
+    AccountTarget target("pellwick_dialog_unprotected.ini");
+    TextRecord before;
+    ASSERT_TRUE(protectPassword("old", before));
+    target.app.settings.writeString(sectionConnection, keyPassword, before.text);
+    target.app.passwordProtection = [](const char*, TextRecord&) { return false; };
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.password, "new");
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(target.configure());
+    TextRecord stored;
+    target.app.settings.readAccountText(keyPassword, stored);
+    EXPECT_STREQ(before.text, stored.text);
+    ASSERT_EQ(1u, shownMessages.size());
+    EXPECT_NE(std::string::npos, shownMessages[0].find("could not be stored protected")) << shownMessages[0];
 }
 
 TEST_F(DialogScenario, CancelWritesNoSettingsFile)

@@ -165,37 +165,29 @@ private:
     HGDIOBJ previous;
 };
 
-// OK asks onOk once per press and ends with 1 when it agrees; Cancel and Escape end with 2
-// without asking it.
-TEST_F(ModalDialog, OkEndsWhenOnOkAgreesCancelAndEscapeEndWithoutIt)
+TEST_F(ModalDialog, OkCallsOnOkOnceAndReturnsOne)
 {
-    struct Case {
-        const char* name;
-        bool okCloses;
-        std::function<void(TestDialog&)> step;
-        int result;
-        int okCalls;
-    } cases[] = {
-        {"OK", true, [](TestDialog& d) { clickButton(d, IDOK); }, IDOK, 1},
-        {"Cancel", true, [](TestDialog& d) { clickButton(d, IDCANCEL); }, IDCANCEL, 0},
-        {"Escape", true, [](TestDialog& d) { PostMessageA(d.handle, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0); },
-         IDCANCEL, 0},
-        {"OK refused, then Cancel", false,
-         [](TestDialog& d) {
-             clickButton(d, IDOK);
-             clickButton(d, IDCANCEL);
-         },
-         IDCANCEL, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TestDialog dialog;
-        dialog.okCloses = c.okCloses;
-        dialog.step = c.step;
-        EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), c.result);
-        EXPECT_EQ(dialog.okCalls, c.okCalls);
-        EXPECT_EQ(currentDialog, nullptr);
-    }
+    TestDialog dialog;
+    dialog.step = [](TestDialog& d) { clickButton(d, IDOK); };
+    EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDOK);
+    EXPECT_EQ(dialog.okCalls, 1);
+    EXPECT_EQ(currentDialog, nullptr);
+}
+
+TEST_F(ModalDialog, CancelReturnsTwoWithoutOnOk)
+{
+    TestDialog dialog;
+    dialog.step = [](TestDialog& d) { clickButton(d, IDCANCEL); };
+    EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
+    EXPECT_EQ(dialog.okCalls, 0);
+}
+
+TEST_F(ModalDialog, EscapeEndsLikeCancel)
+{
+    TestDialog dialog;
+    dialog.step = [](TestDialog& d) { PostMessageA(d.handle, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0); };
+    EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
+    EXPECT_EQ(dialog.okCalls, 0);
 }
 
 TEST_F(ModalDialog, ButtonClickReachesTheWrapperThenTheDialog)
@@ -211,18 +203,23 @@ TEST_F(ModalDialog, ButtonClickReachesTheWrapperThenTheDialog)
     EXPECT_EQ(events, expected);
 }
 
-TEST_F(ModalDialog, HandlerClaimingOkKeepsTheDialogOpen)
+// OK leaves the dialog open when a handler claims it (onOk is not asked) or when onOk refuses.
+TEST_F(ModalDialog, HandlerClaimingOkOrOnOkRefusingKeepsTheDialogOpen)
 {
-    TestDialog dialog;
-    ClaimingHandler guard(IDOK);
-    dialog.addHandler(&guard);
-    dialog.step = [](TestDialog& d) {
-        clickButton(d, IDOK);
-        clickButton(d, IDCANCEL);
-    };
-    EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
-    EXPECT_EQ(dialog.okCalls, 0);
-    EXPECT_NE(std::find(events.begin(), events.end(), "claimed"), events.end());
+    for (bool handlerClaims : {true, false}) {
+        events.clear();
+        TestDialog dialog;
+        ClaimingHandler guard(handlerClaims ? IDOK : 0);
+        dialog.addHandler(&guard);
+        dialog.okCloses = handlerClaims;
+        dialog.step = [](TestDialog& d) {
+            clickButton(d, IDOK);
+            clickButton(d, IDCANCEL);
+        };
+        EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
+        EXPECT_EQ(dialog.okCalls, handlerClaims ? 0 : 1);
+        EXPECT_EQ(std::find(events.begin(), events.end(), "claimed") != events.end(), handlerClaims);
+    }
 }
 
 TEST_F(ModalDialog, HandlersAreAttachedAtInitialisation)
