@@ -264,8 +264,8 @@ void ConfigDialog::readControls()
     values.certSha256.assign(samePinnedHost ? textOrEmpty(pin) : "");
 }
 
-// The password is never stored in clear: when the platform cannot protect it, the file keeps
-// what it held, and the user is told that the new one lasts only for this run.
+// A new password is never written in clear: when the platform cannot protect it, the file
+// keeps what it held, and the user is told that the new one lasts only for this run.
 void ConfigDialog::storePassword()
 {
     if (!protectPassword)

@@ -44,17 +44,19 @@ void ConfigDialog::checkHost()
     std::unique_ptr<char[]> hostName = host.getText();
     HostProbe probe(hostCheckNetwork, hostCheckSeconds);
     ProbeOutcome outcome = ProbeOutcome::NothingFound;
+    bool secure = false;
     bool accepted = false;
     {
         BusyCursorScope busy(busyCursor);
         outcome = probe.run(hostName.get(), hostProbeSteps);
+        secure = probe.reached().security == ConnectionSecurity::TlsOnConnect;
         // Over TLS the login is tried at once, so that the question comes with a verdict ready.
-        if (outcome == ProbeOutcome::Found && probe.reached().security == ConnectionSecurity::TlsOnConnect)
+        if (outcome == ProbeOutcome::Found && secure)
             accepted = logIn(probe);
     }
     switch (outcome) {
     case ProbeOutcome::Found:
-        if (probe.reached().security == ConnectionSecurity::TlsOnConnect)
+        if (secure)
             offerSecureService(accepted);
         else
             offerPlainService(probe);
