@@ -178,14 +178,6 @@ private:
 
 } // namespace
 
-Pop3Session::Pop3Session()
-{
-    // One storage for the four lists: an id listed, seen and announced is kept once.
-    seen.shareStorageWith(current);
-    notified.shareStorageWith(current);
-    listing.shareStorageWith(current);
-}
-
 bool Pop3Capabilities::offersSasl(const char* mechanism) const
 {
     size_t length = std::strlen(mechanism);
@@ -196,6 +188,14 @@ bool Pop3Capabilities::offersSasl(const char* mechanism) const
         name += nameLength;
     }
     return false;
+}
+
+Pop3Session::Pop3Session()
+{
+    // One storage for the four lists: an id listed, seen and announced is kept once.
+    seen.shareStorageWith(current);
+    notified.shareStorageWith(current);
+    listing.shareStorageWith(current);
 }
 
 Pop3Session::~Pop3Session() = default;

@@ -122,7 +122,8 @@ const CertificateRow certificateRows[] = {
 // Every row on connect (port 995) and after STLS: the same verification either way.
 using CertificateCase = std::tuple<CertificateRow, ConnectionSecurity>;
 
-class CertificateMatrix : public ::testing::TestWithParam<CertificateCase> {
+// The test CA trusted, and a server to present its certificates.
+class TrustedTestCa : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -130,6 +131,15 @@ protected:
         trust.reset(new TrustedCaDirectory(pki.path("ca.pem")));
         ASSERT_TRUE(trust->isReady());
     }
+
+    testbench::TempDirectory folder;
+    testbench::TestPki pki;
+    std::unique_ptr<TrustedCaDirectory> trust;
+    ScriptedPop3Server server;
+};
+
+class CertificateMatrix : public TrustedTestCa, public ::testing::WithParamInterface<CertificateCase> {
+protected:
     void serve(const CertificateRow& row, ConnectionSecurity security)
     {
         std::string cert = pki.path(std::string(row.certificate) + ".pem");
@@ -169,11 +179,6 @@ protected:
         server.addConnection(script);
         ASSERT_TRUE(server.start());
     }
-
-    testbench::TempDirectory folder;
-    testbench::TestPki pki;
-    std::unique_ptr<TrustedCaDirectory> trust;
-    ScriptedPop3Server server;
 };
 
 TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
@@ -244,20 +249,7 @@ void PrintTo(const StartTlsRow& row, std::ostream* out)
     *out << row.name;
 }
 
-class StartTlsMatrix : public ::testing::TestWithParam<StartTlsRow> {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(pki.create(folder.path()));
-        trust.reset(new TrustedCaDirectory(pki.path("ca.pem")));
-        ASSERT_TRUE(trust->isReady());
-    }
-
-    testbench::TempDirectory folder;
-    testbench::TestPki pki;
-    std::unique_ptr<TrustedCaDirectory> trust;
-    ScriptedPop3Server server;
-};
+class StartTlsMatrix : public TrustedTestCa, public ::testing::WithParamInterface<StartTlsRow> {};
 
 TEST_P(StartTlsMatrix, StatusShownAndNothingSentOutsideTls)
 {
