@@ -116,7 +116,8 @@ void NotifierApp::restorePosition()
 void NotifierApp::applyAccount(const ConfigurationValues& values)
 {
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
-                       values.port, values.useTls ? 1 : 0, values.checkMinutes, textOrEmpty(values.certSha256));
+                       values.port, connectionSecurityOf(values.useTls, values.startTls), values.checkMinutes,
+                       textOrEmpty(values.certSha256));
 }
 
 // An older file's password in clear is stored protected at once, not only at the next OK.

@@ -51,6 +51,13 @@ bool appendBounded(char* path, size_t size, const char* piece)
 
 } // namespace
 
+ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls)
+{
+    if (useTls)
+        return ConnectionSecurity::TlsOnConnect;
+    return startTls ? ConnectionSecurity::StartTls : ConnectionSecurity::None;
+}
+
 bool parseSettingsBool(const char* text)
 {
     return decodeSettingsBool(text);
@@ -217,6 +224,7 @@ StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
     readAccountText(keyPassword, values.storedPassword);
     StoredPassword form = revealPassword(values.storedPassword.text, values.password);
     values.useTls = readUseTls();
+    values.startTls = readStartTls();
     values.port = readPort();
     values.checkMinutes = readCheckMinutes();
     readCertSha256(values.certSha256);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/protected_password.h"
+#include "mail/connection_security.h"
 #include "util/configuration_values.h"
 #include "util/text_record.h"
 
@@ -16,6 +17,9 @@ inline constexpr char keyServer[] = "server";
 inline constexpr char keyUsername[] = "username";
 inline constexpr char keyPassword[] = "password";
 inline constexpr char keySsl[] = "SSL";
+// STARTTLS on the plain port; meaningful only when SSL is false, so older versions, which
+// know SSL alone, read the same account as plain.
+inline constexpr char keyStartTls[] = "starttls";
 // Start-up reads the port as "Port", the dialog writes "port": one entry either way.
 inline constexpr char keyPortRead[] = "Port";
 inline constexpr char keyPort[] = "port";
@@ -39,6 +43,9 @@ inline constexpr char seenListFileExtension[] = "uidl";
 // Absent position/visible: only the tray icon shows. The other defaults are those of
 // util/configuration_values.h.
 const bool defaultVisible = false;
+
+// SSL decides first; starttls counts only without it.
+ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls);
 
 // Read buffers, terminating NUL included; longer values are cut to size - 1 (paths at
 // settingsPathValueSize).
@@ -95,6 +102,8 @@ public:
 
     // Typed access to the keys, with their defaults and buffer sizes.
     bool readUseTls() const { return readBool(sectionConnection, keySsl, defaultUseTls); }
+    bool readStartTls() const { return readBool(sectionConnection, keyStartTls, defaultStartTls); }
+    ConnectionSecurity readSecurity() const { return connectionSecurityOf(readUseTls(), readStartTls()); }
     // Both within what the program can use (usablePort, usableCheckMinutes).
     int readPort() const;
     int readCheckMinutes() const;

@@ -37,5 +37,5 @@ bool HostProbe::connectTrusting(const char* host)
 
 bool HostProbe::connect(const char* host, const ProbeStep& step)
 {
-    return session.connect(host, step.port, step.security == ConnectionSecurity::TlsOnConnect ? 1 : 0);
+    return session.connect(host, step.port, step.security);
 }

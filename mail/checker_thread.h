@@ -43,7 +43,7 @@ struct CheckSnapshot {
 //   CheckerThread checker(0x8001);                  // WM_APP + 1, the check-result message
 //   CheckOwner owner; owner.window = hwnd;          // or owner.notify / owner.context
 //   checker.setOwner(owner);                        // before start()
-//   checker.setAccount(server, user, password, port, useTls, intervalMinutes);
+//   checker.setAccount(server, user, password, port, security, intervalMinutes);
 //   checker.seenFile.setPath(seenPath);              // before start()
 //   checker.seenFile.read(checker.session);          // tried again at each cycle until read
 //   checker.start();
@@ -67,6 +67,7 @@ public:
     static const int checkBadCertificate = 4;
     static const int checkNoResponse = 5;
     static const int checkStopped = 6; // stop requested during the cycle; nothing reported
+    static const int checkNoStartTls = 7;
 
     explicit CheckerThread(unsigned notifyMessage);
     ~CheckerThread();
@@ -76,7 +77,7 @@ public:
     // Replaces the account in one step; the next cycle uses it. Null texts stay absent.
     // certificatePin: the one certificate trusted for the server besides the authorities'
     // (SHA-256, "AB:CD:..."); null or empty for none. It comes with its server, never apart.
-    void setAccount(const char* server, const char* user, const char* password, int port, int useTls,
+    void setAccount(const char* server, const char* user, const char* password, int port, ConnectionSecurity security,
                     int intervalMinutes, const char* certificatePin = nullptr);
     // Ends the wait after a successful check at once; a request made during a check or during
     // the wait after a failure stays pending until then.
@@ -109,7 +110,7 @@ private:
         TextRecord user;
         TextRecord password;
         int port = defaultPort;
-        int useTls = 1;
+        ConnectionSecurity security = ConnectionSecurity::TlsOnConnect;
         int intervalMinutes = defaultIntervalMinutes;
         TextRecord certificatePin;
     };

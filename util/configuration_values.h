@@ -10,6 +10,7 @@
 
 // Defaults of keys that are absent.
 const bool defaultUseTls = true;
+const bool defaultStartTls = false;
 const int defaultPort = pop3TlsPort;
 const int defaultCheckMinutes = 5;
 // Absent playsound: no sound on new mail, yet the dialog shows the option switched on.
@@ -61,6 +62,9 @@ struct ConfigurationValues {
     // The password as the settings file holds it: protected, or an older file's clear text.
     TextRecord storedPassword;
     bool useTls = defaultUseTls;
+    // STARTTLS on the plain port, when useTls is off. Read from the file and kept; the dialog
+    // shows useTls only.
+    bool startTls = defaultStartTls;
     int port = defaultPort;
     int checkMinutes = defaultCheckMinutes;
     // The SHA-256 of the one certificate trusted for `server` besides the authorities'.
