@@ -35,6 +35,10 @@ inline constexpr char settingsFolderName[] = "pellwick";
 inline constexpr char settingsFileName[] = "pellwick";
 inline constexpr char settingsFileExtension[] = "ini";
 inline constexpr char seenListFileExtension[] = "uidl";
+// The user's own trusted certificates beside the settings: an update of the program, which
+// replaces the bundle beside the executable, never touches this file.
+inline constexpr char userTrustFileName[] = "cacert-local";
+inline constexpr char userTrustFileExtension[] = "pem";
 
 // Defaults of keys that are absent.
 const bool defaultUseTls = true;
