@@ -5,36 +5,19 @@
 
 #include "util/text_record.h"
 
-namespace {
-
-// The mode holds only ASCII letters and signs.
-const int maxModeLength = 8;
-
-bool widenMode(const char* mode, wchar_t (&wide)[maxModeLength + 1])
-{
-    int length = 0;
-    for (; mode[length] != '\0'; ++length) {
-        if (length == maxModeLength)
-            return false;
-        wide[length] = static_cast<wchar_t>(static_cast<unsigned char>(mode[length]));
-    }
-    wide[length] = L'\0';
-    return true;
-}
-
-} // namespace
-
 FILE* openFile(const char* path, const char* mode)
 {
-    wchar_t wideMode[maxModeLength + 1];
-    if (path == nullptr || !widenMode(mode, wideMode)) {
+    if (path == nullptr || mode == nullptr) {
         errno = EINVAL;
         return nullptr;
     }
     TextRecord widePath;
+    TextRecord wideMode;
     widePath.assign(path);
     widePath.toWide();
-    return _wfopen(widePath.wide, wideMode);
+    wideMode.assign(mode);
+    wideMode.toWide();
+    return _wfopen(widePath.wide, wideMode.wide);
 }
 
 bool removeFile(const char* path)
