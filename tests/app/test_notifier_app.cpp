@@ -229,7 +229,8 @@ TEST_F(AppInProcess, TrustFilesAreTheOnesOfStartUpWhereverTheWorkingFolderMovesL
         Pop3Session probe;
         probe.setTimeouts(5, 5);
         bool trusted = authority == &pki;
-        EXPECT_EQ(probe.connect("localhost", tls.port(), 1) && probe.login("u", "p"), trusted);
+        EXPECT_EQ(probe.connect("localhost", tls.port(), ConnectionSecurity::TlsOnConnect) && probe.login("u", "p"),
+                  trusted);
         EXPECT_EQ(tls.receivedLines().size(), trusted ? 2u : 0u);
     }
 }
