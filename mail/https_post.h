@@ -38,9 +38,9 @@ bool parseHttpsUrl(const std::string& url, HttpsUrl& parts);
 // Used by one thread; abort() may be called from any other.
 class HttpsPoster {
 public:
-    static const int defaultSeconds = 30;
-    static const size_t maxHeadBytes = 16 * 1024;
-    static const size_t maxBodyBytes = 64 * 1024;
+    static constexpr int defaultSeconds = 30;
+    static constexpr size_t maxHeadBytes = 16 * 1024;
+    static constexpr size_t maxBodyBytes = 64 * 1024;
 
     HttpsPoster();
     ~HttpsPoster();

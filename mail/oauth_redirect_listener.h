@@ -12,11 +12,11 @@
 // Used by one thread; abort() may be called from any other.
 class RedirectListener {
 public:
-    static const int maxRequestBytes = 8192;
-    static const int requestSeconds = 10;    // for one request to arrive whole
-    static const int defaultWaitSeconds = 300;
-    static const int maxPendingConnections = 8; // a browser opens spare connections
-    static const int abortPollMilliseconds = 200;
+    static constexpr int maxRequestBytes = 8192;
+    static constexpr int requestSeconds = 10;    // for one request to arrive whole
+    static constexpr int defaultWaitSeconds = 300;
+    static constexpr int maxPendingConnections = 8; // a browser opens spare connections
+    static constexpr int abortPollMilliseconds = 200;
 
     enum class Outcome {
         Code,          // the provider sent an authorization code

@@ -21,7 +21,7 @@ class TokenKeeper {
 public:
     using Clock = std::chrono::steady_clock;
     using SaveRefreshToken = std::function<void(const std::string& refreshToken)>;
-    static const int refreshMarginSeconds = 60;
+    static constexpr int refreshMarginSeconds = 60;
 
     enum class Status {
         Ready,       // `token` holds an access token to send

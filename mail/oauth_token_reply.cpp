@@ -87,8 +87,9 @@ TokenReplyKind parseTokenReply(int httpStatus, const std::string& body, TokenRep
                           : httpStatus == httpOk             ? readTokens(object, reply)
                                                              : TokenReplyKind::Unusable;
     if (kind != TokenReplyKind::Tokens) {
-        reply.accessToken.clear();
-        reply.refreshToken.clear();
+        std::string error = std::move(reply.error);
+        reply = TokenReply();
+        reply.error = std::move(error);
     }
     return kind;
 }
