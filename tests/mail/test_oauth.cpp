@@ -4,14 +4,18 @@
 
 #include <cstring>
 #include <deque>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mail/http_reply_reader.h"
 #include "mail/oauth_provider.h"
+#include "mail/oauth_redirect_listener.h"
 #include "mail/oauth_request.h"
 #include "mail/oauth_token_keeper.h"
 #include "mail/sasl_oauth.h"
+#include "tests/support/socket_compat.h"
 
 TEST(Pkce, ChallengeOfTheRfcExampleAndFreshPairs)
 {
@@ -305,4 +309,110 @@ TEST(TokenKeeper, ARefusedTokenIsRefreshedOnceThenSignInAgainWithoutRetrying)
     EXPECT_EQ(keeper.accessToken(token, now), TokenKeeper::Status::SignInAgain);
     EXPECT_EQ(endpoint.presented.size(), 4u);
     EXPECT_TRUE(token.empty());
+}
+
+namespace {
+
+const int answerWaitMs = 10000;
+
+// Sends `request` to the listener and returns the first line of its answer.
+std::string ask(int port, const std::string& request)
+{
+    testbench::SocketHandle socket = testbench::connectLoopback(port);
+    if (socket == testbench::kNoSocket)
+        return "no connection";
+    testbench::sendSome(socket, request.data(), static_cast<int>(request.size()));
+    std::string answer;
+    char buffer[1024];
+    while (answer.find("\r\n") == std::string::npos && testbench::waitReadable(socket, answerWaitMs)) {
+        int count = testbench::receiveSome(socket, buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        answer.append(buffer, static_cast<size_t>(count));
+    }
+    testbench::closeSocket(socket);
+    return answer.substr(0, answer.find("\r\n"));
+}
+
+std::string redirect(const std::string& query)
+{
+    return "GET /?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+}
+
+class Listener : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(listener.open());
+        expected.state = "s1";
+        expected.issuer = "https://issuer.test";
+    }
+    void startWaiting(int seconds = 30)
+    {
+        result = std::async(std::launch::async, [this, seconds] { return listener.waitForRedirect(expected, seconds); });
+    }
+    RedirectListener::Result finished()
+    {
+        EXPECT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        return result.get();
+    }
+
+    RedirectListener listener;
+    RedirectListener::Expected expected;
+    std::future<RedirectListener::Result> result;
+};
+
+} // namespace
+
+TEST_F(Listener, AnswersOtherRequestsAndKeepsWaitingForTheRedirect)
+{
+    EXPECT_EQ(listener.redirectUri(), "http://127.0.0.1:" + std::to_string(listener.port()) + "/");
+    startWaiting();
+    // A spare connection that never sends anything holds nothing up.
+    testbench::SocketHandle idle = testbench::connectLoopback(listener.port());
+    struct Case {
+        std::string request;
+        const char* answer;
+    } cases[] = {
+        {"GET /favicon.ico HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found"},
+        {redirect("code=c&state=s2&iss=https%3A%2F%2Fissuer.test"), "HTTP/1.1 400 Bad Request"},
+        {redirect("code=c&iss=https%3A%2F%2Fissuer.test"), "HTTP/1.1 400 Bad Request"},
+        {redirect("code=c&state=s1&iss=https%3A%2F%2Fother.test"), "HTTP/1.1 400 Bad Request"},
+        {redirect("code=c&state=s1&state=s1"), "HTTP/1.1 400 Bad Request"},
+        {"POST /?code=c&state=s1 HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"GET /?code=c&state=s1 " + std::string(RedirectListener::maxRequestBytes, 'x'), "HTTP/1.1 400 Bad Request"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ask(listener.port(), c.request), c.answer) << c.request.substr(0, 60);
+    EXPECT_EQ(ask(listener.port(), redirect("state=s1&code=the%2Bcode&iss=https%3A%2F%2Fissuer.test")),
+              "HTTP/1.1 200 OK");
+    RedirectListener::Result got = finished();
+    EXPECT_EQ(got.outcome, RedirectListener::Outcome::Code);
+    EXPECT_EQ(got.code, "the+code");
+    testbench::closeSocket(idle);
+    EXPECT_EQ(ask(listener.port(), redirect("state=s1&code=again")), "no connection"); // closed after
+}
+
+TEST_F(Listener, ProviderErrorEndsTheWaitAndAnIssuerIsRequiredWhereExpected)
+{
+    expected.issuerRequired = true;
+    startWaiting();
+    EXPECT_EQ(ask(listener.port(), redirect("error=access_denied&state=s1")), "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(ask(listener.port(), redirect("error=access_denied&state=s1&iss=https%3A%2F%2Fissuer.test")),
+              "HTTP/1.1 200 OK");
+    RedirectListener::Result got = finished();
+    EXPECT_EQ(got.outcome, RedirectListener::Outcome::ProviderError);
+    EXPECT_EQ(got.error, "access_denied");
+}
+
+TEST_F(Listener, GivesUpInTimeOrWhenAborted)
+{
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(listener.waitForRedirect(expected, 1).outcome, RedirectListener::Outcome::TimedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+
+    ASSERT_TRUE(listener.open());
+    startWaiting();
+    listener.abort();
+    EXPECT_EQ(finished().outcome, RedirectListener::Outcome::Aborted);
 }

@@ -159,6 +159,12 @@ userdb {{
   driver = static
   args = uid=nobody gid=nogroup home={dir}/home/%n
 }}
+# Tests refuse tokens on purpose: no growing penalty for the loopback client.
+service anvil {{
+  unix_listener anvil-auth-penalty {{
+    mode = 0
+  }}
+}}
 service imap-login {{
   inet_listener imap {{
     port = 0
@@ -178,7 +184,7 @@ service pop3-login {{
 }}
 """
 
-OAUTH2_EXT = """tokeninfo_url = https://localhost:{mock}/tokeninfo?access_token=
+OAUTH2_EXT = """tokeninfo_url = https://127.0.0.1:{mock}/tokeninfo?access_token=
 username_attribute = email
 tls_ca_cert_file = {pki}/ca.pem
 """
