@@ -25,7 +25,7 @@ bool headerValue(const std::string& head, const char* name, std::string& value)
             size_t first = head.find_first_not_of(" \t", start + nameLength + 1);
             size_t last = head.find_last_not_of(" \t", end - 1);
             value = first < end && last != std::string::npos && last >= first ? head.substr(first, last - first + 1)
-                                                                               : std::string();
+                                                                              : std::string();
             return true;
         }
         at = end;
@@ -50,8 +50,7 @@ bool endsWithChunked(const std::string& codings)
 {
     const char chunked[] = "chunked";
     size_t length = sizeof chunked - 1;
-    return codings.size() >= length &&
-           OPENSSL_strcasecmp(codings.c_str() + codings.size() - length, chunked) == 0 &&
+    return codings.size() >= length && OPENSSL_strcasecmp(codings.c_str() + codings.size() - length, chunked) == 0 &&
            (codings.size() == length || codings[codings.size() - length - 1] == ' ' ||
             codings[codings.size() - length - 1] == ',');
 }
@@ -182,7 +181,8 @@ HttpReplyReader::State HttpReplyReader::readBody()
             std::string size = line.substr(0, line.find(';'));
             while (!size.empty() && (size.back() == ' ' || size.back() == '\t'))
                 size.pop_back();
-            if (size.empty() || size.size() > 8 || size.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            if (size.empty() || size.size() > 8 ||
+                size.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
                 return fail(HttpsError::BadReply);
             remaining = static_cast<size_t>(std::strtoul(size.c_str(), nullptr, 16));
             if (remaining > HttpsPoster::maxBodyBytes)

@@ -10,9 +10,9 @@
 
 enum class HttpsError {
     None,
-    BadUrl,        // not https://host[:port]/path
-    Unreachable,   // name not resolved, or no connection
-    TlsRefused,    // the certificate was refused, or the handshake failed
+    BadUrl,      // not https://host[:port]/path
+    Unreachable, // name not resolved, or no connection
+    TlsRefused,  // the certificate was refused, or the handshake failed
     TimedOut,
     Aborted,
     ReplyTooLarge,

@@ -13,7 +13,7 @@
 class RedirectListener {
 public:
     static constexpr int maxRequestBytes = 8192;
-    static constexpr int requestSeconds = 10;    // for one request to arrive whole
+    static constexpr int requestSeconds = 10; // for one request to arrive whole
     static constexpr int defaultWaitSeconds = 300;
     static constexpr int maxPendingConnections = 8; // a browser opens spare connections
     static constexpr int abortPollMilliseconds = 200;

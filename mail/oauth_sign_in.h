@@ -18,10 +18,10 @@ class SignInFlow {
 public:
     enum class Outcome {
         SignedIn,
-        NoRandom,        // no random bytes for the verifier and `state`
-        NoListener,      // no loopback port could be had
-        BrowserFailed,   // the browser could not be started
-        TimedOut,        // no redirect came back in time
+        NoRandom,      // no random bytes for the verifier and `state`
+        NoListener,    // no loopback port could be had
+        BrowserFailed, // the browser could not be started
+        TimedOut,      // no redirect came back in time
         Aborted,
         Denied,          // the provider sent an error instead of a code (access_denied, ...)
         ExchangeRefused, // the token endpoint refused the code

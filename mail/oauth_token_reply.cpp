@@ -61,9 +61,9 @@ TokenReplyKind readError(const Json& object, TokenReply& reply)
 TokenReplyKind readTokens(const Json& object, TokenReply& reply)
 {
     std::string type;
-    if (!readText(object, "access_token", maxTokenLength, reply.accessToken) ||
-        !isSendableToken(reply.accessToken) || !readText(object, "token_type", maxErrorLength, type) ||
-        OPENSSL_strcasecmp(type.c_str(), "Bearer") != 0 || !readLifetime(object, reply.expiresInSeconds))
+    if (!readText(object, "access_token", maxTokenLength, reply.accessToken) || !isSendableToken(reply.accessToken) ||
+        !readText(object, "token_type", maxErrorLength, type) || OPENSSL_strcasecmp(type.c_str(), "Bearer") != 0 ||
+        !readLifetime(object, reply.expiresInSeconds))
         return TokenReplyKind::Unusable;
     if (member(object, "refresh_token") != nullptr &&
         (!readText(object, "refresh_token", maxTokenLength, reply.refreshToken) ||

@@ -94,7 +94,10 @@ std::string xoauth2InitialResponse(const std::string& address, const std::string
 {
     if (!canSend(address, token))
         return std::string();
-    return base64Encode("user=" + address + "\x01" "auth=Bearer " + token + "\x01\x01");
+    return base64Encode("user=" + address +
+                        "\x01"
+                        "auth=Bearer " +
+                        token + "\x01\x01");
 }
 
 std::string oauthBearerInitialResponse(const std::string& address, const std::string& host, int port,
@@ -102,8 +105,16 @@ std::string oauthBearerInitialResponse(const std::string& address, const std::st
 {
     if (!canSend(address, token) || host.empty() || holdsControlCharacter(host) || port <= 0 || port > 65535)
         return std::string();
-    return base64Encode("n,a=" + escapeSaslName(address) + ",\x01" "host=" + host + "\x01" "port=" +
-                        std::to_string(port) + "\x01" "auth=Bearer " + token + "\x01\x01");
+    return base64Encode("n,a=" + escapeSaslName(address) +
+                        ",\x01"
+                        "host=" +
+                        host +
+                        "\x01"
+                        "port=" +
+                        std::to_string(port) +
+                        "\x01"
+                        "auth=Bearer " +
+                        token + "\x01\x01");
 }
 
 bool decodeBearerChallenge(const char* line, size_t length, BearerChallenge& challenge)

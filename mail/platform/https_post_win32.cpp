@@ -108,8 +108,8 @@ HttpsError exchange(HINTERNET request, const std::string& form, Clock::time_poin
         return errorOf(GetLastError());
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                             &status, &size, WINHTTP_NO_HEADER_INDEX))
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
         return HttpsError::BadReply;
     std::string body;
     char buffer[4096];
@@ -196,4 +196,3 @@ HttpsError HttpsPoster::postForm(const std::string& url, const std::string& form
     platform->request = nullptr;
     return result;
 }
-

@@ -49,8 +49,11 @@ TEST(AuthorizationUrl, EveryValueIsPercentEncoded)
         const char* encoded;
         bool decodes;
         const char* decoded;
-    } cases[] = {{"a%20b+c%2F", true, "a b c/"}, {"%7e%7E", true, "~~"}, {"bad%2", false, ""},
-                 {"bad%zz", false, ""},          {"nul%00", false, ""}};
+    } cases[] = {{"a%20b+c%2F", true, "a b c/"},
+                 {"%7e%7E", true, "~~"},
+                 {"bad%2", false, ""},
+                 {"bad%zz", false, ""},
+                 {"nul%00", false, ""}};
     for (const Case& c : cases) {
         std::string decoded;
         EXPECT_EQ(percentDecode(c.encoded, std::strlen(c.encoded), decoded), c.decodes) << c.encoded;
@@ -105,7 +108,9 @@ TEST(Sasl, InitialResponsesOfThePublishedExamples)
               "bixhPWE9M0RiPTJDY0BleGFtcGxlLmNvbSwBaG9zdD1oAXBvcnQ9OTk1AWF1dGg9QmVhcmVyIHQBAQ==");
     // Nothing that could end a field or a line is ever encoded.
     EXPECT_EQ(xoauth2InitialResponse("a@b\x01", "t"), "");
-    EXPECT_EQ(xoauth2InitialResponse("a@b", "t\x01" "auth=x"), "");
+    EXPECT_EQ(xoauth2InitialResponse("a@b", "t\x01"
+                                            "auth=x"),
+              "");
     EXPECT_EQ(xoauth2InitialResponse("a@b", "t u"), "");
     EXPECT_EQ(oauthBearerInitialResponse("a@b", "h\r\n", 995, "t"), "");
 }
@@ -220,7 +225,8 @@ TEST(HttpsUrls, OnlyHttpsWithAHost)
     EXPECT_EQ(url.host + " " + std::to_string(url.port) + " " + url.path, "login.example.com 443 /common/token?x=1");
     ASSERT_TRUE(parseHttpsUrl("https://localhost:8443", url));
     EXPECT_EQ(url.host + " " + std::to_string(url.port) + " " + url.path, "localhost 8443 /");
-    for (const char* bad : {"http://a/", "https://", "https://u:p@a/", "https://a:99999/", "https://a:x/", "https://a/b c"})
+    for (const char* bad :
+         {"http://a/", "https://", "https://u:p@a/", "https://a:99999/", "https://a:x/", "https://a/b c"})
         EXPECT_FALSE(parseHttpsUrl(bad, url)) << bad;
 }
 
@@ -349,7 +355,8 @@ protected:
     }
     void startWaiting(int seconds = 30)
     {
-        result = std::async(std::launch::async, [this, seconds] { return listener.waitForRedirect(expected, seconds); });
+        result =
+            std::async(std::launch::async, [this, seconds] { return listener.waitForRedirect(expected, seconds); });
     }
     RedirectListener::Result finished()
     {

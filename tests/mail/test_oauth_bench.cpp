@@ -32,7 +32,8 @@ protected:
         flow.waitSeconds = waitSeconds;
 #ifndef _WIN32
         flow.openBrowser = [](const std::string& url) {
-            std::string command = std::string("python3 '") + PELLWICK_BROWSER_SCRIPT + "' '" + url + "' >/dev/null 2>&1 &";
+            std::string command =
+                std::string("python3 '") + PELLWICK_BROWSER_SCRIPT + "' '" + url + "' >/dev/null 2>&1 &";
             return std::system(command.c_str()) == 0;
         };
 #endif

@@ -40,8 +40,19 @@ bool OAuthFixture::fromEnvironment(OAuthFixture& out)
     out.authorize = out.url("/authorize");
     out.token = out.url("/token");
     out.issuer = "https://localhost:" + std::to_string(out.https);
-    out.entry = {OAuthProviderId::Microsoft, "Mock", out.authorize.c_str(), out.token.c_str(), "mail offline_access",
-                 "", out.issuer.c_str(), true, "localhost", out.pop3s, "", "", false};
+    out.entry = {OAuthProviderId::Microsoft,
+                 "Mock",
+                 out.authorize.c_str(),
+                 out.token.c_str(),
+                 "mail offline_access",
+                 "",
+                 out.issuer.c_str(),
+                 true,
+                 "localhost",
+                 out.pop3s,
+                 "",
+                 "",
+                 false};
     return out.https > 0 && out.untrustedHttps > 0 && out.pop3 > 0 && out.pop3s > 0 && !values["CA_FILE"].empty();
 }
 

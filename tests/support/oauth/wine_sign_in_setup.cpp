@@ -55,9 +55,10 @@ bool setBrowser(const char* browser)
     if (RegCreateKeyExA(HKEY_CURRENT_USER, browserKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return false;
-    LONG result = browser != nullptr ? RegSetValueExA(key, "Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(browser),
-                                                      static_cast<DWORD>(std::strlen(browser) + 1))
-                                     : RegDeleteValueA(key, "Browsers");
+    LONG result = browser != nullptr
+                      ? RegSetValueExA(key, "Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(browser),
+                                       static_cast<DWORD>(std::strlen(browser) + 1))
+                      : RegDeleteValueA(key, "Browsers");
     RegCloseKey(key);
     return result == ERROR_SUCCESS || (browser == nullptr && result == ERROR_FILE_NOT_FOUND);
 }
