@@ -118,7 +118,7 @@ StoredPassword NotifierApp::readAccount()
     settings.readCertSha256(pin);
     checker.setCertificatePin(pin.text);
     checker.setAccount(textOrEmpty(server), textOrEmpty(user), textOrEmpty(password), settings.readPort(),
-                       settings.readUseTls() ? 1 : 0, settings.readCheckMinutes());
+                       settings.readSecurity(), settings.readCheckMinutes());
     return stored;
 }
 

@@ -67,6 +67,13 @@ int usableCheckMinutes(int minutes)
     return minutes < shortestCheckMinutes ? shortestCheckMinutes : minutes;
 }
 
+ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls)
+{
+    if (useTls)
+        return ConnectionSecurity::TlsOnConnect;
+    return startTls ? ConnectionSecurity::StartTls : ConnectionSecurity::None;
+}
+
 bool parseSettingsBool(const char* text)
 {
     return decodeSettingsBool(text);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/protected_password.h"
+#include "mail/connection_security.h"
 #include "mail/pop3_ports.h"
 #include "util/text_record.h"
 
@@ -16,6 +17,9 @@ inline constexpr char keyServer[] = "server";
 inline constexpr char keyUsername[] = "username";
 inline constexpr char keyPassword[] = "password";
 inline constexpr char keySsl[] = "SSL";
+// STARTTLS on the plain port; meaningful only when SSL is false, so older versions, which
+// know SSL alone, read the same account as plain.
+inline constexpr char keyStartTls[] = "starttls";
 // Start-up reads the port as "Port", the dialog writes "port": one entry either way.
 inline constexpr char keyPortRead[] = "Port";
 inline constexpr char keyPort[] = "port";
@@ -38,6 +42,7 @@ inline constexpr char seenListFileExtension[] = "uidl";
 
 // Defaults of keys that are absent.
 const bool defaultUseTls = true;
+const bool defaultStartTls = false;
 const int defaultPort = pop3TlsPort;
 const int defaultCheckMinutes = 5;
 // Absent playsound: no sound on new mail, yet the dialog shows the option switched on.
@@ -58,6 +63,8 @@ bool isUsablePort(int port);
 int usablePort(int port, bool useTls);
 // An interval below one minute would reconnect without pause: one minute.
 int usableCheckMinutes(int minutes);
+// SSL decides first; starttls counts only without it.
+ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls);
 
 // Read buffers, terminating NUL included; longer values are cut to size - 1.
 const int settingsValueSize = 64;
@@ -135,6 +142,8 @@ public:
 
     // Typed access to the keys, with their defaults and buffer sizes.
     bool readUseTls() const { return readBool(sectionConnection, keySsl, defaultUseTls); }
+    bool readStartTls() const { return readBool(sectionConnection, keyStartTls, defaultStartTls); }
+    ConnectionSecurity readSecurity() const { return connectionSecurityOf(readUseTls(), readStartTls()); }
     // Both within what the program can use (usablePort, usableCheckMinutes).
     int readPort() const;
     int readCheckMinutes() const;

@@ -15,6 +15,7 @@
 #include "mail/platform/socket_wait.h"
 #include "mail/platform/thread_start.h"
 #include "mail/platform/trust_sources.h"
+#include "util/copy_bounded.h"
 
 namespace {
 
@@ -239,7 +240,7 @@ void Connection::loadTrust()
 
 // The deadline starts before the name lookup, so that a slow resolver counts against the
 // limit too.
-bool Connection::open(const char* host, int port, int useTls)
+bool Connection::open(const char* host, int port, ConnectionSecurity security)
 {
     close();
     verification.refused.reset();
@@ -258,6 +259,7 @@ bool Connection::open(const char* host, int port, int useTls)
         error = ConnectionError::TargetTooLong;
         return false;
     }
+    copyBounded(openedHost, sizeof openedHost, host);
     Clock::time_point deadline = deadlineAfter(connectSeconds);
     AddressList addresses;
     if (!lookUp(host, port, deadline, addresses))
@@ -268,7 +270,7 @@ bool Connection::open(const char* host, int port, int useTls)
     for (size_t index = 0; index < addresses.size(); ++index) {
         Clock::time_point now = Clock::now();
         Clock::time_point share = now + (deadline - now) / static_cast<int>(addresses.size() - index);
-        if (openAddress(addresses.at(index), host, useTls, share))
+        if (openAddress(addresses.at(index), host, security == ConnectionSecurity::TlsOnConnect, share))
             return true;
         if (isCertificateError(error) || error == ConnectionError::Aborted)
             return false;
@@ -312,7 +314,7 @@ bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, 
 
 // One attempt at one resolved address: the TCP connection first, then the handshake, so
 // that each failure is told apart.
-bool Connection::openAddress(const BIO_ADDR* address, const char* host, int useTls, Clock::time_point deadline)
+bool Connection::openAddress(const BIO_ADDR* address, const char* host, bool tlsFirst, Clock::time_point deadline)
 {
     close();
     error = ConnectionError::None;
@@ -320,7 +322,7 @@ bool Connection::openAddress(const BIO_ADDR* address, const char* host, int useT
         failOpen(waitEndedEarly() ? error : ConnectionError::HostNotFound);
         return false;
     }
-    if (useTls && !startTls(host, deadline)) {
+    if (tlsFirst && !startTls(host, deadline)) {
         failOpen(error);
         return false;
     }
@@ -370,6 +372,27 @@ bool Connection::startTls(const char* host, Clock::time_point deadline)
         return true;
     if (!waitEndedEarly() && !isCertificateError(error))
         error = certificateErrorFor(SSL_get_verify_result(tlsHandle));
+    return false;
+}
+
+// The handshake gets the whole connect limit of its own: the TCP connection's share of it is
+// spent, and a server that takes its time over STLS should not shorten the handshake.
+bool Connection::upgradeToTls()
+{
+    verification.refused.reset();
+    ERR_clear_error();
+    if (stream == nullptr || tlsHandle != nullptr) {
+        failOpen(ConnectionError::TlsFailed);
+        return false;
+    }
+    if (abortRequested.load()) {
+        failOpen(ConnectionError::Aborted);
+        return false;
+    }
+    error = ConnectionError::None;
+    if (startTls(openedHost, deadlineAfter(connectSeconds)))
+        return true;
+    failOpen(error);
     return false;
 }
 

@@ -10,6 +10,7 @@
 #include <openssl/types.h>
 
 #include "mail/certificate_pin.h"
+#include "mail/connection_security.h"
 #include "mail/trust_index.h"
 
 // Why the last open, read or write failed. The checker turns these into what the user sees.
@@ -24,6 +25,7 @@ enum class ConnectionError {
     TimedOut,             // no progress within the time limit
     Aborted,              // abort() was called from another thread
     Closed,               // the peer closed the stream (or there is no stream)
+    StartTlsNotOffered,   // CAPA does not list STLS, or CAPA or STLS was refused
     Failed,               // any other read or write failure
 };
 
@@ -91,10 +93,15 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // True when connected (and, for TLS, the handshake done and the server verified).
-    // Any earlier stream is released first; on failure no stream remains. The addresses of
-    // the host are tried in turn, each with an equal share of the time left.
-    bool open(const char* host, int port, int useTls);
+    // True when connected (and, for TlsOnConnect, the handshake done and the server verified;
+    // StartTls opens plain, for upgradeToTls). Any earlier stream is released first; on
+    // failure no stream remains. The addresses of the host are tried in turn, each with an
+    // equal share of the time left.
+    bool open(const char* host, int port, ConnectionSecurity security);
+    // Starts TLS on the open plain stream, for the host given to open: the same handshake,
+    // verification, pin and connect time limit as TlsOnConnect. The caller must hold no byte
+    // read before it. False, and no stream left, when the stream is not plain or TLS fails.
+    bool upgradeToTls();
     // Bytes read (> 0, at most `size`), or 0 on end of stream, failure, time-out or abort;
     // lastError() tells which. At the end of the stream the stream is released.
     int read(char* buffer, int size);
@@ -126,6 +133,10 @@ public:
 
     NetworkSteps steps;
 
+protected:
+    // Releases the stream and records why.
+    void failOpen(ConnectionError why);
+
 private:
     using Clock = std::chrono::steady_clock;
     static const int maxTrustFilePath = 1024;
@@ -141,13 +152,12 @@ private:
     bool prepareContext();
     void loadTrust();
     bool lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses);
-    bool openAddress(const BIO_ADDR* address, const char* host, int useTls, Clock::time_point deadline);
+    bool openAddress(const BIO_ADDR* address, const char* host, bool tlsFirst, Clock::time_point deadline);
     bool connectSocket(const BIO_ADDR* address, Clock::time_point deadline);
     bool startTls(const char* host, Clock::time_point deadline);
     bool prepareTls(const char* host);
     bool handshake(Clock::time_point deadline);
     bool verifyPeer();
-    void failOpen(ConnectionError why);
     bool waitEndedEarly() const;
     Wait waitForProgress(BIO* bio, Clock::time_point deadline);
     Wait waitForSocketUntil(int socket, bool forWrite, Clock::time_point deadline);
@@ -158,6 +168,7 @@ private:
     TrustIndex trust;                              // outlives the context, which consults it
     std::unique_ptr<SSL_CTX, ContextFree> context; // made at the first TLS connection
     char trustFile[maxTrustFilePath];              // "cacert.pem" of the working folder
+    char openedHost[maxTargetLength + 1] = {};     // the host of open(), for upgradeToTls
     void usePin();
     PeerVerification verification;
     SSL* tlsHandle = nullptr; // inside the stream, while it is a TLS stream
