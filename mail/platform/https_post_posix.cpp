@@ -76,7 +76,7 @@ HttpsError HttpsPoster::postForm(const std::string& url, const std::string& form
     Connection& connection = platform->connection;
     Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
     connection.setTimeouts(seconds, seconds);
-    if (!connection.open(parts.host.c_str(), parts.port, 1))
+    if (!connection.open(parts.host.c_str(), parts.port, ConnectionSecurity::TlsOnConnect))
         return errorOf(connection.lastError());
     std::string request = requestText(parts, form);
     if (connection.write(request.data(), static_cast<int>(request.size())) != static_cast<int>(request.size())) {

@@ -58,7 +58,8 @@ protected:
     bool connect(Connection& pop3)
     {
         pop3.setTimeouts(10, 10);
-        return pop3.open("127.0.0.1", bench.pop3Port(), 0) && line(pop3).compare(0, 3, "+OK") == 0;
+        return pop3.open("127.0.0.1", bench.pop3Port(), ConnectionSecurity::None) &&
+               line(pop3).compare(0, 3, "+OK") == 0;
     }
 
     testbench::OAuthFixture bench;
