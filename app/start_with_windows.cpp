@@ -4,23 +4,23 @@
 
 #include <string>
 
+#include "mail/platform/trust_sources.h"
 #include "ui/win32_handles.h"
 #include "util/text_record.h"
 
 namespace {
 
-// Room for a long program path; the Run value holds it in quotes.
-const DWORD programPathSize = 1024;
-
 // "C:\...\pellwick.exe" with its quotes: a path with blanks must not be split at log-on. Wide,
 // so that a folder named outside the ANSI code page is named as it is.
 bool quotedProgramPath(std::wstring& quoted)
 {
-    wchar_t path[programPathSize];
-    DWORD length = GetModuleFileNameW(nullptr, path, programPathSize);
-    if (length == 0 || length >= programPathSize)
+    char path[maxExecutablePath];
+    if (!executablePath(path, sizeof path))
         return false;
-    quoted = L"\"" + std::wstring(path, length) + L"\"";
+    TextRecord wide;
+    wide.assign(path);
+    wide.toWide();
+    quoted = L"\"" + std::wstring(wide.wide) + L"\"";
     return true;
 }
 

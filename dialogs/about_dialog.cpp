@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "dialogs/version_resource.h"
+#include "mail/platform/trust_sources.h"
 
 namespace {
-const int modulePathSize = MAX_PATH;
 const int versionTextSize = 256;
 const int versionNumberCount = 4;
 } // namespace
@@ -24,8 +24,8 @@ INT_PTR AboutDialog::onInitDialog(HWND dialog)
 // The template's "vx.x.x" stays when the program carries no readable version.
 void AboutDialog::showProgramVersion()
 {
-    char path[modulePathSize] = {};
-    if (GetModuleFileNameA(nullptr, path, modulePathSize) == 0) {
+    char path[maxExecutablePath] = {};
+    if (!executablePath(path, sizeof path)) {
         return;
     }
     VersionResource version(path);

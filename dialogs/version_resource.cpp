@@ -2,16 +2,21 @@
 
 #include <windows.h>
 
+#include "util/text_record.h"
+
 VersionResource::VersionResource(const char* path)
 {
     if (path == nullptr)
         return;
+    TextRecord file;
+    file.assign(path);
+    file.toWide();
     DWORD unused = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &unused);
+    DWORD size = GetFileVersionInfoSizeW(file.wide, &unused);
     if (size == 0)
         return;
     block.resize(size);
-    if (!GetFileVersionInfoA(path, 0, size, block.data()))
+    if (!GetFileVersionInfoW(file.wide, 0, size, block.data()))
         block.clear();
 }
 
@@ -21,9 +26,9 @@ bool VersionResource::productVersion(int* numbers, int count) const
         return false;
     void* fixedPart = nullptr;
     UINT length = 0;
-    // VerQueryValueA takes a non-const block although it only reads it.
+    // VerQueryValueW takes a non-const block although it only reads it.
     void* data = const_cast<unsigned char*>(block.data());
-    if (!VerQueryValueA(data, "\\", &fixedPart, &length) || fixedPart == nullptr || length < sizeof(VS_FIXEDFILEINFO))
+    if (!VerQueryValueW(data, L"\\", &fixedPart, &length) || fixedPart == nullptr || length < sizeof(VS_FIXEDFILEINFO))
         return false;
     const VS_FIXEDFILEINFO* info = static_cast<const VS_FIXEDFILEINFO*>(fixedPart);
     numbers[0] = HIWORD(info->dwProductVersionMS);

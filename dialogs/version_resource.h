@@ -2,8 +2,8 @@
 
 #include <vector>
 
-// Reads the version block of an executable file. The block is copied once at construction
-// and released with the object.
+// Reads the version block of an executable file, named in UTF-8. The block is copied once at
+// construction and released with the object.
 class VersionResource {
 public:
     explicit VersionResource(const char* path);

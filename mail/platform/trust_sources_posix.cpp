@@ -10,7 +10,7 @@
 
 #include "mail/trust_index.h"
 
-bool executableFolder(char* buffer, size_t size)
+bool executablePath(char* buffer, size_t size)
 {
     if (size < 2)
         return false;
@@ -18,13 +18,18 @@ bool executableFolder(char* buffer, size_t size)
     if (length <= 0 || static_cast<size_t>(length) >= size - 1)
         return false;
     buffer[length] = '\0';
-    for (ssize_t i = length - 1; i >= 0; --i) {
-        if (buffer[i] == '/') {
-            buffer[i + 1] = '\0';
-            return true;
-        }
-    }
-    return false;
+    return true;
+}
+
+bool executableFolder(char* buffer, size_t size)
+{
+    if (!executablePath(buffer, size))
+        return false;
+    char* name = std::strrchr(buffer, '/');
+    if (name == nullptr)
+        return false;
+    name[1] = '\0';
+    return true;
 }
 
 bool workingFolder(char* buffer, size_t size)

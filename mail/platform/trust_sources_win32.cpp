@@ -6,6 +6,8 @@
 #include "mail/platform/trust_sources.h"
 #include "mail/trust_index.h"
 
+#include <cstring>
+
 #include <openssl/x509.h>
 
 namespace {
@@ -27,20 +29,26 @@ bool utf8Folder(const wchar_t* wide, char* buffer, size_t size)
 
 } // namespace
 
-// Both folders as UTF-8, which the program's file calls take, so that a folder named outside
-// the ANSI code page is still found.
-bool executableFolder(char* buffer, size_t size)
+// Paths as UTF-8, which the program's file calls take, so that a folder named outside the ANSI
+// code page is still found.
+bool executablePath(char* buffer, size_t size)
 {
     wchar_t wide[maxExecutablePath];
     DWORD length = GetModuleFileNameW(nullptr, wide, maxExecutablePath);
     if (length == 0 || length >= maxExecutablePath)
         return false; // none, or cut short
-    while (length > 0 && wide[length - 1] != L'\\' && wide[length - 1] != L'/')
-        --length;
-    if (length == 0)
+    return WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, static_cast<int>(size), nullptr, nullptr) > 0;
+}
+
+bool executableFolder(char* buffer, size_t size)
+{
+    if (!executablePath(buffer, size))
         return false;
-    wide[length] = L'\0';
-    return utf8Folder(wide, buffer, size);
+    size_t length = std::strlen(buffer);
+    while (length > 0 && buffer[length - 1] != '\\' && buffer[length - 1] != '/')
+        --length;
+    buffer[length] = '\0';
+    return length > 0;
 }
 
 bool workingFolder(char* buffer, size_t size)
