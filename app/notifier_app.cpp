@@ -120,7 +120,7 @@ void NotifierApp::restorePosition()
 void NotifierApp::applyAccount(const ConfigurationValues& values)
 {
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
-                       values.port, connectionSecurityOf(values.useTls, values.startTls), values.checkMinutes,
+                       values.port, values.security, values.checkMinutes,
                        textOrEmpty(values.certSha256));
 }
 

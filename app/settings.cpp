@@ -231,7 +231,7 @@ bool Settings::writeColour(const char* section, const char* key, COLORREF colour
 
 int Settings::readPort() const
 {
-    return usablePort(readInt(sectionConnection, keyPortRead, defaultPort), readUseTls());
+    return usablePort(readInt(sectionConnection, keyPortRead, defaultPort), readSecurity());
 }
 
 int Settings::readCheckMinutes() const
@@ -242,6 +242,11 @@ int Settings::readCheckMinutes() const
 void Settings::readCustomSound(TextRecord& soundPath) const
 {
     readText(sectionNewMail, keyCustomSound, "", soundPath, settingsPathValueSize);
+}
+
+int Settings::readRepeatMinutes() const
+{
+    return usableRepeatMinutes(readInt(sectionNewMail, keyRepeatMinutes, defaultRepeatMinutes));
 }
 
 void Settings::readCertSha256(TextRecord& fingerprint) const
@@ -272,13 +277,13 @@ StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
     readAccountText(keyUsername, values.username);
     readAccountText(keyPassword, values.storedPassword);
     StoredPassword form = revealPassword(values.storedPassword.text, values.password);
-    values.useTls = readUseTls();
-    values.startTls = readStartTls();
+    values.security = readSecurity();
     values.port = readPort();
     values.checkMinutes = readCheckMinutes();
     readCertSha256(values.certSha256);
     values.playSound = readPlaySound(defaultPlaySoundForDialog);
     readCustomSound(values.customSound);
+    values.repeatMinutes = readRepeatMinutes();
     values.changeColour = readChangeColour();
     values.newMailColour = readNewMailColour();
     values.balloon = readBalloon();
@@ -291,12 +296,15 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
     writeString(sectionConnection, keyServer, values.server.text);
     writeString(sectionConnection, keyUsername, values.username.text);
     writeString(sectionConnection, keyPassword, values.storedPassword.text);
-    writeBool(sectionConnection, keySsl, values.useTls);
+    // SSL as older versions read it; starttls beside it, which they ignore.
+    writeBool(sectionConnection, keySsl, values.security == ConnectionSecurity::TlsOnConnect);
+    writeBool(sectionConnection, keyStartTls, values.security == ConnectionSecurity::StartTls);
     writeInt(sectionConnection, keyPort, values.port);
     writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);
     writeString(sectionConnection, keyCertSha256, values.certSha256.text);
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
     writeString(sectionNewMail, keyCustomSound, values.customSound.text);
+    writeInt(sectionNewMail, keyRepeatMinutes, values.repeatMinutes);
     writeBool(sectionNewMail, keyChangeColour, values.changeColour);
     writeColour(sectionNewMail, keyNewMailColour, values.newMailColour);
     writeBool(sectionNewMail, keyBalloon, values.balloon);

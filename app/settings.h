@@ -27,6 +27,8 @@ inline constexpr char keyCheckMinutes[] = "checkmins";
 inline constexpr char keyCertSha256[] = "certsha256";
 inline constexpr char keyPlaySound[] = "playsound";
 inline constexpr char keyCustomSound[] = "customsound";
+// Minutes between repeats of the sound while unseen mail remains; 0 or absent: no repeat.
+inline constexpr char keyRepeatMinutes[] = "repeatmins";
 inline constexpr char keyChangeColour[] = "changecolour";
 inline constexpr char keyNewMailColour[] = "newmailcolour";
 inline constexpr char keyBalloon[] = "balloon";
@@ -116,6 +118,8 @@ public:
     int readCheckMinutes() const;
     bool readPlaySound(bool fallback) const { return readBool(sectionNewMail, keyPlaySound, fallback); }
     void readCustomSound(TextRecord& path) const;
+    // Within 0 (off) and longestRepeatMinutes.
+    int readRepeatMinutes() const;
     bool readChangeColour() const { return readBool(sectionNewMail, keyChangeColour, defaultChangeColour); }
     COLORREF readNewMailColour() const { return readColour(sectionNewMail, keyNewMailColour, defaultNewMailColour); }
     bool readBalloon() const { return readBool(sectionNewMail, keyBalloon, defaultBalloon); }

@@ -12,6 +12,7 @@ namespace {
 const char configCaption[] = "Pellwick";
 const char portRefused[] = "The port must be a number from 1 to 65535.";
 const char intervalRefused[] = "The check interval must be a whole number of minutes.";
+const char repeatRefused[] = "The sound's repeat must be a whole number of minutes from 1 to 9999.";
 const char passwordNotStored[] = "The password could not be stored protected, so the settings file keeps the one it "
                                  "held before. The new password is used until pellwick is closed.";
 const int numberTextSize = 16;
@@ -23,14 +24,16 @@ const char hostTip[] = "Your email server name or IP Address";
 const char checkTip[] = "Attempt to connect using the details shown";
 const char userTip[] = "Your email username, used to log into the server";
 const char passwordTip[] = "Your email password, used to log into the server";
-const char sslTip[] =
-    "Should the conversation with the server be encrypted. Better to use this, as long as your server supports SSL";
+const char securityTip[] = "How the conversation with the server is encrypted: SSL/TLS from the start, or STARTTLS, "
+                           "which encrypts it before anything is sent. With None your password is sent unencrypted.";
 const char portTip[] =
     "The port number on the server to connect to. Usually 995 for a secured connection or 110 for unsecured.";
 const char intervalTip[] = "How often to check for new emails in minutes... ";
-const char playSoundTip[] = "Play a sound when new mail is detected";
+const char soundTip[] = "The sound to play when new mail is detected";
 const char soundFileTip[] =
     "The sound file to play when new mail is detected. Leave blank to play the Windows default New Mail sound.";
+const char repeatSoundTip[] = "Play the sound again while there is unseen mail, for when you were away";
+const char repeatMinutesTip[] = "Minutes between repeats of the sound";
 const char changeColourTip[] = "Change the floating window colour when new mail is detected";
 const char balloonTip[] = "Show a notification with the number of new messages when new mail is detected";
 const char swatchTip[] = "The colour to change the floating window to when new mail is detected";
@@ -109,7 +112,7 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     updateCheckButton();
     attachEdit(userName, IDC_USER_NAME, textOrEmpty(values.username), accountValueMaxLength, userTip);
     attachEdit(password, IDC_PASSWORD, textOrEmpty(values.password), accountValueMaxLength, passwordTip);
-    attachCheckBox(useSsl, IDC_USE_SSL, values.useTls, sslTip);
+    attachChoices(security, IDC_SECURITY, values.security, securityTip);
 
     char number[numberTextSize];
     std::snprintf(number, sizeof number, "%d", values.port);
@@ -117,8 +120,7 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     std::snprintf(number, sizeof number, "%d", values.checkMinutes);
     attachEdit(interval, IDC_INTERVAL, number, intervalTextLimit, intervalTip);
 
-    attachCheckBox(playSound, IDC_PLAY_SOUND, values.playSound, playSoundTip);
-    attachEdit(soundFile, IDC_SOUND_FILE, textOrEmpty(values.customSound), settingsPathValueSize - 1, soundFileTip);
+    attachSound();
     attachCheckBox(changeColour, IDC_CHANGE_COLOUR, values.changeColour, changeColourTip);
     colourSwatch.attachToDialogItem(dialog, IDC_COLOUR_SWATCH);
     colourSwatch.colour = values.newMailColour;
@@ -128,15 +130,47 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
                mailProgramTip);
 
     applyEnablingRule();
+    applySoundRule();
     return FALSE;
+}
+
+void ConfigDialog::attachSound()
+{
+    const char* file = textOrEmpty(values.customSound);
+    NewMailSound chosen = !values.playSound ? NewMailSound::None : file[0] ? NewMailSound::File : NewMailSound::System;
+    attachChoices(sound, IDC_SOUND, chosen, soundTip);
+    attachEdit(soundFile, IDC_SOUND_FILE, file, settingsPathValueSize - 1, soundFileTip);
+    attachCheckBox(repeatSound, IDC_REPEAT_SOUND, values.repeatMinutes > 0, repeatSoundTip);
+    char number[numberTextSize];
+    std::snprintf(number, sizeof number, "%d",
+                  values.repeatMinutes > 0 ? values.repeatMinutes : suggestedRepeatMinutes);
+    attachEdit(repeatMinutes, IDC_REPEAT_MINUTES, number, repeatTextLimit, repeatMinutesTip);
 }
 
 void ConfigDialog::applyEnablingRule()
 {
     BOOL other = provider.getCurSel() == otherProviderIndex;
     EnableWindow(host.handle, other);
-    EnableWindow(useSsl.handle, other);
+    EnableWindow(security.handle, other);
     EnableWindow(port.handle, other);
+}
+
+// The file only for a sound file, the repeat only for a sound.
+void ConfigDialog::applySoundRule()
+{
+    NewMailSound chosen = sound.chosen();
+    BOOL file = chosen == NewMailSound::File;
+    EnableWindow(soundFile.handle, file);
+    EnableWindow(GetDlgItem(handle, IDC_SOUND_FILE_PICKER), file);
+    BOOL any = chosen != NewMailSound::None;
+    EnableWindow(repeatSound.handle, any);
+    EnableWindow(repeatMinutes.handle, any);
+}
+
+void ConfigDialog::chooseSecurity(ConnectionSecurity chosen)
+{
+    security.select(chosen);
+    setNumberText(port.handle, standardPort(chosen));
 }
 
 void ConfigDialog::updateCheckButton()
@@ -147,8 +181,7 @@ void ConfigDialog::updateCheckButton()
 void ConfigDialog::applyProviderPreset()
 {
     SetWindowTextA(host.handle, googlePop3Host);
-    useSsl.setCheck(true);
-    setNumberText(port.handle, pop3TlsPort);
+    chooseSecurity(ConnectionSecurity::TlsOnConnect);
     SetWindowTextA(mailProgram.handle, googleWebmail);
     updateCheckButton();
 }
@@ -166,8 +199,10 @@ void ConfigDialog::onClick(HWND control)
         pickFile(soundFile, wavFilter);
     } else if (control == checkButton.handle) {
         checkHost();
-    } else if (control == useSsl.handle) {
-        setNumberText(port.handle, useSsl.getCheck() ? pop3TlsPort : pop3PlainPort);
+    } else if (control == security.handle) {
+        chooseSecurity(security.chosen());
+    } else if (control == sound.handle) {
+        applySoundRule();
     } else if (control == colourSwatch.handle) {
         chooseColour();
     }
@@ -221,18 +256,27 @@ void ConfigDialog::chooseColour()
 bool ConfigDialog::validateNumbers()
 {
     int portValue = 0;
-    if (!parseWholeNumber(port.getText().get(), portTextLimit, portValue) || !isUsablePort(portValue)) {
-        dialogMessageBox(handle, portRefused, configCaption, MB_OK | MB_ICONWARNING);
-        SetFocus(port.handle);
-        return false;
-    }
+    if (!parseWholeNumber(port.getText().get(), portTextLimit, portValue) || !isUsablePort(portValue))
+        return refuseNumber(port, portRefused);
     int minutes = 0;
-    if (!parseWholeNumber(interval.getText().get(), intervalTextLimit, minutes)) {
-        dialogMessageBox(handle, intervalRefused, configCaption, MB_OK | MB_ICONWARNING);
-        SetFocus(interval.handle);
-        return false;
-    }
+    if (!parseWholeNumber(interval.getText().get(), intervalTextLimit, minutes))
+        return refuseNumber(interval, intervalRefused);
+    int repeat = 0;
+    if (repeatChosen() && (!parseWholeNumber(repeatMinutes.getText().get(), repeatTextLimit, repeat) || repeat < 1))
+        return refuseNumber(repeatMinutes, repeatRefused);
     return true;
+}
+
+bool ConfigDialog::refuseNumber(EditControl& edit, const char* why)
+{
+    dialogMessageBox(handle, why, configCaption, MB_OK | MB_ICONWARNING);
+    SetFocus(edit.handle);
+    return false;
+}
+
+bool ConfigDialog::repeatChosen() const
+{
+    return repeatSound.getCheck() && sound.chosen() != NewMailSound::None;
 }
 
 bool ConfigDialog::onOk()
@@ -244,15 +288,28 @@ bool ConfigDialog::onOk()
     return true;
 }
 
+// A file kept while no sound plays comes back when the sound is switched on again.
+void ConfigDialog::readSound()
+{
+    NewMailSound chosen = sound.chosen();
+    values.playSound = chosen != NewMailSound::None;
+    if (chosen == NewMailSound::System)
+        values.customSound.assign("");
+    else
+        readControlText(soundFile, values.customSound);
+    values.repeatMinutes = 0;
+    if (repeatChosen())
+        parseWholeNumber(repeatMinutes.getText().get(), repeatTextLimit, values.repeatMinutes);
+}
+
 void ConfigDialog::readControls()
 {
     readControlText(host, values.server);
     readControlText(userName, values.username);
     readControlText(password, values.password);
-    readControlText(soundFile, values.customSound);
     readControlText(mailProgram, values.doubleClick);
-    values.useTls = useSsl.getCheck();
-    values.playSound = playSound.getCheck();
+    values.security = security.chosen();
+    readSound();
     values.changeColour = changeColour.getCheck();
     values.balloon = showBalloon.getCheck();
     parseWholeNumber(port.getText().get(), portTextLimit, values.port);

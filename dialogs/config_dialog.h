@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "dialogs/choice_list.h"
 #include "dialogs/host_probe.h"
 #include "mail/connection.h"
 #include "mail/pop3_ports.h"
@@ -23,6 +24,25 @@ const int configToolTipWidth = 200;
 const int pickedPathSize = MAX_PATH;
 const int portTextLimit = 5;
 const int intervalTextLimit = 9;
+const int repeatTextLimit = 4;
+// What the repeat's minutes show while it is off.
+const int suggestedRepeatMinutes = 10;
+
+// What plays on new mail. The settings keep it as older versions read it: playsound off for
+// None; on, with customsound empty for System or holding the file for File.
+enum class NewMailSound { System, File, None };
+
+// The port box follows the security chosen: its standard port.
+inline const Choice<ConnectionSecurity> securityChoices[] = {
+    {"SSL/TLS (port 995)", ConnectionSecurity::TlsOnConnect},
+    {"STARTTLS (port 110)", ConnectionSecurity::StartTls},
+    {"None (port 110)", ConnectionSecurity::None},
+};
+inline const Choice<NewMailSound> soundChoices[] = {
+    {"Windows new-mail sound", NewMailSound::System},
+    {"Sound file", NewMailSound::File},
+    {"None", NewMailSound::None},
+};
 
 // The account and new-mail settings, edited on a dialog from template 102.
 class ConfigDialog : public Dialog {
@@ -40,7 +60,7 @@ public:
     bool onOk() override;
 
     // Looks for POP3 on the typed host (hostProbeSteps) and offers what it finds. The
-    // password goes over a plain port only after the user has agreed to use it.
+    // password goes unencrypted only after the user has agreed to that.
     void checkHost();
 
     ConfigurationValues& values;
@@ -59,11 +79,13 @@ public:
     ButtonControl checkButton;
     EditControl userName;
     EditControl password;
-    ButtonControl useSsl;
+    ChoiceList<ConnectionSecurity> security{securityChoices};
     EditControl port;
     EditControl interval;
-    ButtonControl playSound;
+    ChoiceList<NewMailSound> sound{soundChoices};
     EditControl soundFile;
+    ButtonControl repeatSound;
+    EditControl repeatMinutes;
     ButtonControl changeColour;
     ColourSwatch colourSwatch;
     ButtonControl showBalloon;
@@ -72,16 +94,30 @@ public:
 private:
     void attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip);
     void attachCheckBox(ButtonControl& box, int id, bool checked, const char* tip);
+    template <typename Value> void attachChoices(ChoiceList<Value>& list, int id, Value selected, const char* tip)
+    {
+        list.attachToDialogItem(handle, id);
+        list.fill();
+        list.select(selected);
+        toolTip.addTool(&list, nullptr, tip);
+    }
+    void attachSound();
     void applyEnablingRule();
+    void applySoundRule();
+    void readSound();
+    // Sets the port box and the security to `security` and its standard port.
+    void chooseSecurity(ConnectionSecurity chosen);
     void applyProviderPreset();
     void updateCheckButton();
     bool validateNumbers();
+    bool refuseNumber(EditControl& edit, const char* why);
+    bool repeatChosen() const;
     void readControls();
     void storePassword();
     void pickFile(EditControl& target, const char* filter);
     void chooseColour();
     bool logIn(HostProbe& probe);
-    void offerSecureService(bool accepted);
+    void offerSecureService(ConnectionSecurity found, bool accepted);
     void offerPlainService(HostProbe& probe);
     void offerToTrustCertificate(HostProbe& probe, const char* hostName);
 };

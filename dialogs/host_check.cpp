@@ -11,7 +11,9 @@ const char hostCheckCaption[] = "Check Host";
 // Each attempt, name lookup included, gives up after this.
 const int hostCheckSeconds = 10;
 
-const char secureFound[] = "Secure email checking found. Use this?";
+// Which secure way, and on which port, goes between the brackets.
+const char secureFound[] = "Secure email checking found (%s on port %d). Use this?";
+const int secureFoundSize = 128;
 const char secureWorking[] = "Login successful. Secure email checking is working!";
 const char plainFound[] = "Unencrypted email checking found. Use this? Your password would be sent unencrypted.";
 const char plainWorking[] = "Unencrypted email checking is working!.";
@@ -26,6 +28,11 @@ const char nothingFound[] =
     "No email checking found. Either a) the hostname is wrong, b) I can't connect to it at the "
     "moment or c) it's using non-standard e-mail ports. (I'm looking for POP3-SSL on 995 or POP3 on "
     "110) Check with your e-mail provider for the correct POP3 server details.";
+
+const char* securityName(ConnectionSecurity security)
+{
+    return security == ConnectionSecurity::StartTls ? "STARTTLS" : "SSL/TLS";
+}
 
 bool ask(HWND owner, const char* question)
 {
@@ -49,7 +56,7 @@ void ConfigDialog::checkHost()
     {
         BusyCursorScope busy(busyCursor);
         outcome = probe.run(hostName.get(), hostProbeSteps);
-        secure = probe.reached().security == ConnectionSecurity::TlsOnConnect;
+        secure = probe.reached().security != ConnectionSecurity::None;
         // Over TLS the login is tried at once, so that the question comes with a verdict ready.
         if (outcome == ProbeOutcome::Found && secure)
             accepted = logIn(probe);
@@ -57,7 +64,7 @@ void ConfigDialog::checkHost()
     switch (outcome) {
     case ProbeOutcome::Found:
         if (secure)
-            offerSecureService(accepted);
+            offerSecureService(probe.reached().security, accepted);
         else
             offerPlainService(probe);
         break;
@@ -78,12 +85,12 @@ bool ConfigDialog::logIn(HostProbe& probe)
     return probe.logIn(userName.getText().get(), password.getText().get());
 }
 
-void ConfigDialog::offerSecureService(bool accepted)
+void ConfigDialog::offerSecureService(ConnectionSecurity found, bool accepted)
 {
-    if (provider.getCurSel() == otherProviderIndex && ask(handle, secureFound)) {
-        setNumberText(port.handle, pop3TlsPort);
-        useSsl.setCheck(true);
-    }
+    char question[secureFoundSize];
+    std::snprintf(question, sizeof question, secureFound, securityName(found), standardPort(found));
+    if (provider.getCurSel() == otherProviderIndex && ask(handle, question))
+        chooseSecurity(found);
     report(handle, accepted ? secureWorking : loginRefused);
 }
 
@@ -113,7 +120,7 @@ void ConfigDialog::offerToTrustCertificate(HostProbe& probe, const char* hostNam
     }
     pin.assign(details.sha256);
     pinnedHost.assign(hostName);
-    offerSecureService(accepted);
+    offerSecureService(probe.reached().security, accepted);
 }
 
 // Only the greeting has been read: the password goes out in clear only once the user has
@@ -122,8 +129,7 @@ void ConfigDialog::offerPlainService(HostProbe& probe)
 {
     if (!ask(handle, plainFound))
         return;
-    setNumberText(port.handle, pop3PlainPort);
-    useSsl.setCheck(false);
+    chooseSecurity(ConnectionSecurity::None);
     bool accepted = false;
     {
         BusyCursorScope busy(busyCursor);

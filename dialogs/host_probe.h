@@ -12,16 +12,18 @@ struct ProbeStep {
     int port;
 };
 
-// Where the host check looks, in this order. The first step that reaches a greeting ends the
-// search, and so does a certificate that fails verification: falling back to a later step
-// would hand a possible impostor the password with less protection.
+// Where the host check looks, in this order. The first step that reaches a greeting, and for
+// STARTTLS a secured stream, ends the search; so does a certificate that fails verification:
+// falling back to a later step would hand a possible impostor the password with less
+// protection. A server that does not list STLS goes on to plain POP3.
 inline const std::vector<ProbeStep> standardProbeSteps = {
     {ConnectionSecurity::TlsOnConnect, pop3TlsPort},
+    {ConnectionSecurity::StartTls, pop3PlainPort},
     {ConnectionSecurity::None, pop3PlainPort},
 };
 
 enum class ProbeOutcome {
-    Found,                // a greeting on reached(); the session is open for the login
+    Found,                // a greeting on reached(), secured as it says; the session is open for the login
     CertificateUntrusted, // no authority vouches for the certificate; certificate() describes it
     CertificateRefused,   // any other certificate failure
     NothingFound,         // every step failed before a greeting

@@ -5,12 +5,14 @@
 
 #include <cstdint>
 
+#include "mail/connection_security.h"
 #include "mail/pop3_ports.h"
 #include "util/text_record.h"
 
 // Defaults of keys that are absent.
 const bool defaultUseTls = true;
 const bool defaultStartTls = false;
+const ConnectionSecurity defaultSecurity = ConnectionSecurity::TlsOnConnect;
 const int defaultPort = pop3TlsPort;
 const int defaultCheckMinutes = 5;
 // Absent playsound: no sound on new mail, yet the dialog shows the option switched on.
@@ -20,6 +22,8 @@ const bool defaultChangeColour = true;
 // Red 95, green 255, blue 95, laid out as a Windows COLORREF (0x00BBGGRR).
 const uint32_t defaultNewMailColour = 0x005FFF5F;
 const bool defaultBalloon = true;
+// Absent repeatmins: the sound plays once per arrival.
+const int defaultRepeatMinutes = 0;
 
 // What the program can use of port and interval. The dialog refuses anything else; a value
 // edited into the file by hand is read as the nearest usable one.
@@ -30,17 +34,29 @@ inline bool isUsablePort(int port)
 {
     return port >= lowestPort && port <= highestPort;
 }
-// A port outside the range becomes the default port of the TLS setting.
-inline int usablePort(int port, bool useTls)
+// The standard port of each security: 995 for TLS from the first byte, else 110.
+inline int standardPort(ConnectionSecurity security)
 {
-    if (isUsablePort(port))
-        return port;
-    return useTls ? pop3TlsPort : pop3PlainPort;
+    return security == ConnectionSecurity::TlsOnConnect ? pop3TlsPort : pop3PlainPort;
+}
+// A port outside the range becomes the standard port of the security.
+inline int usablePort(int port, ConnectionSecurity security)
+{
+    return isUsablePort(port) ? port : standardPort(security);
 }
 // An interval below one minute would reconnect without pause: one minute.
 inline int usableCheckMinutes(int minutes)
 {
     return minutes < shortestCheckMinutes ? shortestCheckMinutes : minutes;
+}
+// The sound's repeat, in minutes: 0 is off. The longest fits the dialog's four digits and,
+// in milliseconds, a timer.
+const int longestRepeatMinutes = 9999;
+inline int usableRepeatMinutes(int minutes)
+{
+    if (minutes < 0)
+        return 0;
+    return minutes > longestRepeatMinutes ? longestRepeatMinutes : minutes;
 }
 
 // Server, user name and password go into POP3 command lines of at most 255 characters with
@@ -61,16 +77,16 @@ struct ConfigurationValues {
     TextRecord password;
     // The password as the settings file holds it: protected, or an older file's clear text.
     TextRecord storedPassword;
-    bool useTls = defaultUseTls;
-    // STARTTLS on the plain port, when useTls is off. Read from the file and kept; the dialog
-    // shows useTls only.
-    bool startTls = defaultStartTls;
+    // The file keeps it as SSL and, without SSL, starttls.
+    ConnectionSecurity security = defaultSecurity;
     int port = defaultPort;
     int checkMinutes = defaultCheckMinutes;
     // The SHA-256 of the one certificate trusted for `server` besides the authorities'.
     TextRecord certSha256;
+    // No sound without playSound; with it, customSound or, when that is empty, the system's.
     bool playSound = defaultPlaySoundForDialog;
     TextRecord customSound;
+    int repeatMinutes = defaultRepeatMinutes;
     bool changeColour = defaultChangeColour;
     uint32_t newMailColour = defaultNewMailColour;
     bool balloon = defaultBalloon;

@@ -169,14 +169,16 @@ TEST_F(SettingsFile, IntegersBeyondThirtyTwoBitsSaturate)
     EXPECT_EQ(settings.readInt(sectionConnection, keyCheckMinutes, 5), -2147483647 - 1);
 }
 
-// A hand-edited interval below one minute would reconnect without pause, and a port out of
-// range cannot connect: start-up reads both as the dialog would have let them be.
+// A hand-edited interval below one minute would reconnect without pause, a port out of range
+// cannot connect, and a repeat must fit a timer: each is read as the dialog would have let it
+// be.
 TEST_F(SettingsFile, StartUpReadsIntervalAndPortWithinTheirRange)
 {
     struct Case {
         const char* entries;
         int port;
         int minutes;
+        int repeat = 0;
     } cases[] = {
         {"checkmins=0\r\nport=0\r\n", 995, 1},
         {"checkmins=-5\r\nport=-995\r\n", 995, 1},
@@ -186,11 +188,16 @@ TEST_F(SettingsFile, StartUpReadsIntervalAndPortWithinTheirRange)
         {"port=\r\ncheckmins=\r\n", 995, 1},
         {"SSL=false\r\nport=1\r\ncheckmins=1\r\n", 1, 1},
         {"port=65535\r\ncheckmins=2\r\n", 65535, 2},
+        {"SSL=false\r\nstarttls=true\r\nport=0\r\n", 110, 5},
+        {"[newmail]\r\nrepeatmins=-3\r\n", 995, 5, 0},
+        {"[newmail]\r\nrepeatmins=10000\r\n", 995, 5, 9999},
+        {"[newmail]\r\nrepeatmins=15\r\n", 995, 5, 15},
     };
     for (const Case& expected : cases) {
         writeFile(std::string("[connection]\r\n") + expected.entries);
         EXPECT_EQ(settings.readPort(), expected.port) << expected.entries;
         EXPECT_EQ(settings.readCheckMinutes(), expected.minutes) << expected.entries;
+        EXPECT_EQ(settings.readRepeatMinutes(), expected.repeat) << expected.entries;
     }
 }
 
@@ -322,12 +329,13 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.server.assign("pop.example.org");
     values.username.assign("ann");
     ASSERT_TRUE(protectPassword("se=cr%et", values.storedPassword));
-    values.useTls = false;
+    values.security = ConnectionSecurity::StartTls;
     values.port = 110;
     values.checkMinutes = 12;
     values.certSha256.assign("AB:CD");
     values.playSound = true;
     values.customSound.assign("C:\\ding.wav");
+    values.repeatMinutes = 15;
     values.changeColour = false;
     values.newMailColour = RGB(1, 2, 3);
     values.balloon = false;
@@ -349,12 +357,14 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
                                          "username=ann",
                                          "password=<protected>",
                                          "SSL=false",
+                                         "starttls=true",
                                          "port=110",
                                          "checkmins=12",
                                          "certsha256=AB:CD",
                                          "[newmail]",
                                          "playsound=true",
                                          "customsound=C:\\ding.wav",
+                                         "repeatmins=15",
                                          "changecolour=false",
                                          "newmailcolour=1,2,3",
                                          "balloon=false",
@@ -403,18 +413,20 @@ TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
     ConfigurationValues values;
     values.server.assign("pop.example.org");
     values.port = 110;
-    values.useTls = false;
+    values.security = ConnectionSecurity::None;
     values.checkMinutes = 30;
     values.playSound = false;
+    values.repeatMinutes = 7;
     values.newMailColour = RGB(200, 100, 50);
     settings.writeConfiguration(values);
     TextRecord server;
     settings.readAccountText(keyServer, server);
     EXPECT_STREQ(server.text, "pop.example.org");
     EXPECT_EQ(settings.readPort(), 110);
-    EXPECT_FALSE(settings.readUseTls());
+    EXPECT_EQ(settings.readSecurity(), ConnectionSecurity::None);
     EXPECT_EQ(settings.readCheckMinutes(), 30);
     EXPECT_FALSE(settings.readPlaySound(defaultPlaySoundForDialog));
+    EXPECT_EQ(settings.readRepeatMinutes(), 7);
     EXPECT_EQ(settings.readNewMailColour(), RGB(200, 100, 50));
 }
 

@@ -89,17 +89,19 @@ void setText(Window& edit, const char* text)
     SetWindowTextA(edit.handle, text);
 }
 
-void click(ConfigDialog& dialog, HWND control)
-{
-    SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(control));
-}
-
 void chooseProvider(ConfigDialog& dialog, int index)
 {
     dialog.provider.setCurSel(index);
     SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDC_PROVIDER, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(dialog.provider.handle));
+}
+
+// Selects the entry standing for `value`, as a user's choice does.
+template <typename Value> void choose(ConfigDialog& dialog, ChoiceList<Value>& list, Value value)
+{
+    list.select(value);
+    SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list.handle), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list.handle));
 }
 
 void pressOk(ConfigDialog& dialog)
@@ -119,16 +121,23 @@ void pressCancel(Dialog& dialog)
 TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
 {
     ConfigurationValues values;
-    bool otherSelected = false, hostEnabled = false, checkEnabled = true, playChecked = false, balloonChecked = false;
-    std::string interval, portText;
+    bool otherSelected = false, hostEnabled = false, checkEnabled = true, balloonChecked = false;
+    bool repeatChecked = true;
+    NewMailSound sound = NewMailSound::None;
+    ConnectionSecurity security = ConnectionSecurity::None;
+    std::string interval, portText, securityText, repeatText;
     configScenario = [&](ConfigDialog& dialog) {
         otherSelected = dialog.provider.getCurSel() == otherProviderIndex;
         hostEnabled = IsWindowEnabled(dialog.host.handle);
         checkEnabled = IsWindowEnabled(dialog.checkButton.handle);
-        playChecked = dialog.playSound.getCheck();
+        sound = dialog.sound.chosen();
         balloonChecked = dialog.showBalloon.getCheck();
         interval = textOf(dialog.interval.handle);
         portText = textOf(dialog.port.handle);
+        security = dialog.security.chosen();
+        securityText = textOf(dialog.security.handle);
+        repeatChecked = dialog.repeatSound.getCheck();
+        repeatText = textOf(dialog.repeatMinutes.handle);
         pressCancel(dialog);
     };
     EXPECT_FALSE(runConfigDialog(values, nullptr));
@@ -136,10 +145,14 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
     EXPECT_TRUE(otherSelected);
     EXPECT_TRUE(hostEnabled);
     EXPECT_FALSE(checkEnabled);
-    EXPECT_TRUE(playChecked);
+    EXPECT_EQ(NewMailSound::System, sound);
     EXPECT_TRUE(balloonChecked);
     EXPECT_EQ("5", interval);
     EXPECT_EQ("995", portText);
+    EXPECT_EQ(ConnectionSecurity::TlsOnConnect, security);
+    EXPECT_EQ("SSL/TLS (port 995)", securityText);
+    EXPECT_FALSE(repeatChecked) << "the repeat is off until chosen";
+    EXPECT_EQ("10", repeatText);
 }
 
 TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase)
@@ -166,7 +179,7 @@ TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt)
 {
     ConfigurationValues values;
     values.username.assign("ann");
-    values.useTls = false;
+    values.security = ConnectionSecurity::StartTls;
     values.port = 110;
     bool hostEnabledAfterGmail = true, checkEnabled = false, hostEnabledAfterOther = false;
     configScenario = [&](ConfigDialog& dialog) {
@@ -182,29 +195,98 @@ TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt)
     EXPECT_TRUE(checkEnabled);
     EXPECT_TRUE(hostEnabledAfterOther);
     EXPECT_STREQ("pop.gmail.com", values.server.text);
-    EXPECT_TRUE(values.useTls);
+    EXPECT_EQ(ConnectionSecurity::TlsOnConnect, values.security);
     EXPECT_EQ(995, values.port);
     EXPECT_STREQ("https://mail.google.com/", values.doubleClick.text);
     EXPECT_STREQ("ann", values.username.text);
 }
 
-TEST_F(DialogScenario, SslClickReplacesTypedPort)
+// Each security puts its standard port in place of one typed by hand; OK returns the choice.
+TEST_F(DialogScenario, SecurityChoiceReplacesTypedPort)
 {
-    ConfigurationValues values;
-    std::string afterUncheck, afterCheck;
-    configScenario = [&](ConfigDialog& dialog) {
-        setText(dialog.port, "1234");
-        dialog.useSsl.setCheck(false);
-        click(dialog, dialog.useSsl.handle);
-        afterUncheck = textOf(dialog.port.handle);
-        dialog.useSsl.setCheck(true);
-        click(dialog, dialog.useSsl.handle);
-        afterCheck = textOf(dialog.port.handle);
-        pressCancel(dialog);
+    struct Case {
+        ConnectionSecurity chosen;
+        const char* port;
+    } cases[] = {
+        {ConnectionSecurity::StartTls, "110"},
+        {ConnectionSecurity::None, "110"},
+        {ConnectionSecurity::TlsOnConnect, "995"},
     };
-    runConfigDialog(values, nullptr);
-    EXPECT_EQ("110", afterUncheck);
-    EXPECT_EQ("995", afterCheck);
+    for (const Case& c : cases) {
+        ConfigurationValues values;
+        values.security =
+            c.chosen == ConnectionSecurity::TlsOnConnect ? ConnectionSecurity::None : ConnectionSecurity::TlsOnConnect;
+        std::string after;
+        configScenario = [&](ConfigDialog& dialog) {
+            setText(dialog.port, "1234");
+            choose(dialog, dialog.security, c.chosen);
+            after = textOf(dialog.port.handle);
+            pressOk(dialog);
+        };
+        scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        ASSERT_TRUE(runConfigDialog(values, nullptr)) << c.port;
+        EXPECT_EQ(c.port, after);
+        EXPECT_EQ(c.chosen, values.security) << c.port;
+        EXPECT_EQ(std::stoi(c.port), values.port);
+    }
+}
+
+// What plays on new mail shows as one choice and is stored as older versions read it: the file
+// kept while no sound plays, the repeat only for a sound.
+TEST_F(DialogScenario, SoundChoiceShowsAndStoresTheKeysOlderVersionsRead)
+{
+    struct Case {
+        const char* name;
+        bool playSound; // stored before
+        const char* file;
+        int repeat;
+        NewMailSound shown;
+        bool fileEnabled;
+        bool repeatChecked;
+        NewMailSound chosen;
+        const char* typedFile;   // null: left as it is
+        const char* typedRepeat; // null: left as it is; else the box checked with it
+        bool playAfter;
+        const char* fileAfter;
+        int repeatAfter;
+    } cases[] = {
+        {"none keeps the file", false, "C:\\ding.wav", 0, NewMailSound::None, false, false, NewMailSound::None, nullptr,
+         "30", false, "C:\\ding.wav", 0},
+        {"system to a file, repeated", true, "", 0, NewMailSound::System, false, false, NewMailSound::File,
+         "C:\\new.wav", "15", true, "C:\\new.wav", 15},
+        {"a file to the system's", true, "C:\\ding.wav", 20, NewMailSound::File, true, true, NewMailSound::System,
+         nullptr, nullptr, true, "", 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConfigurationValues values;
+        values.playSound = c.playSound;
+        values.customSound.assign(c.file);
+        values.repeatMinutes = c.repeat;
+        NewMailSound shown = NewMailSound::System;
+        bool fileEnabled = false, repeatChecked = false;
+        configScenario = [&](ConfigDialog& dialog) {
+            shown = dialog.sound.chosen();
+            fileEnabled = IsWindowEnabled(dialog.soundFile.handle);
+            repeatChecked = dialog.repeatSound.getCheck();
+            choose(dialog, dialog.sound, c.chosen);
+            if (c.typedFile)
+                setText(dialog.soundFile, c.typedFile);
+            if (c.typedRepeat) {
+                dialog.repeatSound.setCheck(true);
+                setText(dialog.repeatMinutes, c.typedRepeat);
+            }
+            pressOk(dialog);
+        };
+        scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        ASSERT_TRUE(runConfigDialog(values, nullptr));
+        EXPECT_EQ(c.shown, shown);
+        EXPECT_EQ(c.fileEnabled, fileEnabled);
+        EXPECT_EQ(c.repeatChecked, repeatChecked);
+        EXPECT_EQ(c.playAfter, values.playSound);
+        EXPECT_STREQ(c.fileAfter, values.customSound.text);
+        EXPECT_EQ(c.repeatAfter, values.repeatMinutes);
+    }
 }
 
 TEST_F(DialogScenario, HostTextDrivesCheckButton)
@@ -227,7 +309,7 @@ TEST_F(DialogScenario, HostTextDrivesCheckButton)
 TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen)
 {
     ConfigurationValues values;
-    bool openAfterBadPort = false, openAfterBadInterval = false;
+    bool openAfterBadPort = false, openAfterBadInterval = false, openAfterBadRepeat = false;
     configScenario = [&](ConfigDialog& dialog) {
         setText(dialog.port, "70000");
         pressOk(dialog);
@@ -239,15 +321,23 @@ TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen)
         pressOk(dialog);
         openAfterBadInterval = Dialog::findRunning(IDD_CONFIGURE) != nullptr;
         setText(dialog.interval, "0");
+        dialog.repeatSound.setCheck(true);
+        setText(dialog.repeatMinutes, "0");
+        pressOk(dialog);
+        openAfterBadRepeat = Dialog::findRunning(IDD_CONFIGURE) != nullptr;
+        setText(dialog.repeatMinutes, "7");
         pressOk(dialog);
     };
     ASSERT_TRUE(runConfigDialog(values, nullptr));
     EXPECT_TRUE(openAfterBadPort);
     EXPECT_TRUE(openAfterBadInterval);
-    ASSERT_EQ(3u, shownMessages.size());
+    EXPECT_TRUE(openAfterBadRepeat);
+    ASSERT_EQ(4u, shownMessages.size());
     EXPECT_NE(std::string::npos, shownMessages[0].find("65535"));
     EXPECT_NE(std::string::npos, shownMessages[1].find("65535"));
     EXPECT_NE(std::string::npos, shownMessages[2].find("interval"));
+    EXPECT_NE(std::string::npos, shownMessages[3].find("repeat"));
+    EXPECT_EQ(7, values.repeatMinutes);
     EXPECT_EQ(2110, values.port);
     EXPECT_EQ(1, values.checkMinutes);
 }
@@ -363,9 +453,10 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours)
     TextRecord password;
     EXPECT_EQ(StoredPassword::Protected, target.app.settings.readPassword(password));
     EXPECT_STREQ("secret", password.text);
-    const char* order[] = {"server=mail.example", "username=ann",  "password=",  "SSL=",         "port=995",
-                           "checkmins=5",         "[newmail]",     "playsound=", "customsound=", "changecolour=",
-                           "newmailcolour=1,2,3", "balloon=false", "[actions]",  "doubleclick="};
+    const char* order[] = {"server=mail.example", "username=ann",  "password=",    "SSL=true",
+                           "starttls=false",      "port=995",      "checkmins=5",  "[newmail]",
+                           "playsound=",          "customsound=",  "repeatmins=0", "changecolour=",
+                           "newmailcolour=1,2,3", "balloon=false", "[actions]",    "doubleclick="};
     size_t at = 0;
     for (const char* key : order) {
         size_t found = text.find(key, at);

@@ -12,7 +12,18 @@
 
 namespace {
 
-enum class Kind { DefaultButton, PushButton, OwnerDrawnButton, CheckBox, GroupBox, Label, Edit, DropDownList, Unknown };
+enum class Kind {
+    DefaultButton,
+    PushButton,
+    OwnerDrawnButton,
+    CheckBox,
+    GroupBox,
+    Label,
+    Edit,
+    DropDownList,
+    ChoiceList,
+    Unknown
+};
 
 const char* kindName(Kind kind)
 {
@@ -33,6 +44,8 @@ const char* kindName(Kind kind)
         return "edit";
     case Kind::DropDownList:
         return "sorted drop-down list";
+    case Kind::ChoiceList:
+        return "drop-down list in its own order";
     default:
         return "something else";
     }
@@ -48,33 +61,39 @@ struct ListedControl {
 };
 
 const ListedControl configureControls[] = {
-    {IDOK, Kind::DefaultButton, "OK", 76, 255, 50, 14},
-    {IDCANCEL, Kind::PushButton, "Cancel", 130, 255, 50, 14},
+    {IDOK, Kind::DefaultButton, "OK", 76, 301, 50, 14},
+    {IDCANCEL, Kind::PushButton, "Cancel", 130, 301, 50, 14},
     {IDC_HOST, Kind::Edit, "", 65, 37, 107, 14},
-    {noId, Kind::GroupBox, "Email Server Details:", 7, 7, 173, 128},
-    {noId, Kind::Label, "Hostname:", 17, 39, 36, 8},
+    {noId, Kind::GroupBox, "Email Server Details:", 7, 7, 173, 147},
+    {noId, Kind::Label, "Hostname:", 17, 39, 44, 8},
     {IDC_USER_NAME, Kind::Edit, "", 65, 56, 107, 14},
-    {noId, Kind::Label, "User Name:", 17, 58, 38, 8},
+    {noId, Kind::Label, "User Name:", 17, 58, 44, 8},
     {IDC_PASSWORD, Kind::Edit, "", 65, 75, 75, 14},
-    {noId, Kind::Label, "Password:", 17, 76, 34, 8},
-    {noId, Kind::GroupBox, "Mail Reader Details:", 7, 218, 173, 33},
-    {IDC_MAIL_PROGRAM, Kind::Edit, "", 15, 231, 138, 14},
-    {IDC_MAIL_PROGRAM_PICKER, Kind::PushButton, "...", 154, 231, 16, 14},
-    {noId, Kind::Label, "Check every", 17, 117, 41, 8},
-    {IDC_INTERVAL, Kind::Edit, "", 65, 114, 28, 14},
-    {noId, Kind::Label, "minutes.", 102, 117, 28, 8},
-    {IDC_USE_SSL, Kind::CheckBox, "Secure (Use SSL):", 17, 97, 73, 10},
-    {IDC_PORT, Kind::Edit, "", 140, 96, 32, 14},
-    {noId, Kind::Label, "Port:", 118, 98, 17, 8},
-    {noId, Kind::GroupBox, "On New Mail:", 7, 141, 173, 72},
-    {IDC_SOUND_FILE, Kind::Edit, "", 87, 154, 66, 14},
-    {IDC_PLAY_SOUND, Kind::CheckBox, "Play a sound", 18, 158, 63, 10},
-    {IDC_SOUND_FILE_PICKER, Kind::PushButton, "...", 154, 154, 16, 14},
-    {IDC_CHANGE_COLOUR, Kind::CheckBox, "Change Floating Window Colour:", 18, 178, 118, 10},
-    {IDC_COLOUR_SWATCH, Kind::OwnerDrawnButton, "...", 144, 175, 26, 14},
-    {IDC_SHOW_BALLOON, Kind::CheckBox, "Show a notification", 18, 195, 118, 10},
+    {noId, Kind::Label, "Password:", 17, 77, 44, 8},
+    {noId, Kind::GroupBox, "Mail Reader Details:", 7, 264, 173, 33},
+    {IDC_MAIL_PROGRAM, Kind::Edit, "", 15, 277, 138, 14},
+    {IDC_MAIL_PROGRAM_PICKER, Kind::PushButton, "...", 154, 277, 16, 14},
+    {noId, Kind::Label, "Check every", 17, 134, 44, 8},
+    {IDC_INTERVAL, Kind::Edit, "", 65, 132, 28, 14},
+    {noId, Kind::Label, "minutes.", 98, 134, 34, 8},
+    {noId, Kind::Label, "Security:", 17, 96, 44, 8},
+    {IDC_SECURITY, Kind::ChoiceList, "", 65, 94, 107, 50},
+    {noId, Kind::Label, "Port:", 17, 115, 44, 8},
+    {IDC_PORT, Kind::Edit, "", 65, 113, 32, 14},
+    {noId, Kind::GroupBox, "On New Mail:", 7, 160, 173, 100},
+    {noId, Kind::Label, "Sound:", 18, 174, 44, 8},
+    {IDC_SOUND, Kind::ChoiceList, "", 65, 172, 107, 50},
+    {noId, Kind::Label, "Sound file:", 18, 192, 44, 8},
+    {IDC_SOUND_FILE, Kind::Edit, "", 65, 190, 88, 14},
+    {IDC_SOUND_FILE_PICKER, Kind::PushButton, "...", 154, 190, 16, 14},
+    {IDC_REPEAT_SOUND, Kind::CheckBox, "Repeat every", 18, 210, 58, 10},
+    {IDC_REPEAT_MINUTES, Kind::Edit, "", 78, 208, 22, 14},
+    {noId, Kind::Label, "minutes while unseen", 103, 210, 74, 8},
+    {IDC_CHANGE_COLOUR, Kind::CheckBox, "Change Floating Window Colour:", 18, 229, 122, 10},
+    {IDC_COLOUR_SWATCH, Kind::OwnerDrawnButton, "...", 144, 226, 26, 14},
+    {IDC_SHOW_BALLOON, Kind::CheckBox, "Show a notification", 18, 245, 122, 10},
     {IDC_CHECK_HOST, Kind::PushButton, "Check", 144, 75, 28, 14},
-    {noId, Kind::Label, "Provider:", 17, 20, 30, 8},
+    {noId, Kind::Label, "Provider:", 17, 20, 44, 8},
     {IDC_PROVIDER, Kind::DropDownList, "", 65, 18, 107, 57},
 };
 
@@ -119,8 +138,10 @@ Kind kindOf(HWND control)
         return (style & SS_TYPEMASK) == SS_LEFT ? Kind::Label : Kind::Unknown;
     if (name == "Edit")
         return Kind::Edit;
+    if (name == "ComboBox" && (style & 3) == CBS_DROPDOWNLIST)
+        return (style & CBS_SORT) ? Kind::DropDownList : Kind::ChoiceList;
     if (name == "ComboBox")
-        return (style & 3) == CBS_DROPDOWNLIST && (style & CBS_SORT) ? Kind::DropDownList : Kind::Unknown;
+        return Kind::Unknown;
     if (name != "Button")
         return Kind::Unknown;
     switch (style & BS_TYPEMASK) {
@@ -137,6 +158,11 @@ Kind kindOf(HWND control)
     default:
         return Kind::Unknown;
     }
+}
+
+bool isDropDown(Kind kind)
+{
+    return kind == Kind::DropDownList || kind == Kind::ChoiceList;
 }
 
 bool isTabStop(Kind kind)
@@ -223,7 +249,7 @@ void expectControlsAsListed(const TemplateDialog& dialog, const std::vector<List
         RECT actual = dialog.placeOf(control);
         // A drop-down list's window is its closed field; the template's height is the
         // opened list's.
-        if (listed.kind == Kind::DropDownList)
+        if (isDropDown(listed.kind))
             expected.bottom = actual.bottom;
         EXPECT_EQ(rectText(expected), rectText(actual));
     }
@@ -252,7 +278,7 @@ void expectTextsFit(const TemplateDialog& dialog, const std::vector<ListedContro
     HGDIOBJ previous = SelectObject(context, reinterpret_cast<HFONT>(SendMessageA(dialog.window, WM_GETFONT, 0, 0)));
     for (size_t i = 0; i < listedControls.size(); ++i) {
         Kind kind = listedControls[i].kind;
-        if (kind == Kind::Edit || kind == Kind::DropDownList || kind == Kind::GroupBox)
+        if (kind == Kind::Edit || isDropDown(kind) || kind == Kind::GroupBox)
             continue;
         std::string text = windowText(controls[i]);
         SIZE extent = {};
@@ -282,7 +308,7 @@ bool contains(const RECT& outer, const RECT& inner)
 RECT takenRoom(const TemplateDialog& dialog, const ListedControl& listed)
 {
     RECT room = dialog.pixels(listed);
-    if (listed.kind == Kind::DropDownList)
+    if (isDropDown(listed.kind))
         room.bottom = dialog.placeOf(dialog.item(listed.id)).bottom;
     return room;
 }
@@ -420,7 +446,8 @@ TEST(ConfigureTemplate, EditsHaveBorderAndScrollAndOnlyTheirOwnSpecialStyles)
         EXPECT_TRUE(style & WS_BORDER) << listed.id;
         EXPECT_TRUE(style & ES_AUTOHSCROLL) << listed.id;
         EXPECT_EQ(listed.id == IDC_PASSWORD, (style & ES_PASSWORD) != 0) << listed.id;
-        EXPECT_EQ(listed.id == IDC_PORT || listed.id == IDC_INTERVAL, (style & ES_NUMBER) != 0) << listed.id;
+        bool number = listed.id == IDC_PORT || listed.id == IDC_INTERVAL || listed.id == IDC_REPEAT_MINUTES;
+        EXPECT_EQ(number, (style & ES_NUMBER) != 0) << listed.id;
     }
 }
 

@@ -27,19 +27,21 @@ const UINT safetyLimitMs = 40000;
 
 const char plainQuestion[] = "Unencrypted email checking found. Use this? Your password would be sent unencrypted.";
 const char plainWorking[] = "Unencrypted email checking is working!.";
-const char secureQuestion[] = "Secure email checking found. Use this?";
+const char secureQuestion[] = "Secure email checking found (SSL/TLS on port 995). Use this?";
+const char startTlsQuestion[] = "Secure email checking found (STARTTLS on port 110). Use this?";
 const char secureWorking[] = "Login successful. Secure email checking is working!";
 const char loginRefused[] = "The mailserver reports that the Username and password are not recognised.";
 
 struct Probe {
     int tlsPort = 0;
     int plainPort = 0;
+    int startTlsPort = 0; // 0: the plain port
     NetworkSteps steps;
     bool answerYes = true;
     // The server whose received lines each message box records as it opens.
     const testbench::ScriptedPop3Server* watched = nullptr;
     std::string portAfter;
-    bool sslAfter = false;
+    ConnectionSecurity securityAfter = ConnectionSecurity::TlsOnConnect;
     std::string user = "ann";
     std::string password = "secret";
     // After the check: the host typed then, if any, and OK instead of Cancel.
@@ -90,15 +92,18 @@ void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD)
     auto* dialog = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE));
     if (dialog == nullptr)
         return;
-    for (ProbeStep& step : dialog->hostProbeSteps)
+    for (ProbeStep& step : dialog->hostProbeSteps) {
         step.port = step.security == ConnectionSecurity::TlsOnConnect ? probe->tlsPort : probe->plainPort;
+        if (step.security == ConnectionSecurity::StartTls && probe->startTlsPort)
+            step.port = probe->startTlsPort;
+    }
     dialog->hostCheckNetwork = probe->steps;
     SetWindowTextA(dialog->port.handle, "4242");
     auto began = std::chrono::steady_clock::now();
     dialog->checkHost();
     probe->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     probe->portAfter = textOf(dialog->port.handle);
-    probe->sslAfter = dialog->useSsl.getCheck();
+    probe->securityAfter = dialog->security.chosen();
     probe->ran = true;
     if (!probe->hostAfter.empty())
         SetWindowTextA(dialog->host.handle, probe->hostAfter.c_str());
@@ -158,25 +163,63 @@ testbench::Script greetingAndLogin(bool accepted)
     return script;
 }
 
+// The plain opening of STARTTLS up to the server's +OK to STLS; TLS comes next.
+testbench::Script stlsOffered()
+{
+    testbench::Script script;
+    return script.send("+OK ready\r\n")
+        .expectLine("CAPA")
+        .send("+OK\r\nUSER\r\nSTLS\r\n.\r\n")
+        .expectLine("STLS")
+        .send("+OK\r\n")
+        .startTls();
+}
+
+testbench::Script stlsAndLogin(bool accepted)
+{
+    testbench::Script script = stlsOffered();
+    script.expectLine("USER ann").send("+OK\r\n").expectLine("PASS secret");
+    script.send(accepted ? "+OK\r\n" : "-ERR no\r\n").stall(2000);
+    return script;
+}
+
+// A plain POP3 server asked whether it offers STLS: it does not.
+testbench::Script withoutStls()
+{
+    testbench::Script script;
+    return script.send("+OK ready\r\n").expectLine("CAPA").send("+OK\r\nUSER\r\n.\r\n").stall(2000);
+}
+
 // How the TLS server of a check serves: with a certificate, with a TLS version the client
 // refuses, without any certificate, or not at all (its port closed).
 enum class Serve { Certificate, OldTls, NoCertificate, Closed };
+// Where the secure server is: on the TLS port, with plain POP3 without STLS on the plain port;
+// or behind STLS on the plain port, with the TLS port closed.
+enum class Where { OnConnect, AfterStls };
 
-// A TLS and a plain server for one check, each answering one greeting and login. The TLS one
-// shows `certificate`.pem with its key.
+// A TLS and a plain server for one check, each answering greetings and one login. The secure
+// one shows `certificate`.pem with its key.
 struct Servers {
-    explicit Servers(Serve serve, const std::string& certificate = "", bool loginAccepted = true)
+    explicit Servers(Serve serve, const std::string& certificate = "", bool loginAccepted = true,
+                     Where where = Where::OnConnect)
     {
+        testbench::ScriptedPop3Server& secure = where == Where::OnConnect ? tls : plain;
         if (serve == Serve::Certificate)
-            tls.useTls(certificate + ".pem", certificate + ".key");
+            secure.useTls(certificate + ".pem", certificate + ".key");
         if (serve == Serve::OldTls)
-            tls.useWeakTls(certificate + ".pem", certificate + ".key", TLS1_1_VERSION);
+            secure.useWeakTls(certificate + ".pem", certificate + ".key", TLS1_1_VERSION);
         if (serve == Serve::NoCertificate)
-            tls.useAnonymousTls();
-        tls.addConnection(greetingAndLogin(loginAccepted));
-        plain.addConnection(greetingAndLogin(loginAccepted));
-        started = (serve == Serve::Closed || tls.start()) && plain.start();
-        tlsPort = serve == Serve::Closed ? closedPort() : tls.port();
+            secure.useAnonymousTls();
+        if (where == Where::OnConnect) {
+            tls.addConnection(greetingAndLogin(loginAccepted));
+            plain.addConnection(withoutStls());
+            plain.addConnection(greetingAndLogin(loginAccepted));
+        } else {
+            plain.addConnection(stlsAndLogin(loginAccepted));
+        }
+        bool tlsClosed = serve == Serve::Closed || where == Where::AfterStls;
+        started = (tlsClosed || tls.start()) && plain.start();
+        tlsPort = tlsClosed ? closedPort() : tls.port();
     }
 
     testbench::ScriptedPop3Server tls;
@@ -187,26 +230,82 @@ struct Servers {
 
 } // namespace
 
-// A plain service found after the TLS port refused: only the greeting is read before the
-// question, the password goes out after Yes, and after No nothing more is sent at all.
-TEST(HostCheck, PlainServiceFoundAfterTlsRefusedLogsInOnlyAfterYes)
+// With the TLS port closed: STARTTLS, where the server lists STLS, logs in over TLS and asks
+// nothing about unencrypted mail. Without STLS the plain service is offered: only the greeting
+// and CAPA are read before the question, the password goes out after Yes, and after No
+// nothing more is sent at all.
+TEST(HostCheck, ServiceFoundAfterTlsRefusedSendsThePasswordInClearOnlyAfterYes)
 {
+    using Lines = std::vector<std::string>;
+    const Lines stlsLogin = {"CAPA", "STLS", "USER ann", "PASS secret"};
+    const Lines plainLogin = {"CAPA", "USER ann", "PASS secret"};
     struct Case {
         const char* name;
+        Where where;
         bool yes;
         bool loginAccepted;
-        std::vector<std::string> linesAfter;
+        Lines linesBefore; // by the question
+        Lines linesAfter;
         std::vector<std::string> texts;
         const char* portAfter;
+        ConnectionSecurity securityAfter;
     };
     const Case cases[] = {
-        {"Yes", true, true, {"USER ann", "PASS secret"}, {plainQuestion, plainWorking}, "110"},
-        {"Yes, login refused", true, false, {"USER ann", "PASS secret"}, {plainQuestion, loginRefused}, "110"},
-        {"No", false, true, {}, {plainQuestion}, "4242"},
+        {"STLS, Yes",
+         Where::AfterStls,
+         true,
+         true,
+         stlsLogin,
+         stlsLogin,
+         {startTlsQuestion, secureWorking},
+         "110",
+         ConnectionSecurity::StartTls},
+        {"STLS, No",
+         Where::AfterStls,
+         false,
+         false,
+         stlsLogin,
+         stlsLogin,
+         {startTlsQuestion, loginRefused},
+         "4242",
+         ConnectionSecurity::TlsOnConnect},
+        {"Yes",
+         Where::OnConnect,
+         true,
+         true,
+         {"CAPA"},
+         plainLogin,
+         {plainQuestion, plainWorking},
+         "110",
+         ConnectionSecurity::None},
+        {"Yes, login refused",
+         Where::OnConnect,
+         true,
+         false,
+         {"CAPA"},
+         plainLogin,
+         {plainQuestion, loginRefused},
+         "110",
+         ConnectionSecurity::None},
+        {"No",
+         Where::OnConnect,
+         false,
+         true,
+         {"CAPA"},
+         {"CAPA"},
+         {plainQuestion},
+         "4242",
+         ConnectionSecurity::TlsOnConnect},
     };
+    testbench::TempDirectory folder;
+    testbench::TestPki pki;
+    ASSERT_TRUE(pki.create(folder.path()));
+    mailtest::TrustedCaDirectory trust(pki.path("ca.pem"));
+    ASSERT_TRUE(trust.isReady());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Servers servers(Serve::Closed, "", c.loginAccepted);
+        Servers servers(c.where == Where::AfterStls ? Serve::Certificate : Serve::Closed, pki.path("server"),
+                        c.loginAccepted, c.where);
         ASSERT_TRUE(servers.started);
         Probe result;
         result.tlsPort = servers.tlsPort;
@@ -217,60 +316,80 @@ TEST(HostCheck, PlainServiceFoundAfterTlsRefusedLogsInOnlyAfterYes)
         ASSERT_TRUE(result.ran);
         servers.plain.stop();
         ASSERT_FALSE(shown.empty());
-        EXPECT_TRUE(shown[0].linesBefore.empty()) << "sent before the question: " << shown[0].linesBefore[0];
+        EXPECT_EQ(c.linesBefore, shown[0].linesBefore);
         EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
         EXPECT_EQ(c.linesAfter, servers.plain.receivedLines());
         EXPECT_EQ(c.texts, shownTexts());
         EXPECT_EQ(c.portAfter, result.portAfter);
-        EXPECT_EQ(!c.yes, result.sslAfter);
+        EXPECT_EQ(c.securityAfter, result.securityAfter);
     }
 }
 
-// A certificate no authority vouches for: its details and the question whether to trust
-// exactly it for this host. No falls back to nothing; Yes logs in over TLS with it pinned, and
-// OK stores the pin unless the host was changed meanwhile. Plain POP3 is never tried.
+// A certificate no authority vouches for, on connect or after STLS: its details and the
+// question whether to trust exactly it for this host. No falls back to nothing; Yes logs in
+// again the same way with it pinned, and OK stores the pin unless the host was changed
+// meanwhile. Plain POP3 is never tried.
 TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
 {
     testbench::TempDirectory folder;
     testbench::TestPki pki;
     ASSERT_TRUE(pki.create(folder.path()));
+    using Lines = std::vector<std::string>;
     struct Case {
         const char* name;
+        Where where;
         bool yes;
         const char* hostAfter;
-        std::vector<std::string> lines; // received by the TLS server
+        Lines lines; // received by the secure server
         const char* reportAfter;
         bool pinStored;
     } cases[] = {
-        {"No", false, "", {}, "certificate is not trusted", false},
-        {"Yes", true, "", {"USER ann", "PASS secret"}, "Login successful", true},
-        {"Yes, then another host", true, "mail.example.org", {"USER ann", "PASS secret"}, "Login successful", false},
+        {"No", Where::OnConnect, false, "", {}, "certificate is not trusted", false},
+        {"Yes", Where::OnConnect, true, "", {"USER ann", "PASS secret"}, "Login successful", true},
+        {"Yes, then another host",
+         Where::OnConnect,
+         true,
+         "mail.example.org",
+         {"USER ann", "PASS secret"},
+         "Login successful",
+         false},
+        {"STLS, No", Where::AfterStls, false, "", {"CAPA", "STLS"}, "certificate is not trusted", false},
+        {"STLS, Yes",
+         Where::AfterStls,
+         true,
+         "",
+         {"CAPA", "STLS", "CAPA", "STLS", "USER ann", "PASS secret"},
+         "Login successful",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testbench::ScriptedPop3Server tls;
-        tls.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
-        tls.addConnection(testbench::Script().stall(2000)); // refused at the handshake
-        tls.addConnection(greetingAndLogin(true));
-        ASSERT_TRUE(tls.start());
+        bool afterStls = c.where == Where::AfterStls;
+        testbench::ScriptedPop3Server secure;
+        secure.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
+        // Refused at the handshake, then trusted.
+        secure.addConnection(afterStls ? stlsOffered().stall(2000) : testbench::Script().stall(2000));
+        secure.addConnection(afterStls ? stlsAndLogin(true) : greetingAndLogin(true));
+        ASSERT_TRUE(secure.start());
         Servers others(Serve::Closed);
         ASSERT_TRUE(others.started);
         testbench::ScriptedPop3Server& plain = others.plain;
         Probe result;
-        result.tlsPort = tls.port();
-        result.plainPort = plain.port();
+        result.tlsPort = afterStls ? others.tlsPort : secure.port();
+        result.plainPort = afterStls ? secure.port() : plain.port();
         result.answerYes = c.yes;
         result.hostAfter = c.hostAfter;
         result.confirm = true;
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
-        tls.stop();
+        secure.stop();
         ASSERT_GE(shown.size(), 2u);
         EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
         for (const char* part : {"Subject: ", "Issuer: ", "Valid from: ", "Valid until: ", "SHA-256: ", "127.0.0.1?"})
             EXPECT_NE(std::string::npos, shown[0].text.find(part)) << part << " in " << shown[0].text;
         EXPECT_NE(std::string::npos, shown.back().text.find(c.reportAfter)) << shown.back().text;
-        EXPECT_EQ(c.lines, tls.receivedLines());
+        EXPECT_EQ(c.lines, secure.receivedLines());
+        EXPECT_EQ(c.yes ? 2 : 1, secure.connectionsAccepted());
         EXPECT_EQ(0, plain.connectionsAccepted());
         size_t at = shown[0].text.find("SHA-256: ") + 9;
         std::string fingerprint = shown[0].text.substr(at, 95);
@@ -279,11 +398,12 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
     }
 }
 
-// Every certificate of the TLS matrix on the TLS port, a plain service on the plain port. A
-// certificate that fails verification is reported and ends the check: plain POP3 is never
-// offered after it. A handshake that fails before any certificate is judged leads to the
-// plain question; answered No, nothing at all reaches either server. A certificate that no
-// authority vouches for is first offered for trust; answered No, it is refused as the others.
+// Every certificate of the TLS matrix on the TLS port, a plain service on the plain port; and
+// behind STLS on the plain port. A certificate that fails verification is reported and ends
+// the check: plain POP3 is never offered after it. A handshake that fails before any
+// certificate is judged leads to the plain question; answered No, no credential reaches
+// either server. A certificate that no authority vouches for is first offered for trust;
+// answered No, it is refused as the others.
 TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsThePassword)
 {
     enum class Outcome { SecureFound, CertificateRefused, TrustOffered, PlainOffered };
@@ -291,6 +411,7 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
         const char* certificate;
         Serve serve;
         Outcome outcome;
+        Where where = Where::OnConnect;
     };
     const Case cases[] = {
         {"server", Serve::Certificate, Outcome::SecureFound},
@@ -305,6 +426,10 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
         {"cnonly", Serve::Certificate, Outcome::CertificateRefused},
         {"server", Serve::OldTls, Outcome::PlainOffered},
         {"", Serve::NoCertificate, Outcome::PlainOffered},
+        {"server", Serve::Certificate, Outcome::SecureFound, Where::AfterStls},
+        {"expired", Serve::Certificate, Outcome::CertificateRefused, Where::AfterStls},
+        {"selfsigned", Serve::Certificate, Outcome::TrustOffered, Where::AfterStls},
+        {"wronghost", Serve::Certificate, Outcome::CertificateRefused, Where::AfterStls},
     };
     testbench::TempDirectory folder;
     testbench::TestPki pki;
@@ -312,13 +437,15 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
     mailtest::TrustedCaDirectory trust(pki.path("ca.pem"));
     ASSERT_TRUE(trust.isReady());
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.certificate) + (c.serve == Serve::Certificate ? "" : " (handshake fails)"));
-        Servers servers(c.serve, pki.path(c.certificate));
+        bool afterStls = c.where == Where::AfterStls;
+        SCOPED_TRACE(std::string(c.certificate) + (c.serve == Serve::Certificate ? "" : " (handshake fails)") +
+                     (afterStls ? " after STLS" : ""));
+        Servers servers(c.serve, pki.path(c.certificate), true, c.where);
         ASSERT_TRUE(servers.started);
         testbench::ScriptedPop3Server& tls = servers.tls;
         testbench::ScriptedPop3Server& plain = servers.plain;
         Probe result;
-        result.tlsPort = tls.port();
+        result.tlsPort = servers.tlsPort;
         result.plainPort = plain.port();
         result.answerYes = false;
         runHostCheck(result);
@@ -326,24 +453,31 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
         tls.stop();
         plain.stop();
         ASSERT_FALSE(shown.empty());
-        EXPECT_TRUE(plain.receivedLines().empty()) << "sent in clear: " << plain.receivedLines()[0];
+        // The server on the plain port hears CAPA (and STLS) and no credential until a
+        // handshake has succeeded.
+        std::vector<std::string> plainLines;
+        if (plain.connectionsAccepted())
+            plainLines = afterStls ? std::vector<std::string>{"CAPA", "STLS"} : std::vector<std::string>{"CAPA"};
+        if (afterStls && c.outcome == Outcome::SecureFound)
+            plainLines.insert(plainLines.end(), {"USER ann", "PASS secret"});
+        EXPECT_EQ(plainLines, plain.receivedLines());
         switch (c.outcome) {
         case Outcome::SecureFound:
-            EXPECT_EQ(secureQuestion, shown[0].text);
-            EXPECT_EQ(0, plain.connectionsAccepted());
+            EXPECT_EQ(afterStls ? startTlsQuestion : secureQuestion, shown[0].text);
+            EXPECT_EQ(afterStls ? 1 : 0, plain.connectionsAccepted());
             break;
         case Outcome::CertificateRefused:
             ASSERT_EQ(1u, shown.size());
             EXPECT_NE(std::string::npos, shown[0].text.find("certificate is not trusted"));
             EXPECT_TRUE(tls.receivedLines().empty());
-            EXPECT_EQ(0, plain.connectionsAccepted()) << "plain POP3 tried after a certificate failure";
+            EXPECT_EQ(afterStls ? 1 : 0, plain.connectionsAccepted()) << "plain POP3 tried after a certificate failure";
             break;
         case Outcome::TrustOffered:
             ASSERT_EQ(2u, shown.size());
             EXPECT_NE(std::string::npos, shown[0].text.find("SHA-256: "));
             EXPECT_NE(std::string::npos, shown[1].text.find("certificate is not trusted"));
             EXPECT_TRUE(tls.receivedLines().empty());
-            EXPECT_EQ(0, plain.connectionsAccepted()) << "plain POP3 tried after a certificate failure";
+            EXPECT_EQ(afterStls ? 1 : 0, plain.connectionsAccepted()) << "plain POP3 tried after a certificate failure";
             break;
         case Outcome::PlainOffered:
             ASSERT_EQ(1u, shown.size());
@@ -409,22 +543,43 @@ protected:
     Probe result;
 };
 
-// Over TLS the login comes before the question, which Yes answers: port 995 with SSL. With
-// nothing on the TLS port, the plain service is offered.
+// Over TLS the login comes before the question, which Yes answers: port 995 with SSL/TLS. With
+// nothing on the TLS port, STARTTLS on the plain port, which Dovecot offers; with that not
+// tried either, the plain service.
 TEST_F(HostCheckDovecot, ServicesFoundAreOfferedAndTheLoginReported)
 {
     struct Case {
         const char* name;
         const char* password;
         bool tlsOpen;
+        bool startTlsTried;
         std::vector<std::string> texts;
         const char* portAfter;
-        bool sslAfter;
+        ConnectionSecurity securityAfter;
     };
     const Case cases[] = {
-        {"TLS", "right one", true, {secureQuestion, secureWorking}, "995", true},
-        {"TLS, wrong password", "wrong one", true, {secureQuestion, loginRefused}, "995", true},
-        {"nothing on the TLS port", "right one", false, {plainQuestion, plainWorking}, "110", false},
+        {"TLS", "right one", true, true, {secureQuestion, secureWorking}, "995", ConnectionSecurity::TlsOnConnect},
+        {"TLS, wrong password",
+         "wrong one",
+         true,
+         true,
+         {secureQuestion, loginRefused},
+         "995",
+         ConnectionSecurity::TlsOnConnect},
+        {"nothing on the TLS port",
+         "right one",
+         false,
+         true,
+         {startTlsQuestion, secureWorking},
+         "110",
+         ConnectionSecurity::StartTls},
+        {"nothing on the TLS port, STARTTLS not tried",
+         "right one",
+         false,
+         false,
+         {plainQuestion, plainWorking},
+         "110",
+         ConnectionSecurity::None},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -432,12 +587,13 @@ TEST_F(HostCheckDovecot, ServicesFoundAreOfferedAndTheLoginReported)
         result.password = c.password;
         result.tlsPort = c.tlsOpen ? dovecot.tlsPort() : closedPort();
         result.plainPort = dovecot.plainPort();
+        result.startTlsPort = c.startTlsTried ? 0 : closedPort();
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
         EXPECT_EQ(c.texts, shownTexts());
         ASSERT_FALSE(shown.empty());
         EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
         EXPECT_EQ(c.portAfter, result.portAfter);
-        EXPECT_EQ(c.sslAfter, result.sslAfter);
+        EXPECT_EQ(c.securityAfter, result.securityAfter);
     }
 }

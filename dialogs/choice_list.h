@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+
+#include "ui/controls.h"
+
+// One entry of a fixed choice: the text the list shows and the value it stands for.
+template <typename Value> struct Choice {
+    const char* text;
+    Value value;
+};
+
+// A drop-down list (CBS_DROPDOWNLIST, unsorted) of fixed entries, shown in their order; the
+// dialog reads and sets values, never indexes.
+template <typename Value> class ChoiceList : public ComboBoxControl {
+public:
+    template <size_t count> explicit ChoiceList(const Choice<Value> (&entries)[count]) : entries(entries), count(count)
+    {
+    }
+
+    // Adds every entry's text; call once, after attaching.
+    void fill()
+    {
+        for (size_t i = 0; i < count; ++i)
+            addString(entries[i].text);
+    }
+    // Selects the first entry standing for `value`, or clears the selection.
+    void select(Value value)
+    {
+        int found = -1;
+        for (size_t i = 0; i < count && found < 0; ++i)
+            if (entries[i].value == value)
+                found = static_cast<int>(i);
+        setCurSel(found);
+    }
+    // The selected entry's value; the first entry's while nothing is selected.
+    Value chosen() const
+    {
+        int index = getCurSel();
+        bool valid = index >= 0 && static_cast<size_t>(index) < count;
+        return entries[valid ? index : 0].value;
+    }
+
+private:
+    const Choice<Value>* entries;
+    size_t count;
+};
