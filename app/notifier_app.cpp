@@ -120,8 +120,7 @@ void NotifierApp::restorePosition()
 void NotifierApp::applyAccount(const ConfigurationValues& values)
 {
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
-                       values.port, values.security, values.checkMinutes,
-                       textOrEmpty(values.certSha256));
+                       values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256));
 }
 
 // An older file's password in clear is stored protected at once, not only at the next OK.
@@ -257,6 +256,7 @@ bool NotifierApp::onCheckResult()
     shown = checker.takeSnapshot();
     if (shown.freshMail)
         announceNewMail();
+    followSoundRepeat(shown.freshMail);
     bool unseen = shown.unseenCount > 0;
     if (popupMenu.menuHandle())
         EnableMenuItem(popupMenu.menuHandle(), ID_MARK_AS_READ, MF_BYCOMMAND | (unseen ? MF_ENABLED : MF_GRAYED));
@@ -267,14 +267,28 @@ bool NotifierApp::onCheckResult()
     return false;
 }
 
+// Whether the user may be interrupted now: the one place that asks, for an arrival's sound and
+// notification and for the sound's repeat alike. A quiet-time check belongs here.
+bool NotifierApp::mayAnnounceNow() const
+{
+    return true;
+}
+
 void NotifierApp::announceNewMail()
 {
+    if (!mayAnnounceNow())
+        return;
     if (settings.readBalloon()) {
         char title[balloonTitleSize];
         char text[balloonTextSize];
         formatBalloonText(shown, title, sizeof title, text, sizeof text);
         trayIcon.showBalloon(title, text);
     }
+    playNewMailSound();
+}
+
+void NotifierApp::playNewMailSound()
+{
     if (!settings.readPlaySound(defaultPlaySoundForNewMail))
         return;
     TextRecord customSound;
@@ -283,6 +297,19 @@ void NotifierApp::announceNewMail()
         effects.playSound(customSound.text, SND_FILENAME | SND_ASYNC);
     else
         effects.playSound(systemNewMailSound, SND_ALIAS | SND_ASYNC);
+}
+
+void NotifierApp::followSoundRepeat(bool fresh)
+{
+    bool repeats = shown.unseenCount > 0 && settings.readPlaySound(defaultPlaySoundForNewMail);
+    soundRepeat.follow(handle, repeats ? settings.readRepeatMinutes() : 0, fresh);
+}
+
+// A tick already queued when the repeat stopped plays nothing.
+void NotifierApp::onTimer(UINT_PTR id)
+{
+    if (id == SoundRepeat::timerId && soundRepeat.everyMinutes() > 0 && mayAnnounceNow())
+        playNewMailSound();
 }
 
 void NotifierApp::updateStatusText()

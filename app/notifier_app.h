@@ -5,6 +5,7 @@
 #include "app/app_dialogs.h"
 #include "app/screen_scale.h"
 #include "app/settings.h"
+#include "app/sound_repeat.h"
 #include "app/status_text.h"
 #include "app/window_handlers.h"
 #include "mail/checker_thread.h"
@@ -46,6 +47,8 @@ public:
     void onMenuCommand(int id) override;
     void onPaint(HDC context) override;
     void onLeftDoubleClick(WPARAM keyFlags, int pointX, int pointY) override;
+    // The sound's repeat.
+    void onTimer(UINT_PTR id) override;
     // Saves the seen list and the position, then destroys the window.
     void onClose() override;
     // WM_GETTEXT and WM_GETTEXTLENGTH give the status text (for screen readers and tests);
@@ -88,6 +91,7 @@ public:
     int designWidth = countsWindowWidth;
     AppDialogs dialogs;
     OutsideEffects effects;
+    SoundRepeat soundRepeat;
     // How a password is protected for the settings file; tests make it fail.
     PasswordProtection passwordProtection = protectPassword;
 
@@ -97,6 +101,11 @@ private:
     void loadSeenList();
     void restorePosition();
     void announceNewMail();
+    // The chosen new-mail sound, when one is chosen: read from the settings at each use.
+    void playNewMailSound();
+    // Runs the sound's repeat while unseen mail remains; `fresh`: the sound was just due.
+    void followSoundRepeat(bool fresh);
+    bool mayAnnounceNow() const;
     void showTrayMenuAtCursor();
     void resizeForStatus();
     // Takes the DPI of the window's monitor: font and size follow it.

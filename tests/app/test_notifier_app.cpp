@@ -457,23 +457,51 @@ TEST_F(AppInProcess, BalloonSwitchedOffShowsNoneYetItsClickStillActsAsADoubleCli
     EXPECT_EQ(opened, expected);
 }
 
-TEST_F(AppInProcess, NewMailPlaysTheChosenSoundFile)
+// The sound the settings name at that moment, and its repeat while the mail stays unseen: on
+// the repeat's timer (its message sent here), until the mail is read. Without playsound,
+// nothing plays and nothing repeats.
+TEST_F(AppInProcess, NewMailPlaysTheChosenSoundAndRepeatsItWhileUnseen)
 {
-    server.addConnection(listing("1 a\r\n"));
-    start({"[newmail]", "playsound=yes", "customsound=C:\\sounds\\ding.wav"});
-    ASSERT_TRUE(waitForStatus("1 / 1"));
-    ASSERT_EQ(played.size(), 1u);
-    EXPECT_EQ(played[0].sound, "C:\\sounds\\ding.wav");
-    EXPECT_TRUE(played[0].flags & SND_ASYNC);
-    EXPECT_FALSE(played[0].flags & SND_ALIAS);
-}
+    struct Case {
+        const char* name;
+        std::vector<std::string> settings;
+        std::vector<std::string> sounds; // on arrival, then at one tick of the repeat
+        int repeatMinutes;               // the repeat's timer after the arrival
+    } cases[] = {
+        {"a file", {"[newmail]", "playsound=yes", "customsound=C:\\sounds\\ding.wav"}, {"C:\\sounds\\ding.wav"}, 0},
+        {"no playsound", {"[newmail]", "repeatmins=5"}, {}, 0},
+        {"the system's, repeated", {"[newmail]", "playsound=true", "repeatmins=5"}, {"MailBeep", "MailBeep"}, 5},
+        {"a file, repeated",
+         {"[newmail]", "playsound=1", "customsound=C:\\d.wav", "repeatmins=1"},
+         {"C:\\d.wav", "C:\\d.wav"},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        played.clear();
+        ScriptedPop3Server mailbox;
+        mailbox.addConnection(listing("1 a\r\n"));
+        start(c.settings, false, &mailbox);
+        ASSERT_TRUE(waitForStatus("1 / 1"));
+        EXPECT_EQ(app->soundRepeat.everyMinutes(), c.repeatMinutes);
+        EXPECT_EQ(KillTimer(app->handle, SoundRepeat::timerId) != FALSE, c.repeatMinutes > 0) << "the platform's timer";
+        SendMessageA(app->handle, WM_TIMER, SoundRepeat::timerId, 0);
+        std::vector<std::string> sounds;
+        for (const Played& each : played) {
+            sounds.push_back(each.sound);
+            EXPECT_TRUE(each.flags & SND_ASYNC);
+            EXPECT_EQ(each.sound == "MailBeep", (each.flags & SND_ALIAS) != 0);
+        }
+        EXPECT_EQ(sounds, c.sounds);
 
-TEST_F(AppInProcess, NewMailIsSilentWithoutPlaysound)
-{
-    server.addConnection(listing("1 a\r\n2 b\r\n"));
-    start({});
-    ASSERT_TRUE(waitForStatus("2 / 2"));
-    EXPECT_TRUE(played.empty());
+        // Read: the repeat stops, and a tick already on its way plays nothing.
+        app->onMenuCommand(ID_MARK_AS_READ);
+        ASSERT_TRUE(waitForStatus("0 / 1"));
+        EXPECT_EQ(app->soundRepeat.everyMinutes(), 0);
+        SendMessageA(app->handle, WM_TIMER, SoundRepeat::timerId, 0);
+        EXPECT_EQ(played.size(), c.sounds.size());
+        closeApp();
+    }
 }
 
 TEST_F(AppInProcess, MarkAsReadFollowsTheUnseenCountAndSavesTheSeenList)
