@@ -25,6 +25,7 @@ const UINT tickMs = 200;
 struct PictureRun {
     std::string name;
     int tlsPort = 0;
+    int startTlsPort = 0;
     int plainPort = 0;
     std::string password;
     std::vector<std::string> pictures; // one per message box, in order
@@ -82,6 +83,7 @@ void CALLBACK checkThenClose(HWND, UINT, UINT_PTR timer, DWORD)
     if (!dialog)
         return;
     dialog->hostProbeSteps = {{ConnectionSecurity::TlsOnConnect, running->tlsPort},
+                              {ConnectionSecurity::StartTls, running->startTlsPort},
                               {ConnectionSecurity::None, running->plainPort}};
     dialog->checkHost();
     EndDialog(dialog->handle, IDCANCEL);
@@ -126,16 +128,19 @@ TEST(HostCheckPictures, EveryMessageOfEachOutcomeIsShownAndAnswered)
         const char* name;
         bool trusted;
         int tlsPort;
+        int startTlsPort;
         int plainPort;
         const char* password;
         size_t boxes; // questions and report, or a report alone
     } cases[] = {
-        {"secure", true, dovecot.tlsPort(), dovecot.plainPort(), "right one", 2},
-        {"refused-login", true, dovecot.tlsPort(), dovecot.plainPort(), "wrong one", 2},
-        {"plain", true, closed, dovecot.plainPort(), "right one", 2},
+        {"secure", true, dovecot.tlsPort(), dovecot.plainPort(), dovecot.plainPort(), "right one", 2},
+        {"refused-login", true, dovecot.tlsPort(), dovecot.plainPort(), dovecot.plainPort(), "wrong one", 2},
+        // Dovecot offers STLS on its plain port.
+        {"starttls", true, closed, dovecot.plainPort(), dovecot.plainPort(), "right one", 2},
+        {"plain", true, closed, closed, dovecot.plainPort(), "right one", 2},
         // The certificate question (Yes), then the secure service's question and report.
-        {"untrusted", false, dovecot.tlsPort(), dovecot.plainPort(), "right one", 3},
-        {"nothing-found", true, closed, closed, "right one", 1},
+        {"untrusted", false, dovecot.tlsPort(), dovecot.plainPort(), dovecot.plainPort(), "right one", 3},
+        {"nothing-found", true, closed, closed, closed, "right one", 1},
     };
     for (const Case& c : cases) {
         // The working folder's cacert.pem holds the test CA, or nothing is trusted.
@@ -144,6 +149,7 @@ TEST(HostCheckPictures, EveryMessageOfEachOutcomeIsShownAndAnswered)
         PictureRun run;
         run.name = c.name;
         run.tlsPort = c.tlsPort;
+        run.startTlsPort = c.startTlsPort;
         run.plainPort = c.plainPort;
         run.password = c.password;
         pictureHostCheck(run);
