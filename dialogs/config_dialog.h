@@ -105,7 +105,7 @@ private:
     void applyEnablingRule();
     void applySoundRule();
     void readSound();
-    // Sets the port box and the security to `security` and its standard port.
+    // Selects `chosen` and puts its standard port in the port box.
     void chooseSecurity(ConnectionSecurity chosen);
     void applyProviderPreset();
     void updateCheckButton();
