@@ -632,52 +632,8 @@ TEST_F(ProgramRuns, PasswordFromAnotherMachineIsAskedForAndThenStoredProtected)
     EXPECT_STREQ(revealed.text, password);
 }
 
-// The open drop-down list of any combo box, or null.
-static HWND openDropDownList()
-{
-    HWND found = nullptr;
-    EnumWindows(
-        [](HWND window, LPARAM result) {
-            char name[16] = "";
-            GetClassNameA(window, name, sizeof name);
-            if (strcmp(name, "ComboLBox") != 0 || !IsWindowVisible(window))
-                return TRUE;
-            *reinterpret_cast<HWND*>(result) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-// A choice list of the dialog opened, pictured with the dialog, and its entries as shown.
-static std::vector<std::string> pictureOpenList(HWND dialog, int listId, const std::string& picture)
-{
-    HWND list = GetDlgItem(dialog, listId);
-    SendMessageA(list, CB_SHOWDROPDOWN, TRUE, 0);
-    std::vector<std::string> entries;
-    LRESULT count = SendMessageA(list, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        // Wide: Wine hands another process's ANSI text back as UTF-16.
-        wchar_t wide[64] = L"";
-        char text[64] = "";
-        SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
-        WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-        entries.push_back(text);
-    }
-    RECT frame = {}, dropped = {};
-    GetWindowRect(dialog, &frame);
-    HWND open = nullptr;
-    EXPECT_TRUE(testbench::pollUntil([&open] { return (open = openDropDownList()) != nullptr; }, 5000));
-    if (open && GetWindowRect(open, &dropped))
-        UnionRect(&frame, &frame, &dropped);
-    EXPECT_TRUE(apptest::savePicture(picture, frame));
-    SendMessageA(list, CB_SHOWDROPDOWN, FALSE, 0);
-    return entries;
-}
-
 // Configure and About each open their dialog from the menu (About showing the program's
-// version, Configure the account's security among its choices); the same command again
-// brings the open dialog forward instead of a second one.
+// version); the same command again brings the open dialog forward instead of a second one.
 TEST_F(ProgramRuns, ConfigureAndAboutFromTheMenuOpenOneDialogEach)
 {
     struct Case {
@@ -686,17 +642,9 @@ TEST_F(ProgramRuns, ConfigureAndAboutFromTheMenuOpenOneDialogEach)
         const char* picture;
         int textId; // a control whose text the dialog shows, or 0
         const char* text;
-        int listId; // a choice list pictured open, or 0
-        std::vector<std::string> entries;
     } cases[] = {
-        {ID_CONFIGURE,
-         "Pellwick",
-         "configure",
-         IDC_SECURITY,
-         "SSL/TLS (port 995)",
-         IDC_SECURITY,
-         {"SSL/TLS (port 995)", "STARTTLS (port 110)", "None (port 110)"}},
-        {ID_ABOUT, "About Pellwick", "about", IDC_VERSION_TEXT, "Version 1v0r1", 0, {}},
+        {ID_CONFIGURE, "Pellwick", "configure", IDC_SECURITY, "SSL/TLS (port 995)"},
+        {ID_ABOUT, "About Pellwick", "about", IDC_VERSION_TEXT, "Version 1v0r1"},
     };
     ASSERT_TRUE(files.startFresh(settingsFor(password)));
     ProgramDriver program;
@@ -711,13 +659,15 @@ TEST_F(ProgramRuns, ConfigureAndAboutFromTheMenuOpenOneDialogEach)
         RECT dialogFrame = {};
         GetWindowRect(dialog, &dialogFrame);
         EXPECT_TRUE(apptest::savePicture(c.picture, dialogFrame));
+        if (c.command == ID_CONFIGURE) { // the choice of security open, within the dialog
+            SendDlgItemMessageA(dialog, IDC_SECURITY, CB_SHOWDROPDOWN, TRUE, 0);
+            EXPECT_TRUE(apptest::savePicture("configure-security", dialogFrame));
+            SendDlgItemMessageA(dialog, IDC_SECURITY, CB_SHOWDROPDOWN, FALSE, 0);
+        }
         if (c.textId) {
             char text[64] = {};
             GetDlgItemTextA(dialog, c.textId, text, sizeof text);
             EXPECT_STREQ(text, c.text);
-        }
-        if (c.listId) {
-            EXPECT_EQ(pictureOpenList(dialog, c.listId, std::string(c.picture) + "-security"), c.entries);
         }
         program.command(c.command);
         program.sync();

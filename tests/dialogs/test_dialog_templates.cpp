@@ -12,18 +12,7 @@
 
 namespace {
 
-enum class Kind {
-    DefaultButton,
-    PushButton,
-    OwnerDrawnButton,
-    CheckBox,
-    GroupBox,
-    Label,
-    Edit,
-    DropDownList,
-    ChoiceList,
-    Unknown
-};
+enum class Kind { DefaultButton, PushButton, OwnerDrawnButton, CheckBox, GroupBox, Label, Edit, DropDownList, Unknown };
 
 const char* kindName(Kind kind)
 {
@@ -43,9 +32,7 @@ const char* kindName(Kind kind)
     case Kind::Edit:
         return "edit";
     case Kind::DropDownList:
-        return "sorted drop-down list";
-    case Kind::ChoiceList:
-        return "drop-down list in its own order";
+        return "drop-down list";
     default:
         return "something else";
     }
@@ -77,12 +64,12 @@ const ListedControl configureControls[] = {
     {IDC_INTERVAL, Kind::Edit, "", 65, 132, 28, 14},
     {noId, Kind::Label, "minutes.", 98, 134, 34, 8},
     {noId, Kind::Label, "Security:", 17, 96, 44, 8},
-    {IDC_SECURITY, Kind::ChoiceList, "", 65, 94, 107, 50},
+    {IDC_SECURITY, Kind::DropDownList, "", 65, 94, 107, 50},
     {noId, Kind::Label, "Port:", 17, 115, 44, 8},
     {IDC_PORT, Kind::Edit, "", 65, 113, 32, 14},
     {noId, Kind::GroupBox, "On New Mail:", 7, 160, 173, 100},
     {noId, Kind::Label, "Sound:", 18, 174, 44, 8},
-    {IDC_SOUND, Kind::ChoiceList, "", 65, 172, 107, 50},
+    {IDC_SOUND, Kind::DropDownList, "", 65, 172, 107, 50},
     {noId, Kind::Label, "Sound file:", 18, 192, 44, 8},
     {IDC_SOUND_FILE, Kind::Edit, "", 65, 190, 88, 14},
     {IDC_SOUND_FILE_PICKER, Kind::PushButton, "...", 154, 190, 16, 14},
@@ -138,10 +125,8 @@ Kind kindOf(HWND control)
         return (style & SS_TYPEMASK) == SS_LEFT ? Kind::Label : Kind::Unknown;
     if (name == "Edit")
         return Kind::Edit;
-    if (name == "ComboBox" && (style & 3) == CBS_DROPDOWNLIST)
-        return (style & CBS_SORT) ? Kind::DropDownList : Kind::ChoiceList;
     if (name == "ComboBox")
-        return Kind::Unknown;
+        return (style & 3) == CBS_DROPDOWNLIST ? Kind::DropDownList : Kind::Unknown;
     if (name != "Button")
         return Kind::Unknown;
     switch (style & BS_TYPEMASK) {
@@ -158,11 +143,6 @@ Kind kindOf(HWND control)
     default:
         return Kind::Unknown;
     }
-}
-
-bool isDropDown(Kind kind)
-{
-    return kind == Kind::DropDownList || kind == Kind::ChoiceList;
 }
 
 bool isTabStop(Kind kind)
@@ -249,7 +229,7 @@ void expectControlsAsListed(const TemplateDialog& dialog, const std::vector<List
         RECT actual = dialog.placeOf(control);
         // A drop-down list's window is its closed field; the template's height is the
         // opened list's.
-        if (isDropDown(listed.kind))
+        if (listed.kind == Kind::DropDownList)
             expected.bottom = actual.bottom;
         EXPECT_EQ(rectText(expected), rectText(actual));
     }
@@ -278,7 +258,7 @@ void expectTextsFit(const TemplateDialog& dialog, const std::vector<ListedContro
     HGDIOBJ previous = SelectObject(context, reinterpret_cast<HFONT>(SendMessageA(dialog.window, WM_GETFONT, 0, 0)));
     for (size_t i = 0; i < listedControls.size(); ++i) {
         Kind kind = listedControls[i].kind;
-        if (kind == Kind::Edit || isDropDown(kind) || kind == Kind::GroupBox)
+        if (kind == Kind::Edit || kind == Kind::DropDownList || kind == Kind::GroupBox)
             continue;
         std::string text = windowText(controls[i]);
         SIZE extent = {};
@@ -308,7 +288,7 @@ bool contains(const RECT& outer, const RECT& inner)
 RECT takenRoom(const TemplateDialog& dialog, const ListedControl& listed)
 {
     RECT room = dialog.pixels(listed);
-    if (isDropDown(listed.kind))
+    if (listed.kind == Kind::DropDownList)
         room.bottom = dialog.placeOf(dialog.item(listed.id)).bottom;
     return room;
 }
@@ -471,6 +451,7 @@ TEST(ConfigureTemplate, ProviderListStartsEmptyAndScrollsVertically)
     std::vector<DWORD> styles = templateItemStyles(IDD_CONFIGURE);
     ASSERT_EQ(sizeof configureControls / sizeof configureControls[0], styles.size());
     EXPECT_TRUE(styles.back() & WS_VSCROLL);
+    EXPECT_TRUE(styles.back() & CBS_SORT) << "the choice lists keep their order; only this one is sorted";
 }
 
 TEST(ConfigureTemplate, NoControlIsClippedOrOverlapping)

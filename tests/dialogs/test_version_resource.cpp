@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "dialogs/version_resource.h"
@@ -20,6 +21,13 @@ std::string besideOwnPath(const char* name)
 {
     std::string path = ownPath();
     return path.substr(0, path.find_last_of("\\/") + 1) + name;
+}
+
+std::wstring wide(const std::string& utf8)
+{
+    wchar_t text[MAX_PATH] = {};
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text, MAX_PATH);
+    return text;
 }
 
 struct Version {
@@ -47,35 +55,27 @@ TEST(VersionResource, ProgramReportsProductVersion1_0_1_0)
     EXPECT_EQ(0, version.numbers[3]);
 }
 
-std::wstring wide(const std::string& utf8)
-{
-    wchar_t text[MAX_PATH] = {};
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text, MAX_PATH);
-    return text;
-}
-
-// The path is UTF-8: a folder named outside the ANSI code page is read as well.
 TEST(VersionResource, ProductVersionIsReportedNotTheFileVersion)
 {
     std::string stub = besideOwnPath("versioned_stub.exe");
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(stub.c_str())) << stub;
+    Version version = productVersionOf(stub);
+    ASSERT_TRUE(version.found);
+    EXPECT_EQ(2, version.numbers[0]);
+    EXPECT_EQ(5, version.numbers[1]);
+    EXPECT_EQ(7, version.numbers[2]);
+    EXPECT_EQ(9, version.numbers[3]);
+
+    // The path is UTF-8: a copy in a folder named outside the ANSI code page reads the same.
     char temporary[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temporary);
-    std::string folder =
-        std::string(temporary) + "pellwick-\xCE\xA9\xCE\xBC\xE7\x89\x88-" + std::to_string(GetCurrentProcessId());
-    std::string copy = folder + "\\versioned_stub.exe";
+    std::string folder = temporary + std::string("pellwick-\xCE\xA9\xE7\x89\x88");
     CreateDirectoryW(wide(folder).c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(wide(stub).c_str(), wide(copy).c_str(), FALSE)) << copy;
-    for (const std::string& path : {stub, copy}) {
-        Version version = productVersionOf(path);
-        ASSERT_TRUE(version.found) << path;
-        EXPECT_EQ(2, version.numbers[0]);
-        EXPECT_EQ(5, version.numbers[1]);
-        EXPECT_EQ(7, version.numbers[2]);
-        EXPECT_EQ(9, version.numbers[3]);
-    }
-    DeleteFileW(wide(copy).c_str());
+    ASSERT_TRUE(CopyFileW(wide(stub).c_str(), wide(folder + "\\stub.exe").c_str(), FALSE));
+    Version copied = productVersionOf(folder + "\\stub.exe");
+    DeleteFileW(wide(folder + "\\stub.exe").c_str());
     RemoveDirectoryW(wide(folder).c_str());
+    EXPECT_TRUE(copied.found && std::equal(copied.numbers, copied.numbers + 4, version.numbers));
 }
 
 TEST(VersionResource, OnlyFourNumbersCanBeAskedFor)
