@@ -39,6 +39,10 @@ inline constexpr char settingsFolderName[] = "pellwick";
 inline constexpr char settingsFileName[] = "pellwick";
 inline constexpr char settingsFileExtension[] = "ini";
 inline constexpr char seenListFileExtension[] = "uidl";
+// The user's own trusted certificates beside the settings: an update of the program, which
+// replaces the bundle beside the executable, never touches this file.
+inline constexpr char userTrustFileName[] = "cacert-local";
+inline constexpr char userTrustFileExtension[] = "pem";
 
 // Defaults of keys that are absent.
 const bool defaultUseTls = true;
@@ -100,7 +104,9 @@ struct ConfigurationValues {
 
 // Builds folder\subFolder\name.extension under a special folder (CSIDL_APPDATA), creating
 // the sub-folder when it is missing; extension and subFolder may be null. The path is built
-// even when the folder is unknown. Returns false only when the path would not fit.
+// even when the folder is unknown. Returns false only when the path would not fit. The path
+// is UTF-8, so that a profile folder named outside the ANSI code page is kept whole; the
+// program's file calls take it through the wide-character interface.
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension, const char* subFolder);
 
 // "r,g,b" into a colour, each component's low 8 bits; fewer than three numbers: fallback.
@@ -109,15 +115,16 @@ COLORREF parseSettingsColour(const char* text, COLORREF fallback);
 bool parseSettingsBool(const char* text);
 
 // The settings file pellwick.ini. No cache: every read asks the file, every write goes to it
-// at once; failures give defaults or are ignored.
+// at once; failures give defaults or are ignored. The path is UTF-8; sections, keys and values
+// are texts of the ANSI code page, stored in the file as the ANSI profile calls store them.
 class Settings {
 public:
     Settings() = default;
-    explicit Settings(const char* path) { filePath.assign(path); }
+    explicit Settings(const char* path) { setPath(path); }
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;
 
-    void setPath(const char* path) { filePath.assign(path); }
+    void setPath(const char* path);
     const char* path() const { return filePath.text ? filePath.text : ""; }
 
     // Copies at most size - 1 characters of the value (or of fallback) into buffer; returns
@@ -166,5 +173,7 @@ public:
     void writeConfiguration(const ConfigurationValues& values);
 
 private:
-    TextRecord filePath;
+    const wchar_t* widePath() const { return filePath.wide ? filePath.wide : L""; }
+
+    TextRecord filePath; // with its wide copy, for the profile calls
 };

@@ -15,11 +15,11 @@
 #include "mail/platform/socket_wait.h"
 #include "mail/platform/thread_start.h"
 #include "mail/platform/trust_sources.h"
+#include "mail/trust_files.h"
 #include "util/copy_bounded.h"
 
 namespace {
 
-const char trustFileName[] = "cacert.pem";
 const int serviceSize = 16;
 const size_t maxRawAddressLength = 16; // an IPv6 address; IPv4 takes 4
 
@@ -194,14 +194,12 @@ Connection::~Connection()
     close();
 }
 
-// The working folder's trust file is the one of now: the context is made later, and a file
-// dialog may have moved the working folder by then. Where no absolute path can be had, the
-// relative name stands.
+// The working folder's trust file is the one of now, for as long as the program has not fixed
+// the trust sources: the context is made later, and a file dialog may have moved the working
+// folder by then.
 void Connection::rememberTrustFile()
 {
-    if (!workingFolder(trustFile, sizeof trustFile) || std::strlen(trustFile) + sizeof trustFileName > sizeof trustFile)
-        trustFile[0] = '\0';
-    std::strcat(trustFile, trustFileName);
+    workingFolderTrustFile(trustFile);
 }
 
 // The TLS context and its trust store, made at the first TLS connection and kept: a plain
@@ -220,21 +218,13 @@ bool Connection::prepareContext()
     return true;
 }
 
-// A missing trust file is not an error here: the handshake then fails verification. Started
-// from its own folder (as the installer's shortcut does), the program finds one file in both
-// places: it is read once, since a second reading would only add duplicates. The index is
-// consulted before any lookup the platform adds.
+// A missing trust file is not an error here: the handshake then fails verification. The index
+// is consulted before any lookup the platform adds.
 void Connection::loadTrust()
 {
     X509_STORE* store = SSL_CTX_get_cert_store(context.get());
     trust.attachTo(store);
-    trust.addPemFile(trustFile);
-    char path[maxExecutablePath];
-    if (executableFolder(path, sizeof path) && std::strlen(path) + sizeof trustFileName <= sizeof path) {
-        std::strcat(path, trustFileName);
-        if (std::strcmp(path, trustFile) != 0)
-            trust.addPemFile(path);
-    }
+    addTrustFiles(trust, trustFile);
     addPlatformRoots(trust, store);
 }
 

@@ -11,6 +11,7 @@
 
 #include "mail/certificate_pin.h"
 #include "mail/connection_security.h"
+#include "mail/trust_files.h"
 #include "mail/trust_index.h"
 
 // Why the last open, read or write failed. The checker turns these into what the user sees.
@@ -75,9 +76,10 @@ struct NetworkSteps {
 // time limits hold and abort() is noticed within abortPollMilliseconds. The name lookup runs
 // on a helper thread that the connection stops waiting for at the deadline or on abort.
 //
-// Trust: the certificates of "cacert.pem" in the working directory (the one at construction),
-// of "cacert.pem" beside the executable, and of the platform's root store (Windows ROOT store,
-// or OpenSSL's default paths natively). They are read into a TrustIndex, with the TLS context,
+// Trust: the certificates of the trust files (mail/trust_files.h: "cacert.pem" of the working
+// folder at start-up, or at construction before the program fixes it; "cacert.pem" beside the
+// executable; the user's own file) and of the platform's root store (Windows ROOT store, or
+// OpenSSL's default paths natively). They are read into a TrustIndex, with the TLS context,
 // at the first TLS connection, and kept for every later one. The server must present a
 // certificate that chains to one of them and names the host (DNS name, or IP address for an
 // IP literal); TLS 1.2 is the oldest admitted.
@@ -139,7 +141,6 @@ protected:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static const int maxTrustFilePath = 1024;
     enum class Wait { Ready, TimedOut, Aborted, Failed };
     struct StreamFree {
         void operator()(BIO* chain) const;
@@ -167,7 +168,7 @@ private:
     std::unique_ptr<BIO, StreamFree> stream;
     TrustIndex trust;                              // outlives the context, which consults it
     std::unique_ptr<SSL_CTX, ContextFree> context; // made at the first TLS connection
-    char trustFile[maxTrustFilePath];              // "cacert.pem" of the working folder
+    char trustFile[maxTrustFilePath];              // "cacert.pem" of the working folder at construction
     char openedHost[maxTargetLength + 1] = {};     // the host of open(), for upgradeToTls
     void usePin();
     PeerVerification verification;
