@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "app/status_text.h"
+#include "res/resource.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/poll_until.h"
 
@@ -185,7 +186,7 @@ void ProgramDriver::sync() const
 
 bool ProgramDriver::exitFromMenu(DWORD& exitCode)
 {
-    command(40004);
+    command(ID_EXIT);
     return waitForEnd(exitMs, exitCode);
 }
 
