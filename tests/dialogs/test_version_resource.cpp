@@ -23,13 +23,6 @@ std::string besideOwnPath(const char* name)
     return path.substr(0, path.find_last_of("\\/") + 1) + name;
 }
 
-std::wstring wide(const std::string& utf8)
-{
-    wchar_t text[MAX_PATH] = {};
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text, MAX_PATH);
-    return text;
-}
-
 struct Version {
     bool found;
     int numbers[4];
@@ -67,14 +60,12 @@ TEST(VersionResource, ProductVersionIsReportedNotTheFileVersion)
     EXPECT_EQ(9, version.numbers[3]);
 
     // The path is UTF-8: a copy in a folder named outside the ANSI code page reads the same.
-    char temporary[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temporary);
-    std::string folder = temporary + std::string("pellwick-\xCE\xA9\xE7\x89\x88");
-    CreateDirectoryW(wide(folder).c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(wide(stub).c_str(), wide(folder + "\\stub.exe").c_str(), FALSE));
-    Version copied = productVersionOf(folder + "\\stub.exe");
-    DeleteFileW(wide(folder + "\\stub.exe").c_str());
-    RemoveDirectoryW(wide(folder).c_str());
+    const wchar_t folder[] = L"pellwick-\u03A9\u7248", copy[] = L"pellwick-\u03A9\u7248\\stub.exe";
+    CreateDirectoryW(folder, nullptr);
+    ASSERT_TRUE(CopyFileW(std::wstring(stub.begin(), stub.end()).c_str(), copy, FALSE));
+    Version copied = productVersionOf("pellwick-\xCE\xA9\xE7\x89\x88\\stub.exe");
+    DeleteFileW(copy);
+    RemoveDirectoryW(folder);
     EXPECT_TRUE(copied.found && std::equal(copied.numbers, copied.numbers + 4, version.numbers));
 }
 
