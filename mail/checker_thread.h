@@ -52,7 +52,7 @@ struct CheckSnapshot {
 //   "Mark As Read": checker.markAsRead(); checker.seenFile.save(checker.session);
 //   window closed: checker.seenFile.save(checker.session);
 //   destruction stops the thread: a wait ends at once, a network operation within a second.
-class CheckerThread : public Thread {
+class CheckerThread final : public Thread {
 public:
     static const int defaultIntervalMinutes = 5;
     static const int defaultPort = pop3TlsPort;

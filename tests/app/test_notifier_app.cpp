@@ -3,6 +3,7 @@
 // played.
 #include <gtest/gtest.h>
 
+#include <winsock2.h> // before windows.h, which would bring in the older winsock.h
 #include <windows.h>
 #include <mmsystem.h>
 

@@ -33,7 +33,7 @@ const COLORREF newMailFill = RGB(95, 255, 95);
 // The flap of the new-mail envelope.
 const COLORREF newMailFlap = RGB(0, 255, 0);
 const UINT trayCallback = WM_APP;
-const int idExit = 40004, idMarkAsRead = 40005, idCheckNow = 40007, idShowFloating = 40011;
+const int idMarkAsRead = 40005, idCheckNow = 40007, idShowFloating = 40011;
 
 std::string message(int number)
 {
