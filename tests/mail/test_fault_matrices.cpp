@@ -218,7 +218,7 @@ protected:
         server.addConnection(completeCheck());
         ASSERT_TRUE(server.start());
         checker->setAccount("127.0.0.1", "alice", "secret", server.port(), 0, 5);
-        ASSERT_TRUE(checker->checkOnce() == CheckerThread::checkSucceeded);
+        ASSERT_TRUE(checker->checkOnce() == CheckStatus::Ok);
         std::FILE* file = std::fopen(seenPath.c_str(), "wb");
         ASSERT_NE(file, nullptr);
         std::fputs("kept\n", file);
@@ -280,7 +280,7 @@ TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
                       .sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30)
                       .stall(3000);
     server.addConnection(drip);
-    EXPECT_TRUE(checker->checkOnce() == CheckerThread::checkSucceeded);
+    EXPECT_TRUE(checker->checkOnce() == CheckStatus::Ok);
     EXPECT_EQ(checker->snapshot().totalCount, 4);
 }
 
