@@ -72,14 +72,9 @@ template <typename Condition> bool pumpUntil(Condition done, int timeoutMs)
     }
 }
 
-Script loggedIn()
-{
-    return Script().send("+OK ready\r\n").expectLine("USER").send("+OK\r\n").expectLine("PASS").send("+OK\r\n");
-}
-
 Script listing(const std::string& lines)
 {
-    return loggedIn().expectLine("UIDL").send("+OK\r\n" + lines + ".\r\n").stall(2000);
+    return Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n" + lines + ".\r\n").stall(2000);
 }
 
 class AppInProcess : public ::testing::Test {
@@ -173,7 +168,7 @@ protected:
 
 TEST_F(AppInProcess, RefusedListingShowsListingFailedTwiceAsWide)
 {
-    server.addConnection(loggedIn().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
+    server.addConnection(Script().greetingAndLogin().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
     start({"[position]", "visible=true"});
     ASSERT_TRUE(waitForStatus("Listing failed")) << app->statusText;
     EXPECT_EQ(windowWidth(), 200);
@@ -184,7 +179,7 @@ TEST_F(AppInProcess, RefusedListingShowsListingFailedTwiceAsWide)
 TEST_F(AppInProcess, UntrustedCertificateShowsCertificateNotTrustedTwiceAsWide)
 {
     server.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
-    server.addConnection(loggedIn());
+    server.addConnection(Script().greetingAndLogin());
     start({"[position]", "visible=true"}, true);
     ASSERT_TRUE(waitForStatus("Certificate not trusted")) << app->statusText;
     EXPECT_TRUE(picture("window-certificate-not-trusted"));
@@ -222,16 +217,8 @@ TEST_F(AppInProcess, SilentServerShowsServerNotRespondingTwiceAsWide)
 TEST_F(AppInProcess, FailureThenSuccessShrinksBackKeepingTheLeftEdge)
 {
     server.addConnection(Script().disconnect());
-    server.addConnection(Script()
-                             .pause(1500)
-                             .send("+OK ready\r\n")
-                             .expectLine("USER")
-                             .send("+OK\r\n")
-                             .expectLine("PASS")
-                             .send("+OK\r\n")
-                             .expectLine("UIDL")
-                             .send("+OK\r\n1 a\r\n.\r\n")
-                             .stall(2000));
+    server.addConnection(
+        Script().pause(1500).greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a\r\n.\r\n").stall(2000));
     start({"[position]", "x=300", "y=200"});
     ASSERT_TRUE(waitForStatus("Hostname not found")) << app->statusText;
     RECT wide = {};
@@ -416,7 +403,7 @@ TEST_F(AppInProcess, MarkAsReadFollowsTheUnseenCountAndSavesTheSeenList)
 TEST_F(AppInProcess, MarkAsReadAfterAFailedCheckKeepsTheErrorText)
 {
     server.addConnection(listing("1 a\r\n"));
-    server.addConnection(loggedIn().expectLine("UIDL").send("-ERR busy\r\n").stall(2000));
+    server.addConnection(Script().greetingAndLogin().expectLine("UIDL").send("-ERR busy\r\n").stall(2000));
     start({});
     ASSERT_TRUE(waitForStatus("1 / 1"));
     app->onMenuCommand(40007);

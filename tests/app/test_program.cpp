@@ -247,11 +247,7 @@ TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
     testbench::ScriptedPop3Server server;
     server.addConnection(testbench::Script()
                              .pause(3000)
-                             .send("+OK ready\r\n")
-                             .expectLine("USER")
-                             .send("+OK\r\n")
-                             .expectLine("PASS")
-                             .send("+OK\r\n")
+                             .greetingAndLogin()
                              .expectLine("UIDL")
                              .send("+OK\r\n1 first\r\n2 second\r\n.\r\n")
                              .stall(5000));

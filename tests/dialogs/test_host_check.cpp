@@ -138,11 +138,7 @@ void runHostCheck(Probe& target)
 
 testbench::Script greetingAndLogin(bool accepted)
 {
-    testbench::Script script;
-    script.send("+OK ready\r\n").expectLine("USER ann").send("+OK\r\n").expectLine("PASS secret");
-    script.send(accepted ? "+OK\r\n" : "-ERR no\r\n");
-    script.stall(2000);
-    return script;
+    return testbench::Script().greetingAndLogin(accepted ? "+OK\r\n" : "-ERR no\r\n", "ann", "secret").stall(2000);
 }
 
 // The question for the plain service was asked, answered yes, and its login worked.

@@ -35,15 +35,7 @@ std::string listing(int cycle)
 
 Script check(int cycle)
 {
-    return Script()
-        .send("+OK ready\r\n")
-        .expectLine("USER ")
-        .send("+OK\r\n")
-        .expectLine("PASS ")
-        .send("+OK\r\n")
-        .expectLine("UIDL")
-        .send(listing(cycle))
-        .stall(3000);
+    return Script().greetingAndLogin().expectLine("UIDL").send(listing(cycle)).stall(3000);
 }
 
 bool everyListingChecked(CheckReports& reports, int timeoutMs)

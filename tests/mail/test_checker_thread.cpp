@@ -27,30 +27,18 @@ using testbench::ScriptedPop3Server;
 namespace {
 
 const char loopback[] = "127.0.0.1";
-const char greeting[] = "+OK ready\r\n";
 const unsigned checkResultMessage = 0x8001;
 const int reportWaitMs = 5000;
-
-Script loggedIn()
-{
-    return Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine("PASS ").send("+OK\r\n");
-}
 
 // A complete check: log in, list `listing` (lines "n id\r\n"), then the client hangs up.
 Script completeCheck(const std::string& listing)
 {
-    return loggedIn().expectLine("UIDL").send("+OK\r\n" + listing + ".\r\n").stall(3000);
+    return Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n" + listing + ".\r\n").stall(3000);
 }
 
 Script refusedPassword()
 {
-    return Script()
-        .send(greeting)
-        .expectLine("USER ")
-        .send("+OK\r\n")
-        .expectLine("PASS ")
-        .send("-ERR no\r\n")
-        .stall(3000);
+    return Script().greetingAndLogin("-ERR no\r\n").stall(3000);
 }
 
 class CheckCycle : public ::testing::Test {
@@ -144,7 +132,8 @@ TEST_F(CheckCycle, HostThatRefusesConnectionsIsNotFound)
 
 TEST_F(CheckCycle, RefusedListingFailsAndKeepsTheLastCounts)
 {
-    serve({completeCheck("1 a\r\n2 b\r\n"), loggedIn().expectLine("UIDL").send("-ERR busy\r\n").stall(3000)});
+    serve({completeCheck("1 a\r\n2 b\r\n"),
+           Script().greetingAndLogin().expectLine("UIDL").send("-ERR busy\r\n").stall(3000)});
     startChecking(0);
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
     CheckSnapshot failed = reports.at(1);
@@ -156,7 +145,8 @@ TEST_F(CheckCycle, RefusedListingFailsAndKeepsTheLastCounts)
 
 TEST_F(CheckCycle, ListingCutShortFailsAndKeepsTheLastCounts)
 {
-    serve({completeCheck("1 a\r\n2 b\r\n3 c\r\n"), loggedIn().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect()});
+    serve({completeCheck("1 a\r\n2 b\r\n3 c\r\n"),
+           Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect()});
     startChecking(0);
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
     EXPECT_EQ(reports.at(1).status, CheckStatus::ListFailed);
@@ -166,7 +156,7 @@ TEST_F(CheckCycle, ListingCutShortFailsAndKeepsTheLastCounts)
 
 TEST_F(CheckCycle, FailedListingIsRetriedAfterThePauseNotTheInterval)
 {
-    serve({loggedIn().expectLine("UIDL").send("-ERR busy\r\n").stall(3000), completeCheck("1 a\r\n")});
+    serve({Script().greetingAndLogin().expectLine("UIDL").send("-ERR busy\r\n").stall(3000), completeCheck("1 a\r\n")});
     checker->retryMilliseconds = 300;
     startChecking(60);
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
@@ -177,7 +167,7 @@ TEST_F(CheckCycle, FailedListingIsRetriedAfterThePauseNotTheInterval)
 
 TEST_F(CheckCycle, SilentServerEndsTheCycleAsNoResponse)
 {
-    serve({loggedIn().expectLine("UIDL").stall(10000)});
+    serve({Script().greetingAndLogin().expectLine("UIDL").stall(10000)});
     checker->session.setTimeouts(2, 1);
     startChecking(5);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
@@ -319,7 +309,8 @@ TEST_F(CheckCycle, CheckNowDuringFailurePauseWaitsForItThenEndsTheNextWait)
 
 TEST_F(CheckCycle, CheckNowDuringACheckEndsTheFollowingWait)
 {
-    serve({loggedIn().expectLine("UIDL").pause(500).send("+OK\r\n1 a\r\n.\r\n").stall(3000), completeCheck("1 a\r\n")});
+    serve({Script().greetingAndLogin().expectLine("UIDL").pause(500).send("+OK\r\n1 a\r\n.\r\n").stall(3000),
+           completeCheck("1 a\r\n")});
     startChecking(60);
     ASSERT_TRUE(server.waitForConnections(1, reportWaitMs));
     checker->requestCheckNow();
@@ -403,7 +394,7 @@ TEST_F(CheckCycle, StopDuringAHangingNameLookupEndsWithinASecond)
 
 TEST_F(CheckCycle, StopDuringAStalledReadEndsWithinTwoSeconds)
 {
-    serve({loggedIn().expectLine("UIDL").stall(20000)});
+    serve({Script().greetingAndLogin().expectLine("UIDL").stall(20000)});
     checker->session.setTimeouts(30, 30);
     startChecking(60);
     // The listing was asked for: the checker is in, or entering, its read of the reply.

@@ -33,15 +33,7 @@ const std::vector<std::string> loginAndList = {"USER alice", "PASS secret", "UID
 
 Script completeCheck()
 {
-    return Script()
-        .send(greeting)
-        .expectLine("USER ")
-        .send(ok)
-        .expectLine("PASS ")
-        .send(ok)
-        .expectLine("UIDL")
-        .send(listingReply)
-        .stall(3000);
+    return Script().greetingAndLogin().expectLine("UIDL").send(listingReply).stall(3000);
 }
 
 // The client's commands among what the server read (a stalled plain server also reads the
@@ -138,15 +130,7 @@ protected:
             break;
         case Serve::CutListing:
             server.useTls(cert, key);
-            script = Script()
-                         .send(greeting)
-                         .expectLine("USER ")
-                         .send(ok)
-                         .expectLine("PASS ")
-                         .send(ok)
-                         .expectLine("UIDL")
-                         .send("+OK\r\n1 a\r\n")
-                         .disconnect();
+            script = Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect();
             break;
         }
         server.addConnection(script);
@@ -271,11 +255,7 @@ TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
     // 30 ms a byte: the listing reply alone takes longer than the one-second limit, which
     // counts from the last progress, not from the start.
     Script drip = Script()
-                      .send(greeting)
-                      .expectLine("USER ")
-                      .send(ok)
-                      .expectLine("PASS ")
-                      .send(ok)
+                      .greetingAndLogin()
                       .expectLine("UIDL")
                       .sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30)
                       .stall(3000);
@@ -291,13 +271,7 @@ TEST(MailboxInUse, CheckerPausesBetweenAttempts)
 {
     ScriptedPop3Server server;
     for (int i = 0; i < 3; ++i)
-        server.addConnection(Script()
-                                 .send(greeting)
-                                 .expectLine("USER ")
-                                 .send(ok)
-                                 .expectLine("PASS ")
-                                 .send("-ERR [IN-USE] mailbox locked\r\n")
-                                 .stall(3000));
+        server.addConnection(Script().greetingAndLogin("-ERR [IN-USE] mailbox locked\r\n").stall(3000));
     ASSERT_TRUE(server.start());
     CheckReports reports;
     std::unique_ptr<CheckerThread> checker = makeChecker(2);

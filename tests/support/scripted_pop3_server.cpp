@@ -54,6 +54,15 @@ Script& Script::send(const std::string& bytes)
     return *this;
 }
 
+Script& Script::greetingAndLogin(const std::string& passwordReply, const std::string& user, const std::string& password)
+{
+    return send("+OK ready\r\n")
+        .expectLine("USER " + user)
+        .send("+OK\r\n")
+        .expectLine("PASS " + password)
+        .send(passwordReply);
+}
+
 Script& Script::sendSplit(const std::string& bytes, size_t piece, int pauseMs)
 {
     if (piece == 0)

@@ -38,6 +38,11 @@ public:
     Script& disconnect();
     // Says nothing until the client hangs up or maxMs passes; lines sent meanwhile are recorded.
     Script& stall(int maxMs);
+    // The opening of every dialogue: the greeting "+OK ready", then USER and PASS, the user
+    // accepted and the password answered with `passwordReply`. The client must send `user`
+    // and `password` (any, when empty).
+    Script& greetingAndLogin(const std::string& passwordReply = "+OK\r\n", const std::string& user = "",
+                             const std::string& password = "");
 
     const std::vector<Step>& steps() const { return plan; }
 
