@@ -341,7 +341,7 @@ bool Connection::connectSocket(const BIO_ADDR* address, Clock::time_point deadli
     }
     if (!BIO_socket_nbio(socket, 1) || !steps.startConnect(socket, address))
         return false;
-    Wait result = waitForSocketUntil(socket, true, deadline);
+    Wait result = waitForSocketUntil(socket, SocketWait::Connected, deadline);
     if (result != Wait::Ready) {
         recordWaitFailure(result);
         return false;
@@ -545,11 +545,11 @@ Connection::Wait Connection::waitForProgress(BIO* bio, Clock::time_point deadlin
     BIO_get_fd(bio, &socket);
     if (socket < 0)
         return Wait::Failed;
-    return waitForSocketUntil(socket, forWrite, deadline);
+    return waitForSocketUntil(socket, forWrite ? SocketWait::Writable : SocketWait::Readable, deadline);
 }
 
 // Waits in short slices, checking for abort() between them.
-Connection::Wait Connection::waitForSocketUntil(int socket, bool forWrite, Clock::time_point deadline)
+Connection::Wait Connection::waitForSocketUntil(int socket, SocketWait what, Clock::time_point deadline)
 {
     for (;;) {
         if (abortRequested.load())
@@ -558,7 +558,7 @@ Connection::Wait Connection::waitForSocketUntil(int socket, bool forWrite, Clock
         if (remaining.count() <= 0)
             return Wait::TimedOut;
         int slice = static_cast<int>(std::min<long long>(remaining.count(), abortPollMilliseconds));
-        int ready = waitForSocket(socket, forWrite, slice);
+        int ready = steps.waitForSocket(socket, what, slice);
         if (ready > 0)
             return Wait::Ready;
         if (ready < 0)

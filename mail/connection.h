@@ -10,6 +10,7 @@
 #include <openssl/types.h>
 
 #include "mail/certificate_pin.h"
+#include "mail/platform/socket_wait.h"
 #include "mail/trust_index.h"
 
 // Why the last open, read or write failed. The checker turns these into what the user sees.
@@ -60,10 +61,15 @@ bool lookUpStreamAddresses(const char* host, const char* service, AddressList& a
 using ConnectStartFunction = bool (*)(int socket, const BIO_ADDR* address);
 bool startStreamConnect(int socket, const BIO_ADDR* address);
 
-// How a connection reaches the network before any byte moves; tests replace the steps.
+// Waits at most `milliseconds` for the socket: 1 when ready, 0 when the time passed, -1 on
+// error. Every wait of a connection is one or more of these.
+using SocketWaitFunction = int (*)(int socket, SocketWait what, int milliseconds);
+
+// How a connection reaches the network and waits on it; tests replace the steps.
 struct NetworkSteps {
     LookupFunction lookUp = lookUpStreamAddresses;
     ConnectStartFunction startConnect = startStreamConnect;
+    SocketWaitFunction waitForSocket = ::waitForSocket;
 };
 
 // A blocking byte stream to one host and port, plain TCP or TLS, over OpenSSL BIOs.
@@ -150,7 +156,7 @@ private:
     void failOpen(ConnectionError why);
     bool waitEndedEarly() const;
     Wait waitForProgress(BIO* bio, Clock::time_point deadline);
-    Wait waitForSocketUntil(int socket, bool forWrite, Clock::time_point deadline);
+    Wait waitForSocketUntil(int socket, SocketWait what, Clock::time_point deadline);
     void recordWaitFailure(Wait result);
     Clock::time_point deadlineAfter(int seconds) const;
 

@@ -20,7 +20,7 @@ namespace testbench {
 // One connection's transcript: what the server does, step by step.
 class Script {
 public:
-    enum class StepKind { Send, ExpectLine, Pause, Disconnect, Stall };
+    enum class StepKind { Send, SendUrgent, ExpectLine, Pause, Disconnect, Stall };
     struct Step {
         StepKind kind;
         std::string bytes; // Send: the bytes of one write; ExpectLine: the prefix
@@ -28,6 +28,8 @@ public:
     };
 
     Script& send(const std::string& bytes);
+    // One byte of TCP urgent (out-of-band) data, outside any TLS layer.
+    Script& sendUrgent(char byte);
     // Writes of `piece` bytes each (the last may be shorter), pausing pauseMs between them.
     Script& sendSplit(const std::string& bytes, size_t piece, int pauseMs = 0);
     // Reads one client line (up to LF) and records it. A line that does not start with prefix,
