@@ -72,9 +72,11 @@ struct AddressInfoFree {
     void operator()(BIO_ADDRINFO* list) const { BIO_ADDRINFO_free(list); }
 };
 
+} // namespace
+
 // One lookup, shared by the connection and the helper thread that runs it, so that the
 // connection can stop waiting at any moment: whichever lets go last frees it.
-struct PendingLookup {
+struct NameLookup {
     LookupFunction lookUp = nullptr;
     char host[Connection::maxTargetLength + 1] = {};
     char service[serviceSize] = {};
@@ -85,10 +87,12 @@ struct PendingLookup {
     AddressList addresses; // guarded by lock
 };
 
+namespace {
+
 int runLookup(void* argument)
 {
-    auto* handedOver = static_cast<std::shared_ptr<PendingLookup>*>(argument);
-    std::shared_ptr<PendingLookup> pending = std::move(*handedOver);
+    auto* handedOver = static_cast<std::shared_ptr<NameLookup>*>(argument);
+    std::shared_ptr<NameLookup> pending = std::move(*handedOver);
     delete handedOver;
     AddressList found;
     bool resolved = pending->lookUp(pending->host, pending->service, found);
@@ -102,9 +106,9 @@ int runLookup(void* argument)
     return 0;
 }
 
-bool startLookup(const std::shared_ptr<PendingLookup>& pending)
+bool startLookup(const std::shared_ptr<NameLookup>& pending)
 {
-    auto* handedOver = new (std::nothrow) std::shared_ptr<PendingLookup>(pending);
+    auto* handedOver = new (std::nothrow) std::shared_ptr<NameLookup>(pending);
     if (handedOver == nullptr)
         return false;
     if (startDetachedThread(runLookup, handedOver))
@@ -277,10 +281,14 @@ bool Connection::open(const char* host, int port, int useTls)
 }
 
 // Runs the lookup on a helper thread and waits for it in short slices; at the deadline or on
-// abort the thread is left to finish by itself.
+// abort the thread is left to finish by itself, and no other starts until it has.
 bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses)
 {
-    auto pending = std::make_shared<PendingLookup>();
+    if (abandonedLookupRuns()) {
+        error = ConnectionError::TimedOut;
+        return false;
+    }
+    auto pending = std::make_shared<NameLookup>();
     pending->lookUp = steps.lookUp;
     bareHost(pending->host, host);
     std::snprintf(pending->service, sizeof pending->service, "%d", port);
@@ -292,11 +300,13 @@ bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, 
     std::unique_lock<std::mutex> hold(pending->lock);
     while (!pending->done) {
         if (abortRequested.load()) {
+            abandonedLookup = pending;
             error = ConnectionError::Aborted;
             return false;
         }
         Clock::time_point now = Clock::now();
         if (now >= deadline) {
+            abandonedLookup = pending;
             error = ConnectionError::TimedOut;
             return false;
         }
@@ -308,6 +318,19 @@ bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, 
     }
     addresses = std::move(pending->addresses);
     return true;
+}
+
+bool Connection::abandonedLookupRuns()
+{
+    if (abandonedLookup == nullptr)
+        return false;
+    {
+        std::lock_guard<std::mutex> hold(abandonedLookup->lock);
+        if (!abandonedLookup->done)
+            return true;
+    }
+    abandonedLookup.reset();
+    return false;
 }
 
 // One attempt at one resolved address: the TCP connection first, then the handshake, so

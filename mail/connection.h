@@ -65,6 +65,9 @@ bool startStreamConnect(int socket, const BIO_ADDR* address);
 // error. Every wait of a connection is one or more of these.
 using SocketWaitFunction = int (*)(int socket, SocketWait what, int milliseconds);
 
+// One name lookup, run on a helper thread (connection.cpp).
+struct NameLookup;
+
 // How a connection reaches the network and waits on it; tests replace the steps.
 struct NetworkSteps {
     LookupFunction lookUp = lookUpStreamAddresses;
@@ -77,7 +80,9 @@ struct NetworkSteps {
 //
 // Underneath, the socket is non-blocking and every wait is cut into short slices, so that
 // time limits hold and abort() is noticed within abortPollMilliseconds. The name lookup runs
-// on a helper thread that the connection stops waiting for at the deadline or on abort.
+// on a helper thread that the connection stops waiting for at the deadline or on abort; while
+// such an abandoned lookup still runs, an open fails at once (TimedOut) instead of starting
+// another, so a resolver that never answers holds one thread, not one more per attempt.
 //
 // Trust: the certificates of "cacert.pem" in the working directory (the one at construction),
 // of "cacert.pem" beside the executable, and of the platform's root store (Windows ROOT store,
@@ -147,6 +152,7 @@ private:
     bool prepareContext();
     void loadTrust();
     bool lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses);
+    bool abandonedLookupRuns();
     bool openAddress(const BIO_ADDR* address, const char* host, int useTls, Clock::time_point deadline);
     bool connectSocket(const BIO_ADDR* address, Clock::time_point deadline);
     bool startTls(const char* host, Clock::time_point deadline);
@@ -161,6 +167,7 @@ private:
     Clock::time_point deadlineAfter(int seconds) const;
 
     std::unique_ptr<BIO, StreamFree> stream;
+    std::shared_ptr<NameLookup> abandonedLookup;   // shared with its helper thread
     TrustIndex trust;                              // outlives the context, which consults it
     std::unique_ptr<SSL_CTX, ContextFree> context; // made at the first TLS connection
     char trustFile[maxTrustFilePath];              // "cacert.pem" of the working folder

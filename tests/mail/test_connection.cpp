@@ -8,6 +8,7 @@
 
 #include "mail/connection.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/test_pki.h"
 
@@ -15,6 +16,7 @@ using mailtest::HangingLookup;
 using mailtest::LookupRelease;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
+using testbench::pollUntil;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 using testbench::TempDirectory;
@@ -210,7 +212,7 @@ TEST(ConnectionAddresses, SecondAddressIsTriedWhenTheFirstFails)
 // ---- Time limits and abort ----
 
 // A resolver that never answers: the lookup counts against the connect limit, abort ends
-// the wait for it, and the lookup is left to finish by itself.
+// the wait for it, and the lookup is left to finish by itself, the only one of its connection.
 TEST(ConnectionTimeLimits, HangingNameLookupIsAbandoned)
 {
     struct Case {
@@ -240,6 +242,21 @@ TEST(ConnectionTimeLimits, HangingNameLookupIsAbandoned)
         EXPECT_EQ(connection.lastError(), c.expected);
         EXPECT_LT(took, c.within);
         EXPECT_FALSE(connection.isOpen());
+        // While it runs no other lookup starts: the next open fails at once. Once it has
+        // returned, the resolver is asked again (that lookup fails at once).
+        connection.clearAbort();
+        int entered = HangingLookup::instance().enteredCount();
+        EXPECT_FALSE(connection.open("pop.example.org", 995, 1));
+        EXPECT_EQ(connection.lastError(), ConnectionError::TimedOut);
+        EXPECT_EQ(HangingLookup::instance().enteredCount(), entered);
+        HangingLookup::instance().releaseAll();
+        EXPECT_TRUE(pollUntil(
+            [&] {
+                return !connection.open("pop.example.org", 995, 1) &&
+                       HangingLookup::instance().enteredCount() > entered;
+            },
+            5000, 10));
+        EXPECT_EQ(connection.lastError(), ConnectionError::HostNotFound);
     }
 }
 
