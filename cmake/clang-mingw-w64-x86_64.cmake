@@ -1,15 +1,12 @@
 # Cross-compiles for 64-bit Windows with clang, against the headers and libraries of
 # MinGW-w64's GCC (posix threads): a second compiler's view of the same program, so that code
-# only one of them accepts is caught. The binaries are not run; the GCC build's are.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+# only one of them accepts is caught. Everything else is as in the GCC toolchain.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-x86_64.cmake)
 
-set(triple x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET ${triple})
 set(CMAKE_CXX_COMPILER_TARGET ${triple})
-set(CMAKE_RC_COMPILER ${triple}-windres)
 set(CMAKE_SYSROOT /usr/${triple})
 
 # Debian names GCC's folder "12-posix", which clang does not take for a version, so it finds
@@ -26,15 +23,3 @@ string(JOIN " " CMAKE_CXX_FLAGS_INIT -femulated-tls -isystem ${cxx_headers} -isy
 # libstdc++'s threads use. LLVM's linker, since GNU ld warns about every type name that clang
 # and GCC lay out differently.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -B${gcc_folder} -L${gcc_folder} -pthread")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${triple})
-# Libraries built for the target outside the compiler's root (the cached OpenSSL).
-if(OPENSSL_ROOT_DIR)
-  list(APPEND CMAKE_FIND_ROOT_PATH ${OPENSSL_ROOT_DIR})
-endif()
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
