@@ -8,6 +8,7 @@
 
 #include "app/start_with_windows.h"
 #include "mail/seen_file.h"
+#include "mail/trust_files.h"
 #include "res/resource.h"
 #include "ui/win32_handles.h"
 #include "util/copy_bounded.h"
@@ -54,6 +55,9 @@ NotifierApp::NotifierApp(HINSTANCE instance)
     TextRecord path;
     buildAppDataPath(path, CSIDL_APPDATA, settingsFileName, settingsFileExtension, settingsFolderName);
     settings.setPath(path.text);
+    // Fixed now, before any dialog can move the working folder.
+    buildAppDataPath(path, CSIDL_APPDATA, userTrustFileName, userTrustFileExtension, settingsFolderName);
+    fixTrustSources(path.text);
     copyBounded(statusText, statusTextSize, initialStatusText);
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
 }
@@ -118,7 +122,7 @@ StoredPassword NotifierApp::readAccount()
     settings.readCertSha256(pin);
     checker.setCertificatePin(pin.text);
     checker.setAccount(textOrEmpty(server), textOrEmpty(user), textOrEmpty(password), settings.readPort(),
-                       settings.readUseTls() ? 1 : 0, settings.readCheckMinutes());
+                       settings.readSecurity(), settings.readCheckMinutes());
     return stored;
 }
 

@@ -38,6 +38,41 @@ bool needsQuotes(const char* text)
     return length > 0 && (mayBeStripped(text[0]) || mayBeStripped(text[length - 1]));
 }
 
+// The program's texts are in the ANSI code page. The profile calls that take the path wide take
+// sections, keys and values wide too; they store them in the file in the ANSI code page, as the
+// ANSI calls do, so the file reads the same to either.
+std::wstring wideFromAnsi(const char* text)
+{
+    int units = text != nullptr ? MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0) : 0;
+    if (units <= 1)
+        return std::wstring();
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], units);
+    wide.resize(static_cast<size_t>(units - 1));
+    return wide;
+}
+
+// `length` units of `wide` into `buffer` in the ANSI code page, cut to size - 1 bytes; returns
+// the length copied.
+int copyAsAnsi(const wchar_t* wide, int length, char* buffer, int size)
+{
+    int bytes = length > 0 ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
+    std::string ansi(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide, length, &ansi[0], bytes, nullptr, nullptr);
+    copyBounded(buffer, static_cast<size_t>(size), ansi.c_str());
+    return static_cast<int>(strlen(buffer));
+}
+
+// The folder as UTF-8 into `path`; false when it does not fit.
+bool specialFolderUtf8(int folderId, char* path, size_t size)
+{
+    wchar_t folder[appDataFolderSize];
+    if (FAILED(SHGetFolderPathW(nullptr, folderId, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        return false;
+    return WideCharToMultiByte(CP_UTF8, 0, folder, -1, path, static_cast<int>(size), nullptr, nullptr) > 0;
+}
+
 bool appendBounded(char* path, size_t size, const char* piece)
 {
     size_t used = strlen(path);
@@ -67,6 +102,13 @@ int usableCheckMinutes(int minutes)
     return minutes < shortestCheckMinutes ? shortestCheckMinutes : minutes;
 }
 
+ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls)
+{
+    if (useTls)
+        return ConnectionSecurity::TlsOnConnect;
+    return startTls ? ConnectionSecurity::StartTls : ConnectionSecurity::None;
+}
+
 bool parseSettingsBool(const char* text)
 {
     return decodeSettingsBool(text);
@@ -80,17 +122,19 @@ COLORREF parseSettingsColour(const char* text, COLORREF fallback)
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension, const char* subFolder)
 {
     char built[appDataPathSize];
-    char folder[appDataFolderSize] = "";
     // Without a folder the path is built anyway; its reads then give defaults.
-    if (!SHGetSpecialFolderPathA(nullptr, folder, folderId, FALSE))
-        folder[0] = '\0';
-    copyBounded(built, sizeof built, folder);
+    if (!specialFolderUtf8(folderId, built, sizeof built))
+        built[0] = '\0';
     bool fits = true;
     if (subFolder) {
         fits = appendBounded(built, sizeof built, "\\") && appendBounded(built, sizeof built, subFolder);
         // An existing folder is the usual case; any failure shows later as defaults.
-        if (fits)
-            CreateDirectoryA(built, nullptr);
+        if (fits) {
+            TextRecord folder;
+            folder.assign(built);
+            folder.toWide();
+            CreateDirectoryW(folder.wide, nullptr);
+        }
     }
     fits = fits && appendBounded(built, sizeof built, "\\") && appendBounded(built, sizeof built, name);
     if (fits && extension)
@@ -103,9 +147,22 @@ bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const ch
     return true;
 }
 
+void Settings::setPath(const char* path)
+{
+    filePath.assign(path);
+    if (filePath.text != nullptr)
+        filePath.toWide();
+}
+
 int Settings::readText(const char* section, const char* key, const char* fallback, char* buffer, int size) const
 {
-    return static_cast<int>(GetPrivateProfileStringA(section, key, fallback, buffer, static_cast<DWORD>(size), path()));
+    if (size <= 0)
+        return 0;
+    std::wstring value(static_cast<size_t>(size), L'\0');
+    DWORD length =
+        GetPrivateProfileStringW(wideFromAnsi(section).c_str(), wideFromAnsi(key).c_str(),
+                                 wideFromAnsi(fallback).c_str(), &value[0], static_cast<DWORD>(size), widePath());
+    return copyAsAnsi(value.c_str(), static_cast<int>(length), buffer, size);
 }
 
 void Settings::readText(const char* section, const char* key, const char* fallback, TextRecord& value, int size) const
@@ -166,11 +223,10 @@ bool Settings::writeString(const char* section, const char* key, const char* tex
 {
     // A null text would delete the entry; an absent value is stored as empty.
     const char* value = text ? text : "";
-    if (!needsQuotes(value))
-        return WritePrivateProfileStringA(section, key, value, path()) != 0;
     // One more pair of double quotes, which the read removes, so the value reads back as typed.
-    std::string quoted = std::string("\"") + value + "\"";
-    return WritePrivateProfileStringA(section, key, quoted.c_str(), path()) != 0;
+    std::string stored = needsQuotes(value) ? std::string("\"") + value + "\"" : std::string(value);
+    return WritePrivateProfileStringW(wideFromAnsi(section).c_str(), wideFromAnsi(key).c_str(),
+                                      wideFromAnsi(stored.c_str()).c_str(), widePath()) != 0;
 }
 
 bool Settings::writeInt(const char* section, const char* key, int value)

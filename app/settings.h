@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/protected_password.h"
+#include "mail/connection_security.h"
 #include "mail/pop3_ports.h"
 #include "util/text_record.h"
 
@@ -16,6 +17,9 @@ inline constexpr char keyServer[] = "server";
 inline constexpr char keyUsername[] = "username";
 inline constexpr char keyPassword[] = "password";
 inline constexpr char keySsl[] = "SSL";
+// STARTTLS on the plain port; meaningful only when SSL is false, so older versions, which
+// know SSL alone, read the same account as plain.
+inline constexpr char keyStartTls[] = "starttls";
 // Start-up reads the port as "Port", the dialog writes "port": one entry either way.
 inline constexpr char keyPortRead[] = "Port";
 inline constexpr char keyPort[] = "port";
@@ -35,9 +39,14 @@ inline constexpr char settingsFolderName[] = "pellwick";
 inline constexpr char settingsFileName[] = "pellwick";
 inline constexpr char settingsFileExtension[] = "ini";
 inline constexpr char seenListFileExtension[] = "uidl";
+// The user's own trusted certificates beside the settings: an update of the program, which
+// replaces the bundle beside the executable, never touches this file.
+inline constexpr char userTrustFileName[] = "cacert-local";
+inline constexpr char userTrustFileExtension[] = "pem";
 
 // Defaults of keys that are absent.
 const bool defaultUseTls = true;
+const bool defaultStartTls = false;
 const int defaultPort = pop3TlsPort;
 const int defaultCheckMinutes = 5;
 // Absent playsound: no sound on new mail, yet the dialog shows the option switched on.
@@ -58,6 +67,8 @@ bool isUsablePort(int port);
 int usablePort(int port, bool useTls);
 // An interval below one minute would reconnect without pause: one minute.
 int usableCheckMinutes(int minutes);
+// SSL decides first; starttls counts only without it.
+ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls);
 
 // Read buffers, terminating NUL included; longer values are cut to size - 1.
 const int settingsValueSize = 64;
@@ -93,7 +104,9 @@ struct ConfigurationValues {
 
 // Builds folder\subFolder\name.extension under a special folder (CSIDL_APPDATA), creating
 // the sub-folder when it is missing; extension and subFolder may be null. The path is built
-// even when the folder is unknown. Returns false only when the path would not fit.
+// even when the folder is unknown. Returns false only when the path would not fit. The path
+// is UTF-8, so that a profile folder named outside the ANSI code page is kept whole; the
+// program's file calls take it through the wide-character interface.
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension, const char* subFolder);
 
 // "r,g,b" into a colour, each component's low 8 bits; fewer than three numbers: fallback.
@@ -102,15 +115,16 @@ COLORREF parseSettingsColour(const char* text, COLORREF fallback);
 bool parseSettingsBool(const char* text);
 
 // The settings file pellwick.ini. No cache: every read asks the file, every write goes to it
-// at once; failures give defaults or are ignored.
+// at once; failures give defaults or are ignored. The path is UTF-8; sections, keys and values
+// are texts of the ANSI code page, stored in the file as the ANSI profile calls store them.
 class Settings {
 public:
     Settings() = default;
-    explicit Settings(const char* path) { filePath.assign(path); }
+    explicit Settings(const char* path) { setPath(path); }
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;
 
-    void setPath(const char* path) { filePath.assign(path); }
+    void setPath(const char* path);
     const char* path() const { return filePath.text ? filePath.text : ""; }
 
     // Copies at most size - 1 characters of the value (or of fallback) into buffer; returns
@@ -135,6 +149,8 @@ public:
 
     // Typed access to the keys, with their defaults and buffer sizes.
     bool readUseTls() const { return readBool(sectionConnection, keySsl, defaultUseTls); }
+    bool readStartTls() const { return readBool(sectionConnection, keyStartTls, defaultStartTls); }
+    ConnectionSecurity readSecurity() const { return connectionSecurityOf(readUseTls(), readStartTls()); }
     // Both within what the program can use (usablePort, usableCheckMinutes).
     int readPort() const;
     int readCheckMinutes() const;
@@ -157,5 +173,7 @@ public:
     void writeConfiguration(const ConfigurationValues& values);
 
 private:
-    TextRecord filePath;
+    const wchar_t* widePath() const { return filePath.wide ? filePath.wide : L""; }
+
+    TextRecord filePath; // with its wide copy, for the profile calls
 };

@@ -196,7 +196,8 @@ void ConfigDialog::pickFile(EditControl& target, const char* filter)
     record.nFilterIndex = 1;
     record.lpstrFile = path;
     record.nMaxFile = pickedPathSize;
-    record.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    // The working folder stays where it was: nothing the user browses should count for more.
+    record.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (GetOpenFileNameA(&record)) {
         SetWindowTextA(target.handle, path);
     }

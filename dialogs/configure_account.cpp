@@ -30,7 +30,7 @@ bool configureAccount(CheckerThread& checker, Settings& settings, bool& changeCo
         return false;
     }
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
-                       values.port, values.SSL, values.checkmins);
+                       values.port, connectionSecurityOf(values.SSL != 0, settings.readStartTls()), values.checkmins);
     checker.setCertificatePin(textOrEmpty(values.certsha256));
     changeColour = values.changecolour != 0;
     newMailColour = values.newmailcolour;

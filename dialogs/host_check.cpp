@@ -58,14 +58,14 @@ void ConfigDialog::checkHost()
     char* hostText = host.getText();
     const char* hostName = hostText ? hostText : "";
 
-    if (session.connect(hostName, hostCheckTlsPort, 1)) {
+    if (session.connect(hostName, hostCheckTlsPort, ConnectionSecurity::TlsOnConnect)) {
         offerSecureService(session);
     } else if (isCertificateError(session.lastError())) {
         // A server on 995 whose certificate fails verification may be an impostor: offering
         // plain POP3 instead would hand it the password unencrypted.
         showBusy(false);
         offerToTrustCertificate(session, hostName);
-    } else if (session.connect(hostName, hostCheckPlainPort, 0)) {
+    } else if (session.connect(hostName, hostCheckPlainPort, ConnectionSecurity::None)) {
         offerPlainService(session);
     } else {
         showBusy(false);
@@ -110,7 +110,7 @@ void ConfigDialog::offerToTrustCertificate(Pop3Session& session, const char* hos
     }
     showBusy(true);
     session.pinCertificate(details.sha256);
-    if (!session.connect(hostName, hostCheckTlsPort, 1)) {
+    if (!session.connect(hostName, hostCheckTlsPort, ConnectionSecurity::TlsOnConnect)) {
         showBusy(false);
         report(handle, certificateRefused);
         return;

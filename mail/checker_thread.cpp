@@ -18,14 +18,17 @@ Clock::time_point deadlineAfter(long long milliseconds)
     return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
-// What the user is told when a step failed for `why`: an untrusted certificate or a server
-// that stopped answering is said as such at any step; anything else is the step's own failure.
+// What the user is told when a step failed for `why`: an untrusted certificate, a server that
+// stopped answering or a missing STARTTLS is said as such at any step; anything else is the
+// step's own failure.
 CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
 {
     if (isCertificateError(why))
         return CheckStatus::BadCertificate;
     if (why == ConnectionError::TimedOut)
         return CheckStatus::NoResponse;
+    if (why == ConnectionError::StartTlsNotOffered)
+        return CheckStatus::NoStartTls;
     return stepFailure;
 }
 
@@ -39,15 +42,15 @@ CheckerThread::~CheckerThread()
     waitForExit();
 }
 
-void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port, int useTls,
-                               int intervalMinutes)
+void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port,
+                               ConnectionSecurity security, int intervalMinutes)
 {
     std::lock_guard<std::mutex> hold(session.listLock);
     account.server.assign(server);
     account.user.assign(user);
     account.password.assign(password);
     account.port = port;
-    account.useTls = useTls;
+    account.security = security;
     account.intervalMinutes = intervalMinutes;
 }
 
@@ -147,7 +150,7 @@ bool CheckerThread::beginCycle(Account& copy)
     copy.user.assign(account.user.text);
     copy.password.assign(account.password.text);
     copy.port = account.port;
-    copy.useTls = account.useTls;
+    copy.security = account.security;
     copy.intervalMinutes = account.intervalMinutes;
     copy.certificatePin.assign(account.certificatePin.text);
     cycleIntervalMinutes = account.intervalMinutes;
@@ -157,7 +160,7 @@ bool CheckerThread::beginCycle(Account& copy)
 // Connect, log in and list; the connection is closed at the end whatever the outcome.
 CheckStatus CheckerThread::talkToServer(const Account& copy)
 {
-    if (!session.connect(textOrEmpty(copy.server), copy.port, copy.useTls))
+    if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
         return failedStep(CheckStatus::HostNotFound);
     if (!session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)))
         return failedStep(CheckStatus::BadLogin);

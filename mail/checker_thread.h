@@ -43,7 +43,7 @@ struct CheckSnapshot {
 //   CheckerThread checker(0x8001);                  // WM_APP + 1, the check-result message
 //   CheckOwner owner; owner.window = hwnd;          // or owner.notify / owner.context
 //   checker.setOwner(owner);                        // before start()
-//   checker.setAccount(server, user, password, port, useTls, intervalMinutes);
+//   checker.setAccount(server, user, password, port, security, intervalMinutes);
 //   checker.seenFile.setPath(seenPath);              // before start()
 //   checker.seenFile.read(checker.session);          // tried again at each cycle until read
 //   checker.start();
@@ -65,7 +65,7 @@ public:
     // Set before start(); not changed while the thread runs.
     void setOwner(const CheckOwner& newOwner) { owner = newOwner; }
     // Replaces the account in one step; the next cycle uses it. Null texts stay absent.
-    void setAccount(const char* server, const char* user, const char* password, int port, int useTls,
+    void setAccount(const char* server, const char* user, const char* password, int port, ConnectionSecurity security,
                     int intervalMinutes);
     // The one certificate trusted for the account's server besides the authorities' (SHA-256,
     // "AB:CD:..."); null or empty for none. The next cycle uses it.
@@ -102,7 +102,7 @@ private:
         TextRecord user;
         TextRecord password;
         int port = defaultPort;
-        int useTls = 1;
+        ConnectionSecurity security = ConnectionSecurity::TlsOnConnect;
         int intervalMinutes = defaultIntervalMinutes;
         TextRecord certificatePin;
     };

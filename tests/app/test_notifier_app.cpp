@@ -205,6 +205,32 @@ TEST_F(AppInProcess, AnotherCertificateThanThePinnedOneGetsNoCredentials)
     EXPECT_TRUE(server.receivedLines().empty()) << server.receivedLines()[0];
 }
 
+// The trust files are the ones of start-up: a session made later, as the host check makes one,
+// trusts no "cacert.pem" of a folder that a file dialog moved the working folder to.
+TEST_F(AppInProcess, TrustFilesAreTheOnesOfStartUpWhereverTheWorkingFolderMovesLater)
+{
+    server.addConnection(listing(""));
+    start({});
+    testbench::TempDirectory elsewhere;
+    testbench::TestPki otherAuthority;
+    ASSERT_TRUE(otherAuthority.create(elsewhere.path()));
+    std::string moved = testbench::unixPathForPlatform(elsewhere.path());
+    ASSERT_TRUE(apptest::makeWorkFolder(moved, testbench::unixPathForPlatform(otherAuthority.path("ca.pem"))));
+    ASSERT_TRUE(SetCurrentDirectoryA(moved.c_str()));
+    for (const testbench::TestPki* authority : {&pki, &otherAuthority}) {
+        ScriptedPop3Server tls;
+        tls.useTls(authority->path("server.pem"), authority->path("server.key"));
+        tls.addConnection(Script().greetingAndLogin().stall(2000));
+        ASSERT_TRUE(tls.start());
+        Pop3Session probe;
+        probe.setTimeouts(5, 5);
+        bool trusted = authority == &pki;
+        EXPECT_EQ(probe.connect("localhost", tls.port(), ConnectionSecurity::TlsOnConnect) && probe.login("u", "p"),
+                  trusted);
+        EXPECT_EQ(tls.receivedLines().size(), trusted ? 2u : 0u);
+    }
+}
+
 TEST_F(AppInProcess, SilentServerShowsServerNotRespondingTwiceAsWide)
 {
     server.addConnection(Script().send("+OK ready\r\n").stall(10000));

@@ -18,6 +18,7 @@
 #include "tests/support/poll_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
+#include "tests/support/test_pki.h"
 
 using apptest::ProgramDriver;
 using apptest::ProgramFiles;
@@ -260,6 +261,35 @@ TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
     EXPECT_EQ(program.statusText(), "Checking...");
     screenshot(program, "checking");
     picture("window-checking", program.windowRect());
+    EXPECT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
+    EXPECT_FALSE(server.scriptFailed()) << server.failure();
+}
+
+// A server that goes on only inside TLS begun with STLS: the counts show that the account's
+// starttls was read and honoured before the login.
+TEST_F(ProgramRuns, StartTlsAccountShowsItsCounts)
+{
+    testbench::TestPki pki;
+    ASSERT_TRUE(pki.create(scratch.path()));
+    ASSERT_TRUE(apptest::makeWorkFolder(work, testbench::unixPathForPlatform(pki.path("ca.pem"))));
+    testbench::ScriptedPop3Server server;
+    server.useTls(pki.path("server.pem"), pki.path("server.key"));
+    server.addConnection(testbench::Script()
+                             .send("+OK ready\r\n")
+                             .expectLine("CAPA")
+                             .send("+OK\r\nSTLS\r\n.\r\n")
+                             .expectLine("STLS")
+                             .send("+OK\r\n")
+                             .startTls()
+                             .login()
+                             .expectLine("UIDL")
+                             .send("+OK\r\n1 first\r\n2 second\r\n.\r\n")
+                             .stall(5000));
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(files.startFresh({"[connection]", "server=127.0.0.1", "username=u", "password=p", "SSL=false",
+                                  "starttls=true", "port=" + std::to_string(server.port()), "checkmins=30"}));
+    ProgramDriver program;
+    startProgram(program);
     EXPECT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }

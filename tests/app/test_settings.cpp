@@ -418,6 +418,25 @@ TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
     EXPECT_EQ(settings.readNewMailColour(), RGB(200, 100, 50));
 }
 
+// SSL decides as older versions read it; starttls counts only without it.
+TEST_F(SettingsFile, SecurityIsSslFirstThenStartTls)
+{
+    struct Case {
+        const char* entries;
+        ConnectionSecurity security;
+    } cases[] = {
+        {"", ConnectionSecurity::TlsOnConnect},
+        {"SSL=false\r\n", ConnectionSecurity::None},
+        {"SSL=false\r\nstarttls=Yes\r\n", ConnectionSecurity::StartTls},
+        {"SSL=false\r\nstarttls=on\r\n", ConnectionSecurity::None},
+        {"SSL=true\r\nstarttls=true\r\n", ConnectionSecurity::TlsOnConnect},
+    };
+    for (const Case& expected : cases) {
+        writeFile(std::string("[connection]\r\n") + expected.entries);
+        EXPECT_EQ(settings.readSecurity(), expected.security) << expected.entries;
+    }
+}
+
 TEST_F(SettingsFile, PositionIsWrittenXThenYAndReadBack)
 {
     settings.writePosition(-20, 700);

@@ -20,7 +20,7 @@ namespace testbench {
 // One connection's transcript: what the server does, step by step.
 class Script {
 public:
-    enum class StepKind { Send, SendUrgent, ExpectLine, Pause, Disconnect, Stall };
+    enum class StepKind { Send, SendUrgent, ExpectLine, Pause, Disconnect, Stall, StartTls };
     struct Step {
         StepKind kind;
         std::string bytes; // Send: the bytes of one write; ExpectLine: the prefix
@@ -40,11 +40,18 @@ public:
     Script& disconnect();
     // Says nothing until the client hangs up or maxMs passes; lines sent meanwhile are recorded.
     Script& stall(int maxMs);
-    // The opening of every dialogue: the greeting "+OK ready", then USER and PASS, the user
-    // accepted and the password answered with `passwordReply`. The client must send `user`
-    // and `password` (any, when empty).
+    // USER and PASS, the user accepted and the password answered with `passwordReply`. The
+    // client must send `user` and `password` (any, when empty).
+    Script& login(const std::string& passwordReply = "+OK\r\n", const std::string& user = "",
+                  const std::string& password = "");
+    // The opening of every dialogue without STLS: the greeting "+OK ready", then login().
     Script& greetingAndLogin(const std::string& passwordReply = "+OK\r\n", const std::string& user = "",
                              const std::string& password = "");
+    // The TLS handshake here, with the server's certificate (STLS): a connection whose script
+    // has this step starts plain. A failed handshake ends the script; what the client sends
+    // after it, in plain, is still recorded.
+    Script& startTls();
+    bool startsTlsItself() const;
 
     const std::vector<Step>& steps() const { return plan; }
 
@@ -62,7 +69,8 @@ public:
     // Successive connections get successive scripts; one beyond the last script is closed at once.
     // May be called before or after start().
     void addConnection(const Script& script);
-    // Implicit TLS on the listening port: the handshake happens as the connection is accepted.
+    // Implicit TLS on the listening port: the handshake happens as the connection is accepted,
+    // unless the connection's script starts TLS itself.
     void useTls(const std::string& certFile, const std::string& keyFile);
     // Handshakes a client must refuse: TLS no newer than `maxVersion` (TLS1_1_VERSION, say)
     // with that certificate; or, with no certificate file, anonymous ciphers and no certificate.
@@ -93,6 +101,8 @@ private:
     void serve();
     void serveOne(SocketHandle socket, const Script* script);
     void runScript(Peer& peer, const Script& script);
+    bool startTlsMidStream(Peer& peer);
+    void hangUpAndDrain(Peer& peer);
     void recordLine(const std::string& line);
     void recordFailure(const std::string& what);
     bool setUpTls();
