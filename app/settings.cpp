@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "util/decimal_text.h"
@@ -85,23 +86,6 @@ bool appendBounded(char* path, size_t size, const char* piece)
 
 } // namespace
 
-bool isUsablePort(int port)
-{
-    return port >= lowestPort && port <= highestPort;
-}
-
-int usablePort(int port, bool useTls)
-{
-    if (isUsablePort(port))
-        return port;
-    return useTls ? pop3TlsPort : pop3PlainPort;
-}
-
-int usableCheckMinutes(int minutes)
-{
-    return minutes < shortestCheckMinutes ? shortestCheckMinutes : minutes;
-}
-
 ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls)
 {
     if (useTls)
@@ -167,10 +151,9 @@ int Settings::readText(const char* section, const char* key, const char* fallbac
 
 void Settings::readText(const char* section, const char* key, const char* fallback, TextRecord& value, int size) const
 {
-    char* buffer = new char[size];
-    int length = readText(section, key, fallback, buffer, size);
-    value.assign(buffer, length);
-    delete[] buffer;
+    std::unique_ptr<char[]> buffer(new char[size]);
+    int length = readText(section, key, fallback, buffer.get(), size);
+    value.assign(buffer.get(), length);
 }
 
 int Settings::readInt(const char* section, const char* key, int fallback) const
@@ -200,15 +183,13 @@ AccountValueLength Settings::readAccountText(const char* key, TextRecord& value)
 {
     // The profile read reports size - 1 characters when the value did not fit.
     for (int size = accountValueSize;; size *= 16) {
-        char* buffer = new char[size];
-        int length = readText(sectionConnection, key, "", buffer, size);
+        std::unique_ptr<char[]> buffer(new char[size]);
+        int length = readText(sectionConnection, key, "", buffer.get(), size);
         bool filled = length >= size - 1;
         if (!filled || size >= accountValueReadLimit) {
-            value.assign(buffer, length);
-            delete[] buffer;
+            value.assign(buffer.get(), length);
             return length > accountValueMaxLength ? AccountValueLength::TooLong : AccountValueLength::Usable;
         }
-        delete[] buffer;
     }
 }
 
@@ -285,21 +266,39 @@ void Settings::writePosition(int positionX, int positionY)
     writeInt(sectionPosition, keyY, positionY);
 }
 
+StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
+{
+    readAccountText(keyServer, values.server);
+    readAccountText(keyUsername, values.username);
+    readAccountText(keyPassword, values.storedPassword);
+    StoredPassword form = revealPassword(values.storedPassword.text, values.password);
+    values.useTls = readUseTls();
+    values.startTls = readStartTls();
+    values.port = readPort();
+    values.checkMinutes = readCheckMinutes();
+    readCertSha256(values.certSha256);
+    values.playSound = readPlaySound(defaultPlaySoundForDialog);
+    readCustomSound(values.customSound);
+    values.changeColour = readChangeColour();
+    values.newMailColour = readNewMailColour();
+    values.balloon = readBalloon();
+    readDoubleClick(values.doubleClick);
+    return form;
+}
+
 void Settings::writeConfiguration(const ConfigurationValues& values)
 {
-    writeString(sectionConnection, keyServer, values.server);
-    writeString(sectionConnection, keyUsername, values.username);
-    TextRecord storedPassword;
-    protectPassword(values.password, storedPassword);
-    writeString(sectionConnection, keyPassword, storedPassword.text);
+    writeString(sectionConnection, keyServer, values.server.text);
+    writeString(sectionConnection, keyUsername, values.username.text);
+    writeString(sectionConnection, keyPassword, values.storedPassword.text);
     writeBool(sectionConnection, keySsl, values.useTls);
     writeInt(sectionConnection, keyPort, values.port);
     writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);
-    writeString(sectionConnection, keyCertSha256, values.certSha256);
+    writeString(sectionConnection, keyCertSha256, values.certSha256.text);
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
-    writeString(sectionNewMail, keyCustomSound, values.customSound);
+    writeString(sectionNewMail, keyCustomSound, values.customSound.text);
     writeBool(sectionNewMail, keyChangeColour, values.changeColour);
     writeColour(sectionNewMail, keyNewMailColour, values.newMailColour);
     writeBool(sectionNewMail, keyBalloon, values.balloon);
-    writeString(sectionActions, keyDoubleClick, values.doubleClick);
+    writeString(sectionActions, keyDoubleClick, values.doubleClick.text);
 }

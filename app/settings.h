@@ -4,7 +4,7 @@
 
 #include "app/protected_password.h"
 #include "mail/connection_security.h"
-#include "mail/pop3_ports.h"
+#include "util/configuration_values.h"
 #include "util/text_record.h"
 
 // Sections and keys, spelled as they stand in pellwick.ini (matched without regard to case).
@@ -44,63 +44,23 @@ inline constexpr char seenListFileExtension[] = "uidl";
 inline constexpr char userTrustFileName[] = "cacert-local";
 inline constexpr char userTrustFileExtension[] = "pem";
 
-// Defaults of keys that are absent.
-const bool defaultUseTls = true;
-const bool defaultStartTls = false;
-const int defaultPort = pop3TlsPort;
-const int defaultCheckMinutes = 5;
-// Absent playsound: no sound on new mail, yet the dialog shows the option switched on.
-const bool defaultPlaySoundForNewMail = false;
-const bool defaultPlaySoundForDialog = true;
-const bool defaultChangeColour = true;
-const COLORREF defaultNewMailColour = RGB(95, 255, 95);
-const bool defaultBalloon = true;
+// Absent position/visible: only the tray icon shows. The other defaults are those of
+// util/configuration_values.h.
 const bool defaultVisible = false;
 
-// What the program can use of port and interval. The dialog refuses anything else; a value
-// edited into the file by hand is read as the nearest usable one.
-const int lowestPort = 1;
-const int highestPort = 65535;
-const int shortestCheckMinutes = 1;
-bool isUsablePort(int port);
-// A port outside the range becomes the default port of the TLS setting.
-int usablePort(int port, bool useTls);
-// An interval below one minute would reconnect without pause: one minute.
-int usableCheckMinutes(int minutes);
 // SSL decides first; starttls counts only without it.
 ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls);
 
-// Read buffers, terminating NUL included; longer values are cut to size - 1.
+// Read buffers, terminating NUL included; longer values are cut to size - 1 (paths at
+// settingsPathValueSize).
 const int settingsValueSize = 64;
-const int settingsPathValueSize = MAX_PATH;
 const int settingsColourValueSize = 1024;
 const int appDataFolderSize = MAX_PATH;
-// Server, user name and password are read whole, never cut: a POP3 command line holds at
-// most 255 characters with "PASS " (or "USER ") and CR LF, so the longest usable value is
-// 248 characters. The dialog's edits for them take this limit.
-const int accountCommandLineLimit = 255;
-const int accountValueMaxLength = accountCommandLineLimit - 5 - 2;
+// Server, user name and password are read whole, never cut (accountValueMaxLength is the
+// longest usable one); the first read tries this size.
 const int accountValueSize = 256;
 
 enum class AccountValueLength { Usable, TooLong };
-
-// Every value the configuration dialog writes on OK.
-struct ConfigurationValues {
-    const char* server = "";
-    const char* username = "";
-    const char* password = "";
-    bool useTls = defaultUseTls;
-    int port = defaultPort;
-    int checkMinutes = defaultCheckMinutes;
-    // The SHA-256 of the one certificate trusted for `server` besides the authorities'.
-    const char* certSha256 = "";
-    bool playSound = defaultPlaySoundForDialog;
-    const char* customSound = "";
-    bool changeColour = defaultChangeColour;
-    COLORREF newMailColour = defaultNewMailColour;
-    bool balloon = defaultBalloon;
-    const char* doubleClick = "";
-};
 
 // Builds folder\subFolder\name.extension under a special folder (CSIDL_APPDATA), creating
 // the sub-folder when it is missing; extension and subFolder may be null. The path is built
@@ -168,8 +128,11 @@ public:
     // Writes x, then y.
     void writePosition(int positionX, int positionY);
     void writeVisible(bool visible) { writeBool(sectionPosition, keyVisible, visible); }
-    // Writes the keys of the configuration dialog in their file order; the password protected,
-    // never in clear (empty when the platform cannot protect it).
+    // Every key of the configuration dialog, with the defaults and bounds of the typed reads;
+    // how the stored password read (its clear text goes to values.password).
+    StoredPassword readConfiguration(ConfigurationValues& values) const;
+    // Writes the keys of the configuration dialog in their file order; the password as
+    // values.storedPassword holds it.
     void writeConfiguration(const ConfigurationValues& values);
 
 private:

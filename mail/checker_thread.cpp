@@ -43,7 +43,7 @@ CheckerThread::~CheckerThread()
 }
 
 void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port,
-                               ConnectionSecurity security, int intervalMinutes)
+                               ConnectionSecurity security, int intervalMinutes, const char* certificatePin)
 {
     std::lock_guard<std::mutex> hold(session.listLock);
     account.server.assign(server);
@@ -52,12 +52,7 @@ void CheckerThread::setAccount(const char* server, const char* user, const char*
     account.port = port;
     account.security = security;
     account.intervalMinutes = intervalMinutes;
-}
-
-void CheckerThread::setCertificatePin(const char* sha256Text)
-{
-    std::lock_guard<std::mutex> hold(session.listLock);
-    account.certificatePin.assign(sha256Text);
+    account.certificatePin.assign(certificatePin);
 }
 
 void CheckerThread::requestCheckNow()

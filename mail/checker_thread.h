@@ -65,11 +65,10 @@ public:
     // Set before start(); not changed while the thread runs.
     void setOwner(const CheckOwner& newOwner) { owner = newOwner; }
     // Replaces the account in one step; the next cycle uses it. Null texts stay absent.
+    // certificatePin: the one certificate trusted for the server besides the authorities'
+    // (SHA-256, "AB:CD:..."); null or empty for none. It comes with its server, never apart.
     void setAccount(const char* server, const char* user, const char* password, int port, ConnectionSecurity security,
-                    int intervalMinutes);
-    // The one certificate trusted for the account's server besides the authorities' (SHA-256,
-    // "AB:CD:..."); null or empty for none. The next cycle uses it.
-    void setCertificatePin(const char* sha256Text);
+                    int intervalMinutes, const char* certificatePin = nullptr);
     // Ends the wait after a successful check at once; a request made during a check or during
     // the wait after a failure stays pending until then.
     void requestCheckNow();

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "res/resource.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/poll_until.h"
 
@@ -170,7 +171,7 @@ void ProgramDriver::sync() const
 
 bool ProgramDriver::exitFromMenu(DWORD& exitCode)
 {
-    command(40004);
+    command(ID_EXIT);
     return waitForEnd(exitMs, exitCode);
 }
 
