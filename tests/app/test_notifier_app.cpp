@@ -28,6 +28,7 @@
 #include "tests/support/test_pki.h"
 
 using apptest::ProgramFiles;
+using testbench::loggedIn;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 
@@ -75,7 +76,7 @@ template <typename Condition> bool pumpUntil(Condition done, int timeoutMs)
 
 Script listing(const std::string& lines)
 {
-    return Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n" + lines + ".\r\n").stall(2000);
+    return loggedIn().expectLine("UIDL").send("+OK\r\n" + lines + ".\r\n").stall(2000);
 }
 
 class AppInProcess : public ::testing::Test {
@@ -186,12 +187,12 @@ TEST_F(AppInProcess, FailuresShowTheirTextTwiceAsWide)
     } cases[] = {
         {"Listing failed", "window-listing-failed", false,
          [](ScriptedPop3Server& on) {
-             on.addConnection(Script().greetingAndLogin().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
+             on.addConnection(loggedIn().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
          }},
         {"Certificate not trusted", "window-certificate-not-trusted", true,
          [this](ScriptedPop3Server& on) {
              on.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
-             on.addConnection(Script().greetingAndLogin());
+             on.addConnection(loggedIn());
          }},
         {"Server not responding", "window-server-not-responding", false,
          [](ScriptedPop3Server& on) { on.addConnection(Script().send("+OK ready\r\n").stall(10000)); }},
@@ -284,7 +285,7 @@ TEST_F(AppInProcess, TrustFilesAreTheOnesOfStartUpWhereverTheWorkingFolderMovesL
     for (const testbench::TestPki* authority : {&pki, &otherAuthority}) {
         ScriptedPop3Server tls;
         tls.useTls(authority->path("server.pem"), authority->path("server.key"));
-        tls.addConnection(Script().greetingAndLogin().stall(2000));
+        tls.addConnection(loggedIn().stall(2000));
         ASSERT_TRUE(tls.start());
         Pop3Session probe;
         probe.setTimeouts(5, 5);
@@ -299,7 +300,7 @@ TEST_F(AppInProcess, FailureThenSuccessShrinksBackKeepingTheLeftEdge)
 {
     server.addConnection(Script().disconnect());
     server.addConnection(
-        Script().pause(1500).greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a\r\n.\r\n").stall(2000));
+        Script().pause(1500).send("+OK ready\r\n").login().expectLine("UIDL").send("+OK\r\n1 a\r\n.\r\n").stall(2000));
     start({"[position]", "x=300", "y=200"});
     ASSERT_TRUE(waitForStatus("Hostname not found")) << app->statusText;
     RECT wide = {};
@@ -484,7 +485,7 @@ TEST_F(AppInProcess, MarkAsReadFollowsTheUnseenCountAndSavesTheSeenList)
 TEST_F(AppInProcess, MarkAsReadAfterAFailedCheckKeepsTheErrorText)
 {
     server.addConnection(listing("1 a\r\n"));
-    server.addConnection(Script().greetingAndLogin().expectLine("UIDL").send("-ERR busy\r\n").stall(2000));
+    server.addConnection(loggedIn().expectLine("UIDL").send("-ERR busy\r\n").stall(2000));
     start({});
     ASSERT_TRUE(waitForStatus("1 / 1"));
     app->onMenuCommand(ID_CHECK_NOW);

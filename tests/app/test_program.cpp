@@ -248,7 +248,8 @@ TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
     testbench::ScriptedPop3Server server;
     server.addConnection(testbench::Script()
                              .pause(3000)
-                             .greetingAndLogin()
+                             .send("+OK ready\r\n")
+                             .login()
                              .expectLine("UIDL")
                              .send("+OK\r\n1 first\r\n2 second\r\n.\r\n")
                              .stall(5000));

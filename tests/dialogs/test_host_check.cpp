@@ -151,7 +151,7 @@ void runHostCheck(Probe& target)
 
 testbench::Script greetingAndLogin(bool accepted)
 {
-    return testbench::Script().greetingAndLogin(accepted ? "+OK\r\n" : "-ERR no\r\n", "ann", "secret").stall(2000);
+    return testbench::loggedIn(accepted ? "+OK\r\n" : "-ERR no\r\n", "ann", "secret").stall(2000);
 }
 
 // How the TLS server of a check serves: with a certificate, with a TLS version the client

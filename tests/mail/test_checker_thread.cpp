@@ -21,6 +21,7 @@ using mailtest::HangingLookup;
 using mailtest::LookupRelease;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
+using testbench::loggedIn;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 
@@ -33,12 +34,12 @@ const int reportWaitMs = 5000;
 // A complete check: log in, list `listing` (lines "n id\r\n"), then the client hangs up.
 Script completeCheck(const std::string& listing)
 {
-    return Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n" + listing + ".\r\n").stall(3000);
+    return loggedIn().expectLine("UIDL").send("+OK\r\n" + listing + ".\r\n").stall(3000);
 }
 
 Script refusedPassword()
 {
-    return Script().greetingAndLogin("-ERR no\r\n").stall(3000);
+    return loggedIn("-ERR no\r\n").stall(3000);
 }
 
 class CheckCycle : public ::testing::Test {
@@ -132,8 +133,7 @@ TEST_F(CheckCycle, HostThatRefusesConnectionsIsNotFound)
 
 TEST_F(CheckCycle, RefusedListingFailsAndKeepsTheLastCounts)
 {
-    serve({completeCheck("1 a\r\n2 b\r\n"),
-           Script().greetingAndLogin().expectLine("UIDL").send("-ERR busy\r\n").stall(3000)});
+    serve({completeCheck("1 a\r\n2 b\r\n"), loggedIn().expectLine("UIDL").send("-ERR busy\r\n").stall(3000)});
     startChecking(0);
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
     CheckSnapshot failed = reports.at(1);
@@ -145,8 +145,7 @@ TEST_F(CheckCycle, RefusedListingFailsAndKeepsTheLastCounts)
 
 TEST_F(CheckCycle, ListingCutShortFailsAndKeepsTheLastCounts)
 {
-    serve({completeCheck("1 a\r\n2 b\r\n3 c\r\n"),
-           Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect()});
+    serve({completeCheck("1 a\r\n2 b\r\n3 c\r\n"), loggedIn().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect()});
     startChecking(0);
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
     EXPECT_EQ(reports.at(1).status, CheckStatus::ListFailed);
@@ -156,7 +155,7 @@ TEST_F(CheckCycle, ListingCutShortFailsAndKeepsTheLastCounts)
 
 TEST_F(CheckCycle, FailedListingIsRetriedAfterThePauseNotTheInterval)
 {
-    serve({Script().greetingAndLogin().expectLine("UIDL").send("-ERR busy\r\n").stall(3000), completeCheck("1 a\r\n")});
+    serve({loggedIn().expectLine("UIDL").send("-ERR busy\r\n").stall(3000), completeCheck("1 a\r\n")});
     checker->retryMilliseconds = 300;
     startChecking(60);
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
@@ -167,7 +166,7 @@ TEST_F(CheckCycle, FailedListingIsRetriedAfterThePauseNotTheInterval)
 
 TEST_F(CheckCycle, SilentServerEndsTheCycleAsNoResponse)
 {
-    serve({Script().greetingAndLogin().expectLine("UIDL").stall(10000)});
+    serve({loggedIn().expectLine("UIDL").stall(10000)});
     checker->session.setTimeouts(2, 1);
     startChecking(5);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
@@ -309,8 +308,7 @@ TEST_F(CheckCycle, CheckNowDuringFailurePauseWaitsForItThenEndsTheNextWait)
 
 TEST_F(CheckCycle, CheckNowDuringACheckEndsTheFollowingWait)
 {
-    serve({Script().greetingAndLogin().expectLine("UIDL").pause(500).send("+OK\r\n1 a\r\n.\r\n").stall(3000),
-           completeCheck("1 a\r\n")});
+    serve({loggedIn().expectLine("UIDL").pause(500).send("+OK\r\n1 a\r\n.\r\n").stall(3000), completeCheck("1 a\r\n")});
     startChecking(60);
     ASSERT_TRUE(server.waitForConnections(1, reportWaitMs));
     checker->requestCheckNow();
@@ -394,7 +392,7 @@ TEST_F(CheckCycle, StopDuringAHangingNameLookupEndsWithinASecond)
 
 TEST_F(CheckCycle, StopDuringAStalledReadEndsWithinTwoSeconds)
 {
-    serve({Script().greetingAndLogin().expectLine("UIDL").stall(20000)});
+    serve({loggedIn().expectLine("UIDL").stall(20000)});
     checker->session.setTimeouts(30, 30);
     startChecking(60);
     // The listing was asked for: the checker is in, or entering, its read of the reply.

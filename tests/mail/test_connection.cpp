@@ -33,14 +33,8 @@ std::string readSome(Connection& connection)
     return count > 0 ? std::string(buffer, static_cast<size_t>(count)) : std::string();
 }
 
-// Every socket wait of a connection whose steps name this.
+// Socket waits of the connections that count them.
 std::atomic<int> socketWaits{0};
-
-int countedWait(int socket, SocketWait what, int milliseconds)
-{
-    ++socketWaits;
-    return waitForSocket(socket, what, milliseconds);
-}
 
 // A loopback port on which nothing listens.
 int closedPort()
@@ -102,7 +96,10 @@ TEST(PlainConnection, ReadsWhatTheServerSends)
         server.addConnection(c.script);
         ASSERT_TRUE(server.start());
         Connection connection;
-        connection.steps.waitForSocket = countedWait;
+        connection.steps.waitForSocket = [](int socket, SocketWait what, int milliseconds) {
+            ++socketWaits;
+            return waitForSocket(socket, what, milliseconds);
+        };
         ASSERT_TRUE(connection.open(loopback, server.port(), ConnectionSecurity::None));
         EXPECT_TRUE(connection.isOpen());
         socketWaits = 0;

@@ -22,6 +22,7 @@
 using mailtest::CheckReports;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
+using testbench::loggedIn;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 
@@ -352,11 +353,8 @@ TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
 {
     // 30 ms a byte: the listing reply alone takes longer than the one-second limit, which
     // counts from the last progress, not from the start.
-    Script drip = Script()
-                      .greetingAndLogin()
-                      .expectLine("UIDL")
-                      .sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30)
-                      .stall(3000);
+    Script drip =
+        loggedIn().expectLine("UIDL").sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30).stall(3000);
     server.addConnection(drip);
     EXPECT_TRUE(checker->checkOnce() == CheckStatus::Ok);
     EXPECT_EQ(checker->snapshot().totalCount, 4);
@@ -369,7 +367,7 @@ TEST(MailboxInUse, CheckerPausesBetweenAttempts)
 {
     ScriptedPop3Server server;
     for (int i = 0; i < 3; ++i)
-        server.addConnection(Script().greetingAndLogin("-ERR [IN-USE] mailbox locked\r\n").stall(3000));
+        server.addConnection(loggedIn("-ERR [IN-USE] mailbox locked\r\n").stall(3000));
     ASSERT_TRUE(server.start());
     CheckReports reports;
     std::unique_ptr<CheckerThread> checker = makeChecker(2);

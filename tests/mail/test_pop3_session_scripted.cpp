@@ -14,6 +14,7 @@
 
 using mailtest::idsOf;
 using mailtest::Stopwatch;
+using testbench::loggedIn;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 
@@ -174,7 +175,7 @@ TEST_F(ScriptedSession, CapabilityReplyLongerThanTheCapIsRefused)
 
 TEST_F(ScriptedSession, LoginSendsUserThenPassAsStored)
 {
-    serve(Script().greetingAndLogin().stall(2000));
+    serve(loggedIn().stall(2000));
     ASSERT_TRUE(connect());
     EXPECT_TRUE(session.login("alice", "s3 cr;t"));
     std::vector<std::string> lines = linesReceived();
@@ -185,7 +186,7 @@ TEST_F(ScriptedSession, LoginSendsUserThenPassAsStored)
 
 TEST_F(ScriptedSession, EmptyPasswordStillSendsKeywordAndSpace)
 {
-    serve(Script().greetingAndLogin().stall(2000));
+    serve(loggedIn().stall(2000));
     ASSERT_TRUE(connect());
     EXPECT_TRUE(session.login("alice", ""));
     std::vector<std::string> lines = linesReceived();
@@ -205,7 +206,7 @@ TEST_F(ScriptedSession, RefusedUserFailsLoginWithoutSendingThePassword)
 
 TEST_F(ScriptedSession, RefusedPasswordFailsLogin)
 {
-    serve(Script().greetingAndLogin("-ERR denied\r\n").stall(2000));
+    serve(loggedIn("-ERR denied\r\n").stall(2000));
     ASSERT_TRUE(connect());
     EXPECT_FALSE(session.login("alice", "wrong"));
 }
@@ -248,7 +249,7 @@ TEST_F(ScriptedSession, PasswordTooLongForACommandLineIsNeverSent)
 
 TEST_F(ScriptedSession, PasswordThatJustFitsACommandLineIsSentWhole)
 {
-    serve(Script().greetingAndLogin().stall(2000));
+    serve(loggedIn().stall(2000));
     ASSERT_TRUE(connect());
     std::string password(248, 'p'); // exactly 255 characters with "PASS " and CR LF
     EXPECT_TRUE(session.login("alice", password.c_str()));
@@ -261,8 +262,7 @@ TEST_F(ScriptedSession, PasswordThatJustFitsACommandLineIsSentWhole)
 
 TEST_F(ScriptedSession, ListingYieldsEveryId)
 {
-    serve(Script()
-              .greetingAndLogin()
+    serve(loggedIn()
               .expectLine("UIDL")
               .send("+OK\r\n1 whqtswO00WBw418f9t5JxYwZ\r\n2 QhdPYR:00WBw1Ph7x7\r\n.\r\n")
               .stall(2000));
@@ -278,7 +278,7 @@ TEST_F(ScriptedSession, ListingYieldsEveryId)
 
 TEST_F(ScriptedSession, EmptyMailboxListsNothing)
 {
-    serve(Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n.\r\n").stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 0);
     EXPECT_EQ(session.current.size(), 0u);
@@ -287,11 +287,7 @@ TEST_F(ScriptedSession, EmptyMailboxListsNothing)
 
 TEST_F(ScriptedSession, ListingInOneByteWritesCompletes)
 {
-    serve(Script()
-              .greetingAndLogin()
-              .expectLine("UIDL")
-              .sendSplit("+OK\r\n1 a1\r\n2 b2\r\n3 c3\r\n.\r\n", 1)
-              .stall(2000));
+    serve(loggedIn().expectLine("UIDL").sendSplit("+OK\r\n1 a1\r\n2 b2\r\n3 c3\r\n.\r\n", 1).stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 3);
     EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"a1", "b2", "c3"}));
@@ -299,15 +295,14 @@ TEST_F(ScriptedSession, ListingInOneByteWritesCompletes)
 
 TEST_F(ScriptedSession, TerminatorSplitAcrossReadsCompletes)
 {
-    serve(Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a1\r\n.\r").pause(200).send("\n").stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n.\r").pause(200).send("\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 1);
 }
 
 TEST_F(ScriptedSession, IdEndingInDotAtAReadBoundaryDoesNotEndTheListing)
 {
-    serve(Script()
-              .greetingAndLogin()
+    serve(loggedIn()
               .expectLine("UIDL")
               .send("+OK\r\n1 abc.")
               .pause(200)
@@ -322,7 +317,7 @@ TEST_F(ScriptedSession, IdEndingInDotAtAReadBoundaryDoesNotEndTheListing)
 
 TEST_F(ScriptedSession, BareLineFeedLinesScanLikeFullLineEnds)
 {
-    serve(Script().greetingAndLogin().expectLine("UIDL").send("+OK\n1 a1\n2 b2\r\n.\r\n").stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("+OK\n1 a1\n2 b2\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
     EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"a1", "b2"}));
@@ -330,8 +325,7 @@ TEST_F(ScriptedSession, BareLineFeedLinesScanLikeFullLineEnds)
 
 TEST_F(ScriptedSession, LinesThatDoNotScanAreSkipped)
 {
-    serve(Script()
-              .greetingAndLogin()
+    serve(loggedIn()
               .expectLine("UIDL")
               .send("+OK\r\n\r\n7\r\nx y\r\n 3   spaced\r\n99999999999 toolarge\r\n4 last\r\n.\r\n")
               .stall(2000));
@@ -342,7 +336,7 @@ TEST_F(ScriptedSession, LinesThatDoNotScanAreSkipped)
 
 TEST_F(ScriptedSession, DuplicatedIdIsListedTwice)
 {
-    serve(Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 same\r\n2 same\r\n.\r\n").stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 same\r\n2 same\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
     EXPECT_EQ(session.current.size(), 2u);
@@ -352,11 +346,7 @@ TEST_F(ScriptedSession, OversizeIdIsSkippedAndTheOthersKept)
 {
     std::string huge(Pop3Session::scratchSize, 'u'); // one more than fits with its NUL
     std::string fits(Pop3Session::scratchSize - 1, 'f');
-    serve(Script()
-              .greetingAndLogin()
-              .expectLine("UIDL")
-              .send("+OK\r\n1 " + huge + "\r\n2 " + fits + "\r\n3 ok\r\n.\r\n")
-              .stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 " + huge + "\r\n2 " + fits + "\r\n3 ok\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
     EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{fits, "ok"}));
@@ -364,22 +354,14 @@ TEST_F(ScriptedSession, OversizeIdIsSkippedAndTheOthersKept)
 
 TEST_F(ScriptedSession, OversizeListingStatusLineStillLists)
 {
-    serve(Script()
-              .greetingAndLogin()
-              .expectLine("UIDL")
-              .send("+OK " + std::string(3000, 's') + "\r\n1 a1\r\n.\r\n")
-              .stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("+OK " + std::string(3000, 's') + "\r\n1 a1\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 1);
 }
 
 TEST_F(ScriptedSession, NulByteDoesNotSwallowTheRestOfARead)
 {
-    serve(Script()
-              .greetingAndLogin()
-              .expectLine("UIDL")
-              .send(std::string("+OK\r\n1 a\0b\r\n2 c2\r\n.\r\n", 21))
-              .stall(2000));
+    serve(loggedIn().expectLine("UIDL").send(std::string("+OK\r\n1 a\0b\r\n2 c2\r\n.\r\n", 21)).stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
     EXPECT_EQ(session.current.size(), 2u);
@@ -387,9 +369,8 @@ TEST_F(ScriptedSession, NulByteDoesNotSwallowTheRestOfARead)
 
 TEST_F(ScriptedSession, RefusedListingKeepsTheEarlierCounts)
 {
-    server.addConnection(
-        Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b2\r\n.\r\n").stall(2000));
-    serve(Script().greetingAndLogin().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
+    server.addConnection(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b2\r\n.\r\n").stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     ASSERT_EQ(session.listUids(), 2);
     session.close();
@@ -403,8 +384,8 @@ TEST_F(ScriptedSession, RefusedListingKeepsTheEarlierCounts)
 
 TEST_F(ScriptedSession, DisconnectMidListingFailsItAndKeepsTheCounts)
 {
-    server.addConnection(Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a1\r\n.\r\n").stall(2000));
-    serve(Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b").disconnect());
+    server.addConnection(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n.\r\n").stall(2000));
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b").disconnect());
     ASSERT_TRUE(connectAndLogIn());
     ASSERT_EQ(session.listUids(), 1);
     session.close();
@@ -418,10 +399,9 @@ TEST_F(ScriptedSession, DisconnectMidListingFailsItAndKeepsTheCounts)
 
 TEST_F(ScriptedSession, MarkAsReadAfterACutShortListingMarksTheLastCompleteOne)
 {
-    server.addConnection(
-        Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b2\r\n.\r\n").stall(2000));
-    server.addConnection(Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b").disconnect());
-    serve(Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b2\r\n.\r\n").stall(2000));
+    server.addConnection(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b2\r\n.\r\n").stall(2000));
+    server.addConnection(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b").disconnect());
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n2 b2\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     ASSERT_EQ(session.listUids(), 2);
     session.close();
@@ -438,7 +418,7 @@ TEST_F(ScriptedSession, MarkAsReadAfterACutShortListingMarksTheLastCompleteOne)
 
 TEST_F(ScriptedSession, SilenceMidListingFailsItAfterTheTimeLimit)
 {
-    serve(Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n1 a1\r\n").stall(10000));
+    serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 a1\r\n").stall(10000));
     ASSERT_TRUE(connectAndLogIn());
     session.setTimeouts(1, 1);
     Stopwatch watch;
@@ -453,7 +433,7 @@ TEST_F(ScriptedSession, ListingWithoutTerminatorBeyondTheCapFails)
     std::string megabyte;
     while (megabyte.size() < 1024 * 1024)
         megabyte += "1 abcdefghijklmnopqrstuvwxyz0123456789\r\n";
-    Script script = Script().greetingAndLogin().expectLine("UIDL").send("+OK\r\n");
+    Script script = loggedIn().expectLine("UIDL").send("+OK\r\n");
     for (size_t sent = 0; sent <= Pop3Session::maxListingBytes; sent += megabyte.size())
         script.send(megabyte);
     serve(script.stall(10000));

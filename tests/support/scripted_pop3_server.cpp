@@ -65,11 +65,6 @@ Script& Script::login(const std::string& passwordReply, const std::string& user,
     return expectLine("USER " + user).send("+OK\r\n").expectLine("PASS " + password).send(passwordReply);
 }
 
-Script& Script::greetingAndLogin(const std::string& passwordReply, const std::string& user, const std::string& password)
-{
-    return send("+OK ready\r\n").login(passwordReply, user, password);
-}
-
 Script& Script::sendSplit(const std::string& bytes, size_t piece, int pauseMs)
 {
     if (piece == 0)
@@ -117,6 +112,11 @@ bool Script::startsTlsItself() const
         if (step.kind == StepKind::StartTls)
             return true;
     return false;
+}
+
+Script loggedIn(const std::string& passwordReply, const std::string& user, const std::string& password)
+{
+    return Script().send("+OK ready\r\n").login(passwordReply, user, password);
 }
 
 // One accepted connection, plain or TLS, with non-blocking I/O bounded by time-outs.

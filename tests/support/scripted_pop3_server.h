@@ -44,9 +44,6 @@ public:
     // client must send `user` and `password` (any, when empty).
     Script& login(const std::string& passwordReply = "+OK\r\n", const std::string& user = "",
                   const std::string& password = "");
-    // The opening of every dialogue without STLS: the greeting "+OK ready", then login().
-    Script& greetingAndLogin(const std::string& passwordReply = "+OK\r\n", const std::string& user = "",
-                             const std::string& password = "");
     // The TLS handshake here, with the server's certificate (STLS): a connection whose script
     // has this step starts plain. A failed handshake ends the script; what the client sends
     // after it, in plain, is still recorded.
@@ -58,6 +55,10 @@ public:
 private:
     std::vector<Step> plan;
 };
+
+// The opening of every dialogue without STLS: the greeting "+OK ready", then Script::login().
+Script loggedIn(const std::string& passwordReply = "+OK\r\n", const std::string& user = "",
+                const std::string& password = "");
 
 class ScriptedPop3Server {
 public:
