@@ -153,10 +153,7 @@ void runHostCheck(Probe& target)
 // USER and PASS answered after `script`: a greeting, or STARTTLS.
 testbench::Script greetingAndLogin(bool accepted, testbench::Script script = testbench::Script().send("+OK ready\r\n"))
 {
-    script.expectLine("USER ann").send("+OK\r\n").expectLine("PASS secret");
-    script.send(accepted ? "+OK\r\n" : "-ERR no\r\n");
-    script.stall(2000);
-    return script;
+    return script.login(accepted ? "+OK\r\n" : "-ERR no\r\n", "ann", "secret").stall(2000);
 }
 
 // CAPA answered with STLS, then TLS after the +OK to STLS; or without STLS.
