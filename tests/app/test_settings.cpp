@@ -414,7 +414,6 @@ TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
     values.security = ConnectionSecurity::None;
     values.checkMinutes = 30;
     values.playSound = false;
-    values.repeatMinutes = 7;
     values.newMailColour = RGB(200, 100, 50);
     settings.writeConfiguration(values);
     TextRecord server;
@@ -424,7 +423,6 @@ TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
     EXPECT_EQ(settings.readSecurity(), ConnectionSecurity::None);
     EXPECT_EQ(settings.readCheckMinutes(), 30);
     EXPECT_FALSE(settings.readPlaySound(defaultPlaySoundForDialog));
-    EXPECT_EQ(settings.readRepeatMinutes(), 7);
     EXPECT_EQ(settings.readNewMailColour(), RGB(200, 100, 50));
 }
 

@@ -25,8 +25,8 @@ const UINT tickMs = 200;
 struct PictureRun {
     std::string name;
     int tlsPort = 0;
-    int startTlsPort = 0;
     int plainPort = 0;
+    int startTlsPort = 0;
     std::string password;
     std::vector<std::string> pictures; // one per message box, in order
     int failedPictures = 0;
@@ -128,19 +128,18 @@ TEST(HostCheckPictures, EveryMessageOfEachOutcomeIsShownAndAnswered)
         const char* name;
         bool trusted;
         int tlsPort;
-        int startTlsPort;
         int plainPort;
         const char* password;
-        size_t boxes; // questions and report, or a report alone
+        size_t boxes;          // questions and report, or a report alone
+        bool startTls = false; // tried on the plain port, where Dovecot offers STLS
     } cases[] = {
-        {"secure", true, dovecot.tlsPort(), dovecot.plainPort(), dovecot.plainPort(), "right one", 2},
-        {"refused-login", true, dovecot.tlsPort(), dovecot.plainPort(), dovecot.plainPort(), "wrong one", 2},
-        // Dovecot offers STLS on its plain port.
-        {"starttls", true, closed, dovecot.plainPort(), dovecot.plainPort(), "right one", 2},
-        {"plain", true, closed, closed, dovecot.plainPort(), "right one", 2},
+        {"secure", true, dovecot.tlsPort(), dovecot.plainPort(), "right one", 2},
+        {"refused-login", true, dovecot.tlsPort(), dovecot.plainPort(), "wrong one", 2},
+        {"plain", true, closed, dovecot.plainPort(), "right one", 2},
+        {"starttls", true, closed, dovecot.plainPort(), "right one", 2, true},
         // The certificate question (Yes), then the secure service's question and report.
-        {"untrusted", false, dovecot.tlsPort(), dovecot.plainPort(), dovecot.plainPort(), "right one", 3},
-        {"nothing-found", true, closed, closed, closed, "right one", 1},
+        {"untrusted", false, dovecot.tlsPort(), dovecot.plainPort(), "right one", 3},
+        {"nothing-found", true, closed, closed, "right one", 1},
     };
     for (const Case& c : cases) {
         // The working folder's cacert.pem holds the test CA, or nothing is trusted.
@@ -149,8 +148,8 @@ TEST(HostCheckPictures, EveryMessageOfEachOutcomeIsShownAndAnswered)
         PictureRun run;
         run.name = c.name;
         run.tlsPort = c.tlsPort;
-        run.startTlsPort = c.startTlsPort;
         run.plainPort = c.plainPort;
+        run.startTlsPort = c.startTls ? c.plainPort : closed;
         run.password = c.password;
         pictureHostCheck(run);
         EXPECT_EQ(run.pictures.size(), c.boxes) << c.name;
