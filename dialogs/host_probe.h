@@ -23,7 +23,7 @@ inline const std::vector<ProbeStep> standardProbeSteps = {
 };
 
 enum class ProbeOutcome {
-    Found,                // a greeting on reached(), secured as it says; the session is open for the login
+    Found,                // a greeting on reached(), secured as it says; open for the login
     CertificateUntrusted, // no authority vouches for the certificate; certificate() describes it
     CertificateRefused,   // any other certificate failure
     NothingFound,         // every step failed before a greeting
