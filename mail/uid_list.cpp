@@ -1,5 +1,6 @@
 #include "mail/uid_list.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <unordered_map>
@@ -406,7 +407,8 @@ UidList::Iterator UidList::erase(Iterator at)
         return end();
     }
     store->packIfWorthIt();
-    return Iterator(this, liveBelow(index));
+    // The gaps just dropped from the front may reach below `index`.
+    return Iterator(this, liveBelow(std::min(index, order.size())));
 }
 
 void UidList::reserve(size_t ids)
