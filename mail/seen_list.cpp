@@ -28,10 +28,10 @@ bool Pop3Session::reconcile()
     for (UidList::Iterator at = current.begin(); at != current.end(); ++at) {
         if (timeToLookForStop(walked) && abortPending())
             return false;
-        if (!seen.contains(at)) {
+        if (!seen.containsIdAt(at)) {
             ++unseen;
-            if (!notified.contains(at)) {
-                notified.insertFront(at);
+            if (!notified.containsIdAt(at)) {
+                notified.insertFrontIdAt(at);
                 if (announce)
                     freshMail = 1;
             }
@@ -42,7 +42,7 @@ bool Pop3Session::reconcile()
     for (UidList::Iterator at = seen.begin(); at != seen.end();) {
         if (timeToLookForStop(walked) && abortPending())
             return false;
-        if (current.contains(at))
+        if (current.containsIdAt(at))
             ++at;
         else
             at = seen.erase(at);
@@ -56,8 +56,8 @@ void Pop3Session::markAsRead()
 {
     std::lock_guard<std::mutex> hold(listLock);
     for (UidList::Iterator at = current.begin(); at != current.end(); ++at)
-        if (!seen.contains(at))
-            seen.insertFront(at);
+        if (!seen.containsIdAt(at))
+            seen.insertFrontIdAt(at);
     notified.clear();
     freshMail = 0;
     unseenCount = 0;
@@ -150,8 +150,8 @@ bool Pop3Session::mergeSeen(FILE* file)
         return false;
     }
     for (UidList::Iterator at = marks.begin(); at != marks.end(); ++at)
-        if (!seen.contains(at))
-            seen.insertFront(at);
+        if (!seen.containsIdAt(at))
+            seen.insertFrontIdAt(at);
     seenState = SeenFileState::Read;
     // Read before any listing: the next one is counted against the whole seen list.
     quietListing = false;
