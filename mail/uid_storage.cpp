@@ -1,7 +1,11 @@
 #include "mail/uid_storage.h"
 
-#include <chrono>
 #include <cstring>
+#include <random>
+
+#include <openssl/rand.h>
+
+#include "mail/sip_hash.h"
 
 namespace {
 
@@ -55,30 +59,32 @@ size_t grownCapacity(size_t capacity)
     return capacity < firstIndexCapacity ? firstIndexCapacity : capacity + capacity / 2;
 }
 
-// Differs from run to run, so that a server cannot choose ids that all land on one slot.
-const uint64_t hashSeed = reinterpret_cast<uintptr_t>(&maxTextBlocks) * 0x9e3779b97f4a7c15ull ^
-                          static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+// The key of the index's hash, drawn once per run from the operating system's random source
+// (through OpenSSL): a server can neither learn it nor choose ids whose hashes agree under it.
+SipHashKey drawIndexKey()
+{
+    unsigned char bytes[sizeof(SipHashKey)];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) {
+        // Only where OpenSSL finds no random source; the platform's generator is the next best.
+        std::random_device device;
+        for (unsigned char& byte : bytes)
+            byte = static_cast<unsigned char>(device());
+    }
+    SipHashKey key;
+    std::memcpy(&key, bytes, sizeof key);
+    return key;
+}
 
-// Eight bytes at a time: multiply, fold, and a finishing mix for the high bits that place a
-// hash among the slots.
+const SipHashKey& indexKey()
+{
+    static const SipHashKey key = drawIndexKey();
+    return key;
+}
+
+// SipHash-1-3 of the text under the run's key; its high 32 bits pick the home slot.
 uint32_t hashOf(const char* text, size_t length)
 {
-    uint64_t hash = hashSeed ^ length;
-    size_t at = 0;
-    for (; at + 8 <= length; at += 8) {
-        uint64_t word;
-        std::memcpy(&word, text + at, 8);
-        hash = (hash ^ word) * 0xff51afd7ed558ccdull;
-        hash ^= hash >> 32;
-    }
-    uint64_t tail = 0;
-    for (; at < length; ++at)
-        tail = tail << 8 | static_cast<unsigned char>(text[at]);
-    hash = (hash ^ tail) * 0xc4ceb9fe1a85ec53ull;
-    hash ^= hash >> 33;
-    hash *= 0xff51afd7ed558ccdull;
-    hash ^= hash >> 33;
-    return static_cast<uint32_t>(hash >> 32);
+    return static_cast<uint32_t>(sipHash<1, 3>(indexKey(), text, length) >> 32);
 }
 
 } // namespace

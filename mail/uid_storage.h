@@ -20,8 +20,9 @@
 // no list holds any more leaves the index at once; its bytes are dead until pack() drops them.
 //
 // Found. The index is a table of TextRefs, open addressing with linear probing, at most three
-// quarters full. An id starts looking at its home slot, picked by a hash of its text, and
-// walks on slot by slot until it meets its entry or an empty slot.
+// quarters full. An id starts looking at its home slot, picked by a keyed hash of its text
+// (SipHash, with a key drawn at random once per run, so that a server cannot choose ids that
+// crowd one slot), and walks on slot by slot until it meets its entry or an empty slot.
 class UidStorage {
 public:
     // Where an entry lives: see encodeTextRef.
