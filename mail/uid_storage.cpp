@@ -3,8 +3,7 @@
 #include <cstring>
 #include <random>
 
-#include <openssl/rand.h>
-
+#include "mail/platform/random_bytes.h"
 #include "mail/sip_hash.h"
 
 namespace {
@@ -59,19 +58,16 @@ size_t grownCapacity(size_t capacity)
     return capacity < firstIndexCapacity ? firstIndexCapacity : capacity + capacity / 2;
 }
 
-// The key of the index's hash, drawn once per run from the operating system's random source
-// (through OpenSSL): a server can neither learn it nor choose ids whose hashes agree under it.
+// The key of the index's hash, drawn once per run from the operating system's random source:
+// a server can neither learn it nor choose ids whose hashes agree under it.
 SipHashKey drawIndexKey()
 {
-    unsigned char bytes[sizeof(SipHashKey)];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) {
-        // Only where OpenSSL finds no random source; the platform's generator is the next best.
-        std::random_device device;
-        for (unsigned char& byte : bytes)
-            byte = static_cast<unsigned char>(device());
-    }
     SipHashKey key;
-    std::memcpy(&key, bytes, sizeof key);
+    if (!fillWithRandomBytes(&key, sizeof key)) {
+        // Only where the system gives nothing; the C++ library's source is the next best.
+        std::random_device device;
+        key = {static_cast<uint64_t>(device()) << 32 ^ device(), static_cast<uint64_t>(device()) << 32 ^ device()};
+    }
     return key;
 }
 
