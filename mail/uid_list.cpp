@@ -1,6 +1,7 @@
 #include "mail/uid_list.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -57,6 +58,19 @@ bool UidList::insertFront(const char* id)
         return false;
     hold(entry);
     return true;
+}
+
+bool UidList::insertFrontAsIn(const char* id, const UidList& earlier)
+{
+    size_t place = oldestFirst.size();
+    if (id != nullptr && sharesStorageWith(earlier) && place < earlier.oldestFirst.size()) {
+        TextRef entry = earlier.oldestFirst[place];
+        if (isEntry(entry) && std::strcmp(storage->textOf(entry), id) == 0) {
+            hold(entry);
+            return true;
+        }
+    }
+    return insertFront(id);
 }
 
 bool UidList::contains(const char* id) const

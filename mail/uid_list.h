@@ -52,6 +52,10 @@ public:
     // ids is reached.
     bool insertFront(const char* id);
     bool contains(const char* id) const;
+    // insertFront(id), looking first at the id `earlier` holds at the place `id` takes here
+    // (counted from the oldest): a listing mostly repeats the one before it, in its order, and
+    // a match in a shared storage spares the lookup by text.
+    bool insertFrontAsIn(const char* id, const UidList& earlier);
     // The same for the id at `at`, a place in any list: without a lookup by text when that
     // list shares this one's storage.
     bool insertFrontIdAt(Iterator at);

@@ -66,6 +66,20 @@ TEST(UidListOrder, NewestIdComesFirst)
     EXPECT_EQ(list.size(), 3u);
 }
 
+// A listing taken as in the last one: an id at the same place is taken over only when equal.
+TEST(UidListOrder, InsertingAsInAnEarlierListKeepsTheIdsGiven)
+{
+    UidList earlier;
+    UidList list;
+    list.shareStorageWith(earlier);
+    for (const char* id : {"a", "b", "c"})
+        earlier.insertFront(id);
+    for (const char* id : {"a", "x", "c", "c"})
+        ASSERT_TRUE(list.insertFrontAsIn(id, earlier));
+    EXPECT_EQ(inOrder(list), (std::vector<std::string>{"c", "c", "x", "a"}));
+    EXPECT_FALSE(list.contains("b"));
+}
+
 struct RemovalCase {
     const char* name;
     std::vector<std::string> inserted; // oldest first
