@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -116,10 +117,26 @@ bool readSeenLine(FILE* file, SeenLine& line)
     return true;
 }
 
+// The lines left in `file`, counted ahead and the stream wound back, so that the list is
+// sized once rather than grown step by step (each step of its index hashes every id again);
+// 0 for a stream that cannot be wound back.
+size_t linesLeftIn(FILE* file)
+{
+    long start = std::ftell(file);
+    if (start < 0 || std::fseek(file, start, SEEK_SET) != 0)
+        return 0;
+    size_t lines = 1; // the last may lack its line feed
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        lines += static_cast<size_t>(std::count(chunk, chunk + got, '\n'));
+    return std::fseek(file, start, SEEK_SET) == 0 ? lines : 0;
+}
+
 } // namespace
 
 void Pop3Session::readSeenIds(FILE* file, UidList& ids)
 {
+    ids.reserve(ids.size() + linesLeftIn(file));
     SeenLine line;
     while (readSeenLine(file, line))
         if (!line.unusable && line.length > 0)

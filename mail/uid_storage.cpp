@@ -47,11 +47,6 @@ bool withinLoadLimit(size_t ids, size_t capacity)
     return ids * 4 <= capacity * 3;
 }
 
-size_t capacityFor(size_t ids)
-{
-    return ids + ids / 3 + 1;
-}
-
 // It grows by half at a time: fewer copies than by a tenth, fewer empty slots than by double.
 size_t grownCapacity(size_t capacity)
 {
@@ -313,10 +308,14 @@ void UidStorage::release(TextRef entry)
     --distinct;
 }
 
+// The capacity that storing the ids one by one would reach, in one step.
 void UidStorage::reserve(size_t ids)
 {
-    if (capacityFor(ids) > slots.size())
-        rebuildIndex(capacityFor(ids));
+    size_t capacity = slots.size();
+    while (!withinLoadLimit(ids, capacity))
+        capacity = grownCapacity(capacity);
+    if (capacity > slots.size())
+        rebuildIndex(capacity);
 }
 
 void UidStorage::growIfFull()

@@ -73,7 +73,8 @@ public:
     void dropHolding(TextRef entry, int list);
 
     // --- Upkeep ---
-    // Room in the index for this many distinct ids, sparing the steps of its growth.
+    // Room in the index for this many distinct ids, as storing them one by one would make,
+    // without the steps between.
     void reserve(size_t ids);
     // Copies the live entries into new blocks when dead bytes outweigh the live ones.
     void packIfWorthIt();
