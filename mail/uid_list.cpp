@@ -62,15 +62,28 @@ bool UidList::insertFront(const char* id)
 
 bool UidList::insertFrontAsIn(const char* id, const UidList& earlier)
 {
+    TextRef entry = id != nullptr ? likelyEntryOf(id, earlier) : UidStorage::noText;
+    if (entry == UidStorage::noText)
+        return insertFront(id);
+    hold(entry);
+    return true;
+}
+
+// The entry `earlier` holds at the place `id` takes here, or the one inserted here just
+// before (a hostile listing repeats one id), when its text is `id`; otherwise noText.
+UidStorage::TextRef UidList::likelyEntryOf(const char* id, const UidList& earlier) const
+{
     size_t place = oldestFirst.size();
-    if (id != nullptr && sharesStorageWith(earlier) && place < earlier.oldestFirst.size()) {
-        TextRef entry = earlier.oldestFirst[place];
-        if (isEntry(entry) && std::strcmp(storage->textOf(entry), id) == 0) {
-            hold(entry);
-            return true;
-        }
-    }
-    return insertFront(id);
+    if (sharesStorageWith(earlier) && place < earlier.oldestFirst.size() && holdsText(earlier.oldestFirst[place], id))
+        return earlier.oldestFirst[place];
+    if (place > 0 && holdsText(oldestFirst.back(), id))
+        return oldestFirst.back();
+    return UidStorage::noText;
+}
+
+bool UidList::holdsText(TextRef entry, const char* id) const
+{
+    return isEntry(entry) && std::strcmp(storage->textOf(entry), id) == 0;
 }
 
 bool UidList::contains(const char* id) const

@@ -53,8 +53,8 @@ public:
     bool insertFront(const char* id);
     bool contains(const char* id) const;
     // insertFront(id), looking first at the id `earlier` holds at the place `id` takes here
-    // (counted from the oldest): a listing mostly repeats the one before it, in its order, and
-    // a match in a shared storage spares the lookup by text.
+    // (counted from the oldest), as a listing mostly repeats the one before it in its order,
+    // and at the id inserted just before: a match spares the lookup by text.
     bool insertFrontAsIn(const char* id, const UidList& earlier);
     // The same for the id at `at`, a place in any list: without a lookup by text when that
     // list shares this one's storage.
@@ -87,6 +87,9 @@ private:
     bool sharesStorageWith(const UidList& other) const { return other.storage == storage; }
     // The index of the newest id held below `index`, or pastOldest when there is none.
     size_t newestLiveBelow(size_t index) const;
+    TextRef likelyEntryOf(const char* id, const UidList& earlier) const;
+    // True when `entry` (or marker) is an entry of this list's storage whose text is `id`.
+    bool holdsText(TextRef entry, const char* id) const;
     void hold(TextRef entry);
     void closeGaps();
     void dropAll();

@@ -66,7 +66,8 @@ TEST(UidListOrder, NewestIdComesFirst)
     EXPECT_EQ(list.size(), 3u);
 }
 
-// A listing taken as in the last one: an id at the same place is taken over only when equal.
+// A listing taken as in the last one: an id at the same place, or the one just before, is
+// taken over only when equal.
 TEST(UidListOrder, InsertingAsInAnEarlierListKeepsTheIdsGiven)
 {
     UidList earlier;
@@ -74,9 +75,9 @@ TEST(UidListOrder, InsertingAsInAnEarlierListKeepsTheIdsGiven)
     list.shareStorageWith(earlier);
     for (const char* id : {"a", "b", "c"})
         earlier.insertFront(id);
-    for (const char* id : {"a", "x", "c", "c"})
+    for (const char* id : {"a", "x", "c", "c", "d"})
         ASSERT_TRUE(list.insertFrontAsIn(id, earlier));
-    EXPECT_EQ(inOrder(list), (std::vector<std::string>{"c", "c", "x", "a"}));
+    EXPECT_EQ(inOrder(list), (std::vector<std::string>{"d", "c", "c", "x", "a"}));
     EXPECT_FALSE(list.contains("b"));
 }
 
