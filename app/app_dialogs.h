@@ -1,17 +1,16 @@
 #pragma once
 
-class NotifierApp;
+#include "util/configuration_values.h"
 
-// The modal dialogs the application runs. A null entry means this build has no such dialog:
-// Configure then does nothing, and a first start without an account goes on unconfigured.
+// The modal dialogs the application runs, handed to it by the entry point. A null entry
+// means there is no such dialog: Configure then does nothing, and a first start without an
+// account goes on unconfigured.
 struct AppDialogs {
-    // Runs the configuration dialog for `app` without an owner window. True when the user
-    // confirmed it; the dialog has then stored the new values in app.checker (setAccount),
-    // app.changeColour, app.newMailColour and the settings file.
-    bool (*configure)(NotifierApp& app) = nullptr;
-    // Runs the About dialog without an owner window.
+    // Runs the configuration dialog on `values` without an owner window. True after OK, with
+    // the values read back and the password's stored form made with `protect` (kept as it
+    // was, with a word to the user, when that fails). False after Cancel, when the dialog
+    // cannot be created, or when one is already open (it is brought forward instead).
+    bool (*configure)(ConfigurationValues& values, PasswordProtection protect) = nullptr;
+    // Runs the About dialog without an owner window, or brings an open one forward.
     void (*about)() = nullptr;
 };
-
-// The dialogs of this build, in installed_dialogs.cpp.
-AppDialogs installedDialogs();

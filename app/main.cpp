@@ -3,6 +3,8 @@
 
 #include "app/notifier_app.h"
 #include "app/single_instance.h"
+#include "dialogs/about_dialog.h"
+#include "dialogs/config_dialog.h"
 #include "mail/connection.h"
 
 namespace {
@@ -16,6 +18,16 @@ void initCommonControls()
     InitCommonControlsEx(&controls);
 }
 
+// The one place that knows both the application and the dialogs: the application runs the
+// dialogs through this table and nothing else of dialogs/.
+AppDialogs programDialogs()
+{
+    AppDialogs dialogs;
+    dialogs.configure = runConfigDialog;
+    dialogs.about = AboutDialog::showOrRaise;
+    return dialogs;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -25,7 +37,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (!oneCopy.acquire())
         return 0;
     initCommonControls();
-    NotifierApp app(instance);
+    NotifierApp app(instance, programDialogs());
     if (!app.startUp())
         return 0;
     return app.runMessageLoop(-1);

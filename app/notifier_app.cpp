@@ -8,6 +8,7 @@
 
 #include "app/start_with_windows.h"
 #include "mail/seen_file.h"
+#include "mail/trust_files.h"
 #include "res/resource.h"
 #include "ui/win32_handles.h"
 #include "util/copy_bounded.h"
@@ -47,13 +48,16 @@ OutsideEffects platformEffects()
     return effects;
 }
 
-NotifierApp::NotifierApp(HINSTANCE instance)
+NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
     : Window(instance), checker(checkResultMessage), popupMenu(menuId), windowIcon(noMailIconId),
-      trayIcon(trayIconId, trayCallbackMessage), dialogs(installedDialogs()), effects(platformEffects())
+      trayIcon(trayIconId, trayCallbackMessage), dialogs(dialogs), effects(platformEffects())
 {
     TextRecord path;
     buildAppDataPath(path, CSIDL_APPDATA, settingsFileName, settingsFileExtension, settingsFolderName);
     settings.setPath(path.text);
+    // Fixed now, before any dialog can move the working folder.
+    buildAppDataPath(path, CSIDL_APPDATA, userTrustFileName, userTrustFileExtension, settingsFolderName);
+    fixTrustSources(path.text);
     copyBounded(statusText, statusTextSize, initialStatusText);
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
 }
@@ -78,10 +82,15 @@ bool NotifierApp::startUp()
     restorePosition();
     applyDpi(dpiOfWindow(handle));
     SetWindowPos(handle, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ConfigurationValues stored;
+    StoredPassword form = settings.readConfiguration(stored);
+    applyAccount(stored);
+    changeColour = stored.changeColour;
+    newMailColour = stored.newMailColour;
+    protectClearPassword(stored, form);
     // A password protected for another account or machine is no password: ask for it as
     // on a first start.
-    bool passwordLost = readAccount() == StoredPassword::Unreadable;
-    readColours();
+    bool passwordLost = form == StoredPassword::Unreadable;
     loadSeenList();
     show(SW_HIDE);
     setFloatingVisible(settings.readVisible());
@@ -106,26 +115,23 @@ void NotifierApp::restorePosition()
     setPosition(positionX, positionY);
 }
 
-StoredPassword NotifierApp::readAccount()
+// The account with its certificate pin, in one step: a cycle sees either the old pair or
+// the new one, never the new server with the old pin.
+void NotifierApp::applyAccount(const ConfigurationValues& values)
 {
-    TextRecord server;
-    TextRecord user;
-    TextRecord password;
-    settings.readAccountText(keyServer, server);
-    settings.readAccountText(keyUsername, user);
-    StoredPassword stored = settings.readPassword(password);
-    TextRecord pin;
-    settings.readCertSha256(pin);
-    checker.setCertificatePin(pin.text);
-    checker.setAccount(textOrEmpty(server), textOrEmpty(user), textOrEmpty(password), settings.readPort(),
-                       settings.readUseTls() ? 1 : 0, settings.readCheckMinutes());
-    return stored;
+    checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
+                       values.port, connectionSecurityOf(values.useTls, values.startTls), values.checkMinutes,
+                       textOrEmpty(values.certSha256));
 }
 
-void NotifierApp::readColours()
+// An older file's password in clear is stored protected at once, not only at the next OK.
+// When the platform cannot protect it, the file keeps it as it was.
+void NotifierApp::protectClearPassword(const ConfigurationValues& stored, StoredPassword form)
 {
-    changeColour = settings.readChangeColour();
-    newMailColour = settings.readNewMailColour();
+    TextRecord protectedForm;
+    if (form == StoredPassword::Plain && stored.password.text && stored.password.text[0] &&
+        passwordProtection(stored.password.text, protectedForm))
+        settings.writeString(sectionConnection, keyPassword, protectedForm.text);
 }
 
 void NotifierApp::loadSeenList()
@@ -153,7 +159,20 @@ bool NotifierApp::isUnconfigured() const
 
 bool NotifierApp::configure()
 {
-    return dialogs.configure && dialogs.configure(*this);
+    if (!dialogs.configure)
+        return false;
+    ConfigurationValues values;
+    settings.readConfiguration(values);
+    // The colours as this window uses them, which only the dialog changes.
+    values.changeColour = changeColour;
+    values.newMailColour = newMailColour;
+    if (!dialogs.configure(values, passwordProtection))
+        return false;
+    applyAccount(values);
+    changeColour = values.changeColour;
+    newMailColour = values.newMailColour;
+    settings.writeConfiguration(values);
+    return true;
 }
 
 void NotifierApp::onClose()

@@ -35,7 +35,8 @@ public:
     static const int menuId = IDR_TRAY_MENU;
     static const char className[];
 
-    explicit NotifierApp(HINSTANCE instance);
+    // `dialogs` are those the application runs; without them Configure and About do nothing.
+    explicit NotifierApp(HINSTANCE instance, const AppDialogs& dialogs = AppDialogs());
     ~NotifierApp() override;
 
     // Window, tray icon, settings, seen list, checker. False: end the program at once.
@@ -61,7 +62,8 @@ public:
     // Sets the check mark of "Start with Windows" from the Run key.
     void showStartWithWindows();
     bool isUnconfigured() const;
-    // The configuration dialog; true when confirmed.
+    // The configuration dialog on the stored values; true when confirmed: the account then
+    // goes to the checker, the colours to this window and every value to the settings file.
     bool configure();
     // Writes the seen list to its file in one atomic step; false when that failed, or while
     // the file could not be read (it is then left as it is).
@@ -86,10 +88,12 @@ public:
     int designWidth = countsWindowWidth;
     AppDialogs dialogs;
     OutsideEffects effects;
+    // How a password is protected for the settings file; tests make it fail.
+    PasswordProtection passwordProtection = protectPassword;
 
 private:
-    StoredPassword readAccount();
-    void readColours();
+    void applyAccount(const ConfigurationValues& values);
+    void protectClearPassword(const ConfigurationValues& stored, StoredPassword form);
     void loadSeenList();
     void restorePosition();
     void announceNewMail();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "util/decimal_text.h"
@@ -38,6 +39,41 @@ bool needsQuotes(const char* text)
     return length > 0 && (mayBeStripped(text[0]) || mayBeStripped(text[length - 1]));
 }
 
+// The program's texts are in the ANSI code page. The profile calls that take the path wide take
+// sections, keys and values wide too; they store them in the file in the ANSI code page, as the
+// ANSI calls do, so the file reads the same to either.
+std::wstring wideFromAnsi(const char* text)
+{
+    int units = text != nullptr ? MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0) : 0;
+    if (units <= 1)
+        return std::wstring();
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], units);
+    wide.resize(static_cast<size_t>(units - 1));
+    return wide;
+}
+
+// `length` units of `wide` into `buffer` in the ANSI code page, cut to size - 1 bytes; returns
+// the length copied.
+int copyAsAnsi(const wchar_t* wide, int length, char* buffer, int size)
+{
+    int bytes = length > 0 ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
+    std::string ansi(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide, length, &ansi[0], bytes, nullptr, nullptr);
+    copyBounded(buffer, static_cast<size_t>(size), ansi.c_str());
+    return static_cast<int>(strlen(buffer));
+}
+
+// The folder as UTF-8 into `path`; false when it does not fit.
+bool specialFolderUtf8(int folderId, char* path, size_t size)
+{
+    wchar_t folder[appDataFolderSize];
+    if (FAILED(SHGetFolderPathW(nullptr, folderId, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        return false;
+    return WideCharToMultiByte(CP_UTF8, 0, folder, -1, path, static_cast<int>(size), nullptr, nullptr) > 0;
+}
+
 bool appendBounded(char* path, size_t size, const char* piece)
 {
     size_t used = strlen(path);
@@ -50,21 +86,11 @@ bool appendBounded(char* path, size_t size, const char* piece)
 
 } // namespace
 
-bool isUsablePort(int port)
+ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls)
 {
-    return port >= lowestPort && port <= highestPort;
-}
-
-int usablePort(int port, bool useTls)
-{
-    if (isUsablePort(port))
-        return port;
-    return useTls ? pop3TlsPort : pop3PlainPort;
-}
-
-int usableCheckMinutes(int minutes)
-{
-    return minutes < shortestCheckMinutes ? shortestCheckMinutes : minutes;
+    if (useTls)
+        return ConnectionSecurity::TlsOnConnect;
+    return startTls ? ConnectionSecurity::StartTls : ConnectionSecurity::None;
 }
 
 bool parseSettingsBool(const char* text)
@@ -80,17 +106,19 @@ COLORREF parseSettingsColour(const char* text, COLORREF fallback)
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension, const char* subFolder)
 {
     char built[appDataPathSize];
-    char folder[appDataFolderSize] = "";
     // Without a folder the path is built anyway; its reads then give defaults.
-    if (!SHGetSpecialFolderPathA(nullptr, folder, folderId, FALSE))
-        folder[0] = '\0';
-    copyBounded(built, sizeof built, folder);
+    if (!specialFolderUtf8(folderId, built, sizeof built))
+        built[0] = '\0';
     bool fits = true;
     if (subFolder) {
         fits = appendBounded(built, sizeof built, "\\") && appendBounded(built, sizeof built, subFolder);
         // An existing folder is the usual case; any failure shows later as defaults.
-        if (fits)
-            CreateDirectoryA(built, nullptr);
+        if (fits) {
+            TextRecord folder;
+            folder.assign(built);
+            folder.toWide();
+            CreateDirectoryW(folder.wide, nullptr);
+        }
     }
     fits = fits && appendBounded(built, sizeof built, "\\") && appendBounded(built, sizeof built, name);
     if (fits && extension)
@@ -103,17 +131,29 @@ bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const ch
     return true;
 }
 
+void Settings::setPath(const char* path)
+{
+    filePath.assign(path);
+    if (filePath.text != nullptr)
+        filePath.toWide();
+}
+
 int Settings::readText(const char* section, const char* key, const char* fallback, char* buffer, int size) const
 {
-    return static_cast<int>(GetPrivateProfileStringA(section, key, fallback, buffer, static_cast<DWORD>(size), path()));
+    if (size <= 0)
+        return 0;
+    std::wstring value(static_cast<size_t>(size), L'\0');
+    DWORD length =
+        GetPrivateProfileStringW(wideFromAnsi(section).c_str(), wideFromAnsi(key).c_str(),
+                                 wideFromAnsi(fallback).c_str(), &value[0], static_cast<DWORD>(size), widePath());
+    return copyAsAnsi(value.c_str(), static_cast<int>(length), buffer, size);
 }
 
 void Settings::readText(const char* section, const char* key, const char* fallback, TextRecord& value, int size) const
 {
-    char* buffer = new char[size];
-    int length = readText(section, key, fallback, buffer, size);
-    value.assign(buffer, length);
-    delete[] buffer;
+    std::unique_ptr<char[]> buffer(new char[size]);
+    int length = readText(section, key, fallback, buffer.get(), size);
+    value.assign(buffer.get(), length);
 }
 
 int Settings::readInt(const char* section, const char* key, int fallback) const
@@ -143,15 +183,13 @@ AccountValueLength Settings::readAccountText(const char* key, TextRecord& value)
 {
     // The profile read reports size - 1 characters when the value did not fit.
     for (int size = accountValueSize;; size *= 16) {
-        char* buffer = new char[size];
-        int length = readText(sectionConnection, key, "", buffer, size);
+        std::unique_ptr<char[]> buffer(new char[size]);
+        int length = readText(sectionConnection, key, "", buffer.get(), size);
         bool filled = length >= size - 1;
         if (!filled || size >= accountValueReadLimit) {
-            value.assign(buffer, length);
-            delete[] buffer;
+            value.assign(buffer.get(), length);
             return length > accountValueMaxLength ? AccountValueLength::TooLong : AccountValueLength::Usable;
         }
-        delete[] buffer;
     }
 }
 
@@ -166,11 +204,10 @@ bool Settings::writeString(const char* section, const char* key, const char* tex
 {
     // A null text would delete the entry; an absent value is stored as empty.
     const char* value = text ? text : "";
-    if (!needsQuotes(value))
-        return WritePrivateProfileStringA(section, key, value, path()) != 0;
     // One more pair of double quotes, which the read removes, so the value reads back as typed.
-    std::string quoted = std::string("\"") + value + "\"";
-    return WritePrivateProfileStringA(section, key, quoted.c_str(), path()) != 0;
+    std::string stored = needsQuotes(value) ? std::string("\"") + value + "\"" : std::string(value);
+    return WritePrivateProfileStringW(wideFromAnsi(section).c_str(), wideFromAnsi(key).c_str(),
+                                      wideFromAnsi(stored.c_str()).c_str(), widePath()) != 0;
 }
 
 bool Settings::writeInt(const char* section, const char* key, int value)
@@ -229,21 +266,39 @@ void Settings::writePosition(int positionX, int positionY)
     writeInt(sectionPosition, keyY, positionY);
 }
 
+StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
+{
+    readAccountText(keyServer, values.server);
+    readAccountText(keyUsername, values.username);
+    readAccountText(keyPassword, values.storedPassword);
+    StoredPassword form = revealPassword(values.storedPassword.text, values.password);
+    values.useTls = readUseTls();
+    values.startTls = readStartTls();
+    values.port = readPort();
+    values.checkMinutes = readCheckMinutes();
+    readCertSha256(values.certSha256);
+    values.playSound = readPlaySound(defaultPlaySoundForDialog);
+    readCustomSound(values.customSound);
+    values.changeColour = readChangeColour();
+    values.newMailColour = readNewMailColour();
+    values.balloon = readBalloon();
+    readDoubleClick(values.doubleClick);
+    return form;
+}
+
 void Settings::writeConfiguration(const ConfigurationValues& values)
 {
-    writeString(sectionConnection, keyServer, values.server);
-    writeString(sectionConnection, keyUsername, values.username);
-    TextRecord storedPassword;
-    protectPassword(values.password, storedPassword);
-    writeString(sectionConnection, keyPassword, storedPassword.text);
+    writeString(sectionConnection, keyServer, values.server.text);
+    writeString(sectionConnection, keyUsername, values.username.text);
+    writeString(sectionConnection, keyPassword, values.storedPassword.text);
     writeBool(sectionConnection, keySsl, values.useTls);
     writeInt(sectionConnection, keyPort, values.port);
     writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);
-    writeString(sectionConnection, keyCertSha256, values.certSha256);
+    writeString(sectionConnection, keyCertSha256, values.certSha256.text);
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
-    writeString(sectionNewMail, keyCustomSound, values.customSound);
+    writeString(sectionNewMail, keyCustomSound, values.customSound.text);
     writeBool(sectionNewMail, keyChangeColour, values.changeColour);
     writeColour(sectionNewMail, keyNewMailColour, values.newMailColour);
     writeBool(sectionNewMail, keyBalloon, values.balloon);
-    writeString(sectionActions, keyDoubleClick, values.doubleClick);
+    writeString(sectionActions, keyDoubleClick, values.doubleClick.text);
 }

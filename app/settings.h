@@ -3,7 +3,8 @@
 #include <windows.h>
 
 #include "app/protected_password.h"
-#include "mail/pop3_ports.h"
+#include "mail/connection_security.h"
+#include "util/configuration_values.h"
 #include "util/text_record.h"
 
 // Sections and keys, spelled as they stand in pellwick.ini (matched without regard to case).
@@ -16,6 +17,9 @@ inline constexpr char keyServer[] = "server";
 inline constexpr char keyUsername[] = "username";
 inline constexpr char keyPassword[] = "password";
 inline constexpr char keySsl[] = "SSL";
+// STARTTLS on the plain port; meaningful only when SSL is false, so older versions, which
+// know SSL alone, read the same account as plain.
+inline constexpr char keyStartTls[] = "starttls";
 // Start-up reads the port as "Port", the dialog writes "port": one entry either way.
 inline constexpr char keyPortRead[] = "Port";
 inline constexpr char keyPort[] = "port";
@@ -35,65 +39,34 @@ inline constexpr char settingsFolderName[] = "pellwick";
 inline constexpr char settingsFileName[] = "pellwick";
 inline constexpr char settingsFileExtension[] = "ini";
 inline constexpr char seenListFileExtension[] = "uidl";
+// The user's own trusted certificates beside the settings: an update of the program, which
+// replaces the bundle beside the executable, never touches this file.
+inline constexpr char userTrustFileName[] = "cacert-local";
+inline constexpr char userTrustFileExtension[] = "pem";
 
-// Defaults of keys that are absent.
-const bool defaultUseTls = true;
-const int defaultPort = pop3TlsPort;
-const int defaultCheckMinutes = 5;
-// Absent playsound: no sound on new mail, yet the dialog shows the option switched on.
-const bool defaultPlaySoundForNewMail = false;
-const bool defaultPlaySoundForDialog = true;
-const bool defaultChangeColour = true;
-const COLORREF defaultNewMailColour = RGB(95, 255, 95);
-const bool defaultBalloon = true;
+// Absent position/visible: only the tray icon shows. The other defaults are those of
+// util/configuration_values.h.
 const bool defaultVisible = false;
 
-// What the program can use of port and interval. The dialog refuses anything else; a value
-// edited into the file by hand is read as the nearest usable one.
-const int lowestPort = 1;
-const int highestPort = 65535;
-const int shortestCheckMinutes = 1;
-bool isUsablePort(int port);
-// A port outside the range becomes the default port of the TLS setting.
-int usablePort(int port, bool useTls);
-// An interval below one minute would reconnect without pause: one minute.
-int usableCheckMinutes(int minutes);
+// SSL decides first; starttls counts only without it.
+ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls);
 
-// Read buffers, terminating NUL included; longer values are cut to size - 1.
+// Read buffers, terminating NUL included; longer values are cut to size - 1 (paths at
+// settingsPathValueSize).
 const int settingsValueSize = 64;
-const int settingsPathValueSize = MAX_PATH;
 const int settingsColourValueSize = 1024;
 const int appDataFolderSize = MAX_PATH;
-// Server, user name and password are read whole, never cut: a POP3 command line holds at
-// most 255 characters with "PASS " (or "USER ") and CR LF, so the longest usable value is
-// 248 characters. The dialog's edits for them take this limit.
-const int accountCommandLineLimit = 255;
-const int accountValueMaxLength = accountCommandLineLimit - 5 - 2;
+// Server, user name and password are read whole, never cut (accountValueMaxLength is the
+// longest usable one); the first read tries this size.
 const int accountValueSize = 256;
 
 enum class AccountValueLength { Usable, TooLong };
 
-// Every value the configuration dialog writes on OK.
-struct ConfigurationValues {
-    const char* server = "";
-    const char* username = "";
-    const char* password = "";
-    bool useTls = defaultUseTls;
-    int port = defaultPort;
-    int checkMinutes = defaultCheckMinutes;
-    // The SHA-256 of the one certificate trusted for `server` besides the authorities'.
-    const char* certSha256 = "";
-    bool playSound = defaultPlaySoundForDialog;
-    const char* customSound = "";
-    bool changeColour = defaultChangeColour;
-    COLORREF newMailColour = defaultNewMailColour;
-    bool balloon = defaultBalloon;
-    const char* doubleClick = "";
-};
-
 // Builds folder\subFolder\name.extension under a special folder (CSIDL_APPDATA), creating
 // the sub-folder when it is missing; extension and subFolder may be null. The path is built
-// even when the folder is unknown. Returns false only when the path would not fit.
+// even when the folder is unknown. Returns false only when the path would not fit. The path
+// is UTF-8, so that a profile folder named outside the ANSI code page is kept whole; the
+// program's file calls take it through the wide-character interface.
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension, const char* subFolder);
 
 // "r,g,b" into a colour, each component's low 8 bits; fewer than three numbers: fallback.
@@ -102,15 +75,16 @@ COLORREF parseSettingsColour(const char* text, COLORREF fallback);
 bool parseSettingsBool(const char* text);
 
 // The settings file pellwick.ini. No cache: every read asks the file, every write goes to it
-// at once; failures give defaults or are ignored.
+// at once; failures give defaults or are ignored. The path is UTF-8; sections, keys and values
+// are texts of the ANSI code page, stored in the file as the ANSI profile calls store them.
 class Settings {
 public:
     Settings() = default;
-    explicit Settings(const char* path) { filePath.assign(path); }
+    explicit Settings(const char* path) { setPath(path); }
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;
 
-    void setPath(const char* path) { filePath.assign(path); }
+    void setPath(const char* path);
     const char* path() const { return filePath.text ? filePath.text : ""; }
 
     // Copies at most size - 1 characters of the value (or of fallback) into buffer; returns
@@ -135,6 +109,8 @@ public:
 
     // Typed access to the keys, with their defaults and buffer sizes.
     bool readUseTls() const { return readBool(sectionConnection, keySsl, defaultUseTls); }
+    bool readStartTls() const { return readBool(sectionConnection, keyStartTls, defaultStartTls); }
+    ConnectionSecurity readSecurity() const { return connectionSecurityOf(readUseTls(), readStartTls()); }
     // Both within what the program can use (usablePort, usableCheckMinutes).
     int readPort() const;
     int readCheckMinutes() const;
@@ -152,10 +128,15 @@ public:
     // Writes x, then y.
     void writePosition(int positionX, int positionY);
     void writeVisible(bool visible) { writeBool(sectionPosition, keyVisible, visible); }
-    // Writes the keys of the configuration dialog in their file order; the password protected,
-    // never in clear (empty when the platform cannot protect it).
+    // Every key of the configuration dialog, with the defaults and bounds of the typed reads;
+    // how the stored password read (its clear text goes to values.password).
+    StoredPassword readConfiguration(ConfigurationValues& values) const;
+    // Writes the keys of the configuration dialog in their file order; the password as
+    // values.storedPassword holds it.
     void writeConfiguration(const ConfigurationValues& values);
 
 private:
-    TextRecord filePath;
+    const wchar_t* widePath() const { return filePath.wide ? filePath.wide : L""; }
+
+    TextRecord filePath; // with its wide copy, for the profile calls
 };

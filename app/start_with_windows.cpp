@@ -2,26 +2,25 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <string>
 
 #include "ui/win32_handles.h"
+#include "util/text_record.h"
 
 namespace {
 
-// Room for the longest path the ANSI module-name call gives, its quotes and the NUL.
-const DWORD quotedPathSize = MAX_PATH + 3;
+// Room for a long program path; the Run value holds it in quotes.
+const DWORD programPathSize = 1024;
 
-// "C:\...\pellwick.exe" with its quotes: a path with blanks must not be split at log-on.
-bool quotedProgramPath(char* quoted, DWORD size)
+// "C:\...\pellwick.exe" with its quotes: a path with blanks must not be split at log-on. Wide,
+// so that a folder named outside the ANSI code page is named as it is.
+bool quotedProgramPath(std::wstring& quoted)
 {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || length + 3 > size)
+    wchar_t path[programPathSize];
+    DWORD length = GetModuleFileNameW(nullptr, path, programPathSize);
+    if (length == 0 || length >= programPathSize)
         return false;
-    quoted[0] = '"';
-    memcpy(quoted + 1, path, length);
-    quoted[length + 1] = '"';
-    quoted[length + 2] = '\0';
+    quoted = L"\"" + std::wstring(path, length) + L"\"";
     return true;
 }
 
@@ -47,9 +46,12 @@ bool setStartWithWindows(bool start)
         LONG removed = RegDeleteValueA(run.get(), runValueName);
         return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
     }
-    char quoted[quotedPathSize];
-    if (!quotedProgramPath(quoted, sizeof quoted))
+    std::wstring quoted;
+    TextRecord name;
+    name.assign(runValueName);
+    name.toWide();
+    if (!quotedProgramPath(quoted))
         return false;
-    return RegSetValueExA(run.get(), runValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted),
-                          static_cast<DWORD>(strlen(quoted) + 1)) == ERROR_SUCCESS;
+    return RegSetValueExW(run.get(), name.wide, 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted.c_str()),
+                          static_cast<DWORD>((quoted.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }

@@ -124,7 +124,7 @@ double timeMinimalClient(int port)
 double timeCheckCycle(int port)
 {
     CheckerThread checker(0);
-    checker.setAccount("127.0.0.1", user, password, port, 0, 5);
+    checker.setAccount("127.0.0.1", user, password, port, ConnectionSecurity::None, 5);
     double best = 1e9;
     for (int run = 0; run < repetitions; ++run) {
         Clock::time_point start = Clock::now();

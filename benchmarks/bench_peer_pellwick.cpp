@@ -80,7 +80,8 @@ int main(int argc, char** argv)
     }
     std::string mode = argv[1];
     CheckerThread checker(0);
-    checker.setAccount(argv[2], argv[5], argv[6], std::atoi(argv[3]), std::atoi(argv[4]), 5);
+    checker.setAccount(argv[2], argv[5], argv[6], std::atoi(argv[3]),
+                       std::atoi(argv[4]) != 0 ? ConnectionSecurity::TlsOnConnect : ConnectionSecurity::None, 5);
     if (mode == "prepare")
         return prepare(checker, argv[7]);
     // As the program starts: the seen-message file read before the first check.

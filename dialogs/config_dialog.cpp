@@ -12,6 +12,8 @@ namespace {
 const char configCaption[] = "Pellwick";
 const char portRefused[] = "The port must be a number from 1 to 65535.";
 const char intervalRefused[] = "The check interval must be a whole number of minutes.";
+const char passwordNotStored[] = "The password could not be stored protected, so the settings file keeps the one it "
+                                 "held before. The new password is used until pellwick is closed.";
 const int numberTextSize = 16;
 const int customColourCount = 16;
 
@@ -42,14 +44,7 @@ const char wavFilter[] = "Sound files (*.wav)\0*.wav\0";
 
 void readControlText(const Window& control, TextRecord& target)
 {
-    char* text = control.getText();
-    target.assign(text ? text : "");
-    delete[] text;
-}
-
-bool isChecked(const Window& box)
-{
-    return SendMessageA(box.handle, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
+    target.assign(control.getText().get());
 }
 
 } // namespace
@@ -72,37 +67,41 @@ bool parseWholeNumber(const char* text, int maxDigits, int& value)
     return true;
 }
 
-ConfigDialog::ConfigDialog() : toolTip(configToolTipWidth), colourSwatch(0) {}
+ConfigDialog::ConfigDialog(ConfigurationValues& values, PasswordProtection protect)
+    : values(values), protectPassword(protect), toolTip(configToolTipWidth), colourSwatch(0)
+{
+}
 
 void ConfigDialog::attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip)
 {
     edit.attachToDialogItem(handle, id);
-    SendMessageA(edit.handle, EM_LIMITTEXT, limit, 0);
+    edit.limitText(limit);
     SetWindowTextA(edit.handle, text);
     toolTip.addTool(&edit, nullptr, tip);
 }
 
-void ConfigDialog::attachCheckBox(ButtonControl& box, int id, int checked, const char* tip)
+void ConfigDialog::attachCheckBox(ButtonControl& box, int id, bool checked, const char* tip)
 {
     box.attachToDialogItem(handle, id);
-    SendMessageA(box.handle, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    box.setCheck(checked);
     toolTip.addTool(&box, nullptr, tip);
 }
 
 INT_PTR ConfigDialog::onInitDialog(HWND dialog)
 {
     handle = dialog;
+    pin.assign(textOrEmpty(values.certSha256));
     pinnedHost.assign(textOrEmpty(values.server));
     addHandler(&toolTip);
     addHandler(&busyCursor);
     attachHandlers();
 
     provider.attachToDialogItem(dialog, IDC_PROVIDER);
-    SendMessageA(provider.handle, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(googleProviderName));
-    SendMessageA(provider.handle, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(otherProviderName));
+    provider.addString(googleProviderName);
+    provider.addString(otherProviderName);
     toolTip.addTool(&provider, nullptr, providerTip);
     bool isGoogle = values.server.text && std::strcmp(values.server.text, googlePop3Host) == 0;
-    SendMessageA(provider.handle, CB_SETCURSEL, isGoogle ? googleProviderIndex : otherProviderIndex, 0);
+    provider.setCurSel(isGoogle ? googleProviderIndex : otherProviderIndex);
 
     attachEdit(host, IDC_HOST, textOrEmpty(values.server), accountValueMaxLength, hostTip);
     checkButton.attachToDialogItem(dialog, IDC_CHECK_HOST);
@@ -110,36 +109,31 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     updateCheckButton();
     attachEdit(userName, IDC_USER_NAME, textOrEmpty(values.username), accountValueMaxLength, userTip);
     attachEdit(password, IDC_PASSWORD, textOrEmpty(values.password), accountValueMaxLength, passwordTip);
-    attachCheckBox(useSsl, IDC_USE_SSL, values.SSL, sslTip);
+    attachCheckBox(useSsl, IDC_USE_SSL, values.useTls, sslTip);
 
     char number[numberTextSize];
     std::snprintf(number, sizeof number, "%d", values.port);
     attachEdit(port, IDC_PORT, number, portTextLimit, portTip);
-    std::snprintf(number, sizeof number, "%d", values.checkmins);
+    std::snprintf(number, sizeof number, "%d", values.checkMinutes);
     attachEdit(interval, IDC_INTERVAL, number, intervalTextLimit, intervalTip);
 
-    attachCheckBox(playSound, IDC_PLAY_SOUND, values.playsound, playSoundTip);
-    attachEdit(soundFile, IDC_SOUND_FILE, textOrEmpty(values.customsound), settingsPathValueSize - 1, soundFileTip);
-    attachCheckBox(changeColour, IDC_CHANGE_COLOUR, values.changecolour, changeColourTip);
+    attachCheckBox(playSound, IDC_PLAY_SOUND, values.playSound, playSoundTip);
+    attachEdit(soundFile, IDC_SOUND_FILE, textOrEmpty(values.customSound), settingsPathValueSize - 1, soundFileTip);
+    attachCheckBox(changeColour, IDC_CHANGE_COLOUR, values.changeColour, changeColourTip);
     colourSwatch.attachToDialogItem(dialog, IDC_COLOUR_SWATCH);
-    colourSwatch.colour = values.newmailcolour;
+    colourSwatch.colour = values.newMailColour;
     toolTip.addTool(&colourSwatch, nullptr, swatchTip);
     attachCheckBox(showBalloon, IDC_SHOW_BALLOON, values.balloon, balloonTip);
-    attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleclick), settingsPathValueSize - 1,
+    attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleClick), settingsPathValueSize - 1,
                mailProgramTip);
 
     applyEnablingRule();
     return FALSE;
 }
 
-int ConfigDialog::selectedProvider() const
-{
-    return static_cast<int>(SendMessageA(provider.handle, CB_GETCURSEL, 0, 0));
-}
-
 void ConfigDialog::applyEnablingRule()
 {
-    BOOL other = selectedProvider() == otherProviderIndex;
+    BOOL other = provider.getCurSel() == otherProviderIndex;
     EnableWindow(host.handle, other);
     EnableWindow(useSsl.handle, other);
     EnableWindow(port.handle, other);
@@ -153,7 +147,7 @@ void ConfigDialog::updateCheckButton()
 void ConfigDialog::applyProviderPreset()
 {
     SetWindowTextA(host.handle, googlePop3Host);
-    SendMessageA(useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
+    useSsl.setCheck(true);
     setNumberText(port.handle, pop3TlsPort);
     SetWindowTextA(mailProgram.handle, googleWebmail);
     updateCheckButton();
@@ -163,7 +157,7 @@ void ConfigDialog::onClick(HWND control)
 {
     if (control == provider.handle) {
         applyEnablingRule();
-        if (selectedProvider() == googleProviderIndex) {
+        if (provider.getCurSel() == googleProviderIndex) {
             applyProviderPreset();
         }
     } else if (control == GetDlgItem(handle, IDC_MAIL_PROGRAM_PICKER)) {
@@ -173,7 +167,7 @@ void ConfigDialog::onClick(HWND control)
     } else if (control == checkButton.handle) {
         checkHost();
     } else if (control == useSsl.handle) {
-        setNumberText(port.handle, isChecked(useSsl) ? pop3TlsPort : pop3PlainPort);
+        setNumberText(port.handle, useSsl.getCheck() ? pop3TlsPort : pop3PlainPort);
     } else if (control == colourSwatch.handle) {
         chooseColour();
     }
@@ -196,7 +190,8 @@ void ConfigDialog::pickFile(EditControl& target, const char* filter)
     record.nFilterIndex = 1;
     record.lpstrFile = path;
     record.nMaxFile = pickedPathSize;
-    record.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    // The working folder stays where it was: nothing the user browses should count for more.
+    record.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (GetOpenFileNameA(&record)) {
         SetWindowTextA(target.handle, path);
     }
@@ -225,20 +220,14 @@ void ConfigDialog::chooseColour()
 // something the user did not mean: refuse it and keep the dialog open.
 bool ConfigDialog::validateNumbers()
 {
-    char* portText = port.getText();
     int portValue = 0;
-    bool portOk = parseWholeNumber(portText, portTextLimit, portValue) && isUsablePort(portValue);
-    delete[] portText;
-    if (!portOk) {
+    if (!parseWholeNumber(port.getText().get(), portTextLimit, portValue) || !isUsablePort(portValue)) {
         dialogMessageBox(handle, portRefused, configCaption, MB_OK | MB_ICONWARNING);
         SetFocus(port.handle);
         return false;
     }
-    char* intervalText = interval.getText();
     int minutes = 0;
-    bool intervalOk = parseWholeNumber(intervalText, intervalTextLimit, minutes);
-    delete[] intervalText;
-    if (!intervalOk) {
+    if (!parseWholeNumber(interval.getText().get(), intervalTextLimit, minutes)) {
         dialogMessageBox(handle, intervalRefused, configCaption, MB_OK | MB_ICONWARNING);
         SetFocus(interval.handle);
         return false;
@@ -246,74 +235,54 @@ bool ConfigDialog::validateNumbers()
     return true;
 }
 
-INT_PTR ConfigDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+bool ConfigDialog::onOk()
 {
-    if (message == WM_COMMAND && LOWORD(wParam) == IDOK && handle == hwnd && !validateNumbers()) {
-        return TRUE;
-    }
-    return Dialog::dialogProc(hwnd, message, wParam, lParam);
+    if (!validateNumbers())
+        return false;
+    readControls();
+    storePassword();
+    return true;
 }
 
-void ConfigDialog::onOk()
+void ConfigDialog::readControls()
 {
     readControlText(host, values.server);
     readControlText(userName, values.username);
     readControlText(password, values.password);
-    readControlText(soundFile, values.customsound);
-    readControlText(mailProgram, values.doubleclick);
-    values.SSL = isChecked(useSsl) ? 1 : 0;
-    values.playsound = isChecked(playSound) ? 1 : 0;
-    values.changecolour = isChecked(changeColour) ? 1 : 0;
-    values.balloon = isChecked(showBalloon) ? 1 : 0;
-    char* portText = port.getText();
-    parseWholeNumber(portText, portTextLimit, values.port);
-    delete[] portText;
-    char* intervalText = interval.getText();
+    readControlText(soundFile, values.customSound);
+    readControlText(mailProgram, values.doubleClick);
+    values.useTls = useSsl.getCheck();
+    values.playSound = playSound.getCheck();
+    values.changeColour = changeColour.getCheck();
+    values.balloon = showBalloon.getCheck();
+    parseWholeNumber(port.getText().get(), portTextLimit, values.port);
     int minutes = 1;
-    parseWholeNumber(intervalText, intervalTextLimit, minutes);
-    delete[] intervalText;
-    values.checkmins = usableCheckMinutes(minutes);
-    values.newmailcolour = colourSwatch.colour;
+    parseWholeNumber(interval.getText().get(), intervalTextLimit, minutes);
+    values.checkMinutes = usableCheckMinutes(minutes);
+    values.newMailColour = colourSwatch.colour;
     // A certificate is trusted for one host only.
-    const char* pinHost = pinnedHost.text ? pinnedHost.text : "";
-    if (std::strcmp(textOrEmpty(values.server), pinHost) != 0)
-        values.certsha256.assign("");
+    bool samePinnedHost = std::strcmp(textOrEmpty(values.server), textOrEmpty(pinnedHost)) == 0;
+    values.certSha256.assign(samePinnedHost ? textOrEmpty(pin) : "");
 }
 
-bool runConfigDialog(ConfigValues& values)
+// A new password is never written in clear: when the platform cannot protect it, the file
+// keeps what it held, and the user is told that the new one lasts only for this run.
+void ConfigDialog::storePassword()
+{
+    if (!protectPassword)
+        return;
+    TextRecord stored;
+    if (protectPassword(textOrEmpty(values.password), stored))
+        values.storedPassword.assign(stored.text);
+    else
+        dialogMessageBox(handle, passwordNotStored, configCaption, MB_OK | MB_ICONWARNING);
+}
+
+bool runConfigDialog(ConfigurationValues& values, PasswordProtection protect)
 {
     if (raiseRunningDialog(IDD_CONFIGURE)) {
         return false;
     }
-    ConfigDialog dialog;
-    dialog.values.server.assign(values.server.text);
-    dialog.values.username.assign(values.username.text);
-    dialog.values.password.assign(values.password.text);
-    dialog.values.SSL = values.SSL;
-    dialog.values.port = values.port;
-    dialog.values.checkmins = values.checkmins;
-    dialog.values.playsound = values.playsound;
-    dialog.values.customsound.assign(values.customsound.text);
-    dialog.values.changecolour = values.changecolour;
-    dialog.values.newmailcolour = values.newmailcolour;
-    dialog.values.balloon = values.balloon;
-    dialog.values.doubleclick.assign(values.doubleclick.text);
-    dialog.values.certsha256.assign(values.certsha256.text);
-    if (dialog.runModal(IDD_CONFIGURE, nullptr) != IDOK) {
-        return false;
-    }
-    values.server.assign(textOrEmpty(dialog.values.server));
-    values.username.assign(textOrEmpty(dialog.values.username));
-    values.password.assign(textOrEmpty(dialog.values.password));
-    values.SSL = dialog.values.SSL;
-    values.port = dialog.values.port;
-    values.checkmins = dialog.values.checkmins;
-    values.playsound = dialog.values.playsound;
-    values.customsound.assign(textOrEmpty(dialog.values.customsound));
-    values.changecolour = dialog.values.changecolour;
-    values.newmailcolour = dialog.values.newmailcolour;
-    values.balloon = dialog.values.balloon;
-    values.doubleclick.assign(textOrEmpty(dialog.values.doubleclick));
-    values.certsha256.assign(textOrEmpty(dialog.values.certsha256));
-    return true;
+    ConfigDialog dialog(values, protect);
+    return dialog.runModal(IDD_CONFIGURE, nullptr) == IDOK;
 }

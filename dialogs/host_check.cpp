@@ -1,9 +1,10 @@
 #include "dialogs/config_dialog.h"
 
 #include <cstdio>
+#include <memory>
 
+#include "dialogs/host_probe.h"
 #include "dialogs/message_box.h"
-#include "mail/pop3_session.h"
 
 namespace {
 const char hostCheckCaption[] = "Check Host";
@@ -36,71 +37,61 @@ void report(HWND owner, const char* text)
     dialogMessageBox(owner, text, hostCheckCaption, MB_OK);
 }
 
-bool loginWith(Pop3Session& session, const Window& userName, const Window& password)
-{
-    char* user = userName.getText();
-    char* pass = password.getText();
-    bool accepted = session.login(user ? user : "", pass ? pass : "");
-    delete[] user;
-    delete[] pass;
-    return accepted;
-}
 } // namespace
 
 void ConfigDialog::checkHost()
 {
-    showBusy(true);
-    Pop3Session session;
-    session.steps = hostCheckSteps;
-    // A host that accepts and never answers, or a resolver that never does, must not hold
-    // the dialog for long.
-    session.setTimeouts(hostCheckSeconds, hostCheckSeconds);
-    char* hostText = host.getText();
-    const char* hostName = hostText ? hostText : "";
-
-    if (session.connect(hostName, hostCheckTlsPort, 1)) {
-        offerSecureService(session);
-    } else if (isCertificateError(session.lastError())) {
-        // A server on 995 whose certificate fails verification may be an impostor: offering
-        // plain POP3 instead would hand it the password unencrypted.
-        showBusy(false);
-        offerToTrustCertificate(session, hostName);
-    } else if (session.connect(hostName, hostCheckPlainPort, 0)) {
-        offerPlainService(session);
-    } else {
-        showBusy(false);
-        report(handle, nothingFound);
+    std::unique_ptr<char[]> hostName = host.getText();
+    HostProbe probe(hostCheckNetwork, hostCheckSeconds);
+    ProbeOutcome outcome = ProbeOutcome::NothingFound;
+    bool secure = false;
+    bool accepted = false;
+    {
+        BusyCursorScope busy(busyCursor);
+        outcome = probe.run(hostName.get(), hostProbeSteps);
+        secure = probe.reached().security == ConnectionSecurity::TlsOnConnect;
+        // Over TLS the login is tried at once, so that the question comes with a verdict ready.
+        if (outcome == ProbeOutcome::Found && secure)
+            accepted = logIn(probe);
     }
-    delete[] hostText;
+    switch (outcome) {
+    case ProbeOutcome::Found:
+        if (secure)
+            offerSecureService(accepted);
+        else
+            offerPlainService(probe);
+        break;
+    case ProbeOutcome::CertificateUntrusted:
+        offerToTrustCertificate(probe, hostName.get());
+        break;
+    case ProbeOutcome::CertificateRefused:
+        report(handle, certificateRefused);
+        break;
+    case ProbeOutcome::NothingFound:
+        report(handle, nothingFound);
+        break;
+    }
 }
 
-void ConfigDialog::showBusy(bool isBusy)
+bool ConfigDialog::logIn(HostProbe& probe)
 {
-    busyCursor.busy = isBusy ? 1 : 0;
-    SetCursor(isBusy ? busyCursor.busyCursor : busyCursor.normalCursor);
+    return probe.logIn(userName.getText().get(), password.getText().get());
 }
 
-// Over TLS the login is tried first, so that the question comes with a verdict ready.
-void ConfigDialog::offerSecureService(Pop3Session& session)
+void ConfigDialog::offerSecureService(bool accepted)
 {
-    bool accepted = loginWith(session, userName, password);
-    showBusy(false);
-    if (selectedProvider() == otherProviderIndex && ask(handle, secureFound)) {
+    if (provider.getCurSel() == otherProviderIndex && ask(handle, secureFound)) {
         setNumberText(port.handle, pop3TlsPort);
-        SendMessageA(useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
+        useSsl.setCheck(true);
     }
     report(handle, accepted ? secureWorking : loginRefused);
 }
 
-// Only a certificate that no authority vouches for can be trusted by the user, and only
-// exactly that one, for this host: its host name and dates are still checked on the retry.
-void ConfigDialog::offerToTrustCertificate(Pop3Session& session, const char* hostName)
+// Only exactly the certificate shown, for this host: its host name and dates are still
+// checked on the retry.
+void ConfigDialog::offerToTrustCertificate(HostProbe& probe, const char* hostName)
 {
-    CertificateDetails details;
-    if (session.lastError() != ConnectionError::CertificateUntrusted || !session.describeRefusedCertificate(details)) {
-        report(handle, certificateRefused);
-        return;
-    }
+    const CertificateDetails& details = probe.certificate();
     char question[trustQuestionSize];
     std::snprintf(question, sizeof question, trustQuestion, details.subject, details.issuer, details.notBefore,
                   details.notAfter, details.sha256, hostName);
@@ -108,29 +99,35 @@ void ConfigDialog::offerToTrustCertificate(Pop3Session& session, const char* hos
         report(handle, certificateRefused);
         return;
     }
-    showBusy(true);
-    session.pinCertificate(details.sha256);
-    if (!session.connect(hostName, hostCheckTlsPort, 1)) {
-        showBusy(false);
+    bool connected = false;
+    bool accepted = false;
+    {
+        BusyCursorScope busy(busyCursor);
+        connected = probe.connectTrusting(hostName);
+        if (connected)
+            accepted = logIn(probe);
+    }
+    if (!connected) {
         report(handle, certificateRefused);
         return;
     }
-    values.certsha256.assign(details.sha256);
+    pin.assign(details.sha256);
     pinnedHost.assign(hostName);
-    offerSecureService(session);
+    offerSecureService(accepted);
 }
 
 // Only the greeting has been read: the password goes out in clear only once the user has
 // agreed to that, and after No nothing more is sent.
-void ConfigDialog::offerPlainService(Pop3Session& session)
+void ConfigDialog::offerPlainService(HostProbe& probe)
 {
-    showBusy(false);
     if (!ask(handle, plainFound))
         return;
     setNumberText(port.handle, pop3PlainPort);
-    SendMessageA(useSsl.handle, BM_SETCHECK, BST_UNCHECKED, 0);
-    showBusy(true);
-    bool accepted = loginWith(session, userName, password);
-    showBusy(false);
+    useSsl.setCheck(false);
+    bool accepted = false;
+    {
+        BusyCursorScope busy(busyCursor);
+        accepted = logIn(probe);
+    }
     report(handle, accepted ? plainWorking : loginRefused);
 }

@@ -10,6 +10,7 @@ enum class CheckStatus : int {
     ListFailed = -3,     // UIDL refused or the listing cut short; the last counts stay
     BadCertificate = -4, // the server's certificate is not trusted or not for this host
     NoResponse = -5,     // the server stopped answering within the time limit
+    NoStartTls = -6,     // a STARTTLS account's server does not offer STLS, or refused it
 };
 
 // The fixed text the window shows for a failure; null for Checking and Ok, which show the
@@ -27,6 +28,8 @@ inline const char* checkStatusText(CheckStatus status)
         return "Certificate not trusted";
     case CheckStatus::NoResponse:
         return "Server not responding";
+    case CheckStatus::NoStartTls:
+        return "Server does not offer STARTTLS";
     case CheckStatus::Checking:
     case CheckStatus::Ok:
         break;

@@ -28,22 +28,17 @@ CheckerThread::~CheckerThread()
     waitForExit();
 }
 
-void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port, int useTls,
-                               int intervalMinutes)
+void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port,
+                               ConnectionSecurity security, int intervalMinutes, const char* certificatePin)
 {
     std::lock_guard<std::mutex> hold(session.listLock);
     account.server.assign(server);
     account.user.assign(user);
     account.password.assign(password);
     account.port = port;
-    account.useTls = useTls;
+    account.security = security;
     account.intervalMinutes = intervalMinutes;
-}
-
-void CheckerThread::setCertificatePin(const char* sha256Text)
-{
-    std::lock_guard<std::mutex> hold(session.listLock);
-    account.certificatePin.assign(sha256Text);
+    account.certificatePin.assign(certificatePin);
 }
 
 void CheckerThread::requestCheckNow()
@@ -121,7 +116,7 @@ int CheckerThread::checkOnce()
     // listing is counted against it.
     seenFile.read(session);
     session.pinCertificate(copy.certificatePin.text);
-    if (!session.connect(textOrEmpty(copy.server), copy.port, copy.useTls))
+    if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
         return failedConnect();
     if (!session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)))
         return failedLogin();
@@ -143,7 +138,7 @@ bool CheckerThread::beginCycle(Account& copy)
     copy.user.assign(account.user.text);
     copy.password.assign(account.password.text);
     copy.port = account.port;
-    copy.useTls = account.useTls;
+    copy.security = account.security;
     copy.intervalMinutes = account.intervalMinutes;
     copy.certificatePin.assign(account.certificatePin.text);
     cycleIntervalMinutes = account.intervalMinutes;
@@ -158,6 +153,8 @@ int CheckerThread::failedConnect()
         return finishCycle(CheckStatus::BadCertificate, checkBadCertificate);
     if (why == ConnectionError::TimedOut)
         return finishCycle(CheckStatus::NoResponse, checkNoResponse);
+    if (why == ConnectionError::StartTlsNotOffered)
+        return finishCycle(CheckStatus::NoStartTls, checkNoStartTls);
     return finishCycle(CheckStatus::HostNotFound, checkHostNotFound);
 }
 

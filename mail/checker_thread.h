@@ -43,7 +43,7 @@ struct CheckSnapshot {
 //   CheckerThread checker(0x8001);                  // WM_APP + 1, the check-result message
 //   CheckOwner owner; owner.window = hwnd;          // or owner.notify / owner.context
 //   checker.setOwner(owner);                        // before start()
-//   checker.setAccount(server, user, password, port, useTls, intervalMinutes);
+//   checker.setAccount(server, user, password, port, security, intervalMinutes);
 //   checker.seenFile.setPath(seenPath);              // before start()
 //   checker.seenFile.read(checker.session);          // tried again at each cycle until read
 //   checker.start();
@@ -67,6 +67,7 @@ public:
     static const int checkBadCertificate = 4;
     static const int checkNoResponse = 5;
     static const int checkStopped = 6; // stop requested during the cycle; nothing reported
+    static const int checkNoStartTls = 7;
 
     explicit CheckerThread(unsigned notifyMessage);
     ~CheckerThread();
@@ -74,11 +75,10 @@ public:
     // Set before start(); not changed while the thread runs.
     void setOwner(const CheckOwner& newOwner) { owner = newOwner; }
     // Replaces the account in one step; the next cycle uses it. Null texts stay absent.
-    void setAccount(const char* server, const char* user, const char* password, int port, int useTls,
-                    int intervalMinutes);
-    // The one certificate trusted for the account's server besides the authorities' (SHA-256,
-    // "AB:CD:..."); null or empty for none. The next cycle uses it.
-    void setCertificatePin(const char* sha256Text);
+    // certificatePin: the one certificate trusted for the server besides the authorities'
+    // (SHA-256, "AB:CD:..."); null or empty for none. It comes with its server, never apart.
+    void setAccount(const char* server, const char* user, const char* password, int port, ConnectionSecurity security,
+                    int intervalMinutes, const char* certificatePin = nullptr);
     // Ends the wait after a successful check at once; a request made during a check or during
     // the wait after a failure stays pending until then.
     void requestCheckNow();
@@ -110,7 +110,7 @@ private:
         TextRecord user;
         TextRecord password;
         int port = defaultPort;
-        int useTls = 1;
+        ConnectionSecurity security = ConnectionSecurity::TlsOnConnect;
         int intervalMinutes = defaultIntervalMinutes;
         TextRecord certificatePin;
     };

@@ -15,10 +15,11 @@
 #include "mail/platform/socket_wait.h"
 #include "mail/platform/thread_start.h"
 #include "mail/platform/trust_sources.h"
+#include "mail/trust_files.h"
+#include "util/copy_bounded.h"
 
 namespace {
 
-const char trustFileName[] = "cacert.pem";
 const int serviceSize = 16;
 const size_t maxRawAddressLength = 16; // an IPv6 address; IPv4 takes 4
 
@@ -193,14 +194,12 @@ Connection::~Connection()
     close();
 }
 
-// The working folder's trust file is the one of now: the context is made later, and a file
-// dialog may have moved the working folder by then. Where no absolute path can be had, the
-// relative name stands.
+// The working folder's trust file is the one of now, for as long as the program has not fixed
+// the trust sources: the context is made later, and a file dialog may have moved the working
+// folder by then.
 void Connection::rememberTrustFile()
 {
-    if (!workingFolder(trustFile, sizeof trustFile) || std::strlen(trustFile) + sizeof trustFileName > sizeof trustFile)
-        trustFile[0] = '\0';
-    std::strcat(trustFile, trustFileName);
+    workingFolderTrustFile(trustFile);
 }
 
 // The TLS context and its trust store, made at the first TLS connection and kept: a plain
@@ -219,27 +218,19 @@ bool Connection::prepareContext()
     return true;
 }
 
-// A missing trust file is not an error here: the handshake then fails verification. Started
-// from its own folder (as the installer's shortcut does), the program finds one file in both
-// places: it is read once, since a second reading would only add duplicates. The index is
-// consulted before any lookup the platform adds.
+// A missing trust file is not an error here: the handshake then fails verification. The index
+// is consulted before any lookup the platform adds.
 void Connection::loadTrust()
 {
     X509_STORE* store = SSL_CTX_get_cert_store(context.get());
     trust.attachTo(store);
-    trust.addPemFile(trustFile);
-    char path[maxExecutablePath];
-    if (executableFolder(path, sizeof path) && std::strlen(path) + sizeof trustFileName <= sizeof path) {
-        std::strcat(path, trustFileName);
-        if (std::strcmp(path, trustFile) != 0)
-            trust.addPemFile(path);
-    }
+    addTrustFiles(trust, trustFile);
     addPlatformRoots(trust, store);
 }
 
 // The deadline starts before the name lookup, so that a slow resolver counts against the
 // limit too.
-bool Connection::open(const char* host, int port, int useTls)
+bool Connection::open(const char* host, int port, ConnectionSecurity security)
 {
     close();
     verification.refused.reset();
@@ -258,6 +249,7 @@ bool Connection::open(const char* host, int port, int useTls)
         error = ConnectionError::TargetTooLong;
         return false;
     }
+    copyBounded(openedHost, sizeof openedHost, host);
     Clock::time_point deadline = deadlineAfter(connectSeconds);
     AddressList addresses;
     if (!lookUp(host, port, deadline, addresses))
@@ -268,7 +260,7 @@ bool Connection::open(const char* host, int port, int useTls)
     for (size_t index = 0; index < addresses.size(); ++index) {
         Clock::time_point now = Clock::now();
         Clock::time_point share = now + (deadline - now) / static_cast<int>(addresses.size() - index);
-        if (openAddress(addresses.at(index), host, useTls, share))
+        if (openAddress(addresses.at(index), host, security == ConnectionSecurity::TlsOnConnect, share))
             return true;
         if (isCertificateError(error) || error == ConnectionError::Aborted)
             return false;
@@ -312,7 +304,7 @@ bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, 
 
 // One attempt at one resolved address: the TCP connection first, then the handshake, so
 // that each failure is told apart.
-bool Connection::openAddress(const BIO_ADDR* address, const char* host, int useTls, Clock::time_point deadline)
+bool Connection::openAddress(const BIO_ADDR* address, const char* host, bool tlsFirst, Clock::time_point deadline)
 {
     close();
     error = ConnectionError::None;
@@ -320,7 +312,7 @@ bool Connection::openAddress(const BIO_ADDR* address, const char* host, int useT
         failOpen(waitEndedEarly() ? error : ConnectionError::HostNotFound);
         return false;
     }
-    if (useTls && !startTls(host, deadline)) {
+    if (tlsFirst && !startTls(host, deadline)) {
         failOpen(error);
         return false;
     }
@@ -370,6 +362,27 @@ bool Connection::startTls(const char* host, Clock::time_point deadline)
         return true;
     if (!waitEndedEarly() && !isCertificateError(error))
         error = certificateErrorFor(SSL_get_verify_result(tlsHandle));
+    return false;
+}
+
+// The handshake gets the whole connect limit of its own: the TCP connection's share of it is
+// spent, and a server that takes its time over STLS should not shorten the handshake.
+bool Connection::upgradeToTls()
+{
+    verification.refused.reset();
+    ERR_clear_error();
+    if (stream == nullptr || tlsHandle != nullptr) {
+        failOpen(ConnectionError::TlsFailed);
+        return false;
+    }
+    if (abortRequested.load()) {
+        failOpen(ConnectionError::Aborted);
+        return false;
+    }
+    error = ConnectionError::None;
+    if (startTls(openedHost, deadlineAfter(connectSeconds)))
+        return true;
+    failOpen(error);
     return false;
 }
 

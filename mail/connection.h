@@ -10,6 +10,8 @@
 #include <openssl/types.h>
 
 #include "mail/certificate_pin.h"
+#include "mail/connection_security.h"
+#include "mail/trust_files.h"
 #include "mail/trust_index.h"
 
 // Why the last open, read or write failed. The checker turns these into what the user sees.
@@ -24,6 +26,7 @@ enum class ConnectionError {
     TimedOut,             // no progress within the time limit
     Aborted,              // abort() was called from another thread
     Closed,               // the peer closed the stream (or there is no stream)
+    StartTlsNotOffered,   // CAPA does not list STLS, or CAPA or STLS was refused
     Failed,               // any other read or write failure
 };
 
@@ -73,9 +76,10 @@ struct NetworkSteps {
 // time limits hold and abort() is noticed within abortPollMilliseconds. The name lookup runs
 // on a helper thread that the connection stops waiting for at the deadline or on abort.
 //
-// Trust: the certificates of "cacert.pem" in the working directory (the one at construction),
-// of "cacert.pem" beside the executable, and of the platform's root store (Windows ROOT store,
-// or OpenSSL's default paths natively). They are read into a TrustIndex, with the TLS context,
+// Trust: the certificates of the trust files (mail/trust_files.h: "cacert.pem" of the working
+// folder at start-up, or at construction before the program fixes it; "cacert.pem" beside the
+// executable; the user's own file) and of the platform's root store (Windows ROOT store, or
+// OpenSSL's default paths natively). They are read into a TrustIndex, with the TLS context,
 // at the first TLS connection, and kept for every later one. The server must present a
 // certificate that chains to one of them and names the host (DNS name, or IP address for an
 // IP literal); TLS 1.2 is the oldest admitted.
@@ -91,10 +95,15 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // True when connected (and, for TLS, the handshake done and the server verified).
-    // Any earlier stream is released first; on failure no stream remains. The addresses of
-    // the host are tried in turn, each with an equal share of the time left.
-    bool open(const char* host, int port, int useTls);
+    // True when connected (and, for TlsOnConnect, the handshake done and the server verified;
+    // StartTls opens plain, for upgradeToTls). Any earlier stream is released first; on
+    // failure no stream remains. The addresses of the host are tried in turn, each with an
+    // equal share of the time left.
+    bool open(const char* host, int port, ConnectionSecurity security);
+    // Starts TLS on the open plain stream, for the host given to open: the same handshake,
+    // verification, pin and connect time limit as TlsOnConnect. The caller must hold no byte
+    // read before it. False, and no stream left, when the stream is not plain or TLS fails.
+    bool upgradeToTls();
     // Bytes read (> 0, at most `size`), or 0 on end of stream, failure, time-out or abort;
     // lastError() tells which. At the end of the stream the stream is released.
     int read(char* buffer, int size);
@@ -126,9 +135,12 @@ public:
 
     NetworkSteps steps;
 
+protected:
+    // Releases the stream and records why.
+    void failOpen(ConnectionError why);
+
 private:
     using Clock = std::chrono::steady_clock;
-    static const int maxTrustFilePath = 1024;
     enum class Wait { Ready, TimedOut, Aborted, Failed };
     struct StreamFree {
         void operator()(BIO* chain) const;
@@ -141,13 +153,12 @@ private:
     bool prepareContext();
     void loadTrust();
     bool lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses);
-    bool openAddress(const BIO_ADDR* address, const char* host, int useTls, Clock::time_point deadline);
+    bool openAddress(const BIO_ADDR* address, const char* host, bool tlsFirst, Clock::time_point deadline);
     bool connectSocket(const BIO_ADDR* address, Clock::time_point deadline);
     bool startTls(const char* host, Clock::time_point deadline);
     bool prepareTls(const char* host);
     bool handshake(Clock::time_point deadline);
     bool verifyPeer();
-    void failOpen(ConnectionError why);
     bool waitEndedEarly() const;
     Wait waitForProgress(BIO* bio, Clock::time_point deadline);
     Wait waitForSocketUntil(int socket, bool forWrite, Clock::time_point deadline);
@@ -157,7 +168,8 @@ private:
     std::unique_ptr<BIO, StreamFree> stream;
     TrustIndex trust;                              // outlives the context, which consults it
     std::unique_ptr<SSL_CTX, ContextFree> context; // made at the first TLS connection
-    char trustFile[maxTrustFilePath];              // "cacert.pem" of the working folder
+    char trustFile[maxTrustFilePath];              // "cacert.pem" of the working folder at construction
+    char openedHost[maxTargetLength + 1] = {};     // the host of open(), for upgradeToTls
     void usePin();
     PeerVerification verification;
     SSL* tlsHandle = nullptr; // inside the stream, while it is a TLS stream

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "util/copy_bounded.h"
 #include "util/decimal_text.h"
 
 namespace {
@@ -14,6 +15,29 @@ const int statusLength = 3;
 bool holdsLineBreak(const char* text)
 {
     return std::strpbrk(text, "\r\n") != nullptr;
+}
+
+void upperCase(char* text)
+{
+    for (; *text != '\0'; ++text)
+        if (*text >= 'a' && *text <= 'z')
+            *text = static_cast<char>(*text - 'a' + 'A');
+}
+
+// One line of a CAPA reply: the capability's name, and for SASL the mechanism names after it.
+void noteCapability(char* line, Pop3Capabilities& listed)
+{
+    line[std::strcspn(line, "\r\n")] = '\0';
+    upperCase(line);
+    char* arguments = line + std::strcspn(line, " ");
+    if (*arguments != '\0')
+        *arguments++ = '\0';
+    if (std::strcmp(line, "STLS") == 0)
+        listed.stls = true;
+    else if (std::strcmp(line, "USER") == 0)
+        listed.user = true;
+    else if (std::strcmp(line, "SASL") == 0)
+        copyBounded(listed.sasl, sizeof listed.sasl, arguments);
 }
 
 // Scans one listing line "number id" as its bytes arrive, so that no line needs to be held
@@ -154,6 +178,18 @@ private:
 
 } // namespace
 
+bool Pop3Capabilities::offersSasl(const char* mechanism) const
+{
+    size_t length = std::strlen(mechanism);
+    for (const char* name = sasl + std::strspn(sasl, " "); *name != '\0'; name += std::strspn(name, " ")) {
+        size_t nameLength = std::strcspn(name, " ");
+        if (nameLength == length && std::memcmp(name, mechanism, length) == 0)
+            return true;
+        name += nameLength;
+    }
+    return false;
+}
+
 Pop3Session::Pop3Session()
 {
     // One storage for the four lists: an id listed, seen and announced is kept once.
@@ -164,10 +200,60 @@ Pop3Session::Pop3Session()
 
 Pop3Session::~Pop3Session() = default;
 
-bool Pop3Session::connect(const char* host, int port, int useTls)
+bool Pop3Session::connect(const char* host, int port, ConnectionSecurity security)
 {
     discardInput();
-    return open(host, port, useTls) && readReply(nullptr, 0);
+    known = Pop3Capabilities();
+    return open(host, port, security) && readReply(nullptr, 0) && secureStream(security);
+}
+
+// Between the greeting and the login. STARTTLS (RFC 2595): STLS only when CAPA lists it, and
+// never a login in plain text instead; after its +OK, TLS before another byte is read, and
+// what the server said in plain text forgotten.
+bool Pop3Session::secureStream(ConnectionSecurity security)
+{
+    if (security != ConnectionSecurity::StartTls)
+        return true;
+    if (!readCapabilities() || !known.stls || !sendCommand("STLS", nullptr) || !readReply(nullptr, 0))
+        return failStartTls();
+    // Bytes after the +OK line came in plain text, where anyone on the path could have put
+    // them, to be read once TLS is up as if it had protected them (a reply to USER, say).
+    if (inputStart != inputEnd) {
+        discardInput();
+        failOpen(ConnectionError::TlsFailed);
+        return false;
+    }
+    known = Pop3Capabilities();
+    return upgradeToTls();
+}
+
+// A stream that broke or stalled keeps its reason; a server that answered has refused.
+bool Pop3Session::failStartTls()
+{
+    ConnectionError why = lastError();
+    discardInput();
+    failOpen(why == ConnectionError::None ? ConnectionError::StartTlsNotOffered : why);
+    return false;
+}
+
+bool Pop3Session::readCapabilities()
+{
+    known = Pop3Capabilities();
+    if (!sendCommand("CAPA", nullptr) || !readReply(nullptr, 0))
+        return false;
+    Pop3Capabilities listed;
+    char line[maxCapabilityLine + 1];
+    for (int count = 0; count <= maxCapabilityLines; ++count) {
+        if (!readRestOfLine(line, sizeof line, 0))
+            return false;
+        if (std::strcmp(line, ".\r\n") == 0) {
+            listed.read = true;
+            known = listed;
+            return true;
+        }
+        noteCapability(line, listed);
+    }
+    return false;
 }
 
 // One read into the empty input buffer.
@@ -192,14 +278,14 @@ bool Pop3Session::readReply(char* rest, int capacity)
     // A negative reply is not read further: the conversation ends with it.
     if (std::memcmp(status, positiveReply, statusLength) != 0)
         return false;
-    return readRestOfLine(rest, capacity);
+    return readRestOfLine(rest, capacity, statusLength);
 }
 
-// Consumes the line up to its LF, keeping what fits in `rest`.
-bool Pop3Session::readRestOfLine(char* rest, int capacity)
+// Consumes the line up to its LF, keeping what fits in `rest`; `consumed` bytes of it are
+// already read.
+bool Pop3Session::readRestOfLine(char* rest, int capacity, int consumed)
 {
     int kept = 0;
-    int consumed = statusLength;
     for (;;) {
         if (inputStart == inputEnd && !fillInput())
             return false;

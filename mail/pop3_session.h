@@ -6,8 +6,27 @@
 #include "mail/connection.h"
 #include "mail/uid_list.h"
 
-// The client side of POP3 (greeting, USER, PASS, UIDL) over a Connection, and the unique-id
-// lists that each listing is reconciled with. Never sends anything else, not even QUIT.
+// What the server's CAPA reply listed, as far as securing the stream and logging in need it
+// (RFC 2449). Case does not matter in the reply; names are kept in upper case.
+struct Pop3Capabilities {
+    static const int maxSaslText = 256;
+
+    bool read = false; // a complete CAPA reply was read on this stream since TLS began
+    bool stls = false;
+    bool user = false;
+    char sasl[maxSaslText] = {}; // the SASL line's mechanism names, one space apart
+
+    // True when `mechanism` (upper case) is one of the SASL line's names.
+    bool offersSasl(const char* mechanism) const;
+};
+
+// The client side of POP3 (greeting, STLS, USER, PASS, UIDL) over a Connection, and the
+// unique-id lists that each listing is reconciled with. Never sends anything else but CAPA,
+// which STLS needs, and never QUIT.
+//
+// A connection is: open, greeting, then the step that secures the stream (secureStream:
+// STLS for a StartTls account), then a login. A login that needs the server's capabilities
+// (SASL) reads them there with readCapabilities, after TLS, never before.
 class Pop3Session : public Connection {
 public:
     static const int maxCommandLength = 255; // line end included
@@ -19,13 +38,22 @@ public:
     static const int defaultListingMilliseconds = 5 * 60 * 1000;
     // A status line is at most 512 bytes by the protocol; past this one is not a reply.
     static const int maxStatusLineBytes = 65536;
+    // A capability line is at most 512 bytes by the protocol; longer ones are cut. A reply of
+    // more lines than this is refused: the protocol defines about a dozen capabilities.
+    static const int maxCapabilityLine = 512;
+    static const int maxCapabilityLines = 64;
 
     Pop3Session();
     ~Pop3Session();
 
     // --- The POP3 dialogue (pop3_session.cpp) ---
-    // Connection::open, then the greeting, which must begin "+OK".
-    bool connect(const char* host, int port, int useTls);
+    // Connection::open, the greeting, which must begin "+OK", then secureStream. False with
+    // lastError() StartTlsNotOffered when a StartTls server does not offer STLS or refuses it.
+    bool connect(const char* host, int port, ConnectionSecurity security);
+    // Asks CAPA and keeps what it lists in capabilities(); false (and nothing known) when the
+    // server refuses CAPA or the reply fails or has no terminator within maxCapabilityLines.
+    bool readCapabilities();
+    const Pop3Capabilities& capabilities() const { return known; }
     // Forgets bytes buffered from an earlier stream; connect() does it itself.
     void resetReader() { discardInput(); }
     // True when the next line begins "+OK" (its three bytes may come in any pieces). The rest
@@ -98,11 +126,14 @@ public:
 private:
     // Adds the ids of `file` (read to its end, left open) to `ids`, as loadSeen reads them.
     static void readSeenIds(FILE* file, UidList& ids);
+    bool secureStream(ConnectionSecurity security);
+    bool failStartTls();
     int failListing();
     bool fillInput();
-    bool readRestOfLine(char* rest, int capacity);
+    bool readRestOfLine(char* rest, int capacity, int consumed);
     void discardInput() { inputStart = inputEnd = 0; }
 
+    Pop3Capabilities known;
     // The listing being read; it becomes `current` once complete.
     UidList listing;
     bool listingFailed = false;

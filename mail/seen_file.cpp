@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "mail/platform/file_open.h"
 #include "mail/pop3_session.h"
 
 namespace {
@@ -13,7 +14,7 @@ const char temporarySuffix[] = ".new";
 // Writes the seen list into `path`, a fresh file, and gets it onto the disk.
 bool writeSeenFile(Pop3Session& session, const char* path)
 {
-    FILE* file = std::fopen(path, "w");
+    FILE* file = openFile(path, "w");
     if (file == nullptr)
         return false;
     bool written = session.saveSeen(file) && flushFileToDisk(file);
@@ -26,7 +27,7 @@ bool writeSeenFile(Pop3Session& session, const char* path)
 bool loadSeenFile(Pop3Session& session, const char* path)
 {
     // Binary, so that every platform reads the same bytes; the CR of a CR LF is dropped anyway.
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = openFile(path, "rb");
     if (file == nullptr) {
         std::lock_guard<std::mutex> hold(session.listLock);
         session.seen.clear();
@@ -45,7 +46,7 @@ bool saveSeenFile(Pop3Session& session, const char* path, ReplaceFileFunction re
     // Beside the target, so that the replace stays within one file system.
     std::string temporary = std::string(path) + temporarySuffix;
     if (!writeSeenFile(session, temporary.c_str()) || !replace(temporary.c_str(), path)) {
-        std::remove(temporary.c_str());
+        removeFile(temporary.c_str());
         return false;
     }
     return true;
@@ -57,7 +58,7 @@ bool SeenMessageFile::read(Pop3Session& session)
         return false;
     if (session.seenFileState() == Pop3Session::SeenFileState::Read)
         return true;
-    FILE* file = std::fopen(filePath.text, "rb");
+    FILE* file = openFile(filePath.text, "rb");
     // Only a file that is not there is an empty list; any other failure may hide marks.
     bool merged = (file != nullptr || errno == ENOENT) && session.mergeSeen(file);
     if (file != nullptr)

@@ -1,8 +1,10 @@
 #include "mail/trust_index.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -11,12 +13,37 @@
 #include <openssl/x509_vfy.h>
 
 #include "mail/certificate_pin.h"
+#include "mail/platform/file_open.h"
 
 namespace {
 
 struct BioFree {
     void operator()(BIO* bio) const { BIO_free(bio); }
 };
+
+// Far more than any bundle of authorities (about 220 KB); a larger file is not read.
+const size_t maxTrustFileBytes = 16 * 1024 * 1024;
+const char utf8ByteOrderMark[] = "\xEF\xBB\xBF";
+
+// The whole file, read through the platform's file call, so that a UTF-8 path outside the
+// ANSI code page opens on Windows too. False when it is missing, unreadable or too large.
+bool readTrustFile(const char* path, std::string& bytes)
+{
+    FILE* file = openFile(path, "rb");
+    if (file == nullptr)
+        return false;
+    char chunk[16384];
+    size_t got = 0;
+    bool fits = true;
+    while (fits && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        fits = bytes.size() + got <= maxTrustFileBytes;
+        if (fits)
+            bytes.append(chunk, got);
+    }
+    bool readWell = fits && std::ferror(file) == 0;
+    std::fclose(file);
+    return readWell;
+}
 
 unsigned long subjectHash(const X509_NAME* name)
 {
@@ -50,7 +77,13 @@ bool TrustIndex::attachTo(X509_STORE* store)
 // file shows as a missing start line; any other failure discards the file's certificates.
 void TrustIndex::addPemFile(const char* path)
 {
-    std::unique_ptr<BIO, BioFree> file(BIO_new_file(path, "r"));
+    std::string bytes;
+    if (!readTrustFile(path, bytes))
+        return;
+    // An editor may start the file with a byte-order mark, which would hide the first line.
+    size_t start =
+        bytes.compare(0, sizeof utf8ByteOrderMark - 1, utf8ByteOrderMark) == 0 ? sizeof utf8ByteOrderMark - 1 : 0;
+    std::unique_ptr<BIO, BioFree> file(BIO_new_mem_buf(bytes.data() + start, static_cast<int>(bytes.size() - start)));
     if (file == nullptr) {
         ERR_clear_error();
         return;

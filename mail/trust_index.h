@@ -20,8 +20,8 @@ public:
     // Makes `store` consult this index, before any lookup added later, for a subject it does
     // not hold yet. False when OpenSSL could not make the lookup.
     bool attachTo(X509_STORE* store);
-    // Every certificate of a PEM file. As with OpenSSL's own loader, a file holding a
-    // certificate that does not parse adds none; a missing file adds none.
+    // Every certificate of a PEM file (UTF-8 path). As with OpenSSL's own loader, a file
+    // holding a certificate that does not parse adds none; a missing file adds none.
     void addPemFile(const char* path);
     // One certificate (kept once however many sources hold it); false when it cannot be
     // encoded.

@@ -63,10 +63,9 @@ Section "pellwick" SectionProgram
   File "${STAGE}\pellwick.exe"
   File "${STAGE}\README.txt"
   File "${STAGE}\LICENSE.txt"
-  ; The user may have added a server's certificate to it: an update keeps it.
-  SetOverwrite off
+  ; Always the bundle of this release: an update drops authorities since removed from it. The
+  ; user's own additions live in %APPDATA%\pellwick\cacert-local.pem, which no update touches.
   File "${STAGE}\cacert.pem"
-  SetOverwrite on
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\pellwick.lnk" "$INSTDIR\pellwick.exe"
   ; Unticking "Start with Windows" on an update takes the entry away.

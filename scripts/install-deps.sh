@@ -9,6 +9,7 @@ packages=(
   dovecot-core dovecot-pop3d openssl dpkg-dev perl python3
   nsis zip unzip ca-certificates
   clang clang-format libclang-rt-14-dev
+  nlohmann-json3-dev
 )
 
 missing=()

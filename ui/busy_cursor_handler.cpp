@@ -11,3 +11,15 @@ int BusyCursorHandler::onMessage(HWND, UINT message, WPARAM, LPARAM)
         SetCursor(busy ? busyCursor : normalCursor);
     return 0;
 }
+
+BusyCursorScope::BusyCursorScope(BusyCursorHandler& handler) : handler(handler)
+{
+    handler.busy = 1;
+    SetCursor(handler.busyCursor);
+}
+
+BusyCursorScope::~BusyCursorScope()
+{
+    handler.busy = 0;
+    SetCursor(handler.normalCursor);
+}

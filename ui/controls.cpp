@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "util/decimal_text.h"
 #include "ui/win32_handles.h"
@@ -41,9 +42,7 @@ void EditControl::onCommandNotify(int code)
     // A range that starts at 0 cannot be expressed: either bound 0 switches the check off.
     if (code != EN_CHANGE || minValue == 0 || maxValue == 0)
         return;
-    char* text = getText();
-    int value = parseDecimal(text);
-    delete[] text;
+    int value = parseDecimal(getText().get());
     // Setting the text raises EN_CHANGE again, which then finds the value in range.
     if (value < minValue)
         setNumberText(handle, minValue);
@@ -83,9 +82,7 @@ void LinkButton::onCommandNotify(int code)
 {
     if (code != BN_CLICKED)
         return;
-    char* target = getText();
-    ShellExecuteA(nullptr, "open", target, nullptr, nullptr, SW_SHOW);
-    delete[] target;
+    ShellExecuteA(nullptr, "open", getText().get(), nullptr, nullptr, SW_SHOW);
 }
 
 void LinkButton::onDrawItem(DRAWITEMSTRUCT* record)
@@ -93,10 +90,9 @@ void LinkButton::onDrawItem(DRAWITEMSTRUCT* record)
     HDC context = record->hDC;
     SetBkMode(context, TRANSPARENT);
     SetTextColor(context, linkColour);
-    char* text = getText();
-    ExtTextOutA(context, GetSystemMetrics(SM_CXEDGE), GetSystemMetrics(SM_CYEDGE), ETO_CLIPPED, &record->rcItem, text,
-                static_cast<UINT>(strlen(text)), nullptr);
-    delete[] text;
+    std::unique_ptr<char[]> text = getText();
+    ExtTextOutA(context, GetSystemMetrics(SM_CXEDGE), GetSystemMetrics(SM_CYEDGE), ETO_CLIPPED, &record->rcItem,
+                text.get(), static_cast<UINT>(strlen(text.get())), nullptr);
     if (GetFocus() == handle)
         DrawFocusRect(context, &record->rcItem);
 }

@@ -8,11 +8,16 @@
 void setNumberText(HWND control, int value);
 
 // Wrappers for controls that a dialog template creates; bind them with attachToDialogItem.
-// None owns its control: the controls go with their dialog.
+// None owns its control: the controls go with their dialog. Each operation sends the one
+// message it is named after.
 
 class ButtonControl : public Window {
 public:
     ButtonControl();
+    // BM_SETCHECK: checked or unchecked.
+    void setCheck(bool checked) { SendMessageA(handle, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0); }
+    // BM_GETCHECK: any state but unchecked (checked, indeterminate) counts as checked.
+    bool getCheck() const { return SendMessageA(handle, BM_GETCHECK, 0, 0) != BST_UNCHECKED; }
 };
 
 // With both bounds non-zero, every change of the text pulls a number outside
@@ -21,12 +26,25 @@ class EditControl : public Window {
 public:
     EditControl();
     void onCommandNotify(int code) override;
+    // EM_LIMITTEXT: the user can type at most `characters`.
+    void limitText(int characters) { SendMessageA(handle, EM_LIMITTEXT, static_cast<WPARAM>(characters), 0); }
 
     int minValue = 0;
     int maxValue = 0;
 };
 
-class ComboBoxControl : public Window {};
+class ComboBoxControl : public Window {
+public:
+    // CB_ADDSTRING: the index of the new entry (sorted lists put it in place), or CB_ERR.
+    int addString(const char* text)
+    {
+        return static_cast<int>(SendMessageA(handle, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+    }
+    // CB_GETCURSEL: the selected index, or CB_ERR (-1) when nothing is selected.
+    int getCurSel() const { return static_cast<int>(SendMessageA(handle, CB_GETCURSEL, 0, 0)); }
+    // CB_SETCURSEL: selects `index` (-1 clears the selection); raises no CBN_SELCHANGE.
+    void setCurSel(int index) { SendMessageA(handle, CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+};
 
 class StaticControl : public Window {
 public:

@@ -101,7 +101,10 @@ INT_PTR Dialog::onCommand(HWND control, int code)
 
 void Dialog::onClick(HWND) {}
 void Dialog::onEditChange(HWND) {}
-void Dialog::onOk() {}
+bool Dialog::onOk()
+{
+    return true;
+}
 
 HBRUSH Dialog::onCtlColorStatic(HWND, HDC)
 {
@@ -139,8 +142,8 @@ INT_PTR Dialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         if (Window* wrapper = Window::boundTo(control))
             wrapper->onCommandNotify(code);
         if (id == IDOK) {
-            onOk();
-            EndDialog(hwnd, IDOK);
+            if (onOk())
+                EndDialog(hwnd, IDOK);
             return 1;
         }
         if (id == IDCANCEL) {

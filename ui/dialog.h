@@ -21,8 +21,9 @@ public:
     // A button click or a combo box selection change.
     virtual void onClick(HWND control);
     virtual void onEditChange(HWND control);
-    // OK was pressed; the dialog ends with 1 afterwards.
-    virtual void onOk();
+    // OK was pressed: true ends the dialog with 1; false keeps it open (the dialog has told
+    // the user why).
+    virtual bool onOk();
     // A brush for a static control, or null for the platform colours.
     virtual HBRUSH onCtlColorStatic(HWND control, HDC context);
     virtual INT_PTR dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -95,12 +95,12 @@ void WindowBase::applyStyle()
     SetWindowLongA(handle, GWL_EXSTYLE, static_cast<LONG>(fullScreen ? (WS_EX_TOPMOST | WS_EX_TOOLWINDOW) : exStyle));
 }
 
-char* WindowBase::getText() const
+std::unique_ptr<char[]> WindowBase::getText() const
 {
     int size = GetWindowTextLengthA(handle) + 1;
-    char* text = new char[size];
+    std::unique_ptr<char[]> text(new char[size]);
     text[0] = '\0';
-    GetWindowTextA(handle, text, size);
+    GetWindowTextA(handle, text.get(), size);
     return text;
 }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 class WindowBase;
 class Window;
 class Dialog;
@@ -60,9 +62,8 @@ public:
     void applyPosition();
     void applyStyle();
 
-    // The native window's whole text, new[]-allocated and NUL-terminated; the caller
-    // releases it with delete[].
-    char* getText() const;
+    // The native window's whole text, NUL-terminated (empty, never null, without a window).
+    std::unique_ptr<char[]> getText() const;
     // Centres the window on its parent, or on the desktop when it has none.
     void centreOnParent();
 

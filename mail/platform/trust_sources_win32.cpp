@@ -8,36 +8,48 @@
 
 #include <openssl/x509.h>
 
-bool executableFolder(char* buffer, size_t size)
-{
-    DWORD length = GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(size));
-    if (length == 0 || length >= size)
-        return false; // none, or cut short
-    for (DWORD i = length; i > 0; --i) {
-        if (buffer[i - 1] == '\\' || buffer[i - 1] == '/') {
-            buffer[i] = '\0';
-            return true;
-        }
-    }
-    return false;
-}
+namespace {
 
-// As UTF-8, which OpenSSL's file functions take on Windows, so that a folder named outside
-// the ANSI code page is still found.
-bool workingFolder(char* buffer, size_t size)
+// `wide` as UTF-8 with a trailing separator; false when it does not fit `size`.
+bool utf8Folder(const wchar_t* wide, char* buffer, size_t size)
 {
-    wchar_t wide[maxExecutablePath];
-    DWORD length = GetCurrentDirectoryW(maxExecutablePath, wide);
-    if (length == 0 || length >= maxExecutablePath || size < 2)
-        return false; // none, or cut short
+    if (size < 2)
+        return false;
     int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, static_cast<int>(size - 1), nullptr, nullptr);
     if (bytes < 2)
-        return false; // cut short
+        return false; // none, or cut short
     if (buffer[bytes - 2] != '\\' && buffer[bytes - 2] != '/') {
         buffer[bytes - 1] = '\\';
         buffer[bytes] = '\0';
     }
     return true;
+}
+
+} // namespace
+
+// Both folders as UTF-8, which the program's file calls take, so that a folder named outside
+// the ANSI code page is still found.
+bool executableFolder(char* buffer, size_t size)
+{
+    wchar_t wide[maxExecutablePath];
+    DWORD length = GetModuleFileNameW(nullptr, wide, maxExecutablePath);
+    if (length == 0 || length >= maxExecutablePath)
+        return false; // none, or cut short
+    while (length > 0 && wide[length - 1] != L'\\' && wide[length - 1] != L'/')
+        --length;
+    if (length == 0)
+        return false;
+    wide[length] = L'\0';
+    return utf8Folder(wide, buffer, size);
+}
+
+bool workingFolder(char* buffer, size_t size)
+{
+    wchar_t wide[maxExecutablePath];
+    DWORD length = GetCurrentDirectoryW(maxExecutablePath, wide);
+    if (length == 0 || length >= maxExecutablePath)
+        return false; // none, or cut short
+    return utf8Folder(wide, buffer, size);
 }
 
 // OpenSSL 3.0 cannot read the Windows store itself: each root is copied in as DER.

@@ -3,8 +3,10 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
+#include "res/resource.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/poll_until.h"
 
@@ -98,11 +100,14 @@ bool ProgramDriver::start(const std::string& workFolder)
 bool ProgramDriver::start(const std::string& workFolder, const std::string& path)
 {
     closeHandles();
-    std::string commandLine = "\"" + path + "\"";
-    STARTUPINFOA startup = {};
+    // UTF-8, so that a folder named outside the ANSI code page can be given.
+    std::wstring program = std::filesystem::u8path(path).wstring();
+    std::wstring folder = std::filesystem::u8path(workFolder).wstring();
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    return CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          workFolder.empty() ? nullptr : workFolder.c_str(), &startup, &process) != FALSE;
+    return CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          workFolder.empty() ? nullptr : folder.c_str(), &startup, &process) != FALSE;
 }
 
 bool ProgramDriver::running() const
@@ -166,7 +171,7 @@ void ProgramDriver::sync() const
 
 bool ProgramDriver::exitFromMenu(DWORD& exitCode)
 {
-    command(40004);
+    command(ID_EXIT);
     return waitForEnd(exitMs, exitCode);
 }
 

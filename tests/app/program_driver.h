@@ -36,7 +36,7 @@ public:
     ~ProgramDriver();
 
     // Starts pellwick.exe (the one built beside the tests, or `program`) with `workFolder` as
-    // its working folder (empty: the test's own).
+    // its working folder (empty: the test's own); both paths UTF-8.
     bool start(const std::string& workFolder);
     bool start(const std::string& workFolder, const std::string& program);
     // The program's floating window, once it exists (bounded wait); null otherwise.

@@ -3,6 +3,7 @@
 // played.
 #include <gtest/gtest.h>
 
+#include <winsock2.h> // before windows.h, for the test servers
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -17,6 +18,7 @@
 
 #include "app/notifier_app.h"
 #include "app/single_instance.h"
+#include "res/resource.h"
 #include "tests/app/program_driver.h"
 #include "tests/mail/mail_test_support.h"
 #include "ui/win32_handles.h"
@@ -97,30 +99,37 @@ protected:
 
     void TearDown() override
     {
+        closeApp();
+        SetCurrentDirectoryA(previousFolder);
+    }
+
+    void closeApp()
+    {
         if (app && app->handle && IsWindow(app->handle)) {
             SendMessageA(app->handle, WM_CLOSE, 0, 0);
             pumpUntil([] { return false; }, 50);
         }
         app.reset();
-        SetCurrentDirectoryA(previousFolder);
     }
 
-    void start(const std::vector<std::string>& extraSettings, bool tls = false)
+    // Starts the program on `on` (the fixture's server unless given), which is started here.
+    void start(const std::vector<std::string>& extraSettings, bool tls = false, ScriptedPop3Server* on = nullptr)
     {
-        ASSERT_TRUE(server.start());
+        ScriptedPop3Server& serving = on ? *on : server;
+        ASSERT_TRUE(serving.start());
         std::vector<std::string> lines = {"[connection]",
                                           "server=127.0.0.1",
                                           "username=u",
                                           "password=p",
                                           std::string("SSL=") + (tls ? "true" : "false"),
-                                          "port=" + std::to_string(server.port()),
+                                          "port=" + std::to_string(serving.port()),
                                           "checkmins=1"};
         lines.insert(lines.end(), extraSettings.begin(), extraSettings.end());
         ASSERT_TRUE(files.startFresh(lines));
         if (afterFiles)
             afterFiles();
         app.reset(new NotifierApp(GetModuleHandleA(nullptr)));
-        app->dialogs = AppDialogs();
+        app->passwordProtection = protection;
         app->effects.playSound = recordSound;
         app->effects.openTarget = recordOpen;
         app->checker.retryMilliseconds = 300;
@@ -155,12 +164,13 @@ protected:
 
     bool markAsReadEnabled() const
     {
-        UINT state = GetMenuState(app->popupMenu.menuHandle(), 40005, MF_BYCOMMAND);
+        UINT state = GetMenuState(app->popupMenu.menuHandle(), ID_MARK_AS_READ, MF_BYCOMMAND);
         return state != static_cast<UINT>(-1) && !(state & (MF_GRAYED | MF_DISABLED));
     }
 
     // Runs once the files are in place, before the program starts up.
     std::function<void()> afterFiles;
+    PasswordProtection protection = protectPassword;
     testbench::TempDirectory scratch;
     testbench::TestPki pki;
     std::string work;
@@ -170,52 +180,124 @@ protected:
     std::unique_ptr<NotifierApp> app;
 };
 
-TEST_F(AppInProcess, RefusedListingShowsListingFailedTwiceAsWide)
+// Each failure shows its own text, twice as wide, in the window and the tray tooltip.
+TEST_F(AppInProcess, FailuresShowTheirTextTwiceAsWide)
 {
-    server.addConnection(loggedIn().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
-    start({"[position]", "visible=true"});
-    ASSERT_TRUE(waitForStatus("Listing failed")) << app->statusText;
-    EXPECT_EQ(windowWidth(), 200);
-    EXPECT_STREQ(app->trayIcon.tip(), "Listing failed");
-    EXPECT_TRUE(picture("window-listing-failed"));
+    struct Case {
+        const char* status;
+        const char* picture;
+        bool tls;
+        std::function<void(ScriptedPop3Server&)> serve;
+    } cases[] = {
+        {"Listing failed", "window-listing-failed", false,
+         [](ScriptedPop3Server& on) {
+             on.addConnection(loggedIn().expectLine("UIDL").send("-ERR not now\r\n").stall(2000));
+         }},
+        {"Certificate not trusted", "window-certificate-not-trusted", true,
+         [this](ScriptedPop3Server& on) {
+             on.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
+             on.addConnection(loggedIn());
+         }},
+        {"Server not responding", "window-server-not-responding", false,
+         [](ScriptedPop3Server& on) { on.addConnection(Script().send("+OK ready\r\n").stall(10000)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        ScriptedPop3Server failing;
+        c.serve(failing);
+        start({"[position]", "visible=true"}, c.tls, &failing);
+        ASSERT_TRUE(waitForStatus(c.status)) << app->statusText;
+        EXPECT_TRUE(picture(c.picture));
+        EXPECT_EQ(windowWidth(), 200);
+        EXPECT_STREQ(app->trayIcon.tip(), c.status);
+        closeApp();
+    }
 }
 
-TEST_F(AppInProcess, UntrustedCertificateShowsCertificateNotTrustedTwiceAsWide)
+// The certificate trusted in the settings file is accepted, and so is one that Configure hands
+// over with its account; a server showing another one never sees the user name or password.
+TEST_F(AppInProcess, OnlyThePinnedCertificateIsAcceptedBesidesTheAuthorities)
 {
-    server.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
-    server.addConnection(loggedIn());
-    start({"[position]", "visible=true"}, true);
-    ASSERT_TRUE(waitForStatus("Certificate not trusted")) << app->statusText;
-    EXPECT_TRUE(picture("window-certificate-not-trusted"));
-    EXPECT_EQ(windowWidth(), 200);
+    static std::string selfSigned;
+    selfSigned = mailtest::certificateFingerprint(pki.path("selfsigned.pem"));
+    struct Case {
+        const char* name;
+        const char* certificate;
+        std::string pinned;     // in the settings file
+        bool pinnedByConfigure; // handed over by Configure after the first check
+        const char* status;
+    } cases[] = {
+        {"pinned in the settings", "selfsigned", selfSigned, false, "1 / 1"},
+        {"another certificate", "unknownca", selfSigned, false, "Certificate not trusted"},
+        {"pinned by Configure", "selfsigned", "", true, "1 / 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPop3Server tls;
+        tls.useTls(pki.path(std::string(c.certificate) + ".pem"), pki.path(std::string(c.certificate) + ".key"));
+        for (int i = 0; i < 10; ++i) // every refused handshake takes one
+            tls.addConnection(listing("1 a\r\n"));
+        start({"certsha256=" + c.pinned}, true, &tls);
+        if (c.pinnedByConfigure) {
+            ASSERT_TRUE(waitForStatus("Certificate not trusted")) << app->statusText;
+            app->dialogs.configure = [](ConfigurationValues& values, PasswordProtection) {
+                values.certSha256.assign(selfSigned.c_str());
+                return true;
+            };
+            ASSERT_TRUE(app->configure());
+        }
+        EXPECT_TRUE(waitForStatus(c.status)) << app->statusText;
+        if (std::string(c.status) != "1 / 1") {
+            EXPECT_TRUE(tls.receivedLines().empty()) << tls.receivedLines()[0];
+        }
+        closeApp();
+    }
 }
 
-// The certificate trusted in the settings file is accepted; a server showing another one
-// never sees the user name or the password.
-TEST_F(AppInProcess, PinnedCertificateFromTheSettingsIsAccepted)
+// A password an older version left in clear is stored protected at start-up; when the
+// platform cannot protect it, the file keeps it in clear rather than losing it.
+TEST_F(AppInProcess, PasswordInClearIsProtectedAtStartUpOrKeptAsItWas)
 {
-    server.useTls(pki.path("selfsigned.pem"), pki.path("selfsigned.key"));
-    server.addConnection(listing("1 a\r\n"));
-    start({"certsha256=" + mailtest::certificateFingerprint(pki.path("selfsigned.pem"))}, true);
-    EXPECT_TRUE(waitForStatus("1 / 1")) << app->statusText;
+    for (bool protects : {true, false}) {
+        SCOPED_TRACE(protects ? "protected" : "protection fails");
+        PasswordProtection failing = [](const char*, TextRecord&) { return false; };
+        protection = protects ? protectPassword : failing;
+        ScriptedPop3Server unused;
+        start({}, false, &unused);
+        std::string stored = files.readValue("connection", "password");
+        TextRecord revealed;
+        EXPECT_EQ(revealPassword(stored.c_str(), revealed),
+                  protects ? StoredPassword::Protected : StoredPassword::Plain)
+            << stored;
+        EXPECT_STREQ(revealed.text, "p");
+        closeApp();
+    }
 }
 
-TEST_F(AppInProcess, AnotherCertificateThanThePinnedOneGetsNoCredentials)
+// The trust files are the ones of start-up: a session made later, as the host check makes one,
+// trusts no "cacert.pem" of a folder that a file dialog moved the working folder to.
+TEST_F(AppInProcess, TrustFilesAreTheOnesOfStartUpWhereverTheWorkingFolderMovesLater)
 {
-    server.useTls(pki.path("unknownca.pem"), pki.path("unknownca.key"));
-    server.addConnection(listing("1 a\r\n"));
-    start({"certsha256=" + mailtest::certificateFingerprint(pki.path("selfsigned.pem"))}, true);
-    EXPECT_TRUE(waitForStatus("Certificate not trusted")) << app->statusText;
-    EXPECT_TRUE(server.receivedLines().empty()) << server.receivedLines()[0];
-}
-
-TEST_F(AppInProcess, SilentServerShowsServerNotRespondingTwiceAsWide)
-{
-    server.addConnection(Script().send("+OK ready\r\n").stall(10000));
-    start({"[position]", "visible=true"});
-    ASSERT_TRUE(waitForStatus("Server not responding")) << app->statusText;
-    EXPECT_TRUE(picture("window-server-not-responding"));
-    EXPECT_EQ(windowWidth(), 200);
+    server.addConnection(listing(""));
+    start({});
+    testbench::TempDirectory elsewhere;
+    testbench::TestPki otherAuthority;
+    ASSERT_TRUE(otherAuthority.create(elsewhere.path()));
+    std::string moved = testbench::unixPathForPlatform(elsewhere.path());
+    ASSERT_TRUE(apptest::makeWorkFolder(moved, testbench::unixPathForPlatform(otherAuthority.path("ca.pem"))));
+    ASSERT_TRUE(SetCurrentDirectoryA(moved.c_str()));
+    for (const testbench::TestPki* authority : {&pki, &otherAuthority}) {
+        ScriptedPop3Server tls;
+        tls.useTls(authority->path("server.pem"), authority->path("server.key"));
+        tls.addConnection(loggedIn().stall(2000));
+        ASSERT_TRUE(tls.start());
+        Pop3Session probe;
+        probe.setTimeouts(5, 5);
+        bool trusted = authority == &pki;
+        EXPECT_EQ(probe.connect("localhost", tls.port(), ConnectionSecurity::TlsOnConnect) && probe.login("u", "p"),
+                  trusted);
+        EXPECT_EQ(tls.receivedLines().size(), trusted ? 2u : 0u);
+    }
 }
 
 TEST_F(AppInProcess, FailureThenSuccessShrinksBackKeepingTheLeftEdge)
@@ -348,14 +430,14 @@ TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundAndShowsTheBalloonOnceEach)
     EXPECT_GE(app->trayIcon.record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE)) << "no room for a balloon";
 
     // The same unseen message again: counted, not announced.
-    app->onMenuCommand(40007);
+    app->onMenuCommand(ID_CHECK_NOW);
     ASSERT_TRUE(server.waitForConnections(2, resultMs));
     pumpUntil([] { return false; }, 1000);
     EXPECT_EQ(std::string(app->statusText), "1 / 1");
     EXPECT_EQ(played.size(), 1u);
     EXPECT_EQ(app->trayIcon.balloonsSent, 1);
 
-    app->onMenuCommand(40007);
+    app->onMenuCommand(ID_CHECK_NOW);
     ASSERT_TRUE(waitForStatus("2 / 2"));
     EXPECT_EQ(played.size(), 2u);
     EXPECT_EQ(app->trayIcon.balloonsSent, 2);
@@ -404,7 +486,7 @@ TEST_F(AppInProcess, MarkAsReadFollowsTheUnseenCountAndSavesTheSeenList)
     EXPECT_EQ(app->trayIcon.image.get() != nullptr, true);
     EXPECT_STREQ(app->trayIcon.tip(), "2 / 2");
 
-    app->onMenuCommand(40005);
+    app->onMenuCommand(ID_MARK_AS_READ);
     ASSERT_TRUE(waitForStatus("0 / 2"));
     EXPECT_FALSE(markAsReadEnabled());
     EXPECT_STREQ(app->trayIcon.tip(), "0 / 2");
@@ -418,7 +500,7 @@ TEST_F(AppInProcess, MarkAsReadAfterAFailedCheckKeepsTheErrorText)
     server.addConnection(loggedIn().expectLine("UIDL").send("-ERR busy\r\n").stall(2000));
     start({});
     ASSERT_TRUE(waitForStatus("1 / 1"));
-    app->onMenuCommand(40007);
+    app->onMenuCommand(ID_CHECK_NOW);
     ASSERT_TRUE(waitForStatus("Listing failed"));
     EXPECT_EQ(app->shown.unseenCount, 1) << "a failed listing keeps the counts";
 
@@ -541,7 +623,9 @@ TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
     KillTimer(nullptr, timer);
 
     ASSERT_EQ(menuSeen.size(), 9u) << "the popup menu did not open";
-    const UINT ids[] = {40007, 40005, 0, 40011, 40009, 40015, 0, 40013, 40004};
+    const UINT ids[] = {ID_CHECK_NOW, ID_MARK_AS_READ,       0, ID_SHOW_FLOATING_WINDOW,
+                        ID_CONFIGURE, ID_START_WITH_WINDOWS, 0, ID_ABOUT,
+                        ID_EXIT};
     const char* texts[] = {"Check Now", "Mark As Read",       "", "Show Floating Window",
                            "Configure", "Start with Windows", "", "About",
                            "Exit"};
@@ -599,7 +683,7 @@ bool startWithWindowsCheckedInOpenMenu(HWND window, const std::string& screensho
     KillTimer(nullptr, timer);
     menuPictureName.clear();
     for (const MenuEntry& entry : menuSeen)
-        if (entry.id == 40015)
+        if (entry.id == ID_START_WITH_WINDOWS)
             return (entry.state & MF_CHECKED) != 0;
     ADD_FAILURE() << "no Start with Windows entry in the open menu";
     return false;
@@ -612,17 +696,17 @@ TEST_F(AppInProcess, StartWithWindowsWritesTheQuotedPathAndTheMenuShowsTheRunKey
     char program[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, program, MAX_PATH);
 
-    app->onMenuCommand(40015);
+    app->onMenuCommand(ID_START_WITH_WINDOWS);
     EXPECT_EQ(runEntry(), "\"" + std::string(program) + "\"");
     EXPECT_TRUE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-checked"));
-    app->onMenuCommand(40015);
+    app->onMenuCommand(ID_START_WITH_WINDOWS);
     EXPECT_EQ(runEntry(), "<absent>");
     EXPECT_FALSE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-unchecked"));
 
     // The installer's entry, written while the program runs, shows at the next opening.
     setRunEntry("\"C:\\Program Files\\pellwick\\pellwick.exe\"");
     EXPECT_TRUE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-installer"));
-    app->onMenuCommand(40015);
+    app->onMenuCommand(ID_START_WITH_WINDOWS);
     EXPECT_EQ(runEntry(), "<absent>");
 }
 
@@ -631,13 +715,13 @@ TEST_F(AppInProcess, ShowFloatingWindowTogglesAndStoresTheChoice)
     server.addConnection(listing(""));
     start({});
     ASSERT_FALSE(IsWindowVisible(app->handle));
-    app->onMenuCommand(40011);
+    app->onMenuCommand(ID_SHOW_FLOATING_WINDOW);
     EXPECT_TRUE(IsWindowVisible(app->handle));
-    EXPECT_TRUE(GetMenuState(app->popupMenu.menuHandle(), 40011, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_TRUE(GetMenuState(app->popupMenu.menuHandle(), ID_SHOW_FLOATING_WINDOW, MF_BYCOMMAND) & MF_CHECKED);
     EXPECT_EQ(files.readValue("position", "visible"), "true");
-    app->onMenuCommand(40011);
+    app->onMenuCommand(ID_SHOW_FLOATING_WINDOW);
     EXPECT_FALSE(IsWindowVisible(app->handle));
-    EXPECT_FALSE(GetMenuState(app->popupMenu.menuHandle(), 40011, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(app->popupMenu.menuHandle(), ID_SHOW_FLOATING_WINDOW, MF_BYCOMMAND) & MF_CHECKED);
     EXPECT_EQ(files.readValue("position", "visible"), "false");
 }
 
@@ -746,7 +830,7 @@ TEST(ProgramFile, CarriesItsManifestForCommonControlsSixAndDpiAwareness)
 {
     HMODULE program = LoadLibraryExA(apptest::programPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(program, nullptr);
-    HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(IDR_MANIFEST), RT_MANIFEST);
     ASSERT_NE(found, nullptr) << "no manifest resource";
     HGLOBAL loaded = LoadResource(program, found);
     std::string manifest(static_cast<const char*>(LockResource(loaded)), SizeofResource(program, found));
@@ -754,7 +838,7 @@ TEST(ProgramFile, CarriesItsManifestForCommonControlsSixAndDpiAwareness)
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
     EXPECT_NE(manifest.find("dpiAware"), std::string::npos);
     EXPECT_NE(manifest.find("name=\"Pellwick.Pellwick\""), std::string::npos);
-    EXPECT_NE(FindResourceA(program, MAKEINTRESOURCEA(101), MAKEINTRESOURCEA(4)), nullptr) << "menu 101";
+    EXPECT_NE(FindResourceA(program, MAKEINTRESOURCEA(IDR_TRAY_MENU), RT_MENU), nullptr) << "menu 101";
     FreeLibrary(program);
 }
 

@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "app/protected_password.h"
+#include "res/resource.h"
 #include "tests/app/program_driver.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/poll_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
+#include "tests/support/test_pki.h"
 
 using apptest::ProgramDriver;
 using apptest::ProgramFiles;
@@ -33,7 +35,6 @@ const COLORREF newMailFill = RGB(95, 255, 95);
 // The flap of the new-mail envelope.
 const COLORREF newMailFlap = RGB(0, 255, 0);
 const UINT trayCallback = WM_APP;
-const int idExit = 40004, idMarkAsRead = 40005, idCheckNow = 40007, idShowFloating = 40011;
 
 std::string message(int number)
 {
@@ -143,7 +144,7 @@ protected:
 
     void checkNowFor(ProgramDriver& program, const std::string& expected)
     {
-        program.command(idCheckNow);
+        program.command(ID_CHECK_NOW);
         EXPECT_TRUE(program.waitForStatus(expected, checkMs)) << "shows: " << program.statusText();
     }
 
@@ -193,7 +194,7 @@ TEST_F(ProgramRuns, NewMailShowsCountsGreenFillAndNewMailIconUntilMarkedAsRead)
     EXPECT_EQ(frame.right - frame.left, 100);
     EXPECT_EQ(frame.bottom - frame.top, 30);
 
-    program.command(idMarkAsRead);
+    program.command(ID_MARK_AS_READ);
     EXPECT_TRUE(program.waitForStatus("0 / 2", checkMs)) << "shows: " << program.statusText();
     screenshot(program, "marked-as-read");
     picture("window-no-unseen-mail", program.windowRect());
@@ -268,6 +269,38 @@ TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }
 
+// A server that goes on only inside TLS begun with STLS: the counts show that the account's
+// starttls was read and honoured before the login.
+TEST_F(ProgramRuns, StartTlsAccountShowsItsCounts)
+{
+    testbench::TestPki pki;
+    ASSERT_TRUE(pki.create(scratch.path()));
+    ASSERT_TRUE(apptest::makeWorkFolder(work, testbench::unixPathForPlatform(pki.path("ca.pem"))));
+    testbench::ScriptedPop3Server server;
+    server.useTls(pki.path("server.pem"), pki.path("server.key"));
+    server.addConnection(testbench::Script()
+                             .send("+OK ready\r\n")
+                             .expectLine("CAPA")
+                             .send("+OK\r\nSTLS\r\n.\r\n")
+                             .expectLine("STLS")
+                             .send("+OK\r\n")
+                             .startTls()
+                             .expectLine("USER")
+                             .send("+OK\r\n")
+                             .expectLine("PASS")
+                             .send("+OK\r\n")
+                             .expectLine("UIDL")
+                             .send("+OK\r\n1 first\r\n2 second\r\n.\r\n")
+                             .stall(5000));
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(files.startFresh({"[connection]", "server=127.0.0.1", "username=u", "password=p", "SSL=false",
+                                  "starttls=true", "port=" + std::to_string(server.port()), "checkmins=30"}));
+    ProgramDriver program;
+    startProgram(program);
+    EXPECT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
+    EXPECT_FALSE(server.scriptFailed()) << server.failure();
+}
+
 TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
 {
     // The mail program is a stand-in that leaves a marker beside itself and ends at once.
@@ -322,7 +355,7 @@ TEST_F(ProgramRuns, DraggedPositionAndVisibilitySurviveARestart)
         startProgram(program);
         ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs));
         EXPECT_FALSE(IsWindowVisible(program.window())) << "visible without the setting";
-        program.command(idShowFloating);
+        program.command(ID_SHOW_FLOATING_WINDOW);
         program.sync();
         EXPECT_TRUE(IsWindowVisible(program.window()));
         EXPECT_EQ(files.readValue("position", "visible"), "true");
@@ -359,7 +392,7 @@ TEST_F(ProgramRuns, DraggedPositionAndVisibilitySurviveARestart)
     EXPECT_EQ(restored.left, moved.left);
     EXPECT_EQ(restored.top, moved.top);
     EXPECT_TRUE(IsWindowVisible(again.window()));
-    again.command(idShowFloating);
+    again.command(ID_SHOW_FLOATING_WINDOW);
     again.sync();
     EXPECT_FALSE(IsWindowVisible(again.window()));
     EXPECT_EQ(files.readValue("position", "visible"), "false");
@@ -373,7 +406,7 @@ TEST_F(ProgramRuns, MarksSurviveARestart)
         ProgramDriver program;
         startProgram(program);
         ASSERT_TRUE(program.waitForStatus("2 / 2", checkMs));
-        program.command(idMarkAsRead);
+        program.command(ID_MARK_AS_READ);
         ASSERT_TRUE(program.waitForStatus("0 / 2", checkMs));
         DWORD code = 99;
         ASSERT_TRUE(program.exitFromMenu(code));
@@ -393,7 +426,7 @@ TEST_F(ProgramRuns, MarksSurviveAKillRightAfterMarkAsRead)
         ProgramDriver program;
         startProgram(program);
         ASSERT_TRUE(program.waitForStatus("3 / 3", checkMs));
-        program.command(idMarkAsRead);
+        program.command(ID_MARK_AS_READ);
         ASSERT_TRUE(program.waitForStatus("0 / 3", checkMs));
         program.kill();
     }
@@ -447,7 +480,7 @@ TEST_F(ProgramRuns, TrayIconComesBackWithItsImageWhenTheShellRestarts)
     NOTIFYICONDATAA forget = {};
     forget.cbSize = NOTIFYICONDATAA_V1_SIZE;
     forget.hWnd = program.window();
-    forget.uID = 104;
+    forget.uID = IDI_NO_MAIL; // the tray icon's id
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &forget));
     ASSERT_TRUE(waitForTray(program, tray, trayEmpty));
 
@@ -521,7 +554,7 @@ TEST_F(ProgramRuns, NewMailShowsABalloonWhoseClickActsAsADoubleClick)
     screenshot(program, "balloon");
 
     // What the shell sends when the user clicks the balloon.
-    program.post(trayCallback, 104, NIN_BALLOONUSERCLICK);
+    program.post(trayCallback, IDI_NO_MAIL, NIN_BALLOONUSERCLICK);
     EXPECT_TRUE(program.waitForStatus("0 / 3", checkMs)) << "shows: " << program.statusText();
     EXPECT_EQ(files.seenIds().size(), 3u);
 }
@@ -585,9 +618,9 @@ TEST_F(ProgramRuns, PasswordFromAnotherMachineIsAskedForAndThenStoredProtected)
     HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);
     ASSERT_NE(dialog, nullptr) << "an unreadable password did not open the configuration dialog";
     char shown[64] = "?";
-    GetDlgItemTextA(dialog, 1003, shown, sizeof shown);
+    GetDlgItemTextA(dialog, IDC_PASSWORD, shown, sizeof shown);
     EXPECT_STREQ(shown, "") << "the password box holds what could not be read";
-    SetDlgItemTextA(dialog, 1003, password);
+    SetDlgItemTextA(dialog, IDC_PASSWORD, password);
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     ASSERT_NE(program.waitForWindow(), nullptr);
     EXPECT_TRUE(program.waitForStatus("0 / 0", checkMs)) << "shows: " << program.statusText();
@@ -599,48 +632,43 @@ TEST_F(ProgramRuns, PasswordFromAnotherMachineIsAskedForAndThenStoredProtected)
     EXPECT_STREQ(revealed.text, password);
 }
 
-TEST_F(ProgramRuns, ConfigureFromTheMenuOpensOneDialogOnly)
+// Configure and About each open their dialog from the menu (About showing the program's
+// version); the same command again brings the open dialog forward instead of a second one.
+TEST_F(ProgramRuns, ConfigureAndAboutFromTheMenuOpenOneDialogEach)
 {
+    struct Case {
+        int command;
+        const char* title;
+        const char* picture;
+        int textId; // a control whose text the dialog shows, or 0
+        const char* text;
+    } cases[] = {
+        {ID_CONFIGURE, "Pellwick", "configure", 0, nullptr},
+        {ID_ABOUT, "About Pellwick", "about", IDC_VERSION_TEXT, "Version 1v0r1"},
+    };
     ASSERT_TRUE(files.startFresh(settingsFor(password)));
     ProgramDriver program;
     startProgram(program);
     ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs));
-    program.command(40009);
-    HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);
-    ASSERT_NE(dialog, nullptr) << "Configure opened no dialog";
-    screenshot(program, "configure");
-    RECT dialogFrame = {};
-    GetWindowRect(dialog, &dialogFrame);
-    EXPECT_TRUE(apptest::savePicture("configure", dialogFrame));
-    // A second Configure brings the open dialog forward instead of opening another.
-    program.command(40009);
-    program.sync();
-    EXPECT_EQ(openDialogs("Pellwick"), 1);
-    EXPECT_TRUE(cancelDialog(dialog));
-    DWORD code = 99;
-    EXPECT_TRUE(program.exitFromMenu(code));
-}
-
-TEST_F(ProgramRuns, AboutFromTheMenuShowsTheVersionAndOpensOnce)
-{
-    ASSERT_TRUE(files.startFresh(settingsFor(password)));
-    ProgramDriver program;
-    startProgram(program);
-    ASSERT_TRUE(program.waitForStatus("0 / 0", checkMs));
-    program.command(40013);
-    HWND about = waitForDialog("About Pellwick", ProgramDriver::startMs);
-    ASSERT_NE(about, nullptr) << "About opened no dialog";
-    screenshot(program, "about");
-    RECT aboutFrame = {};
-    GetWindowRect(about, &aboutFrame);
-    EXPECT_TRUE(apptest::savePicture("about", aboutFrame));
-    char version[64] = {};
-    GetDlgItemTextA(about, 1016, version, sizeof version);
-    EXPECT_STREQ(version, "Version 1v0r1");
-    program.command(40013);
-    program.sync();
-    EXPECT_EQ(openDialogs("About Pellwick"), 1);
-    EXPECT_TRUE(cancelDialog(about));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        program.command(c.command);
+        HWND dialog = waitForDialog(c.title, ProgramDriver::startMs);
+        ASSERT_NE(dialog, nullptr) << "the command opened no dialog";
+        screenshot(program, c.picture);
+        RECT dialogFrame = {};
+        GetWindowRect(dialog, &dialogFrame);
+        EXPECT_TRUE(apptest::savePicture(c.picture, dialogFrame));
+        if (c.textId) {
+            char text[64] = {};
+            GetDlgItemTextA(dialog, c.textId, text, sizeof text);
+            EXPECT_STREQ(text, c.text);
+        }
+        program.command(c.command);
+        program.sync();
+        EXPECT_EQ(openDialogs(c.title), 1);
+        EXPECT_TRUE(cancelDialog(dialog));
+    }
     DWORD code = 99;
     EXPECT_TRUE(program.exitFromMenu(code));
 }

@@ -228,8 +228,8 @@ TEST_F(SettingsFile, PasswordsReadBackExactlyAsTyped)
                                "\xE9t\xE9",  "\xA0nbsp\xA0", "caf\xE9 ", "\xFF\xA3\xB5"};
     for (const char* password : passwords) {
         ConfigurationValues values;
-        values.password = password;
-        values.username = password;
+        ASSERT_TRUE(protectPassword(password, values.storedPassword));
+        values.username.assign(password);
         settings.writeConfiguration(values);
         TextRecord read;
         EXPECT_EQ(settings.readPassword(read), StoredPassword::Protected) << password;
@@ -319,19 +319,19 @@ TEST_F(SettingsFile, OverlongAccountValueIsReportedAndNeverCut)
 TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
 {
     ConfigurationValues values;
-    values.server = "pop.example.org";
-    values.username = "ann";
-    values.password = "se=cr%et";
+    values.server.assign("pop.example.org");
+    values.username.assign("ann");
+    ASSERT_TRUE(protectPassword("se=cr%et", values.storedPassword));
     values.useTls = false;
     values.port = 110;
     values.checkMinutes = 12;
-    values.certSha256 = "AB:CD";
+    values.certSha256.assign("AB:CD");
     values.playSound = true;
-    values.customSound = "C:\\ding.wav";
+    values.customSound.assign("C:\\ding.wav");
     values.changeColour = false;
     values.newMailColour = RGB(1, 2, 3);
     values.balloon = false;
-    values.doubleClick = "https://mail.example.org/";
+    values.doubleClick.assign("https://mail.example.org/");
     settings.writeConfiguration(values);
     settings.writePosition(40, 50);
     settings.writeVisible(true);
@@ -387,7 +387,7 @@ TEST_F(SettingsFile, PasswordReadsFromEveryFormAFileCanHold)
     for (const Case& each : cases) {
         if (each.typed) {
             ConfigurationValues values;
-            values.password = each.typed;
+            ASSERT_TRUE(protectPassword(each.typed, values.storedPassword));
             settings.writeConfiguration(values);
         } else {
             writeFile("[connection]\r\npassword=" + each.stored + "\r\n");
@@ -401,7 +401,7 @@ TEST_F(SettingsFile, PasswordReadsFromEveryFormAFileCanHold)
 TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
 {
     ConfigurationValues values;
-    values.server = "pop.example.org";
+    values.server.assign("pop.example.org");
     values.port = 110;
     values.useTls = false;
     values.checkMinutes = 30;
@@ -416,6 +416,25 @@ TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
     EXPECT_EQ(settings.readCheckMinutes(), 30);
     EXPECT_FALSE(settings.readPlaySound(defaultPlaySoundForDialog));
     EXPECT_EQ(settings.readNewMailColour(), RGB(200, 100, 50));
+}
+
+// SSL decides as older versions read it; starttls counts only without it.
+TEST_F(SettingsFile, SecurityIsSslFirstThenStartTls)
+{
+    struct Case {
+        const char* entries;
+        ConnectionSecurity security;
+    } cases[] = {
+        {"", ConnectionSecurity::TlsOnConnect},
+        {"SSL=false\r\n", ConnectionSecurity::None},
+        {"SSL=false\r\nstarttls=Yes\r\n", ConnectionSecurity::StartTls},
+        {"SSL=false\r\nstarttls=on\r\n", ConnectionSecurity::None},
+        {"SSL=true\r\nstarttls=true\r\n", ConnectionSecurity::TlsOnConnect},
+    };
+    for (const Case& expected : cases) {
+        writeFile(std::string("[connection]\r\n") + expected.entries);
+        EXPECT_EQ(settings.readSecurity(), expected.security) << expected.entries;
+    }
 }
 
 TEST_F(SettingsFile, PositionIsWrittenXThenYAndReadBack)

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/notifier_app.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/config_dialog.h"
-#include "dialogs/configure_account.h"
 #include "dialogs/message_box.h"
 
 namespace {
@@ -97,7 +97,7 @@ void click(ConfigDialog& dialog, HWND control)
 
 void chooseProvider(ConfigDialog& dialog, int index)
 {
-    SendMessageA(dialog.provider.handle, CB_SETCURSEL, index, 0);
+    dialog.provider.setCurSel(index);
     SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDC_PROVIDER, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(dialog.provider.handle));
 }
@@ -114,29 +114,24 @@ void pressCancel(Dialog& dialog)
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog.handle, IDCANCEL)));
 }
 
-bool checked(Window& box)
-{
-    return SendMessageA(box.handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
 } // namespace
 
 TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
 {
-    ConfigValues values;
+    ConfigurationValues values;
     bool otherSelected = false, hostEnabled = false, checkEnabled = true, playChecked = false, balloonChecked = false;
     std::string interval, portText;
     configScenario = [&](ConfigDialog& dialog) {
-        otherSelected = SendMessageA(dialog.provider.handle, CB_GETCURSEL, 0, 0) == otherProviderIndex;
+        otherSelected = dialog.provider.getCurSel() == otherProviderIndex;
         hostEnabled = IsWindowEnabled(dialog.host.handle);
         checkEnabled = IsWindowEnabled(dialog.checkButton.handle);
-        playChecked = checked(dialog.playSound);
-        balloonChecked = checked(dialog.showBalloon);
+        playChecked = dialog.playSound.getCheck();
+        balloonChecked = dialog.showBalloon.getCheck();
         interval = textOf(dialog.interval.handle);
         portText = textOf(dialog.port.handle);
         pressCancel(dialog);
     };
-    EXPECT_FALSE(runConfigDialog(values));
+    EXPECT_FALSE(runConfigDialog(values, nullptr));
     ASSERT_TRUE(scenarioRan);
     EXPECT_TRUE(otherSelected);
     EXPECT_TRUE(hostEnabled);
@@ -150,17 +145,17 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
 TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase)
 {
     for (const char* server : {"pop.gmail.com", "POP.gmail.com"}) {
-        ConfigValues values;
+        ConfigurationValues values;
         values.server.assign(server);
         int selection = -2;
         bool hostEnabled = true;
         configScenario = [&](ConfigDialog& dialog) {
-            selection = static_cast<int>(SendMessageA(dialog.provider.handle, CB_GETCURSEL, 0, 0));
+            selection = dialog.provider.getCurSel();
             hostEnabled = IsWindowEnabled(dialog.host.handle);
             pressCancel(dialog);
         };
         scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
-        runConfigDialog(values);
+        runConfigDialog(values, nullptr);
         bool exact = std::string(server) == googlePop3Host;
         EXPECT_EQ(exact ? googleProviderIndex : otherProviderIndex, selection) << server;
         EXPECT_EQ(!exact, hostEnabled) << server;
@@ -169,9 +164,9 @@ TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase)
 
 TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt)
 {
-    ConfigValues values;
+    ConfigurationValues values;
     values.username.assign("ann");
-    values.SSL = 0;
+    values.useTls = false;
     values.port = 110;
     bool hostEnabledAfterGmail = true, checkEnabled = false, hostEnabledAfterOther = false;
     configScenario = [&](ConfigDialog& dialog) {
@@ -182,39 +177,39 @@ TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt)
         hostEnabledAfterOther = IsWindowEnabled(dialog.host.handle);
         pressOk(dialog);
     };
-    ASSERT_TRUE(runConfigDialog(values));
+    ASSERT_TRUE(runConfigDialog(values, nullptr));
     EXPECT_FALSE(hostEnabledAfterGmail);
     EXPECT_TRUE(checkEnabled);
     EXPECT_TRUE(hostEnabledAfterOther);
     EXPECT_STREQ("pop.gmail.com", values.server.text);
-    EXPECT_EQ(1, values.SSL);
+    EXPECT_TRUE(values.useTls);
     EXPECT_EQ(995, values.port);
-    EXPECT_STREQ("https://mail.google.com/", values.doubleclick.text);
+    EXPECT_STREQ("https://mail.google.com/", values.doubleClick.text);
     EXPECT_STREQ("ann", values.username.text);
 }
 
 TEST_F(DialogScenario, SslClickReplacesTypedPort)
 {
-    ConfigValues values;
+    ConfigurationValues values;
     std::string afterUncheck, afterCheck;
     configScenario = [&](ConfigDialog& dialog) {
         setText(dialog.port, "1234");
-        SendMessageA(dialog.useSsl.handle, BM_SETCHECK, BST_UNCHECKED, 0);
+        dialog.useSsl.setCheck(false);
         click(dialog, dialog.useSsl.handle);
         afterUncheck = textOf(dialog.port.handle);
-        SendMessageA(dialog.useSsl.handle, BM_SETCHECK, BST_CHECKED, 0);
+        dialog.useSsl.setCheck(true);
         click(dialog, dialog.useSsl.handle);
         afterCheck = textOf(dialog.port.handle);
         pressCancel(dialog);
     };
-    runConfigDialog(values);
+    runConfigDialog(values, nullptr);
     EXPECT_EQ("110", afterUncheck);
     EXPECT_EQ("995", afterCheck);
 }
 
 TEST_F(DialogScenario, HostTextDrivesCheckButton)
 {
-    ConfigValues values;
+    ConfigurationValues values;
     values.server.assign("mail.example");
     bool afterEmpty = true, afterBlank = false;
     configScenario = [&](ConfigDialog& dialog) {
@@ -224,14 +219,14 @@ TEST_F(DialogScenario, HostTextDrivesCheckButton)
         afterBlank = IsWindowEnabled(dialog.checkButton.handle);
         pressCancel(dialog);
     };
-    runConfigDialog(values);
+    runConfigDialog(values, nullptr);
     EXPECT_FALSE(afterEmpty);
     EXPECT_TRUE(afterBlank);
 }
 
 TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen)
 {
-    ConfigValues values;
+    ConfigurationValues values;
     bool openAfterBadPort = false, openAfterBadInterval = false;
     configScenario = [&](ConfigDialog& dialog) {
         setText(dialog.port, "70000");
@@ -246,7 +241,7 @@ TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen)
         setText(dialog.interval, "0");
         pressOk(dialog);
     };
-    ASSERT_TRUE(runConfigDialog(values));
+    ASSERT_TRUE(runConfigDialog(values, nullptr));
     EXPECT_TRUE(openAfterBadPort);
     EXPECT_TRUE(openAfterBadInterval);
     ASSERT_EQ(3u, shownMessages.size());
@@ -254,47 +249,47 @@ TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen)
     EXPECT_NE(std::string::npos, shownMessages[1].find("65535"));
     EXPECT_NE(std::string::npos, shownMessages[2].find("interval"));
     EXPECT_EQ(2110, values.port);
-    EXPECT_EQ(1, values.checkmins);
+    EXPECT_EQ(1, values.checkMinutes);
 }
 
 TEST_F(DialogScenario, AccountEditsTakeNoMoreThanACommandLineHolds)
 {
-    ConfigValues values;
+    ConfigurationValues values;
     std::string longText(accountValueMaxLength + 40, 'p');
     configScenario = [&](ConfigDialog& dialog) {
         SendMessageA(dialog.password.handle, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(longText.c_str()));
         pressOk(dialog);
     };
-    ASSERT_TRUE(runConfigDialog(values));
+    ASSERT_TRUE(runConfigDialog(values, nullptr));
     EXPECT_EQ(static_cast<size_t>(accountValueMaxLength), std::string(values.password.text).size());
 }
 
 TEST_F(DialogScenario, CancelLeavesValuesAsTheyWere)
 {
-    ConfigValues values;
+    ConfigurationValues values;
     values.server.assign("mail.example");
     configScenario = [&](ConfigDialog& dialog) {
         setText(dialog.host, "other.example");
         setText(dialog.port, "2110");
         pressCancel(dialog);
     };
-    EXPECT_FALSE(runConfigDialog(values));
+    EXPECT_FALSE(runConfigDialog(values, nullptr));
     EXPECT_STREQ("mail.example", values.server.text);
     EXPECT_EQ(995, values.port);
 }
 
 TEST_F(DialogScenario, SecondConfigureWhileOpenRaisesInsteadOfNesting)
 {
-    ConfigValues values;
+    ConfigurationValues values;
     bool secondResult = true;
     Dialog* stillRunning = nullptr;
     configScenario = [&](ConfigDialog& dialog) {
-        ConfigValues other;
-        secondResult = runConfigDialog(other);
+        ConfigurationValues other;
+        secondResult = runConfigDialog(other, nullptr);
         stillRunning = Dialog::findRunning(IDD_CONFIGURE);
         pressOk(dialog);
     };
-    EXPECT_TRUE(runConfigDialog(values));
+    EXPECT_TRUE(runConfigDialog(values, nullptr));
     EXPECT_FALSE(secondResult);
     EXPECT_NE(nullptr, stillRunning);
 }
@@ -335,42 +330,38 @@ std::string fileText(const std::string& path)
     return text;
 }
 
-// What configureAccount works on, over a fresh settings file in the temporary folder.
+// The application's Configure over a fresh settings file in the temporary folder, with the
+// program's dialogs.
 struct AccountTarget {
-    explicit AccountTarget(const char* name) : path(settingsFileIn(name)), settings(path.c_str()) {}
+    explicit AccountTarget(const char* name) : path(settingsFileIn(name)) { app.settings.setPath(path.c_str()); }
     ~AccountTarget() { DeleteFileA(path.c_str()); }
-    bool configure() { return configureAccount(checker, settings, changeColour, colour); }
+    bool configure() { return app.configure(); }
 
     std::string path;
-    Settings settings;
-    CheckerThread checker{WM_APP + 1};
-    bool changeColour = true;
-    COLORREF colour = defaultNewMailColour;
+    NotifierApp app{GetModuleHandleA(nullptr), AppDialogs{runConfigDialog, AboutDialog::showOrRaise}};
 };
 } // namespace
 
 TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours)
 {
-    std::string path = settingsFileIn("pellwick_dialog_ok.ini");
-    Settings settings(path.c_str());
-    CheckerThread checker(WM_APP + 1);
-    bool changeColour = true;
-    COLORREF colour = RGB(1, 2, 3);
+    AccountTarget target("pellwick_dialog_ok.ini");
+    target.app.changeColour = true;
+    target.app.newMailColour = RGB(1, 2, 3);
     configScenario = [&](ConfigDialog& dialog) {
         setText(dialog.host, "mail.example");
         setText(dialog.userName, "ann");
         setText(dialog.password, "secret");
-        SendMessageA(dialog.changeColour.handle, BM_SETCHECK, BST_UNCHECKED, 0);
+        dialog.changeColour.setCheck(false);
         SendMessageA(dialog.showBalloon.handle, BM_CLICK, 0, 0);
         pressOk(dialog);
     };
-    ASSERT_TRUE(configureAccount(checker, settings, changeColour, colour));
-    EXPECT_FALSE(changeColour);
-    EXPECT_EQ(RGB(1, 2, 3), colour);
-    std::string text = fileText(path);
+    ASSERT_TRUE(target.configure());
+    EXPECT_FALSE(target.app.changeColour);
+    EXPECT_EQ(RGB(1, 2, 3), target.app.newMailColour);
+    std::string text = fileText(target.path);
     EXPECT_EQ(std::string::npos, text.find("secret")) << "the password is in clear";
     TextRecord password;
-    EXPECT_EQ(StoredPassword::Protected, settings.readPassword(password));
+    EXPECT_EQ(StoredPassword::Protected, target.app.settings.readPassword(password));
     EXPECT_STREQ("secret", password.text);
     const char* order[] = {"server=mail.example", "username=ann",  "password=",  "SSL=",         "port=995",
                            "checkmins=5",         "[newmail]",     "playsound=", "customsound=", "changecolour=",
@@ -381,7 +372,6 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours)
         ASSERT_NE(std::string::npos, found) << key << " after offset " << at << " in\n" << text;
         at = found;
     }
-    DeleteFileA(path.c_str());
 }
 
 // Blanks and quotes around a password, which the profile read strips, survive the dialog's
@@ -397,7 +387,7 @@ TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped)
     };
     ASSERT_TRUE(target.configure());
     TextRecord read;
-    target.settings.readPassword(read);
+    target.app.settings.readPassword(read);
     EXPECT_STREQ(typed, read.text);
 
     std::string shown;
@@ -408,6 +398,27 @@ TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped)
     scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
     EXPECT_FALSE(target.configure());
     EXPECT_EQ(typed, shown);
+}
+
+// When the platform cannot protect the new password, OK says so and the file keeps the
+// password it held, in whichever form, instead of an empty one.
+TEST_F(DialogScenario, PasswordThatCannotBeProtectedIsNotStoredAndTheUserIsTold)
+{
+    AccountTarget target("pellwick_dialog_unprotected.ini");
+    TextRecord before;
+    ASSERT_TRUE(protectPassword("old", before));
+    target.app.settings.writeString(sectionConnection, keyPassword, before.text);
+    target.app.passwordProtection = [](const char*, TextRecord&) { return false; };
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.password, "new");
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(target.configure());
+    TextRecord stored;
+    target.app.settings.readAccountText(keyPassword, stored);
+    EXPECT_STREQ(before.text, stored.text);
+    ASSERT_EQ(1u, shownMessages.size());
+    EXPECT_NE(std::string::npos, shownMessages[0].find("could not be stored protected")) << shownMessages[0];
 }
 
 TEST_F(DialogScenario, CancelWritesNoSettingsFile)

@@ -26,6 +26,10 @@ const UINT startDelayMs = 100;
 const UINT safetyLimitMs = 40000;
 
 const char plainQuestion[] = "Unencrypted email checking found. Use this? Your password would be sent unencrypted.";
+const char plainWorking[] = "Unencrypted email checking is working!.";
+const char secureQuestion[] = "Secure email checking found. Use this?";
+const char secureWorking[] = "Login successful. Secure email checking is working!";
+const char loginRefused[] = "The mailserver reports that the Username and password are not recognised.";
 
 struct Probe {
     int tlsPort = 0;
@@ -45,7 +49,7 @@ struct Probe {
     bool ran = false;
 };
 // The dialog's values after OK.
-ConfigValues confirmed;
+ConfigurationValues confirmed;
 Probe* probe = nullptr;
 UINT_PTR startTimer = 0;
 UINT_PTR safetyTimer = 0;
@@ -56,6 +60,15 @@ struct Shown {
     std::vector<std::string> linesBefore;
 };
 std::vector<Shown> shown;
+
+std::vector<std::string> shownTexts()
+{
+    std::vector<std::string> texts;
+    for (const Shown& each : shown)
+        texts.push_back(each.text);
+    return texts;
+}
+
 int answeringMessageBox(HWND, const char* text, const char*, UINT type)
 {
     shown.push_back({text, type, probe->watched ? probe->watched->receivedLines() : std::vector<std::string>()});
@@ -77,15 +90,15 @@ void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD)
     auto* dialog = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE));
     if (dialog == nullptr)
         return;
-    dialog->hostCheckTlsPort = probe->tlsPort;
-    dialog->hostCheckPlainPort = probe->plainPort;
-    dialog->hostCheckSteps = probe->steps;
+    for (ProbeStep& step : dialog->hostProbeSteps)
+        step.port = step.security == ConnectionSecurity::TlsOnConnect ? probe->tlsPort : probe->plainPort;
+    dialog->hostCheckNetwork = probe->steps;
     SetWindowTextA(dialog->port.handle, "4242");
     auto began = std::chrono::steady_clock::now();
     dialog->checkHost();
     probe->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     probe->portAfter = textOf(dialog->port.handle);
-    probe->sslAfter = SendMessageA(dialog->useSsl.handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    probe->sslAfter = dialog->useSsl.getCheck();
     probe->ran = true;
     if (!probe->hostAfter.empty())
         SetWindowTextA(dialog->host.handle, probe->hostAfter.c_str());
@@ -124,14 +137,14 @@ void runHostCheck(Probe& target)
     probe = &target;
     startTimer = SetTimer(nullptr, 0, startDelayMs, runCheck);
     safetyTimer = SetTimer(nullptr, 0, safetyLimitMs, endLeftOpen);
-    ConfigValues values;
+    ConfigurationValues values;
     values.server.assign("127.0.0.1");
     values.username.assign(target.user.c_str());
     values.password.assign(target.password.c_str());
-    confirmed.certsha256.assign("<not confirmed>");
-    if (runConfigDialog(values)) {
+    confirmed.certSha256.assign("<not confirmed>");
+    if (runConfigDialog(values, nullptr)) {
         confirmed.server.assign(values.server.text);
-        confirmed.certsha256.assign(values.certsha256.text);
+        confirmed.certSha256.assign(values.certSha256.text);
     }
     KillTimer(nullptr, safetyTimer);
 }
@@ -145,16 +158,32 @@ testbench::Script greetingAndLogin(bool accepted)
     return script;
 }
 
-// The question for the plain service was asked, answered yes, and its login worked.
-void expectPlainServiceTakenAndWorking(const Probe& result)
-{
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_EQ(plainQuestion, shown[0].text);
-    EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
-    EXPECT_EQ("Unencrypted email checking is working!.", shown[1].text);
-    EXPECT_EQ("110", result.portAfter);
-    EXPECT_FALSE(result.sslAfter);
-}
+// How the TLS server of a check serves: with a certificate, with a TLS version the client
+// refuses, without any certificate, or not at all (its port closed).
+enum class Serve { Certificate, OldTls, NoCertificate, Closed };
+
+// A TLS and a plain server for one check, each answering one greeting and login. The TLS one
+// shows `certificate`.pem with its key.
+struct Servers {
+    explicit Servers(Serve serve, const std::string& certificate = "", bool loginAccepted = true)
+    {
+        if (serve == Serve::Certificate)
+            tls.useTls(certificate + ".pem", certificate + ".key");
+        if (serve == Serve::OldTls)
+            tls.useWeakTls(certificate + ".pem", certificate + ".key", TLS1_1_VERSION);
+        if (serve == Serve::NoCertificate)
+            tls.useAnonymousTls();
+        tls.addConnection(greetingAndLogin(loginAccepted));
+        plain.addConnection(greetingAndLogin(loginAccepted));
+        started = (serve == Serve::Closed || tls.start()) && plain.start();
+        tlsPort = serve == Serve::Closed ? closedPort() : tls.port();
+    }
+
+    testbench::ScriptedPop3Server tls;
+    testbench::ScriptedPop3Server plain;
+    bool started = false;
+    int tlsPort = 0;
+};
 
 } // namespace
 
@@ -165,49 +194,36 @@ TEST(HostCheck, PlainServiceFoundAfterTlsRefusedLogsInOnlyAfterYes)
     struct Case {
         const char* name;
         bool yes;
+        bool loginAccepted;
         std::vector<std::string> linesAfter;
+        std::vector<std::string> texts;
+        const char* portAfter;
     };
     const Case cases[] = {
-        {"Yes", true, {"USER ann", "PASS secret"}},
-        {"No", false, {}},
+        {"Yes", true, true, {"USER ann", "PASS secret"}, {plainQuestion, plainWorking}, "110"},
+        {"Yes, login refused", true, false, {"USER ann", "PASS secret"}, {plainQuestion, loginRefused}, "110"},
+        {"No", false, true, {}, {plainQuestion}, "4242"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testbench::ScriptedPop3Server plain;
-        plain.addConnection(greetingAndLogin(true));
-        ASSERT_TRUE(plain.start());
+        Servers servers(Serve::Closed, "", c.loginAccepted);
+        ASSERT_TRUE(servers.started);
         Probe result;
-        result.tlsPort = closedPort();
-        result.plainPort = plain.port();
+        result.tlsPort = servers.tlsPort;
+        result.plainPort = servers.plain.port();
         result.answerYes = c.yes;
-        result.watched = &plain;
+        result.watched = &servers.plain;
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
-        plain.stop();
+        servers.plain.stop();
         ASSERT_FALSE(shown.empty());
         EXPECT_TRUE(shown[0].linesBefore.empty()) << "sent before the question: " << shown[0].linesBefore[0];
-        EXPECT_EQ(c.linesAfter, plain.receivedLines());
-        if (c.yes) {
-            expectPlainServiceTakenAndWorking(result);
-        } else {
-            ASSERT_EQ(1u, shown.size());
-            EXPECT_EQ(plainQuestion, shown[0].text);
-            EXPECT_EQ("4242", result.portAfter);
-        }
+        EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
+        EXPECT_EQ(c.linesAfter, servers.plain.receivedLines());
+        EXPECT_EQ(c.texts, shownTexts());
+        EXPECT_EQ(c.portAfter, result.portAfter);
+        EXPECT_EQ(!c.yes, result.sslAfter);
     }
-}
-
-TEST(HostCheck, RefusedLoginIsReportedAfterTheQuestion)
-{
-    testbench::ScriptedPop3Server plain;
-    plain.addConnection(greetingAndLogin(false));
-    ASSERT_TRUE(plain.start());
-    Probe result;
-    result.tlsPort = closedPort();
-    result.plainPort = plain.port();
-    runHostCheck(result);
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_EQ("The mailserver reports that the Username and password are not recognised.", shown[1].text);
 }
 
 // A certificate no authority vouches for: its details and the question whether to trust
@@ -237,9 +253,9 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
         tls.addConnection(testbench::Script().stall(2000)); // refused at the handshake
         tls.addConnection(greetingAndLogin(true));
         ASSERT_TRUE(tls.start());
-        testbench::ScriptedPop3Server plain;
-        plain.addConnection(greetingAndLogin(true));
-        ASSERT_TRUE(plain.start());
+        Servers others(Serve::Closed);
+        ASSERT_TRUE(others.started);
+        testbench::ScriptedPop3Server& plain = others.plain;
         Probe result;
         result.tlsPort = tls.port();
         result.plainPort = plain.port();
@@ -258,7 +274,7 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
         EXPECT_EQ(0, plain.connectionsAccepted());
         size_t at = shown[0].text.find("SHA-256: ") + 9;
         std::string fingerprint = shown[0].text.substr(at, 95);
-        EXPECT_EQ(c.pinStored ? fingerprint : std::string(), std::string(confirmed.certsha256.text))
+        EXPECT_EQ(c.pinStored ? fingerprint : std::string(), std::string(confirmed.certSha256.text))
             << confirmed.server.text;
     }
 }
@@ -271,7 +287,6 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
 TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsThePassword)
 {
     enum class Outcome { SecureFound, CertificateRefused, TrustOffered, PlainOffered };
-    enum class Serve { Certificate, OldTls, NoCertificate };
     struct Case {
         const char* certificate;
         Serve serve;
@@ -298,20 +313,10 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
     ASSERT_TRUE(trust.isReady());
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.certificate) + (c.serve == Serve::Certificate ? "" : " (handshake fails)"));
-        std::string cert = pki.path(std::string(c.certificate) + ".pem");
-        std::string key = pki.path(std::string(c.certificate) + ".key");
-        testbench::ScriptedPop3Server tls;
-        if (c.serve == Serve::Certificate)
-            tls.useTls(cert, key);
-        if (c.serve == Serve::OldTls)
-            tls.useWeakTls(cert, key, TLS1_1_VERSION);
-        if (c.serve == Serve::NoCertificate)
-            tls.useAnonymousTls();
-        tls.addConnection(greetingAndLogin(true));
-        ASSERT_TRUE(tls.start());
-        testbench::ScriptedPop3Server plain;
-        plain.addConnection(greetingAndLogin(true));
-        ASSERT_TRUE(plain.start());
+        Servers servers(c.serve, pki.path(c.certificate));
+        ASSERT_TRUE(servers.started);
+        testbench::ScriptedPop3Server& tls = servers.tls;
+        testbench::ScriptedPop3Server& plain = servers.plain;
         Probe result;
         result.tlsPort = tls.port();
         result.plainPort = plain.port();
@@ -324,7 +329,7 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
         EXPECT_TRUE(plain.receivedLines().empty()) << "sent in clear: " << plain.receivedLines()[0];
         switch (c.outcome) {
         case Outcome::SecureFound:
-            EXPECT_EQ("Secure email checking found. Use this?", shown[0].text);
+            EXPECT_EQ(secureQuestion, shown[0].text);
             EXPECT_EQ(0, plain.connectionsAccepted());
             break;
         case Outcome::CertificateRefused:
@@ -404,36 +409,35 @@ protected:
     Probe result;
 };
 
-TEST_F(HostCheckDovecot, SecureServiceFoundOffersPort995WithSslAndLogsIn)
+// Over TLS the login comes before the question, which Yes answers: port 995 with SSL. With
+// nothing on the TLS port, the plain service is offered.
+TEST_F(HostCheckDovecot, ServicesFoundAreOfferedAndTheLoginReported)
 {
-    result.tlsPort = dovecot.tlsPort();
-    result.plainPort = dovecot.plainPort();
-    runHostCheck(result);
-    ASSERT_TRUE(result.ran);
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_EQ("Secure email checking found. Use this?", shown[0].text);
-    EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
-    EXPECT_EQ("Login successful. Secure email checking is working!", shown[1].text);
-    EXPECT_EQ("995", result.portAfter);
-    EXPECT_TRUE(result.sslAfter);
-}
-
-TEST_F(HostCheckDovecot, WrongPasswordOverTlsIsReported)
-{
-    result.password = "wrong one";
-    result.tlsPort = dovecot.tlsPort();
-    result.plainPort = dovecot.plainPort();
-    runHostCheck(result);
-    ASSERT_TRUE(result.ran);
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_EQ("The mailserver reports that the Username and password are not recognised.", shown[1].text);
-}
-
-TEST_F(HostCheckDovecot, PlainServiceFoundWhenNothingAnswersOnTheTlsPort)
-{
-    result.tlsPort = closedPort();
-    result.plainPort = dovecot.plainPort();
-    runHostCheck(result);
-    ASSERT_TRUE(result.ran);
-    expectPlainServiceTakenAndWorking(result);
+    struct Case {
+        const char* name;
+        const char* password;
+        bool tlsOpen;
+        std::vector<std::string> texts;
+        const char* portAfter;
+        bool sslAfter;
+    };
+    const Case cases[] = {
+        {"TLS", "right one", true, {secureQuestion, secureWorking}, "995", true},
+        {"TLS, wrong password", "wrong one", true, {secureQuestion, loginRefused}, "995", true},
+        {"nothing on the TLS port", "right one", false, {plainQuestion, plainWorking}, "110", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        result.ran = false;
+        result.password = c.password;
+        result.tlsPort = c.tlsOpen ? dovecot.tlsPort() : closedPort();
+        result.plainPort = dovecot.plainPort();
+        runHostCheck(result);
+        ASSERT_TRUE(result.ran);
+        EXPECT_EQ(c.texts, shownTexts());
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(static_cast<UINT>(MB_YESNO), shown[0].type);
+        EXPECT_EQ(c.portAfter, result.portAfter);
+        EXPECT_EQ(c.sslAfter, result.sslAfter);
+    }
 }

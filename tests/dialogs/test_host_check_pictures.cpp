@@ -81,8 +81,8 @@ void CALLBACK checkThenClose(HWND, UINT, UINT_PTR timer, DWORD)
     auto* dialog = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE));
     if (!dialog)
         return;
-    dialog->hostCheckTlsPort = running->tlsPort;
-    dialog->hostCheckPlainPort = running->plainPort;
+    dialog->hostProbeSteps = {{ConnectionSecurity::TlsOnConnect, running->tlsPort},
+                              {ConnectionSecurity::None, running->plainPort}};
     dialog->checkHost();
     EndDialog(dialog->handle, IDCANCEL);
 }
@@ -95,11 +95,11 @@ void pictureHostCheck(PictureRun& run)
     dialogMessageBox = showingMessageBox;
     running = &run;
     SetTimer(nullptr, 0, tickMs, checkThenClose);
-    ConfigValues values;
+    ConfigurationValues values;
     values.server.assign("127.0.0.1");
     values.username.assign("pictures");
     values.password.assign(run.password.c_str());
-    runConfigDialog(values);
+    runConfigDialog(values, nullptr);
     dialogMessageBox = MessageBoxA;
     running = nullptr;
 }

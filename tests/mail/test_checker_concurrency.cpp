@@ -75,7 +75,7 @@ TEST(CheckerConcurrency, WindowWorkDuringChecksKeepsListsAndCountsConsistent)
     checker.retryMilliseconds = 20;
     checker.session.setTimeouts(5, 5);
     reports.attach(checker);
-    checker.setAccount("127.0.0.1", "alice", "secret", server.port(), 0, 0);
+    checker.setAccount("127.0.0.1", "alice", "secret", server.port(), ConnectionSecurity::None, 0);
     ASSERT_TRUE(checker.start());
 
     Stopwatch watch;
@@ -90,7 +90,7 @@ TEST(CheckerConcurrency, WindowWorkDuringChecksKeepsListsAndCountsConsistent)
         if (rounds % 25 == 0 && saveSeenFile(checker.session, seenPath.c_str()))
             ++saves;
         const char* user = rounds % 2 == 0 ? "alice" : "alice2";
-        checker.setAccount("127.0.0.1", user, "secret", server.port(), 0, 0);
+        checker.setAccount("127.0.0.1", user, "secret", server.port(), ConnectionSecurity::None, 0);
         if (rounds % 7 == 0)
             checker.requestCheckNow();
         ++rounds;

@@ -52,7 +52,8 @@ protected:
     void startChecking(const char* withPassword, bool tls)
     {
         int port = tls ? dovecot.tlsPort() : dovecot.plainPort();
-        checker->setAccount(loopback, user.c_str(), withPassword, port, tls ? 1 : 0, 60);
+        checker->setAccount(loopback, user.c_str(), withPassword, port,
+                            tls ? ConnectionSecurity::TlsOnConnect : ConnectionSecurity::None, 60);
         ASSERT_TRUE(checker->start());
     }
 

@@ -84,7 +84,7 @@ TEST(CheckerSoak, ManyCyclesAgainstAChangingMailboxStayFlat)
     checker->retryMilliseconds = 50;
     checker->session.setTimeouts(10, 10);
     reports.attach(*checker);
-    checker->setAccount("127.0.0.1", user.c_str(), password, dovecot.plainPort(), 0, 0);
+    checker->setAccount("127.0.0.1", user.c_str(), password, dovecot.plainPort(), ConnectionSecurity::None, 0);
     ASSERT_TRUE(checker->start());
 
     // The mailbox changes while the checker runs: a message now and then, emptied now and then.

@@ -72,9 +72,9 @@ protected:
         ASSERT_TRUE(server.start());
     }
 
-    void startChecking(int intervalMinutes, int port = -1, int useTls = 0)
+    void startChecking(int intervalMinutes, int port = -1, ConnectionSecurity security = ConnectionSecurity::None)
     {
-        checker->setAccount(loopback, "alice", "secret", port < 0 ? server.port() : port, useTls, intervalMinutes);
+        checker->setAccount(loopback, "alice", "secret", port < 0 ? server.port() : port, security, intervalMinutes);
         ASSERT_TRUE(checker->start());
     }
 
@@ -228,7 +228,7 @@ protected:
 TEST_F(CheckCycleTls, TrustedServerIsCheckedOverTls)
 {
     serveTls("server", completeCheck("1 a\r\n"));
-    startChecking(5, -1, 1);
+    startChecking(5, -1, ConnectionSecurity::TlsOnConnect);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
     EXPECT_EQ(reports.at(0).status, CheckStatus::Ok);
     EXPECT_EQ(reports.at(0).unseenCount, 1);
@@ -237,7 +237,7 @@ TEST_F(CheckCycleTls, TrustedServerIsCheckedOverTls)
 TEST_F(CheckCycleTls, SelfSignedCertificateIsNotTrusted)
 {
     serveTls("selfsigned", completeCheck("1 a\r\n"));
-    startChecking(5, -1, 1);
+    startChecking(5, -1, ConnectionSecurity::TlsOnConnect);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
     EXPECT_EQ(reports.at(0).status, CheckStatus::BadCertificate);
     EXPECT_STREQ(checkStatusText(reports.at(0).status), "Certificate not trusted");
@@ -349,7 +349,7 @@ TEST_F(CheckCycle, ReplacedAccountIsUsedFromTheNextCheck)
     serve({completeCheck("1 a\r\n"), completeCheck("1 a\r\n")});
     startChecking(60);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
-    checker->setAccount(loopback, "bob", "hunter2", server.port(), 0, 60);
+    checker->setAccount(loopback, "bob", "hunter2", server.port(), ConnectionSecurity::None, 60);
     checker->requestCheckNow();
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
     stopChecker();

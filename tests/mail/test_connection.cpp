@@ -68,7 +68,7 @@ TEST(PlainConnection, ReadsWhatTheServerSends)
     server.addConnection(Script().send("+OK hello\r\n").stall(2000));
     ASSERT_TRUE(server.start());
     Connection connection;
-    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    ASSERT_TRUE(connection.open(loopback, server.port(), ConnectionSecurity::None));
     EXPECT_TRUE(connection.isOpen());
     EXPECT_EQ(readSome(connection), "+OK hello\r\n");
 }
@@ -79,7 +79,7 @@ TEST(PlainConnection, WrittenLineReachesTheServer)
     server.addConnection(Script().expectLine("NOOP").send("+OK\r\n"));
     ASSERT_TRUE(server.start());
     Connection connection;
-    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    ASSERT_TRUE(connection.open(loopback, server.port(), ConnectionSecurity::None));
     EXPECT_EQ(connection.write("NOOP\r\n", 6), 6);
     EXPECT_EQ(readSome(connection), "+OK\r\n");
     connection.close();
@@ -94,7 +94,7 @@ TEST(PlainConnection, PeerClosingEndsTheStream)
     server.addConnection(Script().send("+OK bye\r\n").disconnect());
     ASSERT_TRUE(server.start());
     Connection connection;
-    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    ASSERT_TRUE(connection.open(loopback, server.port(), ConnectionSecurity::None));
     EXPECT_EQ(readSome(connection), "+OK bye\r\n");
     EXPECT_EQ(readSome(connection), "");
     EXPECT_EQ(connection.lastError(), ConnectionError::Closed);
@@ -106,7 +106,7 @@ TEST(PlainConnection, PeerClosingEndsTheStream)
 TEST(PlainConnection, ClosedPortIsHostNotFound)
 {
     Connection connection;
-    EXPECT_FALSE(connection.open(loopback, closedPort(), 0));
+    EXPECT_FALSE(connection.open(loopback, closedPort(), ConnectionSecurity::None));
     EXPECT_EQ(connection.lastError(), ConnectionError::HostNotFound);
     EXPECT_FALSE(connection.isOpen());
 }
@@ -114,7 +114,7 @@ TEST(PlainConnection, ClosedPortIsHostNotFound)
 TEST(PlainConnection, EmptyHostIsHostNotFound)
 {
     Connection connection;
-    EXPECT_FALSE(connection.open("", 110, 0));
+    EXPECT_FALSE(connection.open("", 110, ConnectionSecurity::None));
     EXPECT_EQ(connection.lastError(), ConnectionError::HostNotFound);
 }
 
@@ -122,7 +122,7 @@ TEST(PlainConnection, HostTooLongForTheTargetIsRefusedBeforeConnecting)
 {
     Connection connection;
     std::string host(252, 'a'); // with ":110" one character over the limit
-    EXPECT_FALSE(connection.open(host.c_str(), 110, 0));
+    EXPECT_FALSE(connection.open(host.c_str(), 110, ConnectionSecurity::None));
     EXPECT_EQ(connection.lastError(), ConnectionError::TargetTooLong);
     EXPECT_FALSE(connection.isOpen());
 }
@@ -136,8 +136,8 @@ TEST(PlainConnection, SecondOpenReplacesTheFirstStream)
     ASSERT_TRUE(first.start());
     ASSERT_TRUE(second.start());
     Connection connection;
-    ASSERT_TRUE(connection.open(loopback, first.port(), 0));
-    ASSERT_TRUE(connection.open(loopback, second.port(), 0));
+    ASSERT_TRUE(connection.open(loopback, first.port(), ConnectionSecurity::None));
+    ASSERT_TRUE(connection.open(loopback, second.port(), ConnectionSecurity::None));
     EXPECT_EQ(readSome(connection), "second\r\n");
 }
 
@@ -165,7 +165,7 @@ TEST(ConnectionAddresses, SecondAddressIsTriedWhenTheFirstFails)
         connection.steps = listedAddresses;
         connection.setTimeouts(2, 2);
         Stopwatch watch;
-        ASSERT_TRUE(connection.open("pop.example.org", 110, 0));
+        ASSERT_TRUE(connection.open("pop.example.org", 110, ConnectionSecurity::None));
         EXPECT_LT(watch.seconds(), 2.0);
         EXPECT_EQ(readSome(connection), "+OK second\r\n");
     }
@@ -198,7 +198,7 @@ TEST(ConnectionTimeLimits, HangingNameLookupIsAbandoned)
                 connection.abort();
         });
         Stopwatch watch;
-        EXPECT_FALSE(connection.open("pop.example.org", 995, 1));
+        EXPECT_FALSE(connection.open("pop.example.org", 995, ConnectionSecurity::TlsOnConnect));
         double took = watch.seconds();
         stopper.join();
         EXPECT_EQ(connection.lastError(), c.expected);
@@ -214,7 +214,7 @@ TEST(ConnectionTimeLimits, SilentServerTimesOutTheRead)
     ASSERT_TRUE(server.start());
     Connection connection;
     connection.setTimeouts(2, 1);
-    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    ASSERT_TRUE(connection.open(loopback, server.port(), ConnectionSecurity::None));
     Stopwatch watch;
     EXPECT_EQ(readSome(connection), "");
     EXPECT_EQ(connection.lastError(), ConnectionError::TimedOut);
@@ -235,7 +235,7 @@ TEST(ConnectionTimeLimits, SilentTlsServerTimesOutTheHandshake)
     Connection connection;
     connection.setTimeouts(1, 1);
     Stopwatch watch;
-    EXPECT_FALSE(connection.open(loopback, server.port(), 1));
+    EXPECT_FALSE(connection.open(loopback, server.port(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(connection.lastError(), ConnectionError::TimedOut);
     EXPECT_LT(watch.seconds(), 3.0);
     EXPECT_FALSE(connection.isOpen());
@@ -247,7 +247,7 @@ TEST(ConnectionTimeLimits, AbortFromAnotherThreadEndsABlockedRead)
     server.addConnection(Script().expectLine("NOOP").stall(10000));
     ASSERT_TRUE(server.start());
     Connection connection;
-    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    ASSERT_TRUE(connection.open(loopback, server.port(), ConnectionSecurity::None));
     Stopwatch watch;
     // Once the server has the line the client is reading its reply. Abort is sticky, so the
     // read ends Aborted even should the abort land just before it blocks.
@@ -271,10 +271,10 @@ TEST(ConnectionTimeLimits, AbortStaysUntilCleared)
     ASSERT_TRUE(server.start());
     Connection connection;
     connection.abort();
-    EXPECT_FALSE(connection.open(loopback, server.port(), 0));
+    EXPECT_FALSE(connection.open(loopback, server.port(), ConnectionSecurity::None));
     EXPECT_EQ(connection.lastError(), ConnectionError::Aborted);
     connection.clearAbort();
-    ASSERT_TRUE(connection.open(loopback, server.port(), 0));
+    ASSERT_TRUE(connection.open(loopback, server.port(), ConnectionSecurity::None));
     EXPECT_EQ(readSome(connection), "+OK\r\n");
 }
 
@@ -305,21 +305,21 @@ protected:
 TEST_F(TlsConnection, CertificateOfTheTrustedCaIsAcceptedByName)
 {
     ASSERT_TRUE(serve("server"));
-    ASSERT_TRUE(connection->open("localhost", server.port(), 1));
+    ASSERT_TRUE(connection->open("localhost", server.port(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(readSome(*connection), "+OK secure\r\n");
 }
 
 TEST_F(TlsConnection, CertificateOfTheTrustedCaIsAcceptedByAddress)
 {
     ASSERT_TRUE(serve("server"));
-    ASSERT_TRUE(connection->open(loopback, server.port(), 1));
+    ASSERT_TRUE(connection->open(loopback, server.port(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(readSome(*connection), "+OK secure\r\n");
 }
 
 TEST_F(TlsConnection, SelfSignedCertificateIsNotTrusted)
 {
     ASSERT_TRUE(serve("selfsigned"));
-    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
+    EXPECT_FALSE(connection->open("localhost", server.port(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateUntrusted);
     EXPECT_FALSE(connection->isOpen());
 }
@@ -327,7 +327,7 @@ TEST_F(TlsConnection, SelfSignedCertificateIsNotTrusted)
 TEST_F(TlsConnection, WithoutTrustFileNothingIsTrusted)
 {
     ASSERT_TRUE(serve("server", ""));
-    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
+    EXPECT_FALSE(connection->open("localhost", server.port(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateUntrusted);
 }
 
@@ -357,7 +357,7 @@ TEST_F(TlsConnection, TrustFileIsTheOneOfTheWorkingFolderAtConstruction)
         connection.setTimeouts(5, 5);
         TrustedCaDirectory atOpen(openCa);
         ASSERT_TRUE(atConstruction.isReady() && atOpen.isReady());
-        EXPECT_EQ(connection.open("localhost", tls.port(), 1), each.accepted);
+        EXPECT_EQ(connection.open("localhost", tls.port(), ConnectionSecurity::TlsOnConnect), each.accepted);
         EXPECT_EQ(connection.lastError(),
                   each.accepted ? ConnectionError::None : ConnectionError::CertificateUntrusted);
     }
@@ -412,7 +412,7 @@ TEST_F(TlsConnection, TrustFileIsFoundCertificateByCertificate)
         Connection connection;
         connection.setTimeouts(5, 5);
         for (ScriptedPop3Server& tls : servers) {
-            EXPECT_EQ(connection.open("localhost", tls.port(), 1), each.accepted);
+            EXPECT_EQ(connection.open("localhost", tls.port(), ConnectionSecurity::TlsOnConnect), each.accepted);
             EXPECT_EQ(connection.lastError(),
                       each.accepted ? ConnectionError::None : ConnectionError::CertificateUntrusted);
         }
@@ -422,21 +422,21 @@ TEST_F(TlsConnection, TrustFileIsFoundCertificateByCertificate)
 TEST_F(TlsConnection, CertificateForAnotherHostIsRefused)
 {
     ASSERT_TRUE(serve("wronghost"));
-    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
+    EXPECT_FALSE(connection->open("localhost", server.port(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateWrongHost);
 }
 
 TEST_F(TlsConnection, CertificateForAnotherAddressIsRefused)
 {
     ASSERT_TRUE(serve("wronghost"));
-    EXPECT_FALSE(connection->open(loopback, server.port(), 1));
+    EXPECT_FALSE(connection->open(loopback, server.port(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateWrongHost);
 }
 
 TEST_F(TlsConnection, ExpiredCertificateIsRefused)
 {
     ASSERT_TRUE(serve("expired"));
-    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
+    EXPECT_FALSE(connection->open("localhost", server.port(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateExpired);
 }
 
@@ -468,7 +468,7 @@ TEST_F(TlsConnection, PinnedCertificateIsAcceptedWithItsNameAndDatesStillChecked
         std::string fingerprint = mailtest::certificateFingerprint(pki.path(std::string(each.pinned) + ".pem"));
         ASSERT_EQ(fingerprint.size(), 95u);
         pinned.pinCertificate(fingerprint.c_str());
-        EXPECT_EQ(pinned.open("localhost", tls.port(), 1), each.accepted);
+        EXPECT_EQ(pinned.open("localhost", tls.port(), ConnectionSecurity::TlsOnConnect), each.accepted);
         EXPECT_EQ(pinned.lastError(), each.error);
         if (each.accepted) {
             EXPECT_EQ(readSome(pinned), "+OK secure\r\n");
@@ -490,7 +490,7 @@ TEST_F(TlsConnection, CertificateFailureIsNotRetriedOnTheNextAddress)
     ASSERT_TRUE(trusted.start());
     listedPorts = {server.port(), trusted.port()};
     connection->steps = listedAddresses;
-    EXPECT_FALSE(connection->open(loopback, 995, 1));
+    EXPECT_FALSE(connection->open(loopback, 995, ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(connection->lastError(), ConnectionError::CertificateUntrusted);
     trusted.stop();
     EXPECT_EQ(trusted.connectionsAccepted(), 0);
@@ -504,7 +504,7 @@ TEST_F(TlsConnection, PlainServerFailsTheHandshake)
     TrustedCaDirectory trusted(pki.path("ca.pem"));
     Connection tls;
     tls.setTimeouts(5, 5);
-    EXPECT_FALSE(tls.open(loopback, plain.port(), 1));
+    EXPECT_FALSE(tls.open(loopback, plain.port(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(tls.lastError(), ConnectionError::TlsFailed);
     EXPECT_FALSE(tls.isOpen());
 }
@@ -515,8 +515,8 @@ TEST_F(TlsConnection, TlsThenPlainOnOneObjectKeepsOnlyThePlainStream)
     ScriptedPop3Server plain;
     plain.addConnection(Script().send("+OK plain\r\n").stall(2000));
     ASSERT_TRUE(plain.start());
-    EXPECT_FALSE(connection->open("localhost", server.port(), 1));
-    ASSERT_TRUE(connection->open(loopback, plain.port(), 0));
+    EXPECT_FALSE(connection->open("localhost", server.port(), ConnectionSecurity::TlsOnConnect));
+    ASSERT_TRUE(connection->open(loopback, plain.port(), ConnectionSecurity::None));
     EXPECT_FALSE(connection->isTls());
     EXPECT_EQ(readSome(*connection), "+OK plain\r\n");
 }

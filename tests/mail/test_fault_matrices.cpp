@@ -1,13 +1,14 @@
 // Whole check cycles against the scripted server, as matrices: every certificate a server
-// can present (what the user sees, and that no USER or PASS went where it must not), and every
-// way a dialogue can break off (the status, the counts kept, the seen file left alone, and the
-// time taken).
+// can present, on connect or after STLS (what the user sees, and that no USER or PASS went
+// where it must not), every way STARTTLS can be refused or attacked, and every way a dialogue
+// can break off (the status, the counts kept, the seen file left alone, and the time taken).
 #include <gtest/gtest.h>
 
 #include <openssl/ssl.h>
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "mail/checker_thread.h"
@@ -30,18 +31,29 @@ const std::string greeting = "+OK ready\r\n";
 const std::string ok = "+OK\r\n";
 const std::string listingReply = "+OK\r\n1 a\r\n2 b\r\n.\r\n";
 const std::vector<std::string> loginAndList = {"USER alice", "PASS secret", "UIDL"};
+const std::string capabilitiesWithStls = "+OK\r\nUSER\r\nSTLS\r\n.\r\n";
 
-Script completeCheck()
+// The plain opening of STARTTLS up to the server's +OK to STLS; TLS comes next.
+Script stlsAccepted(const std::string& capabilities = capabilitiesWithStls, const std::string& stlsReply = ok)
 {
-    return Script()
-        .send(greeting)
-        .expectLine("USER ")
+    return Script().send(greeting).expectLine("CAPA").send(capabilities).expectLine("STLS").send(stlsReply);
+}
+
+// From USER on, after the greeting (and STLS).
+Script loginAndListing(Script script = Script())
+{
+    return script.expectLine("USER ")
         .send(ok)
         .expectLine("PASS ")
         .send(ok)
         .expectLine("UIDL")
         .send(listingReply)
         .stall(3000);
+}
+
+Script completeCheck()
+{
+    return loginAndListing(Script().send(greeting));
 }
 
 // The client's commands among what the server read (a stalled plain server also reads the
@@ -107,7 +119,11 @@ const CertificateRow certificateRows[] = {
     {"EndWithoutCloseNotifyMidListing", Serve::CutListing, "server", CheckStatus::ListFailed},
 };
 
-class CertificateMatrix : public ::testing::TestWithParam<CertificateRow> {
+// Every row on connect (port 995) and after STLS: the same verification either way.
+using CertificateCase = std::tuple<CertificateRow, ConnectionSecurity>;
+
+// The test CA trusted, and a server to present its certificates.
+class TrustedTestCa : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -115,11 +131,24 @@ protected:
         trust.reset(new TrustedCaDirectory(pki.path("ca.pem")));
         ASSERT_TRUE(trust->isReady());
     }
-    void serve(const CertificateRow& row)
+
+    testbench::TempDirectory folder;
+    testbench::TestPki pki;
+    std::unique_ptr<TrustedCaDirectory> trust;
+    ScriptedPop3Server server;
+};
+
+class CertificateMatrix : public TrustedTestCa, public ::testing::WithParamInterface<CertificateCase> {
+protected:
+    void serve(const CertificateRow& row, ConnectionSecurity security)
     {
         std::string cert = pki.path(std::string(row.certificate) + ".pem");
         std::string key = pki.path(std::string(row.certificate) + ".key");
-        Script script = completeCheck();
+        bool startTls = security == ConnectionSecurity::StartTls;
+        // In plain up to the handshake, and up to USER.
+        Script beforeTls = startTls ? stlsAccepted() : Script();
+        Script afterTls = startTls ? stlsAccepted().startTls() : Script().send(greeting);
+        Script script = loginAndListing(afterTls);
         switch (row.serve) {
         case Serve::Certificate:
             server.useTls(cert, key);
@@ -131,16 +160,14 @@ protected:
             server.useAnonymousTls();
             break;
         case Serve::Silence:
-            script = Script().stall(10000);
+            script = beforeTls.stall(10000);
             break; // plain: never a ServerHello
         case Serve::ResetInHandshake:
-            script = Script().pause(200).disconnect();
+            script = beforeTls.pause(200).disconnect();
             break;
         case Serve::CutListing:
             server.useTls(cert, key);
-            script = Script()
-                         .send(greeting)
-                         .expectLine("USER ")
+            script = afterTls.expectLine("USER ")
                          .send(ok)
                          .expectLine("PASS ")
                          .send(ok)
@@ -152,20 +179,16 @@ protected:
         server.addConnection(script);
         ASSERT_TRUE(server.start());
     }
-
-    testbench::TempDirectory folder;
-    testbench::TestPki pki;
-    std::unique_ptr<TrustedCaDirectory> trust;
-    ScriptedPop3Server server;
 };
 
 TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
 {
-    const CertificateRow& row = GetParam();
-    serve(row);
+    const CertificateRow& row = std::get<0>(GetParam());
+    ConnectionSecurity security = std::get<1>(GetParam());
+    serve(row, security);
     std::unique_ptr<CheckerThread> checker = makeChecker(2); // after the trust file is in place
     checker->session.steps.lookUp = loopbackForEveryName;
-    checker->setAccount(row.host, "alice", "secret", server.port(), 1, 5);
+    checker->setAccount(row.host, "alice", "secret", server.port(), security, 5);
     Stopwatch watch;
     checker->checkOnce();
     EXPECT_LT(watch.seconds(), 6.0) << "the cycle outlived its time limits";
@@ -176,8 +199,79 @@ TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
     EXPECT_EQ(commandsIn(server.receivedLines()), verified ? loginAndList : std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CertificateMatrix, ::testing::ValuesIn(certificateRows),
-                         [](const ::testing::TestParamInfo<CertificateRow>& info) {
+INSTANTIATE_TEST_SUITE_P(Table, CertificateMatrix,
+                         ::testing::Combine(::testing::ValuesIn(certificateRows),
+                                            ::testing::Values(ConnectionSecurity::TlsOnConnect,
+                                                              ConnectionSecurity::StartTls)),
+                         [](const ::testing::TestParamInfo<CertificateCase>& info) {
+                             bool startTls = std::get<1>(info.param) == ConnectionSecurity::StartTls;
+                             return std::string(std::get<0>(info.param).name) + (startTls ? "AfterStls" : "");
+                         });
+
+// ---- STARTTLS refused or attacked ----
+
+// Each row is one connection to a STARTTLS account's server, checked by what the server read:
+// nothing after a refusal, and no credential but inside TLS.
+struct StartTlsRow {
+    const char* name;
+    Script script;
+    CheckStatus shown;
+    std::vector<std::string> received;
+};
+
+const std::vector<std::string> stlsAndLogin = {"CAPA", "STLS", "USER alice", "PASS secret", "UIDL"};
+
+const StartTlsRow startTlsRows[] = {
+    {"ListedInLowerCaseAmongOthers",
+     loginAndListing(stlsAccepted("+OK\r\nTOP\r\nstls\r\nSASL PLAIN\r\n.\r\n").startTls()), CheckStatus::Ok,
+     stlsAndLogin},
+    {"NotListed",
+     stlsAccepted("+OK\r\nUSER\r\nSASL PLAIN STLS\r\n.\r\n").stall(3000),
+     CheckStatus::NoStartTls,
+     {"CAPA"}},
+    {"CapaRefused",
+     Script().send(greeting).expectLine("CAPA").send("-ERR unknown command\r\n").stall(3000),
+     CheckStatus::NoStartTls,
+     {"CAPA"}},
+    {"StlsRefused",
+     stlsAccepted(capabilitiesWithStls, "-ERR not now\r\n").stall(3000),
+     CheckStatus::NoStartTls,
+     {"CAPA", "STLS"}},
+    // Response injection: a reply to USER waiting in plain text behind the +OK to STLS.
+    {"BytesInjectedBehindTheOk",
+     loginAndListing(stlsAccepted(capabilitiesWithStls, "+OK\r\n+OK injected\r\n").startTls()),
+     CheckStatus::HostNotFound,
+     {"CAPA", "STLS"}},
+};
+
+void PrintTo(const StartTlsRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class StartTlsMatrix : public TrustedTestCa, public ::testing::WithParamInterface<StartTlsRow> {};
+
+TEST_P(StartTlsMatrix, StatusShownAndNothingSentOutsideTls)
+{
+    const StartTlsRow& row = GetParam();
+    if (row.script.startsTlsItself()) // otherwise the server would start TLS on connect
+        server.useTls(pki.path("server.pem"), pki.path("server.key"));
+    server.addConnection(row.script);
+    ASSERT_TRUE(server.start());
+    std::unique_ptr<CheckerThread> checker = makeChecker(2);
+    checker->session.steps.lookUp = loopbackForEveryName;
+    checker->setAccount("localhost", "alice", "secret", server.port(), ConnectionSecurity::StartTls, 5);
+    checker->checkOnce();
+    EXPECT_EQ(checker->snapshot().status, row.shown);
+    // What the server said in plain text is forgotten once TLS is up.
+    EXPECT_TRUE(row.shown != CheckStatus::Ok || !checker->session.capabilities().read);
+    checker.reset();
+    server.stop();
+    EXPECT_EQ(server.receivedLines(), row.received);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StartTlsMatrix, ::testing::ValuesIn(startTlsRows),
+                         [](const ::testing::TestParamInfo<StartTlsRow>& info) {
                              return std::string(info.param.name);
                          });
 
@@ -217,7 +311,7 @@ protected:
         checker = makeChecker(1);
         server.addConnection(completeCheck());
         ASSERT_TRUE(server.start());
-        checker->setAccount("127.0.0.1", "alice", "secret", server.port(), 0, 5);
+        checker->setAccount("127.0.0.1", "alice", "secret", server.port(), ConnectionSecurity::None, 5);
         ASSERT_TRUE(checker->checkOnce() == CheckerThread::checkSucceeded);
         std::FILE* file = std::fopen(seenPath.c_str(), "wb");
         ASSERT_NE(file, nullptr);
@@ -303,7 +397,7 @@ TEST(MailboxInUse, CheckerPausesBetweenAttempts)
     std::unique_ptr<CheckerThread> checker = makeChecker(2);
     checker->retryMilliseconds = 300;
     reports.attach(*checker);
-    checker->setAccount("127.0.0.1", "alice", "secret", server.port(), 0, 0);
+    checker->setAccount("127.0.0.1", "alice", "secret", server.port(), ConnectionSecurity::None, 0);
     ASSERT_TRUE(checker->start());
     ASSERT_TRUE(reports.waitFor(3, 10000));
     checker.reset();

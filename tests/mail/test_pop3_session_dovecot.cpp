@@ -45,12 +45,13 @@ protected:
             ASSERT_TRUE(dovecot.deliver(user, "msg" + std::to_string(delivered + i), message(delivered + i)));
         delivered += count;
     }
-    int listOver(bool tls)
+    int listOver(ConnectionSecurity security)
     {
-        int port = tls ? dovecot.tlsPort() : dovecot.plainPort();
-        if (!session->connect(loopback, port, tls ? 1 : 0) || !session->login(user.c_str(), password))
+        int port = security == ConnectionSecurity::TlsOnConnect ? dovecot.tlsPort() : dovecot.plainPort();
+        if (!session->connect(loopback, port, security) || !session->login(user.c_str(), password))
             return -2;
         int listed = session->listUids();
+        listedOverTls = session->isTls();
         session->close();
         return listed;
     }
@@ -61,6 +62,7 @@ protected:
     std::unique_ptr<TrustedCaDirectory> trust;
     std::unique_ptr<Pop3Session> session;
     int delivered = 0;
+    bool listedOverTls = false;
 };
 
 // The fixture's ids are the message's IMAP UID and the mailbox's UIDVALIDITY, 8 hex digits
@@ -68,7 +70,7 @@ protected:
 TEST_F(DovecotSession, TlsListingYieldsTheIdOfEachMessage)
 {
     deliver(3);
-    ASSERT_EQ(listOver(true), 3);
+    ASSERT_EQ(listOver(ConnectionSecurity::TlsOnConnect), 3);
     std::multiset<std::string> ids = idsOf(session->current);
     ASSERT_EQ(ids.size(), 3u);
     std::set<std::string> uids;
@@ -82,22 +84,26 @@ TEST_F(DovecotSession, TlsListingYieldsTheIdOfEachMessage)
     EXPECT_EQ(validities.size(), 1u);
 }
 
-TEST_F(DovecotSession, PlainAndTlsListingsAgree)
+// Dovecot lists STLS on its plain port, so STARTTLS there is TLS.
+TEST_F(DovecotSession, PlainTlsAndStartTlsListingsAgree)
 {
     deliver(3);
-    ASSERT_EQ(listOver(true), 3);
+    ASSERT_EQ(listOver(ConnectionSecurity::TlsOnConnect), 3);
     std::multiset<std::string> overTls = idsOf(session->current);
-    ASSERT_EQ(listOver(false), 3);
-    EXPECT_EQ(idsOf(session->current), overTls);
+    for (ConnectionSecurity other : {ConnectionSecurity::None, ConnectionSecurity::StartTls}) {
+        ASSERT_EQ(listOver(other), 3);
+        EXPECT_EQ(idsOf(session->current), overTls);
+        EXPECT_EQ(listedOverTls, other == ConnectionSecurity::StartTls);
+    }
 }
 
 TEST_F(DovecotSession, NewMessageAddsExactlyOneId)
 {
     deliver(2);
-    ASSERT_EQ(listOver(false), 2);
+    ASSERT_EQ(listOver(ConnectionSecurity::None), 2);
     std::multiset<std::string> before = idsOf(session->current);
     deliver(1);
-    ASSERT_EQ(listOver(false), 3);
+    ASSERT_EQ(listOver(ConnectionSecurity::None), 3);
     std::multiset<std::string> after = idsOf(session->current);
     for (const std::string& id : before)
         EXPECT_EQ(after.count(id), 1u) << id;
@@ -105,32 +111,32 @@ TEST_F(DovecotSession, NewMessageAddsExactlyOneId)
 
 TEST_F(DovecotSession, EmptyMailboxListsNothing)
 {
-    EXPECT_EQ(listOver(true), 0);
+    EXPECT_EQ(listOver(ConnectionSecurity::TlsOnConnect), 0);
     EXPECT_EQ(session->current.size(), 0u);
     EXPECT_EQ(session->totalCount, 0);
 }
 
 TEST_F(DovecotSession, WrongPasswordFailsLogin)
 {
-    ASSERT_TRUE(session->connect(loopback, dovecot.tlsPort(), 1));
+    ASSERT_TRUE(session->connect(loopback, dovecot.tlsPort(), ConnectionSecurity::TlsOnConnect));
     EXPECT_FALSE(session->login(user.c_str(), "wrong"));
 }
 
 TEST_F(DovecotSession, UnknownUserFailsLogin)
 {
-    ASSERT_TRUE(session->connect(loopback, dovecot.plainPort(), 0));
+    ASSERT_TRUE(session->connect(loopback, dovecot.plainPort(), ConnectionSecurity::None));
     EXPECT_FALSE(session->login("core_nobody_here", password));
 }
 
 TEST_F(DovecotSession, TlsToThePlainPortFailsConnect)
 {
-    EXPECT_FALSE(session->connect(loopback, dovecot.plainPort(), 1));
+    EXPECT_FALSE(session->connect(loopback, dovecot.plainPort(), ConnectionSecurity::TlsOnConnect));
     EXPECT_EQ(session->lastError(), ConnectionError::TlsFailed);
 }
 
 TEST_F(DovecotSession, ServerIsVerifiedByName)
 {
-    ASSERT_TRUE(session->connect("localhost", dovecot.tlsPort(), 1));
+    ASSERT_TRUE(session->connect("localhost", dovecot.tlsPort(), ConnectionSecurity::TlsOnConnect));
     EXPECT_TRUE(session->login(user.c_str(), password));
 }
 

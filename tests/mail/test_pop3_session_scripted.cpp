@@ -36,7 +36,7 @@ protected:
         ASSERT_TRUE(server.start());
         session.setTimeouts(5, 5);
     }
-    bool connect() { return session.connect(loopback, server.port(), 0); }
+    bool connect() { return session.connect(loopback, server.port(), ConnectionSecurity::None); }
     bool connectAndLogIn() { return connect() && session.login("alice", "secret"); }
     // What the server received, once it has finished with the connection.
     std::vector<std::string> linesReceived()
@@ -127,7 +127,7 @@ TEST_F(ScriptedSession, AbortEndsAWaitForTheGreeting)
 TEST_F(ScriptedSession, RestOfStatusLineIsKeptWithinCapacity)
 {
     serve(Script().send("+OK 2 messages\r\n").stall(2000));
-    ASSERT_TRUE(session.open(loopback, server.port(), 0));
+    ASSERT_TRUE(session.open(loopback, server.port(), ConnectionSecurity::None));
     char rest[8];
     std::memset(rest, '#', sizeof rest);
     ASSERT_TRUE(session.readReply(rest, 6));
@@ -139,12 +139,41 @@ TEST_F(ScriptedSession, OversizeStatusLineIsConsumedAndTheNextLineRead)
 {
     std::string longLine = "+OK " + std::string(5000, 'x') + "\r\n";
     serve(Script().send(longLine).send("+OK second\r\n").stall(2000));
-    ASSERT_TRUE(session.open(loopback, server.port(), 0));
+    ASSERT_TRUE(session.open(loopback, server.port(), ConnectionSecurity::None));
     char rest[Pop3Session::scratchSize];
     ASSERT_TRUE(session.readReply(rest, sizeof rest));
     EXPECT_EQ(std::strlen(rest), sizeof rest - 1);
     ASSERT_TRUE(session.readReply(rest, sizeof rest));
     EXPECT_STREQ(rest, " second\r\n");
+}
+
+// ---- Capabilities ----
+
+TEST_F(ScriptedSession, CapabilitiesAreReadWhateverTheirCase)
+{
+    serve(Script()
+              .send(greeting)
+              .expectLine("CAPA")
+              .send("+OK\r\nTOP\r\nuser\r\nSasl PLAIN  xoauth2 OAUTHBEARER\r\nIMPLEMENTATION stls\r\n.\r\n")
+              .stall(2000));
+    ASSERT_TRUE(connect());
+    ASSERT_TRUE(session.readCapabilities());
+    const Pop3Capabilities& listed = session.capabilities();
+    EXPECT_TRUE(listed.read && listed.user);
+    EXPECT_FALSE(listed.stls) << "STLS only as another capability's argument";
+    EXPECT_TRUE(listed.offersSasl("PLAIN") && listed.offersSasl("XOAUTH2") && listed.offersSasl("OAUTHBEARER"));
+    EXPECT_FALSE(listed.offersSasl("OAUTH") || listed.offersSasl(""));
+}
+
+TEST_F(ScriptedSession, CapabilityReplyLongerThanTheCapIsRefused)
+{
+    std::string reply = "+OK\r\n";
+    for (int i = 0; i <= Pop3Session::maxCapabilityLines; ++i)
+        reply += "X-" + std::to_string(i) + "\r\n";
+    serve(Script().send(greeting).expectLine("CAPA").send(reply + "STLS\r\n.\r\n").stall(2000));
+    ASSERT_TRUE(connect());
+    EXPECT_FALSE(session.readCapabilities());
+    EXPECT_FALSE(session.capabilities().stls);
 }
 
 // ---- Login ----

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,8 @@ const int setupMs = 60000;
 const int removalMs = 30000;
 const char runKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char uninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\pellwick";
+const wchar_t shellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const int idMarkAsRead = 40005, idStartWithWindows = 40015;
 
 // A Unix path handed over by ctest, in this platform's spelling; empty when unset.
 std::string pathFromEnvironment(const char* name)
@@ -48,12 +52,18 @@ std::string specialFolder(int which)
 }
 
 // What a user does to trust a server: its CA's certificate pasted at the end of the file.
-bool appendCertificate(const std::string& caFile, const std::string& trustFile)
+bool appendCertificate(const std::string& caFile, const std::filesystem::path& trustFile)
 {
     std::ifstream in(caFile, std::ios::binary);
     std::ofstream out(trustFile, std::ios::binary | std::ios::app);
     out << "\r\n" << in.rdbuf();
     return in.good() && out.good();
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A string value of HKCU\key; "<absent>" when the key or the value is missing.
@@ -131,7 +141,7 @@ TEST_F(ReleaseRuns, ZipProgramTrustsTheServerOnceItsCertificateIsInTheZipsTrustF
     expectStatus(trusting, program, folder, "1 / 1");
 }
 
-TEST_F(ReleaseRuns, InstallerInstallsForTheUserAndTheUninstallerKeepsTheSettings)
+TEST_F(ReleaseRuns, InstallerInstallsAndUpdatesForTheUserAndTheUninstallerKeepsTheSettings)
 {
     std::string setup = pathFromEnvironment("PELLWICK_RELEASE_SETUP");
     ASSERT_TRUE(exists(setup)) << "no installer: " << setup;
@@ -147,8 +157,17 @@ TEST_F(ReleaseRuns, InstallerInstallsForTheUserAndTheUninstallerKeepsTheSettings
     EXPECT_EQ(userRegistryText(uninstallKey, "UninstallString"), "\"" + folder + "\\uninstall.exe\"");
     EXPECT_EQ(userRegistryText(uninstallKey, "DisplayName"), "pellwick");
 
-    // Started from elsewhere, as the Run key starts it: the trust file beside it counts.
-    ASSERT_TRUE(appendCertificate(dovecot.caFile(), folder + "\\cacert.pem"));
+    // An update puts the shipped bundle in place of an old one, and leaves the user's own file.
+    std::string bundle = folder + "\\cacert.pem";
+    std::string shipped = fileText(bundle);
+    std::string userFile = files.folder() + "\\cacert-local.pem";
+    ASSERT_TRUE(appendCertificate(dovecot.caFile(), bundle) && appendCertificate(dovecot.caFile(), userFile));
+    std::string added = fileText(userFile);
+    ASSERT_EQ(runToEnd("\"" + setup + "\" /S", setupMs), 0);
+    EXPECT_TRUE(fileText(bundle) == shipped) << "the update kept an old bundle";
+    EXPECT_EQ(fileText(userFile), added);
+
+    // Started from elsewhere, as the Run key starts it: the user's file counts.
     testbench::TempDirectory elsewhere;
     ProgramDriver installed;
     expectStatus(installed, program, testbench::unixPathForPlatform(elsewhere.path()), "1 / 1");
@@ -162,6 +181,56 @@ TEST_F(ReleaseRuns, InstallerInstallsForTheUserAndTheUninstallerKeepsTheSettings
     EXPECT_EQ(userRegistryText(runKey, "pellwick"), "<absent>");
     EXPECT_EQ(userRegistryText(uninstallKey, "UninstallString"), "<absent>");
     EXPECT_TRUE(exists(files.iniPath())) << "the uninstaller removed the settings";
+}
+
+// The zip's program in a folder named outside the ANSI code page (Greek and CJK letters are
+// outside the Western one), and the profile's application data in such a folder too: the
+// settings are read and written, the marks kept, the Run value names the program and the
+// bundle beside it counts.
+TEST_F(ReleaseRuns, ZipProgramFindsItsFilesInFoldersNamedOutsideTheCodePage)
+{
+    namespace fs = std::filesystem;
+    fs::path unzipped = fs::u8path(pathFromEnvironment("PELLWICK_UNZIPPED"));
+    testbench::TempDirectory scratch;
+    fs::path elsewhere = fs::u8path(testbench::unixPathForPlatform(scratch.path()));
+    fs::path profile = elsewhere / L"profile \u03A9\u7528";
+    fs::path programFolder = elsewhere / L"program \u03A9\u7528";
+    fs::path ini = profile / "pellwick" / "pellwick.ini";
+    std::error_code failed;
+    fs::create_directories(profile / "pellwick", failed);
+    fs::create_directories(programFolder, failed);
+    for (const char* file : {"pellwick.exe", "cacert.pem"})
+        fs::copy_file(unzipped / file, programFolder / file, failed);
+    fs::copy_file(files.iniPath(), ini, failed);
+    fs::remove(files.iniPath(), failed); // found only where the profile now says
+    ASSERT_FALSE(failed) << failed.message();
+    ASSERT_TRUE(appendCertificate(dovecot.caFile(), programFolder / "cacert.pem"));
+    std::wstring appData = profile.wstring();
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, shellFoldersKey, L"AppData", REG_EXPAND_SZ, appData.c_str(),
+                              static_cast<DWORD>((appData.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+
+    std::string program = (programFolder / "pellwick.exe").u8string();
+    {
+        ProgramDriver first;
+        expectStatus(first, program, elsewhere.u8string(), "1 / 1");
+        first.command(idMarkAsRead);
+        EXPECT_TRUE(first.waitForStatus("0 / 1", checkMs)) << "shows: " << first.statusText();
+        first.command(idStartWithWindows);
+        first.sync();
+        wchar_t runValue[1024] = L"";
+        DWORD size = sizeof runValue;
+        RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"pellwick",
+                     RRF_RT_REG_SZ, nullptr, runValue, &size);
+        EXPECT_TRUE(runValue == L"\"" + (programFolder / "pellwick.exe").wstring() + L"\"");
+        DWORD code = 99;
+        EXPECT_TRUE(first.exitFromMenu(code));
+    }
+    wchar_t left[16] = L"";
+    GetPrivateProfileStringW(L"position", L"x", L"", left, 16, ini.c_str());
+    EXPECT_NE(left[0], L'\0') << "no position written at exit";
+    ProgramDriver again;
+    expectStatus(again, program, elsewhere.u8string(), "0 / 1");
 }
 
 } // namespace

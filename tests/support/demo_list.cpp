@@ -31,6 +31,8 @@ const char* describe(ConnectionError error)
         return "aborted";
     case ConnectionError::Closed:
         return "connection closed";
+    case ConnectionError::StartTlsNotOffered:
+        return "STARTTLS not offered";
     case ConnectionError::Failed:
         return "failed";
     }
@@ -58,7 +60,7 @@ int main(int argc, char** argv)
     }
     Pop3Session session;
     session.setTimeouts(10, 10);
-    if (!session.connect(argv[1], port, 1))
+    if (!session.connect(argv[1], port, ConnectionSecurity::TlsOnConnect))
         return fail("connecting over TLS", session);
     if (!session.login(argv[3], argv[4]))
         return fail("logging in", session);

@@ -89,6 +89,20 @@ Script& Script::stall(int maxMs)
     return *this;
 }
 
+Script& Script::startTls()
+{
+    plan.push_back({StepKind::StartTls, "", 0});
+    return *this;
+}
+
+bool Script::startsTlsItself() const
+{
+    for (const Step& step : plan)
+        if (step.kind == StepKind::StartTls)
+            return true;
+    return false;
+}
+
 // One accepted connection, plain or TLS, with non-blocking I/O bounded by time-outs.
 class ScriptedPop3Server::Peer {
 public:
@@ -121,6 +135,14 @@ public:
                 return false;
             }
         }
+    }
+
+    // Back to plain reads and writes after a failed handshake.
+    void dropTls()
+    {
+        SSL_free(ssl);
+        ssl = nullptr;
+        ERR_clear_error();
     }
 
     // Writes all of bytes as one write call (one TLS record); false if the client is gone.
@@ -373,7 +395,7 @@ void ScriptedPop3Server::serveOne(SocketHandle socket, const Script* script)
         return; // no transcript left: hang up at once
     setNonBlocking(socket);
     setNoDelay(socket);
-    if (tlsContext) {
+    if (tlsContext && !script->startsTlsItself()) {
         std::string error;
         if (!peer.startTls(tlsContext, error)) {
             // A client that refuses our certificate is often what a test wants: counted, not a fault.
@@ -433,6 +455,10 @@ void ScriptedPop3Server::runScript(Peer& peer, const Script& script)
         }
         case Kind::Disconnect:
             return;
+        case Kind::StartTls:
+            if (!startTlsMidStream(peer))
+                return;
+            break;
         case Kind::Stall: {
             Clock::time_point until = Clock::now() + std::chrono::milliseconds(step.ms);
             std::string line;
@@ -449,7 +475,28 @@ void ScriptedPop3Server::runScript(Peer& peer, const Script& script)
         }
         }
     }
-    // End of transcript: hang up politely and keep reading briefly, recording any last lines.
+    hangUpAndDrain(peer);
+}
+
+// Lines the client sent before its handshake are recorded first: in plain text, they are what
+// a test looks for. After a failed handshake the client's last lines are recorded too.
+bool ScriptedPop3Server::startTlsMidStream(Peer& peer)
+{
+    std::string line;
+    while (peer.takeLine(line))
+        recordLine(stripLineEnd(line));
+    std::string error;
+    if (tlsContext && peer.startTls(tlsContext, error))
+        return true;
+    handshakesFailed++;
+    peer.dropTls();
+    hangUpAndDrain(peer);
+    return false;
+}
+
+// End of transcript: hang up politely and keep reading briefly, recording any last lines.
+void ScriptedPop3Server::hangUpAndDrain(Peer& peer)
+{
     peer.closeGracefully();
     Clock::time_point until = Clock::now() + std::chrono::milliseconds(kDrainMs);
     std::string line;

@@ -20,7 +20,7 @@ namespace testbench {
 // One connection's transcript: what the server does, step by step.
 class Script {
 public:
-    enum class StepKind { Send, ExpectLine, Pause, Disconnect, Stall };
+    enum class StepKind { Send, ExpectLine, Pause, Disconnect, Stall, StartTls };
     struct Step {
         StepKind kind;
         std::string bytes; // Send: the bytes of one write; ExpectLine: the prefix
@@ -38,6 +38,11 @@ public:
     Script& disconnect();
     // Says nothing until the client hangs up or maxMs passes; lines sent meanwhile are recorded.
     Script& stall(int maxMs);
+    // The TLS handshake here, with the server's certificate (STLS): a connection whose script
+    // has this step starts plain. A failed handshake ends the script; what the client sends
+    // after it, in plain, is still recorded.
+    Script& startTls();
+    bool startsTlsItself() const;
 
     const std::vector<Step>& steps() const { return plan; }
 
@@ -55,7 +60,8 @@ public:
     // Successive connections get successive scripts; one beyond the last script is closed at once.
     // May be called before or after start().
     void addConnection(const Script& script);
-    // Implicit TLS on the listening port: the handshake happens as the connection is accepted.
+    // Implicit TLS on the listening port: the handshake happens as the connection is accepted,
+    // unless the connection's script starts TLS itself.
     void useTls(const std::string& certFile, const std::string& keyFile);
     // Handshakes a client must refuse: TLS no newer than `maxVersion` (TLS1_1_VERSION, say)
     // with that certificate; or, with no certificate file, anonymous ciphers and no certificate.
@@ -86,6 +92,8 @@ private:
     void serve();
     void serveOne(SocketHandle socket, const Script* script);
     void runScript(Peer& peer, const Script& script);
+    bool startTlsMidStream(Peer& peer);
+    void hangUpAndDrain(Peer& peer);
     void recordLine(const std::string& line);
     void recordFailure(const std::string& what);
     bool setUpTls();

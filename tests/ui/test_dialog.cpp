@@ -46,10 +46,11 @@ public:
         PostMessageA(dialog, runStepMessage, 0, 0);
         return result;
     }
-    void onOk() override
+    bool onOk() override
     {
         ++okCalls;
         events.push_back("ok");
+        return okCloses;
     }
     void onClick(HWND control) override { events.push_back(control == press.handle ? "click press" : "click other"); }
     void onEditChange(HWND control) override { events.push_back("edit change"); }
@@ -83,6 +84,7 @@ public:
     std::function<void(TestDialog&)> bindControls;
     std::function<void(TestDialog&)> step;
     int okCalls = 0;
+    bool okCloses = true;
     INT_PTR queryAnswer = 0;
 };
 
@@ -201,18 +203,23 @@ TEST_F(ModalDialog, ButtonClickReachesTheWrapperThenTheDialog)
     EXPECT_EQ(events, expected);
 }
 
-TEST_F(ModalDialog, HandlerClaimingOkKeepsTheDialogOpen)
+// OK leaves the dialog open when a handler claims it (onOk is not asked) or when onOk refuses.
+TEST_F(ModalDialog, HandlerClaimingOkOrOnOkRefusingKeepsTheDialogOpen)
 {
-    TestDialog dialog;
-    ClaimingHandler guard(IDOK);
-    dialog.addHandler(&guard);
-    dialog.step = [](TestDialog& d) {
-        clickButton(d, IDOK);
-        clickButton(d, IDCANCEL);
-    };
-    EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
-    EXPECT_EQ(dialog.okCalls, 0);
-    EXPECT_NE(std::find(events.begin(), events.end(), "claimed"), events.end());
+    for (bool handlerClaims : {true, false}) {
+        events.clear();
+        TestDialog dialog;
+        ClaimingHandler guard(handlerClaims ? IDOK : 0);
+        dialog.addHandler(&guard);
+        dialog.okCloses = handlerClaims;
+        dialog.step = [](TestDialog& d) {
+            clickButton(d, IDOK);
+            clickButton(d, IDCANCEL);
+        };
+        EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
+        EXPECT_EQ(dialog.okCalls, handlerClaims ? 0 : 1);
+        EXPECT_EQ(std::find(events.begin(), events.end(), "claimed") != events.end(), handlerClaims);
+    }
 }
 
 TEST_F(ModalDialog, HandlersAreAttachedAtInitialisation)
@@ -235,7 +242,7 @@ TEST_F(ModalDialog, CommandWithoutControlReachesOnCommand)
     LRESULT result = -1;
     dialog.step = [&result](TestDialog& d) {
         events.clear();
-        result = SendMessageA(d.handle, WM_COMMAND, MAKEWPARAM(40013, 1), 0);
+        result = SendMessageA(d.handle, WM_COMMAND, MAKEWPARAM(ID_TEST_MENU_COMMAND, 1), 0);
         clickButton(d, IDCANCEL);
     };
     EXPECT_EQ(dialog.runModal(IDD_TOOLKIT_TEST, nullptr), IDCANCEL);
@@ -276,9 +283,7 @@ TEST_F(ModalDialog, EditRangeClampsEveryChange)
     dialog.step = [&](TestDialog& d) {
         for (const char* typed : {"70", "3", "", "42", "1", "99999999999"}) {
             SetWindowTextA(number.handle, typed);
-            char* text = number.getText();
-            texts.push_back(text);
-            delete[] text;
+            texts.push_back(number.getText().get());
         }
         clickButton(d, IDCANCEL);
     };
@@ -298,9 +303,7 @@ TEST_F(ModalDialog, EditWithABoundOfZeroIsNeverChanged)
     };
     dialog.step = [&](TestDialog& d) {
         SetWindowTextA(number.handle, "70");
-        char* read = number.getText();
-        text = read;
-        delete[] read;
+        text = number.getText().get();
         clickButton(d, IDCANCEL);
     };
     dialog.runModal(IDD_TOOLKIT_TEST, nullptr);
@@ -558,11 +561,15 @@ TEST_F(ModalDialog, BusyCursorAnswersCursorRequestsAndPassesThemOn)
     BusyCursorHandler busyCursor;
     dialog.addHandler(&witness);
     dialog.addHandler(&busyCursor);
+    HCURSOR inScope = nullptr, afterScope = nullptr;
     dialog.step = [&](TestDialog& d) {
         LPARAM where = MAKELPARAM(HTCLIENT, WM_MOUSEMOVE);
-        busyCursor.busy = 1;
-        SendMessageA(d.handle, WM_SETCURSOR, reinterpret_cast<WPARAM>(d.handle), where);
-        busyCursor.busy = 0;
+        {
+            BusyCursorScope busy(busyCursor);
+            inScope = GetCursor();
+            SendMessageA(d.handle, WM_SETCURSOR, reinterpret_cast<WPARAM>(d.handle), where);
+        }
+        afterScope = GetCursor();
         SendMessageA(d.handle, WM_SETCURSOR, reinterpret_cast<WPARAM>(d.handle), where);
         clickButton(d, IDCANCEL);
     };
@@ -570,6 +577,8 @@ TEST_F(ModalDialog, BusyCursorAnswersCursorRequestsAndPassesThemOn)
     ASSERT_EQ(witness.seen.size(), 2u);
     EXPECT_EQ(witness.seen[0], LoadCursorA(nullptr, IDC_WAIT));
     EXPECT_EQ(witness.seen[1], LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(inScope, LoadCursorA(nullptr, IDC_WAIT)) << "the scope shows the wait cursor at once";
+    EXPECT_EQ(afterScope, LoadCursorA(nullptr, IDC_ARROW));
 }
 
 class InnerDialog : public Dialog {
@@ -580,7 +589,11 @@ public:
         PostMessageA(dialog, runStepMessage, 0, 0);
         return Dialog::onInitDialog(dialog);
     }
-    void onOk() override { events.push_back("inner ok"); }
+    bool onOk() override
+    {
+        events.push_back("inner ok");
+        return true;
+    }
     void onClick(HWND) override { events.push_back("inner click"); }
     INT_PTR dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override
     {

@@ -10,3 +10,6 @@
 #define IDC_CHOICE 1104
 #define IDC_UNBOUND 1105
 #define IDC_INNER_PRESS 1110
+
+// A menu command, which comes without a control.
+#define ID_TEST_MENU_COMMAND 1200

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+
+// The mail providers whose POP3 servers want an OAuth 2.0 access token instead of a password,
+// with what a sign-in needs of each: endpoints, scope, server and the client registration.
+enum class OAuthProviderId { Microsoft, Google };
+
+struct OAuthProvider {
+    OAuthProviderId id;
+    const char* name;
+    const char* authorizationEndpoint;
+    const char* tokenEndpoint;
+    const char* scope;
+    // Parameters added to the authorization URL as they stand ("a=b&c=d"); may be empty.
+    const char* extraAuthorizationParameters;
+    // The `iss` a redirect must carry when it carries one (RFC 9207); empty: not compared.
+    const char* issuer;
+    bool issuerRequired; // a redirect without `iss` is refused
+    const char* server;
+    int port;
+    // The client registration a distributor built in; empty when none was.
+    const char* builtInClientId;
+    const char* builtInClientSecret;
+    bool needsClientSecret; // the token endpoint wants the (non-secret) desktop client secret
+};
+
+// The provider entry, or null for an id without one.
+const OAuthProvider* findProvider(OAuthProviderId id);
+
+// The provider whose mail domain `address` is at (after its last '@', any letter case), or
+// null for any other address.
+const OAuthProvider* providerForAddress(const char* address);
+
+// The client a sign-in presents to the provider.
+struct OAuthClient {
+    std::string id;
+    std::string secret;
+};
+
+enum class ClientSetup {
+    Ready,
+    MissingClientId,     // neither the build nor the user set one
+    MissingClientSecret, // the provider wants a secret with this client id, and none was set
+};
+
+// The user's client id, with the user's secret, when the user set one; otherwise the built-in
+// pair. A user's id never goes with the built-in secret, which belongs to another client.
+ClientSetup resolveClient(const OAuthProvider& provider, const char* userClientId, const char* userClientSecret,
+                          OAuthClient& client);
