@@ -27,8 +27,8 @@ class UidStorage {
 public:
     // Where an entry lives: see encodeTextRef.
     using TextRef = uint32_t;
-    // Every entry's TextRef is below this; values from here up are markers (noText here,
-    // and the lists' own markers in UidList).
+    // Every entry's TextRef is below this, which leaves room for 0xFFFE blocks (about 4 GB);
+    // values from here up are markers (noText here, and the lists' own markers in UidList).
     static constexpr TextRef firstMarker = 0xFFFE0000;
     // No entry: an empty slot of the index, or a text that is not stored.
     static constexpr TextRef noText = UINT32_MAX;
