@@ -249,10 +249,7 @@ TEST_F(ProgramRuns, StatusIsCheckingUntilTheFirstCheckEnds)
     server.addConnection(testbench::Script()
                              .pause(3000)
                              .send("+OK ready\r\n")
-                             .expectLine("USER")
-                             .send("+OK\r\n")
-                             .expectLine("PASS")
-                             .send("+OK\r\n")
+                             .login()
                              .expectLine("UIDL")
                              .send("+OK\r\n1 first\r\n2 second\r\n.\r\n")
                              .stall(5000));
@@ -285,10 +282,7 @@ TEST_F(ProgramRuns, StartTlsAccountShowsItsCounts)
                              .expectLine("STLS")
                              .send("+OK\r\n")
                              .startTls()
-                             .expectLine("USER")
-                             .send("+OK\r\n")
-                             .expectLine("PASS")
-                             .send("+OK\r\n")
+                             .login()
                              .expectLine("UIDL")
                              .send("+OK\r\n1 first\r\n2 second\r\n.\r\n")
                              .stall(5000));
@@ -342,7 +336,7 @@ TEST_F(ProgramRuns, SingleClickOnTrayIconDoesNothing)
     program.post(trayCallback, 0, WM_LBUTTONDOWN);
     program.post(trayCallback, 0, WM_LBUTTONUP);
     program.sync();
-    EXPECT_EQ(program.statusText(), "1 / 1");
+    EXPECT_EQ(program.statusText(), "1 unseen of 1 message");
     EXPECT_TRUE(files.seenIds().empty());
 }
 
