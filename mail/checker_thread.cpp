@@ -18,6 +18,12 @@ Clock::time_point deadlineAfter(long long milliseconds)
     return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
+bool sameSignIn(const TokenSignIn& one, const TokenSignIn& other)
+{
+    return one.provider == other.provider && one.client.id == other.client.id &&
+           one.client.secret == other.client.secret;
+}
+
 } // namespace
 
 CheckerThread::CheckerThread(unsigned notifyMessage) : notifyMessage(notifyMessage) {}
@@ -29,9 +35,16 @@ CheckerThread::~CheckerThread()
 }
 
 void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port,
-                               ConnectionSecurity security, int intervalMinutes, const char* certificatePin)
+                               ConnectionSecurity security, int intervalMinutes, const char* certificatePin,
+                               const TokenSignIn& signIn)
 {
     std::lock_guard<std::mutex> hold(session.listLock);
+    // Tokens belong to the sign-in that brought them.
+    if (!sameSignIn(signIn, account.signIn)) {
+        account.signIn = signIn;
+        ++signInVersion;
+        pendingTokens = PendingTokens();
+    }
     account.server.assign(server);
     account.user.assign(user);
     account.password.assign(password);
@@ -39,6 +52,48 @@ void CheckerThread::setAccount(const char* server, const char* user, const char*
     account.security = security;
     account.intervalMinutes = intervalMinutes;
     account.certificatePin.assign(certificatePin);
+}
+
+void CheckerThread::setRefreshToken(const std::string& refreshToken)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    pendingTokens.kind = PendingTokens::Kind::RefreshToken;
+    pendingTokens.tokens = TokenReply();
+    pendingTokens.tokens.refreshToken = refreshToken;
+}
+
+void CheckerThread::takeSignIn(const TokenReply& tokens, TokenKeeper::Clock::time_point when)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    pendingTokens.kind = PendingTokens::Kind::SignIn;
+    pendingTokens.tokens = tokens;
+    pendingTokens.received = when;
+}
+
+bool CheckerThread::takeRotatedRefreshToken(std::string& refreshToken)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    if (!rotatedWaiting)
+        return false;
+    refreshToken.swap(rotatedRefreshToken);
+    rotatedRefreshToken.clear();
+    rotatedWaiting = false;
+    return true;
+}
+
+// Called by the keeper on the checker thread as soon as the provider replaced the refresh
+// token: the owner writes it before anything else can fail.
+void CheckerThread::keepRotatedRefreshToken(const std::string& refreshToken)
+{
+    {
+        std::lock_guard<std::mutex> hold(session.listLock);
+        rotatedRefreshToken = refreshToken;
+        rotatedWaiting = true;
+    }
+    if (owner.window != nullptr && owner.tokenMessage != 0)
+        postToWindow(owner.window, owner.tokenMessage);
+    if (owner.tokenRotated != nullptr)
+        owner.tokenRotated(owner.context);
 }
 
 void CheckerThread::requestCheckNow()
@@ -60,6 +115,8 @@ void CheckerThread::requestStop()
         std::lock_guard<std::mutex> hold(session.listLock);
         stopRequested = 1;
         session.abort();
+        if (tokenEndpoint)
+            tokenEndpoint->abort();
     }
     wake.notify_all();
 }
@@ -101,7 +158,9 @@ int CheckerThread::run()
             return 0;
         if (owner.waitBegins != nullptr)
             owner.waitBegins(owner.context);
-        bool again = result == checkSucceeded ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
+        // A refused sign-in waits for the user, not for a retry: only a new sign-in mends it.
+        bool waitInterval = result == checkSucceeded || result == checkSignInAgain;
+        bool again = waitInterval ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
         if (!again)
             return 0;
     }
@@ -110,29 +169,117 @@ int CheckerThread::run()
 int CheckerThread::checkOnce()
 {
     Account copy;
-    if (!beginCycle(copy))
+    PendingTokens handedOver;
+    if (!beginCycle(copy, handedOver))
         return checkStopped;
     // A seen-message file that could not be read at start-up is tried again before the
     // listing is counted against it.
     seenFile.read(session);
     session.pinCertificate(copy.certificatePin.text);
-    if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
-        return failedConnect();
-    if (!session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)))
-        return failedLogin();
+    // The token first, so that no connection waits while it is refreshed, and none is made
+    // for an account that must sign in again.
+    std::string token;
+    if (copy.signIn.provider != nullptr) {
+        prepareKeeper(copy.signIn, handedOver);
+        TokenKeeper::Status got = tokenKeeper->accessToken(token, TokenKeeper::Clock::now());
+        if (got != TokenKeeper::Status::Ready)
+            return failedToken(got);
+    }
+    int loggedIn = connectAndLogIn(copy, token);
+    if (loggedIn != checkSucceeded)
+        return loggedIn;
     if (session.listUids() < 0)
         return failedListing();
     session.close();
     return finishCycle(CheckStatus::Ok, checkSucceeded);
 }
 
-// Takes this cycle's copy of the account, so that the window may replace it meanwhile.
-bool CheckerThread::beginCycle(Account& copy)
+// With the password, or with the token: one the server refuses is refreshed and tried on a
+// new connection, once (the keeper then says SignInAgain).
+int CheckerThread::connectAndLogIn(const Account& copy, std::string& token)
+{
+    for (;;) {
+        if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
+            return failedConnect();
+        if (copy.signIn.provider == nullptr)
+            return session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)) ? checkSucceeded : failedLogin();
+        TokenLogin result = session.loginWithToken(textOrEmpty(copy.user), token);
+        if (result == TokenLogin::LoggedIn) {
+            tokenKeeper->serverAccepted();
+            return checkSucceeded;
+        }
+        if (result != TokenLogin::Refused)
+            return failedTokenLogin(result);
+        session.close();
+        TokenKeeper::Status got = tokenKeeper->serverRefused(token, TokenKeeper::Clock::now());
+        if (got != TokenKeeper::Status::Ready)
+            return failedToken(got);
+    }
+}
+
+// The endpoint and keeper of the account's sign-in, made anew when the sign-in changed; then
+// the tokens the window handed over.
+void CheckerThread::prepareKeeper(const TokenSignIn& signIn, PendingTokens& handedOver)
+{
+    if (!tokenKeeper || keeperVersion != cycleSignInVersion) {
+        tokenKeeper.reset();
+        std::unique_ptr<TokenEndpoint> endpoint =
+            makeTokenEndpoint
+                ? makeTokenEndpoint(*signIn.provider, signIn.client)
+                : std::unique_ptr<TokenEndpoint>(new TokenEndpoint(signIn.provider->tokenEndpoint, signIn.client));
+        {
+            std::lock_guard<std::mutex> hold(session.listLock);
+            tokenEndpoint = std::move(endpoint);
+            if (stopRequested)
+                tokenEndpoint->abort();
+        }
+        tokenKeeper.reset(new TokenKeeper(
+            *tokenEndpoint, [this](const std::string& refreshToken) { keepRotatedRefreshToken(refreshToken); }));
+        keeperVersion = cycleSignInVersion;
+    }
+    if (handedOver.kind == PendingTokens::Kind::RefreshToken)
+        tokenKeeper->setRefreshToken(handedOver.tokens.refreshToken);
+    else if (handedOver.kind == PendingTokens::Kind::SignIn)
+        tokenKeeper->takeSignIn(handedOver.tokens, handedOver.received);
+}
+
+int CheckerThread::failedToken(TokenKeeper::Status status)
+{
+    switch (status) {
+    case TokenKeeper::Status::SignInAgain:
+        return finishCycle(CheckStatus::SignInAgain, checkSignInAgain);
+    case TokenKeeper::Status::NoAnswer:
+        return finishCycle(CheckStatus::SignInUnreachable, checkSignInUnreachable);
+    default: // aborted: only a stop request does that, and finishCycle reports nothing then
+        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
+    }
+}
+
+int CheckerThread::failedTokenLogin(TokenLogin result)
+{
+    if (result != TokenLogin::NotOffered)
+        return failedLogin();
+    ConnectionError why = session.lastError();
+    session.close();
+    if (why == ConnectionError::TimedOut)
+        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
+    return finishCycle(CheckStatus::NoSignIn, checkNoSignIn);
+}
+
+// Takes this cycle's copy of the account, so that the window may replace it meanwhile, and
+// the tokens handed over since the last cycle.
+bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
 {
     std::lock_guard<std::mutex> hold(session.listLock);
     if (stopRequested)
         return false;
     session.clearAbort();
+    if (tokenEndpoint)
+        tokenEndpoint->clearAbort();
+    copy.signIn = account.signIn;
+    cycleSignInVersion = signInVersion;
+    handedOver = pendingTokens;
+    pendingTokens = PendingTokens();
     status = CheckStatus::Checking;
     copy.server.assign(account.server.text);
     copy.user.assign(account.user.text);

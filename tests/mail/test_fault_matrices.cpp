@@ -1,7 +1,8 @@
 // Whole check cycles against the scripted server, as matrices: every certificate a server
 // can present, on connect or after STLS (what the user sees, and that no USER or PASS went
-// where it must not), every way STARTTLS can be refused or attacked, and every way a dialogue
-// can break off (the status, the counts kept, the seen file left alone, and the time taken).
+// where it must not), every way STARTTLS can be refused or attacked, logins with a token
+// (where it may go, how a refusal is answered and refreshed), and every way a dialogue can
+// break off (the status, the counts kept, the seen file left alone, and the time taken).
 #include <gtest/gtest.h>
 
 #include <openssl/ssl.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "mail/checker_thread.h"
+#include "mail/sasl_oauth.h"
 #include "mail/seen_file.h"
 #include "tests/mail/checker_reports.h"
 #include "tests/mail/mail_test_support.h"
@@ -20,6 +22,7 @@
 #include "tests/support/test_pki.h"
 
 using mailtest::CheckReports;
+using mailtest::ScriptedEndpoint;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
 using testbench::Script;
@@ -274,6 +277,233 @@ INSTANTIATE_TEST_SUITE_P(Table, StartTlsMatrix, ::testing::ValuesIn(startTlsRows
                          [](const ::testing::TestParamInfo<StartTlsRow>& info) {
                              return std::string(info.param.name);
                          });
+
+// ---- Logins with a token ----
+
+const char address[] = "alice@example.test";
+// A Microsoft access token runs to a few KB: far past the 255 bytes of a command line.
+const std::string signedInToken(3000, 't');
+const char refreshedToken[] = "a2";
+const std::string capabilitiesWithTokens = "+OK\r\nUSER\r\nSASL PLAIN XOAUTH2 OAUTHBEARER\r\n.\r\n";
+const std::string errorChallenge = "+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=\r\n";
+// Stands for the OAUTHBEARER response, which names the server's port.
+const char oauthBearerResponse[] = "<OAUTHBEARER response>";
+
+std::string xoauth2(const std::string& token)
+{
+    return xoauth2InitialResponse(address, token);
+}
+
+// From the capabilities (read after TLS) to the server's "+ " after AUTH.
+Script authAsked(Script script, const std::string& capabilities = capabilitiesWithTokens,
+                 const std::string& mechanism = "XOAUTH2")
+{
+    return script.expectLine("CAPA").send(capabilities).expectLine("AUTH " + mechanism).send("+ \r\n");
+}
+
+Script tokenTaken(Script script)
+{
+    return script.expectLine().send(ok).expectLine("UIDL").send(listingReply).stall(3000);
+}
+
+// Refused at once, as Microsoft does, or after an error challenge, as Dovecot does.
+Script tokenRefused(Script script, bool challenge)
+{
+    script.expectLine();
+    if (challenge)
+        script.send(errorChallenge).expectLine();
+    return script.send("-ERR authentication failed\r\n").stall(3000);
+}
+
+const Script tlsGreeting = Script().send(greeting);
+
+struct TokenRow {
+    const char* name;
+    ConnectionSecurity security;
+    bool signedIn; // tokens of a sign-in; otherwise only the stored refresh token
+    std::vector<Script> connections;
+    std::vector<TokenOutcome> refreshes; // the token endpoint's answers, in order
+    CheckStatus shown;
+    const char* savedRefreshToken; // the last one handed to the window to store
+    std::vector<std::string> received;
+};
+
+const TokenRow tokenRows[] = {
+    {"XoauthResponseOnALineOfItsOwn",
+     ConnectionSecurity::TlsOnConnect,
+     true,
+     {tokenTaken(authAsked(tlsGreeting))},
+     {},
+     CheckStatus::Ok,
+     "r1",
+     {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "UIDL"}},
+    {"OauthbearerWhenListedAlone",
+     ConnectionSecurity::TlsOnConnect,
+     true,
+     {tokenTaken(authAsked(tlsGreeting, "+OK\r\nSASL OAUTHBEARER\r\n.\r\n", "OAUTHBEARER"))},
+     {},
+     CheckStatus::Ok,
+     "r1",
+     {"CAPA", "AUTH OAUTHBEARER", oauthBearerResponse, "UIDL"}},
+    {"ErrorChallengeAnsweredThenRefreshedOnce",
+     ConnectionSecurity::TlsOnConnect,
+     true,
+     {tokenRefused(authAsked(tlsGreeting), true), tokenTaken(authAsked(tlsGreeting))},
+     {TokenOutcome::Tokens},
+     CheckStatus::Ok,
+     "r2",
+     {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "", "CAPA", "AUTH XOAUTH2", xoauth2(refreshedToken), "UIDL"}},
+    {"RefusedAfterTheRefreshTooIsSignInAgain",
+     ConnectionSecurity::TlsOnConnect,
+     true,
+     {tokenRefused(authAsked(tlsGreeting), false), tokenRefused(authAsked(tlsGreeting), false)},
+     {TokenOutcome::Tokens},
+     CheckStatus::SignInAgain,
+     "r2",
+     {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "CAPA", "AUTH XOAUTH2", xoauth2(refreshedToken)}},
+    {"RefreshRefusedConnectsNowhere",
+     ConnectionSecurity::TlsOnConnect,
+     false,
+     {},
+     {TokenOutcome::InvalidGrant},
+     CheckStatus::SignInAgain,
+     "",
+     {}},
+    {"TokenEndpointUnreachable",
+     ConnectionSecurity::TlsOnConnect,
+     false,
+     {},
+     {TokenOutcome::Unreachable},
+     CheckStatus::SignInUnreachable,
+     "",
+     {}},
+    {"NeverOverPlainPop3",
+     ConnectionSecurity::None,
+     true,
+     {Script().send(greeting).expectLine().stall(3000)},
+     {},
+     CheckStatus::NoSignIn,
+     "r1",
+     {}},
+    // Mechanisms listed in plain text are forgotten: only what CAPA says inside TLS counts.
+    {"AfterStlsTheCapabilitiesAreReadAgain",
+     ConnectionSecurity::StartTls,
+     true,
+     {tokenTaken(authAsked(stlsAccepted("+OK\r\nSTLS\r\nSASL XOAUTH2\r\n.\r\n").startTls()))},
+     {},
+     CheckStatus::Ok,
+     "r1",
+     {"CAPA", "STLS", "CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "UIDL"}},
+    {"NoTokenMechanismListed",
+     ConnectionSecurity::TlsOnConnect,
+     true,
+     {Script().send(greeting).expectLine("CAPA").send("+OK\r\nSASL PLAIN\r\n.\r\n").expectLine().stall(3000)},
+     {},
+     CheckStatus::NoSignIn,
+     "r1",
+     {"CAPA"}},
+};
+
+void PrintTo(const TokenRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class TokenLoginMatrix : public TrustedTestCa, public ::testing::WithParamInterface<TokenRow> {
+protected:
+    // A checker whose sign-in's token endpoint answers `refreshes`.
+    std::unique_ptr<CheckerThread> signedInChecker(ConnectionSecurity security,
+                                                   const std::vector<TokenOutcome>& refreshes)
+    {
+        std::unique_ptr<CheckerThread> checker = makeChecker(2);
+        checker->session.steps.lookUp = loopbackForEveryName;
+        checker->makeTokenEndpoint = [this, refreshes](const OAuthProvider&, const OAuthClient&) {
+            std::unique_ptr<ScriptedEndpoint> made(new ScriptedEndpoint);
+            for (TokenOutcome outcome : refreshes)
+                made->answer(outcome, refreshedToken, "r2");
+            endpoint = made.get();
+            return std::unique_ptr<TokenEndpoint>(std::move(made));
+        };
+        TokenSignIn signIn;
+        signIn.provider = findProvider(OAuthProviderId::Microsoft);
+        signIn.client.id = "client";
+        checker->setAccount("localhost", address, "", server.port(), security, 5, nullptr, signIn);
+        return checker;
+    }
+    static TokenReply signInTokens()
+    {
+        TokenReply tokens;
+        tokens.accessToken = signedInToken;
+        tokens.refreshToken = "r1";
+        tokens.expiresInSeconds = 3600;
+        return tokens;
+    }
+
+    ScriptedEndpoint* endpoint = nullptr; // owned by the checker
+};
+
+TEST_P(TokenLoginMatrix, StatusShownAndTheTokenOnlyInsideTls)
+{
+    const TokenRow& row = GetParam();
+    if (row.security != ConnectionSecurity::None)
+        server.useTls(pki.path("server.pem"), pki.path("server.key"));
+    for (const Script& script : row.connections)
+        server.addConnection(script);
+    ASSERT_TRUE(server.start());
+    std::unique_ptr<CheckerThread> checker = signedInChecker(row.security, row.refreshes);
+    if (row.signedIn)
+        checker->takeSignIn(signInTokens(), TokenKeeper::Clock::now());
+    else
+        checker->setRefreshToken("r1");
+    checker->checkOnce();
+    EXPECT_EQ(checker->snapshot().status, row.shown);
+    std::string saved;
+    checker->takeRotatedRefreshToken(saved);
+    EXPECT_EQ(saved, row.savedRefreshToken);
+    ASSERT_NE(endpoint, nullptr);
+    EXPECT_EQ(endpoint->presented.size(), row.refreshes.size());
+    checker.reset();
+    server.stop();
+    std::vector<std::string> expected = row.received;
+    for (std::string& line : expected)
+        if (line == oauthBearerResponse)
+            line = oauthBearerInitialResponse(address, "localhost", server.port(), signedInToken);
+    EXPECT_EQ(server.receivedLines(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TokenLoginMatrix, ::testing::ValuesIn(tokenRows),
+                         [](const ::testing::TestParamInfo<TokenRow>& info) { return std::string(info.param.name); });
+
+// "Sign in again" is no failure to retry: the checker waits its interval (Check Now ends it
+// as after a success) without asking the provider again, until a new sign-in.
+TEST_F(TokenLoginMatrix, SignInAgainWaitsForTheUserAndANewSignInEndsIt)
+{
+    server.useTls(pki.path("server.pem"), pki.path("server.key"));
+    server.addConnection(tokenTaken(authAsked(tlsGreeting)));
+    ASSERT_TRUE(server.start());
+    std::unique_ptr<CheckerThread> checker =
+        signedInChecker(ConnectionSecurity::TlsOnConnect, {TokenOutcome::InvalidGrant});
+    checker->setRefreshToken("r1");
+    checker->retryMilliseconds = 60 * 60 * 1000; // a retry would not come within the test
+    CheckReports reports;
+    CheckerThread* observed = checker.get();
+    reports.atWait = [observed](int n) {
+        if (n == 2)
+            observed->takeSignIn(signInTokens(), TokenKeeper::Clock::now());
+        if (n < 3)
+            observed->requestCheckNow();
+        else
+            observed->requestStop();
+    };
+    reports.attach(*checker);
+    ASSERT_TRUE(checker->start());
+    ASSERT_TRUE(reports.waitFor(3, 20000));
+    checker->waitForExit();
+    EXPECT_EQ(reports.at(0).status, CheckStatus::SignInAgain);
+    EXPECT_EQ(reports.at(1).status, CheckStatus::SignInAgain);
+    EXPECT_EQ(reports.at(2).status, CheckStatus::Ok);
+    EXPECT_EQ(endpoint->presented.size(), 1u);
+}
 
 // ---- Broken dialogues ----
 
