@@ -318,90 +318,50 @@ Script tokenRefused(Script script, bool challenge)
 const Script tlsGreeting = Script().send(greeting);
 
 struct TokenRow {
+    TokenRow(const char* name, ConnectionSecurity security, std::vector<Script> connections,
+             std::vector<TokenOutcome> refreshes, CheckStatus shown, std::vector<std::string> received)
+        : name(name), security(security), connections(connections), refreshes(refreshes), shown(shown),
+          received(received)
+    {
+    }
     const char* name;
     ConnectionSecurity security;
-    bool signedIn; // tokens of a sign-in; otherwise only the stored refresh token
     std::vector<Script> connections;
-    std::vector<TokenOutcome> refreshes; // the token endpoint's answers, in order
+    std::vector<TokenOutcome> refreshes; // the token endpoint's answers to the stored refresh token, in order
     CheckStatus shown;
-    const char* savedRefreshToken; // the last one handed to the window to store
     std::vector<std::string> received;
 };
 
+const std::vector<TokenOutcome> oneRefresh = {TokenOutcome::Tokens};
+const std::vector<TokenOutcome> twoRefreshes = {TokenOutcome::Tokens, TokenOutcome::Tokens};
+
 const TokenRow tokenRows[] = {
-    {"XoauthResponseOnALineOfItsOwn",
-     ConnectionSecurity::TlsOnConnect,
-     true,
-     {tokenTaken(authAsked(tlsGreeting))},
-     {},
-     CheckStatus::Ok,
-     "r1",
-     {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "UIDL"}},
-    {"OauthbearerWhenListedAlone",
-     ConnectionSecurity::TlsOnConnect,
-     true,
-     {tokenTaken(authAsked(tlsGreeting, "+OK\r\nSASL OAUTHBEARER\r\n.\r\n", "OAUTHBEARER"))},
-     {},
-     CheckStatus::Ok,
-     "r1",
-     {"CAPA", "AUTH OAUTHBEARER", oauthBearerResponse, "UIDL"}},
-    {"ErrorChallengeAnsweredThenRefreshedOnce",
-     ConnectionSecurity::TlsOnConnect,
-     true,
-     {tokenRefused(authAsked(tlsGreeting), true), tokenTaken(authAsked(tlsGreeting))},
-     {TokenOutcome::Tokens},
-     CheckStatus::Ok,
-     "r2",
-     {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "", "CAPA", "AUTH XOAUTH2", xoauth2(refreshedToken), "UIDL"}},
-    {"RefusedAfterTheRefreshTooIsSignInAgain",
-     ConnectionSecurity::TlsOnConnect,
-     true,
-     {tokenRefused(authAsked(tlsGreeting), false), tokenRefused(authAsked(tlsGreeting), false)},
-     {TokenOutcome::Tokens},
-     CheckStatus::SignInAgain,
-     "r2",
-     {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "CAPA", "AUTH XOAUTH2", xoauth2(refreshedToken)}},
-    {"RefreshRefusedConnectsNowhere",
-     ConnectionSecurity::TlsOnConnect,
-     false,
-     {},
-     {TokenOutcome::InvalidGrant},
-     CheckStatus::SignInAgain,
-     "",
-     {}},
-    {"TokenEndpointUnreachable",
-     ConnectionSecurity::TlsOnConnect,
-     false,
-     {},
-     {TokenOutcome::Unreachable},
-     CheckStatus::SignInUnreachable,
-     "",
-     {}},
-    {"NeverOverPlainPop3",
-     ConnectionSecurity::None,
-     true,
-     {Script().send(greeting).expectLine().stall(3000)},
-     {},
-     CheckStatus::NoSignIn,
-     "r1",
-     {}},
+    TokenRow("XoauthResponseOnALineOfItsOwn", ConnectionSecurity::TlsOnConnect, {tokenTaken(authAsked(tlsGreeting))},
+             oneRefresh, CheckStatus::Ok, {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "UIDL"}),
+    TokenRow("OauthbearerWhenListedAlone", ConnectionSecurity::TlsOnConnect,
+             {tokenTaken(authAsked(tlsGreeting, "+OK\r\nSASL OAUTHBEARER\r\n.\r\n", "OAUTHBEARER"))}, oneRefresh,
+             CheckStatus::Ok, {"CAPA", "AUTH OAUTHBEARER", oauthBearerResponse, "UIDL"}),
+    TokenRow(
+        "ErrorChallengeAnsweredThenRefreshedOnce", ConnectionSecurity::TlsOnConnect,
+        {tokenRefused(authAsked(tlsGreeting), true), tokenTaken(authAsked(tlsGreeting))}, twoRefreshes, CheckStatus::Ok,
+        {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "", "CAPA", "AUTH XOAUTH2", xoauth2(refreshedToken), "UIDL"}),
+    TokenRow("RefusedAfterTheRefreshTooIsSignInAgain", ConnectionSecurity::TlsOnConnect,
+             {tokenRefused(authAsked(tlsGreeting), false), tokenRefused(authAsked(tlsGreeting), false)}, twoRefreshes,
+             CheckStatus::SignInAgain,
+             {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "CAPA", "AUTH XOAUTH2", xoauth2(refreshedToken)}),
+    TokenRow("RefreshRefusedConnectsNowhere", ConnectionSecurity::TlsOnConnect, {}, {TokenOutcome::InvalidGrant},
+             CheckStatus::SignInAgain, {}),
+    TokenRow("TokenEndpointUnreachable", ConnectionSecurity::TlsOnConnect, {}, {TokenOutcome::Unreachable},
+             CheckStatus::SignInUnreachable, {}),
+    TokenRow("NeverOverPlainPop3", ConnectionSecurity::None, {Script().send(greeting).expectLine().stall(3000)},
+             oneRefresh, CheckStatus::NoSignIn, {}),
     // Mechanisms listed in plain text are forgotten: only what CAPA says inside TLS counts.
-    {"AfterStlsTheCapabilitiesAreReadAgain",
-     ConnectionSecurity::StartTls,
-     true,
-     {tokenTaken(authAsked(stlsAccepted("+OK\r\nSTLS\r\nSASL XOAUTH2\r\n.\r\n").startTls()))},
-     {},
-     CheckStatus::Ok,
-     "r1",
-     {"CAPA", "STLS", "CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "UIDL"}},
-    {"NoTokenMechanismListed",
-     ConnectionSecurity::TlsOnConnect,
-     true,
-     {Script().send(greeting).expectLine("CAPA").send("+OK\r\nSASL PLAIN\r\n.\r\n").expectLine().stall(3000)},
-     {},
-     CheckStatus::NoSignIn,
-     "r1",
-     {"CAPA"}},
+    TokenRow("AfterStlsTheCapabilitiesAreReadAgain", ConnectionSecurity::StartTls,
+             {tokenTaken(authAsked(stlsAccepted("+OK\r\nSTLS\r\nSASL XOAUTH2\r\n.\r\n").startTls()))}, oneRefresh,
+             CheckStatus::Ok, {"CAPA", "STLS", "CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "UIDL"}),
+    TokenRow("NoTokenMechanismListed", ConnectionSecurity::TlsOnConnect,
+             {Script().send(greeting).expectLine("CAPA").send("+OK\r\nSASL PLAIN\r\n.\r\n").expectLine().stall(3000)},
+             oneRefresh, CheckStatus::NoSignIn, {"CAPA"}),
 };
 
 void PrintTo(const TokenRow& row, std::ostream* out)
@@ -420,7 +380,7 @@ protected:
         checker->makeTokenEndpoint = [this, refreshes](const OAuthProvider&, const OAuthClient&) {
             std::unique_ptr<ScriptedEndpoint> made(new ScriptedEndpoint);
             for (TokenOutcome outcome : refreshes)
-                made->answer(outcome, refreshedToken, "r2");
+                made->answer(outcome, made->answers.empty() ? signedInToken.c_str() : refreshedToken, "r2");
             endpoint = made.get();
             return std::unique_ptr<TokenEndpoint>(std::move(made));
         };
@@ -428,15 +388,8 @@ protected:
         signIn.provider = findProvider(OAuthProviderId::Microsoft);
         signIn.client.id = "client";
         checker->setAccount("localhost", address, "", server.port(), security, 5, nullptr, signIn);
+        checker->setRefreshToken("r1");
         return checker;
-    }
-    static TokenReply signInTokens()
-    {
-        TokenReply tokens;
-        tokens.accessToken = signedInToken;
-        tokens.refreshToken = "r1";
-        tokens.expiresInSeconds = 3600;
-        return tokens;
     }
 
     ScriptedEndpoint* endpoint = nullptr; // owned by the checker
@@ -451,15 +404,8 @@ TEST_P(TokenLoginMatrix, StatusShownAndTheTokenOnlyInsideTls)
         server.addConnection(script);
     ASSERT_TRUE(server.start());
     std::unique_ptr<CheckerThread> checker = signedInChecker(row.security, row.refreshes);
-    if (row.signedIn)
-        checker->takeSignIn(signInTokens(), TokenKeeper::Clock::now());
-    else
-        checker->setRefreshToken("r1");
     checker->checkOnce();
     EXPECT_EQ(checker->snapshot().status, row.shown);
-    std::string saved;
-    checker->takeRotatedRefreshToken(saved);
-    EXPECT_EQ(saved, row.savedRefreshToken);
     ASSERT_NE(endpoint, nullptr);
     EXPECT_EQ(endpoint->presented.size(), row.refreshes.size());
     checker.reset();
@@ -483,13 +429,12 @@ TEST_F(TokenLoginMatrix, SignInAgainWaitsForTheUserAndANewSignInEndsIt)
     ASSERT_TRUE(server.start());
     std::unique_ptr<CheckerThread> checker =
         signedInChecker(ConnectionSecurity::TlsOnConnect, {TokenOutcome::InvalidGrant});
-    checker->setRefreshToken("r1");
     checker->retryMilliseconds = 60 * 60 * 1000; // a retry would not come within the test
     CheckReports reports;
     CheckerThread* observed = checker.get();
     reports.atWait = [observed](int n) {
         if (n == 2)
-            observed->takeSignIn(signInTokens(), TokenKeeper::Clock::now());
+            observed->takeSignIn(TokenReply{signedInToken, "r3", "", 3600, ""}, TokenKeeper::Clock::now());
         if (n < 3)
             observed->requestCheckNow();
         else
