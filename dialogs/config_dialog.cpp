@@ -126,6 +126,7 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     attachCheckBox(showBalloon, IDC_SHOW_BALLOON, values.balloon, balloonTip);
     attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleClick), settingsPathValueSize - 1,
                mailProgramTip);
+    attachSignIn();
 
     applyEnablingRule();
     return FALSE;
@@ -170,6 +171,8 @@ void ConfigDialog::onClick(HWND control)
         setNumberText(port.handle, useSsl.getCheck() ? pop3TlsPort : pop3PlainPort);
     } else if (control == colourSwatch.handle) {
         chooseColour();
+    } else {
+        onSignInClick(control);
     }
 }
 
@@ -177,6 +180,9 @@ void ConfigDialog::onEditChange(HWND control)
 {
     if (control == host.handle) {
         updateCheckButton();
+    } else if (control == userName.handle) {
+        suggestProvider();
+        updateSignIn();
     }
 }
 
@@ -240,6 +246,7 @@ bool ConfigDialog::onOk()
     if (!validateNumbers())
         return false;
     readControls();
+    readSignIn();
     storePassword();
     return true;
 }

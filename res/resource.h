@@ -33,6 +33,10 @@
 #define IDC_CHANGE_COLOUR 1014
 #define IDC_PROVIDER 1018
 #define IDC_SHOW_BALLOON 1019
+// Its sign-in group.
+#define IDC_SIGN_IN_METHOD 1030
+#define IDC_SIGN_IN 1031
+#define IDC_SIGN_IN_STATE 1032
 
 // About dialog.
 #define IDD_ABOUT 105

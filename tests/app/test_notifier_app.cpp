@@ -23,6 +23,7 @@
 #include "tests/mail/mail_test_support.h"
 #include "ui/win32_handles.h"
 #include "tests/support/dovecot_fixture.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
 #include "tests/support/test_pki.h"
@@ -34,7 +35,6 @@ using testbench::ScriptedPop3Server;
 namespace {
 
 const int resultMs = 15000;
-const int pumpStepMs = 10;
 
 struct Played {
     std::string sound;
@@ -53,25 +53,7 @@ void recordOpen(HWND, const char* target)
     opened.push_back(target);
 }
 
-// Runs this thread's messages until `done` holds or timeoutMs passes.
-template <typename Condition> bool pumpUntil(Condition done, int timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT)
-                continue;
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (done())
-            return true;
-        if (static_cast<int>(GetTickCount() - start) > timeoutMs)
-            return false;
-        Sleep(pumpStepMs);
-    }
-}
+using testbench::pumpUntil;
 
 Script loggedIn()
 {

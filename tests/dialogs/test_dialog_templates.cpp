@@ -48,8 +48,8 @@ struct ListedControl {
 };
 
 const ListedControl configureControls[] = {
-    {IDOK, Kind::DefaultButton, "OK", 76, 255, 50, 14},
-    {IDCANCEL, Kind::PushButton, "Cancel", 130, 255, 50, 14},
+    {IDOK, Kind::DefaultButton, "OK", 76, 311, 50, 14},
+    {IDCANCEL, Kind::PushButton, "Cancel", 130, 311, 50, 14},
     {IDC_HOST, Kind::Edit, "", 65, 37, 107, 14},
     {noId, Kind::GroupBox, "Email Server Details:", 7, 7, 173, 128},
     {noId, Kind::Label, "Hostname:", 17, 39, 36, 8},
@@ -76,6 +76,11 @@ const ListedControl configureControls[] = {
     {IDC_CHECK_HOST, Kind::PushButton, "Check", 144, 75, 28, 14},
     {noId, Kind::Label, "Provider:", 17, 20, 30, 8},
     {IDC_PROVIDER, Kind::DropDownList, "", 65, 18, 107, 57},
+    {noId, Kind::GroupBox, "Sign-in:", 7, 255, 173, 52},
+    {noId, Kind::Label, "Sign in with:", 17, 270, 44, 8},
+    {IDC_SIGN_IN_METHOD, Kind::DropDownList, "", 65, 268, 70, 50},
+    {IDC_SIGN_IN, Kind::PushButton, "Sign in", 140, 267, 32, 14},
+    {IDC_SIGN_IN_STATE, Kind::Label, "", 17, 285, 155, 18},
 };
 
 const ListedControl aboutControls[] = {
@@ -433,7 +438,7 @@ TEST(ConfigureTemplate, OnlyTheCheckButtonStartsDisabled)
             << GetDlgCtrlID(control) << " \"" << windowText(control) << "\"";
 }
 
-TEST(ConfigureTemplate, ProviderListStartsEmptyAndScrollsVertically)
+TEST(ConfigureTemplate, ListsStartEmptyAndScrollVertically)
 {
     TemplateDialog dialog(IDD_CONFIGURE);
     ASSERT_NE(nullptr, dialog.window);
@@ -443,7 +448,11 @@ TEST(ConfigureTemplate, ProviderListStartsEmptyAndScrollsVertically)
     // short; so the template itself is read.
     std::vector<DWORD> styles = templateItemStyles(IDD_CONFIGURE);
     ASSERT_EQ(sizeof configureControls / sizeof configureControls[0], styles.size());
-    EXPECT_TRUE(styles.back() & WS_VSCROLL);
+    for (size_t i = 0; i < styles.size(); ++i) {
+        if (configureControls[i].kind == Kind::DropDownList) {
+            EXPECT_TRUE(styles[i] & WS_VSCROLL) << describe(configureControls[i]);
+        }
+    }
 }
 
 TEST(ConfigureTemplate, NoControlIsClippedOrOverlapping)
