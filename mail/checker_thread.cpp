@@ -18,6 +18,31 @@ Clock::time_point deadlineAfter(long long milliseconds)
     return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
+// What the user is told when a step failed for `why`: an untrusted certificate, a server that
+// stopped answering or a missing STARTTLS is said as such at any step; anything else is the
+// step's own failure.
+CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
+{
+    if (isCertificateError(why))
+        return CheckStatus::BadCertificate;
+    if (why == ConnectionError::TimedOut)
+        return CheckStatus::NoResponse;
+    if (why == ConnectionError::StartTlsNotOffered)
+        return CheckStatus::NoStartTls;
+    return stepFailure;
+}
+
+// What the user is told when no token could be had. Aborted comes only from a stop request,
+// and finishCycle reports nothing then.
+CheckStatus statusWithoutToken(TokenKeeper::Status status)
+{
+    if (status == TokenKeeper::Status::SignInAgain)
+        return CheckStatus::SignInAgain;
+    if (status == TokenKeeper::Status::NoAnswer)
+        return CheckStatus::SignInUnreachable;
+    return CheckStatus::NoResponse;
+}
+
 bool sameSignIn(const TokenSignIn& one, const TokenSignIn& other)
 {
     return one.provider == other.provider && one.client.id == other.client.id &&
@@ -153,67 +178,101 @@ CheckSnapshot CheckerThread::takeSnapshot()
 int CheckerThread::run()
 {
     for (;;) {
-        int result = checkOnce();
-        if (result == checkStopped)
+        CheckStatus outcome = checkOnce();
+        if (outcome == CheckStatus::Checking)
             return 0;
         if (owner.waitBegins != nullptr)
             owner.waitBegins(owner.context);
         // A refused sign-in waits for the user, not for a retry: only a new sign-in mends it.
-        bool waitInterval = result == checkSucceeded || result == checkSignInAgain;
+        bool waitInterval = outcome == CheckStatus::Ok || outcome == CheckStatus::SignInAgain;
         bool again = waitInterval ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
         if (!again)
             return 0;
     }
 }
 
-int CheckerThread::checkOnce()
+CheckStatus CheckerThread::checkOnce()
 {
     Account copy;
     PendingTokens handedOver;
     if (!beginCycle(copy, handedOver))
-        return checkStopped;
+        return CheckStatus::Checking;
     // A seen-message file that could not be read at start-up is tried again before the
     // listing is counted against it.
     seenFile.read(session);
     session.pinCertificate(copy.certificatePin.text);
-    // The token first, so that no connection waits while it is refreshed, and none is made
-    // for an account that must sign in again.
+    return finishCycle(talkToServer(copy, handedOver));
+}
+
+// Takes this cycle's copy of the account, so that the window may replace it meanwhile, and
+// the tokens handed over since the last cycle.
+bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    if (stopRequested)
+        return false;
+    session.clearAbort();
+    if (tokenEndpoint)
+        tokenEndpoint->clearAbort();
+    copy.signIn = account.signIn;
+    cycleSignInVersion = signInVersion;
+    handedOver = pendingTokens;
+    pendingTokens = PendingTokens();
+    status = CheckStatus::Checking;
+    copy.server.assign(account.server.text);
+    copy.user.assign(account.user.text);
+    copy.password.assign(account.password.text);
+    copy.port = account.port;
+    copy.security = account.security;
+    copy.intervalMinutes = account.intervalMinutes;
+    copy.certificatePin.assign(account.certificatePin.text);
+    cycleIntervalMinutes = account.intervalMinutes;
+    return true;
+}
+
+// Connect, log in and list; the connection is closed at the end whatever the outcome. The
+// token comes first, so that no connection waits while it is refreshed, and none is made for
+// an account that must sign in again.
+CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& handedOver)
+{
     std::string token;
     if (copy.signIn.provider != nullptr) {
         prepareKeeper(copy.signIn, handedOver);
         TokenKeeper::Status got = tokenKeeper->accessToken(token, TokenKeeper::Clock::now());
         if (got != TokenKeeper::Status::Ready)
-            return failedToken(got);
+            return statusWithoutToken(got);
     }
-    int loggedIn = connectAndLogIn(copy, token);
-    if (loggedIn != checkSucceeded)
+    CheckStatus loggedIn = connectAndLogIn(copy, token);
+    if (loggedIn != CheckStatus::Ok)
         return loggedIn;
     if (session.listUids() < 0)
-        return failedListing();
+        return failedStep(CheckStatus::ListFailed);
     session.close();
-    return finishCycle(CheckStatus::Ok, checkSucceeded);
+    return CheckStatus::Ok;
 }
 
 // With the password, or with the token: one the server refuses is refreshed and tried on a
 // new connection, once (the keeper then says SignInAgain).
-int CheckerThread::connectAndLogIn(const Account& copy, std::string& token)
+CheckStatus CheckerThread::connectAndLogIn(const Account& copy, std::string& token)
 {
     for (;;) {
         if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
-            return failedConnect();
+            return failedStep(CheckStatus::HostNotFound);
         if (copy.signIn.provider == nullptr)
-            return session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)) ? checkSucceeded : failedLogin();
+            return session.login(textOrEmpty(copy.user), textOrEmpty(copy.password))
+                       ? CheckStatus::Ok
+                       : failedStep(CheckStatus::BadLogin);
         TokenLogin result = session.loginWithToken(textOrEmpty(copy.user), token);
         if (result == TokenLogin::LoggedIn) {
             tokenKeeper->serverAccepted();
-            return checkSucceeded;
+            return CheckStatus::Ok;
         }
         if (result != TokenLogin::Refused)
-            return failedTokenLogin(result);
+            return failedStep(result == TokenLogin::NotOffered ? CheckStatus::NoSignIn : CheckStatus::BadLogin);
         session.close();
         TokenKeeper::Status got = tokenKeeper->serverRefused(token, TokenKeeper::Clock::now());
         if (got != TokenKeeper::Status::Ready)
-            return failedToken(got);
+            return statusWithoutToken(got);
     }
 }
 
@@ -243,98 +302,25 @@ void CheckerThread::prepareKeeper(const TokenSignIn& signIn, PendingTokens& hand
         tokenKeeper->takeSignIn(handedOver.tokens, handedOver.received);
 }
 
-int CheckerThread::failedToken(TokenKeeper::Status status)
+CheckStatus CheckerThread::failedStep(CheckStatus stepFailure)
 {
-    switch (status) {
-    case TokenKeeper::Status::SignInAgain:
-        return finishCycle(CheckStatus::SignInAgain, checkSignInAgain);
-    case TokenKeeper::Status::NoAnswer:
-        return finishCycle(CheckStatus::SignInUnreachable, checkSignInUnreachable);
-    default: // aborted: only a stop request does that, and finishCycle reports nothing then
-        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
-    }
-}
-
-int CheckerThread::failedTokenLogin(TokenLogin result)
-{
-    if (result != TokenLogin::NotOffered)
-        return failedLogin();
-    ConnectionError why = session.lastError();
+    CheckStatus outcome = statusAfterFailure(session.lastError(), stepFailure);
     session.close();
-    if (why == ConnectionError::TimedOut)
-        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
-    return finishCycle(CheckStatus::NoSignIn, checkNoSignIn);
-}
-
-// Takes this cycle's copy of the account, so that the window may replace it meanwhile, and
-// the tokens handed over since the last cycle.
-bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
-{
-    std::lock_guard<std::mutex> hold(session.listLock);
-    if (stopRequested)
-        return false;
-    session.clearAbort();
-    if (tokenEndpoint)
-        tokenEndpoint->clearAbort();
-    copy.signIn = account.signIn;
-    cycleSignInVersion = signInVersion;
-    handedOver = pendingTokens;
-    pendingTokens = PendingTokens();
-    status = CheckStatus::Checking;
-    copy.server.assign(account.server.text);
-    copy.user.assign(account.user.text);
-    copy.password.assign(account.password.text);
-    copy.port = account.port;
-    copy.security = account.security;
-    copy.intervalMinutes = account.intervalMinutes;
-    copy.certificatePin.assign(account.certificatePin.text);
-    cycleIntervalMinutes = account.intervalMinutes;
-    return true;
-}
-
-int CheckerThread::failedConnect()
-{
-    ConnectionError why = session.lastError();
-    session.close();
-    if (isCertificateError(why))
-        return finishCycle(CheckStatus::BadCertificate, checkBadCertificate);
-    if (why == ConnectionError::TimedOut)
-        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
-    if (why == ConnectionError::StartTlsNotOffered)
-        return finishCycle(CheckStatus::NoStartTls, checkNoStartTls);
-    return finishCycle(CheckStatus::HostNotFound, checkHostNotFound);
-}
-
-int CheckerThread::failedLogin()
-{
-    ConnectionError why = session.lastError();
-    session.close();
-    if (why == ConnectionError::TimedOut)
-        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
-    return finishCycle(CheckStatus::BadLogin, checkBadLogin);
-}
-
-int CheckerThread::failedListing()
-{
-    ConnectionError why = session.lastError();
-    session.close();
-    if (why == ConnectionError::TimedOut)
-        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
-    return finishCycle(CheckStatus::ListFailed, checkListFailed);
+    return outcome;
 }
 
 // Stores the outcome before telling the owner, so the window reads the new status. A cycle
 // cut short by a stop request reports nothing: the outcome is only the abort.
-int CheckerThread::finishCycle(CheckStatus outcome, int result)
+CheckStatus CheckerThread::finishCycle(CheckStatus outcome)
 {
     {
         std::lock_guard<std::mutex> hold(session.listLock);
         if (stopRequested)
-            return checkStopped;
+            return CheckStatus::Checking;
         status = outcome;
     }
     notifyOwner();
-    return result;
+    return outcome;
 }
 
 bool CheckerThread::waitAfterSuccess(int intervalMinutes)
