@@ -23,7 +23,7 @@
 #include "tests/mail/mail_test_support.h"
 #include "ui/win32_handles.h"
 #include "tests/support/dovecot_fixture.h"
-#include "tests/support/poll_until.h"
+#include "tests/support/pump_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
 #include "tests/support/test_pki.h"

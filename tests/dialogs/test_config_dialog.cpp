@@ -14,7 +14,7 @@
 #include "dialogs/config_dialog.h"
 #include "dialogs/message_box.h"
 #include "tests/support/oauth/oauth_fixture.h"
-#include "tests/support/poll_until.h"
+#include "tests/support/pump_until.h"
 
 namespace {
 
