@@ -275,7 +275,8 @@ TEST_F(AppInProcess, RefreshTokensAreStoredProtectedAsTheProviderReplacesThem)
     };
     for (bool protects : {true, false}) {
         SCOPED_TRACE(protects ? "protected" : "protection fails");
-        protection = protects ? protectPassword : [](const char*, TextRecord&) { return false; };
+        PasswordProtection failing = [](const char*, TextRecord&) { return false; };
+        protection = protects ? protectPassword : failing;
         ScriptedPop3Server tls;
         tls.useTls(pki.path("server.pem"), pki.path("server.key"));
         tls.addConnection(Script()
