@@ -88,6 +88,10 @@ bool NotifierApp::startUp()
     ConfigurationValues stored;
     StoredPassword form = settings.readConfiguration(stored);
     applyAccount(stored);
+    // A token protected elsewhere is none: the checker then shows "Sign in again".
+    TextRecord refreshToken;
+    settings.readRefreshToken(refreshToken);
+    checker.setRefreshToken(textOrEmpty(refreshToken));
     changeColour = stored.changeColour;
     newMailColour = stored.newMailColour;
     protectClearPassword(stored, form);
@@ -104,6 +108,7 @@ bool NotifierApp::startUp()
     }
     CheckOwner owner;
     owner.window = handle;
+    owner.tokenMessage = refreshTokenMessage;
     checker.setOwner(owner);
     checker.start();
     return true;
@@ -122,8 +127,50 @@ void NotifierApp::restorePosition()
 // the new one, never the new server with the old pin.
 void NotifierApp::applyAccount(const ConfigurationValues& values)
 {
+    TokenSignIn signIn;
+    signIn.provider = providerForMethod(values.signIn);
+    if (signIn.provider != nullptr)
+        resolveClientOf(values, *signIn.provider, signIn.client);
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
-                       values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256));
+                       values.port, values.security, values.checkMinutes,
+                       textOrEmpty(values.certSha256), signIn);
+}
+
+// A sign-in made in the dialog replaces the tokens; another method or address makes the stored
+// ones worthless, so they go.
+void NotifierApp::applySignIn(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore)
+{
+    const SignedInTokens& signedIn = values.newSignIn;
+    if (signedIn.present) {
+        TokenReply tokens;
+        tokens.accessToken = signedIn.accessToken;
+        tokens.refreshToken = signedIn.refreshToken;
+        tokens.expiresInSeconds = signedIn.expiresInSeconds;
+        checker.takeSignIn(tokens, signedIn.received);
+        storeRefreshToken(signedIn.refreshToken);
+        return;
+    }
+    if (values.signIn != methodBefore || std::strcmp(textOrEmpty(values.username), addressBefore) != 0) {
+        checker.setRefreshToken("");
+        storeRefreshToken("");
+    }
+}
+
+// Never in clear: when the platform cannot protect it, the file holds none and the token
+// lasts for this run.
+void NotifierApp::storeRefreshToken(const std::string& token)
+{
+    TextRecord stored;
+    if (!token.empty() && !passwordProtection(token.c_str(), stored))
+        stored.assign("");
+    settings.writeRefreshToken(textOrEmpty(stored));
+}
+
+void NotifierApp::storeRotatedRefreshTokens()
+{
+    std::string token;
+    while (checker.takeRotatedRefreshToken(token))
+        storeRefreshToken(token);
 }
 
 // An older file's password in clear is stored protected at once, not only at the next OK.
@@ -168,9 +215,13 @@ bool NotifierApp::configure()
     // The colours as this window uses them, which only the dialog changes.
     values.changeColour = changeColour;
     values.newMailColour = newMailColour;
+    SignInMethod methodBefore = values.signIn;
+    TextRecord addressBefore;
+    addressBefore.assign(textOrEmpty(values.username));
     if (!dialogs.configure(values, passwordProtection))
         return false;
     applyAccount(values);
+    applySignIn(values, methodBefore, textOrEmpty(addressBefore));
     changeColour = values.changeColour;
     newMailColour = values.newMailColour;
     settings.writeConfiguration(values);
@@ -206,6 +257,10 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return onTrayNotify(lParam);
     if (message == checkResultMessage)
         return onCheckResult();
+    if (message == refreshTokenMessage) {
+        storeRotatedRefreshTokens();
+        return 0;
+    }
     // Whoever changed the Run entry last (this menu, the installer, the user), the menu shows it.
     if (message == WM_INITMENUPOPUP) {
         showStartWithWindows();

@@ -32,6 +32,8 @@ class NotifierApp : public Window {
 public:
     static const UINT trayCallbackMessage = WM_APP;
     static const UINT checkResultMessage = WM_APP + 1;
+    // The checker holds a refresh token the provider replaced: store it now.
+    static const UINT refreshTokenMessage = WM_APP + 2;
     static const int trayIconId = IDI_NO_MAIL;
     static const int noMailIconId = IDI_NO_MAIL;
     static const int newMailIconId = IDI_NEW_MAIL;
@@ -73,6 +75,8 @@ public:
     // Writes the seen list to its file in one atomic step; false when that failed, or while
     // the file could not be read (it is then left as it is).
     bool saveSeenList();
+    // Stores the refresh tokens the checker replaced, protected; on refreshTokenMessage.
+    void storeRotatedRefreshTokens();
 
     CheckerThread checker;
     TextRecord seenListPath;
@@ -103,6 +107,8 @@ public:
 
 private:
     void applyAccount(const ConfigurationValues& values);
+    void applySignIn(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore);
+    void storeRefreshToken(const std::string& token);
     void protectClearPassword(const ConfigurationValues& stored, StoredPassword form);
     void loadSeenList();
     void restorePosition();

@@ -93,6 +93,27 @@ ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls)
     return startTls ? ConnectionSecurity::StartTls : ConnectionSecurity::None;
 }
 
+const char* signInMethodName(SignInMethod method)
+{
+    switch (method) {
+    case SignInMethod::Microsoft:
+        return "microsoft";
+    case SignInMethod::Google:
+        return "google";
+    case SignInMethod::Password:
+        break;
+    }
+    return "password";
+}
+
+SignInMethod parseSignInMethod(const char* text)
+{
+    for (SignInMethod method : {SignInMethod::Microsoft, SignInMethod::Google})
+        if (text != nullptr && lstrcmpiA(text, signInMethodName(method)) == 0)
+            return method;
+    return SignInMethod::Password;
+}
+
 bool parseSettingsBool(const char* text)
 {
     return decodeSettingsBool(text);
@@ -254,6 +275,29 @@ void Settings::readCertSha256(TextRecord& fingerprint) const
     readText(sectionConnection, keyCertSha256, "", fingerprint, settingsValueSize * 2);
 }
 
+SignInMethod Settings::readSignIn() const
+{
+    char value[settingsValueSize];
+    readText(sectionConnection, keySignIn, "", value, sizeof value);
+    return parseSignInMethod(value);
+}
+
+StoredPassword Settings::readRefreshToken(TextRecord& token) const
+{
+    TextRecord stored;
+    readAccountText(keyRefreshToken, stored);
+    StoredPassword form = revealPassword(stored.text, token);
+    if (form != StoredPassword::Plain || token.text == nullptr || token.text[0] == '\0')
+        return form;
+    token.assign("");
+    return StoredPassword::Unreadable;
+}
+
+void Settings::writeRefreshToken(const char* stored)
+{
+    writeString(sectionConnection, keyRefreshToken, stored);
+}
+
 void Settings::readDoubleClick(TextRecord& target) const
 {
     readText(sectionActions, keyDoubleClick, "", target, settingsPathValueSize);
@@ -281,6 +325,13 @@ StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
     values.port = readPort();
     values.checkMinutes = readCheckMinutes();
     readCertSha256(values.certSha256);
+    values.signIn = readSignIn();
+    readAccountText(keyMicrosoftClientId, values.microsoftClientId);
+    readAccountText(keyGoogleClientId, values.googleClientId);
+    readAccountText(keyGoogleClientSecret, values.googleClientSecret);
+    TextRecord storedToken;
+    readAccountText(keyRefreshToken, storedToken);
+    values.refreshTokenStored = storedToken.text != nullptr && storedToken.text[0] != '\0';
     values.playSound = readPlaySound(defaultPlaySoundForDialog);
     readCustomSound(values.customSound);
     values.repeatMinutes = readRepeatMinutes();
@@ -302,6 +353,7 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
     writeInt(sectionConnection, keyPort, values.port);
     writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);
     writeString(sectionConnection, keyCertSha256, values.certSha256.text);
+    writeString(sectionConnection, keySignIn, signInMethodName(values.signIn));
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
     writeString(sectionNewMail, keyCustomSound, values.customSound.text);
     writeInt(sectionNewMail, keyRepeatMinutes, values.repeatMinutes);

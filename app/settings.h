@@ -25,6 +25,13 @@ inline constexpr char keyPortRead[] = "Port";
 inline constexpr char keyPort[] = "port";
 inline constexpr char keyCheckMinutes[] = "checkmins";
 inline constexpr char keyCertSha256[] = "certsha256";
+// "password" (also when absent), "microsoft" or "google".
+inline constexpr char keySignIn[] = "signin";
+inline constexpr char keyMicrosoftClientId[] = "microsoftclientid";
+inline constexpr char keyGoogleClientId[] = "googleclientid";
+inline constexpr char keyGoogleClientSecret[] = "googleclientsecret";
+// The sign-in's refresh token, protected as the password is; never in clear.
+inline constexpr char keyRefreshToken[] = "refreshtoken";
 inline constexpr char keyPlaySound[] = "playsound";
 inline constexpr char keyCustomSound[] = "customsound";
 // Minutes between repeats of the sound while unseen mail remains; 0 or absent: no repeat.
@@ -52,6 +59,10 @@ const bool defaultVisible = false;
 
 // SSL decides first; starttls counts only without it.
 ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls);
+
+// The text of the signin key, and back (any letter case; anything else is the password).
+const char* signInMethodName(SignInMethod method);
+SignInMethod parseSignInMethod(const char* text);
 
 // Read buffers, terminating NUL included; longer values are cut to size - 1 (paths at
 // settingsPathValueSize).
@@ -125,6 +136,12 @@ public:
     bool readBalloon() const { return readBool(sectionNewMail, keyBalloon, defaultBalloon); }
     void readDoubleClick(TextRecord& target) const;
     void readCertSha256(TextRecord& fingerprint) const;
+    SignInMethod readSignIn() const;
+    // The refresh token in clear; Unreadable (and empty) for one protected elsewhere, damaged,
+    // or stored in clear, which the program never does. Plain with the empty text when none.
+    StoredPassword readRefreshToken(TextRecord& token) const;
+    // `stored` as protectPassword made it; null or empty removes the token.
+    void writeRefreshToken(const char* stored);
     // x and y hold the current position on entry, the stored one (y read first) on return.
     void readPosition(int& positionX, int& positionY) const;
     bool readVisible() const { return readBool(sectionPosition, keyVisible, defaultVisible); }
@@ -132,11 +149,12 @@ public:
     // Writes x, then y.
     void writePosition(int positionX, int positionY);
     void writeVisible(bool visible) { writeBool(sectionPosition, keyVisible, visible); }
-    // Every key of the configuration dialog, with the defaults and bounds of the typed reads;
-    // how the stored password read (its clear text goes to values.password).
+    // Every key of the configuration dialog, with the defaults and bounds of the typed reads,
+    // and the sign-in's client ids and whether a refresh token is stored; how the stored
+    // password read (its clear text goes to values.password).
     StoredPassword readConfiguration(ConfigurationValues& values) const;
     // Writes the keys of the configuration dialog in their file order; the password as
-    // values.storedPassword holds it.
+    // values.storedPassword holds it. Client ids and the refresh token are not written here.
     void writeConfiguration(const ConfigurationValues& values);
 
 private:

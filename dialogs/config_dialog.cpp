@@ -128,6 +128,7 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     attachCheckBox(showBalloon, IDC_SHOW_BALLOON, values.balloon, balloonTip);
     attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleClick), settingsPathValueSize - 1,
                mailProgramTip);
+    attachSignIn();
 
     applyEnablingRule();
     applySoundRule();
@@ -205,6 +206,8 @@ void ConfigDialog::onClick(HWND control)
         applySoundRule();
     } else if (control == colourSwatch.handle) {
         chooseColour();
+    } else {
+        onSignInClick(control);
     }
 }
 
@@ -212,6 +215,9 @@ void ConfigDialog::onEditChange(HWND control)
 {
     if (control == host.handle) {
         updateCheckButton();
+    } else if (control == userName.handle) {
+        suggestProvider();
+        updateSignIn();
     }
 }
 
@@ -284,6 +290,7 @@ bool ConfigDialog::onOk()
     if (!validateNumbers())
         return false;
     readControls();
+    readSignIn();
     storePassword();
     return true;
 }

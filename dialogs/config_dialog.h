@@ -2,9 +2,14 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <memory>
+#include <thread>
+
 #include "dialogs/choice_list.h"
 #include "dialogs/host_probe.h"
 #include "mail/connection.h"
+#include "mail/oauth_sign_in.h"
 #include "mail/pop3_ports.h"
 #include "res/resource.h"
 #include "ui/busy_cursor_handler.h"
@@ -43,6 +48,8 @@ inline const Choice<NewMailSound> soundChoices[] = {
     {"Sound file", NewMailSound::File},
     {"None", NewMailSound::None},
 };
+// Posted to the dialog by the thread of a sign-in once it has finished.
+const UINT signInFinishedMessage = WM_APP + 20;
 
 // The account and new-mail settings, edited on a dialog from template 102.
 class ConfigDialog : public Dialog {
@@ -50,7 +57,8 @@ public:
     // Edits `values`, which change only when OK closes the dialog; `protect` makes the stored
     // form of the password on OK (null leaves values.storedPassword alone).
     ConfigDialog(ConfigurationValues& values, PasswordProtection protect);
-    ~ConfigDialog() override = default;
+    // Ends a sign-in still waiting for the browser first.
+    ~ConfigDialog() override;
 
     INT_PTR onInitDialog(HWND dialog) override;
     void onClick(HWND control) override;
@@ -58,6 +66,7 @@ public:
     // Refuses, with a message, while the port or interval cannot be stored; otherwise reads
     // every control back into the values.
     bool onOk() override;
+    INT_PTR dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // Looks for POP3 on the typed host (hostProbeSteps) and offers what it finds. The
     // password goes unencrypted only after the user has agreed to that.
@@ -90,6 +99,16 @@ public:
     ColourSwatch colourSwatch;
     ButtonControl showBalloon;
     EditControl mailProgram;
+    ComboBoxControl signInMethod;
+    ButtonControl signInButton;
+    StaticControl signInState;
+    // The provider of a sign-in method; tests point it at an authorization server of theirs.
+    std::function<const OAuthProvider*(SignInMethod)> signInProvider = providerForMethod;
+    // How long a sign-in waits for the browser to come back.
+    int signInWaitSeconds = RedirectListener::defaultWaitSeconds;
+    // The tokens of a sign-in made in this run, for OK to hand over with signedInMethod.
+    SignedInTokens signedIn;
+    SignInMethod signedInMethod = SignInMethod::Password;
 
 private:
     void attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip);
@@ -117,9 +136,29 @@ private:
     void pickFile(EditControl& target, const char* filter);
     void chooseColour();
     bool logIn(HostProbe& probe);
+    // The sign-in group (config_sign_in.cpp).
+    void attachSignIn();
+    bool onSignInClick(HWND control);
+    SignInMethod chosenMethod() const;
+    void chooseMethod(SignInMethod method);
+    ClientSetup signInClient(OAuthClient& client) const;
+    void updateSignIn(const char* state = nullptr);
+    bool storedSignInStands(SignInMethod method) const;
+    void startSignIn();
+    const char* collectSignIn(bool cancel);
+    void endSignIn();
+    void finishSignIn();
+    void suggestProvider();
+    void readSignIn();
     void offerSecureService(ConnectionSecurity found, bool accepted);
     void offerPlainService(HostProbe& probe);
     void offerToTrustCertificate(HostProbe& probe, const char* hostName);
+
+    int methodIndex[3] = {}; // the method list's entry of each SignInMethod
+    std::unique_ptr<SignInFlow> flow;
+    std::thread signInThread;
+    SignInFlow::Result signInResult;          // written by signInThread, read once it has ended
+    const OAuthProvider* suggested = nullptr; // the provider the user name last suggested
 };
 
 // Runs the dialog on `values`; true after OK, with the values read back from the controls.

@@ -2,11 +2,14 @@
 // and then the server's side of the dialogue as pieces (fuzz_input.h): each read of the
 // session returns at most one piece, so the input decides where the stream splits. The
 // session reads the greeting, logs in and lists twice (the second listing is whatever
-// follows the first), marking as read in between.
+// follows the first), marking as read in between. A user name that is an address (holds '@')
+// logs in with the password as an access token (CAPA, AUTH, the continuations and the error
+// challenge), over a stream taken as private, as a signed-in account does over TLS.
 //
-// Checked besides memory safety: every command line the session writes is one line of at
-// most 255 bytes with no CR or LF inside; a listing that succeeds leaves counts that agree
-// with the lists, ids without white space, and only listed ids seen.
+// Checked besides memory safety: every line the session writes is one line with no CR or LF
+// inside, of at most 255 bytes (a SASL response line at most its own bound); a listing that
+// succeeds leaves counts that agree with the lists, ids without white space, and only listed
+// ids seen.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -29,15 +32,15 @@ bool holdsWhiteSpace(const char* text)
     return std::strpbrk(text, " \t\r\n\v\f") != nullptr;
 }
 
-// Each written command is a whole line: CR LF only at its end, at most 255 bytes.
-void checkCommands(const std::string& written)
+// Each written command is a whole line: CR LF only at its end, at most `maxLength` bytes.
+void checkCommands(const std::string& written, size_t maxLength)
 {
     size_t start = 0;
     while (start < written.size()) {
         size_t lineFeed = written.find('\n', start);
         require(lineFeed != std::string::npos);
         size_t length = lineFeed + 1 - start;
-        require(length >= 2 && length <= static_cast<size_t>(Pop3Session::maxCommandLength));
+        require(length >= 2 && length <= maxLength);
         require(written[lineFeed - 1] == '\r');
         require(written.find('\r', start) == lineFeed - 1);
         start = lineFeed + 1;
@@ -55,6 +58,13 @@ void checkListing(Pop3Session& session)
     }
     for (const char* id : session.seen)
         require(session.current.contains(id));
+}
+
+bool logIn(Pop3Session& session, const std::string& user, const std::string& password, bool withToken)
+{
+    if (withToken)
+        return session.loginWithToken(user.c_str(), password) == TokenLogin::LoggedIn;
+    return session.login(user.c_str(), password.c_str());
 }
 
 void startAfresh(Pop3Session& session)
@@ -76,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzzing::Pieces input(data, size);
     std::string user = input.next();
     std::string password = input.next();
+    bool withToken = user.find('@') != std::string::npos;
     testbench::ScriptedStream server;
     while (!input.done())
         server.add(input.next());
@@ -84,9 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Each input starts from empty lists and counts, as a freshly started program does.
         static Pop3Session session;
         startAfresh(session);
-        session.adopt(server.bio());
+        session.adoptPrivateStream(server.bio());
         char rest[16];
-        if (session.readReply(rest, sizeof rest) && session.login(user.c_str(), password.c_str())) {
+        if (session.readReply(rest, sizeof rest) && logIn(session, user, password, withToken)) {
             for (int listing = 0; listing < 2; ++listing) {
                 if (session.listUids() >= 0)
                     checkListing(session);
@@ -96,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         session.close(); // frees the stream
     }
-    checkCommands(server.written());
+    checkCommands(server.written(),
+                  static_cast<size_t>(withToken ? Pop3Session::maxSaslLineLength : Pop3Session::maxCommandLength));
     return 0;
 }

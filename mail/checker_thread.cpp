@@ -32,6 +32,23 @@ CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
     return stepFailure;
 }
 
+// What the user is told when no token could be had. Aborted comes only from a stop request,
+// and finishCycle reports nothing then.
+CheckStatus statusWithoutToken(TokenKeeper::Status status)
+{
+    if (status == TokenKeeper::Status::SignInAgain)
+        return CheckStatus::SignInAgain;
+    if (status == TokenKeeper::Status::NoAnswer)
+        return CheckStatus::SignInUnreachable;
+    return CheckStatus::NoResponse;
+}
+
+bool sameSignIn(const TokenSignIn& one, const TokenSignIn& other)
+{
+    return one.provider == other.provider && one.client.id == other.client.id &&
+           one.client.secret == other.client.secret;
+}
+
 } // namespace
 
 CheckerThread::CheckerThread(unsigned notifyMessage) : notifyMessage(notifyMessage) {}
@@ -43,9 +60,16 @@ CheckerThread::~CheckerThread()
 }
 
 void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port,
-                               ConnectionSecurity security, int intervalMinutes, const char* certificatePin)
+                               ConnectionSecurity security, int intervalMinutes, const char* certificatePin,
+                               const TokenSignIn& signIn)
 {
     std::lock_guard<std::mutex> hold(session.listLock);
+    // Tokens belong to the sign-in that brought them.
+    if (!sameSignIn(signIn, account.signIn)) {
+        account.signIn = signIn;
+        ++signInVersion;
+        pendingTokens = PendingTokens();
+    }
     account.server.assign(server);
     account.user.assign(user);
     account.password.assign(password);
@@ -53,6 +77,48 @@ void CheckerThread::setAccount(const char* server, const char* user, const char*
     account.security = security;
     account.intervalMinutes = intervalMinutes;
     account.certificatePin.assign(certificatePin);
+}
+
+void CheckerThread::setRefreshToken(const std::string& refreshToken)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    pendingTokens.kind = PendingTokens::Kind::RefreshToken;
+    pendingTokens.tokens = TokenReply();
+    pendingTokens.tokens.refreshToken = refreshToken;
+}
+
+void CheckerThread::takeSignIn(const TokenReply& tokens, TokenKeeper::Clock::time_point when)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    pendingTokens.kind = PendingTokens::Kind::SignIn;
+    pendingTokens.tokens = tokens;
+    pendingTokens.received = when;
+}
+
+bool CheckerThread::takeRotatedRefreshToken(std::string& refreshToken)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    if (!rotatedWaiting)
+        return false;
+    refreshToken.swap(rotatedRefreshToken);
+    rotatedRefreshToken.clear();
+    rotatedWaiting = false;
+    return true;
+}
+
+// Called by the keeper on the checker thread as soon as the provider replaced the refresh
+// token: the owner writes it before anything else can fail.
+void CheckerThread::keepRotatedRefreshToken(const std::string& refreshToken)
+{
+    {
+        std::lock_guard<std::mutex> hold(session.listLock);
+        rotatedRefreshToken = refreshToken;
+        rotatedWaiting = true;
+    }
+    if (owner.window != nullptr && owner.tokenMessage != 0)
+        postToWindow(owner.window, owner.tokenMessage);
+    if (owner.tokenRotated != nullptr)
+        owner.tokenRotated(owner.context);
 }
 
 void CheckerThread::requestCheckNow()
@@ -74,6 +140,8 @@ void CheckerThread::requestStop()
         std::lock_guard<std::mutex> hold(session.listLock);
         stopRequested = 1;
         session.abort();
+        if (tokenEndpoint)
+            tokenEndpoint->abort();
     }
     wake.notify_all();
 }
@@ -115,7 +183,9 @@ int CheckerThread::run()
             return 0;
         if (owner.waitBegins != nullptr)
             owner.waitBegins(owner.context);
-        bool again = outcome == CheckStatus::Ok ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
+        // A refused sign-in waits for the user, not for a retry: only a new sign-in mends it.
+        bool waitInterval = outcome == CheckStatus::Ok || outcome == CheckStatus::SignInAgain;
+        bool again = waitInterval ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
         if (!again)
             return 0;
     }
@@ -124,22 +194,30 @@ int CheckerThread::run()
 CheckStatus CheckerThread::checkOnce()
 {
     Account copy;
-    if (!beginCycle(copy))
+    PendingTokens handedOver;
+    if (!beginCycle(copy, handedOver))
         return CheckStatus::Checking;
     // A seen-message file that could not be read at start-up is tried again before the
     // listing is counted against it.
     seenFile.read(session);
     session.pinCertificate(copy.certificatePin.text);
-    return finishCycle(talkToServer(copy));
+    return finishCycle(talkToServer(copy, handedOver));
 }
 
-// Takes this cycle's copy of the account, so that the window may replace it meanwhile.
-bool CheckerThread::beginCycle(Account& copy)
+// Takes this cycle's copy of the account, so that the window may replace it meanwhile, and
+// the tokens handed over since the last cycle.
+bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
 {
     std::lock_guard<std::mutex> hold(session.listLock);
     if (stopRequested)
         return false;
     session.clearAbort();
+    if (tokenEndpoint)
+        tokenEndpoint->clearAbort();
+    copy.signIn = account.signIn;
+    cycleSignInVersion = signInVersion;
+    handedOver = pendingTokens;
+    pendingTokens = PendingTokens();
     status = CheckStatus::Checking;
     copy.server.assign(account.server.text);
     copy.user.assign(account.user.text);
@@ -152,17 +230,76 @@ bool CheckerThread::beginCycle(Account& copy)
     return true;
 }
 
-// Connect, log in and list; the connection is closed at the end whatever the outcome.
-CheckStatus CheckerThread::talkToServer(const Account& copy)
+// Connect, log in and list; the connection is closed at the end whatever the outcome. The
+// token comes first, so that no connection waits while it is refreshed, and none is made for
+// an account that must sign in again.
+CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& handedOver)
 {
-    if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
-        return failedStep(CheckStatus::HostNotFound);
-    if (!session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)))
-        return failedStep(CheckStatus::BadLogin);
+    std::string token;
+    if (copy.signIn.provider != nullptr) {
+        prepareKeeper(copy.signIn, handedOver);
+        TokenKeeper::Status got = tokenKeeper->accessToken(token, TokenKeeper::Clock::now());
+        if (got != TokenKeeper::Status::Ready)
+            return statusWithoutToken(got);
+    }
+    CheckStatus loggedIn = connectAndLogIn(copy, token);
+    if (loggedIn != CheckStatus::Ok)
+        return loggedIn;
     if (session.listUids() < 0)
         return failedStep(CheckStatus::ListFailed);
     session.close();
     return CheckStatus::Ok;
+}
+
+// With the password, or with the token: one the server refuses is refreshed and tried on a
+// new connection, once (the keeper then says SignInAgain).
+CheckStatus CheckerThread::connectAndLogIn(const Account& copy, std::string& token)
+{
+    for (;;) {
+        if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
+            return failedStep(CheckStatus::HostNotFound);
+        if (copy.signIn.provider == nullptr)
+            return session.login(textOrEmpty(copy.user), textOrEmpty(copy.password))
+                       ? CheckStatus::Ok
+                       : failedStep(CheckStatus::BadLogin);
+        TokenLogin result = session.loginWithToken(textOrEmpty(copy.user), token);
+        if (result == TokenLogin::LoggedIn) {
+            tokenKeeper->serverAccepted();
+            return CheckStatus::Ok;
+        }
+        if (result != TokenLogin::Refused)
+            return failedStep(result == TokenLogin::NotOffered ? CheckStatus::NoSignIn : CheckStatus::BadLogin);
+        session.close();
+        TokenKeeper::Status got = tokenKeeper->serverRefused(token, TokenKeeper::Clock::now());
+        if (got != TokenKeeper::Status::Ready)
+            return statusWithoutToken(got);
+    }
+}
+
+// The endpoint and keeper of the account's sign-in, made anew when the sign-in changed; then
+// the tokens the window handed over.
+void CheckerThread::prepareKeeper(const TokenSignIn& signIn, PendingTokens& handedOver)
+{
+    if (!tokenKeeper || keeperVersion != cycleSignInVersion) {
+        tokenKeeper.reset();
+        std::unique_ptr<TokenEndpoint> endpoint =
+            makeTokenEndpoint
+                ? makeTokenEndpoint(*signIn.provider, signIn.client)
+                : std::unique_ptr<TokenEndpoint>(new TokenEndpoint(signIn.provider->tokenEndpoint, signIn.client));
+        {
+            std::lock_guard<std::mutex> hold(session.listLock);
+            tokenEndpoint = std::move(endpoint);
+            if (stopRequested)
+                tokenEndpoint->abort();
+        }
+        tokenKeeper.reset(new TokenKeeper(
+            *tokenEndpoint, [this](const std::string& refreshToken) { keepRotatedRefreshToken(refreshToken); }));
+        keeperVersion = cycleSignInVersion;
+    }
+    if (handedOver.kind == PendingTokens::Kind::RefreshToken)
+        tokenKeeper->setRefreshToken(handedOver.tokens.refreshToken);
+    else if (handedOver.kind == PendingTokens::Kind::SignIn)
+        tokenKeeper->takeSignIn(handedOver.tokens, handedOver.received);
 }
 
 CheckStatus CheckerThread::failedStep(CheckStatus stepFailure)

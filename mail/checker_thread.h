@@ -1,9 +1,15 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <string>
 
 #include "mail/check_status.h"
+#include "mail/oauth_provider.h"
+#include "mail/oauth_token_keeper.h"
 #include "mail/pop3_ports.h"
 #include "mail/pop3_session.h"
 #include "mail/seen_file.h"
@@ -25,6 +31,16 @@ struct CheckOwner {
     // cycle begins, before the thread takes the lock, so it may call requestCheckNow() or
     // requestStop(). Lets a test act at a known point instead of guessing it with a sleep.
     void (*waitBegins)(void* context) = nullptr;
+    // A rotated refresh token waits in takeRotatedRefreshToken(): `tokenMessage` is posted to
+    // `window` (when both are set) and tokenRotated(context) called (when set), at once.
+    unsigned tokenMessage = 0;
+    void (*tokenRotated)(void* context) = nullptr;
+};
+
+// How an account that signs in with a provider gets its tokens; provider null: the password.
+struct TokenSignIn {
+    const OAuthProvider* provider = nullptr;
+    OAuthClient client;
 };
 
 // What the window shows, read in one piece under the lock.
@@ -67,8 +83,19 @@ public:
     // Replaces the account in one step; the next cycle uses it. Null texts stay absent.
     // certificatePin: the one certificate trusted for the server besides the authorities'
     // (SHA-256, "AB:CD:..."); null or empty for none. It comes with its server, never apart.
+    // signIn: with a provider, the cycle logs in with an access token instead of the password.
+    // A sign-in other than the last one (provider or client) starts with no tokens.
     void setAccount(const char* server, const char* user, const char* password, int port, ConnectionSecurity security,
-                    int intervalMinutes, const char* certificatePin = nullptr);
+                    int intervalMinutes, const char* certificatePin = nullptr,
+                    const TokenSignIn& signIn = TokenSignIn());
+    // The refresh token of the account's sign-in as the settings hold it, for the next cycle.
+    void setRefreshToken(const std::string& refreshToken);
+    // The tokens of a sign-in just made (received at `when`), for the next cycle; they end a
+    // "Sign in again".
+    void takeSignIn(const TokenReply& tokens, TokenKeeper::Clock::time_point when);
+    // The refresh token the provider last replaced the stored one with, once; false when none
+    // waits. The owner stores it as soon as it is told (CheckOwner::tokenMessage).
+    bool takeRotatedRefreshToken(std::string& refreshToken);
     // Ends the wait after a successful check at once; a request made during a check or during
     // the wait after a failure stays pending until then.
     void requestCheckNow();
@@ -95,6 +122,11 @@ public:
     Pop3Session session;
     SeenMessageFile seenFile;
 
+    // Makes the token endpoint of a sign-in; tests replace it before start().
+    using TokenEndpointMaker =
+        std::function<std::unique_ptr<TokenEndpoint>(const OAuthProvider& provider, const OAuthClient& client)>;
+    TokenEndpointMaker makeTokenEndpoint;
+
 private:
     struct Account {
         TextRecord server;
@@ -104,10 +136,20 @@ private:
         ConnectionSecurity security = ConnectionSecurity::TlsOnConnect;
         int intervalMinutes = defaultIntervalMinutes;
         TextRecord certificatePin;
+        TokenSignIn signIn;
+    };
+    // Tokens handed over by the window thread, for the keeper of the next cycle.
+    struct PendingTokens {
+        enum class Kind { None, RefreshToken, SignIn } kind = Kind::None;
+        TokenReply tokens;
+        TokenKeeper::Clock::time_point received;
     };
 
-    bool beginCycle(Account& copy);
-    CheckStatus talkToServer(const Account& copy);
+    bool beginCycle(Account& copy, PendingTokens& handedOver);
+    CheckStatus talkToServer(const Account& copy, PendingTokens& handedOver);
+    CheckStatus connectAndLogIn(const Account& copy, std::string& token);
+    void prepareKeeper(const TokenSignIn& signIn, PendingTokens& handedOver);
+    void keepRotatedRefreshToken(const std::string& refreshToken);
     CheckStatus failedStep(CheckStatus stepFailure);
     CheckStatus finishCycle(CheckStatus outcome);
     bool waitAfterSuccess(int intervalMinutes);
@@ -116,10 +158,20 @@ private:
 
     CheckOwner owner;
     unsigned notifyMessage;
-    CheckStatus status = CheckStatus::Ok;              // guarded by session.listLock
-    int stopRequested = 0;                             // guarded by session.listLock
-    int checkNow = 0;                                  // guarded by session.listLock
-    Account account;                                   // guarded by session.listLock
+    CheckStatus status = CheckStatus::Ok; // guarded by session.listLock
+    int stopRequested = 0;                // guarded by session.listLock
+    int checkNow = 0;                     // guarded by session.listLock
+    Account account;                      // guarded by session.listLock
+    int signInVersion = 0;                // guarded by session.listLock
+    PendingTokens pendingTokens;          // guarded by session.listLock
+    std::string rotatedRefreshToken;      // guarded by session.listLock
+    bool rotatedWaiting = false;          // guarded by session.listLock
+    // The sign-in's endpoint (guarded by session.listLock, as requestStop aborts it) and the
+    // keeper of its tokens (the checker thread's alone), made for keeperVersion.
+    std::unique_ptr<TokenEndpoint> tokenEndpoint;
+    std::unique_ptr<TokenKeeper> tokenKeeper;
+    int keeperVersion = 0;
     int cycleIntervalMinutes = defaultIntervalMinutes; // the checker thread's copy
+    int cycleSignInVersion = 0;                        // the checker thread's copy
     std::condition_variable wake;                      // signalled with session.listLock
 };

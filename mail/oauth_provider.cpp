@@ -1,7 +1,10 @@
 #include "mail/oauth_provider.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <sstream>
+#include <string>
 
 #include <openssl/crypto.h>
 
@@ -48,13 +51,56 @@ bool isSet(const char* text)
     return text != nullptr && text[0] != '\0';
 }
 
+// The providers as this run uses them: the built-in entries, or their copies with the
+// endpoints of signInEndpointsVariable.
+static_assert(std::size(providers) == 2, "every built-in provider is copied below");
+
+struct ProviderTable {
+    OAuthProvider entries[std::size(providers)];
+    std::string authorize, token, issuer;
+
+    ProviderTable() : entries{providers[0], providers[1]}
+    {
+        const char* replaced = std::getenv(signInEndpointsVariable);
+        std::istringstream fields(replaced != nullptr ? replaced : "");
+        if (!(fields >> authorize >> token))
+            return;
+        fields >> issuer;
+        for (OAuthProvider& entry : entries) {
+            entry.authorizationEndpoint = authorize.c_str();
+            entry.tokenEndpoint = token.c_str();
+            entry.issuer = issuer.c_str();
+            entry.issuerRequired = false;
+        }
+    }
+};
+
+const ProviderTable& providerTable()
+{
+    static const ProviderTable table;
+    return table;
+}
+
 } // namespace
 
 const OAuthProvider* findProvider(OAuthProviderId id)
 {
-    for (const OAuthProvider& provider : providers)
+    for (const OAuthProvider& provider : providerTable().entries)
         if (provider.id == id)
             return &provider;
+    return nullptr;
+}
+
+const OAuthProvider* providerForMethod(SignInMethod method)
+{
+    switch (method) {
+    case SignInMethod::Microsoft:
+        return findProvider(OAuthProviderId::Microsoft);
+    case SignInMethod::Google:
+        return findProvider(OAuthProviderId::Google);
+    case SignInMethod::Password:
+        break;
+    }
     return nullptr;
 }
 

@@ -25,8 +25,19 @@ struct OAuthProvider {
     bool needsClientSecret; // the token endpoint wants the (non-secret) desktop client secret
 };
 
+// How an account logs in: with its password, or with an access token from a provider.
+enum class SignInMethod { Password, Microsoft, Google };
+
+// Tests point sign-ins at an authorization server of their own: "AUTHORIZE_URL TOKEN_URL
+// [ISSUER]" in this environment variable replaces the endpoints (and the issuer, which is not
+// compared when absent) of every provider. Whoever sets the program's environment could read
+// its tokens anyway.
+inline constexpr char signInEndpointsVariable[] = "PELLWICK_SIGN_IN_ENDPOINTS";
+
 // The provider entry, or null for an id without one.
 const OAuthProvider* findProvider(OAuthProviderId id);
+// The provider of a sign-in method; null for Password.
+const OAuthProvider* providerForMethod(SignInMethod method);
 
 // The provider whose mail domain `address` is at (after its last '@', any letter case), or
 // null for any other address.

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "mail/sasl_oauth.h"
 #include "util/copy_bounded.h"
 #include "util/decimal_text.h"
 
@@ -16,6 +17,23 @@ bool holdsLineBreak(const char* text)
 {
     return std::strpbrk(text, "\r\n") != nullptr;
 }
+
+bool beginsWith(const char* line, const char* prefix)
+{
+    return std::strncmp(line, prefix, std::strlen(prefix)) == 0;
+}
+
+// "+" alone or "+ " and text: the server waits for the client's next SASL line (RFC 5034).
+bool isContinuation(const char* line)
+{
+    return line[0] == '+' && (line[1] == ' ' || line[1] == '\r' || line[1] == '\n');
+}
+
+// Enough of a reply line to tell "+OK", "-ERR" and a continuation apart; the rest is consumed.
+const int replyStartSize = 8;
+
+static_assert(Pop3Session::maxSaslLineLength >= (maxTokenLength + 1024) / 3 * 4 + 8,
+              "a SASL line holds the base64 of any token that sasl_oauth encodes");
 
 void upperCase(char* text)
 {
@@ -204,6 +222,9 @@ bool Pop3Session::connect(const char* host, int port, ConnectionSecurity securit
 {
     discardInput();
     known = Pop3Capabilities();
+    privateStream = false;
+    copyBounded(serverHost, sizeof serverHost, host != nullptr ? host : "");
+    serverPort = port;
     return open(host, port, security) && readReply(nullptr, 0) && secureStream(security);
 }
 
@@ -325,6 +346,60 @@ bool Pop3Session::sendCommand(const char* keyword, const char* argument)
 bool Pop3Session::login(const char* user, const char* password)
 {
     return sendCommand("USER", user) && readReply(nullptr, 0) && sendCommand("PASS", password) && readReply(nullptr, 0);
+}
+
+void Pop3Session::adoptPrivateStream(BIO* connected)
+{
+    adopt(connected);
+    discardInput();
+    known = Pop3Capabilities();
+    privateStream = true;
+}
+
+const char* Pop3Session::tokenMechanism() const
+{
+    if (known.offersSasl("XOAUTH2"))
+        return "XOAUTH2";
+    if (known.offersSasl("OAUTHBEARER"))
+        return "OAUTHBEARER";
+    return nullptr;
+}
+
+TokenLogin Pop3Session::loginWithToken(const char* user, const std::string& token)
+{
+    // A token opens the mailbox as a password does: never where anyone on the path reads it.
+    if (!isTls() && !privateStream)
+        return TokenLogin::NotOffered;
+    if (!known.read && !readCapabilities())
+        return TokenLogin::NotOffered;
+    const char* mechanism = tokenMechanism();
+    if (mechanism == nullptr)
+        return TokenLogin::NotOffered;
+    std::string address = user != nullptr ? user : "";
+    std::string response = std::strcmp(mechanism, "XOAUTH2") == 0
+                               ? xoauth2InitialResponse(address, token)
+                               : oauthBearerInitialResponse(address, serverHost, serverPort, token);
+    char line[replyStartSize];
+    if (response.empty() || !sendCommand("AUTH", mechanism) || !readLine(line, sizeof line) || !isContinuation(line))
+        return TokenLogin::Failed;
+    if (!sendLine(response) || !readLine(line, sizeof line))
+        return TokenLogin::Failed;
+    if (beginsWith(line, positiveReply))
+        return TokenLogin::LoggedIn;
+    // An error challenge (RFC 7628): the server waits for an empty line before its -ERR.
+    if (isContinuation(line) && (!sendLine("") || !readLine(line, sizeof line)))
+        return TokenLogin::Failed;
+    return beginsWith(line, "-ERR") ? TokenLogin::Refused : TokenLogin::Failed;
+}
+
+// `text` and CR LF in one write, for SASL responses, which do not fit a command line.
+bool Pop3Session::sendLine(const std::string& text)
+{
+    if (text.size() > static_cast<size_t>(maxSaslLineLength) - 2 || holdsLineBreak(text.c_str()))
+        return false;
+    std::string line = text + "\r\n";
+    int length = static_cast<int>(line.size());
+    return write(line.data(), length) == length;
 }
 
 bool Pop3Session::readListing(UidList& listed)

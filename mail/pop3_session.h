@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "mail/connection.h"
 #include "mail/uid_list.h"
@@ -20,9 +21,17 @@ struct Pop3Capabilities {
     bool offersSasl(const char* mechanism) const;
 };
 
-// The client side of POP3 (greeting, STLS, USER, PASS, UIDL) over a Connection, and the
-// unique-id lists that each listing is reconciled with. Never sends anything else but CAPA,
-// which STLS needs, and never QUIT.
+// How a login with an OAuth 2.0 access token ended (Pop3Session::loginWithToken).
+enum class TokenLogin {
+    LoggedIn,
+    Refused,    // the server refused the token, after its error challenge when it sent one
+    NotOffered, // nothing sent: the stream is not TLS, or the server lists neither mechanism
+    Failed,     // AUTH refused, a token or address that cannot be sent, or the stream failed
+};
+
+// The client side of POP3 (greeting, STLS, USER and PASS or AUTH with a token, UIDL) over a
+// Connection, and the unique-id lists that each listing is reconciled with. Never sends
+// anything else but CAPA, which STLS and AUTH need, and never QUIT.
 //
 // A connection is: open, greeting, then the step that secures the stream (secureStream:
 // STLS for a StartTls account), then a login. A login that needs the server's capabilities
@@ -30,7 +39,10 @@ struct Pop3Capabilities {
 class Pop3Session : public Connection {
 public:
     static const int maxCommandLength = 255; // line end included
-    static const int scratchSize = 1024;     // status line and one listing line
+    // A SASL response line, CR LF included: room for the base64 of the longest token
+    // sasl_oauth encodes, with an address and the fields around it; a longer one is refused.
+    static const int maxSaslLineLength = 24 * 1024;
+    static const int scratchSize = 1024; // status line and one listing line
     static const int readChunk = 1024;
     // A listing that grows past this without its terminator is refused, not collected.
     static const size_t maxListingBytes = 64u * 1024 * 1024;
@@ -64,6 +76,15 @@ public:
     // sending anything when the line would exceed maxCommandLength or a text holds CR or LF.
     bool sendCommand(const char* keyword, const char* argument);
     bool login(const char* user, const char* password);
+    // AUTH XOAUTH2 with `token` for `user` (OAUTHBEARER when CAPA lists it and not XOAUTH2),
+    // only on a TLS stream and with the capabilities read on it (readCapabilities, when they
+    // are not read yet). The response goes on a line of its own after the server's "+ ", as
+    // Microsoft wants it; an error challenge is answered with an empty line and the -ERR after
+    // it read whole.
+    TokenLogin loginWithToken(const char* user, const std::string& token);
+    // Takes over a stream that the caller vouches nobody else can read (a fuzz target's
+    // memory stream): a token may go over it as over TLS, until the next connect().
+    void adoptPrivateStream(BIO* connected);
     // totalCount after a complete listing, -1 when it failed.
     int listUids();
     // Reads a listing line by line as it arrives, up to and including its terminator line
@@ -127,6 +148,9 @@ private:
     // Adds the ids of `file` (read to its end, left open) to `ids`, as loadSeen reads them.
     static void readSeenIds(FILE* file, UidList& ids);
     bool secureStream(ConnectionSecurity security);
+    const char* tokenMechanism() const;
+    bool sendLine(const std::string& text);
+    bool readLine(char* line, int capacity) { return readRestOfLine(line, capacity, 0); }
     bool failStartTls();
     int failListing();
     bool fillInput();
@@ -134,6 +158,10 @@ private:
     void discardInput() { inputStart = inputEnd = 0; }
 
     Pop3Capabilities known;
+    // The server as connect() named it, for OAUTHBEARER.
+    char serverHost[maxTargetLength + 1] = {};
+    int serverPort = 0;
+    bool privateStream = false;
     // The listing being read; it becomes `current` once complete.
     UidList listing;
     bool listingFailed = false;

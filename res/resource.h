@@ -39,6 +39,10 @@
 #define IDC_SOUND 1021
 #define IDC_REPEAT_SOUND 1022
 #define IDC_REPEAT_MINUTES 1023
+// Its sign-in group.
+#define IDC_SIGN_IN_METHOD 1030
+#define IDC_SIGN_IN 1031
+#define IDC_SIGN_IN_STATE 1032
 
 // About dialog.
 #define IDD_ABOUT 105

@@ -3,9 +3,12 @@
 // edits them; neither needs the other to do so.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "mail/connection_security.h"
+#include "mail/oauth_provider.h"
 #include "mail/pop3_ports.h"
 #include "util/text_record.h"
 
@@ -69,6 +72,16 @@ const int settingsPathValueSize = 260;
 // Makes the form of a password that the settings file holds; false when the platform cannot.
 using PasswordProtection = bool (*)(const char* plain, TextRecord& stored);
 
+// What a sign-in in the configuration dialog brought, in memory only: OK hands it to the
+// checker and stores the refresh token protected.
+struct SignedInTokens {
+    bool present = false;
+    std::string accessToken;
+    std::string refreshToken;
+    long expiresInSeconds = 0;
+    std::chrono::steady_clock::time_point received;
+};
+
 // Every value of the configuration dialog, as the settings file names them in its order.
 struct ConfigurationValues {
     TextRecord server;
@@ -83,6 +96,17 @@ struct ConfigurationValues {
     int checkMinutes = defaultCheckMinutes;
     // The SHA-256 of the one certificate trusted for `server` besides the authorities'.
     TextRecord certSha256;
+    // Password, or a provider's sign-in with `username` as the address.
+    SignInMethod signIn = SignInMethod::Password;
+    // The user's own client registrations, set in the file by hand (empty: the build's); the
+    // dialog reads them and never writes them.
+    TextRecord microsoftClientId;
+    TextRecord googleClientId;
+    TextRecord googleClientSecret;
+    // A refresh token is stored (protected) from an earlier sign-in.
+    bool refreshTokenStored = false;
+    // A sign-in made in the dialog; its tokens replace the stored ones on OK.
+    SignedInTokens newSignIn;
     // No sound without playSound; with it, customSound or, when that is empty, the system's.
     bool playSound = defaultPlaySoundForDialog;
     TextRecord customSound;
@@ -92,3 +116,13 @@ struct ConfigurationValues {
     bool balloon = defaultBalloon;
     TextRecord doubleClick;
 };
+
+// The client a sign-in with `provider` presents: the user's registration from the file, or
+// the build's (resolveClient).
+inline ClientSetup resolveClientOf(const ConfigurationValues& values, const OAuthProvider& provider,
+                                   OAuthClient& client)
+{
+    bool google = provider.id == OAuthProviderId::Google;
+    return resolveClient(provider, google ? values.googleClientId.text : values.microsoftClientId.text,
+                         google ? values.googleClientSecret.text : nullptr, client);
+}

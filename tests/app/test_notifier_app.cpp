@@ -23,6 +23,7 @@
 #include "tests/mail/mail_test_support.h"
 #include "ui/win32_handles.h"
 #include "tests/support/dovecot_fixture.h"
+#include "tests/support/pump_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
 #include "tests/support/test_pki.h"
@@ -35,7 +36,6 @@ using testbench::ScriptedPop3Server;
 namespace {
 
 const int resultMs = 15000;
-const int pumpStepMs = 10;
 
 struct Played {
     std::string sound;
@@ -54,25 +54,7 @@ void recordOpen(HWND, const char* target)
     opened.push_back(target);
 }
 
-// Runs this thread's messages until `done` holds or timeoutMs passes.
-template <typename Condition> bool pumpUntil(Condition done, int timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT)
-                continue;
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (done())
-            return true;
-        if (static_cast<int>(GetTickCount() - start) > timeoutMs)
-            return false;
-        Sleep(pumpStepMs);
-    }
-}
+using testbench::pumpUntil;
 
 Script listing(const std::string& lines)
 {
@@ -131,6 +113,8 @@ protected:
         app->checker.retryMilliseconds = 300;
         app->checker.millisecondsPerMinute = 60 * 60 * 1000; // no checks but the ones asked for
         app->checker.session.setTimeouts(2, 2);
+        if (beforeStartUp)
+            beforeStartUp(*app);
         ASSERT_TRUE(app->startUp());
     }
 
@@ -164,8 +148,10 @@ protected:
         return state != static_cast<UINT>(-1) && !(state & (MF_GRAYED | MF_DISABLED));
     }
 
-    // Runs once the files are in place, before the program starts up.
+    // Runs once the files are in place, before the program starts up; and on the program
+    // before its start-up.
     std::function<void()> afterFiles;
+    std::function<void(NotifierApp&)> beforeStartUp;
     PasswordProtection protection = protectPassword;
     testbench::TempDirectory scratch;
     testbench::TestPki pki;
@@ -184,6 +170,7 @@ TEST_F(AppInProcess, FailuresShowTheirTextTwiceAsWide)
         const char* picture;
         bool tls;
         std::function<void(ScriptedPop3Server&)> serve;
+        const char* setting = "";
     } cases[] = {
         {"Listing failed", "window-listing-failed", false,
          [](ScriptedPop3Server& on) {
@@ -196,12 +183,14 @@ TEST_F(AppInProcess, FailuresShowTheirTextTwiceAsWide)
          }},
         {"Server not responding", "window-server-not-responding", false,
          [](ScriptedPop3Server& on) { on.addConnection(Script().send("+OK ready\r\n").stall(10000)); }},
+        // Signs in with a provider, and no refresh token is stored: nothing is asked of anyone.
+        {"Sign in again", "window-sign-in-again", true, [](ScriptedPop3Server&) {}, "signin=microsoft"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
         ScriptedPop3Server failing;
         c.serve(failing);
-        start({"[position]", "visible=true"}, c.tls, &failing);
+        start({c.setting, "[position]", "visible=true"}, c.tls, &failing);
         ASSERT_TRUE(waitForStatus(c.status)) << app->statusText;
         EXPECT_TRUE(picture(c.picture));
         EXPECT_EQ(windowWidth(), 200);
@@ -266,6 +255,53 @@ TEST_F(AppInProcess, PasswordInClearIsProtectedAtStartUpOrKeptAsItWas)
                   protects ? StoredPassword::Protected : StoredPassword::Plain)
             << stored;
         EXPECT_STREQ(revealed.text, "p");
+        closeApp();
+    }
+}
+
+// The stored refresh token goes to the checker at start-up; the one the provider replaces it
+// with is stored protected at once, or not at all, never in clear; another method forgets it.
+TEST_F(AppInProcess, RefreshTokensAreStoredProtectedAsTheProviderReplacesThem)
+{
+    TextRecord stored;
+    ASSERT_TRUE(protectPassword("r1", stored));
+    mailtest::ScriptedEndpoint* endpoint = nullptr;
+    beforeStartUp = [&endpoint](NotifierApp& starting) {
+        starting.checker.makeTokenEndpoint = [&endpoint](const OAuthProvider&, const OAuthClient&) {
+            endpoint = new mailtest::ScriptedEndpoint;
+            endpoint->answer(TokenOutcome::Tokens, "a2", "r2");
+            return std::unique_ptr<TokenEndpoint>(endpoint);
+        };
+    };
+    for (bool protects : {true, false}) {
+        SCOPED_TRACE(protects ? "protected" : "protection fails");
+        PasswordProtection failing = [](const char*, TextRecord&) { return false; };
+        protection = protects ? protectPassword : failing;
+        ScriptedPop3Server tls;
+        tls.useTls(pki.path("server.pem"), pki.path("server.key"));
+        tls.addConnection(Script()
+                              .send("+OK\r\n")
+                              .expectLine("CAPA")
+                              .send("+OK\r\nSASL XOAUTH2\r\n.\r\n")
+                              .expectLine("AUTH XOAUTH2")
+                              .send("+ \r\n")
+                              .expectLine()
+                              .send("+OK\r\n")
+                              .expectLine("UIDL")
+                              .send("+OK\r\n1 a\r\n.\r\n")
+                              .stall(2000));
+        start({"signin=microsoft", std::string("refreshtoken=\"") + stored.text + "\""}, true, &tls);
+        ASSERT_TRUE(waitForStatus("1 / 1")) << app->statusText;
+        EXPECT_EQ(endpoint->presented, std::vector<std::string>{"r1"});
+        TextRecord now;
+        EXPECT_EQ(app->settings.readRefreshToken(now), protects ? StoredPassword::Protected : StoredPassword::Plain);
+        EXPECT_STREQ(now.text, protects ? "r2" : "");
+        app->dialogs.configure = [](ConfigurationValues& values, PasswordProtection) {
+            values.signIn = SignInMethod::Password;
+            return true;
+        };
+        ASSERT_TRUE(app->configure());
+        EXPECT_EQ(files.readValue("connection", "refreshtoken"), "");
         closeApp();
     }
 }
@@ -922,6 +958,9 @@ TEST(StatusText, FailuresHaveTheirOwnTextAndDoubleWidth)
         {CheckStatus::ListFailed, "Listing failed", 200},
         {CheckStatus::BadCertificate, "Certificate not trusted", 200},
         {CheckStatus::NoResponse, "Server not responding", 200},
+        {CheckStatus::SignInAgain, "Sign in again", 200},
+        {CheckStatus::SignInUnreachable, "Sign-in server not reachable", 200},
+        {CheckStatus::NoSignIn, "No secure sign-in offered", 200},
     };
     for (const Case& each : cases) {
         CheckSnapshot shown;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -16,6 +17,7 @@
 #include "res/resource.h"
 #include "tests/app/program_driver.h"
 #include "tests/support/dovecot_fixture.h"
+#include "tests/support/oauth/oauth_fixture.h"
 #include "tests/support/poll_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
@@ -670,4 +672,41 @@ TEST_F(ProgramRuns, ConfigureAndAboutFromTheMenuOpenOneDialogEach)
     }
     DWORD code = 99;
     EXPECT_TRUE(program.exitFromMenu(code));
+}
+
+// From the dialog's Sign in (the browser played by a script, the provider the bench's mock) to
+// the window's counts from the bench's Dovecot, with the refresh token stored protected.
+TEST_F(ProgramRuns, SignInFromTheDialogLogsInWithATokenAndCountsTheMailbox)
+{
+    testbench::OAuthFixture bench;
+    _putenv_s("PELLWICK_OAUTH_DIR", PELLWICK_OAUTH_FIXTURE_DIR);
+    ASSERT_TRUE(testbench::OAuthFixture::fromEnvironment(bench)) << "the sign-in bench is not running";
+    std::string endpoints = bench.url("/authorize") + " " + bench.url("/token");
+    _putenv_s(signInEndpointsVariable, endpoints.c_str()); // the program inherits it
+    ASSERT_TRUE(files.startFresh({"[connection]", "server=localhost", "username=alice@example.test", "SSL=true",
+                                  "port=" + std::to_string(bench.pop3sPort()), "checkmins=30", "signin=microsoft",
+                                  "microsoftclientid=pellwick", "[position]", "visible=true"}));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("Sign in again", checkMs)) << "shows: " << program.statusText();
+    program.command(ID_CONFIGURE);
+    HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);
+    ASSERT_NE(dialog, nullptr);
+    HWND signIn = GetDlgItem(dialog, IDC_SIGN_IN);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SIGN_IN, BN_CLICKED), reinterpret_cast<LPARAM>(signIn));
+    char state[160] = "";
+    EXPECT_TRUE(testbench::pollUntil(
+        [&] {
+            GetDlgItemTextA(dialog, IDC_SIGN_IN_STATE, state, sizeof state);
+            return std::strncmp(state, "Not signed", 10) != 0 && std::strncmp(state, "Waiting", 7) != 0;
+        },
+        checkMs));
+    EXPECT_STREQ(state, "Signed in. The password is not used.");
+    screenshot(program, "signed-in");
+    RECT dialogFrame = {};
+    GetWindowRect(dialog, &dialogFrame);
+    picture("configure-signed-in", dialogFrame);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
+    EXPECT_EQ(files.readValue("connection", "refreshtoken").rfind(protectedPasswordPrefix, 0), 0u);
 }

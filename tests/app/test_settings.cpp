@@ -331,6 +331,8 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.port = 110;
     values.checkMinutes = 12;
     values.certSha256.assign("AB:CD");
+    values.signIn = SignInMethod::Google;
+    values.googleClientId.assign("set by hand, never written");
     values.playSound = true;
     values.customSound.assign("C:\\ding.wav");
     values.repeatMinutes = 15;
@@ -359,6 +361,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
                                          "port=110",
                                          "checkmins=12",
                                          "certsha256=AB:CD",
+                                         "signin=google",
                                          "[newmail]",
                                          "playsound=true",
                                          "customsound=C:\\ding.wav",
@@ -403,6 +406,40 @@ TEST_F(SettingsFile, PasswordReadsFromEveryFormAFileCanHold)
         TextRecord password;
         EXPECT_EQ(settings.readPassword(password), each.form) << each.name;
         EXPECT_STREQ(password.text, each.read) << each.name;
+    }
+}
+
+// The sign-in method as the dialog writes it or a hand types it; the refresh token only in the
+// protected form this machine and account made, never in clear.
+TEST_F(SettingsFile, SignInMethodAndRefreshTokenForms)
+{
+    struct {
+        const char* value;
+        SignInMethod method;
+    } methods[] = {{nullptr, SignInMethod::Password},
+                   {"MICROSOFT", SignInMethod::Microsoft},
+                   {"google", SignInMethod::Google},
+                   {"oauth", SignInMethod::Password}};
+    for (const auto& each : methods) {
+        writeFile(std::string("[connection]\r\n") + (each.value ? std::string("signin=") + each.value : ""));
+        EXPECT_EQ(settings.readSignIn(), each.method) << (each.value ? each.value : "absent");
+    }
+    TextRecord mine;
+    TextRecord otherMachine;
+    ASSERT_TRUE(protectPassword("r1", mine) && protectPasswordFor("another-machine", "r1", otherMachine));
+    struct {
+        const char* stored;
+        StoredPassword form;
+        const char* read;
+    } tokens[] = {{mine.text, StoredPassword::Protected, "r1"},
+                  {"r1", StoredPassword::Unreadable, ""},
+                  {otherMachine.text, StoredPassword::Unreadable, ""},
+                  {"", StoredPassword::Plain, ""}};
+    for (const auto& each : tokens) {
+        settings.writeRefreshToken(each.stored);
+        TextRecord token;
+        EXPECT_EQ(settings.readRefreshToken(token), each.form) << each.stored;
+        EXPECT_STREQ(token.text, each.read);
     }
 }
 

@@ -13,6 +13,8 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/config_dialog.h"
 #include "dialogs/message_box.h"
+#include "tests/support/oauth/oauth_fixture.h"
+#include "tests/support/pump_until.h"
 
 namespace {
 
@@ -87,6 +89,12 @@ std::string textOf(HWND control)
 void setText(Window& edit, const char* text)
 {
     SetWindowTextA(edit.handle, text);
+}
+
+void click(ConfigDialog& dialog, HWND control)
+{
+    SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(control));
 }
 
 // Selects the entry standing for `value`, as the user's choice does.
@@ -377,6 +385,70 @@ std::string fileText(const std::string& path)
         text.append(buffer, got);
     CloseHandle(file);
     return text;
+}
+
+// An address at a provider suggests its server and sign-in, which then says what is missing.
+TEST_F(DialogScenario, AddressAtAProviderSuggestsItsServerAndSignIn)
+{
+    ConfigurationValues values;
+    std::string host, state;
+    ConnectionSecurity security = ConnectionSecurity::None;
+    bool signInEnabled = true, passwordEnabled = true;
+    configScenario = [&](ConfigDialog& dialog) {
+        setText(dialog.userName, "ann@Outlook.com");
+        host = textOf(dialog.host.handle);
+        security = dialog.security.chosen();
+        state = textOf(dialog.signInState.handle);
+        signInEnabled = IsWindowEnabled(dialog.signInButton.handle);
+        passwordEnabled = IsWindowEnabled(dialog.password.handle);
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(runConfigDialog(values, nullptr));
+    EXPECT_EQ("outlook.office365.com", host);
+    EXPECT_EQ(ConnectionSecurity::TlsOnConnect, security);
+    bool builtIn = findProvider(OAuthProviderId::Microsoft)->builtInClientId[0] != '\0';
+    EXPECT_EQ(builtIn ? "Not signed in: press Sign in."
+                      : "No Microsoft client id is set: see \"Signing in\" in the README.",
+              state);
+    EXPECT_EQ(builtIn, signInEnabled);
+    EXPECT_FALSE(passwordEnabled);
+    EXPECT_EQ(SignInMethod::Microsoft, values.signIn);
+}
+
+// While the browser is open the dialog stays usable; a browser that never comes back ends in
+// time, and the button cancels at once.
+TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsable)
+{
+    testbench::OAuthFixture bench;
+    ASSERT_TRUE(testbench::OAuthFixture::fromEnvironment(bench)) << "the sign-in bench is not running";
+    for (bool cancel : {false, true}) {
+        ConfigurationValues values;
+        values.username.assign("alice@example.test");
+        values.signIn = SignInMethod::Microsoft;
+        values.microsoftClientId.assign("no-redirect"); // the mock's page never redirects
+        std::string whileBusy, state;
+        bool usable = false;
+        configScenario = [&](ConfigDialog& dialog) {
+            dialog.signInProvider = [&bench](SignInMethod) { return &bench.provider(); };
+            dialog.signInWaitSeconds = 2;
+            click(dialog, dialog.signInButton.handle);
+            whileBusy = textOf(dialog.signInButton.handle);
+            if (cancel)
+                click(dialog, dialog.signInButton.handle);
+            testbench::pumpUntil([&] { return textOf(dialog.signInButton.handle) == "Sign in"; }, 6000);
+            state = textOf(dialog.signInState.handle);
+            usable = IsWindowEnabled(dialog.signInButton.handle) && IsWindowEnabled(dialog.signInMethod.handle);
+            pressOk(dialog);
+        };
+        if (cancel) // the first run's timer is the fixture's
+            scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        ASSERT_TRUE(runConfigDialog(values, nullptr));
+        EXPECT_EQ("Cancel", whileBusy);
+        EXPECT_EQ(cancel ? "Sign-in cancelled." : "No answer came back from the browser. Press Sign in to try again.",
+                  state);
+        EXPECT_TRUE(usable);
+        EXPECT_FALSE(values.newSignIn.present);
+    }
 }
 
 // The application's Configure over a fresh settings file in the temporary folder, with the

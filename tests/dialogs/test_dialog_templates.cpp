@@ -48,8 +48,8 @@ struct ListedControl {
 };
 
 const ListedControl configureControls[] = {
-    {IDOK, Kind::DefaultButton, "OK", 76, 301, 50, 14},
-    {IDCANCEL, Kind::PushButton, "Cancel", 130, 301, 50, 14},
+    {IDOK, Kind::DefaultButton, "OK", 76, 359, 50, 14},
+    {IDCANCEL, Kind::PushButton, "Cancel", 130, 359, 50, 14},
     {IDC_HOST, Kind::Edit, "", 65, 37, 107, 14},
     {noId, Kind::GroupBox, "Email Server Details:", 7, 7, 173, 147},
     {noId, Kind::Label, "Hostname:", 17, 39, 44, 8},
@@ -57,9 +57,9 @@ const ListedControl configureControls[] = {
     {noId, Kind::Label, "User Name:", 17, 58, 44, 8},
     {IDC_PASSWORD, Kind::Edit, "", 65, 75, 75, 14},
     {noId, Kind::Label, "Password:", 17, 77, 44, 8},
-    {noId, Kind::GroupBox, "Mail Reader Details:", 7, 264, 173, 33},
-    {IDC_MAIL_PROGRAM, Kind::Edit, "", 15, 277, 138, 14},
-    {IDC_MAIL_PROGRAM_PICKER, Kind::PushButton, "...", 154, 277, 16, 14},
+    {noId, Kind::GroupBox, "Mail Reader Details:", 7, 322, 173, 33},
+    {IDC_MAIL_PROGRAM, Kind::Edit, "", 15, 335, 138, 14},
+    {IDC_MAIL_PROGRAM_PICKER, Kind::PushButton, "...", 154, 335, 16, 14},
     {noId, Kind::Label, "Check every", 17, 134, 44, 8},
     {IDC_INTERVAL, Kind::Edit, "", 65, 132, 28, 14},
     {noId, Kind::Label, "minutes.", 98, 134, 34, 8},
@@ -67,21 +67,26 @@ const ListedControl configureControls[] = {
     {IDC_SECURITY, Kind::DropDownList, "", 65, 94, 107, 50},
     {noId, Kind::Label, "Port:", 17, 115, 44, 8},
     {IDC_PORT, Kind::Edit, "", 65, 113, 32, 14},
-    {noId, Kind::GroupBox, "On New Mail:", 7, 160, 173, 100},
-    {noId, Kind::Label, "Sound:", 18, 174, 44, 8},
-    {IDC_SOUND, Kind::DropDownList, "", 65, 172, 107, 50},
-    {noId, Kind::Label, "Sound file:", 18, 192, 44, 8},
-    {IDC_SOUND_FILE, Kind::Edit, "", 65, 190, 88, 14},
-    {IDC_SOUND_FILE_PICKER, Kind::PushButton, "...", 154, 190, 16, 14},
-    {IDC_REPEAT_SOUND, Kind::CheckBox, "Repeat every", 18, 210, 58, 10},
-    {IDC_REPEAT_MINUTES, Kind::Edit, "", 78, 208, 22, 14},
-    {noId, Kind::Label, "minutes while unseen", 103, 210, 74, 8},
-    {IDC_CHANGE_COLOUR, Kind::CheckBox, "Change Floating Window Colour:", 18, 229, 122, 10},
-    {IDC_COLOUR_SWATCH, Kind::OwnerDrawnButton, "...", 144, 226, 26, 14},
-    {IDC_SHOW_BALLOON, Kind::CheckBox, "Show a notification", 18, 245, 122, 10},
+    {noId, Kind::GroupBox, "On New Mail:", 7, 218, 173, 100},
+    {noId, Kind::Label, "Sound:", 18, 232, 44, 8},
+    {IDC_SOUND, Kind::DropDownList, "", 65, 230, 107, 50},
+    {noId, Kind::Label, "Sound file:", 18, 250, 44, 8},
+    {IDC_SOUND_FILE, Kind::Edit, "", 65, 248, 88, 14},
+    {IDC_SOUND_FILE_PICKER, Kind::PushButton, "...", 154, 248, 16, 14},
+    {IDC_REPEAT_SOUND, Kind::CheckBox, "Repeat every", 18, 268, 58, 10},
+    {IDC_REPEAT_MINUTES, Kind::Edit, "", 78, 266, 22, 14},
+    {noId, Kind::Label, "minutes while unseen", 103, 268, 74, 8},
+    {IDC_CHANGE_COLOUR, Kind::CheckBox, "Change Floating Window Colour:", 18, 287, 122, 10},
+    {IDC_COLOUR_SWATCH, Kind::OwnerDrawnButton, "...", 144, 284, 26, 14},
+    {IDC_SHOW_BALLOON, Kind::CheckBox, "Show a notification", 18, 303, 122, 10},
     {IDC_CHECK_HOST, Kind::PushButton, "Check", 144, 75, 28, 14},
     {noId, Kind::Label, "Provider:", 17, 20, 44, 8},
     {IDC_PROVIDER, Kind::DropDownList, "", 65, 18, 107, 57},
+    {noId, Kind::GroupBox, "Sign-in:", 7, 160, 173, 52},
+    {noId, Kind::Label, "Sign in with:", 17, 175, 44, 8},
+    {IDC_SIGN_IN_METHOD, Kind::DropDownList, "", 65, 173, 70, 50},
+    {IDC_SIGN_IN, Kind::PushButton, "Sign in", 140, 172, 32, 14},
+    {IDC_SIGN_IN_STATE, Kind::Label, "", 17, 190, 155, 18},
 };
 
 const ListedControl aboutControls[] = {
@@ -440,7 +445,7 @@ TEST(ConfigureTemplate, OnlyTheCheckButtonStartsDisabled)
             << GetDlgCtrlID(control) << " \"" << windowText(control) << "\"";
 }
 
-TEST(ConfigureTemplate, ProviderListStartsEmptyAndScrollsVertically)
+TEST(ConfigureTemplate, ListsStartEmptyAndScrollVertically)
 {
     TemplateDialog dialog(IDD_CONFIGURE);
     ASSERT_NE(nullptr, dialog.window);
@@ -450,8 +455,11 @@ TEST(ConfigureTemplate, ProviderListStartsEmptyAndScrollsVertically)
     // short; so the template itself is read.
     std::vector<DWORD> styles = templateItemStyles(IDD_CONFIGURE);
     ASSERT_EQ(sizeof configureControls / sizeof configureControls[0], styles.size());
-    EXPECT_TRUE(styles.back() & WS_VSCROLL);
-    EXPECT_TRUE(styles.back() & CBS_SORT) << "the choice lists keep their order; only this one is sorted";
+    for (size_t i = 0; i < styles.size(); ++i) {
+        if (configureControls[i].kind == Kind::DropDownList) {
+            EXPECT_TRUE(styles[i] & WS_VSCROLL) << describe(configureControls[i]);
+        }
+    }
 }
 
 TEST(ConfigureTemplate, NoControlIsClippedOrOverlapping)

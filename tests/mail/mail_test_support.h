@@ -3,16 +3,19 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <set>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include "mail/connection.h"
+#include "mail/oauth_token_client.h"
 #include "mail/uid_list.h"
 #include "tests/support/temp_directory.h"
 
@@ -147,6 +150,34 @@ public:
 
 private:
     int expectedTotal;
+};
+
+// A token endpoint that answers refreshes from a script and counts them.
+class ScriptedEndpoint : public TokenEndpoint {
+public:
+    ScriptedEndpoint() : TokenEndpoint("https://localhost/token", OAuthClient{"id", ""}) {}
+    TokenResult refresh(const std::string& refreshToken) override
+    {
+        presented.push_back(refreshToken);
+        TokenResult result;
+        if (!answers.empty()) {
+            result = answers.front();
+            answers.pop_front();
+        }
+        return result;
+    }
+    void answer(TokenOutcome outcome, const char* access = "", const char* refresh = "", long expires = 3600)
+    {
+        TokenResult result;
+        result.outcome = outcome;
+        result.reply.accessToken = access;
+        result.reply.refreshToken = refresh;
+        result.reply.expiresInSeconds = expires;
+        result.reply.error = outcome == TokenOutcome::InvalidGrant ? "invalid_grant" : "";
+        answers.push_back(result);
+    }
+    std::deque<TokenResult> answers;
+    std::vector<std::string> presented;
 };
 
 } // namespace mailtest

@@ -1,7 +1,8 @@
 // Whole check cycles against the scripted server, as matrices: every certificate a server
 // can present, on connect or after STLS (what the user sees, and that no USER or PASS went
-// where it must not), every way STARTTLS can be refused or attacked, and every way a dialogue
-// can break off (the status, the counts kept, the seen file left alone, and the time taken).
+// where it must not), every way STARTTLS can be refused or attacked, logins with a token
+// (where it may go, how a refusal is answered and refreshed), and every way a dialogue can
+// break off (the status, the counts kept, the seen file left alone, and the time taken).
 #include <gtest/gtest.h>
 
 #include <openssl/ssl.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "mail/checker_thread.h"
+#include "mail/sasl_oauth.h"
 #include "mail/seen_file.h"
 #include "tests/mail/checker_reports.h"
 #include "tests/mail/mail_test_support.h"
@@ -20,6 +22,7 @@
 #include "tests/support/test_pki.h"
 
 using mailtest::CheckReports;
+using mailtest::ScriptedEndpoint;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
 using testbench::loggedIn;
@@ -263,6 +266,164 @@ INSTANTIATE_TEST_SUITE_P(Table, StartTlsMatrix, ::testing::ValuesIn(startTlsRows
                          [](const ::testing::TestParamInfo<StartTlsRow>& info) {
                              return std::string(info.param.name);
                          });
+
+// ---- Logins with a token ----
+
+const char address[] = "alice@example.test";
+// A Microsoft access token runs to a few KB: far past the 255 bytes of a command line.
+const std::string signedInToken(3000, 't');
+const char refreshedToken[] = "a2";
+const std::string capabilitiesWithTokens = "+OK\r\nUSER\r\nSASL PLAIN XOAUTH2 OAUTHBEARER\r\n.\r\n";
+const std::string errorChallenge = "+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=\r\n";
+
+std::string xoauth2(const std::string& token)
+{
+    return xoauth2InitialResponse(address, token);
+}
+
+// From the capabilities (read after TLS) to the server's "+ " after AUTH.
+Script authAsked(Script script)
+{
+    return script.expectLine("CAPA").send(capabilitiesWithTokens).expectLine("AUTH XOAUTH2").send("+ \r\n");
+}
+
+Script tokenTaken(Script script)
+{
+    return script.expectLine().send(ok).expectLine("UIDL").send(listingReply).stall(3000);
+}
+
+// Refused at once, as Microsoft does, or after an error challenge, as Dovecot does.
+Script tokenRefused(Script script, bool challenge)
+{
+    script.expectLine();
+    if (challenge)
+        script.send(errorChallenge).expectLine();
+    return script.send("-ERR authentication failed\r\n").stall(3000);
+}
+
+const Script tlsGreeting = Script().send(greeting);
+
+struct TokenRow {
+    TokenRow(const char* name, ConnectionSecurity security, std::vector<Script> connections,
+             std::vector<TokenOutcome> refreshes, CheckStatus shown, std::vector<std::string> received)
+        : name(name), security(security), connections(connections), refreshes(refreshes), shown(shown),
+          received(received)
+    {
+    }
+    const char* name;
+    ConnectionSecurity security;
+    std::vector<Script> connections;
+    std::vector<TokenOutcome> refreshes; // the token endpoint's answers to the stored refresh token, in order
+    CheckStatus shown;
+    std::vector<std::string> received;
+};
+
+const std::vector<TokenOutcome> oneRefresh = {TokenOutcome::Tokens};
+const std::vector<TokenOutcome> twoRefreshes = {TokenOutcome::Tokens, TokenOutcome::Tokens};
+
+const TokenRow tokenRows[] = {
+    TokenRow("XoauthResponseOnALineOfItsOwn", ConnectionSecurity::TlsOnConnect, {tokenTaken(authAsked(tlsGreeting))},
+             oneRefresh, CheckStatus::Ok, {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "UIDL"}),
+    TokenRow(
+        "ErrorChallengeAnsweredThenRefreshedOnce", ConnectionSecurity::TlsOnConnect,
+        {tokenRefused(authAsked(tlsGreeting), true), tokenTaken(authAsked(tlsGreeting))}, twoRefreshes, CheckStatus::Ok,
+        {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "", "CAPA", "AUTH XOAUTH2", xoauth2(refreshedToken), "UIDL"}),
+    TokenRow("RefusedAfterTheRefreshTooIsSignInAgain", ConnectionSecurity::TlsOnConnect,
+             {tokenRefused(authAsked(tlsGreeting), false), tokenRefused(authAsked(tlsGreeting), false)}, twoRefreshes,
+             CheckStatus::SignInAgain,
+             {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken), "CAPA", "AUTH XOAUTH2", xoauth2(refreshedToken)}),
+    TokenRow("RefreshRefusedConnectsNowhere", ConnectionSecurity::TlsOnConnect, {}, {TokenOutcome::InvalidGrant},
+             CheckStatus::SignInAgain, {}),
+    TokenRow("TokenEndpointUnreachable", ConnectionSecurity::TlsOnConnect, {}, {TokenOutcome::Unreachable},
+             CheckStatus::SignInUnreachable, {}),
+    TokenRow("NeverOverPlainPop3", ConnectionSecurity::None, {Script().send(greeting).expectLine().stall(3000)},
+             oneRefresh, CheckStatus::NoSignIn, {}),
+    TokenRow("NoTokenMechanismListed", ConnectionSecurity::TlsOnConnect,
+             {Script().send(greeting).expectLine("CAPA").send("+OK\r\nSASL PLAIN\r\n.\r\n").expectLine().stall(3000)},
+             oneRefresh, CheckStatus::NoSignIn, {"CAPA"}),
+};
+
+void PrintTo(const TokenRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class TokenLoginMatrix : public TrustedTestCa, public ::testing::WithParamInterface<TokenRow> {
+protected:
+    // A checker whose sign-in's token endpoint answers `refreshes`.
+    std::unique_ptr<CheckerThread> signedInChecker(ConnectionSecurity security,
+                                                   const std::vector<TokenOutcome>& refreshes)
+    {
+        std::unique_ptr<CheckerThread> checker = makeChecker(2);
+        checker->session.steps.lookUp = loopbackForEveryName;
+        checker->makeTokenEndpoint = [this, refreshes](const OAuthProvider&, const OAuthClient&) {
+            std::unique_ptr<ScriptedEndpoint> made(new ScriptedEndpoint);
+            for (TokenOutcome outcome : refreshes)
+                made->answer(outcome, made->answers.empty() ? signedInToken.c_str() : refreshedToken, "r2");
+            endpoint = made.get();
+            return std::unique_ptr<TokenEndpoint>(std::move(made));
+        };
+        TokenSignIn signIn;
+        signIn.provider = findProvider(OAuthProviderId::Microsoft);
+        signIn.client.id = "client";
+        checker->setAccount("localhost", address, "", server.port(), security, 5, nullptr, signIn);
+        checker->setRefreshToken("r1");
+        return checker;
+    }
+
+    ScriptedEndpoint* endpoint = nullptr; // owned by the checker
+};
+
+TEST_P(TokenLoginMatrix, StatusShownAndTheTokenOnlyInsideTls)
+{
+    const TokenRow& row = GetParam();
+    if (row.security != ConnectionSecurity::None)
+        server.useTls(pki.path("server.pem"), pki.path("server.key"));
+    for (const Script& script : row.connections)
+        server.addConnection(script);
+    ASSERT_TRUE(server.start());
+    std::unique_ptr<CheckerThread> checker = signedInChecker(row.security, row.refreshes);
+    checker->checkOnce();
+    EXPECT_EQ(checker->snapshot().status, row.shown);
+    ASSERT_NE(endpoint, nullptr);
+    EXPECT_EQ(endpoint->presented.size(), row.refreshes.size());
+    checker.reset();
+    server.stop();
+    EXPECT_EQ(server.receivedLines(), row.received);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TokenLoginMatrix, ::testing::ValuesIn(tokenRows),
+                         [](const ::testing::TestParamInfo<TokenRow>& info) { return std::string(info.param.name); });
+
+// "Sign in again" is no failure to retry: the checker waits its interval (Check Now ends it
+// as after a success) without asking the provider again, until a new sign-in.
+TEST_F(TokenLoginMatrix, SignInAgainWaitsForTheUserAndANewSignInEndsIt)
+{
+    server.useTls(pki.path("server.pem"), pki.path("server.key"));
+    server.addConnection(tokenTaken(authAsked(tlsGreeting)));
+    ASSERT_TRUE(server.start());
+    std::unique_ptr<CheckerThread> checker =
+        signedInChecker(ConnectionSecurity::TlsOnConnect, {TokenOutcome::InvalidGrant});
+    checker->retryMilliseconds = 60 * 60 * 1000; // a retry would not come within the test
+    CheckReports reports;
+    CheckerThread* observed = checker.get();
+    reports.atWait = [observed](int n) {
+        if (n == 2)
+            observed->takeSignIn(TokenReply{signedInToken, "r3", "", 3600, ""}, TokenKeeper::Clock::now());
+        if (n < 3)
+            observed->requestCheckNow();
+        else
+            observed->requestStop();
+    };
+    reports.attach(*checker);
+    ASSERT_TRUE(checker->start());
+    ASSERT_TRUE(reports.waitFor(3, 20000));
+    checker->waitForExit();
+    EXPECT_EQ(reports.at(0).status, CheckStatus::SignInAgain);
+    EXPECT_EQ(reports.at(1).status, CheckStatus::SignInAgain);
+    EXPECT_EQ(reports.at(2).status, CheckStatus::Ok);
+    EXPECT_EQ(endpoint->presented.size(), 1u);
+}
 
 // ---- Broken dialogues ----
 

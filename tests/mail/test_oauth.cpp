@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
 #include <future>
 #include <string>
 #include <thread>
@@ -15,6 +14,7 @@
 #include "mail/oauth_request.h"
 #include "mail/oauth_token_keeper.h"
 #include "mail/sasl_oauth.h"
+#include "tests/mail/mail_test_support.h"
 #include "tests/support/socket_compat.h"
 
 TEST(Pkce, ChallengeOfTheRfcExampleAndFreshPairs)
@@ -230,37 +230,7 @@ TEST(HttpsUrls, OnlyHttpsWithAHost)
         EXPECT_FALSE(parseHttpsUrl(bad, url)) << bad;
 }
 
-namespace {
-
-// A token endpoint that answers refreshes from a script and counts them.
-class ScriptedEndpoint : public TokenEndpoint {
-public:
-    ScriptedEndpoint() : TokenEndpoint("https://localhost/token", OAuthClient{"id", ""}) {}
-    TokenResult refresh(const std::string& refreshToken) override
-    {
-        presented.push_back(refreshToken);
-        TokenResult result;
-        if (!answers.empty()) {
-            result = answers.front();
-            answers.pop_front();
-        }
-        return result;
-    }
-    void answer(TokenOutcome outcome, const char* access = "", const char* refresh = "", long expires = 3600)
-    {
-        TokenResult result;
-        result.outcome = outcome;
-        result.reply.accessToken = access;
-        result.reply.refreshToken = refresh;
-        result.reply.expiresInSeconds = expires;
-        result.reply.error = outcome == TokenOutcome::InvalidGrant ? "invalid_grant" : "";
-        answers.push_back(result);
-    }
-    std::deque<TokenResult> answers;
-    std::vector<std::string> presented;
-};
-
-} // namespace
+using mailtest::ScriptedEndpoint;
 
 TEST(TokenKeeper, RefreshesNearExpiryAndSavesEveryRotatedToken)
 {

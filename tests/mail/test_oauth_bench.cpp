@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "mail/checker_thread.h"
 #include "mail/connection.h"
 #include "mail/oauth_sign_in.h"
 #include "mail/oauth_token_keeper.h"
@@ -159,4 +160,46 @@ TEST_F(SignInBench, TokenEndpointsThatCannotBeTrustedOrRead)
     TokenResult tooLarge = oversized.refresh("r");
     EXPECT_EQ(tooLarge.outcome, TokenOutcome::Unusable);
     EXPECT_EQ(tooLarge.transport, HttpsError::ReplyTooLarge);
+}
+
+// Whole checks against Dovecot: XOAUTH2 on connect, where a stale token is refused with an
+// error challenge and refreshed at the mock; OAUTHBEARER where the server lists only it and
+// refuses any login before STLS.
+TEST_F(SignInBench, ChecksLogInWithTokensAndCountTheMailbox)
+{
+    SignInFlow::Result signedIn = signIn("pellwick");
+    ASSERT_EQ(signedIn.outcome, SignInFlow::Outcome::SignedIn);
+    Connection plain;
+    ASSERT_TRUE(plain.open("127.0.0.2", bench.strictPop3Port(), ConnectionSecurity::None));
+    EXPECT_EQ(line(plain).substr(0, 3), "+OK");
+    EXPECT_EQ(say(plain, "AUTH OAUTHBEARER").substr(0, 4), "-ERR") << "the strict server takes plain logins";
+
+    struct Check {
+        const char* host;
+        int port;
+        ConnectionSecurity security;
+        std::string accessToken;
+        std::string refreshToken;
+    } checks[] = {
+        {"localhost", bench.pop3sPort(), ConnectionSecurity::TlsOnConnect, "stale", signedIn.tokens.refreshToken},
+        {"127.0.0.2", bench.strictPop3Port(), ConnectionSecurity::StartTls, bench.mintAccessToken(address), ""},
+    };
+    for (const Check& check : checks) {
+        SCOPED_TRACE(check.host);
+        TokenReply tokens;
+        tokens.accessToken = check.accessToken;
+        tokens.refreshToken = check.refreshToken;
+        tokens.expiresInSeconds = 3600;
+        CheckerThread checker(0x8001);
+        checker.session.setTimeouts(10, 10);
+        checker.setAccount(check.host, address, "", check.port, check.security, 5, nullptr,
+                           TokenSignIn{&bench.provider(), OAuthClient{"pellwick", ""}});
+        checker.takeSignIn(tokens, TokenKeeper::Clock::now());
+        checker.checkOnce();
+        EXPECT_EQ(checker.snapshot().status, CheckStatus::Ok);
+        EXPECT_EQ(checker.snapshot().totalCount, 2);
+        std::string saved; // the refresh replaced the stale token and the refresh token
+        checker.takeRotatedRefreshToken(saved);
+        EXPECT_TRUE(check.refreshToken.empty() ? saved.empty() : !saved.empty() && saved != check.refreshToken);
+    }
 }

@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
-"""The sign-in test bench, confined to one folder: the mock authorization server and a private
-Dovecot that takes OAuth 2.0 logins (its oauth2 passdb asks the mock's /tokeninfo).
+"""The sign-in test bench, confined to one folder: the mock authorization server and two private
+Dovecots that take OAuth 2.0 logins (their oauth2 passdb asks the mock's /tokeninfo):
+  - on 127.0.0.1, XOAUTH2 and OAUTHBEARER, plain logins allowed;
+  - on 127.0.0.2, OAUTHBEARER alone, plain logins refused: a client on 127.0.0.1 is not on the
+    server's own address, which Dovecot would take as secured, so it must use STLS first.
+Both serve the same mailboxes; alice's holds two messages.
 
-  oauth-fixture.py start DIR   fresh certificates, both servers started, DIR/fixture.env written
-  oauth-fixture.py stop DIR    both ended, by the process ids they left in DIR
+  oauth-fixture.py start DIR   fresh certificates, the servers started, DIR/fixture.env written
+  oauth-fixture.py stop DIR    all ended, by the process ids they left in DIR
 
-fixture.env: HTTPS_PORT and UNTRUSTED_PORT (the mock), POP3_PORT and POP3S_PORT (Dovecot),
-CA_FILE (the CA that signed both servers' certificate, for localhost and 127.0.0.1).
+fixture.env: HTTPS_PORT and UNTRUSTED_PORT (the mock), POP3_PORT and POP3S_PORT (the first
+Dovecot), STRICT_POP3_PORT (the second, STLS on its plain port), CA_FILE (the CA that signed the
+servers' certificate, for localhost, 127.0.0.1 and 127.0.0.2).
 Re-running start first stops what an earlier run left in DIR.
 """
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -42,7 +48,7 @@ def make_certificates(pki):
                 "-subj", "/O=pellwick tests/CN=localhost", "-keyout", server + ".key", "-out", server + ".csr")
     with open(server + ".ext", "w") as ext:
         ext.write("basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\n"
-                  "extendedKeyUsage=serverAuth\nsubjectAltName=DNS:localhost,IP:127.0.0.1\n")
+                  "extendedKeyUsage=serverAuth\nsubjectAltName=DNS:localhost,IP:127.0.0.1,IP:127.0.0.2\n")
     run_quietly("openssl", "x509", "-req", "-in", server + ".csr", "-CA", ca, "-CAkey", ca_key, "-CAcreateserial",
                 "-days", "365", "-sha256", "-extfile", server + ".ext", "-out", server + ".pem")
     # Names the server as well, but signed by itself: trusted by nobody.
@@ -58,7 +64,7 @@ def free_ports(count):
     held = []
     for _ in range(count):
         s = socket.socket()
-        s.bind(("127.0.0.1", 0))
+        s.bind(("", 0))
         held.append(s)
     ports = [s.getsockname()[1] for s in held]
     for s in held:
@@ -66,9 +72,9 @@ def free_ports(count):
     return ports
 
 
-def answers(port):
+def answers(address, port):
     try:
-        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        socket.create_connection((address, port), timeout=1).close()
         return True
     except OSError:
         return False
@@ -137,27 +143,26 @@ base_dir = {dir}/run
 state_dir = {dir}/state
 instance_name = pellwick-oauth-{instance}
 log_path = {dir}/dovecot.log
-listen = 127.0.0.1
+listen = {address}
 protocols = pop3
 ssl = yes
 ssl_cert = <{pki}/server.pem
 ssl_key = <{pki}/server.key
-disable_plaintext_auth = no
-auth_mechanisms = xoauth2 oauthbearer
+{logins}
+auth_mechanisms = {mechanisms}
 auth_failure_delay = 0
-login_trusted_networks = 127.0.0.0/8
 auth_verbose = yes
 first_valid_uid = 1
 mail_location = maildir:~/Maildir
 mail_max_userip_connections = 1000
 passdb {{
   driver = oauth2
-  mechanisms = xoauth2 oauthbearer
+  mechanisms = {mechanisms}
   args = {dir}/oauth2.conf.ext
 }}
 userdb {{
   driver = static
-  args = uid=nobody gid=nogroup home={dir}/home/%n
+  args = uid=nobody gid=nogroup home={home}/%n
 }}
 # Tests refuse tokens on purpose: no growing penalty for the loopback client.
 service anvil {{
@@ -190,33 +195,64 @@ tls_ca_cert_file = {pki}/ca.pem
 """
 
 
-def start_dovecot(folder, mock_port):
-    base = os.path.join(folder, "dovecot")
+# Plain logins allowed, or refused where the client is not on the server's own address.
+PLAIN_LOGINS = "disable_plaintext_auth = no\nlogin_trusted_networks = 127.0.0.0/8"
+NO_PLAIN_LOGINS = "disable_plaintext_auth = yes"
+
+MESSAGE = "From: bob@example.test\r\nTo: alice@example.test\r\nSubject: %s\r\n\r\nHello.\r\n"
+
+
+def seed_mailbox(home):
+    """alice's Maildir with two new messages, the mail user's (nobody) where we may say so."""
+    os.makedirs(home, exist_ok=True)
+    os.chmod(home, 0o1777)
+    shutil.rmtree(os.path.join(home, "alice"), ignore_errors=True)
+    maildir = os.path.join(home, "alice", "Maildir")
+    for sub in ("new", "cur", "tmp"):
+        os.makedirs(os.path.join(maildir, sub), exist_ok=True)
+    for n in (1, 2):
+        with open(os.path.join(maildir, "new", "100000000%d.M1P1.bench" % n), "w") as f:
+            f.write(MESSAGE % ("message %d" % n))
+    for root, dirs, files in os.walk(os.path.join(home, "alice")):
+        for name in [root] + [os.path.join(root, f) for f in files]:
+            if os.geteuid() == 0:
+                shutil.chown(name, "nobody", "nogroup")
+            else:
+                os.chmod(name, 0o777 if os.path.isdir(name) else 0o666)
+
+
+def start_dovecot(folder, mock_port, name, address, mechanisms, logins):
+    base = os.path.join(folder, name)
     pki = os.path.join(folder, "pki")
-    for sub in ("run", "state", "home"):
+    home = os.path.join(folder, "home")
+    for sub in ("run", "state"):
         os.makedirs(os.path.join(base, sub), exist_ok=True)
     os.chmod(folder, 0o755)
     os.chmod(base, 0o755)
-    os.chmod(os.path.join(base, "home"), 0o1777)
     with open(os.path.join(base, "oauth2.conf.ext"), "w") as f:
         f.write(OAUTH2_EXT.format(mock=mock_port, pki=pki))
     binary = "/usr/sbin/dovecot"
     for attempt in range(3):
         plain, tls = free_ports(2)
         with open(os.path.join(base, "dovecot.conf"), "w") as f:
-            f.write(DOVECOT_CONF.format(dir=base, pki=pki, plain=plain, tls=tls,
-                                        instance=abs(hash(folder)) % 1000000))
+            f.write(DOVECOT_CONF.format(dir=base, pki=pki, plain=plain, tls=tls, home=home, address=address,
+                                        mechanisms=mechanisms, logins=logins,
+                                        instance=abs(hash(base)) % 1000000))
         with open(os.path.join(base, "dovecot.out"), "w") as out:
             started = subprocess.run([binary, "-c", os.path.join(base, "dovecot.conf")], stdin=subprocess.DEVNULL,
                                      stdout=out, stderr=out).returncode == 0
-        if started and wait_until(lambda: answers(plain) and answers(tls), START_SECONDS):
+        if started and wait_until(lambda: answers(address, plain) and answers(address, tls), START_SECONDS):
             return plain, tls
         end_process(os.path.join(base, "run", "master.pid"), "dovecot")
     die("dovecot did not start (see %s/dovecot.log)" % base)
 
 
+DOVECOTS = ("dovecot", "dovecot-strict")
+
+
 def stop(folder):
-    end_process(os.path.join(folder, "dovecot", "run", "master.pid"), "dovecot")
+    for name in DOVECOTS:
+        end_process(os.path.join(folder, name, "run", "master.pid"), "dovecot")
     end_process(os.path.join(folder, "mock.pid"), "mock_authorization_server")
     for name in ("fixture.env", "mock.ports"):
         path = os.path.join(folder, name)
@@ -228,12 +264,18 @@ def start(folder):
     os.makedirs(folder, exist_ok=True)
     stop(folder)
     make_certificates(os.path.join(folder, "pki"))
+    seed_mailbox(os.path.join(folder, "home"))
     mock = start_mock(folder)
-    plain, tls = start_dovecot(folder, mock["HTTPS_PORT"])
+    plain, tls = start_dovecot(folder, mock["HTTPS_PORT"], "dovecot", "127.0.0.1", "xoauth2 oauthbearer",
+                               PLAIN_LOGINS)
+    strict, _ = start_dovecot(folder, mock["HTTPS_PORT"], "dovecot-strict", "127.0.0.2", "oauthbearer",
+                              NO_PLAIN_LOGINS)
     with open(os.path.join(folder, "fixture.env"), "w") as f:
-        f.write("HTTPS_PORT=%s\nUNTRUSTED_PORT=%s\nPOP3_PORT=%d\nPOP3S_PORT=%d\nCA_FILE=%s\n"
-                % (mock["HTTPS_PORT"], mock["UNTRUSTED_PORT"], plain, tls, os.path.join(folder, "pki", "ca.pem")))
-    print("oauth-fixture: mock on %s, POP3 on %d, POP3S on %d" % (mock["HTTPS_PORT"], plain, tls))
+        f.write("HTTPS_PORT=%s\nUNTRUSTED_PORT=%s\nPOP3_PORT=%d\nPOP3S_PORT=%d\nSTRICT_POP3_PORT=%d\nCA_FILE=%s\n"
+                % (mock["HTTPS_PORT"], mock["UNTRUSTED_PORT"], plain, tls, strict,
+                   os.path.join(folder, "pki", "ca.pem")))
+    print("oauth-fixture: mock on %s, POP3 on %d, POP3S on %d, strict POP3 on 127.0.0.2:%d"
+          % (mock["HTTPS_PORT"], plain, tls, strict))
 
 
 def main():

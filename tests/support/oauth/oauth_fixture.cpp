@@ -36,6 +36,7 @@ bool OAuthFixture::fromEnvironment(OAuthFixture& out)
     out.untrustedHttps = std::atoi(values["UNTRUSTED_PORT"].c_str());
     out.pop3 = std::atoi(values["POP3_PORT"].c_str());
     out.pop3s = std::atoi(values["POP3S_PORT"].c_str());
+    out.strictPop3 = std::atoi(values["STRICT_POP3_PORT"].c_str());
     out.ca = unixPathForPlatform(values["CA_FILE"]);
     out.authorize = out.url("/authorize");
     out.token = out.url("/token");
@@ -53,7 +54,8 @@ bool OAuthFixture::fromEnvironment(OAuthFixture& out)
                  "",
                  "",
                  false};
-    return out.https > 0 && out.untrustedHttps > 0 && out.pop3 > 0 && out.pop3s > 0 && !values["CA_FILE"].empty();
+    return out.https > 0 && out.untrustedHttps > 0 && out.pop3 > 0 && out.pop3s > 0 && out.strictPop3 > 0 &&
+           !values["CA_FILE"].empty();
 }
 
 std::string OAuthFixture::url(const char* path, bool untrusted) const

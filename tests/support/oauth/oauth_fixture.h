@@ -1,5 +1,6 @@
 // The sign-in bench that ctest starts once per build tree (oauth/oauth-fixture.py), seen from a
-// test: the mock authorization server, the Dovecot that takes OAuth logins, and their CA.
+// test: the mock authorization server, the Dovecots that take OAuth logins (alice's mailbox
+// holds two messages), and their CA.
 #pragma once
 
 #include <string>
@@ -19,6 +20,8 @@ public:
 
     int pop3Port() const { return pop3; }
     int pop3sPort() const { return pop3s; }
+    // The second Dovecot, on 127.0.0.2: OAUTHBEARER alone, plain logins refused (STLS first).
+    int strictPop3Port() const { return strictPop3; }
     std::string caFile() const { return ca; }
     // https://localhost:PORT/path of the mock; of its untrusted twin when `untrusted`.
     std::string url(const char* path, bool untrusted = false) const;
@@ -33,6 +36,7 @@ private:
     int untrustedHttps = 0;
     int pop3 = 0;
     int pop3s = 0;
+    int strictPop3 = 0;
     std::string ca;
     std::string authorize, token, issuer;
     OAuthProvider entry{};

@@ -1,0 +1,30 @@
+// The deadline poll of poll_until.h for what a window of this thread is told by message.
+#pragma once
+
+#include <windows.h>
+
+namespace testbench {
+
+// For a window of this thread: runs its messages until `done` holds; false once `timeoutMs`
+// have passed.
+template <typename Condition> bool pumpUntil(Condition done, int timeoutMs)
+{
+    const int stepMs = 10;
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                continue;
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (done())
+            return true;
+        if (static_cast<int>(GetTickCount() - start) > timeoutMs)
+            return false;
+        Sleep(stepMs);
+    }
+}
+
+} // namespace testbench
