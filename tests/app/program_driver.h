@@ -11,11 +11,10 @@
 
 namespace apptest {
 
-// The program's files in this prefix's %APPDATA%\pellwick, or in `folder` (a portable copy's).
+// The program's files in this prefix's %APPDATA%\pellwick.
 class ProgramFiles {
 public:
     ProgramFiles();
-    explicit ProgramFiles(const std::string& folder) : base(folder) {}
     const std::string& folder() const { return base; }
     std::string iniPath() const { return base + "\\pellwick.ini"; }
     std::string seenPath() const { return base + "\\pellwick.uidl"; }

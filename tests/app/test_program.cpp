@@ -398,44 +398,6 @@ TEST_F(ProgramRuns, DraggedPositionAndVisibilitySurviveARestart)
     EXPECT_EQ(files.readValue("position", "visible"), "false");
 }
 
-// A pellwick.ini beside the program makes a portable copy: its settings, marks and the user's
-// trust file are beside it; otherwise they are in %APPDATA%\pellwick. The other place gets
-// nothing (the portable row first removes what the installed row left there).
-TEST_F(ProgramRuns, FilesLiveBesideAPortableProgramAndInApplicationDataOtherwise)
-{
-    deliver(1, 1);
-    for (bool portable : {false, true}) {
-        SCOPED_TRACE(portable ? "portable" : "installed");
-        std::string folder = testbench::unixPathForPlatform(scratch.path()) + (portable ? "\\portable" : "\\installed");
-        std::string program = folder + "\\pellwick.exe";
-        ASSERT_TRUE(apptest::makeWorkFolder(folder, ""));
-        ASSERT_TRUE(CopyFileA(apptest::programPath().c_str(), program.c_str(), FALSE));
-        ProgramFiles home = portable ? ProgramFiles(folder) : files;
-        ProgramFiles other = portable ? files : ProgramFiles(folder);
-        DeleteFileA(other.iniPath().c_str());
-        DeleteFileA(other.seenPath().c_str());
-        ASSERT_TRUE(home.startFresh(settingsFor(password)));
-        // Only a portable copy reads cacert-local.pem from its own folder; the bundle's name
-        // counts for both.
-        std::string trustFile = folder + (portable ? "\\cacert-local.pem" : "\\cacert.pem");
-        ASSERT_TRUE(CopyFileA(dovecot.caFile().c_str(), trustFile.c_str(), FALSE));
-        {
-            ProgramDriver copy;
-            ASSERT_TRUE(copy.start(folder, program));
-            ASSERT_NE(copy.waitForWindow(), nullptr);
-            ASSERT_TRUE(copy.waitForStatus("1 / 1", checkMs)) << "shows: " << copy.statusText();
-            copy.command(ID_MARK_AS_READ);
-            EXPECT_TRUE(copy.waitForStatus("0 / 1", checkMs)) << "shows: " << copy.statusText();
-            DWORD code = 99;
-            EXPECT_TRUE(copy.exitFromMenu(code));
-        }
-        EXPECT_EQ(home.seenIds().size(), 1u);
-        EXPECT_NE(home.readValue("position", "x"), "<absent>");
-        EXPECT_TRUE(other.seenIds().empty());
-        EXPECT_EQ(other.readValue("position", "x"), "<absent>");
-    }
-}
-
 TEST_F(ProgramRuns, MarksSurviveARestart)
 {
     deliver(1, 2);
