@@ -63,6 +63,7 @@ NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
     buildSiblingPath(path, settings.path(), userTrustFileName, userTrustFileExtension);
     fixTrustSources(path.text);
     copyBounded(statusText, statusTextSize, initialStatusText);
+    copyBounded(spokenText, spokenTextSize, initialStatusText);
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
 }
 
@@ -81,6 +82,8 @@ bool NotifierApp::startUp()
     dpi = dpiOfWindow(nullptr);
     setSize(scaleToDpi(countsWindowWidth, dpi), scaleToDpi(floatingWindowHeight, dpi));
     setStyle(floatingStyle, floatingExStyle);
+    taskbarTheme = readTaskbarTheme();
+    trayIcon.imageId = trayImage();
     if (!create(className, className, nullptr, true))
         return false;
     restorePosition();
@@ -191,12 +194,12 @@ void NotifierApp::onClose()
 LRESULT NotifierApp::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_GETTEXTLENGTH)
-        return static_cast<LRESULT>(strlen(statusText));
+        return static_cast<LRESULT>(strlen(spokenText));
     if (message == WM_GETTEXT) {
         char* buffer = reinterpret_cast<char*>(lParam);
         if (!buffer || wParam == 0)
             return 0;
-        copyBounded(buffer, wParam, statusText);
+        copyBounded(buffer, wParam, spokenText);
         return static_cast<LRESULT>(strlen(buffer));
     }
     return Window::windowProc(hwnd, message, wParam, lParam);
@@ -220,6 +223,10 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         applyDpi(LOWORD(wParam));
         return 1;
+    }
+    if (message == WM_SETTINGCHANGE || message == WM_SYSCOLORCHANGE) {
+        followDisplayTheme(wParam, message == WM_SETTINGCHANGE ? lParam : 0);
+        return 0;
     }
     if (message == taskbarCreatedMessage && taskbarCreatedMessage) {
         trayIcon.addAgain();
@@ -264,15 +271,38 @@ bool NotifierApp::onCheckResult()
     bool unseen = shown.unseenCount > 0;
     if (popupMenu.menuHandle())
         EnableMenuItem(popupMenu.menuHandle(), ID_MARK_AS_READ, MF_BYCOMMAND | (unseen ? MF_ENABLED : MF_GRAYED));
-    trayIcon.showImage(unseen ? newMailIconId : noMailIconId);
+    trayIcon.showImage(trayImage());
     updateStatusText();
-    trayIcon.setTip(statusText);
+    trayIcon.setTip(spokenText);
     RedrawWindow(handle, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE);
     return false;
 }
 
+int NotifierApp::trayImage() const
+{
+    return trayIconResource(taskbarTheme, shown.unseenCount > 0);
+}
+
+void NotifierApp::followDisplayTheme(WPARAM action, LPARAM settingName)
+{
+    if (isColourThemeChange(settingName)) {
+        TaskbarTheme now = readTaskbarTheme();
+        if (now != taskbarTheme) {
+            taskbarTheme = now;
+            trayIcon.showImage(trayImage());
+        }
+    }
+    // High contrast switched, or the system's colours changed: the window paints with them.
+    if (action == SPI_SETHIGHCONTRAST || !settingName)
+        InvalidateRect(handle, nullptr, TRUE);
+}
+
+// Counted and coloured as always; only the sound and the notification wait for a time the
+// user may be disturbed. The next new message then announces every unseen one.
 void NotifierApp::announceNewMail()
 {
+    if (!quietTime.allowsAnnouncing())
+        return;
     if (settings.readBalloon()) {
         char title[balloonTitleSize];
         char text[balloonTextSize];
@@ -293,6 +323,18 @@ void NotifierApp::updateStatusText()
 {
     designWidth = formatStatusText(shown, statusText, statusTextSize);
     resizeForStatus();
+    updateSpokenText();
+}
+
+void NotifierApp::updateSpokenText()
+{
+    char words[spokenTextSize];
+    formatSpokenStatus(shown, words, spokenTextSize);
+    // The same words again are not news: a reader would repeat them at every check.
+    if (strcmp(words, spokenText) == 0)
+        return;
+    copyBounded(spokenText, spokenTextSize, words);
+    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, handle, OBJID_CLIENT, CHILDID_SELF);
 }
 
 void NotifierApp::applyDpi(int newDpi)
@@ -322,14 +364,21 @@ void NotifierApp::onPaint(HDC context)
 {
     RECT client;
     GetClientRect(handle, &client);
-    if (changeColour && shown.unseenCount > 0) {
-        SolidBrush fill(newMailColour);
+    FloatingColours colours = floatingColours(highContrastOn(), changeColour && shown.unseenCount > 0, newMailColour);
+    if (colours.fill) {
+        SolidBrush fill(colours.background);
         FillRect(context, &client, fill.get());
-        SetBkColor(context, newMailColour);
     }
+    SetBkColor(context, colours.background);
+    SetTextColor(context, colours.text);
     HGDIOBJ font = statusFont.get() ? static_cast<HGDIOBJ>(statusFont.get()) : GetStockObject(SYSTEM_FONT);
     SelectedObject selected(context, font);
     DrawTextA(context, statusText, -1, &client, paintFlags);
+}
+
+void NotifierApp::onTimer(UINT_PTR id)
+{
+    quietTime.onTimer(handle, popupMenu.menuHandle(), id);
 }
 
 void NotifierApp::onLeftDoubleClick(WPARAM, int, int)
@@ -374,6 +423,9 @@ void NotifierApp::onMenuCommand(int id)
         break;
     case ID_START_WITH_WINDOWS:
         setStartWithWindows(!startsWithWindows());
+        break;
+    case ID_DO_NOT_DISTURB:
+        quietTime.toggleDoNotDisturb(handle, popupMenu.menuHandle());
         break;
     case ID_ABOUT:
         if (dialogs.about)

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "app/app_dialogs.h"
+#include "app/display_theme.h"
+#include "app/quiet_time.h"
 #include "app/screen_scale.h"
 #include "app/settings.h"
 #include "app/status_text.h"
@@ -46,10 +48,12 @@ public:
     void onMenuCommand(int id) override;
     void onPaint(HDC context) override;
     void onLeftDoubleClick(WPARAM keyFlags, int pointX, int pointY) override;
+    // The end of an hour of "Do not disturb".
+    void onTimer(UINT_PTR id) override;
     // Saves the seen list and the position, then destroys the window.
     void onClose() override;
-    // WM_GETTEXT and WM_GETTEXTLENGTH give the status text (for screen readers and tests);
-    // the title stays "pellwick", which is how the window is found.
+    // WM_GETTEXT and WM_GETTEXTLENGTH give the status in words (the name screen readers say
+    // and tests read); the title stays "pellwick", which is how the window is found.
     LRESULT windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
     bool onTrayNotify(LPARAM event);
@@ -79,6 +83,8 @@ public:
     bool changeColour = defaultChangeColour;
     COLORREF newMailColour = defaultNewMailColour;
     char statusText[statusTextSize];
+    // The status in words: the window's accessible name and the tray tooltip.
+    char spokenText[spokenTextSize];
     // The last check result, as the window shows it.
     CheckSnapshot shown;
     // The DPI of the floating window's monitor, the font drawn at it, and the width the status
@@ -90,6 +96,8 @@ public:
     OutsideEffects effects;
     // How a password is protected for the settings file; tests make it fail.
     PasswordProtection passwordProtection = protectPassword;
+    QuietTime quietTime;
+    TaskbarTheme taskbarTheme = TaskbarTheme::Unreported;
 
 private:
     void applyAccount(const ConfigurationValues& values);
@@ -99,6 +107,11 @@ private:
     void announceNewMail();
     void showTrayMenuAtCursor();
     void resizeForStatus();
+    // The status's words changed: tells screen readers, which then say them.
+    void updateSpokenText();
+    int trayImage() const;
+    // WM_SETTINGCHANGE: the taskbar's theme or high contrast may have changed.
+    void followDisplayTheme(WPARAM action, LPARAM settingName);
     // Takes the DPI of the window's monitor: font and size follow it.
     void applyDpi(int newDpi);
 

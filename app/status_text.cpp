@@ -17,6 +17,19 @@ int formatStatusText(const CheckSnapshot& shown, char* text, int size)
     return countsWindowWidth;
 }
 
+void formatSpokenStatus(const CheckSnapshot& shown, char* text, int size)
+{
+    if (size <= 0)
+        return;
+    const char* failure = checkStatusText(shown.status);
+    if (failure) {
+        copyBounded(text, static_cast<size_t>(size), failure);
+        return;
+    }
+    snprintf(text, static_cast<size_t>(size), "%d unseen of %d %s", shown.unseenCount, shown.totalCount,
+             shown.totalCount == 1 ? "message" : "messages");
+}
+
 void formatBalloonText(const CheckSnapshot& shown, char* title, int titleSize, char* text, int textSize)
 {
     snprintf(title, static_cast<size_t>(titleSize), "%d new %s", shown.unseenCount,

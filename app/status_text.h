@@ -14,6 +14,11 @@ const int floatingWindowHeight = 30;
 // the failure's own text otherwise.
 int formatStatusText(const CheckSnapshot& shown, char* text, int size);
 
+// The same status in words, as a screen reader says it and the tray tooltip shows it:
+// "2 unseen of 5 messages", or the failure's own text. The longest is 41 characters.
+const int spokenTextSize = 64;
+void formatSpokenStatus(const CheckSnapshot& shown, char* text, int size);
+
 // The new-mail balloon: a title of at most 63 characters and a text line.
 const int balloonTitleSize = 64;
 const int balloonTextSize = 256;

@@ -88,7 +88,10 @@ void DragHandler::followCursor(HWND hwnd, LPARAM lParam)
         owner->setPosition(cursor.x - grabX, cursor.y - grabY);
 }
 
-TrayIconHandler::TrayIconHandler(int iconId, UINT callbackMessage) : iconId(iconId), callbackMessage(callbackMessage) {}
+TrayIconHandler::TrayIconHandler(int iconId, UINT callbackMessage)
+    : iconId(iconId), imageId(iconId), callbackMessage(callbackMessage)
+{
+}
 
 int TrayIconHandler::attach(WindowBase* window)
 {
@@ -96,7 +99,7 @@ int TrayIconHandler::attach(WindowBase* window)
     record.cbSize = supportedRecordSize();
     record.uID = static_cast<UINT>(iconId);
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    image.reset(loadIconResource(iconId, IconSize::Small));
+    image.reset(loadIconResource(imageId, IconSize::Small));
     record.hIcon = image.get();
     record.uCallbackMessage = callbackMessage;
     record.hWnd = window ? window->handle : nullptr;
@@ -127,6 +130,7 @@ void TrayIconHandler::remove()
 
 void TrayIconHandler::showImage(int resourceId)
 {
+    imageId = resourceId;
     image.reset(loadIconResource(resourceId, IconSize::Small));
     record.hIcon = image.get();
     send(NIM_MODIFY);
@@ -143,7 +147,8 @@ void TrayIconHandler::showBalloon(const char* title, const char* text)
     copyBounded(record.szInfoTitle, sizeof record.szInfoTitle, title);
     copyBounded(record.szInfo, sizeof record.szInfo, text);
     record.uTimeout = balloonTimeoutMs;
-    record.dwInfoFlags = NIIF_INFO;
+    // Windows itself holds it back during quiet hours after a first log-on.
+    record.dwInfoFlags = NIIF_INFO | NIIF_RESPECT_QUIET_TIME;
     record.uFlags |= NIF_INFO;
     send(NIM_MODIFY);
     // Every later modify would otherwise show the balloon again.
@@ -197,8 +202,21 @@ int PopupMenuHandler::onMessage(HWND, UINT message, WPARAM, LPARAM lParam)
 {
     if (message != WM_CONTEXTMENU)
         return 0;
-    showAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+    int screenX = GET_X_LPARAM(lParam);
+    int screenY = GET_Y_LPARAM(lParam);
+    // (-1, -1): from the keyboard, whether the shell sends -1 or its low 32 bits.
+    if (screenX == -1 && screenY == -1)
+        showBelowOwner();
+    else
+        showAt(screenX, screenY);
     return 1;
+}
+
+void PopupMenuHandler::showBelowOwner()
+{
+    RECT frame = {};
+    if (owner && GetWindowRect(owner->handle, &frame))
+        showAt(frame.left, frame.bottom);
 }
 
 void PopupMenuHandler::showAt(int screenX, int screenY)

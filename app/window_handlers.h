@@ -50,6 +50,8 @@ public:
     NOTIFYICONDATAA record = {};
     OwnedIcon image;
     int iconId;
+    // The icon resource shown: iconId until showImage, or until set before attach.
+    int imageId;
     UINT callbackMessage;
     // Shell calls that carried a balloon, for tests.
     int balloonsSent = 0;
@@ -87,7 +89,8 @@ protected:
     OwnedMenu menu;
 };
 
-// The same menu as a popup (its sub-menu 0), shown on a right-click of the floating window.
+// The same menu as a popup (its sub-menu 0), shown on a right-click of the floating window,
+// and by the context-menu key or Shift+F10 while it has the focus.
 class PopupMenuHandler : public MenuHandler {
 public:
     explicit PopupMenuHandler(int menuId) : MenuHandler(menuId) {}
@@ -96,4 +99,8 @@ public:
 
     // Shows sub-menu 0 at a screen point; the choice arrives later as WM_COMMAND.
     void showAt(int screenX, int screenY);
+
+private:
+    // From the keyboard the menu has no point: it opens below the window's left edge.
+    void showBelowOwner();
 };

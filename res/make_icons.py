@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the two tray icons and writes them as .ico files, each with images of 16, 20, 24,
+"""Draws the tray icons and writes them as .ico files, each with images of 16, 20, 24,
 32, 40, 48, 64 and 256 pixels (100% to 400% scaling, and the large shell views) in 32-bit
 colour with an alpha channel; the 256-pixel image is stored as PNG, the others as bitmaps.
 
@@ -7,7 +7,11 @@ no_mail.ico is a closed envelope seen from the front: white body, black outline 
 corners cut off, a flap from the upper corners to a point a little below the centre and short
 lines from the lower corners towards that point. new_mail.ico is the same envelope with the
 flap filled in pure green. Every size is drawn on whole pixels from the same layout, so that
-no size is a blurred copy of another. Run this after changing the drawing; the generated
+no size is a blurred copy of another.
+
+These two are drawn for a light taskbar. no_mail_dark_taskbar.ico and new_mail_dark_taskbar.ico
+are the same envelopes for a dark taskbar: black body, white outline and lines, the same green
+flap. Run this after changing the drawing; the generated
 files are committed so that no build needs Python.
 
     python3 make_icons.py [output folder]      (default: the icons folder beside this script)
@@ -84,13 +88,13 @@ def thick_line(size, start, end, towards_centre):
     return points | {(size - 1 - x, y) for x, y in points}
 
 
-def draw(size, flap_colour):
+def draw(size, flap_colour, body=WHITE, lines=BLACK):
     layout = LAYOUT[size]
     top, bottom, outline = layout["top"], layout["bottom"], layout["outline"]
     pixels = [[CLEAR] * size for _ in range(size)]
     for y in range(top, bottom + 1):
         for x in range(size):
-            pixels[y][x] = WHITE
+            pixels[y][x] = body
 
     flap_line, lower_line = left_half_lines(size)
     flap = thick_line(size, *flap_line, towards_centre=1)
@@ -101,11 +105,11 @@ def draw(size, flap_colour):
         for y in range(top + outline, line_top):
             pixels[y][x] = flap_colour
     for x, y in flap | lower:
-        pixels[y][x] = BLACK
+        pixels[y][x] = lines
     for y in range(top, bottom + 1):
         for x in range(size):
             if x < outline or x >= size - outline or y < top + outline or y > bottom - outline:
-                pixels[y][x] = BLACK
+                pixels[y][x] = lines
     # The cut corners grow with the outline, but stay one pixel up to 32 pixels.
     cut = max(1, outline // 2)
     for corner_x, corner_y, step_x, step_y in ((0, top, 1, 1), (size - 1, top, -1, 1),
@@ -178,8 +182,11 @@ def icon_file(images):
 def main():
     out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parent / "icons"
     out.mkdir(parents=True, exist_ok=True)
-    for name, flap in (("no_mail.ico", WHITE), ("new_mail.ico", GREEN)):
-        images = [(size, (png if size in PNG_SIZES else bitmap)(draw(size, flap)))
+    icons = (("no_mail.ico", WHITE, WHITE, BLACK), ("new_mail.ico", GREEN, WHITE, BLACK),
+             ("no_mail_dark_taskbar.ico", BLACK, BLACK, WHITE),
+             ("new_mail_dark_taskbar.ico", GREEN, BLACK, WHITE))
+    for name, flap, body, lines in icons:
+        images = [(size, (png if size in PNG_SIZES else bitmap)(draw(size, flap, body, lines)))
                   for size in sorted(LAYOUT)]
         (out / name).write_bytes(icon_file(images))
 

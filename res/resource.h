@@ -10,10 +10,14 @@
 #define ID_SHOW_FLOATING_WINDOW 40011
 #define ID_ABOUT 40013
 #define ID_START_WITH_WINDOWS 40015
+#define ID_DO_NOT_DISTURB 40017
 
-// Icons: 104 is also the window icon and the tray icon's id.
+// Icons: 104 is also the window icon and the tray icon's id. 104 and 105 are drawn for a light
+// taskbar, 106 and 107 for a dark one.
 #define IDI_NO_MAIL 104
 #define IDI_NEW_MAIL 105
+#define IDI_NO_MAIL_DARK_TASKBAR 106
+#define IDI_NEW_MAIL_DARK_TASKBAR 107
 
 // Configuration dialog.
 #define IDD_CONFIGURE 102

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Makes the release of a built pellwick.exe: a zip and a per-user installer.
+# Makes the release of a built pellwick.exe: a zip and a per-user installer, and the manifests
+# that winget (OUTDIR/winget/) and Scoop (OUTDIR/pellwick.json) install them from.
 #   package-release.sh EXE VERSION OUTDIR [FOLDER...]
 # FOLDER: folders of the build machine that the released executable must not name.
 # The same tree gives the same files: every time stamp is SOURCE_DATE_EPOCH (else the last
 # commit's time), the zip's entries are sorted, and the exe has no link time in it.
+# PELLWICK_DOWNLOAD_URL: where the zip and the installer are published (the manifests name it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$1 version=$2 out=$3
@@ -61,4 +63,25 @@ setup_file=$out/$name-setup.exe
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$setup_file" \
   -DICON="$root/res/icons/no_mail.ico" \
   "$root/packaging/pellwick.nsi"
+
+# The manifests, filled from this build: its version, its date, the files' addresses and hashes.
+# Scoop keeps persisted files as hard links, which the program's whole-file replacing cuts off;
+# its hooks therefore create the files before they are persisted, so that they are linked as
+# files (not folders), and copy what the program last wrote back to the store before an update
+# or removal.
+download=${PELLWICK_DOWNLOAD_URL:-https://pellwick.example.org/download}
+fill() {
+  sed -e "s|@VERSION@|$version|g" -e "s|@RELEASE_DATE@|$(date -u -d "@$epoch" +%F)|g" \
+    -e "s|@SETUP_URL@|$download/$(basename "$setup_file")|g" \
+    -e "s|@SETUP_SHA256@|$(sha256sum "$setup_file" | cut -d' ' -f1 | tr a-f A-F)|g" \
+    -e "s|@ZIP_URL@|$download/$(basename "$zip_file")|g" \
+    -e "s|@ZIP_SHA256@|$(sha256sum "$zip_file" | cut -d' ' -f1)|g" "$1"
+}
+rm -rf "$out/winget"
+mkdir -p "$out/winget"
+for manifest in "$root"/packaging/winget/*.yaml; do
+  fill "$manifest" >"$out/winget/$(basename "$manifest")"
+done
+fill "$root/packaging/scoop/pellwick.json" >"$out/pellwick.json"
+
 ls -l "$zip_file" "$setup_file" | awk '{ print $5, $NF }'

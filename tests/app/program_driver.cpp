@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/status_text.h"
 #include "res/resource.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/poll_until.h"
@@ -17,6 +18,19 @@ namespace {
 const int pollMs = 50;
 const int textSize = 1024; // a protected password runs to a few hundred characters
 const int replyMs = 5000;
+
+// What the window says for a status it paints as "unseen / total"; other texts it says as
+// they are painted.
+std::string inWords(const std::string& painted)
+{
+    CheckSnapshot shown;
+    char after = 0;
+    if (sscanf(painted.c_str(), "%d / %d%c", &shown.unseenCount, &shown.totalCount, &after) != 2)
+        return painted;
+    char words[spokenTextSize];
+    formatSpokenStatus(shown, words, spokenTextSize);
+    return words;
+}
 
 } // namespace
 
@@ -145,7 +159,8 @@ std::string ProgramDriver::statusText() const
 
 bool ProgramDriver::waitForStatus(const std::string& expected, int timeoutMs)
 {
-    return testbench::pollUntil([&] { return statusText() == expected; }, timeoutMs, pollMs);
+    std::string said = inWords(expected);
+    return testbench::pollUntil([&] { return statusText() == said; }, timeoutMs, pollMs);
 }
 
 RECT ProgramDriver::windowRect() const

@@ -45,9 +45,9 @@ public:
     DWORD processId() const { return process.dwProcessId; }
     bool running() const;
 
-    // The status line, read with WM_GETTEXT.
+    // The status in words, read with WM_GETTEXT as screen readers read it.
     std::string statusText() const;
-    // Polls the status line until it equals `expected`; false after timeoutMs.
+    // Polls the status until it says what the window paints as `expected`; false after timeoutMs.
     bool waitForStatus(const std::string& expected, int timeoutMs);
     RECT windowRect() const;
 

@@ -414,11 +414,24 @@ TEST_F(AppInProcess, PositionOffEveryMonitorIsBroughtBackOnScreen)
         << frame.left << "," << frame.top;
 }
 
+// What screen readers were told the window is called, in order: its text as each event came.
+std::vector<std::string> namesAnnounced;
+void CALLBACK recordNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD)
+{
+    char name[spokenTextSize] = "";
+    GetWindowTextA(window, name, sizeof name);
+    if (object == OBJID_CLIENT)
+        namesAnnounced.push_back(name);
+}
+
 TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundAndShowsTheBalloonOnceEach)
 {
     server.addConnection(listing("1 a\r\n"));
     server.addConnection(listing("1 a\r\n"));
     server.addConnection(listing("1 a\r\n2 b\r\n"));
+    namesAnnounced.clear();
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, recordNameChange,
+                                         GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
     start({"[newmail]", "playsound=true"});
     ASSERT_TRUE(waitForStatus("1 / 1"));
     ASSERT_EQ(played.size(), 1u);
@@ -428,6 +441,7 @@ TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundAndShowsTheBalloonOnceEach)
     EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "1 new message");
     EXPECT_STREQ(app->trayIcon.record.szInfo, "1 message in the mailbox");
     EXPECT_GE(app->trayIcon.record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE)) << "no room for a balloon";
+    EXPECT_TRUE(app->trayIcon.record.dwInfoFlags & NIIF_RESPECT_QUIET_TIME);
 
     // The same unseen message again: counted, not announced.
     app->onMenuCommand(ID_CHECK_NOW);
@@ -443,6 +457,9 @@ TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundAndShowsTheBalloonOnceEach)
     EXPECT_EQ(app->trayIcon.balloonsSent, 2);
     EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "2 new messages");
     EXPECT_STREQ(app->trayIcon.record.szInfo, "2 messages in the mailbox");
+    pumpUntil([] { return namesAnnounced.size() >= 2; }, resultMs);
+    UnhookWinEvent(hook);
+    EXPECT_EQ(namesAnnounced, (std::vector<std::string>{"1 unseen of 1 message", "2 unseen of 2 messages"}));
 }
 
 TEST_F(AppInProcess, BalloonSwitchedOffShowsNoneYetItsClickStillActsAsADoubleClick)
@@ -484,12 +501,12 @@ TEST_F(AppInProcess, MarkAsReadFollowsTheUnseenCountAndSavesTheSeenList)
     ASSERT_TRUE(waitForStatus("2 / 2"));
     EXPECT_TRUE(markAsReadEnabled());
     EXPECT_EQ(app->trayIcon.image.get() != nullptr, true);
-    EXPECT_STREQ(app->trayIcon.tip(), "2 / 2");
+    EXPECT_STREQ(app->trayIcon.tip(), "2 unseen of 2 messages");
 
     app->onMenuCommand(ID_MARK_AS_READ);
     ASSERT_TRUE(waitForStatus("0 / 2"));
     EXPECT_FALSE(markAsReadEnabled());
-    EXPECT_STREQ(app->trayIcon.tip(), "0 / 2");
+    EXPECT_STREQ(app->trayIcon.tip(), "0 unseen of 2 messages");
     std::vector<std::string> expected = {"a", "b"};
     EXPECT_EQ(files.seenIds(), expected);
 }
@@ -589,6 +606,7 @@ std::vector<MenuEntry> menuSeen;
 // The open menu is kept as a picture under this name, when it is not empty.
 std::string menuPictureName;
 bool menuScreenshot = false;
+RECT menuFrame = {};
 
 // Runs inside TrackPopupMenu's own loop: reads the open popup, keeps a picture, closes it.
 void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
@@ -603,9 +621,8 @@ void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
         GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
         menuSeen.push_back({GetMenuItemID(menu, i), text, GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION)});
     }
-    RECT frame = {};
-    GetWindowRect(popup, &frame);
-    menuScreenshot = !menuPictureName.empty() && apptest::savePicture(menuPictureName, frame);
+    GetWindowRect(popup, &menuFrame);
+    menuScreenshot = !menuPictureName.empty() && apptest::savePicture(menuPictureName, menuFrame);
     EndMenu();
 }
 
@@ -622,35 +639,59 @@ TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
     pumpUntil([] { return !menuSeen.empty(); }, 5000);
     KillTimer(nullptr, timer);
 
-    ASSERT_EQ(menuSeen.size(), 9u) << "the popup menu did not open";
-    const UINT ids[] = {ID_CHECK_NOW, ID_MARK_AS_READ,       0, ID_SHOW_FLOATING_WINDOW,
-                        ID_CONFIGURE, ID_START_WITH_WINDOWS, 0, ID_ABOUT,
-                        ID_EXIT};
-    const char* texts[] = {"Check Now", "Mark As Read",       "", "Show Floating Window",
-                           "Configure", "Start with Windows", "", "About",
-                           "Exit"};
+    ASSERT_EQ(menuSeen.size(), 10u) << "the popup menu did not open";
+    const MenuEntry expected[] = {
+        {ID_CHECK_NOW, "Check Now", 0},
+        {ID_MARK_AS_READ, "Mark As Read", 0},
+        {0, "", 0},
+        {ID_SHOW_FLOATING_WINDOW, "Show Floating Window", 0},
+        {ID_CONFIGURE, "Configure", 0},
+        {ID_START_WITH_WINDOWS, "Start with Windows", 0},
+        {ID_DO_NOT_DISTURB, "Do not disturb for 1 hour", 0},
+        {0, "", 0},
+        {ID_ABOUT, "About", 0},
+        {ID_EXIT, "Exit", 0},
+    };
     for (size_t i = 0; i < menuSeen.size(); ++i) {
-        EXPECT_EQ(menuSeen[i].id, ids[i]) << "entry " << i;
-        EXPECT_EQ(menuSeen[i].text, texts[i]) << "entry " << i;
+        EXPECT_EQ(menuSeen[i].id, expected[i].id) << "entry " << i;
+        EXPECT_EQ(menuSeen[i].text, expected[i].text) << "entry " << i;
     }
     EXPECT_FALSE(menuSeen[1].state & MF_GRAYED) << "Mark As Read greyed with unseen mail";
     EXPECT_TRUE(menuSeen[3].state & MF_CHECKED) << "Show Floating Window unchecked while shown";
     EXPECT_TRUE(menuScreenshot);
 }
 
-TEST_F(AppInProcess, RightClickOnTheFloatingWindowShowsTheMenuThere)
+// A right-click opens the menu at its point; the context-menu key and Shift+F10, which have
+// none, below the window.
+TEST_F(AppInProcess, RightClickContextMenuKeyAndShiftF10OpenTheMenuOnTheFloatingWindow)
 {
     server.addConnection(listing(""));
-    start({"[position]", "visible=true"});
+    start({"[position]", "x=300", "y=200", "visible=true"});
     ASSERT_TRUE(waitForStatus("0 / 0"));
-    menuSeen.clear();
-    menuPictureName.clear();
-    UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
-    PostMessageA(app->handle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(app->handle), MAKELPARAM(300, 250));
-    pumpUntil([] { return !menuSeen.empty(); }, 5000);
-    KillTimer(nullptr, timer);
-    ASSERT_EQ(menuSeen.size(), 9u);
-    EXPECT_TRUE(menuSeen[1].state & MF_GRAYED) << "Mark As Read enabled without unseen mail";
+    RECT window = {};
+    GetWindowRect(app->handle, &window);
+    struct Case {
+        std::vector<BYTE> keys;
+        LONG left, top;
+    } cases[] = {
+        {{}, 300, 250}, {{VK_APPS}, window.left, window.bottom}, {{VK_SHIFT, VK_F10}, window.left, window.bottom}};
+    for (const Case& each : cases) {
+        menuSeen.clear();
+        UINT_PTR timer = SetTimer(nullptr, 0, 100, readOpenMenu);
+        SetForegroundWindow(app->handle);
+        if (each.keys.empty())
+            PostMessageA(app->handle, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(app->handle), MAKELPARAM(300, 250));
+        for (BYTE key : each.keys)
+            keybd_event(key, 0, 0, 0);
+        for (auto key = each.keys.rbegin(); key != each.keys.rend(); ++key)
+            keybd_event(*key, 0, KEYEVENTF_KEYUP, 0);
+        pumpUntil([] { return !menuSeen.empty(); }, 5000);
+        KillTimer(nullptr, timer);
+        ASSERT_EQ(menuSeen.size(), 10u) << "keys: " << each.keys.size();
+        EXPECT_TRUE(menuSeen[1].state & MF_GRAYED) << "Mark As Read enabled without unseen mail";
+        EXPECT_EQ(menuFrame.left, each.left) << "keys: " << each.keys.size();
+        EXPECT_EQ(menuFrame.top, each.top) << "keys: " << each.keys.size();
+    }
 }
 
 // The Run entry as the shell reads it at log-on; "<absent>" without one.
@@ -673,7 +714,8 @@ void setRunEntry(const char* value)
     RegCloseKey(run);
 }
 
-bool startWithWindowsCheckedInOpenMenu(HWND window, const std::string& screenshotName)
+// Whether the entry is checked in the tray menu as it opens.
+bool checkedInOpenMenu(HWND window, UINT id, const std::string& screenshotName)
 {
     menuSeen.clear();
     menuPictureName = screenshotName;
@@ -683,9 +725,9 @@ bool startWithWindowsCheckedInOpenMenu(HWND window, const std::string& screensho
     KillTimer(nullptr, timer);
     menuPictureName.clear();
     for (const MenuEntry& entry : menuSeen)
-        if (entry.id == ID_START_WITH_WINDOWS)
+        if (entry.id == id)
             return (entry.state & MF_CHECKED) != 0;
-    ADD_FAILURE() << "no Start with Windows entry in the open menu";
+    ADD_FAILURE() << "no entry " << id << " in the open menu";
     return false;
 }
 
@@ -698,14 +740,14 @@ TEST_F(AppInProcess, StartWithWindowsWritesTheQuotedPathAndTheMenuShowsTheRunKey
 
     app->onMenuCommand(ID_START_WITH_WINDOWS);
     EXPECT_EQ(runEntry(), "\"" + std::string(program) + "\"");
-    EXPECT_TRUE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-checked"));
+    EXPECT_TRUE(checkedInOpenMenu(app->handle, ID_START_WITH_WINDOWS, "start-with-windows-checked"));
     app->onMenuCommand(ID_START_WITH_WINDOWS);
     EXPECT_EQ(runEntry(), "<absent>");
-    EXPECT_FALSE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-unchecked"));
+    EXPECT_FALSE(checkedInOpenMenu(app->handle, ID_START_WITH_WINDOWS, "start-with-windows-unchecked"));
 
     // The installer's entry, written while the program runs, shows at the next opening.
     setRunEntry("\"C:\\Program Files\\pellwick\\pellwick.exe\"");
-    EXPECT_TRUE(startWithWindowsCheckedInOpenMenu(app->handle, "start-with-windows-installer"));
+    EXPECT_TRUE(checkedInOpenMenu(app->handle, ID_START_WITH_WINDOWS, "start-with-windows-installer"));
     app->onMenuCommand(ID_START_WITH_WINDOWS);
     EXPECT_EQ(runEntry(), "<absent>");
 }
@@ -745,6 +787,107 @@ TEST_F(AppInProcess, WindowIsAHiddenTopmostToolWindowWithoutCaption)
     EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - 100) / 2);
     EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - 30) / 2);
     EXPECT_EQ(FindWindowA("pellwick", "pellwick"), app->handle);
+}
+
+// What the shell answers the program's question whether the user may be disturbed; 0: the
+// question fails.
+QUERY_USER_NOTIFICATION_STATE shellState = QUNS_ACCEPTS_NOTIFICATIONS;
+HRESULT WINAPI reportShellState(QUERY_USER_NOTIFICATION_STATE* state)
+{
+    *state = shellState;
+    return shellState ? S_OK : E_FAIL;
+}
+
+// Mail that arrives while the user may not be disturbed is counted and coloured, never
+// announced; the next arrival afterwards announces all that is unseen.
+TEST_F(AppInProcess, NewMailWhileTheUserIsBusyIsCountedQuietlyAndTheNextArrivalAnnouncesAll)
+{
+    server.addConnection(listing("1 a\r\n"));
+    server.addConnection(listing("1 a\r\n2 b\r\n"));
+    server.addConnection(listing("1 a\r\n2 b\r\n3 c\r\n"));
+    start({"[newmail]", "playsound=true"});
+    app->quietTime.queryShellState = reportShellState;
+    shellState = QUNS_ACCEPTS_NOTIFICATIONS;
+    app->onMenuCommand(ID_DO_NOT_DISTURB);
+    ASSERT_TRUE(waitForStatus("1 / 1"));
+    EXPECT_TRUE(checkedInOpenMenu(app->handle, ID_DO_NOT_DISTURB, "tray-menu-do-not-disturb"));
+    EXPECT_TRUE(KillTimer(app->handle, QuietTime::timerId)) << "no timer ends the hour";
+    SendMessageA(app->handle, WM_TIMER, QuietTime::timerId, 0);
+    EXPECT_FALSE(checkedInOpenMenu(app->handle, ID_DO_NOT_DISTURB, ""));
+
+    shellState = QUNS_PRESENTATION_MODE;
+    app->onMenuCommand(ID_CHECK_NOW);
+    ASSERT_TRUE(waitForStatus("2 / 2"));
+
+    shellState = QUNS_ACCEPTS_NOTIFICATIONS;
+    app->onMenuCommand(ID_CHECK_NOW);
+    ASSERT_TRUE(waitForStatus("3 / 3"));
+    EXPECT_EQ(played.size(), 1u) << "announced while the user was busy";
+    EXPECT_EQ(app->trayIcon.balloonsSent, 1);
+    EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "3 new messages");
+}
+
+const char personalizeKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+
+// SystemUsesLightTheme as Windows writes it when the user picks a theme; -1 removes it.
+void setLightTaskbar(int light)
+{
+    DWORD value = static_cast<DWORD>(light);
+    light < 0 ? RegDeleteKeyValueA(HKEY_CURRENT_USER, personalizeKey, "SystemUsesLightTheme")
+              : RegSetKeyValueA(HKEY_CURRENT_USER, personalizeKey, "SystemUsesLightTheme", REG_DWORD, &value, 4);
+}
+
+// The tray icons for a taskbar, as at 100%, 150% and 200%, drawn on its colour and kept as a
+// picture.
+bool pictureOfTrayIcons(const std::string& name, TaskbarTheme theme, COLORREF taskbar)
+{
+    HWND strip = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP | WS_VISIBLE, 200, 200, 220,
+                                 48, nullptr, nullptr, nullptr, nullptr);
+    UpdateWindow(strip);
+    HDC context = GetDC(strip);
+    RECT all = {0, 0, 220, 48};
+    FillRect(context, &all, SolidBrush(taskbar).get());
+    for (int i = 0; i < 6; ++i) {
+        int size = 16 + i % 3 * 8; // no mail, then new mail, each at 16, 24 and 32 pixels
+        OwnedIcon icon(static_cast<HICON>(LoadImageA(
+            GetModuleHandleA(nullptr), MAKEINTRESOURCEA(trayIconResource(theme, i >= 3)), IMAGE_ICON, size, size, 0)));
+        DrawIconEx(context, 8 + i * 35, 8, icon.get(), size, size, 0, nullptr, DI_NORMAL);
+    }
+    ReleaseDC(strip, context);
+    pumpUntil([] { return false; }, 50); // lets the display show what was drawn
+    RECT frame = {};
+    GetWindowRect(strip, &frame);
+    bool kept = apptest::savePicture(name, frame);
+    DestroyWindow(strip);
+    return kept;
+}
+
+TEST_F(AppInProcess, TrayIconFollowsTheTaskbarThemeAtStartAndWhenItChanges)
+{
+    setLightTaskbar(0);
+    server.addConnection(listing("1 a\r\n"));
+    start({});
+    EXPECT_EQ(app->trayIcon.imageId, IDI_NO_MAIL_DARK_TASKBAR) << "at start";
+    ASSERT_TRUE(waitForStatus("1 / 1"));
+    struct Case {
+        int light, icon; // light -1: no theme reported, as before Windows 10
+    } cases[] = {{1, IDI_NEW_MAIL}, {0, IDI_NEW_MAIL_DARK_TASKBAR}, {-1, IDI_NEW_MAIL}};
+    for (const Case& each : cases) {
+        setLightTaskbar(each.light);
+        SendMessageA(app->handle, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>("ImmersiveColorSet"));
+        EXPECT_EQ(app->trayIcon.imageId, each.icon) << each.light;
+    }
+    setLightTaskbar(-1);
+    EXPECT_TRUE(pictureOfTrayIcons("tray-icons-dark-taskbar", TaskbarTheme::Dark, RGB(32, 32, 32)));
+    EXPECT_TRUE(pictureOfTrayIcons("tray-icons-light-taskbar", TaskbarTheme::Light, RGB(243, 243, 243)));
+}
+
+TEST(FloatingColours, HighContrastTakesTheSystemsColoursInPlaceOfTheChosenOne)
+{
+    FloatingColours newMail = floatingColours(true, true, RGB(95, 255, 95));
+    EXPECT_EQ(newMail.background, GetSysColor(COLOR_HIGHLIGHT));
+    EXPECT_EQ(newMail.text, GetSysColor(COLOR_HIGHLIGHTTEXT));
+    EXPECT_EQ(floatingColours(true, false, RGB(95, 255, 95)).text, GetSysColor(COLOR_WINDOWTEXT));
 }
 
 TEST(SingleInstance, SecondHolderInTheSessionIsRefusedUntilTheFirstEnds)
@@ -788,7 +931,36 @@ TEST(StatusText, FailuresHaveTheirOwnTextAndDoubleWidth)
         char text[statusTextSize];
         EXPECT_EQ(formatStatusText(shown, text, statusTextSize), each.width) << each.text;
         EXPECT_STREQ(text, each.text);
+        // What screen readers say and the tooltip shows: the counts in words, failures as they are.
+        formatSpokenStatus(shown, text, statusTextSize);
+        EXPECT_STREQ(text, each.width == 200 ? each.text : "3 unseen of 17 messages");
     }
+}
+
+TEST(QuietTime, OnlyAUserWhoMayBeDisturbedHearsOfNewMail)
+{
+    struct Case {
+        int state; // 0: the shell cannot tell; 7: a full-screen app (Windows 8 and later)
+        bool announced;
+    } cases[] = {{0, true},
+                 {QUNS_NOT_PRESENT, true},
+                 {QUNS_BUSY, false},
+                 {QUNS_RUNNING_D3D_FULL_SCREEN, false},
+                 {QUNS_PRESENTATION_MODE, false},
+                 {QUNS_ACCEPTS_NOTIFICATIONS, true},
+                 {QUNS_QUIET_TIME, false},
+                 {7, false}};
+    QuietTime quiet;
+    quiet.queryShellState = reportShellState;
+    for (const Case& each : cases) {
+        shellState = static_cast<QUERY_USER_NOTIFICATION_STATE>(each.state);
+        EXPECT_EQ(quiet.allowsAnnouncing(), each.announced) << each.state;
+    }
+    shellState = QUNS_ACCEPTS_NOTIFICATIONS;
+    quiet.toggleDoNotDisturb(nullptr, nullptr);
+    EXPECT_FALSE(quiet.allowsAnnouncing()) << "during Do not disturb";
+    quiet.toggleDoNotDisturb(nullptr, nullptr);
+    EXPECT_TRUE(quiet.allowsAnnouncing()) << "Do not disturb undone";
 }
 
 TEST(StatusText, BalloonNamesTheNewCountAndTheTotal)
@@ -824,6 +996,9 @@ TEST(StatusText, LargeCountsAreCutToTheBuffer)
     char small[8];
     formatStatusText(shown, small, sizeof small);
     EXPECT_STREQ(small, "2147483");
+    char spoken[spokenTextSize];
+    formatSpokenStatus(shown, spoken, spokenTextSize);
+    EXPECT_STREQ(spoken, "2147483647 unseen of -2147483648 messages");
 }
 
 TEST(ProgramFile, CarriesItsManifestForCommonControlsSixAndDpiAwareness)

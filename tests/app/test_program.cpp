@@ -342,7 +342,7 @@ TEST_F(ProgramRuns, SingleClickOnTrayIconDoesNothing)
     program.post(trayCallback, 0, WM_LBUTTONDOWN);
     program.post(trayCallback, 0, WM_LBUTTONUP);
     program.sync();
-    EXPECT_EQ(program.statusText(), "1 / 1");
+    EXPECT_EQ(program.statusText(), "1 unseen of 1 message");
     EXPECT_TRUE(files.seenIds().empty());
 }
 

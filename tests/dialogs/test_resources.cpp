@@ -1,4 +1,4 @@
-// The tray menu, the two icons, the manifest and the version block as this program
+// The tray menu, the icons, the manifest and the version block as this program
 // carries them (it links the program's resources).
 #include <gtest/gtest.h>
 
@@ -24,6 +24,7 @@ const MenuEntry trayMenu[] = {
     {ID_SHOW_FLOATING_WINDOW, "Show Floating Window"},
     {ID_CONFIGURE, "Configure"},
     {ID_START_WITH_WINDOWS, "Start with Windows"},
+    {ID_DO_NOT_DISTURB, "Do not disturb for 1 hour"},
     {0, ""},
     {ID_ABOUT, "About"},
     {ID_EXIT, "Exit"},
@@ -76,7 +77,8 @@ private:
     HGDIOBJ previous;
 };
 
-// Points of each image and the colour both icons show there; the flap is probed apart.
+// Points of each image and the colour both icons for a light taskbar show there (those for a
+// dark taskbar swap black and white); the flap is probed apart.
 struct Probe {
     int x, y;
     COLORREF colour;
@@ -167,7 +169,7 @@ struct IconDirectoryEntry {
 TEST(Icons, EachHasEverySizeIn32BitColourWithAlpha)
 {
     HMODULE program = GetModuleHandleA(nullptr);
-    for (int id : {IDI_NO_MAIL, IDI_NEW_MAIL}) {
+    for (int id : {IDI_NO_MAIL, IDI_NEW_MAIL, IDI_NO_MAIL_DARK_TASKBAR, IDI_NEW_MAIL_DARK_TASKBAR}) {
         HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14)); // RT_GROUP_ICON
         ASSERT_NE(nullptr, found) << id;
         const BYTE* group = static_cast<const BYTE*>(LockResource(LoadResource(program, found)));
@@ -184,7 +186,7 @@ TEST(Icons, EachHasEverySizeIn32BitColourWithAlpha)
 
 TEST(Icons, BothLoadAtEverySize)
 {
-    for (int id : {IDI_NO_MAIL, IDI_NEW_MAIL})
+    for (int id : {IDI_NO_MAIL, IDI_NEW_MAIL, IDI_NO_MAIL_DARK_TASKBAR, IDI_NEW_MAIL_DARK_TASKBAR})
         for (int size : iconSizes) {
             HICON icon = loadIcon(id, size);
             ASSERT_NE(nullptr, icon) << id << " at " << size;
@@ -200,23 +202,41 @@ TEST(Icons, BothLoadAtEverySize)
         }
 }
 
-TEST(Icons, EnvelopeFlapIsWhiteWithoutMailAndPureGreenWithMail)
+// The two pairs of icons: black on white for a light taskbar, white on black for a dark one.
+struct IconPair {
+    const char* taskbar;
+    int noMail, newMail;
+    COLORREF body, lines;
+    COLORREF shown(COLORREF drawn) const { return drawn == white ? body : drawn == black ? lines : drawn; }
+};
+const IconPair iconPairs[] = {{"Light", IDI_NO_MAIL, IDI_NEW_MAIL, white, black},
+                              {"Dark", IDI_NO_MAIL_DARK_TASKBAR, IDI_NEW_MAIL_DARK_TASKBAR, black, white}};
+void PrintTo(const IconPair& pair, std::ostream* out)
 {
+    *out << pair.taskbar;
+}
+class IconsForEachTaskbar : public ::testing::TestWithParam<IconPair> {};
+INSTANTIATE_TEST_SUITE_P(Taskbar, IconsForEachTaskbar, ::testing::ValuesIn(iconPairs),
+                         [](const ::testing::TestParamInfo<IconPair>& each) { return each.param.taskbar; });
+
+TEST_P(IconsForEachTaskbar, EnvelopeFlapIsTheBodyColourWithoutMailAndPureGreenWithMail)
+{
+    const IconPair& pair = GetParam();
     for (const ImageLayout& layout : imageLayouts) {
-        HICON noMail = loadIcon(IDI_NO_MAIL, layout.size);
-        HICON newMail = loadIcon(IDI_NEW_MAIL, layout.size);
+        HICON noMail = loadIcon(pair.noMail, layout.size);
+        HICON newMail = loadIcon(pair.newMail, layout.size);
         ASSERT_TRUE(noMail && newMail) << layout.size;
         {
             DrawnIcon drawnNoMail(noMail, layout.size);
             DrawnIcon drawnNewMail(newMail, layout.size);
-            EXPECT_EQ(colourText(white), colourText(drawnNoMail.pixel(layout.flapX, layout.flapY)))
+            EXPECT_EQ(colourText(pair.body), colourText(drawnNoMail.pixel(layout.flapX, layout.flapY)))
                 << "flap of the no-mail icon at " << layout.size;
             EXPECT_EQ(colourText(pureGreen), colourText(drawnNewMail.pixel(layout.flapX, layout.flapY)))
                 << "flap of the new-mail icon at " << layout.size;
             for (const Probe& probe : layout.common) {
-                EXPECT_EQ(colourText(probe.colour), colourText(drawnNoMail.pixel(probe.x, probe.y)))
+                EXPECT_EQ(colourText(pair.shown(probe.colour)), colourText(drawnNoMail.pixel(probe.x, probe.y)))
                     << "no-mail icon at " << layout.size << ": " << probe.where;
-                EXPECT_EQ(colourText(probe.colour), colourText(drawnNewMail.pixel(probe.x, probe.y)))
+                EXPECT_EQ(colourText(pair.shown(probe.colour)), colourText(drawnNewMail.pixel(probe.x, probe.y)))
                     << "new-mail icon at " << layout.size << ": " << probe.where;
             }
         }
@@ -225,13 +245,14 @@ TEST(Icons, EnvelopeFlapIsWhiteWithoutMailAndPureGreenWithMail)
     }
 }
 
-TEST(Icons, NewMailIconDiffersOnlyInTheFlapAtEverySize)
+TEST_P(IconsForEachTaskbar, NewMailIconDiffersOnlyInTheFlapAtEverySize)
 {
+    const IconPair& pair = GetParam();
     for (int size : iconSizes) {
         ImageLayout layout = {};
         layout.size = size;
-        HICON noMail = loadIcon(IDI_NO_MAIL, layout.size);
-        HICON newMail = loadIcon(IDI_NEW_MAIL, layout.size);
+        HICON noMail = loadIcon(pair.noMail, layout.size);
+        HICON newMail = loadIcon(pair.newMail, layout.size);
         ASSERT_TRUE(noMail && newMail) << layout.size;
         int greenPixels = 0, otherDifferences = 0;
         {
@@ -243,7 +264,7 @@ TEST(Icons, NewMailIconDiffersOnlyInTheFlapAtEverySize)
                     COLORREF after = drawnNewMail.pixel(x, y);
                     if (before == after)
                         continue;
-                    if (before == white && after == pureGreen)
+                    if (before == pair.body && after == pureGreen)
                         ++greenPixels;
                     else
                         ++otherDifferences;
