@@ -128,7 +128,7 @@ double timeCheckCycle(int port)
     double best = 1e9;
     for (int run = 0; run < repetitions; ++run) {
         Clock::time_point start = Clock::now();
-        if (checker.checkOnce() != CheckerThread::checkSucceeded)
+        if (checker.checkOnce() != CheckStatus::Ok)
             return -1;
         best = std::min(best, secondsSince(start));
         if (run == 0)

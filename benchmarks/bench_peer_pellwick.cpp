@@ -39,7 +39,7 @@ long peakKilobytes()
 
 bool cycle(CheckerThread& checker)
 {
-    if (checker.checkOnce() == CheckerThread::checkSucceeded && !checker.session.lastListingFailed())
+    if (checker.checkOnce() == CheckStatus::Ok && !checker.session.lastListingFailed())
         return true;
     std::fprintf(stderr, "check failed: status %d\n", static_cast<int>(checker.snapshot().status));
     return false;

@@ -18,6 +18,20 @@ Clock::time_point deadlineAfter(long long milliseconds)
     return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
+// What the user is told when a step failed for `why`: an untrusted certificate, a server that
+// stopped answering or a missing STARTTLS is said as such at any step; anything else is the
+// step's own failure.
+CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
+{
+    if (isCertificateError(why))
+        return CheckStatus::BadCertificate;
+    if (why == ConnectionError::TimedOut)
+        return CheckStatus::NoResponse;
+    if (why == ConnectionError::StartTlsNotOffered)
+        return CheckStatus::NoStartTls;
+    return stepFailure;
+}
+
 } // namespace
 
 CheckerThread::CheckerThread(unsigned notifyMessage) : notifyMessage(notifyMessage) {}
@@ -96,34 +110,27 @@ CheckSnapshot CheckerThread::takeSnapshot()
 int CheckerThread::run()
 {
     for (;;) {
-        int result = checkOnce();
-        if (result == checkStopped)
+        CheckStatus outcome = checkOnce();
+        if (outcome == CheckStatus::Checking)
             return 0;
         if (owner.waitBegins != nullptr)
             owner.waitBegins(owner.context);
-        bool again = result == checkSucceeded ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
+        bool again = outcome == CheckStatus::Ok ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
         if (!again)
             return 0;
     }
 }
 
-int CheckerThread::checkOnce()
+CheckStatus CheckerThread::checkOnce()
 {
     Account copy;
     if (!beginCycle(copy))
-        return checkStopped;
+        return CheckStatus::Checking;
     // A seen-message file that could not be read at start-up is tried again before the
     // listing is counted against it.
     seenFile.read(session);
     session.pinCertificate(copy.certificatePin.text);
-    if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
-        return failedConnect();
-    if (!session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)))
-        return failedLogin();
-    if (session.listUids() < 0)
-        return failedListing();
-    session.close();
-    return finishCycle(CheckStatus::Ok, checkSucceeded);
+    return finishCycle(talkToServer(copy));
 }
 
 // Takes this cycle's copy of the account, so that the window may replace it meanwhile.
@@ -145,49 +152,38 @@ bool CheckerThread::beginCycle(Account& copy)
     return true;
 }
 
-int CheckerThread::failedConnect()
+// Connect, log in and list; the connection is closed at the end whatever the outcome.
+CheckStatus CheckerThread::talkToServer(const Account& copy)
 {
-    ConnectionError why = session.lastError();
+    if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
+        return failedStep(CheckStatus::HostNotFound);
+    if (!session.login(textOrEmpty(copy.user), textOrEmpty(copy.password)))
+        return failedStep(CheckStatus::BadLogin);
+    if (session.listUids() < 0)
+        return failedStep(CheckStatus::ListFailed);
     session.close();
-    if (isCertificateError(why))
-        return finishCycle(CheckStatus::BadCertificate, checkBadCertificate);
-    if (why == ConnectionError::TimedOut)
-        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
-    if (why == ConnectionError::StartTlsNotOffered)
-        return finishCycle(CheckStatus::NoStartTls, checkNoStartTls);
-    return finishCycle(CheckStatus::HostNotFound, checkHostNotFound);
+    return CheckStatus::Ok;
 }
 
-int CheckerThread::failedLogin()
+CheckStatus CheckerThread::failedStep(CheckStatus stepFailure)
 {
-    ConnectionError why = session.lastError();
+    CheckStatus outcome = statusAfterFailure(session.lastError(), stepFailure);
     session.close();
-    if (why == ConnectionError::TimedOut)
-        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
-    return finishCycle(CheckStatus::BadLogin, checkBadLogin);
-}
-
-int CheckerThread::failedListing()
-{
-    ConnectionError why = session.lastError();
-    session.close();
-    if (why == ConnectionError::TimedOut)
-        return finishCycle(CheckStatus::NoResponse, checkNoResponse);
-    return finishCycle(CheckStatus::ListFailed, checkListFailed);
+    return outcome;
 }
 
 // Stores the outcome before telling the owner, so the window reads the new status. A cycle
 // cut short by a stop request reports nothing: the outcome is only the abort.
-int CheckerThread::finishCycle(CheckStatus outcome, int result)
+CheckStatus CheckerThread::finishCycle(CheckStatus outcome)
 {
     {
         std::lock_guard<std::mutex> hold(session.listLock);
         if (stopRequested)
-            return checkStopped;
+            return CheckStatus::Checking;
         status = outcome;
     }
     notifyOwner();
-    return result;
+    return outcome;
 }
 
 bool CheckerThread::waitAfterSuccess(int intervalMinutes)

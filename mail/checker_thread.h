@@ -52,22 +52,12 @@ struct CheckSnapshot {
 //   "Mark As Read": checker.markAsRead(); checker.seenFile.save(checker.session);
 //   window closed: checker.seenFile.save(checker.session);
 //   destruction stops the thread: a wait ends at once, a network operation within a second.
-class CheckerThread : public Thread {
+class CheckerThread final : public Thread {
 public:
     static const int defaultIntervalMinutes = 5;
     static const int defaultPort = pop3TlsPort;
     static const int defaultRetryMilliseconds = 10 * 1000;
     static const int defaultMillisecondsPerMinute = 60 * 1000;
-
-    // checkOnce results.
-    static const int checkSucceeded = 0;
-    static const int checkHostNotFound = 1;
-    static const int checkBadLogin = 2;
-    static const int checkListFailed = 3;
-    static const int checkBadCertificate = 4;
-    static const int checkNoResponse = 5;
-    static const int checkStopped = 6; // stop requested during the cycle; nothing reported
-    static const int checkNoStartTls = 7;
 
     explicit CheckerThread(unsigned notifyMessage);
     ~CheckerThread();
@@ -94,8 +84,9 @@ public:
 
     // The thread body: returns 0 once stopped.
     int run() override;
-    // One cycle; returns one of the check* values above.
-    int checkOnce();
+    // One cycle; returns the outcome it reported, or Checking when a stop request cut it
+    // short and nothing was reported.
+    CheckStatus checkOnce();
 
     // Shortened by tests; the defaults are ten seconds and one minute.
     int retryMilliseconds = defaultRetryMilliseconds;
@@ -116,10 +107,9 @@ private:
     };
 
     bool beginCycle(Account& copy);
-    int finishCycle(CheckStatus outcome, int result);
-    int failedConnect();
-    int failedLogin();
-    int failedListing();
+    CheckStatus talkToServer(const Account& copy);
+    CheckStatus failedStep(CheckStatus stepFailure);
+    CheckStatus finishCycle(CheckStatus outcome);
     bool waitAfterSuccess(int intervalMinutes);
     bool waitAfterFailure();
     void notifyOwner();

@@ -73,9 +73,11 @@ struct AddressInfoFree {
     void operator()(BIO_ADDRINFO* list) const { BIO_ADDRINFO_free(list); }
 };
 
+} // namespace
+
 // One lookup, shared by the connection and the helper thread that runs it, so that the
 // connection can stop waiting at any moment: whichever lets go last frees it.
-struct PendingLookup {
+struct NameLookup {
     LookupFunction lookUp = nullptr;
     char host[Connection::maxTargetLength + 1] = {};
     char service[serviceSize] = {};
@@ -86,10 +88,12 @@ struct PendingLookup {
     AddressList addresses; // guarded by lock
 };
 
+namespace {
+
 int runLookup(void* argument)
 {
-    auto* handedOver = static_cast<std::shared_ptr<PendingLookup>*>(argument);
-    std::shared_ptr<PendingLookup> pending = std::move(*handedOver);
+    auto* handedOver = static_cast<std::shared_ptr<NameLookup>*>(argument);
+    std::shared_ptr<NameLookup> pending = std::move(*handedOver);
     delete handedOver;
     AddressList found;
     bool resolved = pending->lookUp(pending->host, pending->service, found);
@@ -103,9 +107,9 @@ int runLookup(void* argument)
     return 0;
 }
 
-bool startLookup(const std::shared_ptr<PendingLookup>& pending)
+bool startLookup(const std::shared_ptr<NameLookup>& pending)
 {
-    auto* handedOver = new (std::nothrow) std::shared_ptr<PendingLookup>(pending);
+    auto* handedOver = new (std::nothrow) std::shared_ptr<NameLookup>(pending);
     if (handedOver == nullptr)
         return false;
     if (startDetachedThread(runLookup, handedOver))
@@ -269,10 +273,14 @@ bool Connection::open(const char* host, int port, ConnectionSecurity security)
 }
 
 // Runs the lookup on a helper thread and waits for it in short slices; at the deadline or on
-// abort the thread is left to finish by itself.
+// abort the thread is left to finish by itself, and no other starts until it has.
 bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses)
 {
-    auto pending = std::make_shared<PendingLookup>();
+    if (abandonedLookupRuns()) {
+        error = ConnectionError::TimedOut;
+        return false;
+    }
+    auto pending = std::make_shared<NameLookup>();
     pending->lookUp = steps.lookUp;
     bareHost(pending->host, host);
     std::snprintf(pending->service, sizeof pending->service, "%d", port);
@@ -284,11 +292,13 @@ bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, 
     std::unique_lock<std::mutex> hold(pending->lock);
     while (!pending->done) {
         if (abortRequested.load()) {
+            abandonedLookup = pending;
             error = ConnectionError::Aborted;
             return false;
         }
         Clock::time_point now = Clock::now();
         if (now >= deadline) {
+            abandonedLookup = pending;
             error = ConnectionError::TimedOut;
             return false;
         }
@@ -300,6 +310,19 @@ bool Connection::lookUp(const char* host, int port, Clock::time_point deadline, 
     }
     addresses = std::move(pending->addresses);
     return true;
+}
+
+bool Connection::abandonedLookupRuns()
+{
+    if (abandonedLookup == nullptr)
+        return false;
+    {
+        std::lock_guard<std::mutex> hold(abandonedLookup->lock);
+        if (!abandonedLookup->done)
+            return true;
+    }
+    abandonedLookup.reset();
+    return false;
 }
 
 // One attempt at one resolved address: the TCP connection first, then the handshake, so
@@ -333,7 +356,7 @@ bool Connection::connectSocket(const BIO_ADDR* address, Clock::time_point deadli
     }
     if (!BIO_socket_nbio(socket, 1) || !steps.startConnect(socket, address))
         return false;
-    Wait result = waitForSocketUntil(socket, true, deadline);
+    Wait result = waitForSocketUntil(socket, SocketWait::Connected, deadline);
     if (result != Wait::Ready) {
         recordWaitFailure(result);
         return false;
@@ -558,11 +581,11 @@ Connection::Wait Connection::waitForProgress(BIO* bio, Clock::time_point deadlin
     BIO_get_fd(bio, &socket);
     if (socket < 0)
         return Wait::Failed;
-    return waitForSocketUntil(socket, forWrite, deadline);
+    return waitForSocketUntil(socket, forWrite ? SocketWait::Writable : SocketWait::Readable, deadline);
 }
 
 // Waits in short slices, checking for abort() between them.
-Connection::Wait Connection::waitForSocketUntil(int socket, bool forWrite, Clock::time_point deadline)
+Connection::Wait Connection::waitForSocketUntil(int socket, SocketWait what, Clock::time_point deadline)
 {
     for (;;) {
         if (abortRequested.load())
@@ -571,7 +594,7 @@ Connection::Wait Connection::waitForSocketUntil(int socket, bool forWrite, Clock
         if (remaining.count() <= 0)
             return Wait::TimedOut;
         int slice = static_cast<int>(std::min<long long>(remaining.count(), abortPollMilliseconds));
-        int ready = waitForSocket(socket, forWrite, slice);
+        int ready = steps.waitForSocket(socket, what, slice);
         if (ready > 0)
             return Wait::Ready;
         if (ready < 0)

@@ -11,6 +11,7 @@
 
 #include "mail/certificate_pin.h"
 #include "mail/connection_security.h"
+#include "mail/platform/socket_wait.h"
 #include "mail/trust_files.h"
 #include "mail/trust_index.h"
 
@@ -63,10 +64,18 @@ bool lookUpStreamAddresses(const char* host, const char* service, AddressList& a
 using ConnectStartFunction = bool (*)(int socket, const BIO_ADDR* address);
 bool startStreamConnect(int socket, const BIO_ADDR* address);
 
-// How a connection reaches the network before any byte moves; tests replace the steps.
+// Waits at most `milliseconds` for the socket: 1 when ready, 0 when the time passed, -1 on
+// error. Every wait of a connection is one or more of these.
+using SocketWaitFunction = int (*)(int socket, SocketWait what, int milliseconds);
+
+// One name lookup, run on a helper thread (connection.cpp).
+struct NameLookup;
+
+// How a connection reaches the network and waits on it; tests replace the steps.
 struct NetworkSteps {
     LookupFunction lookUp = lookUpStreamAddresses;
     ConnectStartFunction startConnect = startStreamConnect;
+    SocketWaitFunction waitForSocket = ::waitForSocket;
 };
 
 // A blocking byte stream to one host and port, plain TCP or TLS, over OpenSSL BIOs.
@@ -74,7 +83,9 @@ struct NetworkSteps {
 //
 // Underneath, the socket is non-blocking and every wait is cut into short slices, so that
 // time limits hold and abort() is noticed within abortPollMilliseconds. The name lookup runs
-// on a helper thread that the connection stops waiting for at the deadline or on abort.
+// on a helper thread that the connection stops waiting for at the deadline or on abort; while
+// such an abandoned lookup still runs, an open fails at once (TimedOut) instead of starting
+// another, so a resolver that never answers holds one thread, not one more per attempt.
 //
 // Trust: the certificates of the trust files (mail/trust_files.h: "cacert.pem" of the working
 // folder at start-up, or at construction before the program fixes it; "cacert.pem" beside the
@@ -153,6 +164,7 @@ private:
     bool prepareContext();
     void loadTrust();
     bool lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses);
+    bool abandonedLookupRuns();
     bool openAddress(const BIO_ADDR* address, const char* host, bool tlsFirst, Clock::time_point deadline);
     bool connectSocket(const BIO_ADDR* address, Clock::time_point deadline);
     bool startTls(const char* host, Clock::time_point deadline);
@@ -161,11 +173,12 @@ private:
     bool verifyPeer();
     bool waitEndedEarly() const;
     Wait waitForProgress(BIO* bio, Clock::time_point deadline);
-    Wait waitForSocketUntil(int socket, bool forWrite, Clock::time_point deadline);
+    Wait waitForSocketUntil(int socket, SocketWait what, Clock::time_point deadline);
     void recordWaitFailure(Wait result);
     Clock::time_point deadlineAfter(int seconds) const;
 
     std::unique_ptr<BIO, StreamFree> stream;
+    std::shared_ptr<NameLookup> abandonedLookup;   // shared with its helper thread
     TrustIndex trust;                              // outlives the context, which consults it
     std::unique_ptr<SSL_CTX, ContextFree> context; // made at the first TLS connection
     char trustFile[maxTrustFilePath];              // "cacert.pem" of the working folder at construction

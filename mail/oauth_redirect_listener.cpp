@@ -68,7 +68,8 @@ void writeAnswer(BIO* connection, int socket, const std::string& answer)
             written += static_cast<size_t>(count);
             continue;
         }
-        if (!BIO_should_retry(connection) || waitForSocket(socket, true, millisecondsUntil(deadline)) <= 0)
+        if (!BIO_should_retry(connection) ||
+            waitForSocket(socket, SocketWait::Writable, millisecondsUntil(deadline)) <= 0)
             return;
     }
 }

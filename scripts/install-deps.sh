@@ -8,7 +8,7 @@ packages=(
   wine wine64 xvfb xauth x11-utils imagemagick tesseract-ocr
   dovecot-core dovecot-pop3d openssl dpkg-dev perl python3 python3-yaml
   nsis zip unzip ca-certificates
-  clang clang-format libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev lld
   nlohmann-json3-dev
 )
 

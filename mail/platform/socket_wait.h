@@ -10,6 +10,10 @@ void prepareSockets();
 int anyAddressFamily();
 int streamSocketType();
 
-// Waits at most `milliseconds` until `socket` can be read (or written when `forWrite`).
+// What a wait is for: data to read, room to write, or the end of a non-blocking connect
+// (which may have failed: Winsock reports that apart from writability).
+enum class SocketWait { Readable, Writable, Connected };
+
+// Waits at most `milliseconds` until `socket` is ready for `what`.
 // 1 when ready, 0 when the time passed, -1 on error.
-int waitForSocket(int socket, bool forWrite, int milliseconds);
+int waitForSocket(int socket, SocketWait what, int milliseconds);

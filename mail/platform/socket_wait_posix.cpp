@@ -20,11 +20,11 @@ int streamSocketType()
     return SOCK_STREAM;
 }
 
-int waitForSocket(int socket, bool forWrite, int milliseconds)
+int waitForSocket(int socket, SocketWait what, int milliseconds)
 {
     pollfd entry = {};
     entry.fd = socket;
-    entry.events = forWrite ? POLLOUT : POLLIN;
+    entry.events = what == SocketWait::Readable ? POLLIN : POLLOUT;
     int result = poll(&entry, 1, milliseconds);
     if (result < 0)
         return errno == EINTR ? 0 : -1;

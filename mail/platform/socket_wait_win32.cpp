@@ -17,7 +17,10 @@ int streamSocketType()
     return SOCK_STREAM;
 }
 
-int waitForSocket(int socket, bool forWrite, int milliseconds)
+// The exception set only for a connect, whose failure Windows reports there and nowhere else.
+// Elsewhere it would also report pending urgent (out-of-band) data, which no read takes away,
+// and every wait would return at once.
+int waitForSocket(int socket, SocketWait what, int milliseconds)
 {
     fd_set ready;
     fd_set failed;
@@ -25,11 +28,13 @@ int waitForSocket(int socket, bool forWrite, int milliseconds)
     FD_ZERO(&failed);
     SOCKET handle = static_cast<SOCKET>(socket);
     FD_SET(handle, &ready);
-    FD_SET(handle, &failed); // a failed non-blocking connect is reported here
+    FD_SET(handle, &failed);
+    fd_set* failedOrNone = what == SocketWait::Connected ? &failed : nullptr;
     timeval limit;
     limit.tv_sec = milliseconds / 1000;
     limit.tv_usec = (milliseconds % 1000) * 1000;
-    int result = forWrite ? select(0, nullptr, &ready, &failed, &limit) : select(0, &ready, nullptr, &failed, &limit);
+    int result = what == SocketWait::Readable ? select(0, &ready, nullptr, failedOrNone, &limit)
+                                              : select(0, nullptr, &ready, failedOrNone, &limit);
     if (result == SOCKET_ERROR)
         return -1;
     return result > 0 ? 1 : 0;

@@ -28,6 +28,7 @@
 #include "tests/support/test_pki.h"
 
 using apptest::ProgramFiles;
+using testbench::loggedIn;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 
@@ -71,11 +72,6 @@ template <typename Condition> bool pumpUntil(Condition done, int timeoutMs)
             return false;
         Sleep(pumpStepMs);
     }
-}
-
-Script loggedIn()
-{
-    return Script().send("+OK ready\r\n").expectLine("USER").send("+OK\r\n").expectLine("PASS").send("+OK\r\n");
 }
 
 Script listing(const std::string& lines)
@@ -303,16 +299,8 @@ TEST_F(AppInProcess, TrustFilesAreTheOnesOfStartUpWhereverTheWorkingFolderMovesL
 TEST_F(AppInProcess, FailureThenSuccessShrinksBackKeepingTheLeftEdge)
 {
     server.addConnection(Script().disconnect());
-    server.addConnection(Script()
-                             .pause(1500)
-                             .send("+OK ready\r\n")
-                             .expectLine("USER")
-                             .send("+OK\r\n")
-                             .expectLine("PASS")
-                             .send("+OK\r\n")
-                             .expectLine("UIDL")
-                             .send("+OK\r\n1 a\r\n.\r\n")
-                             .stall(2000));
+    server.addConnection(
+        Script().pause(1500).send("+OK ready\r\n").login().expectLine("UIDL").send("+OK\r\n1 a\r\n.\r\n").stall(2000));
     start({"[position]", "x=300", "y=200"});
     ASSERT_TRUE(waitForStatus("Hostname not found")) << app->statusText;
     RECT wide = {};

@@ -151,11 +151,7 @@ void runHostCheck(Probe& target)
 
 testbench::Script greetingAndLogin(bool accepted)
 {
-    testbench::Script script;
-    script.send("+OK ready\r\n").expectLine("USER ann").send("+OK\r\n").expectLine("PASS secret");
-    script.send(accepted ? "+OK\r\n" : "-ERR no\r\n");
-    script.stall(2000);
-    return script;
+    return testbench::loggedIn(accepted ? "+OK\r\n" : "-ERR no\r\n", "ann", "secret").stall(2000);
 }
 
 // How the TLS server of a check serves: with a certificate, with a TLS version the client

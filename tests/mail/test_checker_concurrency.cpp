@@ -13,6 +13,7 @@
 
 using mailtest::CheckReports;
 using mailtest::Stopwatch;
+using testbench::loggedIn;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 
@@ -35,15 +36,7 @@ std::string listing(int cycle)
 
 Script check(int cycle)
 {
-    return Script()
-        .send("+OK ready\r\n")
-        .expectLine("USER ")
-        .send("+OK\r\n")
-        .expectLine("PASS ")
-        .send("+OK\r\n")
-        .expectLine("UIDL")
-        .send(listing(cycle))
-        .stall(3000);
+    return loggedIn().expectLine("UIDL").send(listing(cycle)).stall(3000);
 }
 
 bool everyListingChecked(CheckReports& reports, int timeoutMs)

@@ -21,20 +21,15 @@ using mailtest::HangingLookup;
 using mailtest::LookupRelease;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
+using testbench::loggedIn;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 
 namespace {
 
 const char loopback[] = "127.0.0.1";
-const char greeting[] = "+OK ready\r\n";
 const unsigned checkResultMessage = 0x8001;
 const int reportWaitMs = 5000;
-
-Script loggedIn()
-{
-    return Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine("PASS ").send("+OK\r\n");
-}
 
 // A complete check: log in, list `listing` (lines "n id\r\n"), then the client hangs up.
 Script completeCheck(const std::string& listing)
@@ -44,13 +39,7 @@ Script completeCheck(const std::string& listing)
 
 Script refusedPassword()
 {
-    return Script()
-        .send(greeting)
-        .expectLine("USER ")
-        .send("+OK\r\n")
-        .expectLine("PASS ")
-        .send("-ERR no\r\n")
-        .stall(3000);
+    return loggedIn("-ERR no\r\n").stall(3000);
 }
 
 class CheckCycle : public ::testing::Test {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -7,6 +8,7 @@
 
 #include "mail/connection.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/test_pki.h"
 
@@ -14,6 +16,7 @@ using mailtest::HangingLookup;
 using mailtest::LookupRelease;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
+using testbench::pollUntil;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 using testbench::TempDirectory;
@@ -29,6 +32,9 @@ std::string readSome(Connection& connection)
     int count = connection.read(buffer, sizeof buffer);
     return count > 0 ? std::string(buffer, static_cast<size_t>(count)) : std::string();
 }
+
+// Socket waits of the connections that count them.
+std::atomic<int> socketWaits{0};
 
 // A loopback port on which nothing listens.
 int closedPort()
@@ -62,15 +68,44 @@ const NetworkSteps listedAddresses = {lookUpListedPorts, startConnectOrSwallow};
 
 // ---- Plain TCP ----
 
+// Twenty urgent (out-of-band) bytes 50 ms apart, then `reply`. Windows reports pending urgent
+// data to a select on the exception set until it is read, Wine once per byte.
+Script urgentBytesThen(const std::string& reply)
+{
+    Script script;
+    for (int i = 0; i < 20; ++i)
+        script.sendUrgent('!').pause(50);
+    return script.send(reply).stall(2000);
+}
+
+// The reader waits on the socket until the reply comes, a slice of abortPollMilliseconds at a
+// time: urgent bytes sent meanwhile must not end the wait.
 TEST(PlainConnection, ReadsWhatTheServerSends)
 {
-    ScriptedPop3Server server;
-    server.addConnection(Script().send("+OK hello\r\n").stall(2000));
-    ASSERT_TRUE(server.start());
-    Connection connection;
-    ASSERT_TRUE(connection.open(loopback, server.port(), ConnectionSecurity::None));
-    EXPECT_TRUE(connection.isOpen());
-    EXPECT_EQ(readSome(connection), "+OK hello\r\n");
+    struct Case {
+        const char* name;
+        Script script;
+    };
+    const Case cases[] = {
+        {"at once", Script().send("+OK hello\r\n").stall(2000)},
+        {"after a second of urgent bytes", urgentBytesThen("+OK hello\r\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPop3Server server;
+        server.addConnection(c.script);
+        ASSERT_TRUE(server.start());
+        Connection connection;
+        connection.steps.waitForSocket = [](int socket, SocketWait what, int milliseconds) {
+            ++socketWaits;
+            return waitForSocket(socket, what, milliseconds);
+        };
+        ASSERT_TRUE(connection.open(loopback, server.port(), ConnectionSecurity::None));
+        EXPECT_TRUE(connection.isOpen());
+        socketWaits = 0;
+        EXPECT_EQ(readSome(connection), "+OK hello\r\n");
+        EXPECT_LE(socketWaits.load(), 10);
+    }
 }
 
 TEST(PlainConnection, WrittenLineReachesTheServer)
@@ -174,7 +209,7 @@ TEST(ConnectionAddresses, SecondAddressIsTriedWhenTheFirstFails)
 // ---- Time limits and abort ----
 
 // A resolver that never answers: the lookup counts against the connect limit, abort ends
-// the wait for it, and the lookup is left to finish by itself.
+// the wait for it, and the lookup is left to finish by itself, the only one of its connection.
 TEST(ConnectionTimeLimits, HangingNameLookupIsAbandoned)
 {
     struct Case {
@@ -204,6 +239,21 @@ TEST(ConnectionTimeLimits, HangingNameLookupIsAbandoned)
         EXPECT_EQ(connection.lastError(), c.expected);
         EXPECT_LT(took, c.within);
         EXPECT_FALSE(connection.isOpen());
+        // While it runs no other lookup starts: the next open fails at once. Once it has
+        // returned, the resolver is asked again (that lookup fails at once).
+        connection.clearAbort();
+        int entered = HangingLookup::instance().enteredCount();
+        EXPECT_FALSE(connection.open("pop.example.org", 995, ConnectionSecurity::TlsOnConnect));
+        EXPECT_EQ(connection.lastError(), ConnectionError::TimedOut);
+        EXPECT_EQ(HangingLookup::instance().enteredCount(), entered);
+        HangingLookup::instance().releaseAll();
+        EXPECT_TRUE(pollUntil(
+            [&] {
+                return !connection.open("pop.example.org", 995, ConnectionSecurity::TlsOnConnect) &&
+                       HangingLookup::instance().enteredCount() > entered;
+            },
+            5000, 10));
+        EXPECT_EQ(connection.lastError(), ConnectionError::HostNotFound);
     }
 }
 

@@ -22,6 +22,7 @@
 using mailtest::CheckReports;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
+using testbench::loggedIn;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 
@@ -42,13 +43,7 @@ Script stlsAccepted(const std::string& capabilities = capabilitiesWithStls, cons
 // From USER on, after the greeting (and STLS).
 Script loginAndListing(Script script = Script())
 {
-    return script.expectLine("USER ")
-        .send(ok)
-        .expectLine("PASS ")
-        .send(ok)
-        .expectLine("UIDL")
-        .send(listingReply)
-        .stall(3000);
+    return script.login().expectLine("UIDL").send(listingReply).stall(3000);
 }
 
 Script completeCheck()
@@ -167,13 +162,7 @@ protected:
             break;
         case Serve::CutListing:
             server.useTls(cert, key);
-            script = afterTls.expectLine("USER ")
-                         .send(ok)
-                         .expectLine("PASS ")
-                         .send(ok)
-                         .expectLine("UIDL")
-                         .send("+OK\r\n1 a\r\n")
-                         .disconnect();
+            script = afterTls.login().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect();
             break;
         }
         server.addConnection(script);
@@ -312,7 +301,7 @@ protected:
         server.addConnection(completeCheck());
         ASSERT_TRUE(server.start());
         checker->setAccount("127.0.0.1", "alice", "secret", server.port(), ConnectionSecurity::None, 5);
-        ASSERT_TRUE(checker->checkOnce() == CheckerThread::checkSucceeded);
+        ASSERT_TRUE(checker->checkOnce() == CheckStatus::Ok);
         std::FILE* file = std::fopen(seenPath.c_str(), "wb");
         ASSERT_NE(file, nullptr);
         std::fputs("kept\n", file);
@@ -364,17 +353,10 @@ TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
 {
     // 30 ms a byte: the listing reply alone takes longer than the one-second limit, which
     // counts from the last progress, not from the start.
-    Script drip = Script()
-                      .send(greeting)
-                      .expectLine("USER ")
-                      .send(ok)
-                      .expectLine("PASS ")
-                      .send(ok)
-                      .expectLine("UIDL")
-                      .sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30)
-                      .stall(3000);
+    Script drip =
+        loggedIn().expectLine("UIDL").sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30).stall(3000);
     server.addConnection(drip);
-    EXPECT_TRUE(checker->checkOnce() == CheckerThread::checkSucceeded);
+    EXPECT_TRUE(checker->checkOnce() == CheckStatus::Ok);
     EXPECT_EQ(checker->snapshot().totalCount, 4);
 }
 
@@ -385,13 +367,7 @@ TEST(MailboxInUse, CheckerPausesBetweenAttempts)
 {
     ScriptedPop3Server server;
     for (int i = 0; i < 3; ++i)
-        server.addConnection(Script()
-                                 .send(greeting)
-                                 .expectLine("USER ")
-                                 .send(ok)
-                                 .expectLine("PASS ")
-                                 .send("-ERR [IN-USE] mailbox locked\r\n")
-                                 .stall(3000));
+        server.addConnection(loggedIn("-ERR [IN-USE] mailbox locked\r\n").stall(3000));
     ASSERT_TRUE(server.start());
     CheckReports reports;
     std::unique_ptr<CheckerThread> checker = makeChecker(2);

@@ -24,7 +24,7 @@ struct Row {
     const char* name;
     std::vector<std::string> server; // the pieces, in order; the stream ends after the last
     Reached reached;
-    Ids ids; // when Listed
+    Ids ids = {}; // when Listed
     std::string sent = "USER alice\r\nPASS secret\r\nUIDL\r\n";
     std::string user = "alice";
     std::string password = "secret";
@@ -158,8 +158,9 @@ TEST_P(HostileReplies, SessionStopsWhereItMustAndSendsOnlyWhatItMay)
         EXPECT_EQ(idsOf(session.current), row.ids);
         EXPECT_EQ(session.totalCount, static_cast<int>(row.ids.size()));
     }
-    if (row.reached == Reached::ListingFailed)
+    if (row.reached == Reached::ListingFailed) {
         EXPECT_EQ(session.current.size(), 0u);
+    }
     session.close();
     EXPECT_EQ(server.written(), row.sent);
 }

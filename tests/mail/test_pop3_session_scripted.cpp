@@ -14,6 +14,7 @@
 
 using mailtest::idsOf;
 using mailtest::Stopwatch;
+using testbench::loggedIn;
 using testbench::Script;
 using testbench::ScriptedPop3Server;
 
@@ -21,12 +22,6 @@ namespace {
 
 const char loopback[] = "127.0.0.1";
 const char greeting[] = "+OK POP3 ready\r\n";
-
-// The usual opening: greeting, USER and PASS accepted.
-Script loggedIn()
-{
-    return Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine("PASS ").send("+OK\r\n");
-}
 
 class ScriptedSession : public ::testing::Test {
 protected:
@@ -211,13 +206,7 @@ TEST_F(ScriptedSession, RefusedUserFailsLoginWithoutSendingThePassword)
 
 TEST_F(ScriptedSession, RefusedPasswordFailsLogin)
 {
-    serve(Script()
-              .send(greeting)
-              .expectLine("USER ")
-              .send("+OK\r\n")
-              .expectLine("PASS ")
-              .send("-ERR denied\r\n")
-              .stall(2000));
+    serve(loggedIn("-ERR denied\r\n").stall(2000));
     ASSERT_TRUE(connect());
     EXPECT_FALSE(session.login("alice", "wrong"));
 }

@@ -54,6 +54,17 @@ Script& Script::send(const std::string& bytes)
     return *this;
 }
 
+Script& Script::sendUrgent(char byte)
+{
+    plan.push_back({StepKind::SendUrgent, std::string(1, byte), 0});
+    return *this;
+}
+
+Script& Script::login(const std::string& passwordReply, const std::string& user, const std::string& password)
+{
+    return expectLine("USER " + user).send("+OK\r\n").expectLine("PASS " + password).send(passwordReply);
+}
+
 Script& Script::sendSplit(const std::string& bytes, size_t piece, int pauseMs)
 {
     if (piece == 0)
@@ -101,6 +112,11 @@ bool Script::startsTlsItself() const
         if (step.kind == StepKind::StartTls)
             return true;
     return false;
+}
+
+Script loggedIn(const std::string& passwordReply, const std::string& user, const std::string& password)
+{
+    return Script().send("+OK ready\r\n").login(passwordReply, user, password);
 }
 
 // One accepted connection, plain or TLS, with non-blocking I/O bounded by time-outs.
@@ -173,6 +189,9 @@ public:
         }
         return true;
     }
+
+    // One urgent byte, straight on the socket: it travels beside the stream, TLS or not.
+    bool writeUrgent(char byte) { return sendUrgentByte(socket, byte) == 1; }
 
     // Reads what is available into the buffer, waiting up to waitMs.
     ReadResult readMore(int waitMs)
@@ -423,6 +442,12 @@ void ScriptedPop3Server::runScript(Peer& peer, const Script& script)
                 Clock::time_point until = Clock::now() + std::chrono::milliseconds(step.ms);
                 while (!stopping.load() && remainingMs(until) > 0)
                     std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kSliceMs, remainingMs(until))));
+            }
+            break;
+        case Kind::SendUrgent:
+            if (!peer.writeUrgent(step.bytes[0])) {
+                recordFailure("the urgent byte could not be sent");
+                return;
             }
             break;
         case Kind::ExpectLine: {

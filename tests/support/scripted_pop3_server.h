@@ -20,7 +20,7 @@ namespace testbench {
 // One connection's transcript: what the server does, step by step.
 class Script {
 public:
-    enum class StepKind { Send, ExpectLine, Pause, Disconnect, Stall, StartTls };
+    enum class StepKind { Send, SendUrgent, ExpectLine, Pause, Disconnect, Stall, StartTls };
     struct Step {
         StepKind kind;
         std::string bytes; // Send: the bytes of one write; ExpectLine: the prefix
@@ -28,6 +28,8 @@ public:
     };
 
     Script& send(const std::string& bytes);
+    // One byte of TCP urgent (out-of-band) data, outside any TLS layer.
+    Script& sendUrgent(char byte);
     // Writes of `piece` bytes each (the last may be shorter), pausing pauseMs between them.
     Script& sendSplit(const std::string& bytes, size_t piece, int pauseMs = 0);
     // Reads one client line (up to LF) and records it. A line that does not start with prefix,
@@ -38,6 +40,10 @@ public:
     Script& disconnect();
     // Says nothing until the client hangs up or maxMs passes; lines sent meanwhile are recorded.
     Script& stall(int maxMs);
+    // USER and PASS, the user accepted and the password answered with `passwordReply`. The
+    // client must send `user` and `password` (any, when empty).
+    Script& login(const std::string& passwordReply = "+OK\r\n", const std::string& user = "",
+                  const std::string& password = "");
     // The TLS handshake here, with the server's certificate (STLS): a connection whose script
     // has this step starts plain. A failed handshake ends the script; what the client sends
     // after it, in plain, is still recorded.
@@ -49,6 +55,10 @@ public:
 private:
     std::vector<Step> plan;
 };
+
+// The opening of every dialogue without STLS: the greeting "+OK ready", then Script::login().
+Script loggedIn(const std::string& passwordReply = "+OK\r\n", const std::string& user = "",
+                const std::string& password = "");
 
 class ScriptedPop3Server {
 public:

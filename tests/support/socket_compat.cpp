@@ -121,6 +121,15 @@ int sendSome(SocketHandle socket, const char* data, int length)
 #endif
 }
 
+int sendUrgentByte(SocketHandle socket, char byte)
+{
+#ifdef _WIN32
+    return send(socket, &byte, 1, MSG_OOB);
+#else
+    return static_cast<int>(send(socket, &byte, 1, MSG_OOB | MSG_NOSIGNAL));
+#endif
+}
+
 int receiveSome(SocketHandle socket, char* buffer, int capacity)
 {
 #ifdef _WIN32

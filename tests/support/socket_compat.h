@@ -37,5 +37,7 @@ SocketHandle connectLoopback(int port);
 // send() that never raises SIGPIPE; returns bytes written or -1.
 int sendSome(SocketHandle socket, const char* data, int length);
 int receiveSome(SocketHandle socket, char* buffer, int capacity);
+// One byte as TCP urgent data (MSG_OOB); returns 1 or -1.
+int sendUrgentByte(SocketHandle socket, char byte);
 
 } // namespace testbench
