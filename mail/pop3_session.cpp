@@ -355,7 +355,7 @@ bool Pop3Session::readListing(UidList& listed)
                 return true;
             }
             if (line.finishId())
-                listed.insertFront(id); // an id the storage cannot take is skipped
+                listed.insertFrontAsIn(id, current); // an id the storage cannot take is skipped
             line.reset();
         }
         inputStart += static_cast<int>(available);

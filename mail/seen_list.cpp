@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -28,10 +29,10 @@ bool Pop3Session::reconcile()
     for (UidList::Iterator at = current.begin(); at != current.end(); ++at) {
         if (timeToLookForStop(walked) && abortPending())
             return false;
-        if (!seen.contains(at)) {
+        if (!seen.containsIdAt(at)) {
             ++unseen;
-            if (!notified.contains(at)) {
-                notified.insertFront(at);
+            if (!notified.containsIdAt(at)) {
+                notified.insertFrontIdAt(at);
                 if (announce)
                     freshMail = 1;
             }
@@ -42,7 +43,7 @@ bool Pop3Session::reconcile()
     for (UidList::Iterator at = seen.begin(); at != seen.end();) {
         if (timeToLookForStop(walked) && abortPending())
             return false;
-        if (current.contains(at))
+        if (current.containsIdAt(at))
             ++at;
         else
             at = seen.erase(at);
@@ -56,8 +57,8 @@ void Pop3Session::markAsRead()
 {
     std::lock_guard<std::mutex> hold(listLock);
     for (UidList::Iterator at = current.begin(); at != current.end(); ++at)
-        if (!seen.contains(at))
-            seen.insertFront(at);
+        if (!seen.containsIdAt(at))
+            seen.insertFrontIdAt(at);
     notified.clear();
     freshMail = 0;
     unseenCount = 0;
@@ -116,10 +117,26 @@ bool readSeenLine(FILE* file, SeenLine& line)
     return true;
 }
 
+// The lines left in `file`, counted ahead and the stream wound back, so that the list is
+// sized once rather than grown step by step (each step of its index hashes every id again);
+// 0 for a stream that cannot be wound back.
+size_t linesLeftIn(FILE* file)
+{
+    long start = std::ftell(file);
+    if (start < 0 || std::fseek(file, start, SEEK_SET) != 0)
+        return 0;
+    size_t lines = 1; // the last may lack its line feed
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        lines += static_cast<size_t>(std::count(chunk, chunk + got, '\n'));
+    return std::fseek(file, start, SEEK_SET) == 0 ? lines : 0;
+}
+
 } // namespace
 
 void Pop3Session::readSeenIds(FILE* file, UidList& ids)
 {
+    ids.reserve(ids.size() + linesLeftIn(file));
     SeenLine line;
     while (readSeenLine(file, line))
         if (!line.unusable && line.length > 0)
@@ -150,8 +167,8 @@ bool Pop3Session::mergeSeen(FILE* file)
         return false;
     }
     for (UidList::Iterator at = marks.begin(); at != marks.end(); ++at)
-        if (!seen.contains(at))
-            seen.insertFront(at);
+        if (!seen.containsIdAt(at))
+            seen.insertFrontIdAt(at);
     seenState = SeenFileState::Read;
     // Read before any listing: the next one is counted against the whole seen list.
     quietListing = false;

@@ -1,453 +1,191 @@
 #include "mail/uid_list.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstring>
-#include <unordered_map>
-#include <utility>
 
 namespace {
 
-// Where a distinct id lives: its text block in the high 16 bits, its offset in the low 16.
-using TextRef = uint32_t;
-const TextRef noText = UINT32_MAX;
-// What a list's order holds in place of a reference for an absent id, and where one was erased.
-const TextRef absentId = UINT32_MAX - 1;
-const TextRef erasedPlace = UINT32_MAX - 2;
-const size_t maxTextBlocks = 0xFFFE; // keeps every reference below erasedPlace
+using TextRef = UidStorage::TextRef;
 
-const int laneCount = 4;               // lists that can share one storage
-using LaneCounts = uint32_t;           // one byte a list: how many times it holds the id
-const unsigned char manyHolders = 255; // the list's count is kept aside, in Store::manyCounts
+// What oldestFirst holds besides entries.
+const TextRef absentId = UINT32_MAX - 1;    // a null id, which has no text to store
+const TextRef erasedPlace = UINT32_MAX - 2; // a place erase() left, which walks skip
+static_assert(erasedPlace >= UidStorage::firstMarker && absentId != UidStorage::noText, "markers are no entries");
 
-// The texts of distinct ids, side by side: each entry is the lists' counts (4 bytes), then the
-// text and its NUL. Blocks never move; they grow from 1 KB to 64 KB, and an id longer than that
-// has a block of its own.
-class TextBlocks {
-public:
-    static const size_t countBytes = sizeof(LaneCounts);
-    static const size_t firstBlockSize = 1024;
-    static const size_t largestBlockSize = 65536; // offsets fit in 16 bits
-
-    bool add(const char* text, size_t length, LaneCounts counts, TextRef& ref)
-    {
-        size_t needed = countBytes + length + 1;
-        if (blocks.empty() || newestUsed + needed > newestSize) {
-            if (blocks.size() == maxTextBlocks)
-                return false;
-            size_t grown = blocks.empty() ? firstBlockSize : newestSize * 2;
-            newestSize = grown < largestBlockSize ? grown : largestBlockSize;
-            if (needed > newestSize)
-                newestSize = needed;
-            blocks.emplace_back(new char[newestSize]);
-            newestUsed = 0;
-        }
-        ref = static_cast<TextRef>((blocks.size() - 1) << 16 | newestUsed);
-        char* entry = blocks.back().get() + newestUsed;
-        std::memcpy(entry, &counts, countBytes);
-        std::memcpy(entry + countBytes, text, length);
-        entry[countBytes + length] = '\0';
-        newestUsed += needed;
-        return true;
-    }
-
-    char* entryAt(TextRef ref) const { return blocks[ref >> 16].get() + (ref & 0xFFFF); }
-    char* textAt(TextRef ref) const { return entryAt(ref) + countBytes; }
-    unsigned char& laneAt(TextRef ref, int lane) const { return reinterpret_cast<unsigned char*>(entryAt(ref))[lane]; }
-
-    LaneCounts countsAt(TextRef ref) const
-    {
-        LaneCounts counts;
-        std::memcpy(&counts, entryAt(ref), countBytes);
-        return counts;
-    }
-
-    void swap(TextBlocks& other)
-    {
-        blocks.swap(other.blocks);
-        std::swap(newestSize, other.newestSize);
-        std::swap(newestUsed, other.newestUsed);
-    }
-
-private:
-    std::vector<std::unique_ptr<char[]>> blocks;
-    size_t newestSize = 0;
-    size_t newestUsed = 0;
-};
-
-// Differs from run to run, so that a server cannot choose ids that all land on one slot.
-const uint64_t hashSeed = reinterpret_cast<uintptr_t>(&maxTextBlocks) * 0x9e3779b97f4a7c15ull ^
-                          static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-
-// Eight bytes at a time: multiply, fold, and a finishing mix for the high bits that place a
-// hash among the slots.
-uint32_t hashOf(const char* text, size_t length)
+bool isEntry(TextRef value)
 {
-    uint64_t hash = hashSeed ^ length;
-    size_t at = 0;
-    for (; at + 8 <= length; at += 8) {
-        uint64_t word;
-        std::memcpy(&word, text + at, 8);
-        hash = (hash ^ word) * 0xff51afd7ed558ccdull;
-        hash ^= hash >> 32;
-    }
-    uint64_t tail = 0;
-    for (; at < length; ++at)
-        tail = tail << 8 | static_cast<unsigned char>(text[at]);
-    hash = (hash ^ tail) * 0xc4ceb9fe1a85ec53ull;
-    hash ^= hash >> 33;
-    hash *= 0xff51afd7ed558ccdull;
-    hash ^= hash >> 33;
-    return static_cast<uint32_t>(hash >> 32);
+    return value < UidStorage::firstMarker;
 }
 
-uint32_t hashOf(const char* text)
-{
-    return hashOf(text, std::strlen(text));
-}
-
-uint64_t laneKey(TextRef ref, int lane)
-{
-    return static_cast<uint64_t>(ref) << 2 | static_cast<uint64_t>(lane);
-}
+// Gaps are closed (the array copied without them) once they outnumber the ids and there are
+// at least this many, so that the copy is rare and its cost spread over the erasures before it.
+const size_t fewestGapsWorthClosing = 4096;
 
 } // namespace
 
-// The distinct ids of up to four lists, and how often each list holds each. The index is linear
-// probing over 4-byte slots, at most three quarters full; removing an id shifts the following
-// slots back, so no tombstones build up over many listings.
-struct UidList::Store {
-    static const size_t firstCapacity = 16;
-
-    std::vector<TextRef> slots;
-    size_t distinct = 0;
-    TextBlocks texts;
-    size_t liveTextBytes = 0;
-    size_t deadTextBytes = 0;
-    // Counts of 255 and more, which a count byte cannot hold; only a hostile listing gets here.
-    std::unordered_map<uint64_t, uint32_t> manyCounts;
-    UidList* lists[laneCount] = {};
-
-    // Any capacity works: a hash is mapped onto the slots by multiplication, not by a mask.
-    size_t home(uint32_t hash) const { return static_cast<size_t>((static_cast<uint64_t>(hash) * slots.size()) >> 32); }
-    size_t after(size_t i) const { return i + 1 == slots.size() ? 0 : i + 1; }
-    const char* textAt(TextRef ref) const { return texts.textAt(ref); }
-
-    // The slot of `text`, or the free slot where it would go.
-    size_t probe(const char* text, uint32_t hash) const
-    {
-        size_t i = home(hash);
-        while (slots[i] != noText && std::strcmp(textAt(slots[i]), text) != 0)
-            i = after(i);
-        return i;
-    }
-
-    TextRef find(const char* text) const { return distinct == 0 ? noText : slots[probe(text, hashOf(text))]; }
-
-    size_t slotOf(TextRef ref) const
-    {
-        size_t i = home(hashOf(textAt(ref)));
-        while (slots[i] != ref)
-            i = after(i);
-        return i;
-    }
-
-    int freeLane() const
-    {
-        for (int lane = 0; lane < laneCount; ++lane)
-            if (lists[lane] == nullptr)
-                return lane;
-        return -1;
-    }
-
-    bool onlyUser(int lane) const
-    {
-        for (int other = 0; other < laneCount; ++other)
-            if (other != lane && lists[other] != nullptr)
-                return false;
-        return true;
-    }
-
-    // The reference of `text`, stored anew (held by no list yet) when it is not there.
-    TextRef intern(const char* text)
-    {
-        size_t length = std::strlen(text);
-        uint32_t hash = hashOf(text, length);
-        if (distinct > 0) {
-            TextRef found = slots[probe(text, hash)];
-            if (found != noText)
-                return found;
-        }
-        growIfFull();
-        TextRef ref;
-        if (!texts.add(text, length, 0, ref))
-            return noText;
-        slots[probe(text, hash)] = ref;
-        ++distinct;
-        liveTextBytes += TextBlocks::countBytes + length + 1;
-        return ref;
-    }
-
-    bool holds(TextRef ref, int lane) const { return texts.laneAt(ref, lane) != 0; }
-
-    void addHolder(TextRef ref, int lane)
-    {
-        unsigned char& held = texts.laneAt(ref, lane);
-        if (held == manyHolders)
-            ++manyCounts[laneKey(ref, lane)];
-        else if (held == manyHolders - 1)
-            manyCounts[laneKey(ref, lane)] = held = manyHolders;
-        else
-            ++held;
-    }
-
-    // The text goes when no lane holds it any more.
-    void dropHolder(TextRef ref, int lane)
-    {
-        unsigned char& held = texts.laneAt(ref, lane);
-        if (held == manyHolders) {
-            auto many = manyCounts.find(laneKey(ref, lane));
-            if (--many->second < manyHolders) {
-                held = static_cast<unsigned char>(many->second);
-                manyCounts.erase(many);
-            }
-        } else {
-            --held;
-        }
-        if (held == 0 && texts.countsAt(ref) == 0)
-            release(ref);
-    }
-
-    void release(TextRef ref)
-    {
-        size_t bytes = TextBlocks::countBytes + std::strlen(textAt(ref)) + 1;
-        liveTextBytes -= bytes;
-        deadTextBytes += bytes;
-        shiftBackFrom(slotOf(ref));
-        --distinct;
-    }
-
-    void growIfFull()
-    {
-        if ((distinct + 1) * 4 <= slots.size() * 3)
-            return;
-        rehash(slots.size() < firstCapacity ? firstCapacity : slots.size() + slots.size() / 2);
-    }
-
-    void rehash(size_t capacity)
-    {
-        std::vector<TextRef> old(capacity, noText);
-        old.swap(slots);
-        for (TextRef ref : old)
-            if (ref != noText) {
-                size_t i = home(hashOf(textAt(ref)));
-                while (slots[i] != noText)
-                    i = after(i);
-                slots[i] = ref;
-            }
-    }
-
-    // Frees slot `hole` and moves later members of its probe run into it where their home
-    // slot allows, so that every remaining slot stays reachable from its home.
-    void shiftBackFrom(size_t hole)
-    {
-        size_t next = hole;
-        for (;;) {
-            next = after(next);
-            if (slots[next] == noText)
-                break;
-            size_t at = home(hashOf(textAt(slots[next])));
-            // Movable when its home does not lie cyclically in (hole, next].
-            bool homeAfterHole = hole <= next ? (at > hole && at <= next) : (at > hole || at <= next);
-            if (!homeAfterHole) {
-                slots[hole] = slots[next];
-                hole = next;
-            }
-        }
-        slots[hole] = noText;
-    }
-
-    // Once no list holds anything, the blocks and the index go too.
-    void releaseIfUnused()
-    {
-        if (distinct != 0)
-            return;
-        TextBlocks none;
-        texts.swap(none);
-        std::vector<TextRef>().swap(slots);
-        manyCounts.clear();
-        liveTextBytes = deadTextBytes = 0;
-    }
-
-    void packIfWorthIt()
-    {
-        if (deadTextBytes > liveTextBytes && deadTextBytes > TextBlocks::largestBlockSize)
-            pack();
-    }
-
-    // Copies the live texts into fresh blocks and points the slots, the lists and the kept
-    // counts at the copies.
-    void pack()
-    {
-        TextBlocks fresh;
-        std::vector<TextRef> moved(slots.size(), noText);
-        for (size_t i = 0; i < slots.size(); ++i)
-            if (slots[i] != noText) {
-                const char* text = textAt(slots[i]);
-                // Never fails: the live texts are fewer than the ones they were taken from.
-                fresh.add(text, std::strlen(text), texts.countsAt(slots[i]), moved[i]);
-            }
-        for (UidList* list : lists)
-            if (list != nullptr)
-                for (TextRef& ref : list->order)
-                    if (ref != absentId && ref != erasedPlace)
-                        ref = moved[slotOf(ref)];
-        std::unordered_map<uint64_t, uint32_t> movedCounts;
-        for (const auto& many : manyCounts) {
-            TextRef ref = static_cast<TextRef>(many.first >> 2);
-            movedCounts[laneKey(moved[slotOf(ref)], static_cast<int>(many.first & 3))] = many.second;
-        }
-        manyCounts.swap(movedCounts);
-        for (size_t i = 0; i < slots.size(); ++i)
-            slots[i] = moved[i];
-        texts.swap(fresh);
-        deadTextBytes = 0;
-    }
-};
-
-UidList::UidList() : store(std::make_shared<Store>())
+UidList::UidList() : storage(std::make_shared<UidStorage>())
 {
-    store->lists[lane] = this;
+    storage->setMember(number, this);
 }
 
 UidList::~UidList()
 {
-    if (!store->onlyUser(lane))
+    if (storage->usedBesides(number))
         dropAll();
-    store->lists[lane] = nullptr;
+    storage->setMember(number, nullptr);
 }
 
 void UidList::shareStorageWith(UidList& other)
 {
     clear();
-    int freeLane = other.store->freeLane();
-    if (other.store == store || freeLane < 0)
+    int freeNumber = other.storage->freeListNumber();
+    if (sharesStorageWith(other) || freeNumber < 0)
         return;
-    store->lists[lane] = nullptr;
-    store = other.store;
-    lane = freeLane;
-    store->lists[lane] = this;
+    storage->setMember(number, nullptr);
+    storage = other.storage;
+    number = freeNumber;
+    storage->setMember(number, this);
 }
 
 bool UidList::insertFront(const char* id)
 {
-    TextRef ref = absentId;
-    if (id != nullptr && (ref = store->intern(id)) == noText)
+    if (id == nullptr) {
+        hold(absentId);
+        return true;
+    }
+    TextRef entry = storage->store(id);
+    if (entry == UidStorage::noText)
         return false;
-    hold(ref);
+    hold(entry);
     return true;
+}
+
+bool UidList::insertFrontAsIn(const char* id, const UidList& earlier)
+{
+    TextRef entry = id != nullptr ? likelyEntryOf(id, earlier) : UidStorage::noText;
+    if (entry == UidStorage::noText)
+        return insertFront(id);
+    hold(entry);
+    return true;
+}
+
+// The entry `earlier` holds at the place `id` takes here, or the one inserted here just
+// before (a hostile listing repeats one id), when its text is `id`; otherwise noText.
+UidStorage::TextRef UidList::likelyEntryOf(const char* id, const UidList& earlier) const
+{
+    size_t place = oldestFirst.size();
+    if (sharesStorageWith(earlier) && place < earlier.oldestFirst.size() && holdsText(earlier.oldestFirst[place], id))
+        return earlier.oldestFirst[place];
+    if (place > 0 && holdsText(oldestFirst.back(), id))
+        return oldestFirst.back();
+    return UidStorage::noText;
+}
+
+bool UidList::holdsText(TextRef entry, const char* id) const
+{
+    return isEntry(entry) && std::strcmp(storage->textOf(entry), id) == 0;
 }
 
 bool UidList::contains(const char* id) const
 {
     if (id == nullptr)
         return absent > 0;
-    TextRef ref = store->find(id);
-    return ref != noText && store->holds(ref, lane);
+    TextRef entry = storage->find(id);
+    return entry != UidStorage::noText && storage->isHeldBy(entry, number);
 }
 
-bool UidList::insertFront(Iterator at)
+bool UidList::insertFrontIdAt(Iterator at)
 {
-    if (at.list->store != store)
+    if (!sharesStorageWith(*at.list))
         return insertFront(*at);
-    hold(referenceAt(at));
+    hold(entryAt(at));
     return true;
 }
 
-bool UidList::contains(Iterator at) const
+bool UidList::containsIdAt(Iterator at) const
 {
-    TextRef ref = referenceAt(at);
-    if (at.list->store != store || ref == absentId)
+    TextRef entry = entryAt(at);
+    if (!sharesStorageWith(*at.list) || !isEntry(entry))
         return contains(*at);
-    return store->holds(ref, lane);
+    return storage->isHeldBy(entry, number);
 }
 
-// Puts a reference into this list's storage at the front.
-void UidList::hold(TextRef ref)
+// Puts an entry (or the absent id's marker) at the front.
+void UidList::hold(TextRef entry)
 {
-    if (erased > count && erased > 4096)
-        dropErasedPlaces();
-    order.push_back(ref);
+    if (gaps > count && gaps > fewestGapsWorthClosing)
+        closeGaps();
+    oldestFirst.push_back(entry);
     ++count;
-    if (ref == absentId)
+    if (entry == absentId)
         ++absent;
     else
-        store->addHolder(ref, lane);
+        storage->addHolding(entry, number);
 }
 
 UidList::Iterator UidList::erase(Iterator at)
 {
-    size_t index = at.place - 1;
-    TextRef ref = order[index];
-    order[index] = erasedPlace;
-    ++erased;
+    size_t index = at.index;
+    TextRef entry = oldestFirst[index];
+    oldestFirst[index] = erasedPlace;
+    ++gaps;
     // Places at the front go at once, so that a list emptied from its front is not walked
     // over its gaps again and again; a walk moves away from the front, so it is unaffected.
-    while (!order.empty() && order.back() == erasedPlace) {
-        order.pop_back();
-        --erased;
+    while (!oldestFirst.empty() && oldestFirst.back() == erasedPlace) {
+        oldestFirst.pop_back();
+        --gaps;
     }
     --count;
-    if (ref == absentId)
+    if (entry == absentId)
         --absent;
     else
-        store->dropHolder(ref, lane);
+        storage->dropHolding(entry, number);
     if (count == 0) {
         clear();
         return end();
     }
-    store->packIfWorthIt();
-    return Iterator(this, liveBelow(index));
+    storage->packIfWorthIt();
+    // The gaps just dropped from the front may reach below `index`.
+    return Iterator(this, newestLiveBelow(std::min(index, oldestFirst.size())));
 }
 
 void UidList::reserve(size_t ids)
 {
-    order.reserve(ids);
-    size_t capacity = ids + ids / 3 + 1; // three quarters full at most
-    if (capacity > store->slots.size())
-        store->rehash(capacity);
+    oldestFirst.reserve(ids);
+    storage->reserve(ids);
 }
 
 void UidList::shrinkToFit()
 {
-    if (erased > 0)
-        dropErasedPlaces();
+    if (gaps > 0)
+        closeGaps();
     else
-        order.shrink_to_fit();
+        oldestFirst.shrink_to_fit();
 }
 
 void UidList::clear()
 {
-    if (store->onlyUser(lane)) {
-        store->lists[lane] = nullptr;
-        store = std::make_shared<Store>();
-        store->lists[lane] = this;
-        std::vector<TextRef>().swap(order);
+    if (!storage->usedBesides(number)) {
+        storage->setMember(number, nullptr);
+        storage = std::make_shared<UidStorage>();
+        storage->setMember(number, this);
+        std::vector<TextRef>().swap(oldestFirst);
     } else {
         dropAll();
-        store->releaseIfUnused();
-        store->packIfWorthIt();
+        storage->releaseIfUnused();
+        storage->packIfWorthIt();
     }
-    count = absent = erased = 0;
+    count = absent = gaps = 0;
 }
 
-// Lets go of every id in a storage other lists use too, and of the order.
+// Lets go of every id in a storage other lists use too, and of the array.
 void UidList::dropAll()
 {
     std::vector<TextRef> held;
-    held.swap(order);
-    for (TextRef ref : held)
-        if (ref != absentId && ref != erasedPlace)
-            store->dropHolder(ref, lane);
+    held.swap(oldestFirst);
+    for (TextRef entry : held)
+        if (isEntry(entry))
+            storage->dropHolding(entry, number);
 }
 
 void UidList::copyFrom(const UidList& other)
@@ -455,45 +193,55 @@ void UidList::copyFrom(const UidList& other)
     if (&other == this)
         return;
     clear();
-    order.reserve(other.count);
-    for (TextRef ref : other.order) // oldest first, so each lands in front of the one before
-        if (ref != erasedPlace)
-            insertFront(ref == absentId ? nullptr : other.store->textAt(ref));
+    oldestFirst.reserve(other.count);
+    for (TextRef entry : other.oldestFirst) // oldest first, so each lands in front of the one before
+        if (entry != erasedPlace)
+            insertFront(entry == absentId ? nullptr : other.storage->textOf(entry));
 }
 
 void UidList::swap(UidList& other)
 {
-    std::swap(store, other.store);
-    std::swap(lane, other.lane);
-    order.swap(other.order);
+    std::swap(storage, other.storage);
+    std::swap(number, other.number);
+    oldestFirst.swap(other.oldestFirst);
     std::swap(count, other.count);
     std::swap(absent, other.absent);
-    std::swap(erased, other.erased);
-    store->lists[lane] = this;
-    other.store->lists[other.lane] = &other;
+    std::swap(gaps, other.gaps);
+    storage->setMember(number, this);
+    other.storage->setMember(other.number, &other);
 }
 
 const char* UidList::textAt(size_t index) const
 {
-    TextRef ref = order[index];
-    return ref == absentId ? nullptr : store->textAt(ref);
+    TextRef entry = oldestFirst[index];
+    return entry == absentId ? nullptr : storage->textOf(entry);
 }
 
-size_t UidList::liveBelow(size_t index) const
+size_t UidList::newestLiveBelow(size_t index) const
 {
-    while (index > 0 && order[index - 1] == erasedPlace)
+    while (index > 0) {
         --index;
-    return index;
+        if (oldestFirst[index] != erasedPlace)
+            return index;
+    }
+    return pastOldest;
 }
 
-// Closes the gaps erase() left, once they outnumber the ids.
-void UidList::dropErasedPlaces()
+// Closes the gaps erase() left.
+void UidList::closeGaps()
 {
     size_t kept = 0;
-    for (TextRef ref : order)
-        if (ref != erasedPlace)
-            order[kept++] = ref;
-    order.resize(kept);
-    order.shrink_to_fit();
-    erased = 0;
+    for (TextRef entry : oldestFirst)
+        if (entry != erasedPlace)
+            oldestFirst[kept++] = entry;
+    oldestFirst.resize(kept);
+    oldestFirst.shrink_to_fit();
+    gaps = 0;
+}
+
+void UidList::followMovedEntries(const UidStorage& moved)
+{
+    for (TextRef& entry : oldestFirst)
+        if (isEntry(entry))
+            entry = moved.newPlaceOf(entry);
 }

@@ -5,36 +5,38 @@
 #include <memory>
 #include <vector>
 
-// A list of unique-ids, newest first, on compact storage. The text of each distinct id is kept
-// once, side by side with the others in large blocks, together with how many times each list
-// holds it; an open-addressing index finds it. A list itself is an array of 4-byte references
-// in its order. Up to four lists can share one storage (shareStorageWith), so that an id that
-// is listed, seen and announced is stored once. Nothing is allocated per id, and insertFront()
-// and contains() stay O(1) amortised however often one id repeats.
+#include "mail/uid_storage.h"
+
+// A list of unique-ids, newest first. The ids' texts live in a UidStorage, which up to four
+// lists can share (shareStorageWith), so that an id that is listed, seen and announced is
+// stored once. The list itself is an array of its ids' entries in that storage, kept oldest
+// first so that insertFront() appends. Nothing is allocated per id, and insertFront() and
+// contains() stay O(1) amortised however often one id repeats.
 //
 // Lists that share a storage change it together: whoever uses them from several threads holds
 // one lock over all of them.
-class UidList {
+class UidList : private UidStorage::Member {
 public:
-    // Walks the ids front to back; `*` gives an id's text, or null for an absent id. The text
-    // stays valid until the list or one sharing its storage changes; the walk itself stays valid
-    // through erase() (which gives the next place) and through changes to other lists.
+    // Walks the ids front to back, newest first; `*` gives an id's text, or null for an absent
+    // id. The text stays valid until the list or one sharing its storage changes; the walk
+    // itself stays valid through erase() (which gives the next place) and through changes to
+    // other lists.
     class Iterator {
     public:
-        const char* operator*() const { return list->textAt(place - 1); }
+        const char* operator*() const { return list->textAt(index); }
         Iterator& operator++()
         {
-            place = list->liveBelow(place - 1);
+            index = list->newestLiveBelow(index);
             return *this;
         }
-        bool operator==(const Iterator& other) const { return place == other.place; }
-        bool operator!=(const Iterator& other) const { return place != other.place; }
+        bool operator==(const Iterator& other) const { return index == other.index; }
+        bool operator!=(const Iterator& other) const { return index != other.index; }
 
     private:
         friend class UidList;
-        Iterator(const UidList* list, size_t place) : list(list), place(place) {}
+        Iterator(const UidList* list, size_t index) : list(list), index(index) {}
         const UidList* list;
-        size_t place; // one past the array index of the id it stands on; 0 at the end
+        size_t index; // in the list's oldestFirst; pastOldest at the end
     };
 
     UidList();
@@ -50,10 +52,14 @@ public:
     // ids is reached.
     bool insertFront(const char* id);
     bool contains(const char* id) const;
-    // The same for the id at `at`, a place in any list: without a lookup when that list
-    // shares this one's storage.
-    bool insertFront(Iterator at);
-    bool contains(Iterator at) const;
+    // insertFront(id), looking first at the id `earlier` holds at the place `id` takes here
+    // (counted from the oldest), as a listing mostly repeats the one before it in its order,
+    // and at the id inserted just before: a match spares the lookup by text.
+    bool insertFrontAsIn(const char* id, const UidList& earlier);
+    // The same for the id at `at`, a place in any list: without a lookup by text when that
+    // list shares this one's storage.
+    bool insertFrontIdAt(Iterator at);
+    bool containsIdAt(Iterator at) const;
     // Removes the id at `at`; gives the place of the one after it.
     Iterator erase(Iterator at);
     // Sizes the list for this many ids, sparing the steps of its growth.
@@ -68,24 +74,32 @@ public:
     // Exchanges the contents of two lists, without copying.
     void swap(UidList& other);
 
-    Iterator begin() const { return Iterator(this, liveBelow(order.size())); }
-    Iterator end() const { return Iterator(this, 0); }
+    Iterator begin() const { return Iterator(this, newestLiveBelow(oldestFirst.size())); }
+    Iterator end() const { return Iterator(this, pastOldest); }
     size_t size() const { return count; }
 
 private:
-    struct Store;
-    const char* textAt(size_t index) const;
-    uint32_t referenceAt(Iterator at) const { return at.list->order[at.place - 1]; }
-    void hold(uint32_t reference);
-    // One past the index of the last id held below `index`, or 0 when there is none.
-    size_t liveBelow(size_t index) const;
-    void dropErasedPlaces();
-    void dropAll();
+    using TextRef = UidStorage::TextRef;
+    static constexpr size_t pastOldest = SIZE_MAX; // where a walk ends
 
-    std::shared_ptr<Store> store;
-    int lane = 0;                // which of the storage's lists this is
-    std::vector<uint32_t> order; // oldest first, so that insertFront appends
-    size_t count = 0;            // ids held, absent ones included
-    size_t absent = 0;
-    size_t erased = 0; // places in `order` left by erase()
+    const char* textAt(size_t index) const;
+    TextRef entryAt(Iterator at) const { return at.list->oldestFirst[at.index]; }
+    bool sharesStorageWith(const UidList& other) const { return other.storage == storage; }
+    // The index of the newest id held below `index`, or pastOldest when there is none.
+    size_t newestLiveBelow(size_t index) const;
+    TextRef likelyEntryOf(const char* id, const UidList& earlier) const;
+    // True when `entry` (or marker) is an entry of this list's storage whose text is `id`.
+    bool holdsText(TextRef entry, const char* id) const;
+    void hold(TextRef entry);
+    void closeGaps();
+    void dropAll();
+    void followMovedEntries(const UidStorage& moved) override;
+
+    std::shared_ptr<UidStorage> storage;
+    int number = 0; // which of the storage's lists this is
+    // The ids' entries in the storage, or markers (an absent id, an erased place).
+    std::vector<TextRef> oldestFirst;
+    size_t count = 0;  // ids held, absent ones included
+    size_t absent = 0; // absent (null) ids held
+    size_t gaps = 0;   // places in oldestFirst left by erase()
 };

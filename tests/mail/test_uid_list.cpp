@@ -66,20 +66,49 @@ TEST(UidListOrder, NewestIdComesFirst)
     EXPECT_EQ(list.size(), 3u);
 }
 
-TEST(UidListOrder, RemovingHeadMiddleAndTailKeepsTheRest)
+// A listing taken as in the last one: an id at the same place, or the one just before, is
+// taken over only when equal.
+TEST(UidListOrder, InsertingAsInAnEarlierListKeepsTheIdsGiven)
 {
+    UidList earlier;
     UidList list;
-    for (const char* id : {"a", "b", "c", "d", "e"})
-        list.insertFront(id);
-    ASSERT_TRUE(removeFirst(list, "e")); // head
-    ASSERT_TRUE(removeFirst(list, "c")); // middle
-    ASSERT_TRUE(removeFirst(list, "a")); // tail
-    EXPECT_EQ(inOrder(list), (std::vector<std::string>{"d", "b"}));
-    EXPECT_FALSE(list.contains("e"));
-    EXPECT_FALSE(list.contains("c"));
-    EXPECT_FALSE(list.contains("a"));
-    EXPECT_TRUE(list.contains("d"));
-    EXPECT_TRUE(list.contains("b"));
+    list.shareStorageWith(earlier);
+    for (const char* id : {"a", "b", "c"})
+        earlier.insertFront(id);
+    for (const char* id : {"a", "x", "c", "c", "d"})
+        ASSERT_TRUE(list.insertFrontAsIn(id, earlier));
+    EXPECT_EQ(inOrder(list), (std::vector<std::string>{"d", "c", "c", "x", "a"}));
+    EXPECT_FALSE(list.contains("b"));
+}
+
+struct RemovalCase {
+    const char* name;
+    std::vector<std::string> inserted; // oldest first
+    std::vector<std::string> removed;  // in this order
+    std::vector<std::string> kept;     // front to back
+};
+
+const RemovalCase removalCases[] = {
+    {"head, middle, tail", {"a", "b", "c", "d", "e"}, {"e", "c", "a"}, {"d", "b"}},
+    // The middle's gap and the front go together; the walk goes on below both.
+    {"middle, then the head", {"a", "b", "c"}, {"b", "c"}, {"a"}},
+};
+
+TEST(UidListOrder, RemovingAnyIdKeepsTheRest)
+{
+    for (const RemovalCase& row : removalCases) {
+        SCOPED_TRACE(row.name);
+        UidList list;
+        for (const std::string& id : row.inserted)
+            list.insertFront(id.c_str());
+        for (const std::string& id : row.removed) {
+            ASSERT_TRUE(removeFirst(list, id.c_str()));
+            EXPECT_FALSE(list.contains(id.c_str()));
+        }
+        EXPECT_EQ(inOrder(list), row.kept);
+        for (const std::string& id : row.kept)
+            EXPECT_TRUE(list.contains(id.c_str()));
+    }
 }
 
 TEST(UidListOrder, DuplicateStaysFoundUntilItsLastCopyIsRemoved)
