@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/start_with_windows.h"
+#include "mail/platform/trust_sources.h"
 #include "mail/seen_file.h"
 #include "mail/trust_files.h"
 #include "res/resource.h"
@@ -52,11 +53,14 @@ NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
     : Window(instance), checker(checkResultMessage), popupMenu(menuId), windowIcon(noMailIconId),
       trayIcon(trayIconId, trayCallbackMessage), dialogs(dialogs), effects(platformEffects())
 {
+    char programFolder[maxExecutablePath];
+    if (!executableFolder(programFolder, sizeof programFolder))
+        programFolder[0] = '\0';
     TextRecord path;
-    buildAppDataPath(path, CSIDL_APPDATA, settingsFileName, settingsFileExtension, settingsFolderName);
+    buildSettingsPath(path, programFolder);
     settings.setPath(path.text);
     // Fixed now, before any dialog can move the working folder.
-    buildAppDataPath(path, CSIDL_APPDATA, userTrustFileName, userTrustFileExtension, settingsFolderName);
+    buildSiblingPath(path, settings.path(), userTrustFileName, userTrustFileExtension);
     fixTrustSources(path.text);
     copyBounded(statusText, statusTextSize, initialStatusText);
     copyBounded(spokenText, spokenTextSize, initialStatusText);
@@ -185,7 +189,7 @@ void NotifierApp::protectClearPassword(const ConfigurationValues& stored, Stored
 
 void NotifierApp::loadSeenList()
 {
-    buildAppDataPath(seenListPath, CSIDL_APPDATA, settingsFileName, seenListFileExtension, settingsFolderName);
+    buildSiblingPath(seenListPath, settings.path(), settingsFileName, seenListFileExtension);
     checker.seenFile.setPath(seenListPath.text);
     checker.seenFile.read(checker.session);
 }

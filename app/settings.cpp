@@ -152,6 +152,39 @@ bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const ch
     return true;
 }
 
+bool buildSettingsPath(TextRecord& path, const char* programFolder)
+{
+    char beside[appDataPathSize] = "";
+    bool portable =
+        programFolder != nullptr && programFolder[0] != '\0' && appendBounded(beside, sizeof beside, programFolder) &&
+        appendBounded(beside, sizeof beside, settingsFileName) && appendBounded(beside, sizeof beside, ".") &&
+        appendBounded(beside, sizeof beside, settingsFileExtension);
+    if (portable) {
+        path.assign(beside);
+        path.toWide();
+        DWORD attributes = GetFileAttributesW(path.wide);
+        portable = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    if (portable)
+        return true;
+    return buildAppDataPath(path, CSIDL_APPDATA, settingsFileName, settingsFileExtension, settingsFolderName);
+}
+
+bool buildSiblingPath(TextRecord& path, const char* sibling, const char* name, const char* extension)
+{
+    char built[appDataPathSize] = "";
+    const char* separator = strrchr(sibling, '\\');
+    size_t folderLength = separator != nullptr ? static_cast<size_t>(separator - sibling) + 1 : 0;
+    // Without a folder the name would follow the working folder: no path then.
+    bool fits = folderLength > 0 && folderLength < sizeof built;
+    if (fits)
+        memcpy(built, sibling, folderLength);
+    fits = fits && appendBounded(built, sizeof built, name) && appendBounded(built, sizeof built, ".") &&
+           appendBounded(built, sizeof built, extension);
+    path.assign(fits ? built : "");
+    return fits;
+}
+
 void Settings::setPath(const char* path)
 {
     filePath.assign(path);

@@ -82,6 +82,15 @@ enum class AccountValueLength { Usable, TooLong };
 // program's file calls take it through the wide-character interface.
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension, const char* subFolder);
 
+// The settings file: pellwick.ini in `programFolder` (UTF-8, ending in a separator) when one
+// stands there, as on a copy carried on a USB stick, so that its files stay beside the program;
+// otherwise pellwick.ini in the "pellwick" folder of the user's application data, created when
+// missing. An empty programFolder means the latter. False only when the path would not fit.
+bool buildSettingsPath(TextRecord& path, const char* programFolder);
+// name.extension in the folder of the file `sibling`: the seen-message file and the user's
+// trust file lie beside the settings file, wherever that is.
+bool buildSiblingPath(TextRecord& path, const char* sibling, const char* name, const char* extension);
+
 // "r,g,b" into a colour, each component's low 8 bits; fewer than three numbers: fallback.
 COLORREF parseSettingsColour(const char* text, COLORREF fallback);
 // "true", "y", "yes" in any case, or exactly "1".

@@ -33,7 +33,8 @@ bash "$root/scripts/check-build-paths.sh" "$stage/pellwick.exe" "$@"
 {
   echo "# Certificates pellwick trusts, besides the ones of Windows: Mozilla's authorities from"
   echo "# Debian's ca-certificates $(dpkg-query -W -f='${Version}' ca-certificates)."
-  echo "# To trust a server of your own, paste its certificate (PEM) at the end of this file."
+  echo "# An update replaces this file: put certificates of your own into cacert-local.pem beside"
+  echo "# your settings instead (README.txt says where)."
   for crt in /usr/share/ca-certificates/mozilla/*.crt; do
     echo
     echo "# $(basename "$crt" .crt)"

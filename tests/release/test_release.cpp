@@ -184,9 +184,11 @@ TEST_F(ReleaseRuns, InstallerInstallsAndUpdatesForTheUserAndTheUninstallerKeepsT
 }
 
 // The zip's program in a folder named outside the ANSI code page (Greek and CJK letters are
-// outside the Western one), and the profile's application data in such a folder too: the
-// settings are read and written, the marks kept, the Run value names the program and the
-// bundle beside it counts.
+// outside the Western one), and the profile's application data in such a folder too, installed
+// and portable (a pellwick.ini beside the program): the settings are read and written where
+// they belong, the marks kept, the Run value names the program where it is, the trust files
+// beside it count, and the other place gets nothing (the portable row runs first, on a clean
+// profile).
 TEST_F(ReleaseRuns, ZipProgramFindsItsFilesInFoldersNamedOutsideTheCodePage)
 {
     namespace fs = std::filesystem;
@@ -194,43 +196,56 @@ TEST_F(ReleaseRuns, ZipProgramFindsItsFilesInFoldersNamedOutsideTheCodePage)
     testbench::TempDirectory scratch;
     fs::path elsewhere = fs::u8path(testbench::unixPathForPlatform(scratch.path()));
     fs::path profile = elsewhere / L"profile \u03A9\u7528";
-    fs::path programFolder = elsewhere / L"program \u03A9\u7528";
-    fs::path ini = profile / "pellwick" / "pellwick.ini";
+    std::string settings = fileText(files.iniPath());
     std::error_code failed;
-    fs::create_directories(profile / "pellwick", failed);
-    fs::create_directories(programFolder, failed);
-    for (const char* file : {"pellwick.exe", "cacert.pem"})
-        fs::copy_file(unzipped / file, programFolder / file, failed);
-    fs::copy_file(files.iniPath(), ini, failed);
+    fs::create_directories(profile, failed);
     fs::remove(files.iniPath(), failed); // found only where the profile now says
     ASSERT_FALSE(failed) << failed.message();
-    ASSERT_TRUE(appendCertificate(dovecot.caFile(), programFolder / "cacert.pem"));
     std::wstring appData = profile.wstring();
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, shellFoldersKey, L"AppData", REG_EXPAND_SZ, appData.c_str(),
                               static_cast<DWORD>((appData.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
 
-    std::string program = (programFolder / "pellwick.exe").u8string();
-    {
-        ProgramDriver first;
-        expectStatus(first, program, elsewhere.u8string(), "1 / 1");
-        first.command(idMarkAsRead);
-        EXPECT_TRUE(first.waitForStatus("0 / 1", checkMs)) << "shows: " << first.statusText();
-        first.command(idStartWithWindows);
-        first.sync();
-        wchar_t runValue[1024] = L"";
-        DWORD size = sizeof runValue;
-        RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"pellwick",
-                     RRF_RT_REG_SZ, nullptr, runValue, &size);
-        EXPECT_TRUE(runValue == L"\"" + (programFolder / "pellwick.exe").wstring() + L"\"");
-        DWORD code = 99;
-        EXPECT_TRUE(first.exitFromMenu(code));
+    for (bool portable : {true, false}) {
+        SCOPED_TRACE(portable ? "portable" : "installed");
+        fs::path programFolder = elsewhere / (portable ? L"portable \u03A9\u7528" : L"program \u03A9\u7528");
+        fs::path home = portable ? programFolder : profile / "pellwick";
+        fs::path other = portable ? profile / "pellwick" : programFolder;
+        fs::create_directories(home, failed);
+        fs::create_directories(programFolder, failed);
+        for (const char* file : {"pellwick.exe", "cacert.pem"})
+            fs::copy_file(unzipped / file, programFolder / file, failed);
+        ASSERT_FALSE(failed) << failed.message();
+        std::ofstream(home / "pellwick.ini", std::ios::binary) << settings;
+        // Trusted through the bundle, or through the user's own file that a portable copy keeps.
+        ASSERT_TRUE(
+            appendCertificate(dovecot.caFile(), programFolder / (portable ? "cacert-local.pem" : "cacert.pem")));
+
+        std::string program = (programFolder / "pellwick.exe").u8string();
+        {
+            ProgramDriver first;
+            expectStatus(first, program, elsewhere.u8string(), "1 / 1");
+            first.command(idMarkAsRead);
+            EXPECT_TRUE(first.waitForStatus("0 / 1", checkMs)) << "shows: " << first.statusText();
+            RegDeleteKeyValueA(HKEY_CURRENT_USER, runKey, "pellwick"); // the row before set it
+            first.command(idStartWithWindows);
+            first.sync();
+            wchar_t runValue[1024] = L"";
+            DWORD size = sizeof runValue;
+            RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"pellwick",
+                         RRF_RT_REG_SZ, nullptr, runValue, &size);
+            EXPECT_TRUE(runValue == L"\"" + (programFolder / "pellwick.exe").wstring() + L"\"");
+            DWORD code = 99;
+            EXPECT_TRUE(first.exitFromMenu(code));
+        }
+        wchar_t left[16] = L"";
+        GetPrivateProfileStringW(L"position", L"x", L"", left, 16, (home / "pellwick.ini").c_str());
+        EXPECT_NE(left[0], L'\0') << "no position written at exit";
+        EXPECT_FALSE(fs::exists(other / "pellwick.ini") || fs::exists(other / "pellwick.uidl"))
+            << "written to " << other.u8string();
+        ProgramDriver again;
+        expectStatus(again, program, elsewhere.u8string(), "0 / 1");
     }
-    wchar_t left[16] = L"";
-    GetPrivateProfileStringW(L"position", L"x", L"", left, 16, ini.c_str());
-    EXPECT_NE(left[0], L'\0') << "no position written at exit";
-    ProgramDriver again;
-    expectStatus(again, program, elsewhere.u8string(), "0 / 1");
 }
 
 } // namespace
