@@ -136,8 +136,7 @@ void NotifierApp::applyAccount(const ConfigurationValues& values)
     if (signIn.provider != nullptr)
         resolveClientOf(values, *signIn.provider, signIn.client);
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
-                       values.port, values.security, values.checkMinutes,
-                       textOrEmpty(values.certSha256), signIn);
+                       values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn);
 }
 
 // A sign-in made in the dialog replaces the tokens; another method or address makes the stored
