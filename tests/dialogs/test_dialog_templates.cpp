@@ -84,8 +84,8 @@ const ListedControl configureControls[] = {
     {IDC_PROVIDER, Kind::DropDownList, "", 65, 18, 107, 57},
     {noId, Kind::GroupBox, "Sign-in:", 7, 160, 173, 52},
     {noId, Kind::Label, "Sign in with:", 17, 175, 44, 8},
-    {IDC_SIGN_IN_METHOD, Kind::DropDownList, "", 65, 173, 70, 50},
-    {IDC_SIGN_IN, Kind::PushButton, "Sign in", 140, 172, 32, 14},
+    {IDC_SIGN_IN_METHOD, Kind::DropDownList, "", 65, 173, 74, 50},
+    {IDC_SIGN_IN, Kind::PushButton, "Sign in", 142, 172, 30, 14},
     {IDC_SIGN_IN_STATE, Kind::Label, "", 17, 190, 155, 18},
 };
 
