@@ -135,6 +135,7 @@ private:
     void storePassword();
     void pickFile(EditControl& target, const char* filter);
     void chooseColour();
+    bool signInChosen() const;
     bool logIn(HostProbe& probe);
     // The sign-in group (config_sign_in.cpp).
     void attachSignIn();

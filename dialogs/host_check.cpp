@@ -18,6 +18,10 @@ const char secureWorking[] = "Login successful. Secure email checking is working
 const char plainFound[] = "Unencrypted email checking found. Use this? Your password would be sent unencrypted.";
 const char plainWorking[] = "Unencrypted email checking is working!.";
 const char loginRefused[] = "The mailserver reports that the Username and password are not recognised.";
+const char signInNotTried[] = "Secure email checking is available. The password is not tried: pellwick logs in with "
+                              "the sign-in.";
+const char noPlainSignIn[] = "Only unencrypted email checking found. A sign-in is never sent unencrypted: choose "
+                             "another server, or Password under \"Sign in with\".";
 const char certificateRefused[] = "The server's certificate is not trusted. Secure email checking was refused, and the "
                                   "password was not sent.";
 const char trustQuestion[] = "The server's certificate is not vouched for by any authority this computer trusts.\n\n"
@@ -80,9 +84,15 @@ void ConfigDialog::checkHost()
     }
 }
 
+bool ConfigDialog::signInChosen() const
+{
+    return chosenMethod() != SignInMethod::Password;
+}
+
+// With a sign-in chosen the password box is not used, so nothing is sent.
 bool ConfigDialog::logIn(HostProbe& probe)
 {
-    return probe.logIn(userName.getText().get(), password.getText().get());
+    return !signInChosen() && probe.logIn(userName.getText().get(), password.getText().get());
 }
 
 void ConfigDialog::offerSecureService(ConnectionSecurity found, bool accepted)
@@ -91,7 +101,7 @@ void ConfigDialog::offerSecureService(ConnectionSecurity found, bool accepted)
     std::snprintf(question, sizeof question, secureFound, securityName(found), standardPort(found));
     if (provider.getCurSel() == otherProviderIndex && ask(handle, question))
         chooseSecurity(found);
-    report(handle, accepted ? secureWorking : loginRefused);
+    report(handle, signInChosen() ? signInNotTried : accepted ? secureWorking : loginRefused);
 }
 
 // Only exactly the certificate shown, for this host: its host name and dates are still
@@ -124,9 +134,13 @@ void ConfigDialog::offerToTrustCertificate(HostProbe& probe, const char* hostNam
 }
 
 // Only the greeting has been read: the password goes out in clear only once the user has
-// agreed to that, and after No nothing more is sent.
+// agreed to that, and after No nothing more is sent. A sign-in never goes out in clear.
 void ConfigDialog::offerPlainService(HostProbe& probe)
 {
+    if (signInChosen()) {
+        report(handle, noPlainSignIn);
+        return;
+    }
     if (!ask(handle, plainFound))
         return;
     chooseSecurity(ConnectionSecurity::None);

@@ -31,6 +31,10 @@ const char secureQuestion[] = "Secure email checking found (SSL/TLS on port 995)
 const char startTlsQuestion[] = "Secure email checking found (STARTTLS on port 110). Use this?";
 const char secureWorking[] = "Login successful. Secure email checking is working!";
 const char loginRefused[] = "The mailserver reports that the Username and password are not recognised.";
+const char signInNotTried[] =
+    "Secure email checking is available. The password is not tried: pellwick logs in with the sign-in.";
+const char noPlainSignIn[] = "Only unencrypted email checking found. A sign-in is never sent unencrypted: choose "
+                             "another server, or Password under \"Sign in with\".";
 
 struct Probe {
     int tlsPort = 0;
@@ -43,6 +47,7 @@ struct Probe {
     ConnectionSecurity securityAfter = ConnectionSecurity::TlsOnConnect;
     std::string user = "ann";
     std::string password = "secret";
+    SignInMethod signIn = SignInMethod::Password;
     // After the check: the host typed then, if any, and OK instead of Cancel.
     std::string hostAfter;
     bool confirm = false;
@@ -142,6 +147,7 @@ void runHostCheck(Probe& target)
     values.server.assign("127.0.0.1");
     values.username.assign(target.user.c_str());
     values.password.assign(target.password.c_str());
+    values.signIn = target.signIn;
     confirmed.certSha256.assign("<not confirmed>");
     if (runConfigDialog(values, nullptr)) {
         confirmed.server.assign(values.server.text);
@@ -373,6 +379,37 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
             break;
         }
         EXPECT_EQ("4242", result.portAfter) << "every question was answered No";
+    }
+}
+
+// With a sign-in chosen the password box is not used: the secure service is offered without a
+// login, and the unencrypted one is not offered at all.
+TEST(HostCheck, WithASignInChosenNoPasswordIsSentAndPlainIsNotOffered)
+{
+    testbench::TempDirectory folder;
+    testbench::TestPki pki;
+    ASSERT_TRUE(pki.create(folder.path()));
+    mailtest::TrustedCaDirectory trust(pki.path("ca.pem"));
+    ASSERT_TRUE(trust.isReady());
+    for (Serve serve : {Serve::Certificate, Serve::Closed}) {
+        bool secure = serve == Serve::Certificate;
+        SCOPED_TRACE(secure ? "TLS" : "plain only");
+        Servers servers(serve, pki.path("server"));
+        ASSERT_TRUE(servers.started);
+        Probe result;
+        result.tlsPort = servers.tlsPort;
+        result.plainPort = servers.plain.port();
+        result.signIn = SignInMethod::Microsoft;
+        runHostCheck(result);
+        ASSERT_TRUE(result.ran);
+        servers.tls.stop();
+        servers.plain.stop();
+        std::vector<std::string> texts = {noPlainSignIn};
+        if (secure)
+            texts = {secureQuestion, signInNotTried};
+        EXPECT_EQ(texts, shownTexts());
+        EXPECT_TRUE(servers.tls.receivedLines().empty());
+        EXPECT_EQ(std::vector<std::string>(secure ? 0 : 1, "CAPA"), servers.plain.receivedLines());
     }
 }
 
