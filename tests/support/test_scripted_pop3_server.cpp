@@ -200,6 +200,8 @@ TEST_F(ScriptedServerTls, ServerCertificateVerifiesAgainstTheTestCa)
     ASSERT_TRUE(client.readLine(line));
     EXPECT_EQ(line, "+OK scripted POP3 ready");
     ASSERT_TRUE(client.sendLine("USER carol"));
+    // Stopping may otherwise end the server before it has read the line.
+    EXPECT_TRUE(server.waitForLine("USER carol", 5000));
     client.close();
     server.stop();
     EXPECT_EQ(server.receivedLines(), std::vector<std::string>{"USER carol"});

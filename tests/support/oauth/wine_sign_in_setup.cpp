@@ -1,5 +1,5 @@
 // Prepares the Wine prefix for sign-in tests, and undoes it:
-//   wine_sign_in_setup add CA_PEM BROWSER     trusts CA_PEM in the machine's ROOT store (WinHTTP
+//   wine_sign_in_setup add CA_PEM BROWSER     trusts CA_PEM in the user's ROOT store (WinHTTP
 //                                             verifies through it) and makes BROWSER, a Unix
 //                                             path, the program winebrowser starts for URLs
 //   wine_sign_in_setup remove CA_PEM          both undone
@@ -35,7 +35,10 @@ bool changeTrust(const char* pemPath, bool add)
     std::vector<BYTE> der;
     if (!readCertificate(pemPath, der))
         return false;
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "ROOT");
+    // The user's ROOT store, which chain building reads with the machine's: Wine rewrites the
+    // machine's from the host's authorities in a process that opens it, dropping anything else,
+    // so a CA added there could vanish before the tests used it.
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
     if (store == nullptr)
         return false;
     PCCERT_CONTEXT added = nullptr;
