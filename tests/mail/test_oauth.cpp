@@ -78,7 +78,6 @@ TEST(Providers, AddressesAndClientIds)
     for (const Case& c : cases)
         EXPECT_EQ(providerForAddress(c.address), c.provider) << c.address;
     const OAuthProvider& microsoft = *findProvider(OAuthProviderId::Microsoft);
-    EXPECT_STREQ(microsoft.server, "outlook.office365.com");
     EXPECT_STREQ(microsoft.scope, "https://outlook.office.com/POP.AccessAsUser.All offline_access");
 
     OAuthProvider google = *findProvider(OAuthProviderId::Google);

@@ -103,37 +103,6 @@ TEST_F(SignInBench, SignedInTokensLogInEveryWayAndTheRefreshTokenRotates)
     EXPECT_EQ(endpoint.refresh(result.tokens.refreshToken).outcome, TokenOutcome::InvalidGrant);
 }
 
-TEST_F(SignInBench, ARefusedTokenIsAnsweredAfterItsChallenge)
-{
-    Connection pop3;
-    ASSERT_TRUE(connect(pop3));
-    std::string challenge = say(pop3, "AUTH XOAUTH2 " + xoauth2InitialResponse(address, "not-a-token"));
-    BearerChallenge decoded;
-    ASSERT_TRUE(decodeBearerChallenge(challenge.data(), challenge.size(), decoded)) << challenge;
-    EXPECT_EQ(decoded.status, "401");
-    EXPECT_EQ(say(pop3, "").substr(0, 4), "-ERR");
-
-    Connection minted; // a token the mock vouches for is taken
-    ASSERT_TRUE(connect(minted));
-    std::string token = bench.mintAccessToken(address);
-    EXPECT_EQ(say(minted, "AUTH XOAUTH2 " + xoauth2InitialResponse(address, token)).substr(0, 3), "+OK");
-}
-
-TEST_F(SignInBench, KeeperStopsAtSignInAgainWhenTheRefreshIsRefused)
-{
-    SignInFlow::Result result = signIn("invalid-grant");
-    ASSERT_EQ(result.outcome, SignInFlow::Outcome::SignedIn);
-    TokenEndpoint endpoint(bench.provider().tokenEndpoint, OAuthClient{"invalid-grant", ""});
-    std::vector<std::string> saved;
-    TokenKeeper keeper(endpoint, [&](const std::string& token) { saved.push_back(token); });
-    keeper.takeSignIn(result.tokens, TokenKeeper::Clock::now());
-    std::string token;
-    EXPECT_EQ(keeper.accessToken(token, TokenKeeper::Clock::now()), TokenKeeper::Status::Ready);
-    EXPECT_EQ(keeper.serverRefused(token, TokenKeeper::Clock::now()), TokenKeeper::Status::SignInAgain);
-    EXPECT_EQ(keeper.refusal(), "invalid_grant");
-    EXPECT_EQ(saved, std::vector<std::string>{result.tokens.refreshToken});
-}
-
 TEST_F(SignInBench, BrowsersThatDoNotBringACodeBack)
 {
     struct Case {
