@@ -110,6 +110,8 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     checkButton.attachToDialogItem(dialog, IDC_CHECK_HOST);
     toolTip.addTool(&checkButton, nullptr, checkTip);
     updateCheckButton();
+    // The stored address's text must not suggest its provider over the stored server.
+    suggested = providerForAddress(textOrEmpty(values.username));
     attachEdit(userName, IDC_USER_NAME, textOrEmpty(values.username), accountValueMaxLength, userTip);
     attachEdit(password, IDC_PASSWORD, textOrEmpty(values.password), accountValueMaxLength, passwordTip);
     attachChoices(security, IDC_SECURITY, values.security, securityTip);

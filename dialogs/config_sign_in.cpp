@@ -76,7 +76,6 @@ void ConfigDialog::attachSignIn()
     signInButton.attachToDialogItem(handle, IDC_SIGN_IN);
     toolTip.addTool(&signInButton, nullptr, signInTip);
     signInState.attachToDialogItem(handle, IDC_SIGN_IN_STATE);
-    suggested = providerForAddress(textOrEmpty(values.username));
     chooseMethod(values.signIn);
 }
 

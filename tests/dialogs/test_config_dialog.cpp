@@ -387,14 +387,18 @@ std::string fileText(const std::string& path)
     return text;
 }
 
-// An address at a provider suggests its server and sign-in, which then says what is missing.
+// An address typed at a provider suggests its server and sign-in, which then says what is
+// missing; the stored address suggests nothing over the stored server.
 TEST_F(DialogScenario, AddressAtAProviderSuggestsItsServerAndSignIn)
 {
     ConfigurationValues values;
-    std::string host, state;
+    values.username.assign("ann@gmail.com");
+    values.server.assign("localhost");
+    std::string hostAtOpen, host, state;
     ConnectionSecurity security = ConnectionSecurity::None;
     bool signInEnabled = true, passwordEnabled = true;
     configScenario = [&](ConfigDialog& dialog) {
+        hostAtOpen = textOf(dialog.host.handle);
         setText(dialog.userName, "ann@Outlook.com");
         host = textOf(dialog.host.handle);
         security = dialog.security.chosen();
@@ -404,6 +408,7 @@ TEST_F(DialogScenario, AddressAtAProviderSuggestsItsServerAndSignIn)
         pressOk(dialog);
     };
     ASSERT_TRUE(runConfigDialog(values, nullptr));
+    EXPECT_EQ("localhost", hostAtOpen);
     EXPECT_EQ("outlook.office365.com", host);
     EXPECT_EQ(ConnectionSecurity::TlsOnConnect, security);
     bool builtIn = findProvider(OAuthProviderId::Microsoft)->builtInClientId[0] != '\0';
