@@ -48,6 +48,12 @@ inline const Choice<NewMailSound> soundChoices[] = {
     {"Sound file", NewMailSound::File},
     {"None", NewMailSound::None},
 };
+// The first entry is also what counts while nothing is chosen.
+inline const Choice<SignInMethod> signInChoices[] = {
+    {"Password", SignInMethod::Password},
+    {"Microsoft sign-in", SignInMethod::Microsoft},
+    {"Google sign-in", SignInMethod::Google},
+};
 // Posted to the dialog by the thread of a sign-in once it has finished.
 const UINT signInFinishedMessage = WM_APP + 20;
 
@@ -99,7 +105,7 @@ public:
     ColourSwatch colourSwatch;
     ButtonControl showBalloon;
     EditControl mailProgram;
-    ComboBoxControl signInMethod;
+    ChoiceList<SignInMethod> signInMethod{signInChoices};
     ButtonControl signInButton;
     StaticControl signInState;
     // The provider of a sign-in method; tests point it at an authorization server of theirs.
@@ -140,8 +146,6 @@ private:
     // The sign-in group (config_sign_in.cpp).
     void attachSignIn();
     bool onSignInClick(HWND control);
-    SignInMethod chosenMethod() const;
-    void chooseMethod(SignInMethod method);
     ClientSetup signInClient(OAuthClient& client) const;
     void updateSignIn(const char* state = nullptr);
     bool storedSignInStands(SignInMethod method) const;
@@ -155,7 +159,6 @@ private:
     void offerPlainService(HostProbe& probe);
     void offerToTrustCertificate(HostProbe& probe, const char* hostName);
 
-    int methodIndex[3] = {}; // the method list's entry of each SignInMethod
     std::unique_ptr<SignInFlow> flow;
     std::thread signInThread;
     SignInFlow::Result signInResult;          // written by signInThread, read once it has ended

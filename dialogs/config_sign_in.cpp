@@ -9,16 +9,6 @@
 
 namespace {
 
-struct MethodEntry {
-    SignInMethod method;
-    const char* name;
-};
-const MethodEntry methodEntries[] = {
-    {SignInMethod::Password, "Password"},
-    {SignInMethod::Microsoft, "Microsoft sign-in"},
-    {SignInMethod::Google, "Google sign-in"},
-};
-
 const char signInText[] = "Sign in";
 const char cancelText[] = "Cancel";
 const int stateTextSize = 160;
@@ -66,31 +56,10 @@ ConfigDialog::~ConfigDialog()
 
 void ConfigDialog::attachSignIn()
 {
-    signInMethod.attachToDialogItem(handle, IDC_SIGN_IN_METHOD);
-    for (const MethodEntry& entry : methodEntries)
-        signInMethod.addString(entry.name);
-    // The list is sorted: an entry's place is known once all are in.
-    for (const MethodEntry& entry : methodEntries)
-        methodIndex[static_cast<int>(entry.method)] = signInMethod.findStringExact(entry.name);
-    toolTip.addTool(&signInMethod, nullptr, methodTip);
+    attachChoices(signInMethod, IDC_SIGN_IN_METHOD, values.signIn, methodTip);
     signInButton.attachToDialogItem(handle, IDC_SIGN_IN);
     toolTip.addTool(&signInButton, nullptr, signInTip);
     signInState.attachToDialogItem(handle, IDC_SIGN_IN_STATE);
-    chooseMethod(values.signIn);
-}
-
-SignInMethod ConfigDialog::chosenMethod() const
-{
-    int selected = signInMethod.getCurSel();
-    for (const MethodEntry& entry : methodEntries)
-        if (methodIndex[static_cast<int>(entry.method)] == selected)
-            return entry.method;
-    return SignInMethod::Password;
-}
-
-void ConfigDialog::chooseMethod(SignInMethod method)
-{
-    signInMethod.setCurSel(methodIndex[static_cast<int>(method)]);
     updateSignIn();
 }
 
@@ -103,7 +72,7 @@ bool ConfigDialog::storedSignInStands(SignInMethod method) const
 
 ClientSetup ConfigDialog::signInClient(OAuthClient& client) const
 {
-    const OAuthProvider* provider = signInProvider(chosenMethod());
+    const OAuthProvider* provider = signInProvider(signInMethod.chosen());
     return provider != nullptr ? resolveClientOf(values, *provider, client) : ClientSetup::MissingClientId;
 }
 
@@ -124,7 +93,7 @@ bool ConfigDialog::onSignInClick(HWND control)
 // `state` when given, otherwise what the method and its client stand at.
 void ConfigDialog::updateSignIn(const char* state)
 {
-    SignInMethod method = chosenMethod();
+    SignInMethod method = signInMethod.chosen();
     bool busy = flow != nullptr;
     OAuthClient client;
     ClientSetup setup = signInClient(client);
@@ -158,9 +127,9 @@ void ConfigDialog::startSignIn()
     OAuthClient client;
     if (signInClient(client) != ClientSetup::Ready)
         return;
-    flow.reset(new SignInFlow(*signInProvider(chosenMethod()), client));
+    flow.reset(new SignInFlow(*signInProvider(signInMethod.chosen()), client));
     flow->waitSeconds = signInWaitSeconds;
-    signedInMethod = chosenMethod();
+    signedInMethod = signInMethod.chosen();
     std::string address = userName.getText().get();
     HWND dialog = handle;
     signInThread = std::thread([this, address, dialog] {
@@ -231,14 +200,14 @@ void ConfigDialog::suggestProvider()
         setNumberText(port.handle, found->port);
         updateCheckButton();
     }
-    chooseMethod(google ? SignInMethod::Google : SignInMethod::Microsoft);
+    signInMethod.select(google ? SignInMethod::Google : SignInMethod::Microsoft);
 }
 
 // On OK: the method, and a sign-in made for it; one still waiting is given up.
 void ConfigDialog::readSignIn()
 {
     endSignIn();
-    values.signIn = chosenMethod();
+    values.signIn = signInMethod.chosen();
     if (signedIn.present && signedInMethod == values.signIn)
         values.newSignIn = signedIn;
 }

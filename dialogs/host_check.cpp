@@ -86,7 +86,7 @@ void ConfigDialog::checkHost()
 
 bool ConfigDialog::signInChosen() const
 {
-    return chosenMethod() != SignInMethod::Password;
+    return signInMethod.chosen() != SignInMethod::Password;
 }
 
 // With a sign-in chosen the password box is not used, so nothing is sent.

@@ -40,12 +40,6 @@ public:
     {
         return static_cast<int>(SendMessageA(handle, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
     }
-    // CB_FINDSTRINGEXACT: the index of the entry whose text is `text` (any letter case), or CB_ERR.
-    int findStringExact(const char* text) const
-    {
-        return static_cast<int>(
-            SendMessageA(handle, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text)));
-    }
     // CB_GETCURSEL: the selected index, or CB_ERR (-1) when nothing is selected.
     int getCurSel() const { return static_cast<int>(SendMessageA(handle, CB_GETCURSEL, 0, 0)); }
     // CB_SETCURSEL: selects `index` (-1 clears the selection); raises no CBN_SELCHANGE.
