@@ -112,9 +112,11 @@ public:
     std::function<const OAuthProvider*(SignInMethod)> signInProvider = providerForMethod;
     // How long a sign-in waits for the browser to come back.
     int signInWaitSeconds = RedirectListener::defaultWaitSeconds;
-    // The tokens of a sign-in made in this run, for OK to hand over with signedInMethod.
+    // The tokens of a sign-in made in this run, and the method and address it was made for:
+    // OK hands them over while both are still chosen.
     SignedInTokens signedIn;
     SignInMethod signedInMethod = SignInMethod::Password;
+    std::string signedInAddress;
 
 private:
     void attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip);
@@ -149,6 +151,7 @@ private:
     ClientSetup signInClient(OAuthClient& client) const;
     void updateSignIn(const char* state = nullptr);
     bool storedSignInStands(SignInMethod method) const;
+    bool newSignInStands(SignInMethod method) const;
     void startSignIn();
     const char* collectSignIn(bool cancel);
     void endSignIn();
@@ -161,7 +164,10 @@ private:
 
     std::unique_ptr<SignInFlow> flow;
     std::thread signInThread;
-    SignInFlow::Result signInResult;          // written by signInThread, read once it has ended
+    SignInFlow::Result signInResult; // written by signInThread, read once it has ended
+    // What the sign-in under way is for.
+    SignInMethod runningMethod = SignInMethod::Password;
+    std::string runningAddress;
     const OAuthProvider* suggested = nullptr; // the provider the user name last suggested
 };
 

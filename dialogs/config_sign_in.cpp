@@ -70,6 +70,12 @@ bool ConfigDialog::storedSignInStands(SignInMethod method) const
            std::strcmp(userName.getText().get(), textOrEmpty(values.username)) == 0;
 }
 
+// So does a sign-in made in this run.
+bool ConfigDialog::newSignInStands(SignInMethod method) const
+{
+    return signedIn.present && signedInMethod == method && signedInAddress == userName.getText().get();
+}
+
 ClientSetup ConfigDialog::signInClient(OAuthClient& client) const
 {
     const OAuthProvider* provider = signInProvider(signInMethod.chosen());
@@ -111,7 +117,7 @@ void ConfigDialog::updateSignIn(const char* state)
                       providerName);
     else if (!hasAddress)
         std::snprintf(text, sizeof text, "%s", noAddress);
-    else if ((signedIn.present && signedInMethod == method) || storedSignInStands(method))
+    else if (newSignInStands(method) || storedSignInStands(method))
         std::snprintf(text, sizeof text, "%s", isSignedIn);
     else
         std::snprintf(text, sizeof text, "%s", notSignedIn);
@@ -127,12 +133,12 @@ void ConfigDialog::startSignIn()
     OAuthClient client;
     if (signInClient(client) != ClientSetup::Ready)
         return;
-    flow.reset(new SignInFlow(*signInProvider(signInMethod.chosen()), client));
+    runningMethod = signInMethod.chosen();
+    runningAddress = userName.getText().get();
+    flow.reset(new SignInFlow(*signInProvider(runningMethod), client));
     flow->waitSeconds = signInWaitSeconds;
-    signedInMethod = signInMethod.chosen();
-    std::string address = userName.getText().get();
     HWND dialog = handle;
-    signInThread = std::thread([this, address, dialog] {
+    signInThread = std::thread([this, address = runningAddress, dialog] {
         signInResult = flow->run(address);
         PostMessageA(dialog, signInFinishedMessage, 0, 0);
     });
@@ -150,6 +156,8 @@ const char* ConfigDialog::collectSignIn(bool cancel)
     const char* failure = outcomeText(signInResult.outcome);
     if (failure == nullptr) {
         signedIn.present = true;
+        signedInMethod = runningMethod;
+        signedInAddress = runningAddress;
         signedIn.accessToken = signInResult.tokens.accessToken;
         signedIn.refreshToken = signInResult.tokens.refreshToken;
         signedIn.expiresInSeconds = signInResult.tokens.expiresInSeconds;
@@ -208,6 +216,6 @@ void ConfigDialog::readSignIn()
 {
     endSignIn();
     values.signIn = signInMethod.chosen();
-    if (signedIn.present && signedInMethod == values.signIn)
+    if (newSignInStands(values.signIn))
         values.newSignIn = signedIn;
 }

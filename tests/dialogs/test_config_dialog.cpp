@@ -421,21 +421,36 @@ TEST_F(DialogScenario, AddressAtAProviderSuggestsItsServerAndSignIn)
 }
 
 // While the browser is open the dialog stays usable; a browser that never comes back ends in
-// time, and the button cancels at once.
+// time, and the button cancels at once. A sign-in made before counts for its method and
+// address only, and one cancelled after it with another method leaves it standing.
 TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsable)
 {
     testbench::OAuthFixture bench;
     ASSERT_TRUE(testbench::OAuthFixture::fromEnvironment(bench)) << "the sign-in bench is not running";
+    OAuthProvider redirectingMock = bench.provider();
+    redirectingMock.id = OAuthProviderId::Google; // with the Google client id, which redirects
     for (bool cancel : {false, true}) {
         ConfigurationValues values;
         values.username.assign("alice@example.test");
         values.signIn = SignInMethod::Microsoft;
         values.microsoftClientId.assign("no-redirect"); // the mock's page never redirects
-        std::string whileBusy, state;
+        values.googleClientId.assign("pellwick");
+        std::string whileBusy, state, atOtherAddress, signedInBefore;
         bool usable = false;
         configScenario = [&](ConfigDialog& dialog) {
-            dialog.signInProvider = [&bench](SignInMethod) { return &bench.provider(); };
+            dialog.signInProvider = [&](SignInMethod method) {
+                return method == SignInMethod::Google ? &redirectingMock : &bench.provider();
+            };
             dialog.signInWaitSeconds = 2;
+            if (cancel) {
+                choose(dialog, dialog.signInMethod, SignInMethod::Google);
+                click(dialog, dialog.signInButton.handle);
+                testbench::pumpUntil([&] { return textOf(dialog.signInButton.handle) == "Sign in"; }, 6000);
+                setText(dialog.userName, "bob@example.test");
+                atOtherAddress = textOf(dialog.signInState.handle);
+                setText(dialog.userName, "alice@example.test");
+                choose(dialog, dialog.signInMethod, SignInMethod::Microsoft);
+            }
             click(dialog, dialog.signInButton.handle);
             whileBusy = textOf(dialog.signInButton.handle);
             if (cancel)
@@ -443,6 +458,10 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
             testbench::pumpUntil([&] { return textOf(dialog.signInButton.handle) == "Sign in"; }, 6000);
             state = textOf(dialog.signInState.handle);
             usable = IsWindowEnabled(dialog.signInButton.handle) && IsWindowEnabled(dialog.signInMethod.handle);
+            if (cancel) {
+                choose(dialog, dialog.signInMethod, SignInMethod::Google);
+                signedInBefore = textOf(dialog.signInState.handle);
+            }
             pressOk(dialog);
         };
         if (cancel) // the first run's timer is the fixture's
@@ -452,7 +471,11 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
         EXPECT_EQ(cancel ? "Sign-in cancelled." : "No answer came back from the browser. Press Sign in to try again.",
                   state);
         EXPECT_TRUE(usable);
-        EXPECT_FALSE(values.newSignIn.present);
+        EXPECT_EQ(cancel, values.newSignIn.present);
+        if (cancel) {
+            EXPECT_EQ("Not signed in: press Sign in.", atOtherAddress);
+            EXPECT_EQ("Signed in. The password is not used.", signedInBefore);
+        }
     }
 }
 
