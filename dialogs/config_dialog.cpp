@@ -1,7 +1,6 @@
 #include "dialogs/config_dialog.h"
 
 #include <commdlg.h>
-#include <cstdio>
 #include <cstring>
 
 #include "dialogs/about_dialog.h"
@@ -15,7 +14,6 @@ const char intervalRefused[] = "The check interval must be a whole number of min
 const char repeatRefused[] = "The sound's repeat must be a whole number of minutes from 1 to 9999.";
 const char passwordNotStored[] = "The password could not be stored protected, so the settings file keeps the one it "
                                  "held before. The new password is used until pellwick is closed.";
-const int numberTextSize = 16;
 const int customColourCount = 16;
 
 const char providerTip[] =
@@ -83,6 +81,12 @@ void ConfigDialog::attachEdit(EditControl& edit, int id, const char* text, int l
     toolTip.addTool(&edit, nullptr, tip);
 }
 
+void ConfigDialog::attachNumber(EditControl& edit, int id, int value, int limit, const char* tip)
+{
+    attachEdit(edit, id, "", limit, tip);
+    setNumberText(edit.handle, value);
+}
+
 void ConfigDialog::attachCheckBox(ButtonControl& box, int id, bool checked, const char* tip)
 {
     box.attachToDialogItem(handle, id);
@@ -116,11 +120,8 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     attachEdit(password, IDC_PASSWORD, textOrEmpty(values.password), accountValueMaxLength, passwordTip);
     attachChoices(security, IDC_SECURITY, values.security, securityTip);
 
-    char number[numberTextSize];
-    std::snprintf(number, sizeof number, "%d", values.port);
-    attachEdit(port, IDC_PORT, number, portTextLimit, portTip);
-    std::snprintf(number, sizeof number, "%d", values.checkMinutes);
-    attachEdit(interval, IDC_INTERVAL, number, intervalTextLimit, intervalTip);
+    attachNumber(port, IDC_PORT, values.port, portTextLimit, portTip);
+    attachNumber(interval, IDC_INTERVAL, values.checkMinutes, intervalTextLimit, intervalTip);
 
     attachSound();
     attachCheckBox(changeColour, IDC_CHANGE_COLOUR, values.changeColour, changeColourTip);
@@ -144,10 +145,9 @@ void ConfigDialog::attachSound()
     attachChoices(sound, IDC_SOUND, chosen, soundTip);
     attachEdit(soundFile, IDC_SOUND_FILE, file, settingsPathValueSize - 1, soundFileTip);
     attachCheckBox(repeatSound, IDC_REPEAT_SOUND, values.repeatMinutes > 0, repeatSoundTip);
-    char number[numberTextSize];
-    std::snprintf(number, sizeof number, "%d",
-                  values.repeatMinutes > 0 ? values.repeatMinutes : suggestedRepeatMinutes);
-    attachEdit(repeatMinutes, IDC_REPEAT_MINUTES, number, repeatTextLimit, repeatMinutesTip);
+    attachNumber(repeatMinutes, IDC_REPEAT_MINUTES,
+                 values.repeatMinutes > 0 ? values.repeatMinutes : suggestedRepeatMinutes, repeatTextLimit,
+                 repeatMinutesTip);
 }
 
 void ConfigDialog::applyEnablingRule()

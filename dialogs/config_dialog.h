@@ -120,6 +120,7 @@ public:
 
 private:
     void attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip);
+    void attachNumber(EditControl& edit, int id, int value, int limit, const char* tip);
     void attachCheckBox(ButtonControl& box, int id, bool checked, const char* tip);
     template <typename Value> void attachChoices(ChoiceList<Value>& list, int id, Value selected, const char* tip)
     {
