@@ -158,16 +158,15 @@ void ConfigDialog::applyEnablingRule()
     EnableWindow(port.handle, other);
 }
 
-// The file only for a sound file, the repeat only for a sound.
+// The file only for a sound file, the repeat only for a sound, its minutes only while on.
 void ConfigDialog::applySoundRule()
 {
     NewMailSound chosen = sound.chosen();
     BOOL file = chosen == NewMailSound::File;
     EnableWindow(soundFile.handle, file);
     EnableWindow(GetDlgItem(handle, IDC_SOUND_FILE_PICKER), file);
-    BOOL any = chosen != NewMailSound::None;
-    EnableWindow(repeatSound.handle, any);
-    EnableWindow(repeatMinutes.handle, any);
+    EnableWindow(repeatSound.handle, chosen != NewMailSound::None);
+    EnableWindow(repeatMinutes.handle, repeatChosen());
 }
 
 void ConfigDialog::chooseSecurity(ConnectionSecurity chosen)
@@ -204,7 +203,7 @@ void ConfigDialog::onClick(HWND control)
         checkHost();
     } else if (control == security.handle) {
         chooseSecurity(security.chosen());
-    } else if (control == sound.handle) {
+    } else if (control == sound.handle || control == repeatSound.handle) {
         applySoundRule();
     } else if (control == colourSwatch.handle) {
         chooseColour();

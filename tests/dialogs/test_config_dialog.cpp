@@ -236,10 +236,11 @@ TEST_F(DialogScenario, SoundChoiceIsStoredInTheKeysOlderVersionsRead)
         values.customSound.assign(c.file);
         values.repeatMinutes = c.repeat;
         NewMailSound shown = NewMailSound::System;
-        bool fileEnabled = false, repeatChecked = false;
+        bool fileEnabled = false, repeatChecked = false, minutesEnabled = false;
         configScenario = [&](ConfigDialog& dialog) {
             shown = dialog.sound.chosen();
             fileEnabled = IsWindowEnabled(dialog.soundFile.handle);
+            minutesEnabled = IsWindowEnabled(dialog.repeatMinutes.handle);
             repeatChecked = dialog.repeatSound.getCheck();
             choose(dialog, dialog.sound, c.chosen);
             setText(dialog.soundFile, c.chosen == NewMailSound::File ? "C:\\new.wav" : c.file);
@@ -252,6 +253,7 @@ TEST_F(DialogScenario, SoundChoiceIsStoredInTheKeysOlderVersionsRead)
         EXPECT_EQ(c.shown, shown) << c.file;
         EXPECT_EQ(c.shown == NewMailSound::File, fileEnabled) << c.file;
         EXPECT_EQ(c.repeat > 0, repeatChecked) << c.file;
+        EXPECT_EQ(c.repeat > 0 && c.play, minutesEnabled) << c.file;
         EXPECT_EQ(c.chosen != NewMailSound::None, values.playSound) << c.file;
         EXPECT_STREQ(c.fileAfter, values.customSound.text);
         EXPECT_EQ(c.chosen != NewMailSound::None ? 15 : 0, values.repeatMinutes) << c.file;
