@@ -148,7 +148,7 @@ private:
     bool logIn(HostProbe& probe);
     // The sign-in group (config_sign_in.cpp).
     void attachSignIn();
-    bool onSignInClick(HWND control);
+    void onSignInClick(HWND control);
     ClientSetup signInClient(OAuthClient& client) const;
     void updateSignIn(const char* state = nullptr);
     bool storedSignInStands(SignInMethod method) const;

@@ -82,7 +82,7 @@ ClientSetup ConfigDialog::signInClient(OAuthClient& client) const
     return provider != nullptr ? resolveClientOf(values, *provider, client) : ClientSetup::MissingClientId;
 }
 
-bool ConfigDialog::onSignInClick(HWND control)
+void ConfigDialog::onSignInClick(HWND control)
 {
     if (control == signInMethod.handle)
         updateSignIn();
@@ -90,9 +90,6 @@ bool ConfigDialog::onSignInClick(HWND control)
         flow->abort(); // the thread ends soon and reports Aborted
     else if (control == signInButton.handle)
         startSignIn();
-    else
-        return false;
-    return true;
 }
 
 // The controls as the chosen method and a running sign-in want them, and the state text:
