@@ -437,7 +437,7 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
         values.signIn = SignInMethod::Microsoft;
         values.microsoftClientId.assign("no-redirect"); // the mock's page never redirects
         values.googleClientId.assign("pellwick");
-        std::string whileBusy, state, atOtherAddress, signedInBefore;
+        std::string whileBusy, state, atOtherAddress;
         bool usable = false;
         configScenario = [&](ConfigDialog& dialog) {
             dialog.signInProvider = [&](SignInMethod method) {
@@ -460,10 +460,8 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
             testbench::pumpUntil([&] { return textOf(dialog.signInButton.handle) == "Sign in"; }, 6000);
             state = textOf(dialog.signInState.handle);
             usable = IsWindowEnabled(dialog.signInButton.handle) && IsWindowEnabled(dialog.signInMethod.handle);
-            if (cancel) {
+            if (cancel) // the sign-in made before is OK's to hand over
                 choose(dialog, dialog.signInMethod, SignInMethod::Google);
-                signedInBefore = textOf(dialog.signInState.handle);
-            }
             pressOk(dialog);
         };
         if (cancel) // the first run's timer is the fixture's
@@ -474,10 +472,7 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
                   state);
         EXPECT_TRUE(usable);
         EXPECT_EQ(cancel, values.newSignIn.present);
-        if (cancel) {
-            EXPECT_EQ("Not signed in: press Sign in.", atOtherAddress);
-            EXPECT_EQ("Signed in. The password is not used.", signedInBefore);
-        }
+        EXPECT_EQ(cancel ? "Not signed in: press Sign in." : "", atOtherAddress);
     }
 }
 
