@@ -69,8 +69,11 @@ NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
 
 NotifierApp::~NotifierApp()
 {
-    // Stops the thread while the rest goes; the checker's own destructor waits for it.
+    // A refresh token the provider replaced after the window went, or whose message the
+    // window never took, is stored once the thread has ended: the one on disk may be void.
     checker.requestStop();
+    checker.waitForExit();
+    storeRotatedRefreshTokens();
 }
 
 bool NotifierApp::startUp()

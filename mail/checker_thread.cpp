@@ -107,11 +107,14 @@ bool CheckerThread::takeRotatedRefreshToken(std::string& refreshToken)
 }
 
 // Called by the keeper on the checker thread as soon as the provider replaced the refresh
-// token: the owner writes it before anything else can fail.
+// token: the owner writes it before anything else can fail. Not when the window replaced the
+// sign-in or its tokens since this cycle began: what it stored then is newer.
 void CheckerThread::keepRotatedRefreshToken(const std::string& refreshToken)
 {
     {
         std::lock_guard<std::mutex> hold(session.listLock);
+        if (signInVersion != cycleSignInVersion || pendingTokens.kind != PendingTokens::Kind::None)
+            return;
         rotatedRefreshToken = refreshToken;
         rotatedWaiting = true;
     }

@@ -23,6 +23,7 @@
 #include "tests/mail/mail_test_support.h"
 #include "ui/win32_handles.h"
 #include "tests/support/dovecot_fixture.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/pump_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
@@ -273,8 +274,10 @@ TEST_F(AppInProcess, RefreshTokensAreStoredProtectedAsTheProviderReplacesThem)
             return std::unique_ptr<TokenEndpoint>(endpoint);
         };
     };
-    for (bool protects : {true, false}) {
-        SCOPED_TRACE(protects ? "protected" : "protection fails");
+    // The last run ends the program before its window hears of the new token.
+    for (int run = 0; run < 3; ++run) {
+        bool protects = run != 1;
+        SCOPED_TRACE(run);
         PasswordProtection failing = [](const char*, TextRecord&) { return false; };
         protection = protects ? protectPassword : failing;
         ScriptedPop3Server tls;
@@ -291,6 +294,14 @@ TEST_F(AppInProcess, RefreshTokensAreStoredProtectedAsTheProviderReplacesThem)
                               .send("+OK\r\n1 a\r\n.\r\n")
                               .stall(2000));
         start({"signin=microsoft", std::string("refreshtoken=\"") + stored.text + "\""}, true, &tls);
+        if (run == 2) {
+            ASSERT_TRUE(testbench::pollUntil([&] { return app->checker.snapshot().totalCount == 1; }, resultMs));
+            app.reset();
+            TextRecord kept;
+            revealPassword(files.readValue("connection", "refreshtoken").c_str(), kept);
+            EXPECT_STREQ(kept.text, "r2");
+            break;
+        }
         ASSERT_TRUE(waitForStatus("1 / 1")) << app->statusText;
         EXPECT_EQ(endpoint->presented, std::vector<std::string>{"r1"});
         TextRecord now;
