@@ -17,4 +17,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Test programs start through a launcher that makes a start again when Wine ended it silently
+# before the program ran (scripts/wine-test-run.sh).
+get_filename_component(pellwick_wine_launcher ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-test-run.sh ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${pellwick_wine_launcher})
