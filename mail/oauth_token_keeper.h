@@ -46,7 +46,6 @@ public:
     void serverAccepted() { refusedSinceAccepted = false; }
 
     bool needsRefresh(Clock::time_point now) const;
-    bool mustSignInAgain() const { return signInAgain; }
     // The endpoint's error code that ended in SignInAgain (empty when there was no token).
     const std::string& refusal() const { return refusalCode; }
 
