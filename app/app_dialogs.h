@@ -1,6 +1,6 @@
 #pragma once
 
-#include "util/configuration_values.h"
+#include "account/configuration_values.h"
 
 // The modal dialogs the application runs, handed to it by the entry point. A null entry
 // means there is no such dialog: Configure then does nothing, and a first start without an

@@ -5,7 +5,7 @@
 #include "app/single_instance.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/config_dialog.h"
-#include "mail/connection.h"
+#include "mail/connection/connection.h"
 
 namespace {
 

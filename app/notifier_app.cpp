@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "app/start_with_windows.h"
-#include "mail/platform/trust_sources.h"
-#include "mail/seen_file.h"
-#include "mail/trust_files.h"
+#include "mail/platform/executable_folder.h"
+#include "mail/mailbox/seen_file.h"
+#include "mail/tls/trust_files.h"
 #include "res/resource.h"
 #include "ui/win32_handles.h"
 #include "util/copy_bounded.h"

@@ -10,7 +10,7 @@
 #include "app/sound_repeat.h"
 #include "app/status_text.h"
 #include "app/window_handlers.h"
-#include "mail/checker_thread.h"
+#include "mail/checker/checker_thread.h"
 #include "res/resource.h"
 #include "ui/win32_handles.h"
 #include "ui/window.h"

@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "app/protected_password.h"
-#include "mail/connection_security.h"
-#include "util/configuration_values.h"
+#include "mail/connection/connection_security.h"
+#include "account/configuration_values.h"
 #include "util/text_record.h"
 
 // Sections and keys, spelled as they stand in pellwick.ini (matched without regard to case).

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "mail/platform/trust_sources.h"
+#include "mail/platform/executable_folder.h"
 #include "ui/win32_handles.h"
 #include "util/text_record.h"
 

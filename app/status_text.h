@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mail/checker_thread.h"
+#include "mail/checker/checker_thread.h"
 
 // The floating window's one line: the counts, or the text of a failed check.
 const int statusTextSize = 32; // at most 31 characters

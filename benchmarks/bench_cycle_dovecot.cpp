@@ -18,7 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "mail/checker_thread.h"
+#include "mail/checker/checker_thread.h"
 #include "tests/support/dovecot_fixture.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include <openssl/bio.h>
 
-#include "mail/pop3_session.h"
+#include "mail/pop3/pop3_session.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "mail/checker_thread.h"
-#include "mail/seen_file.h"
+#include "mail/checker/checker_thread.h"
+#include "mail/mailbox/seen_file.h"
 
 namespace {
 

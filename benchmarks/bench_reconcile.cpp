@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/pop3_session.h"
+#include "mail/pop3/pop3_session.h"
 #include "tests/support/colliding_ids.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "dialogs/version_resource.h"
-#include "mail/platform/trust_sources.h"
+#include "mail/platform/executable_folder.h"
 
 namespace {
 const int versionTextSize = 256;

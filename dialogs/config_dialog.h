@@ -8,15 +8,15 @@
 
 #include "dialogs/choice_list.h"
 #include "dialogs/host_probe.h"
-#include "mail/connection.h"
-#include "mail/oauth_sign_in.h"
-#include "mail/pop3_ports.h"
+#include "mail/connection/connection.h"
+#include "mail/sign_in/oauth_sign_in.h"
+#include "mail/pop3/pop3_ports.h"
 #include "res/resource.h"
 #include "ui/busy_cursor_handler.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
 #include "ui/tool_tip.h"
-#include "util/configuration_values.h"
+#include "account/configuration_values.h"
 #include "util/text_record.h"
 
 inline constexpr char googleProviderName[] = "Google/GMail";

@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "mail/connection_security.h"
-#include "mail/pop3_ports.h"
-#include "mail/pop3_session.h"
+#include "mail/connection/connection_security.h"
+#include "mail/pop3/pop3_ports.h"
+#include "mail/pop3/pop3_session.h"
 
 // One way a host may offer POP3: how the stream is secured and on which port.
 struct ProbeStep {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
-#include "mail/pop3_session.h"
+#include "mail/pop3/pop3_session.h"
 #include "tests/support/scripted_stream.h"
 
 namespace {

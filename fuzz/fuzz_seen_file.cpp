@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "mail/pop3_session.h"
+#include "mail/pop3/pop3_session.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "fuzz/fuzz_input.h"
-#include "mail/http_reply_reader.h"
-#include "mail/oauth_token_reply.h"
-#include "mail/sasl_oauth.h"
+#include "mail/sign_in/http_reply_reader.h"
+#include "mail/sign_in/oauth_token_reply.h"
+#include "mail/sign_in/sasl_oauth.h"
 
 namespace {
 

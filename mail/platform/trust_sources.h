@@ -1,26 +1,11 @@
 #pragma once
 
-#include <cstddef>
-
 #include <openssl/types.h>
 
-static const size_t maxExecutablePath = 1024;
+// Receives one trusted root; it stays the caller's, who frees it after the call.
+using PlatformRootSink = void (*)(X509* certificate, void* context);
 
-// The running executable's full path, e.g. "C:\pellwick\pellwick.exe", in UTF-8. False when
-// it cannot be found or does not fit `size`.
-bool executablePath(char* buffer, size_t size);
-
-// The folder of the running executable with a trailing separator, e.g. "C:\pellwick\", in
-// UTF-8. False when it cannot be found or does not fit `size`.
-bool executableFolder(char* buffer, size_t size);
-
-// The process's working folder with a trailing separator, e.g. "C:\pellwick\", in UTF-8.
-// False when it cannot be found or does not fit `size`.
-bool workingFolder(char* buffer, size_t size);
-
-class TrustIndex;
-
-// Adds the platform's own trusted roots: the Windows ROOT certificate store to `index`; or
-// natively OpenSSL's default locations, its file to `index` and its folder of certificates
-// as a lookup of `store`, consulted after the index.
-void addPlatformRoots(TrustIndex& index, X509_STORE* store);
+// Adds the platform's own trusted roots: each certificate of the Windows ROOT store goes to
+// `take`; natively, OpenSSL's default folder of certificates becomes a lookup of `store`. Returns
+// the platform's default file of certificates for the caller to read (natively), or null.
+const char* addPlatformRoots(X509_STORE* store, PlatformRootSink take, void* context);

@@ -4,76 +4,24 @@
 #include <wincrypt.h>
 
 #include "mail/platform/trust_sources.h"
-#include "mail/trust_index.h"
-
-#include <cstring>
 
 #include <openssl/x509.h>
 
-namespace {
-
-// `wide` as UTF-8 with a trailing separator; false when it does not fit `size`.
-bool utf8Folder(const wchar_t* wide, char* buffer, size_t size)
-{
-    if (size < 2)
-        return false;
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, static_cast<int>(size - 1), nullptr, nullptr);
-    if (bytes < 2)
-        return false; // none, or cut short
-    if (buffer[bytes - 2] != '\\' && buffer[bytes - 2] != '/') {
-        buffer[bytes - 1] = '\\';
-        buffer[bytes] = '\0';
-    }
-    return true;
-}
-
-} // namespace
-
-// Paths as UTF-8, which the program's file calls take, so that a folder named outside the ANSI
-// code page is still found.
-bool executablePath(char* buffer, size_t size)
-{
-    wchar_t wide[maxExecutablePath];
-    DWORD length = GetModuleFileNameW(nullptr, wide, maxExecutablePath);
-    if (length == 0 || length >= maxExecutablePath)
-        return false; // none, or cut short
-    return WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, static_cast<int>(size), nullptr, nullptr) > 0;
-}
-
-bool executableFolder(char* buffer, size_t size)
-{
-    if (!executablePath(buffer, size))
-        return false;
-    size_t length = std::strlen(buffer);
-    while (length > 0 && buffer[length - 1] != '\\' && buffer[length - 1] != '/')
-        --length;
-    buffer[length] = '\0';
-    return length > 0;
-}
-
-bool workingFolder(char* buffer, size_t size)
-{
-    wchar_t wide[maxExecutablePath];
-    DWORD length = GetCurrentDirectoryW(maxExecutablePath, wide);
-    if (length == 0 || length >= maxExecutablePath)
-        return false; // none, or cut short
-    return utf8Folder(wide, buffer, size);
-}
-
 // OpenSSL 3.0 cannot read the Windows store itself: each root is copied in as DER.
-void addPlatformRoots(TrustIndex& index, X509_STORE*)
+const char* addPlatformRoots(X509_STORE*, PlatformRootSink take, void* context)
 {
     HCERTSTORE roots = CertOpenSystemStoreA(0, "ROOT");
     if (roots == nullptr)
-        return;
+        return nullptr;
     PCCERT_CONTEXT certificate = nullptr;
     while ((certificate = CertEnumCertificatesInStore(roots, certificate)) != nullptr) {
         const unsigned char* der = certificate->pbCertEncoded;
         X509* parsed = d2i_X509(nullptr, &der, static_cast<long>(certificate->cbCertEncoded));
         if (parsed != nullptr) {
-            index.add(parsed); // a duplicate is harmless
+            take(parsed, context); // a duplicate is harmless
             X509_free(parsed);
         }
     }
     CertCloseStore(roots, 0);
+    return nullptr;
 }

@@ -14,9 +14,9 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
-#include "mail/connection.h"
-#include "mail/oauth_token_client.h"
-#include "mail/uid_list.h"
+#include "mail/connection/connection.h"
+#include "mail/sign_in/oauth_token_client.h"
+#include "mail/mailbox/uid_list.h"
 #include "tests/support/temp_directory.h"
 
 namespace mailtest {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "mail/pop3_session.h"
+#include "mail/pop3/pop3_session.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <map>
 
-#include "mail/https_post.h"
+#include "mail/sign_in/https_post.h"
 #include "tests/support/dovecot_fixture.h"
 
 namespace testbench {

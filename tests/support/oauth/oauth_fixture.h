@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "mail/oauth_provider.h"
+#include "mail/sign_in/oauth_provider.h"
 
 namespace testbench {
 

@@ -1,0 +1,367 @@
+#include "mail/checker/checker_thread.h"
+
+#include <chrono>
+
+#include "mail/platform/owner_post.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Longer intervals are waited as this: it keeps the deadline far inside the clock's range.
+const long long maxWaitMilliseconds = 365LL * 24 * 60 * 60 * 1000;
+
+Clock::time_point deadlineAfter(long long milliseconds)
+{
+    if (milliseconds > maxWaitMilliseconds)
+        milliseconds = maxWaitMilliseconds;
+    return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// What the user is told when a step failed for `why`: an untrusted certificate, a server that
+// stopped answering or a missing STARTTLS is said as such at any step; anything else is the
+// step's own failure.
+CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
+{
+    if (isCertificateError(why))
+        return CheckStatus::BadCertificate;
+    if (why == ConnectionError::TimedOut)
+        return CheckStatus::NoResponse;
+    if (why == ConnectionError::StartTlsNotOffered)
+        return CheckStatus::NoStartTls;
+    return stepFailure;
+}
+
+// What the user is told when no token could be had. Aborted comes only from a stop request,
+// and finishCycle reports nothing then.
+CheckStatus statusWithoutToken(TokenKeeper::Status status)
+{
+    if (status == TokenKeeper::Status::SignInAgain)
+        return CheckStatus::SignInAgain;
+    if (status == TokenKeeper::Status::NoAnswer)
+        return CheckStatus::SignInUnreachable;
+    return CheckStatus::NoResponse;
+}
+
+bool sameSignIn(const TokenSignIn& one, const TokenSignIn& other)
+{
+    return one.provider == other.provider && one.client.id == other.client.id &&
+           one.client.secret == other.client.secret;
+}
+
+} // namespace
+
+CheckerThread::CheckerThread(unsigned notifyMessage) : notifyMessage(notifyMessage) {}
+
+CheckerThread::~CheckerThread()
+{
+    requestStop();
+    waitForExit();
+}
+
+void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port,
+                               ConnectionSecurity security, int intervalMinutes, const char* certificatePin,
+                               const TokenSignIn& signIn)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    // Tokens belong to the sign-in that brought them.
+    if (!sameSignIn(signIn, account.signIn)) {
+        account.signIn = signIn;
+        ++signInVersion;
+        pendingTokens = PendingTokens();
+    }
+    account.server.assign(server);
+    account.user.assign(user);
+    account.password.assign(password);
+    account.port = port;
+    account.security = security;
+    account.intervalMinutes = intervalMinutes;
+    account.certificatePin.assign(certificatePin);
+}
+
+void CheckerThread::setRefreshToken(const std::string& refreshToken)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    pendingTokens.kind = PendingTokens::Kind::RefreshToken;
+    pendingTokens.tokens = TokenReply();
+    pendingTokens.tokens.refreshToken = refreshToken;
+}
+
+void CheckerThread::takeSignIn(const TokenReply& tokens, TokenKeeper::Clock::time_point when)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    pendingTokens.kind = PendingTokens::Kind::SignIn;
+    pendingTokens.tokens = tokens;
+    pendingTokens.received = when;
+}
+
+bool CheckerThread::takeRotatedRefreshToken(std::string& refreshToken)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    if (!rotatedWaiting)
+        return false;
+    refreshToken.swap(rotatedRefreshToken);
+    rotatedRefreshToken.clear();
+    rotatedWaiting = false;
+    return true;
+}
+
+// Called by the keeper on the checker thread as soon as the provider replaced the refresh
+// token: the owner writes it before anything else can fail. Not when the window replaced the
+// sign-in or its tokens since this cycle began: what it stored then is newer.
+void CheckerThread::keepRotatedRefreshToken(const std::string& refreshToken)
+{
+    {
+        std::lock_guard<std::mutex> hold(session.listLock);
+        if (signInVersion != cycleSignInVersion || pendingTokens.kind != PendingTokens::Kind::None)
+            return;
+        rotatedRefreshToken = refreshToken;
+        rotatedWaiting = true;
+    }
+    if (owner.window != nullptr && owner.tokenMessage != 0)
+        postToWindow(owner.window, owner.tokenMessage);
+    if (owner.tokenRotated != nullptr)
+        owner.tokenRotated(owner.context);
+}
+
+void CheckerThread::requestCheckNow()
+{
+    {
+        std::lock_guard<std::mutex> hold(session.listLock);
+        checkNow = 1;
+    }
+    wake.notify_all();
+}
+
+void CheckerThread::requestStop()
+{
+    // First without the lock, which a long reconcile holds: it looks at the abort as it goes.
+    session.abort();
+    {
+        // Again under the lock, so that a cycle starting now either sees the request or has
+        // cleared its abort state before the abort below.
+        std::lock_guard<std::mutex> hold(session.listLock);
+        stopRequested = 1;
+        session.abort();
+        if (tokenEndpoint)
+            tokenEndpoint->abort();
+    }
+    wake.notify_all();
+}
+
+void CheckerThread::markAsRead()
+{
+    session.markAsRead();
+    notifyOwner();
+}
+
+CheckSnapshot CheckerThread::snapshot() const
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    CheckSnapshot result;
+    result.status = status;
+    result.unseenCount = session.unseenCount;
+    result.totalCount = session.totalCount;
+    result.freshMail = session.freshMail;
+    return result;
+}
+
+CheckSnapshot CheckerThread::takeSnapshot()
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    CheckSnapshot result;
+    result.status = status;
+    result.unseenCount = session.unseenCount;
+    result.totalCount = session.totalCount;
+    result.freshMail = session.freshMail;
+    session.freshMail = 0;
+    return result;
+}
+
+int CheckerThread::run()
+{
+    for (;;) {
+        CheckStatus outcome = checkOnce();
+        if (outcome == CheckStatus::Checking)
+            return 0;
+        if (owner.waitBegins != nullptr)
+            owner.waitBegins(owner.context);
+        // A refused sign-in waits for the user, not for a retry: only a new sign-in mends it.
+        bool waitInterval = outcome == CheckStatus::Ok || outcome == CheckStatus::SignInAgain;
+        bool again = waitInterval ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
+        if (!again)
+            return 0;
+    }
+}
+
+CheckStatus CheckerThread::checkOnce()
+{
+    Account copy;
+    PendingTokens handedOver;
+    if (!beginCycle(copy, handedOver))
+        return CheckStatus::Checking;
+    // A seen-message file that could not be read at start-up is tried again before the
+    // listing is counted against it.
+    seenFile.read(session);
+    session.pinCertificate(copy.certificatePin.text);
+    return finishCycle(talkToServer(copy, handedOver));
+}
+
+// Takes this cycle's copy of the account, so that the window may replace it meanwhile, and
+// the tokens handed over since the last cycle.
+bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
+{
+    std::lock_guard<std::mutex> hold(session.listLock);
+    if (stopRequested)
+        return false;
+    session.clearAbort();
+    if (tokenEndpoint)
+        tokenEndpoint->clearAbort();
+    copy.signIn = account.signIn;
+    cycleSignInVersion = signInVersion;
+    handedOver = pendingTokens;
+    pendingTokens = PendingTokens();
+    status = CheckStatus::Checking;
+    copy.server.assign(account.server.text);
+    copy.user.assign(account.user.text);
+    copy.password.assign(account.password.text);
+    copy.port = account.port;
+    copy.security = account.security;
+    copy.intervalMinutes = account.intervalMinutes;
+    copy.certificatePin.assign(account.certificatePin.text);
+    cycleIntervalMinutes = account.intervalMinutes;
+    return true;
+}
+
+// Connect, log in and list; the connection is closed at the end whatever the outcome. The
+// token comes first, so that no connection waits while it is refreshed, and none is made for
+// an account that must sign in again.
+CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& handedOver)
+{
+    std::string token;
+    if (copy.signIn.provider != nullptr) {
+        prepareKeeper(copy.signIn, handedOver);
+        TokenKeeper::Status got = tokenKeeper->accessToken(token, TokenKeeper::Clock::now());
+        if (got != TokenKeeper::Status::Ready)
+            return statusWithoutToken(got);
+    }
+    CheckStatus loggedIn = connectAndLogIn(copy, token);
+    if (loggedIn != CheckStatus::Ok)
+        return loggedIn;
+    if (session.listUids() < 0)
+        return failedStep(CheckStatus::ListFailed);
+    session.close();
+    return CheckStatus::Ok;
+}
+
+// With the password, or with the token: one the server refuses is refreshed and tried on a
+// new connection, once (the keeper then says SignInAgain).
+CheckStatus CheckerThread::connectAndLogIn(const Account& copy, std::string& token)
+{
+    for (;;) {
+        if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
+            return failedStep(CheckStatus::HostNotFound);
+        if (copy.signIn.provider == nullptr)
+            return session.login(textOrEmpty(copy.user), textOrEmpty(copy.password))
+                       ? CheckStatus::Ok
+                       : failedStep(CheckStatus::BadLogin);
+        TokenLogin result = session.loginWithToken(textOrEmpty(copy.user), token);
+        if (result == TokenLogin::LoggedIn) {
+            tokenKeeper->serverAccepted();
+            return CheckStatus::Ok;
+        }
+        if (result != TokenLogin::Refused)
+            return failedStep(result == TokenLogin::NotOffered ? CheckStatus::NoSignIn : CheckStatus::BadLogin);
+        session.close();
+        TokenKeeper::Status got = tokenKeeper->serverRefused(token, TokenKeeper::Clock::now());
+        if (got != TokenKeeper::Status::Ready)
+            return statusWithoutToken(got);
+    }
+}
+
+// The endpoint and keeper of the account's sign-in, made anew when the sign-in changed; then
+// the tokens the window handed over.
+void CheckerThread::prepareKeeper(const TokenSignIn& signIn, PendingTokens& handedOver)
+{
+    if (!tokenKeeper || keeperVersion != cycleSignInVersion) {
+        tokenKeeper.reset();
+        std::unique_ptr<TokenEndpoint> endpoint =
+            makeTokenEndpoint
+                ? makeTokenEndpoint(*signIn.provider, signIn.client)
+                : std::unique_ptr<TokenEndpoint>(new TokenEndpoint(signIn.provider->tokenEndpoint, signIn.client));
+        {
+            std::lock_guard<std::mutex> hold(session.listLock);
+            tokenEndpoint = std::move(endpoint);
+            if (stopRequested)
+                tokenEndpoint->abort();
+        }
+        tokenKeeper.reset(new TokenKeeper(
+            *tokenEndpoint, [this](const std::string& refreshToken) { keepRotatedRefreshToken(refreshToken); }));
+        keeperVersion = cycleSignInVersion;
+    }
+    if (handedOver.kind == PendingTokens::Kind::RefreshToken)
+        tokenKeeper->setRefreshToken(handedOver.tokens.refreshToken);
+    else if (handedOver.kind == PendingTokens::Kind::SignIn)
+        tokenKeeper->takeSignIn(handedOver.tokens, handedOver.received);
+}
+
+CheckStatus CheckerThread::failedStep(CheckStatus stepFailure)
+{
+    CheckStatus outcome = statusAfterFailure(session.lastError(), stepFailure);
+    session.close();
+    return outcome;
+}
+
+// Stores the outcome before telling the owner, so the window reads the new status. A cycle
+// cut short by a stop request reports nothing: the outcome is only the abort.
+CheckStatus CheckerThread::finishCycle(CheckStatus outcome)
+{
+    {
+        std::lock_guard<std::mutex> hold(session.listLock);
+        if (stopRequested)
+            return CheckStatus::Checking;
+        status = outcome;
+    }
+    notifyOwner();
+    return outcome;
+}
+
+bool CheckerThread::waitAfterSuccess(int intervalMinutes)
+{
+    long long milliseconds = static_cast<long long>(intervalMinutes) * millisecondsPerMinute;
+    Clock::time_point deadline = deadlineAfter(milliseconds);
+    std::unique_lock<std::mutex> hold(session.listLock);
+    for (;;) {
+        if (stopRequested)
+            return false;
+        if (checkNow) {
+            checkNow = 0;
+            return true;
+        }
+        if (milliseconds <= 0 || Clock::now() >= deadline)
+            return true;
+        wake.wait_until(hold, deadline);
+    }
+}
+
+// A fixed pause after any failure; Check Now is left pending for the wait after a success.
+bool CheckerThread::waitAfterFailure()
+{
+    Clock::time_point deadline = deadlineAfter(retryMilliseconds);
+    std::unique_lock<std::mutex> hold(session.listLock);
+    for (;;) {
+        if (stopRequested)
+            return false;
+        if (Clock::now() >= deadline)
+            return true;
+        wake.wait_until(hold, deadline);
+    }
+}
+
+void CheckerThread::notifyOwner()
+{
+    if (owner.window != nullptr)
+        postToWindow(owner.window, notifyMessage);
+    if (owner.notify != nullptr)
+        owner.notify(owner.context);
+}

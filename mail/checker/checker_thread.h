@@ -1,0 +1,177 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "mail/checker/check_status.h"
+#include "mail/sign_in/oauth_provider.h"
+#include "mail/sign_in/oauth_token_keeper.h"
+#include "mail/pop3/pop3_ports.h"
+#include "mail/pop3/pop3_session.h"
+#include "mail/mailbox/seen_file.h"
+#include "mail/checker/thread.h"
+#include "util/text_record.h"
+
+// Who hears that a check has finished (and that Mark As Read changed the counts). The mail
+// code knows nothing else of its owner. Either field may be set, or both; each is used when
+// set, from the thread that finished the work (the checker thread after a cycle):
+// - window: the owner's native window (an HWND, as void*); Windows only. The check-result
+//   message `notifyMessage` (wParam 0, lParam 0) is posted to it with PostMessageA.
+// - notify(context): called directly, for owners without a window (native builds, tests). It
+//   must return quickly; it may call snapshot() or takeSnapshot(), nothing that waits.
+struct CheckOwner {
+    void* window = nullptr;
+    void (*notify)(void* context) = nullptr;
+    void* context = nullptr;
+    // For tests, unset in the program: called from the checker thread as each wait after a
+    // cycle begins, before the thread takes the lock, so it may call requestCheckNow() or
+    // requestStop(). Lets a test act at a known point instead of guessing it with a sleep.
+    void (*waitBegins)(void* context) = nullptr;
+    // A rotated refresh token waits in takeRotatedRefreshToken(): `tokenMessage` is posted to
+    // `window` (when both are set) and tokenRotated(context) called (when set), at once.
+    unsigned tokenMessage = 0;
+    void (*tokenRotated)(void* context) = nullptr;
+};
+
+// How an account that signs in with a provider gets its tokens; provider null: the password.
+struct TokenSignIn {
+    const OAuthProvider* provider = nullptr;
+    OAuthClient client;
+};
+
+// What the window shows, read in one piece under the lock.
+struct CheckSnapshot {
+    CheckStatus status = CheckStatus::Ok;
+    int unseenCount = 0;
+    int totalCount = 0;
+    int freshMail = 0;
+};
+
+// The background checker: a check cycle (connect, log in, list, reconcile, close), then a
+// wait, until stopped. Everything shared with the window thread is guarded by
+// session.listLock, which the session's list operations take themselves.
+//
+// Use from the window thread:
+//   CheckerThread checker(0x8001);                  // WM_APP + 1, the check-result message
+//   CheckOwner owner; owner.window = hwnd;          // or owner.notify / owner.context
+//   checker.setOwner(owner);                        // before start()
+//   checker.setAccount(server, user, password, port, security, intervalMinutes);
+//   checker.seenFile.setPath(seenPath);              // before start()
+//   checker.seenFile.read(checker.session);          // tried again at each cycle until read
+//   checker.start();
+//   on the check-result message: CheckSnapshot shown = checker.takeSnapshot();
+//   "Check Now" / settings confirmed: checker.requestCheckNow();
+//   "Mark As Read": checker.markAsRead(); checker.seenFile.save(checker.session);
+//   window closed: checker.seenFile.save(checker.session);
+//   destruction stops the thread: a wait ends at once, a network operation within a second.
+class CheckerThread final : public Thread {
+public:
+    static const int defaultIntervalMinutes = 5;
+    static const int defaultPort = pop3TlsPort;
+    static const int defaultRetryMilliseconds = 10 * 1000;
+    static const int defaultMillisecondsPerMinute = 60 * 1000;
+
+    explicit CheckerThread(unsigned notifyMessage);
+    ~CheckerThread();
+
+    // Set before start(); not changed while the thread runs.
+    void setOwner(const CheckOwner& newOwner) { owner = newOwner; }
+    // Replaces the account in one step; the next cycle uses it. Null texts stay absent.
+    // certificatePin: the one certificate trusted for the server besides the authorities'
+    // (SHA-256, "AB:CD:..."); null or empty for none. It comes with its server, never apart.
+    // signIn: with a provider, the cycle logs in with an access token instead of the password.
+    // A sign-in other than the last one (provider or client) starts with no tokens.
+    void setAccount(const char* server, const char* user, const char* password, int port, ConnectionSecurity security,
+                    int intervalMinutes, const char* certificatePin = nullptr,
+                    const TokenSignIn& signIn = TokenSignIn());
+    // The refresh token of the account's sign-in as the settings hold it, for the next cycle.
+    void setRefreshToken(const std::string& refreshToken);
+    // The tokens of a sign-in just made (received at `when`), for the next cycle; they end a
+    // "Sign in again".
+    void takeSignIn(const TokenReply& tokens, TokenKeeper::Clock::time_point when);
+    // The refresh token the provider last replaced the stored one with, once; false when none
+    // waits. The owner stores it as soon as it is told (CheckOwner::tokenMessage).
+    bool takeRotatedRefreshToken(std::string& refreshToken);
+    // Ends the wait after a successful check at once; a request made during a check or during
+    // the wait after a failure stays pending until then.
+    void requestCheckNow();
+    // Marks every listed id as read and tells the owner, so the window shows 0 unseen.
+    void markAsRead();
+    // Reads status and counts; takeSnapshot() also clears freshMail, in the same step, so an
+    // announcement is reported exactly once.
+    CheckSnapshot snapshot() const;
+    CheckSnapshot takeSnapshot();
+    // Asks the thread to end: a wait ends at once, a network operation within about a second.
+    // Does not wait; the destructor does.
+    void requestStop();
+
+    // The thread body: returns 0 once stopped.
+    int run() override;
+    // One cycle; returns the outcome it reported, or Checking when a stop request cut it
+    // short and nothing was reported.
+    CheckStatus checkOnce();
+
+    // Shortened by tests; the defaults are ten seconds and one minute.
+    int retryMilliseconds = defaultRetryMilliseconds;
+    int millisecondsPerMinute = defaultMillisecondsPerMinute;
+
+    Pop3Session session;
+    SeenMessageFile seenFile;
+
+    // Makes the token endpoint of a sign-in; tests replace it before start().
+    using TokenEndpointMaker =
+        std::function<std::unique_ptr<TokenEndpoint>(const OAuthProvider& provider, const OAuthClient& client)>;
+    TokenEndpointMaker makeTokenEndpoint;
+
+private:
+    struct Account {
+        TextRecord server;
+        TextRecord user;
+        TextRecord password;
+        int port = defaultPort;
+        ConnectionSecurity security = ConnectionSecurity::TlsOnConnect;
+        int intervalMinutes = defaultIntervalMinutes;
+        TextRecord certificatePin;
+        TokenSignIn signIn;
+    };
+    // Tokens handed over by the window thread, for the keeper of the next cycle.
+    struct PendingTokens {
+        enum class Kind { None, RefreshToken, SignIn } kind = Kind::None;
+        TokenReply tokens;
+        TokenKeeper::Clock::time_point received;
+    };
+
+    bool beginCycle(Account& copy, PendingTokens& handedOver);
+    CheckStatus talkToServer(const Account& copy, PendingTokens& handedOver);
+    CheckStatus connectAndLogIn(const Account& copy, std::string& token);
+    void prepareKeeper(const TokenSignIn& signIn, PendingTokens& handedOver);
+    void keepRotatedRefreshToken(const std::string& refreshToken);
+    CheckStatus failedStep(CheckStatus stepFailure);
+    CheckStatus finishCycle(CheckStatus outcome);
+    bool waitAfterSuccess(int intervalMinutes);
+    bool waitAfterFailure();
+    void notifyOwner();
+
+    CheckOwner owner;
+    unsigned notifyMessage;
+    CheckStatus status = CheckStatus::Ok; // guarded by session.listLock
+    int stopRequested = 0;                // guarded by session.listLock
+    int checkNow = 0;                     // guarded by session.listLock
+    Account account;                      // guarded by session.listLock
+    int signInVersion = 0;                // guarded by session.listLock
+    PendingTokens pendingTokens;          // guarded by session.listLock
+    std::string rotatedRefreshToken;      // guarded by session.listLock
+    bool rotatedWaiting = false;          // guarded by session.listLock
+    // The sign-in's endpoint (guarded by session.listLock, as requestStop aborts it) and the
+    // keeper of its tokens (the checker thread's alone), made for keeperVersion.
+    std::unique_ptr<TokenEndpoint> tokenEndpoint;
+    std::unique_ptr<TokenKeeper> tokenKeeper;
+    int keeperVersion = 0;
+    int cycleIntervalMinutes = defaultIntervalMinutes; // the checker thread's copy
+    int cycleSignInVersion = 0;                        // the checker thread's copy
+    std::condition_variable wake;                      // signalled with session.listLock
+};

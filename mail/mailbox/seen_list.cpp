@@ -1,0 +1,203 @@
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "mail/pop3/pop3_session.h"
+
+namespace {
+
+// How many ids reconcile walks between looks at a requested stop.
+const size_t stopCheckInterval = 4096;
+
+bool timeToLookForStop(size_t& walked)
+{
+    return ++walked % stopCheckInterval == 0;
+}
+
+} // namespace
+
+bool Pop3Session::reconcile()
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    // A quiet listing takes what is there as already announced; later arrivals are new.
+    bool announce = !quietListing;
+    quietListing = false;
+    int unseen = 0;
+    int total = 0;
+    size_t walked = 0;
+    // The lists share one storage: an id is looked at by its place, without hashing it.
+    for (UidList::Iterator at = current.begin(); at != current.end(); ++at) {
+        if (timeToLookForStop(walked) && abortPending())
+            return false;
+        if (!seen.containsIdAt(at)) {
+            ++unseen;
+            if (!notified.containsIdAt(at)) {
+                notified.insertFrontIdAt(at);
+                if (announce)
+                    freshMail = 1;
+            }
+        }
+        ++total;
+    }
+    // A seen id the server no longer lists is forgotten: listed again later, it is new.
+    for (UidList::Iterator at = seen.begin(); at != seen.end();) {
+        if (timeToLookForStop(walked) && abortPending())
+            return false;
+        if (current.containsIdAt(at))
+            ++at;
+        else
+            at = seen.erase(at);
+    }
+    unseenCount = unseen;
+    totalCount = total;
+    return true;
+}
+
+void Pop3Session::markAsRead()
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    for (UidList::Iterator at = current.begin(); at != current.end(); ++at)
+        if (!seen.containsIdAt(at))
+            seen.insertFrontIdAt(at);
+    notified.clear();
+    freshMail = 0;
+    unseenCount = 0;
+}
+
+namespace {
+
+// One line of the seen-message file: the id's bytes (room for the longest id and a CR) and
+// whether the line could not be kept (too long, a NUL byte or white space, which no id holds).
+struct SeenLine {
+    char text[Pop3Session::maxSeenIdLength + 2];
+    int length = 0;
+    bool unusable = false;
+};
+
+// A file saved by a text editor may begin with the UTF-8 byte-order mark; it is no part of
+// the first id, which would otherwise never match and be announced again. It is dropped from
+// the start of every line, as often as it stands there, so that whichever id a save writes
+// first reads back the same.
+void dropByteOrderMark(SeenLine& line)
+{
+    const char mark[] = "\xEF\xBB\xBF";
+    const int markLength = 3;
+    while (line.length >= markLength && std::memcmp(line.text, mark, markLength) == 0) {
+        line.length -= markLength;
+        std::memmove(line.text, line.text + markLength, static_cast<size_t>(line.length) + 1);
+    }
+}
+
+// Reads up to and including the next LF; false at the end of the file with nothing read.
+bool readSeenLine(FILE* file, SeenLine& line)
+{
+    line.length = 0;
+    line.unusable = false;
+    int c = std::getc(file);
+    if (c == EOF)
+        return false;
+    const int capacity = static_cast<int>(sizeof line.text) - 1;
+    for (; c != EOF && c != '\n'; c = std::getc(file)) {
+        if (c == '\0' || line.length == capacity)
+            line.unusable = true;
+        else
+            line.text[line.length++] = static_cast<char>(c);
+    }
+    // A CR before the LF belongs to the line end (a file written with CR LF), not to the id.
+    if (line.length > 0 && line.text[line.length - 1] == '\r')
+        --line.length;
+    if (line.length > Pop3Session::maxSeenIdLength)
+        line.unusable = true;
+    line.text[line.length] = '\0';
+    dropByteOrderMark(line);
+    // A listed id never holds white space, so such a line is junk; kept, a CR at its end
+    // would be taken for the line end on the next load and the id would change.
+    if (std::strpbrk(line.text, " \t\r\v\f") != nullptr)
+        line.unusable = true;
+    return true;
+}
+
+// The lines left in `file`, counted ahead and the stream wound back, so that the list is
+// sized once rather than grown step by step (each step of its index hashes every id again);
+// 0 for a stream that cannot be wound back.
+size_t linesLeftIn(FILE* file)
+{
+    long start = std::ftell(file);
+    if (start < 0 || std::fseek(file, start, SEEK_SET) != 0)
+        return 0;
+    size_t lines = 1; // the last may lack its line feed
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        lines += static_cast<size_t>(std::count(chunk, chunk + got, '\n'));
+    return std::fseek(file, start, SEEK_SET) == 0 ? lines : 0;
+}
+
+} // namespace
+
+void Pop3Session::readSeenIds(FILE* file, UidList& ids)
+{
+    ids.reserve(ids.size() + linesLeftIn(file));
+    SeenLine line;
+    while (readSeenLine(file, line))
+        if (!line.unusable && line.length > 0)
+            ids.insertFront(line.text);
+}
+
+void Pop3Session::loadSeen(FILE* file)
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    seen.clear();
+    readSeenIds(file, seen);
+    seen.shrinkToFit();
+}
+
+bool Pop3Session::mergeSeen(FILE* file)
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    if (seenState == SeenFileState::Read)
+        return true;
+    UidList marks;
+    marks.copyFrom(seen);
+    seen.clear();
+    if (file != nullptr)
+        readSeenIds(file, seen);
+    seen.shrinkToFit();
+    if (file != nullptr && std::ferror(file) != 0) {
+        seen.copyFrom(marks);
+        return false;
+    }
+    for (UidList::Iterator at = marks.begin(); at != marks.end(); ++at)
+        if (!seen.containsIdAt(at))
+            seen.insertFrontIdAt(at);
+    seenState = SeenFileState::Read;
+    // Read before any listing: the next one is counted against the whole seen list.
+    quietListing = false;
+    return true;
+}
+
+void Pop3Session::seenFileUnreadable()
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    if (seenState == SeenFileState::NotRead)
+        quietListing = true;
+    if (seenState != SeenFileState::Read)
+        seenState = SeenFileState::Unreadable;
+}
+
+Pop3Session::SeenFileState Pop3Session::seenFileState() const
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    return seenState;
+}
+
+bool Pop3Session::saveSeen(FILE* file)
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    for (const char* id : seen) {
+        if (id == nullptr)
+            continue;
+        if (std::fputs(id, file) < 0 || std::fputc('\n', file) == EOF)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,129 @@
+#include "mail/sign_in/oauth_provider.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <openssl/crypto.h>
+
+// Set by the build (PELLWICK_MICROSOFT_CLIENT_ID and the like in CMake); empty by default.
+#ifndef PELLWICK_MICROSOFT_CLIENT_ID
+#define PELLWICK_MICROSOFT_CLIENT_ID ""
+#endif
+#ifndef PELLWICK_GOOGLE_CLIENT_ID
+#define PELLWICK_GOOGLE_CLIENT_ID ""
+#endif
+#ifndef PELLWICK_GOOGLE_CLIENT_SECRET
+#define PELLWICK_GOOGLE_CLIENT_SECRET ""
+#endif
+
+namespace {
+
+// Microsoft's `common` endpoints serve personal and work accounts alike; offline_access
+// brings the refresh token. Google returns a refresh token only when consent is given, so
+// every sign-in asks for it.
+const OAuthProvider providers[] = {
+    {OAuthProviderId::Microsoft, "Microsoft", "https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
+     "https://login.microsoftonline.com/common/oauth2/v2.0/token",
+     "https://outlook.office.com/POP.AccessAsUser.All offline_access", "", "", false, "outlook.office365.com", 995,
+     PELLWICK_MICROSOFT_CLIENT_ID, "", false},
+    {OAuthProviderId::Google, "Google", "https://accounts.google.com/o/oauth2/v2/auth",
+     "https://oauth2.googleapis.com/token", "https://mail.google.com/", "access_type=offline&prompt=consent",
+     "https://accounts.google.com", false, "pop.gmail.com", 995, PELLWICK_GOOGLE_CLIENT_ID,
+     PELLWICK_GOOGLE_CLIENT_SECRET, true},
+};
+
+struct DomainEntry {
+    const char* domain;
+    OAuthProviderId provider;
+};
+
+const DomainEntry domains[] = {
+    {"outlook.com", OAuthProviderId::Microsoft}, {"hotmail.com", OAuthProviderId::Microsoft},
+    {"live.com", OAuthProviderId::Microsoft},    {"msn.com", OAuthProviderId::Microsoft},
+    {"gmail.com", OAuthProviderId::Google},      {"googlemail.com", OAuthProviderId::Google},
+};
+
+bool isSet(const char* text)
+{
+    return text != nullptr && text[0] != '\0';
+}
+
+// The providers as this run uses them: the built-in entries, or their copies with the
+// endpoints of signInEndpointsVariable.
+static_assert(std::size(providers) == 2, "every built-in provider is copied below");
+
+struct ProviderTable {
+    OAuthProvider entries[std::size(providers)];
+    std::string authorize, token, issuer;
+
+    ProviderTable() : entries{providers[0], providers[1]}
+    {
+        const char* replaced = std::getenv(signInEndpointsVariable);
+        std::istringstream fields(replaced != nullptr ? replaced : "");
+        if (!(fields >> authorize >> token))
+            return;
+        fields >> issuer;
+        for (OAuthProvider& entry : entries) {
+            entry.authorizationEndpoint = authorize.c_str();
+            entry.tokenEndpoint = token.c_str();
+            entry.issuer = issuer.c_str();
+            entry.issuerRequired = false;
+        }
+    }
+};
+
+const ProviderTable& providerTable()
+{
+    static const ProviderTable table;
+    return table;
+}
+
+} // namespace
+
+const OAuthProvider* findProvider(OAuthProviderId id)
+{
+    for (const OAuthProvider& provider : providerTable().entries)
+        if (provider.id == id)
+            return &provider;
+    return nullptr;
+}
+
+const OAuthProvider* providerForMethod(SignInMethod method)
+{
+    switch (method) {
+    case SignInMethod::Microsoft:
+        return findProvider(OAuthProviderId::Microsoft);
+    case SignInMethod::Google:
+        return findProvider(OAuthProviderId::Google);
+    case SignInMethod::Password:
+        break;
+    }
+    return nullptr;
+}
+
+const OAuthProvider* providerForAddress(const char* address)
+{
+    const char* at = address != nullptr ? std::strrchr(address, '@') : nullptr;
+    if (at == nullptr)
+        return nullptr;
+    for (const DomainEntry& entry : domains)
+        if (OPENSSL_strcasecmp(at + 1, entry.domain) == 0)
+            return findProvider(entry.provider);
+    return nullptr;
+}
+
+ClientSetup resolveClient(const OAuthProvider& provider, const char* userClientId, const char* userClientSecret,
+                          OAuthClient& client)
+{
+    bool user = isSet(userClientId);
+    client.id = user ? userClientId : provider.builtInClientId;
+    client.secret = user ? (isSet(userClientSecret) ? userClientSecret : "") : provider.builtInClientSecret;
+    if (client.id.empty())
+        return ClientSetup::MissingClientId;
+    if (provider.needsClientSecret && client.secret.empty())
+        return ClientSetup::MissingClientSecret;
+    return ClientSetup::Ready;
+}

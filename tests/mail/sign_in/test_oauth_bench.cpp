@@ -1,0 +1,174 @@
+// Sign-ins against the bench (tests/support/oauth): the mock authorization server, a browser
+// played by a script (natively started by the test, under Wine by winebrowser through
+// ShellExecute), and a Dovecot whose oauth2 passdb asks the mock about each token.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "mail/checker/checker_thread.h"
+#include "mail/connection/connection.h"
+#include "mail/sign_in/oauth_sign_in.h"
+#include "mail/sign_in/oauth_token_keeper.h"
+#include "mail/sign_in/sasl_oauth.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/oauth/oauth_fixture.h"
+
+namespace {
+
+const char address[] = "alice@example.test";
+
+class SignInBench : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(testbench::OAuthFixture::fromEnvironment(bench)) << "the sign-in bench is not running";
+        trust.reset(new mailtest::TrustedCaDirectory(bench.caFile()));
+        ASSERT_TRUE(trust->isReady());
+    }
+
+    SignInFlow::Result signIn(const char* clientId, int waitSeconds = 60)
+    {
+        SignInFlow flow(bench.provider(), OAuthClient{clientId, ""});
+        flow.waitSeconds = waitSeconds;
+#ifndef _WIN32
+        flow.openBrowser = [](const std::string& url) {
+            std::string command =
+                std::string("python3 '") + PELLWICK_BROWSER_SCRIPT + "' '" + url + "' >/dev/null 2>&1 &";
+            return std::system(command.c_str()) == 0;
+        };
+#endif
+        return flow.run(address);
+    }
+
+    // One POP3 line from the Dovecot of the bench, CR LF included.
+    std::string line(Connection& pop3)
+    {
+        std::string text;
+        char c = 0;
+        while (text.size() < 8192 && (text.empty() || text.back() != '\n') && pop3.read(&c, 1) == 1)
+            text += c;
+        return text;
+    }
+    std::string say(Connection& pop3, const std::string& command)
+    {
+        std::string sent = command + "\r\n";
+        pop3.write(sent.data(), static_cast<int>(sent.size()));
+        return line(pop3);
+    }
+    bool connect(Connection& pop3)
+    {
+        pop3.setTimeouts(10, 10);
+        return pop3.open("127.0.0.1", bench.pop3Port(), ConnectionSecurity::None) &&
+               line(pop3).compare(0, 3, "+OK") == 0;
+    }
+
+    testbench::OAuthFixture bench;
+    std::unique_ptr<mailtest::TrustedCaDirectory> trust;
+};
+
+} // namespace
+
+TEST_F(SignInBench, SignedInTokensLogInEveryWayAndTheRefreshTokenRotates)
+{
+    SignInFlow::Result result = signIn("pellwick");
+    ASSERT_EQ(result.outcome, SignInFlow::Outcome::SignedIn) << result.error;
+    const std::string& token = result.tokens.accessToken;
+    ASSERT_FALSE(result.tokens.refreshToken.empty());
+
+    struct Login {
+        const char* mechanism;
+        std::string response;
+        bool twoLines;
+    } logins[] = {
+        {"XOAUTH2", xoauth2InitialResponse(address, token), true},
+        {"XOAUTH2", xoauth2InitialResponse(address, token), false},
+        {"OAUTHBEARER", oauthBearerInitialResponse(address, "localhost", bench.pop3Port(), token), false},
+    };
+    for (const Login& login : logins) {
+        Connection pop3;
+        ASSERT_TRUE(connect(pop3));
+        std::string auth = std::string("AUTH ") + login.mechanism;
+        if (login.twoLines) {
+            EXPECT_EQ(say(pop3, auth), "+ \r\n");
+        }
+        std::string reply = say(pop3, login.twoLines ? login.response : auth + " " + login.response);
+        EXPECT_EQ(reply.substr(0, 3), "+OK") << login.mechanism << " " << reply;
+    }
+
+    TokenEndpoint endpoint(bench.provider().tokenEndpoint, OAuthClient{"pellwick", ""});
+    TokenResult refreshed = endpoint.refresh(result.tokens.refreshToken);
+    ASSERT_EQ(refreshed.outcome, TokenOutcome::Tokens);
+    EXPECT_NE(refreshed.reply.refreshToken, result.tokens.refreshToken);
+    EXPECT_EQ(endpoint.refresh(result.tokens.refreshToken).outcome, TokenOutcome::InvalidGrant);
+}
+
+TEST_F(SignInBench, BrowsersThatDoNotBringACodeBack)
+{
+    struct Case {
+        const char* client; // the mock's behaviour
+        int waitSeconds;
+        SignInFlow::Outcome outcome;
+    } cases[] = {
+        {"deny", 60, SignInFlow::Outcome::Denied},
+        {"no-redirect", 3, SignInFlow::Outcome::TimedOut},
+        {"wrong-state", 3, SignInFlow::Outcome::TimedOut},
+        {"wrong-issuer", 3, SignInFlow::Outcome::TimedOut},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(signIn(c.client, c.waitSeconds).outcome, c.outcome) << c.client;
+}
+
+TEST_F(SignInBench, TokenEndpointsThatCannotBeTrustedOrRead)
+{
+    TokenEndpoint untrusted(bench.url("/token", true), OAuthClient{"pellwick", ""});
+    TokenResult refused = untrusted.refresh("r");
+    EXPECT_EQ(refused.outcome, TokenOutcome::Unreachable);
+    EXPECT_EQ(refused.transport, HttpsError::TlsRefused);
+    TokenEndpoint oversized(bench.provider().tokenEndpoint, OAuthClient{"oversized", ""});
+    TokenResult tooLarge = oversized.refresh("r");
+    EXPECT_EQ(tooLarge.outcome, TokenOutcome::Unusable);
+    EXPECT_EQ(tooLarge.transport, HttpsError::ReplyTooLarge);
+}
+
+// Whole checks against Dovecot: XOAUTH2 on connect, where a stale token is refused with an
+// error challenge and refreshed at the mock; OAUTHBEARER where the server lists only it and
+// refuses any login before STLS.
+TEST_F(SignInBench, ChecksLogInWithTokensAndCountTheMailbox)
+{
+    SignInFlow::Result signedIn = signIn("pellwick");
+    ASSERT_EQ(signedIn.outcome, SignInFlow::Outcome::SignedIn);
+    Connection plain;
+    ASSERT_TRUE(plain.open("127.0.0.2", bench.strictPop3Port(), ConnectionSecurity::None));
+    EXPECT_EQ(line(plain).substr(0, 3), "+OK");
+    EXPECT_EQ(say(plain, "AUTH OAUTHBEARER").substr(0, 4), "-ERR") << "the strict server takes plain logins";
+
+    struct Check {
+        const char* host;
+        int port;
+        ConnectionSecurity security;
+        std::string accessToken;
+        std::string refreshToken;
+    } checks[] = {
+        {"localhost", bench.pop3sPort(), ConnectionSecurity::TlsOnConnect, "stale", signedIn.tokens.refreshToken},
+        {"127.0.0.2", bench.strictPop3Port(), ConnectionSecurity::StartTls, bench.mintAccessToken(address), ""},
+    };
+    for (const Check& check : checks) {
+        SCOPED_TRACE(check.host);
+        TokenReply tokens;
+        tokens.accessToken = check.accessToken;
+        tokens.refreshToken = check.refreshToken;
+        tokens.expiresInSeconds = 3600;
+        CheckerThread checker(0x8001);
+        checker.session.setTimeouts(10, 10);
+        checker.setAccount(check.host, address, "", check.port, check.security, 5, nullptr,
+                           TokenSignIn{&bench.provider(), OAuthClient{"pellwick", ""}});
+        checker.takeSignIn(tokens, TokenKeeper::Clock::now());
+        checker.checkOnce();
+        EXPECT_EQ(checker.snapshot().status, CheckStatus::Ok);
+        EXPECT_EQ(checker.snapshot().totalCount, 2);
+        std::string saved; // the refresh replaced the stale token and the refresh token
+        checker.takeRotatedRefreshToken(saved);
+        EXPECT_TRUE(check.refreshToken.empty() ? saved.empty() : !saved.empty() && saved != check.refreshToken);
+    }
+}
