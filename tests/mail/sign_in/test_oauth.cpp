@@ -8,7 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "mail/sign_in/device_sign_in.h"
 #include "mail/sign_in/http_reply_reader.h"
+#include "mail/sign_in/microsoft_authority.h"
 #include "mail/sign_in/oauth_provider.h"
 #include "mail/sign_in/oauth_redirect_listener.h"
 #include "mail/sign_in/oauth_request.h"
@@ -94,6 +96,33 @@ TEST(Providers, AddressesAndClientIds)
     EXPECT_EQ(resolveClient(microsoft, "mine", nullptr, client), ClientSetup::Ready);
 }
 
+TEST(Providers, MicrosoftAuthoritiesAndNothingElseGoIntoTheUrl)
+{
+    struct Case {
+        const char* authority;
+        const char* named; // as it stands in the URL; null: refused
+    } cases[] = {{"", "common"},
+                 {"Organizations", "organizations"},
+                 {"72f988bf-86f1-41af-91ab-2d7cd011db47", "72f988bf-86f1-41af-91ab-2d7cd011db47"},
+                 {"contoso.onmicrosoft.com", "contoso.onmicrosoft.com"},
+                 {"contoso", nullptr},
+                 {"192.168.0.1", nullptr},
+                 {"-contoso.com", nullptr},
+                 {"contoso..com", nullptr},
+                 {"contoso.com/../evil", nullptr},
+                 {"common?x=1", nullptr},
+                 {"72f988bf-86f1-41af-91ab-2d7cd011db4g", nullptr}};
+    for (const Case& c : cases) {
+        MicrosoftEndpoints endpoints;
+        ASSERT_EQ(microsoftEndpoints(c.authority, endpoints), c.named != nullptr) << c.authority;
+        if (c.named != nullptr) {
+            std::string base = std::string("https://login.microsoftonline.com/") + c.named + "/oauth2/v2.0/";
+            EXPECT_EQ(endpoints.authorization + " " + endpoints.token + " " + endpoints.deviceAuthorization,
+                      base + "authorize " + base + "token " + base + "devicecode");
+        }
+    }
+}
+
 TEST(Sasl, InitialResponsesOfThePublishedExamples)
 {
     EXPECT_EQ(xoauth2InitialResponse("someuser@example.com", "ya29.vF9dft4qmTc2Nvb3RlckBhdHRhdmlzdGEuY29tCg"),
@@ -171,6 +200,46 @@ TEST(TokenReplies, WhatEachEndpointAnswerMeans)
     TokenReply reply;
     parseTokenReply(200, cases[0].body, reply);
     EXPECT_EQ(reply.refreshToken, "M.C5!*r");
+}
+
+TEST(TokenReplies, DeviceCodeReplies)
+{
+    const std::string good = R"("device_code":"d-1","user_code":"AB12-CD34","verification_uri":"https://x.test/d")";
+    struct Case {
+        int status;
+        std::string body;
+        DeviceCodeReplyKind kind;
+        long expiresIn;
+        int interval;
+        const char* message;
+    } cases[] = {
+        {200, "{" + good + R"(,"expires_in":900,"interval":5,"message":"Go."})", DeviceCodeReplyKind::Code, 900, 5,
+         "Go."},
+        {200, "{" + good + R"(,"expires_in":"600","interval":1,"message":"a\nb"})", DeviceCodeReplyKind::Code, 600,
+         DeviceSignIn::minIntervalSeconds, ""},
+        {200, "{" + good + R"(,"expires_in":86400,"interval":3600})", DeviceCodeReplyKind::Code,
+         DeviceSignIn::maxExpirySeconds, DeviceSignIn::maxIntervalSeconds, ""},
+        {200, R"({"device_code":"d","user_code":"U","verification_url":"https://x.test/","expires_in":9})",
+         DeviceCodeReplyKind::Code, 9, DeviceSignIn::defaultIntervalSeconds, ""},
+        {200, "{" + good + "}", DeviceCodeReplyKind::Unusable, 0, 0, ""},
+        {200, "{" + good + R"(,"expires_in":-1})", DeviceCodeReplyKind::Unusable, 0, 0, ""},
+        {200, R"({"device_code":"d","user_code":"U","verification_uri":"http://x.test/","expires_in":9})",
+         DeviceCodeReplyKind::Unusable, 0, 0, ""},
+        {200, R"({"device_code":"d","user_code":"U V","verification_uri":"https://x.test/","expires_in":9})",
+         DeviceCodeReplyKind::Unusable, 0, 0, ""},
+        {400, R"({"error":"invalid_client"})", DeviceCodeReplyKind::Refused, 0, 0, ""},
+        {500, "{" + good + R"(,"expires_in":900})", DeviceCodeReplyKind::Unusable, 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        DeviceCode code;
+        std::string error;
+        EXPECT_EQ(parseDeviceCodeReply(c.status, c.body, code, error), c.kind) << c.body;
+        EXPECT_EQ(code.expiresInSeconds, c.expiresIn) << c.body;
+        EXPECT_EQ(code.intervalSeconds, c.interval) << c.body;
+        EXPECT_EQ(code.message, c.message) << c.body;
+        EXPECT_EQ(code.userCode.empty(), c.kind != DeviceCodeReplyKind::Code) << c.body;
+        EXPECT_EQ(error, c.kind == DeviceCodeReplyKind::Refused ? "invalid_client" : "");
+    }
 }
 
 TEST(HttpReplies, BodiesEndedEveryWayAndBounded)

@@ -3,11 +3,15 @@
 // ShellExecute), and a Dovecot whose oauth2 passdb asks the mock about each token.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
+#include <vector>
 
 #include "mail/checker/checker_thread.h"
 #include "mail/connection/connection.h"
+#include "mail/sign_in/device_sign_in.h"
 #include "mail/sign_in/oauth_sign_in.h"
 #include "mail/sign_in/oauth_token_keeper.h"
 #include "mail/sign_in/sasl_oauth.h"
@@ -39,6 +43,13 @@ protected:
         };
 #endif
         return flow.run(address);
+    }
+
+    // A device sign-in at the mock for `client`, whose name scripts the mock's answers.
+    std::unique_ptr<DeviceSignIn> deviceSignIn(const char* client)
+    {
+        return std::make_unique<DeviceSignIn>(bench.url("/devicecode"), bench.provider().tokenEndpoint,
+                                              bench.provider().scope, OAuthClient{client, ""});
     }
 
     // One POP3 line from the Dovecot of the bench, CR LF included.
@@ -171,4 +182,81 @@ TEST_F(SignInBench, ChecksLogInWithTokensAndCountTheMailbox)
         checker.takeRotatedRefreshToken(saved);
         EXPECT_TRUE(check.refreshToken.empty() ? saved.empty() : !saved.empty() && saved != check.refreshToken);
     }
+}
+
+// The mock answers each poll as the client id scripts it; the waits between polls step a clock
+// of the test's own, so that no row waits for real.
+TEST_F(SignInBench, DeviceSignInsPollAsTheProviderAsks)
+{
+    using Outcome = DeviceSignIn::Outcome;
+    struct Case {
+        const char* client;
+        Outcome outcome;
+        std::vector<long> waits; // seconds, before each poll and before giving up
+        const char* error;
+    } cases[] = {
+        {"answers=tokens", Outcome::SignedIn, {5}, ""},
+        {"answers=authorization_pending,authorization_pending,slow_down,authorization_pending,tokens;interval=2",
+         Outcome::SignedIn,
+         {2, 2, 2, 7, 7},
+         ""},
+        {"answers=temporarily_unavailable,server_error,tokens;interval=3", Outcome::SignedIn, {3, 6, 12}, ""},
+        {"answers=authorization_pending,authorization_declined;interval=3",
+         Outcome::Denied,
+         {3, 3},
+         "authorization_declined"},
+        {"answers=access_denied;interval=3", Outcome::Denied, {3}, "access_denied"},
+        {"answers=expired_token;interval=3", Outcome::Expired, {3}, "expired_token"},
+        {"answers=authorization_pending,authorization_pending,authorization_pending;interval=5;expires=12",
+         Outcome::Expired,
+         {5, 5, 2},
+         ""},
+        {"answers=bad_verification_code;interval=3", Outcome::Refused, {3}, "bad_verification_code"},
+        {"refuse=invalid_client", Outcome::Refused, {}, "invalid_client"},
+        {"oversized", Outcome::Failed, {}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.client);
+        std::unique_ptr<DeviceSignIn> flow = deviceSignIn(c.client);
+        DeviceSignIn::Clock::time_point clock;
+        std::vector<long> waits;
+        flow->now = [&] { return clock; };
+        flow->pause = [&](DeviceSignIn::Clock::duration wait) {
+            clock += wait;
+            waits.push_back(static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(wait).count()));
+        };
+        DeviceCode code;
+        DeviceSignIn::Result result = flow->requestCode(code);
+        if (result.outcome == Outcome::CodeReady) {
+            EXPECT_EQ(code.verificationUri, bench.url("/device"));
+            EXPECT_FALSE(code.userCode.empty());
+            result = flow->waitForTokens();
+        }
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(waits, c.waits);
+        EXPECT_EQ(result.error, c.error);
+        EXPECT_EQ(result.tokens.refreshToken.empty(), c.outcome != Outcome::SignedIn);
+    }
+}
+
+TEST_F(SignInBench, AnAbortEndsTheWaitBetweenPollsAtOnce)
+{
+    std::unique_ptr<DeviceSignIn> flow = deviceSignIn("answers=authorization_pending;interval=60");
+    DeviceCode code;
+    ASSERT_EQ(flow->requestCode(code).outcome, DeviceSignIn::Outcome::CodeReady);
+    std::promise<void> waiting;
+    int pauses = 0;
+    auto clockPause = flow->pause;
+    flow->pause = [&](DeviceSignIn::Clock::duration wait) {
+        if (pauses++ == 0)
+            waiting.set_value();
+        clockPause(wait);
+    };
+    auto run = std::async(std::launch::async, [&] { return flow->waitForTokens().outcome; });
+    bool entered = waiting.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    flow->abort();
+    ASSERT_TRUE(entered);
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "still waiting out the interval";
+    EXPECT_EQ(run.get(), DeviceSignIn::Outcome::Aborted);
+    EXPECT_EQ(pauses, 1);
 }

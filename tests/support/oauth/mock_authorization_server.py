@@ -15,7 +15,13 @@ switch each other's behaviour:
   /token      authorization_code: the code once, for the same client and redirect_uri, with
               the verifier whose S256 is the challenge. refresh_token: only the current one of
               its chain, replaced on every use. Client "invalid-grant": every refresh is refused;
-              client "oversized": every reply is 1 MiB.
+              client "oversized": every reply is 1 MiB. device_code: see /devicecode.
+  /devicecode POST client_id, scope: a device code whose polls the client id scripts, as
+              "answers=A,B,...;interval=N;expires=N": each poll of /token gets the next answer,
+              an OAuth error code (authorization_pending, slow_down, expired_token, ...) or
+              "tokens", and expired_token once they run out. No interval: none in the reply;
+              expires defaults to 900; "refuse=ERROR" refuses the request itself. Any other
+              client id: tokens at the first poll.
   /tokeninfo  ?access_token=...: {"email": ..., "active": true}, or 401 (for Dovecot).
   /mint       POST email=...: a fresh access token for that address (tests of the mail server).
 """
@@ -37,6 +43,7 @@ DEFAULT_EMAIL = "user@example.test"
 lock = threading.Lock()
 codes = {}     # code -> dict(client, challenge, redirect_uri, email, scope)
 refresh = {}   # refresh token -> dict(client, email, scope)
+devices = {}   # device code -> dict(client, scope, answers left)
 access = {}    # access token -> email
 issuer = ""
 
@@ -111,8 +118,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         form = single(self.rfile.read(length).decode("utf-8", "replace"))
         if form is None:
             self.answer_json(400, {"error": "invalid_request"})
+        elif form.get("client_id") == "oversized":
+            self.answer(200, b"{" + b" " * (1024 * 1024) + b"}")
         elif self.path == "/token":
             self.token(form)
+        elif self.path == "/devicecode":
+            self.device_code(form)
         elif self.path == "/mint":
             with lock:
                 token = secrets.token_urlsafe(32)
@@ -150,12 +161,46 @@ class Handler(http.server.BaseHTTPRequestHandler):
         location = redirect_uri + "?" + urllib.parse.urlencode(reply)
         self.answer(302, "", "text/html", [("Location", location)])
 
+    def device_code(self, form):
+        client = form.get("client_id", "")
+        script = dict(part.partition("=")[::2] for part in client.split(";"))
+        if not client or not form.get("scope"):
+            self.answer_json(400, {"error": "invalid_request"})
+        elif "refuse" in script:
+            self.answer_json(400, {"error": script["refuse"]})
+        else:
+            code = secrets.token_urlsafe(32)
+            answers = script["answers"].split(",") if "answers" in script else ["tokens"]
+            with lock:
+                devices[code] = {"client": client, "scope": form["scope"], "answers": answers}
+            reply = {"device_code": code, "user_code": secrets.token_hex(4).upper(),
+                     "verification_uri": issuer + "/device", "expires_in": int(script.get("expires", "900")),
+                     "message": "To sign in, open the page and enter the code."}
+            if "interval" in script:
+                reply["interval"] = int(script["interval"])
+            self.answer_json(200, reply)
+
+    def device_poll(self, form):
+        with lock:
+            entry = devices.get(form.get("device_code", ""))
+            if entry is None or entry["client"] != form.get("client_id"):
+                answer = "bad_verification_code"
+            else:
+                answer = entry["answers"].pop(0) if entry["answers"] else "expired_token"
+            if answer == "tokens":
+                del devices[form["device_code"]]
+                reply = issue_tokens(entry["client"], DEFAULT_EMAIL, entry["scope"])
+        if answer == "tokens":
+            self.answer_json(200, reply)
+        else:
+            self.answer_json(400, {"error": answer})
+
     def token(self, form):
         client = form.get("client_id", "")
-        if client == "oversized":
-            self.answer(200, b"{" + b" " * (1024 * 1024) + b"}")
-            return
         grant = form.get("grant_type")
+        if grant == "urn:ietf:params:oauth:grant-type:device_code":
+            self.device_poll(form)
+            return
         with lock:
             if grant == "authorization_code":
                 entry = codes.pop(form.get("code", ""), None)
