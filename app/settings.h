@@ -32,6 +32,8 @@ inline constexpr char keyGoogleClientId[] = "googleclientid";
 inline constexpr char keyGoogleClientSecret[] = "googleclientsecret";
 // The sign-in's refresh token, protected as the password is; never in clear.
 inline constexpr char keyRefreshToken[] = "refreshtoken";
+// Whose accounts a Microsoft sign-in is for (common when absent); see microsoftEndpoints.
+inline constexpr char keyMicrosoftAuthority[] = "microsoftauthority";
 inline constexpr char keyPlaySound[] = "playsound";
 inline constexpr char keyCustomSound[] = "customsound";
 // Minutes between repeats of the sound while unseen mail remains; 0 or absent: no repeat.

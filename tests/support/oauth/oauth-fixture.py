@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The sign-in test bench, confined to one folder: the mock authorization server and two private
-Dovecots that take OAuth 2.0 logins (their oauth2 passdb asks the mock's /tokeninfo):
+"""The sign-in test bench, confined to one folder: the mock authorization server (the code
+flow, refreshes, and device sign-ins whose polls the client id scripts; see its own help) and
+two private Dovecots that take OAuth 2.0 logins (their oauth2 passdb asks the mock's /tokeninfo):
   - on 127.0.0.1, XOAUTH2 and OAUTHBEARER, plain logins allowed;
   - on 127.0.0.2, OAUTHBEARER alone, plain logins refused: a client on 127.0.0.1 is not on the
     server's own address, which Dovecot would take as secured, so it must use STLS first.
