@@ -27,13 +27,18 @@ std::string text(const Json& object, const char* name, size_t maxLength)
     return found->get_ref<const std::string&>();
 }
 
-// A whole number of seconds, sent as a number or as a text of digits; `absent` when missing,
-// 0 when not a positive number.
-long seconds(const Json& object, const char* name, long absent)
+bool has(const Json& object, const char* name)
+{
+    return object.find(name) != object.end();
+}
+
+// A whole number of seconds, sent as a number or as a text of digits; 0 when missing or not a
+// positive number.
+long seconds(const Json& object, const char* name)
 {
     auto found = object.find(name);
     if (found == object.end())
-        return absent;
+        return 0;
     if (found->is_number_integer())
         return std::max(0L, static_cast<long>(std::min(found->get<long long>(), 1LL << 30)));
     const std::string digits = found->is_string() ? found->get<std::string>() : std::string();
@@ -70,7 +75,7 @@ DeviceCodeReplyKind parseDeviceCodeReply(int httpStatus, const std::string& body
     Json object = body.size() <= HttpsPoster::maxBodyBytes ? Json::parse(body, nullptr, false) : Json();
     if (!object.is_object())
         return DeviceCodeReplyKind::Unusable;
-    if (object.contains("error")) {
+    if (has(object, "error")) {
         error = text(object, "error", maxErrorLength);
         return error.empty() ? DeviceCodeReplyKind::Unusable : DeviceCodeReplyKind::Refused;
     }
@@ -78,12 +83,14 @@ DeviceCodeReplyKind parseDeviceCodeReply(int httpStatus, const std::string& body
     code.userCode = text(object, "user_code", maxUserCodeLength);
     // Older endpoints spell it verification_url.
     code.verificationUri =
-        text(object, object.contains("verification_uri") ? "verification_uri" : "verification_url", maxUriLength);
+        text(object, has(object, "verification_uri") ? "verification_uri" : "verification_url", maxUriLength);
     code.message = text(object, "message", maxMessageLength);
     if (!isPrintable(code.message))
         code.message.clear();
-    code.expiresInSeconds = std::min(seconds(object, "expires_in", 0), DeviceSignIn::maxExpirySeconds);
-    long interval = seconds(object, "interval", DeviceSignIn::defaultIntervalSeconds);
+    code.expiresInSeconds = std::min(seconds(object, "expires_in"), DeviceSignIn::maxExpirySeconds);
+    long interval = seconds(object, "interval");
+    if (interval == 0)
+        interval = DeviceSignIn::defaultIntervalSeconds;
     code.intervalSeconds = static_cast<int>(std::clamp(interval, static_cast<long>(DeviceSignIn::minIntervalSeconds),
                                                        static_cast<long>(DeviceSignIn::maxIntervalSeconds)));
     HttpsUrl uri;

@@ -26,8 +26,9 @@ enum class DeviceCodeReplyKind { Code, Refused, Unusable };
 
 // Reads the endpoint's JSON. Code needs status 200, a device code that isSendableToken accepts,
 // a user code of printable ASCII, an https verification URI and a positive expires_in (cut to
-// DeviceSignIn::maxExpirySeconds); an interval out of range is brought into it. An OAuth error
-// object is Refused with its code in `error`.
+// DeviceSignIn::maxExpirySeconds); an interval that is missing or unreadable is the default,
+// one out of range is brought into it. An OAuth error object is Refused with its code in
+// `error`.
 DeviceCodeReplyKind parseDeviceCodeReply(int httpStatus, const std::string& body, DeviceCode& code, std::string& error);
 
 // One sign-in by the device authorization grant (RFC 8628), for where a browser cannot reach
