@@ -53,7 +53,7 @@ public:
     // Counts `current` against seen and notified, raises freshMail for ids not announced
     // before, and forgets seen ids the server no longer lists. `stopRequested`, when given, is
     // asked now and then: true ends it early (false), the counts then unchanged and seen maybe
-    // still holding ids that were about to be forgotten. Only takeCounts() clears freshMail.
+    // still holding ids that were about to be forgotten. Only the window clears freshMail.
     bool reconcile(const std::function<bool()>& stopRequested = nullptr);
     // Moves every listed id into seen, forgets the announcements (freshMail too, so that no
     // sound follows for mail already read), unseenCount 0.
@@ -84,7 +84,7 @@ public:
     void seenFileUnreadable();
     SeenFileState seenFileState() const;
 
-    // Plain members for the tests and the window's counts; the lock guards them all.
+    // Changed only under the lock by the operations above; tests set them directly.
     int totalCount = 0;
     UidList current;
     UidList seen;
