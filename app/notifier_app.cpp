@@ -192,13 +192,13 @@ void NotifierApp::protectClearPassword(const ConfigurationValues& stored, Stored
 void NotifierApp::loadSeenList()
 {
     buildSiblingPath(seenListPath, settings.path(), settingsFileName, seenListFileExtension);
-    checker.seenFile.setPath(seenListPath.text);
-    checker.seenFile.read(checker.session);
+    checker.setSeenFilePath(seenListPath.text);
+    checker.readSeenFile();
 }
 
 bool NotifierApp::saveSeenList()
 {
-    return checker.seenFile.save(checker.session);
+    return checker.saveSeenFile();
 }
 
 bool NotifierApp::isUnconfigured() const

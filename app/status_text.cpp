@@ -4,6 +4,40 @@
 
 #include "util/copy_bounded.h"
 
+namespace {
+
+// The fixed text the window shows for a failure; null for Checking and Ok, which show the
+// counts instead.
+const char* checkStatusText(CheckStatus status)
+{
+    switch (status) {
+    case CheckStatus::HostNotFound:
+        return "Hostname not found";
+    case CheckStatus::BadLogin:
+        return "Bad username/password";
+    case CheckStatus::ListFailed:
+        return "Listing failed";
+    case CheckStatus::BadCertificate:
+        return "Certificate not trusted";
+    case CheckStatus::NoResponse:
+        return "Server not responding";
+    case CheckStatus::NoStartTls:
+        return "Server does not offer STARTTLS";
+    case CheckStatus::SignInAgain:
+        return "Sign in again";
+    case CheckStatus::SignInUnreachable:
+        return "Sign-in server not reachable";
+    case CheckStatus::NoSignIn:
+        return "No secure sign-in offered";
+    case CheckStatus::Checking:
+    case CheckStatus::Ok:
+        break;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 int formatStatusText(const CheckSnapshot& shown, char* text, int size)
 {
     if (size <= 0)

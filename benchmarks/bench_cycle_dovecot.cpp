@@ -134,7 +134,7 @@ double timeCheckCycle(int port)
         if (run == 0)
             checker.markAsRead(); // later cycles: everything seen, as most checks are
     }
-    CheckSnapshot result = checker.snapshot();
+    CheckSnapshot result = checker.takeSnapshot();
     return result.totalCount == messageCount ? best : -1;
 }
 

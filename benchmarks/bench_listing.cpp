@@ -56,7 +56,6 @@ void listUids(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         session.adopt(streamHolding(reply));
-        session.resetReader();
         state.ResumeTiming();
         int listed = session.listUids();
         if (listed != lines)
@@ -145,7 +144,6 @@ void listOnce(const char* what, const std::string& reply)
 {
     Pop3Session session;
     session.adopt(streamHolding(reply));
-    session.resetReader();
     long before = residentKilobytes();
     resetPeak();
     auto start = std::chrono::steady_clock::now();

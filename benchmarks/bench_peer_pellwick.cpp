@@ -39,9 +39,9 @@ long peakKilobytes()
 
 bool cycle(CheckerThread& checker)
 {
-    if (checker.checkOnce() == CheckStatus::Ok && !checker.session.lastListingFailed())
+    if (checker.checkOnce() == CheckStatus::Ok && !checker.pop3.lastListingFailed())
         return true;
-    std::fprintf(stderr, "check failed: status %d\n", static_cast<int>(checker.snapshot().status));
+    std::fprintf(stderr, "check failed: status %d\n", static_cast<int>(checker.takeSnapshot().status));
     return false;
 }
 
@@ -50,9 +50,10 @@ int prepare(CheckerThread& checker, const char* seenFile)
     if (!cycle(checker))
         return 1;
     checker.markAsRead();
-    for (int i = 0; i < unseenInBenchmark && checker.session.seen.size() > 0; ++i)
-        checker.session.seen.erase(checker.session.seen.begin());
-    return saveSeenFile(checker.session, seenFile) ? 0 : 1;
+    UidList& seen = checker.pop3.mailbox.seen;
+    for (int i = 0; i < unseenInBenchmark && seen.size() > 0; ++i)
+        seen.erase(seen.begin());
+    return saveSeenFile(checker.pop3.mailbox, seenFile) ? 0 : 1;
 }
 
 int resident(CheckerThread& checker, int cycles)
@@ -85,8 +86,8 @@ int main(int argc, char** argv)
     if (mode == "prepare")
         return prepare(checker, argv[7]);
     // As the program starts: the seen-message file read before the first check.
-    checker.seenFile.setPath(argv[7]);
-    if (!checker.seenFile.read(checker.session))
+    checker.setSeenFilePath(argv[7]);
+    if (!checker.readSeenFile())
         return 1;
     if (mode == "once")
         return cycle(checker) ? 0 : 1;

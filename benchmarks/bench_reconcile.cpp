@@ -18,26 +18,26 @@
 #include <string>
 #include <vector>
 
-#include "mail/pop3/pop3_session.h"
+#include "mail/mailbox/mailbox.h"
 #include "tests/support/colliding_ids.h"
 
 namespace {
 
 const int repetitions = 5;
 
-void fillSession(Pop3Session& session, int ids)
+void fillMailbox(Mailbox& mailbox, int ids)
 {
     char id[32];
     for (int i = 0; i < ids; ++i) {
         std::snprintf(id, sizeof id, "%08X%08X", i, 0x5F3A1C07);
-        session.current.insertFront(id);
+        mailbox.current.insertFront(id);
         if (i % 2 == 0)
-            session.seen.insertFront(id);
+            mailbox.seen.insertFront(id);
     }
     // A few seen ids the server no longer lists, to be pruned.
     for (int i = 0; i < ids / 100; ++i) {
         std::snprintf(id, sizeof id, "gone%08X", i);
-        session.seen.insertFront(id);
+        mailbox.seen.insertFront(id);
     }
 }
 
@@ -46,26 +46,26 @@ double timeReconcile(int ids)
 {
     double best = 1e9;
     for (int run = 0; run < repetitions; ++run) {
-        Pop3Session session;
-        fillSession(session, ids);
+        Mailbox mailbox;
+        fillMailbox(mailbox, ids);
         auto start = std::chrono::steady_clock::now();
-        session.reconcile();
+        mailbox.reconcile();
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, seconds);
-        if (session.totalCount != ids || session.unseenCount != ids / 2) {
-            std::printf("wrong counts: %d / %d\n", session.unseenCount, session.totalCount);
+        if (mailbox.totalCount != ids || mailbox.unseenCount != ids / 2) {
+            std::printf("wrong counts: %d / %d\n", mailbox.unseenCount, mailbox.totalCount);
             return -1;
         }
     }
     return best;
 }
 
-void fillListing(Pop3Session& session, int ids, bool oneIdRepeated)
+void fillListing(Mailbox& mailbox, int ids, bool oneIdRepeated)
 {
     char id[32];
     for (int i = 0; i < ids; ++i) {
         std::snprintf(id, sizeof id, "%08X%08X", oneIdRepeated ? 0 : i, 0x5F3A1C07);
-        session.current.insertFront(id);
+        mailbox.current.insertFront(id);
     }
 }
 
@@ -74,13 +74,13 @@ double timeListingAndReconcile(int ids, bool oneIdRepeated)
 {
     double best = 1e9;
     for (int run = 0; run < repetitions; ++run) {
-        Pop3Session session;
+        Mailbox mailbox;
         auto start = std::chrono::steady_clock::now();
-        fillListing(session, ids, oneIdRepeated);
-        session.reconcile();
+        fillListing(mailbox, ids, oneIdRepeated);
+        mailbox.reconcile();
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, seconds);
-        if (session.totalCount != ids || session.unseenCount != ids)
+        if (mailbox.totalCount != ids || mailbox.unseenCount != ids)
             return -1;
     }
     return best;
@@ -91,13 +91,13 @@ double timeListingAndReconcile(const std::vector<std::string>& ids)
 {
     double best = 1e9;
     for (int run = 0; run < repetitions; ++run) {
-        Pop3Session session;
+        Mailbox mailbox;
         auto start = std::chrono::steady_clock::now();
         for (const std::string& id : ids)
-            session.current.insertFront(id.c_str());
-        session.reconcile();
+            mailbox.current.insertFront(id.c_str());
+        mailbox.reconcile();
         best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        if (session.totalCount != static_cast<int>(ids.size()) || session.unseenCount != session.totalCount)
+        if (mailbox.totalCount != static_cast<int>(ids.size()) || mailbox.unseenCount != mailbox.totalCount)
             return -1;
     }
     return best;

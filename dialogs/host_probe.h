@@ -40,7 +40,7 @@ public:
     // host name and dates are still checked). True when a greeting came.
     bool connectTrusting(const char* host);
     // USER and PASS on the open session; true when both were accepted.
-    bool logIn(const char* user, const char* password) { return session.login(user, password); }
+    bool logIn(const char* user, const char* password) { return session.logIn(user, password); }
 
     // The step that found the service or refused the certificate.
     const ProbeStep& reached() const { return lastStep; }

@@ -47,35 +47,35 @@ void checkCommands(const std::string& written, size_t maxLength)
     }
 }
 
-void checkListing(Pop3Session& session)
+void checkListing(const Mailbox& mailbox)
 {
-    require(session.totalCount == static_cast<int>(session.current.size()));
-    require(session.unseenCount >= 0 && session.unseenCount <= session.totalCount);
-    for (const char* id : session.current) {
+    require(mailbox.totalCount == static_cast<int>(mailbox.current.size()));
+    require(mailbox.unseenCount >= 0 && mailbox.unseenCount <= mailbox.totalCount);
+    for (const char* id : mailbox.current) {
         require(id != nullptr && id[0] != '\0');
         require(!holdsWhiteSpace(id));
         require(std::strlen(id) < static_cast<size_t>(Pop3Session::scratchSize));
     }
-    for (const char* id : session.seen)
-        require(session.current.contains(id));
+    for (const char* id : mailbox.seen)
+        require(mailbox.current.contains(id));
 }
 
 bool logIn(Pop3Session& session, const std::string& user, const std::string& password, bool withToken)
 {
     if (withToken)
-        return session.loginWithToken(user.c_str(), password) == TokenLogin::LoggedIn;
-    return session.login(user.c_str(), password.c_str());
+        return session.logInWithToken(user.c_str(), password) == TokenLogin::LoggedIn;
+    return session.logIn(user.c_str(), password.c_str());
 }
 
 void startAfresh(Pop3Session& session)
 {
-    session.current.clear();
-    session.seen.clear();
-    session.notified.clear();
-    session.totalCount = 0;
-    session.unseenCount = 0;
-    session.freshMail = 0;
-    session.resetReader();
+    Mailbox& mailbox = session.mailbox;
+    mailbox.current.clear();
+    mailbox.seen.clear();
+    mailbox.notified.clear();
+    mailbox.totalCount = 0;
+    mailbox.unseenCount = 0;
+    mailbox.freshMail = 0;
     session.setTimeouts(1, 1);
 }
 
@@ -100,9 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (session.readReply(rest, sizeof rest) && logIn(session, user, password, withToken)) {
             for (int listing = 0; listing < 2; ++listing) {
                 if (session.listUids() >= 0)
-                    checkListing(session);
-                session.markAsRead();
-                require(session.unseenCount == 0);
+                    checkListing(session.mailbox);
+                session.mailbox.markAsRead();
+                require(session.mailbox.unseenCount == 0);
             }
         }
         session.close(); // frees the stream

@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "mail/pop3/pop3_session.h"
+#include "mail/mailbox/mailbox.h"
 
 namespace {
 
@@ -25,23 +25,23 @@ std::multiset<std::string> idsOf(const UidList& list)
     return ids;
 }
 
-// Loads `bytes` into `session` through a memory-backed stream.
-void loadFrom(Pop3Session& session, const void* bytes, size_t size)
+// Loads `bytes` into `mailbox` through a memory-backed stream.
+void loadFrom(Mailbox& mailbox, const void* bytes, size_t size)
 {
     static char empty[1];
     FILE* file = fmemopen(size > 0 ? const_cast<void*>(bytes) : empty, size, "rb");
     require(file != nullptr);
-    session.loadSeen(file);
+    mailbox.loadSeen(file);
     std::fclose(file);
 }
 
-std::string saved(Pop3Session& session)
+std::string saved(Mailbox& mailbox)
 {
     char* buffer = nullptr;
     size_t size = 0;
     FILE* file = open_memstream(&buffer, &size);
     require(file != nullptr);
-    require(session.saveSeen(file));
+    require(mailbox.saveSeen(file));
     std::fclose(file);
     std::string text(buffer, size);
     std::free(buffer);
@@ -52,13 +52,12 @@ std::string saved(Pop3Session& session)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    // Made once: a session loads the trusted certificates as it is made, which is slow.
-    static Pop3Session first;
-    static Pop3Session second;
+    Mailbox first;
+    Mailbox second;
     loadFrom(first, data, size);
     for (const char* id : first.seen) {
         size_t length = std::strlen(id);
-        require(length > 0 && length <= static_cast<size_t>(Pop3Session::maxSeenIdLength));
+        require(length > 0 && length <= static_cast<size_t>(Mailbox::maxSeenIdLength));
         require(std::strpbrk(id, " \t\r\n\v\f") == nullptr);
     }
     std::string written = saved(first);

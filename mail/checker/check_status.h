@@ -1,7 +1,7 @@
 #pragma once
 
-// The outcome of the last check cycle, as the window shows it. The numbers are fixed: the
-// window and the tests compare them.
+// The outcome of the last check cycle. The numbers are fixed: the window and the tests compare
+// them. The window words them itself (app/status_text.cpp).
 enum class CheckStatus : int {
     Checking = 1,           // a cycle is running; never reported on its own
     Ok = 0,                 // connected, logged in, listing complete
@@ -15,33 +15,3 @@ enum class CheckStatus : int {
     SignInUnreachable = -8, // the provider's token endpoint could not be asked
     NoSignIn = -9,          // no token login over this connection: not TLS, or not offered
 };
-
-// The fixed text the window shows for a failure; null for Checking and Ok, which show the
-// counts instead.
-inline const char* checkStatusText(CheckStatus status)
-{
-    switch (status) {
-    case CheckStatus::HostNotFound:
-        return "Hostname not found";
-    case CheckStatus::BadLogin:
-        return "Bad username/password";
-    case CheckStatus::ListFailed:
-        return "Listing failed";
-    case CheckStatus::BadCertificate:
-        return "Certificate not trusted";
-    case CheckStatus::NoResponse:
-        return "Server not responding";
-    case CheckStatus::NoStartTls:
-        return "Server does not offer STARTTLS";
-    case CheckStatus::SignInAgain:
-        return "Sign in again";
-    case CheckStatus::SignInUnreachable:
-        return "Sign-in server not reachable";
-    case CheckStatus::NoSignIn:
-        return "No secure sign-in offered";
-    case CheckStatus::Checking:
-    case CheckStatus::Ok:
-        break;
-    }
-    return nullptr;
-}

@@ -51,7 +51,10 @@ bool sameSignIn(const TokenSignIn& one, const TokenSignIn& other)
 
 } // namespace
 
-CheckerThread::CheckerThread(unsigned notifyMessage) : notifyMessage(notifyMessage) {}
+CheckerThread::CheckerThread(unsigned notifyMessage)
+    : session(pop3), mailbox(pop3.mailbox), notifyMessage(notifyMessage)
+{
+}
 
 CheckerThread::~CheckerThread()
 {
@@ -63,7 +66,7 @@ void CheckerThread::setAccount(const char* server, const char* user, const char*
                                ConnectionSecurity security, int intervalMinutes, const char* certificatePin,
                                const TokenSignIn& signIn)
 {
-    std::lock_guard<std::mutex> hold(session.listLock);
+    std::lock_guard<std::mutex> hold(lock);
     // Tokens belong to the sign-in that brought them.
     if (!sameSignIn(signIn, account.signIn)) {
         account.signIn = signIn;
@@ -81,7 +84,7 @@ void CheckerThread::setAccount(const char* server, const char* user, const char*
 
 void CheckerThread::setRefreshToken(const std::string& refreshToken)
 {
-    std::lock_guard<std::mutex> hold(session.listLock);
+    std::lock_guard<std::mutex> hold(lock);
     pendingTokens.kind = PendingTokens::Kind::RefreshToken;
     pendingTokens.tokens = TokenReply();
     pendingTokens.tokens.refreshToken = refreshToken;
@@ -89,7 +92,7 @@ void CheckerThread::setRefreshToken(const std::string& refreshToken)
 
 void CheckerThread::takeSignIn(const TokenReply& tokens, TokenKeeper::Clock::time_point when)
 {
-    std::lock_guard<std::mutex> hold(session.listLock);
+    std::lock_guard<std::mutex> hold(lock);
     pendingTokens.kind = PendingTokens::Kind::SignIn;
     pendingTokens.tokens = tokens;
     pendingTokens.received = when;
@@ -97,7 +100,7 @@ void CheckerThread::takeSignIn(const TokenReply& tokens, TokenKeeper::Clock::tim
 
 bool CheckerThread::takeRotatedRefreshToken(std::string& refreshToken)
 {
-    std::lock_guard<std::mutex> hold(session.listLock);
+    std::lock_guard<std::mutex> hold(lock);
     if (!rotatedWaiting)
         return false;
     refreshToken.swap(rotatedRefreshToken);
@@ -112,7 +115,7 @@ bool CheckerThread::takeRotatedRefreshToken(std::string& refreshToken)
 void CheckerThread::keepRotatedRefreshToken(const std::string& refreshToken)
 {
     {
-        std::lock_guard<std::mutex> hold(session.listLock);
+        std::lock_guard<std::mutex> hold(lock);
         if (signInVersion != cycleSignInVersion || pendingTokens.kind != PendingTokens::Kind::None)
             return;
         rotatedRefreshToken = refreshToken;
@@ -127,7 +130,7 @@ void CheckerThread::keepRotatedRefreshToken(const std::string& refreshToken)
 void CheckerThread::requestCheckNow()
 {
     {
-        std::lock_guard<std::mutex> hold(session.listLock);
+        std::lock_guard<std::mutex> hold(lock);
         checkNow = 1;
     }
     wake.notify_all();
@@ -135,12 +138,13 @@ void CheckerThread::requestCheckNow()
 
 void CheckerThread::requestStop()
 {
-    // First without the lock, which a long reconcile holds: it looks at the abort as it goes.
+    // First without the lock, which takeSnapshot holds while it waits for the mailbox's lock
+    // during a long reconcile: the reconcile looks at the abort as it goes.
     session.abort();
     {
         // Again under the lock, so that a cycle starting now either sees the request or has
         // cleared its abort state before the abort below.
-        std::lock_guard<std::mutex> hold(session.listLock);
+        std::lock_guard<std::mutex> hold(lock);
         stopRequested = 1;
         session.abort();
         if (tokenEndpoint)
@@ -151,30 +155,20 @@ void CheckerThread::requestStop()
 
 void CheckerThread::markAsRead()
 {
-    session.markAsRead();
+    mailbox.markAsRead();
     notifyOwner();
-}
-
-CheckSnapshot CheckerThread::snapshot() const
-{
-    std::lock_guard<std::mutex> hold(session.listLock);
-    CheckSnapshot result;
-    result.status = status;
-    result.unseenCount = session.unseenCount;
-    result.totalCount = session.totalCount;
-    result.freshMail = session.freshMail;
-    return result;
 }
 
 CheckSnapshot CheckerThread::takeSnapshot()
 {
-    std::lock_guard<std::mutex> hold(session.listLock);
+    // The mailbox's lock inside the checker's, so that status and counts are one piece.
+    std::lock_guard<std::mutex> hold(lock);
+    MailboxCounts counts = mailbox.takeCounts();
     CheckSnapshot result;
     result.status = status;
-    result.unseenCount = session.unseenCount;
-    result.totalCount = session.totalCount;
-    result.freshMail = session.freshMail;
-    session.freshMail = 0;
+    result.unseenCount = counts.unseenCount;
+    result.totalCount = counts.totalCount;
+    result.freshMail = counts.freshMail;
     return result;
 }
 
@@ -202,7 +196,7 @@ CheckStatus CheckerThread::checkOnce()
         return CheckStatus::Checking;
     // A seen-message file that could not be read at start-up is tried again before the
     // listing is counted against it.
-    seenFile.read(session);
+    seenFile.read(mailbox);
     session.pinCertificate(copy.certificatePin.text);
     return finishCycle(talkToServer(copy, handedOver));
 }
@@ -211,7 +205,7 @@ CheckStatus CheckerThread::checkOnce()
 // the tokens handed over since the last cycle.
 bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
 {
-    std::lock_guard<std::mutex> hold(session.listLock);
+    std::lock_guard<std::mutex> hold(lock);
     if (stopRequested)
         return false;
     session.clearAbort();
@@ -248,7 +242,7 @@ CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& hand
     CheckStatus loggedIn = connectAndLogIn(copy, token);
     if (loggedIn != CheckStatus::Ok)
         return loggedIn;
-    if (session.listUids() < 0)
+    if (!session.updateMailbox())
         return failedStep(CheckStatus::ListFailed);
     session.close();
     return CheckStatus::Ok;
@@ -262,10 +256,10 @@ CheckStatus CheckerThread::connectAndLogIn(const Account& copy, std::string& tok
         if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
             return failedStep(CheckStatus::HostNotFound);
         if (copy.signIn.provider == nullptr)
-            return session.login(textOrEmpty(copy.user), textOrEmpty(copy.password))
+            return session.logIn(textOrEmpty(copy.user), textOrEmpty(copy.password))
                        ? CheckStatus::Ok
                        : failedStep(CheckStatus::BadLogin);
-        TokenLogin result = session.loginWithToken(textOrEmpty(copy.user), token);
+        TokenLogin result = session.logInWithToken(textOrEmpty(copy.user), token);
         if (result == TokenLogin::LoggedIn) {
             tokenKeeper->serverAccepted();
             return CheckStatus::Ok;
@@ -290,7 +284,7 @@ void CheckerThread::prepareKeeper(const TokenSignIn& signIn, PendingTokens& hand
                 ? makeTokenEndpoint(*signIn.provider, signIn.client)
                 : std::unique_ptr<TokenEndpoint>(new TokenEndpoint(signIn.provider->tokenEndpoint, signIn.client));
         {
-            std::lock_guard<std::mutex> hold(session.listLock);
+            std::lock_guard<std::mutex> hold(lock);
             tokenEndpoint = std::move(endpoint);
             if (stopRequested)
                 tokenEndpoint->abort();
@@ -317,7 +311,7 @@ CheckStatus CheckerThread::failedStep(CheckStatus stepFailure)
 CheckStatus CheckerThread::finishCycle(CheckStatus outcome)
 {
     {
-        std::lock_guard<std::mutex> hold(session.listLock);
+        std::lock_guard<std::mutex> hold(lock);
         if (stopRequested)
             return CheckStatus::Checking;
         status = outcome;
@@ -330,7 +324,7 @@ bool CheckerThread::waitAfterSuccess(int intervalMinutes)
 {
     long long milliseconds = static_cast<long long>(intervalMinutes) * millisecondsPerMinute;
     Clock::time_point deadline = deadlineAfter(milliseconds);
-    std::unique_lock<std::mutex> hold(session.listLock);
+    std::unique_lock<std::mutex> hold(lock);
     for (;;) {
         if (stopRequested)
             return false;
@@ -348,7 +342,7 @@ bool CheckerThread::waitAfterSuccess(int intervalMinutes)
 bool CheckerThread::waitAfterFailure()
 {
     Clock::time_point deadline = deadlineAfter(retryMilliseconds);
-    std::unique_lock<std::mutex> hold(session.listLock);
+    std::unique_lock<std::mutex> hold(lock);
     for (;;) {
         if (stopRequested)
             return false;

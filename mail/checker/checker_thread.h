@@ -8,12 +8,14 @@
 #include <string>
 
 #include "mail/checker/check_status.h"
-#include "mail/sign_in/oauth_provider.h"
-#include "mail/sign_in/oauth_token_keeper.h"
+#include "mail/checker/thread.h"
+#include "mail/mailbox/mailbox.h"
+#include "mail/mailbox/seen_file.h"
 #include "mail/pop3/pop3_ports.h"
 #include "mail/pop3/pop3_session.h"
-#include "mail/mailbox/seen_file.h"
-#include "mail/checker/thread.h"
+#include "mail/session/mail_session.h"
+#include "mail/sign_in/oauth_provider.h"
+#include "mail/sign_in/oauth_token_keeper.h"
 #include "util/text_record.h"
 
 // Who hears that a check has finished (and that Mark As Read changed the counts). The mail
@@ -22,7 +24,7 @@
 // - window: the owner's native window (an HWND, as void*); Windows only. The check-result
 //   message `notifyMessage` (wParam 0, lParam 0) is posted to it with PostMessageA.
 // - notify(context): called directly, for owners without a window (native builds, tests). It
-//   must return quickly; it may call snapshot() or takeSnapshot(), nothing that waits.
+//   must return quickly; it may call takeSnapshot(), nothing that waits.
 struct CheckOwner {
     void* window = nullptr;
     void (*notify)(void* context) = nullptr;
@@ -43,7 +45,7 @@ struct TokenSignIn {
     OAuthClient client;
 };
 
-// What the window shows, read in one piece under the lock.
+// What the window shows, read in one piece.
 struct CheckSnapshot {
     CheckStatus status = CheckStatus::Ok;
     int unseenCount = 0;
@@ -52,21 +54,22 @@ struct CheckSnapshot {
 };
 
 // The background checker: a check cycle (connect, log in, list, reconcile, close), then a
-// wait, until stopped. Everything shared with the window thread is guarded by
-// session.listLock, which the session's list operations take themselves.
+// wait, until stopped. It drives its session as a MailSession; the session's Mailbox guards
+// the lists and counts with its own lock, and the checker's own fields have the checker's
+// lock. Where both are held, the checker's is taken first.
 //
 // Use from the window thread:
 //   CheckerThread checker(0x8001);                  // WM_APP + 1, the check-result message
 //   CheckOwner owner; owner.window = hwnd;          // or owner.notify / owner.context
 //   checker.setOwner(owner);                        // before start()
 //   checker.setAccount(server, user, password, port, security, intervalMinutes);
-//   checker.seenFile.setPath(seenPath);              // before start()
-//   checker.seenFile.read(checker.session);          // tried again at each cycle until read
+//   checker.setSeenFilePath(seenPath);              // before start()
+//   checker.readSeenFile();                         // tried again at each cycle until read
 //   checker.start();
 //   on the check-result message: CheckSnapshot shown = checker.takeSnapshot();
 //   "Check Now" / settings confirmed: checker.requestCheckNow();
-//   "Mark As Read": checker.markAsRead(); checker.seenFile.save(checker.session);
-//   window closed: checker.seenFile.save(checker.session);
+//   "Mark As Read": checker.markAsRead(); checker.saveSeenFile();
+//   window closed: checker.saveSeenFile();
 //   destruction stops the thread: a wait ends at once, a network operation within a second.
 class CheckerThread final : public Thread {
 public:
@@ -101,10 +104,15 @@ public:
     void requestCheckNow();
     // Marks every listed id as read and tells the owner, so the window shows 0 unseen.
     void markAsRead();
-    // Reads status and counts; takeSnapshot() also clears freshMail, in the same step, so an
-    // announcement is reported exactly once.
-    CheckSnapshot snapshot() const;
+    // Reads status and counts and clears freshMail, in the same step, so an announcement is
+    // reported exactly once.
     CheckSnapshot takeSnapshot();
+    // The seen-message file (pellwick.uidl): its path, set before start() and not changed
+    // while the thread runs; read into the mailbox unless that has been done (true once it
+    // has, or when no file is there); saved after that read, false when it failed.
+    void setSeenFilePath(const char* path) { seenFile.setPath(path); }
+    bool readSeenFile() { return seenFile.read(mailbox); }
+    bool saveSeenFile() { return seenFile.save(mailbox); }
     // Asks the thread to end: a wait ends at once, a network operation within about a second.
     // Does not wait; the destructor does.
     void requestStop();
@@ -119,8 +127,9 @@ public:
     int retryMilliseconds = defaultRetryMilliseconds;
     int millisecondsPerMinute = defaultMillisecondsPerMinute;
 
-    Pop3Session session;
-    SeenMessageFile seenFile;
+    // The POP3 session the cycles run, as a MailSession. Tests set its connection's time
+    // limits and network steps before start().
+    Pop3Session pop3;
 
     // Makes the token endpoint of a sign-in; tests replace it before start().
     using TokenEndpointMaker =
@@ -156,22 +165,27 @@ private:
     bool waitAfterFailure();
     void notifyOwner();
 
+    MailSession& session;
+    Mailbox& mailbox;
+    SeenMessageFile seenFile;
     CheckOwner owner;
     unsigned notifyMessage;
-    CheckStatus status = CheckStatus::Ok; // guarded by session.listLock
-    int stopRequested = 0;                // guarded by session.listLock
-    int checkNow = 0;                     // guarded by session.listLock
-    Account account;                      // guarded by session.listLock
-    int signInVersion = 0;                // guarded by session.listLock
-    PendingTokens pendingTokens;          // guarded by session.listLock
-    std::string rotatedRefreshToken;      // guarded by session.listLock
-    bool rotatedWaiting = false;          // guarded by session.listLock
-    // The sign-in's endpoint (guarded by session.listLock, as requestStop aborts it) and the
-    // keeper of its tokens (the checker thread's alone), made for keeperVersion.
+    // Guards the fields marked so between the window thread and the checker thread.
+    std::mutex lock;
+    CheckStatus status = CheckStatus::Ok; // guarded by lock
+    int stopRequested = 0;                // guarded by lock
+    int checkNow = 0;                     // guarded by lock
+    Account account;                      // guarded by lock
+    int signInVersion = 0;                // guarded by lock
+    PendingTokens pendingTokens;          // guarded by lock
+    std::string rotatedRefreshToken;      // guarded by lock
+    bool rotatedWaiting = false;          // guarded by lock
+    // The sign-in's endpoint (guarded by lock, as requestStop aborts it) and the keeper of
+    // its tokens (the checker thread's alone), made for keeperVersion.
     std::unique_ptr<TokenEndpoint> tokenEndpoint;
     std::unique_ptr<TokenKeeper> tokenKeeper;
     int keeperVersion = 0;
     int cycleIntervalMinutes = defaultIntervalMinutes; // the checker thread's copy
     int cycleSignInVersion = 0;                        // the checker thread's copy
-    std::condition_variable wake;                      // signalled with session.listLock
+    std::condition_variable wake;                      // signalled with lock
 };

@@ -5,70 +5,67 @@
 #include <string>
 
 #include "mail/platform/file_open.h"
-#include "mail/pop3/pop3_session.h"
+#include "mail/mailbox/mailbox.h"
 
 namespace {
 
 const char temporarySuffix[] = ".new";
 
-// Writes the seen list into `path`, a fresh file, and gets it onto the disk.
-bool writeSeenFile(Pop3Session& session, const char* path)
+// Writes the seen ids into `path`, a fresh file, and gets it onto the disk.
+bool writeSeenFile(Mailbox& mailbox, const char* path)
 {
     FILE* file = openFile(path, "w");
     if (file == nullptr)
         return false;
-    bool written = session.saveSeen(file) && flushFileToDisk(file);
+    bool written = mailbox.saveSeen(file) && flushFileToDisk(file);
     bool closed = std::fclose(file) == 0;
     return written && closed;
 }
 
 } // namespace
 
-bool loadSeenFile(Pop3Session& session, const char* path)
+bool loadSeenFile(Mailbox& mailbox, const char* path)
 {
     // Binary, so that every platform reads the same bytes; the CR of a CR LF is dropped anyway.
     FILE* file = openFile(path, "rb");
-    if (file == nullptr) {
-        std::lock_guard<std::mutex> hold(session.listLock);
-        session.seen.clear();
+    mailbox.loadSeen(file);
+    if (file == nullptr)
         return false;
-    }
-    session.loadSeen(file);
     bool readWell = std::ferror(file) == 0;
     std::fclose(file);
     return readWell;
 }
 
-bool saveSeenFile(Pop3Session& session, const char* path, ReplaceFileFunction replace)
+bool saveSeenFile(Mailbox& mailbox, const char* path, ReplaceFileFunction replace)
 {
     if (path == nullptr || *path == '\0')
         return false;
     // Beside the target, so that the replace stays within one file system.
     std::string temporary = std::string(path) + temporarySuffix;
-    if (!writeSeenFile(session, temporary.c_str()) || !replace(temporary.c_str(), path)) {
+    if (!writeSeenFile(mailbox, temporary.c_str()) || !replace(temporary.c_str(), path)) {
         removeFile(temporary.c_str());
         return false;
     }
     return true;
 }
 
-bool SeenMessageFile::read(Pop3Session& session)
+bool SeenMessageFile::read(Mailbox& mailbox)
 {
     if (filePath.text == nullptr || *filePath.text == '\0')
         return false;
-    if (session.seenFileState() == Pop3Session::SeenFileState::Read)
+    if (mailbox.seenFileState() == Mailbox::SeenFileState::Read)
         return true;
     FILE* file = openFile(filePath.text, "rb");
     // Only a file that is not there is an empty list; any other failure may hide marks.
-    bool merged = (file != nullptr || errno == ENOENT) && session.mergeSeen(file);
+    bool merged = (file != nullptr || errno == ENOENT) && mailbox.mergeSeen(file);
     if (file != nullptr)
         std::fclose(file);
     if (!merged)
-        session.seenFileUnreadable();
+        mailbox.seenFileUnreadable();
     return merged;
 }
 
-bool SeenMessageFile::save(Pop3Session& session)
+bool SeenMessageFile::save(Mailbox& mailbox)
 {
-    return read(session) && saveSeenFile(session, filePath.text);
+    return read(mailbox) && saveSeenFile(mailbox, filePath.text);
 }

@@ -32,7 +32,7 @@ public:
     static constexpr TextRef firstMarker = 0xFFFE0000;
     // No entry: an empty slot of the index, or a text that is not stored.
     static constexpr TextRef noText = UINT32_MAX;
-    // A session's lists: current, seen, notified and the listing being read.
+    // A mailbox's lists: current, seen, notified and the listing being read.
     static constexpr int maxLists = 4;
 
     // A list that keeps TextRefs into the storage. pack() calls it while the old entries can

@@ -52,8 +52,6 @@ void noteCapability(char* line, Pop3Capabilities& listed)
         *arguments++ = '\0';
     if (std::strcmp(line, "STLS") == 0)
         listed.stls = true;
-    else if (std::strcmp(line, "USER") == 0)
-        listed.user = true;
     else if (std::strcmp(line, "SASL") == 0)
         copyBounded(listed.sasl, sizeof listed.sasl, arguments);
 }
@@ -208,16 +206,6 @@ bool Pop3Capabilities::offersSasl(const char* mechanism) const
     return false;
 }
 
-Pop3Session::Pop3Session()
-{
-    // One storage for the four lists: an id listed, seen and announced is kept once.
-    seen.shareStorageWith(current);
-    notified.shareStorageWith(current);
-    listing.shareStorageWith(current);
-}
-
-Pop3Session::~Pop3Session() = default;
-
 bool Pop3Session::connect(const char* host, int port, ConnectionSecurity security)
 {
     discardInput();
@@ -343,7 +331,7 @@ bool Pop3Session::sendCommand(const char* keyword, const char* argument)
     return write(line, length) == length;
 }
 
-bool Pop3Session::login(const char* user, const char* password)
+bool Pop3Session::logIn(const char* user, const char* password)
 {
     return sendCommand("USER", user) && readReply(nullptr, 0) && sendCommand("PASS", password) && readReply(nullptr, 0);
 }
@@ -365,7 +353,7 @@ const char* Pop3Session::tokenMechanism() const
     return nullptr;
 }
 
-TokenLogin Pop3Session::loginWithToken(const char* user, const std::string& token)
+TokenLogin Pop3Session::logInWithToken(const char* user, const std::string& token)
 {
     // A token opens the mailbox as a password does: never where anyone on the path reads it.
     if (!isTls() && !privateStream)
@@ -402,7 +390,7 @@ bool Pop3Session::sendLine(const std::string& text)
     return write(line.data(), length) == length;
 }
 
-bool Pop3Session::readListing(UidList& listed)
+bool Pop3Session::readListing()
 {
     char id[scratchSize];
     ListingLine line(id);
@@ -421,16 +409,16 @@ bool Pop3Session::readListing(UidList& listed)
         if (available > maxListingBytes - received)
             available = maxListingBytes - received;
         const char* end = input + inputStart + available;
-        // The lists share one storage, which Mark As Read on the window's thread changes too;
-        // held for one buffer's lines at a time, never while waiting for the server.
-        std::lock_guard<std::mutex> hold(listLock);
+        // The mailbox's lists share one storage, which Mark As Read on the window's thread
+        // changes too: locked for one buffer's lines at a time, never while waiting.
+        Mailbox::ListingBatch batch(mailbox);
         for (const char* p = line.feed(input + inputStart, end); p < end; p = line.feed(p + 1, end)) {
             if (line.isTerminator()) {
                 inputStart = static_cast<int>(p + 1 - input);
                 return true;
             }
             if (line.finishId())
-                listed.insertFrontAsIn(id, current); // an id the storage cannot take is skipped
+                batch.add(id); // an id the storage cannot take is skipped
             line.reset();
         }
         inputStart += static_cast<int>(available);
@@ -444,27 +432,13 @@ int Pop3Session::listUids()
     char scratch[scratchSize];
     if (!sendCommand("UIDL", nullptr) || !readReply(scratch, scratchSize))
         return failListing();
-    // The last complete listing stays in `current` until a new one has fully arrived, so
-    // that Mark As Read after a cut-short listing still marks what the user was shown.
-    {
-        std::lock_guard<std::mutex> hold(listLock);
-        listing.reserve(current.size()); // most listings are much like the last one
-    }
-    bool complete = readListing(listing);
-    {
-        std::lock_guard<std::mutex> hold(listLock);
-        if (complete) {
-            current.swap(listing);
-            current.shrinkToFit();
-        }
-        listing.clear();
-    }
-    if (!complete)
+    mailbox.startListing();
+    if (!mailbox.finishListing(readListing()))
         return failListing();
-    if (!reconcile())
+    // A long count gives up at a stop request, as the stream's waits do.
+    if (!mailbox.reconcile([this] { return abortPending(); }))
         return failListing();
-    std::lock_guard<std::mutex> hold(listLock);
-    return totalCount;
+    return mailbox.totalCount; // written by reconcile alone, on this thread
 }
 
 int Pop3Session::failListing()

@@ -113,7 +113,7 @@ protected:
         app->effects.openTarget = recordOpen;
         app->checker.retryMilliseconds = 300;
         app->checker.millisecondsPerMinute = 60 * 60 * 1000; // no checks but the ones asked for
-        app->checker.session.setTimeouts(2, 2);
+        app->checker.pop3.setTimeouts(2, 2);
         if (beforeStartUp)
             beforeStartUp(*app);
         ASSERT_TRUE(app->startUp());
@@ -295,7 +295,7 @@ TEST_F(AppInProcess, RefreshTokensAreStoredProtectedAsTheProviderReplacesThem)
                               .stall(2000));
         start({"signin=microsoft", std::string("refreshtoken=\"") + stored.text + "\""}, true, &tls);
         if (run == 2) {
-            ASSERT_TRUE(testbench::pollUntil([&] { return app->checker.snapshot().totalCount == 1; }, resultMs));
+            ASSERT_TRUE(testbench::pollUntil([&] { return app->checker.takeSnapshot().totalCount == 1; }, resultMs));
             app.reset();
             TextRecord kept;
             revealPassword(files.readValue("connection", "refreshtoken").c_str(), kept);
@@ -337,7 +337,7 @@ TEST_F(AppInProcess, TrustFilesAreTheOnesOfStartUpWhereverTheWorkingFolderMovesL
         Pop3Session probe;
         probe.setTimeouts(5, 5);
         bool trusted = authority == &pki;
-        EXPECT_EQ(probe.connect("localhost", tls.port(), ConnectionSecurity::TlsOnConnect) && probe.login("u", "p"),
+        EXPECT_EQ(probe.connect("localhost", tls.port(), ConnectionSecurity::TlsOnConnect) && probe.logIn("u", "p"),
                   trusted);
         EXPECT_EQ(tls.receivedLines().size(), trusted ? 2u : 0u);
     }

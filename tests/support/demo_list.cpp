@@ -62,7 +62,7 @@ int main(int argc, char** argv)
     session.setTimeouts(10, 10);
     if (!session.connect(argv[1], port, ConnectionSecurity::TlsOnConnect))
         return fail("connecting over TLS", session);
-    if (!session.login(argv[3], argv[4]))
+    if (!session.logIn(argv[3], argv[4]))
         return fail("logging in", session);
     int total = session.listUids();
     if (total < 0)
@@ -70,7 +70,7 @@ int main(int argc, char** argv)
 
     // The list keeps the newest first; print in the server's order.
     std::vector<const char*> ids;
-    for (const char* id : session.current)
+    for (const char* id : session.mailbox.current)
         ids.push_back(id ? id : "");
     for (auto id = ids.rbegin(); id != ids.rend(); ++id)
         std::printf("%s\n", *id);

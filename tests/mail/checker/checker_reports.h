@@ -12,7 +12,8 @@
 namespace mailtest {
 
 // Stands in for the window: every notification from the checker records what the window
-// would read at that moment, and when. Also hears each wait begin (the checker's test hook).
+// takes at that moment (takeSnapshot, which takes the announcement too), and when. Also hears
+// each wait begin (the checker's test hook).
 class CheckReports {
 public:
     using Clock = std::chrono::steady_clock;
@@ -29,6 +30,9 @@ public:
 
     // Run on the checker thread as its wait number n (from 1) begins. Set before start().
     std::function<void(int n)> atWait;
+    // False: a window that has not got round to reading yet; each report keeps its time and
+    // an empty snapshot, and the announcement waits in the checker. Set before start().
+    bool takesSnapshots = true;
     // Cycles the checker has finished (each is followed by a wait); Mark As Read reports too,
     // so this, not count(), tells the cycles.
     int cyclesFinished() const { return waitsBegun.load(); }
@@ -75,7 +79,7 @@ private:
     static void onNotify(void* context)
     {
         CheckReports* self = static_cast<CheckReports*>(context);
-        CheckSnapshot now = self->observed->snapshot();
+        CheckSnapshot now = self->takesSnapshots ? self->observed->takeSnapshot() : CheckSnapshot{};
         {
             std::lock_guard<std::mutex> hold(self->guard);
             self->reports.push_back(now);

@@ -66,7 +66,7 @@ TEST(CheckerConcurrency, WindowWorkDuringChecksKeepsListsAndCountsConsistent)
     CheckReports reports;
     CheckerThread checker(0x8001);
     checker.retryMilliseconds = 20;
-    checker.session.setTimeouts(5, 5);
+    checker.pop3.setTimeouts(5, 5);
     reports.attach(checker);
     checker.setAccount("127.0.0.1", "alice", "secret", server.port(), ConnectionSecurity::None, 0);
     ASSERT_TRUE(checker.start());
@@ -80,7 +80,7 @@ TEST(CheckerConcurrency, WindowWorkDuringChecksKeepsListsAndCountsConsistent)
         EXPECT_LE(now.totalCount, idsPerListing);
         if (rounds % 3 == 0)
             checker.markAsRead();
-        if (rounds % 25 == 0 && saveSeenFile(checker.session, seenPath.c_str()))
+        if (rounds % 25 == 0 && saveSeenFile(checker.pop3.mailbox, seenPath.c_str()))
             ++saves;
         const char* user = rounds % 2 == 0 ? "alice" : "alice2";
         checker.setAccount("127.0.0.1", user, "secret", server.port(), ConnectionSecurity::None, 0);
@@ -93,9 +93,9 @@ TEST(CheckerConcurrency, WindowWorkDuringChecksKeepsListsAndCountsConsistent)
     // listing has been checked.
     ASSERT_TRUE(everyListingChecked(reports, 10000));
     checker.markAsRead();
-    EXPECT_EQ(checker.snapshot().unseenCount, 0);
-    EXPECT_TRUE(saveSeenFile(checker.session, seenPath.c_str()));
-    Pop3Session reloaded;
+    EXPECT_EQ(checker.takeSnapshot().unseenCount, 0);
+    EXPECT_TRUE(saveSeenFile(checker.pop3.mailbox, seenPath.c_str()));
+    Mailbox reloaded;
     EXPECT_TRUE(loadSeenFile(reloaded, seenPath.c_str()));
     EXPECT_EQ(reloaded.seen.size(), static_cast<size_t>(idsPerListing));
     EXPECT_GT(saves, 0);

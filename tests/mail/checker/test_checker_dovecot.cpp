@@ -39,7 +39,7 @@ protected:
         ASSERT_TRUE(trust->isReady());
         checker.reset(new CheckerThread(0x8001));
         checker->retryMilliseconds = 60 * 1000;
-        checker->session.setTimeouts(10, 10);
+        checker->pop3.setTimeouts(10, 10);
         reports.attach(*checker);
     }
     void TearDown() override { checker.reset(); }
@@ -101,14 +101,14 @@ TEST_F(DovecotChecks, MarkedMailStaysReadAndOnlyArrivalsCountAfterARestart)
     startChecking(password, false);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
     checker->markAsRead();
-    ASSERT_TRUE(saveSeenFile(checker->session, seenPath.c_str()));
+    ASSERT_TRUE(saveSeenFile(checker->pop3.mailbox, seenPath.c_str()));
     checker.reset();
 
     deliver(3, 1);
     checker.reset(new CheckerThread(0x8001));
     CheckReports after;
     after.attach(*checker);
-    ASSERT_TRUE(loadSeenFile(checker->session, seenPath.c_str()));
+    ASSERT_TRUE(loadSeenFile(checker->pop3.mailbox, seenPath.c_str()));
     startChecking(password, false);
     ASSERT_TRUE(after.waitFor(1, reportWaitMs));
     EXPECT_EQ(after.at(0).status, CheckStatus::Ok);

@@ -50,7 +50,7 @@ protected:
     {
         checker.reset(new CheckerThread(checkResultMessage));
         checker->retryMilliseconds = 60 * 1000;
-        checker->session.setTimeouts(5, 5);
+        checker->pop3.setTimeouts(5, 5);
         reports.attach(*checker);
     }
 
@@ -103,7 +103,7 @@ TEST_F(CheckCycle, WindowTakesTheAnnouncementOnce)
     serve({completeCheck("1 a\r\n")});
     startChecking(5);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
-    EXPECT_EQ(checker->takeSnapshot().freshMail, 1);
+    EXPECT_EQ(reports.at(0).freshMail, 1);
     CheckSnapshot after = checker->takeSnapshot();
     EXPECT_EQ(after.freshMail, 0);
     EXPECT_EQ(after.unseenCount, 1);
@@ -140,7 +140,6 @@ TEST_F(CheckCycle, RefusedListingFailsAndKeepsTheLastCounts)
     EXPECT_EQ(failed.status, CheckStatus::ListFailed);
     EXPECT_EQ(failed.unseenCount, 2);
     EXPECT_EQ(failed.totalCount, 2);
-    EXPECT_STREQ(checkStatusText(failed.status), "Listing failed");
 }
 
 TEST_F(CheckCycle, ListingCutShortFailsAndKeepsTheLastCounts)
@@ -167,7 +166,7 @@ TEST_F(CheckCycle, FailedListingIsRetriedAfterThePauseNotTheInterval)
 TEST_F(CheckCycle, SilentServerEndsTheCycleAsNoResponse)
 {
     serve({loggedIn().expectLine("UIDL").stall(10000)});
-    checker->session.setTimeouts(2, 1);
+    checker->pop3.setTimeouts(2, 1);
     startChecking(5);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
     EXPECT_EQ(reports.at(0).status, CheckStatus::NoResponse);
@@ -176,7 +175,7 @@ TEST_F(CheckCycle, SilentServerEndsTheCycleAsNoResponse)
 TEST_F(CheckCycle, MissingGreetingIsNoResponse)
 {
     serve({Script().stall(10000)});
-    checker->session.setTimeouts(1, 1);
+    checker->pop3.setTimeouts(1, 1);
     startChecking(5);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
     EXPECT_EQ(reports.at(0).status, CheckStatus::NoResponse);
@@ -229,7 +228,6 @@ TEST_F(CheckCycleTls, SelfSignedCertificateIsNotTrusted)
     startChecking(5, -1, ConnectionSecurity::TlsOnConnect);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
     EXPECT_EQ(reports.at(0).status, CheckStatus::BadCertificate);
-    EXPECT_STREQ(checkStatusText(reports.at(0).status), "Certificate not trusted");
 }
 
 // ---- Waiting between checks ----
@@ -241,13 +239,12 @@ TEST_F(CheckCycle, IntervalZeroChecksAgainAtOnce)
     startChecking(0);
     ASSERT_TRUE(reports.waitFor(3, reportWaitMs));
     EXPECT_EQ(reports.at(2).status, CheckStatus::Ok);
-    // The first cycle's announcement still waits for the window, which has not taken it.
-    EXPECT_EQ(reports.at(2).freshMail, 1);
 }
 
 TEST_F(CheckCycle, AnnouncementWaitsForTheWindowAcrossCycles)
 {
     serve({completeCheck("1 a\r\n"), completeCheck("1 a\r\n")});
+    reports.takesSnapshots = false;
     startChecking(0);
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
     EXPECT_EQ(checker->takeSnapshot().freshMail, 1);
@@ -370,8 +367,8 @@ TEST_F(CheckCycle, StopDuringTheFailurePauseEndsAtOnce)
 TEST_F(CheckCycle, HangingNameLookupEndsTheCycleWithinTheConnectLimit)
 {
     LookupRelease release(1);
-    checker->session.steps.lookUp = HangingLookup::lookUp;
-    checker->session.setTimeouts(1, 5);
+    checker->pop3.steps.lookUp = HangingLookup::lookUp;
+    checker->pop3.setTimeouts(1, 5);
     Stopwatch watch;
     startChecking(5, 995);
     ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
@@ -382,8 +379,8 @@ TEST_F(CheckCycle, HangingNameLookupEndsTheCycleWithinTheConnectLimit)
 TEST_F(CheckCycle, StopDuringAHangingNameLookupEndsWithinASecond)
 {
     LookupRelease release(1);
-    checker->session.steps.lookUp = HangingLookup::lookUp;
-    checker->session.setTimeouts(30, 30);
+    checker->pop3.steps.lookUp = HangingLookup::lookUp;
+    checker->pop3.setTimeouts(30, 30);
     startChecking(5, 995);
     ASSERT_TRUE(release.waitEntered(reportWaitMs));
     EXPECT_LT(stopChecker(), 1.0);
@@ -393,7 +390,7 @@ TEST_F(CheckCycle, StopDuringAHangingNameLookupEndsWithinASecond)
 TEST_F(CheckCycle, StopDuringAStalledReadEndsWithinTwoSeconds)
 {
     serve({loggedIn().expectLine("UIDL").stall(20000)});
-    checker->session.setTimeouts(30, 30);
+    checker->pop3.setTimeouts(30, 30);
     startChecking(60);
     // The listing was asked for: the checker is in, or entering, its read of the reply.
     ASSERT_TRUE(server.waitForLine("UIDL", reportWaitMs));
@@ -436,7 +433,7 @@ TEST_F(CheckCycle, ResultIsPostedToTheOwnersWindowAfterTheStatusIsStored)
     EXPECT_EQ(shown.freshMail, 1);
     checker->markAsRead();
     ASSERT_TRUE(receivePosted(window, message, 5.0));
-    EXPECT_EQ(checker->snapshot().unseenCount, 0);
+    EXPECT_EQ(checker->takeSnapshot().unseenCount, 0);
     checker.reset();
     DestroyWindow(window);
 }

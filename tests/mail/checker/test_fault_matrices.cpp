@@ -75,7 +75,7 @@ bool loopbackForEveryName(const char*, const char* service, AddressList& address
 std::unique_ptr<CheckerThread> makeChecker(int limitSeconds)
 {
     std::unique_ptr<CheckerThread> checker(new CheckerThread(0x8001));
-    checker->session.setTimeouts(limitSeconds, limitSeconds);
+    checker->pop3.setTimeouts(limitSeconds, limitSeconds);
     return checker;
 }
 
@@ -179,12 +179,12 @@ TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
     ConnectionSecurity security = std::get<1>(GetParam());
     serve(row, security);
     std::unique_ptr<CheckerThread> checker = makeChecker(2); // after the trust file is in place
-    checker->session.steps.lookUp = loopbackForEveryName;
+    checker->pop3.steps.lookUp = loopbackForEveryName;
     checker->setAccount(row.host, "alice", "secret", server.port(), security, 5);
     Stopwatch watch;
     checker->checkOnce();
     EXPECT_LT(watch.seconds(), 6.0) << "the cycle outlived its time limits";
-    EXPECT_EQ(checker->snapshot().status, row.shown);
+    EXPECT_EQ(checker->takeSnapshot().status, row.shown);
     checker.reset();
     server.stop();
     bool verified = row.shown == CheckStatus::Ok || row.shown == CheckStatus::ListFailed;
@@ -251,12 +251,12 @@ TEST_P(StartTlsMatrix, StatusShownAndNothingSentOutsideTls)
     server.addConnection(row.script);
     ASSERT_TRUE(server.start());
     std::unique_ptr<CheckerThread> checker = makeChecker(2);
-    checker->session.steps.lookUp = loopbackForEveryName;
+    checker->pop3.steps.lookUp = loopbackForEveryName;
     checker->setAccount("localhost", "alice", "secret", server.port(), ConnectionSecurity::StartTls, 5);
     checker->checkOnce();
-    EXPECT_EQ(checker->snapshot().status, row.shown);
+    EXPECT_EQ(checker->takeSnapshot().status, row.shown);
     // What the server said in plain text is forgotten once TLS is up.
-    EXPECT_TRUE(row.shown != CheckStatus::Ok || !checker->session.capabilities().read);
+    EXPECT_TRUE(row.shown != CheckStatus::Ok || !checker->pop3.capabilities().read);
     checker.reset();
     server.stop();
     EXPECT_EQ(server.receivedLines(), row.received);
@@ -355,7 +355,7 @@ protected:
                                                    const std::vector<TokenOutcome>& refreshes)
     {
         std::unique_ptr<CheckerThread> checker = makeChecker(2);
-        checker->session.steps.lookUp = loopbackForEveryName;
+        checker->pop3.steps.lookUp = loopbackForEveryName;
         checker->makeTokenEndpoint = [this, refreshes](const OAuthProvider&, const OAuthClient&) {
             std::unique_ptr<ScriptedEndpoint> made(new ScriptedEndpoint);
             for (TokenOutcome outcome : refreshes)
@@ -384,7 +384,7 @@ TEST_P(TokenLoginMatrix, StatusShownAndTheTokenOnlyInsideTls)
     ASSERT_TRUE(server.start());
     std::unique_ptr<CheckerThread> checker = signedInChecker(row.security, row.refreshes);
     checker->checkOnce();
-    EXPECT_EQ(checker->snapshot().status, row.shown);
+    EXPECT_EQ(checker->takeSnapshot().status, row.shown);
     ASSERT_NE(endpoint, nullptr);
     EXPECT_EQ(endpoint->presented.size(), row.refreshes.size());
     checker.reset();
@@ -477,12 +477,12 @@ protected:
         Stopwatch watch;
         checker->checkOnce();
         double took = watch.seconds();
-        CheckSnapshot now = checker->snapshot();
+        CheckSnapshot now = checker->takeSnapshot();
         EXPECT_EQ(now.status, shown) << what;
         EXPECT_EQ(now.totalCount, 2) << what;
         EXPECT_EQ(now.unseenCount, 2) << what;
         EXPECT_LT(took, limitSeconds) << what;
-        Pop3Session reader;
+        Mailbox reader;
         EXPECT_TRUE(loadSeenFile(reader, seenPath.c_str()) && reader.seen.size() == 1u) << what;
     }
 
@@ -518,7 +518,7 @@ TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
         loggedIn().expectLine("UIDL").sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30).stall(3000);
     server.addConnection(drip);
     EXPECT_TRUE(checker->checkOnce() == CheckStatus::Ok);
-    EXPECT_EQ(checker->snapshot().totalCount, 4);
+    EXPECT_EQ(checker->takeSnapshot().totalCount, 4);
 }
 
 // A locked mailbox: every cycle fails at PASS, and the checker pauses between attempts

@@ -150,16 +150,16 @@ TEST_P(HostileReplies, SessionStopsWhereItMustAndSendsOnlyWhatItMay)
     Reached reached = Reached::NoGreeting;
     if (session.readReply(nullptr, 0)) {
         reached = Reached::NoLogin;
-        if (session.login(row.user.c_str(), row.password.c_str()))
+        if (session.logIn(row.user.c_str(), row.password.c_str()))
             reached = session.listUids() >= 0 ? Reached::Listed : Reached::ListingFailed;
     }
     EXPECT_EQ(static_cast<int>(reached), static_cast<int>(row.reached));
     if (row.reached == Reached::Listed) {
-        EXPECT_EQ(idsOf(session.current), row.ids);
-        EXPECT_EQ(session.totalCount, static_cast<int>(row.ids.size()));
+        EXPECT_EQ(idsOf(session.mailbox.current), row.ids);
+        EXPECT_EQ(session.mailbox.totalCount, static_cast<int>(row.ids.size()));
     }
     if (row.reached == Reached::ListingFailed) {
-        EXPECT_EQ(session.current.size(), 0u);
+        EXPECT_EQ(session.mailbox.current.size(), 0u);
     }
     session.close();
     EXPECT_EQ(server.written(), row.sent);
@@ -174,7 +174,7 @@ TEST(HostileListings, MillionLinesAreListed)
     ScriptedStream server(listing(millionLines()));
     Pop3Session session;
     session.adopt(server.bio());
-    ASSERT_TRUE(session.readReply(nullptr, 0) && session.login("alice", "secret"));
+    ASSERT_TRUE(session.readReply(nullptr, 0) && session.logIn("alice", "secret"));
     EXPECT_EQ(session.listUids(), 1000 * 1000);
 }
 
@@ -185,8 +185,7 @@ TEST(HostileListings, TerminatorSplitAtEveryByteStillEndsTheListing)
     for (size_t cut = 0; cut <= tail.size(); ++cut) {
         ScriptedStream server({greeting, ok, ok, "+OK\r\n" + tail.substr(0, cut), tail.substr(cut)});
         session.adopt(server.bio());
-        session.resetReader();
-        ASSERT_TRUE(session.readReply(nullptr, 0) && session.login("alice", "secret"));
+        ASSERT_TRUE(session.readReply(nullptr, 0) && session.logIn("alice", "secret"));
         EXPECT_EQ(session.listUids(), 2) << "cut at " << cut;
     }
 }

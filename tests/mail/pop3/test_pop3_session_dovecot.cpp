@@ -48,7 +48,7 @@ protected:
     int listOver(ConnectionSecurity security)
     {
         int port = security == ConnectionSecurity::TlsOnConnect ? dovecot.tlsPort() : dovecot.plainPort();
-        if (!session->connect(loopback, port, security) || !session->login(user.c_str(), password))
+        if (!session->connect(loopback, port, security) || !session->logIn(user.c_str(), password))
             return -2;
         int listed = session->listUids();
         listedOverTls = session->isTls();
@@ -71,7 +71,7 @@ TEST_F(DovecotSession, TlsListingYieldsTheIdOfEachMessage)
 {
     deliver(3);
     ASSERT_EQ(listOver(ConnectionSecurity::TlsOnConnect), 3);
-    std::multiset<std::string> ids = idsOf(session->current);
+    std::multiset<std::string> ids = idsOf(session->mailbox.current);
     ASSERT_EQ(ids.size(), 3u);
     std::set<std::string> uids;
     std::set<std::string> validities;
@@ -89,10 +89,10 @@ TEST_F(DovecotSession, PlainTlsAndStartTlsListingsAgree)
 {
     deliver(3);
     ASSERT_EQ(listOver(ConnectionSecurity::TlsOnConnect), 3);
-    std::multiset<std::string> overTls = idsOf(session->current);
+    std::multiset<std::string> overTls = idsOf(session->mailbox.current);
     for (ConnectionSecurity other : {ConnectionSecurity::None, ConnectionSecurity::StartTls}) {
         ASSERT_EQ(listOver(other), 3);
-        EXPECT_EQ(idsOf(session->current), overTls);
+        EXPECT_EQ(idsOf(session->mailbox.current), overTls);
         EXPECT_EQ(listedOverTls, other == ConnectionSecurity::StartTls);
     }
 }
@@ -101,10 +101,10 @@ TEST_F(DovecotSession, NewMessageAddsExactlyOneId)
 {
     deliver(2);
     ASSERT_EQ(listOver(ConnectionSecurity::None), 2);
-    std::multiset<std::string> before = idsOf(session->current);
+    std::multiset<std::string> before = idsOf(session->mailbox.current);
     deliver(1);
     ASSERT_EQ(listOver(ConnectionSecurity::None), 3);
-    std::multiset<std::string> after = idsOf(session->current);
+    std::multiset<std::string> after = idsOf(session->mailbox.current);
     for (const std::string& id : before)
         EXPECT_EQ(after.count(id), 1u) << id;
 }
@@ -112,20 +112,20 @@ TEST_F(DovecotSession, NewMessageAddsExactlyOneId)
 TEST_F(DovecotSession, EmptyMailboxListsNothing)
 {
     EXPECT_EQ(listOver(ConnectionSecurity::TlsOnConnect), 0);
-    EXPECT_EQ(session->current.size(), 0u);
-    EXPECT_EQ(session->totalCount, 0);
+    EXPECT_EQ(session->mailbox.current.size(), 0u);
+    EXPECT_EQ(session->mailbox.totalCount, 0);
 }
 
 TEST_F(DovecotSession, WrongPasswordFailsLogin)
 {
     ASSERT_TRUE(session->connect(loopback, dovecot.tlsPort(), ConnectionSecurity::TlsOnConnect));
-    EXPECT_FALSE(session->login(user.c_str(), "wrong"));
+    EXPECT_FALSE(session->logIn(user.c_str(), "wrong"));
 }
 
 TEST_F(DovecotSession, UnknownUserFailsLogin)
 {
     ASSERT_TRUE(session->connect(loopback, dovecot.plainPort(), ConnectionSecurity::None));
-    EXPECT_FALSE(session->login("core_nobody_here", password));
+    EXPECT_FALSE(session->logIn("core_nobody_here", password));
 }
 
 TEST_F(DovecotSession, TlsToThePlainPortFailsConnect)
@@ -137,7 +137,7 @@ TEST_F(DovecotSession, TlsToThePlainPortFailsConnect)
 TEST_F(DovecotSession, ServerIsVerifiedByName)
 {
     ASSERT_TRUE(session->connect("localhost", dovecot.tlsPort(), ConnectionSecurity::TlsOnConnect));
-    EXPECT_TRUE(session->login(user.c_str(), password));
+    EXPECT_TRUE(session->logIn(user.c_str(), password));
 }
 
 } // namespace

@@ -32,7 +32,7 @@ protected:
         session.setTimeouts(5, 5);
     }
     bool connect() { return session.connect(loopback, server.port(), ConnectionSecurity::None); }
-    bool connectAndLogIn() { return connect() && session.login("alice", "secret"); }
+    bool connectAndLogIn() { return connect() && session.logIn("alice", "secret"); }
     // What the server received, once it has finished with the connection.
     std::vector<std::string> linesReceived()
     {
@@ -154,7 +154,7 @@ TEST_F(ScriptedSession, CapabilitiesAreReadWhateverTheirCase)
     ASSERT_TRUE(connect());
     ASSERT_TRUE(session.readCapabilities());
     const Pop3Capabilities& listed = session.capabilities();
-    EXPECT_TRUE(listed.read && listed.user);
+    EXPECT_TRUE(listed.read);
     EXPECT_FALSE(listed.stls) << "STLS only as another capability's argument";
     EXPECT_TRUE(listed.offersSasl("PLAIN") && listed.offersSasl("XOAUTH2") && listed.offersSasl("OAUTHBEARER"));
     EXPECT_FALSE(listed.offersSasl("OAUTH") || listed.offersSasl(""));
@@ -177,7 +177,7 @@ TEST_F(ScriptedSession, LoginSendsUserThenPassAsStored)
 {
     serve(loggedIn().stall(2000));
     ASSERT_TRUE(connect());
-    EXPECT_TRUE(session.login("alice", "s3 cr;t"));
+    EXPECT_TRUE(session.logIn("alice", "s3 cr;t"));
     std::vector<std::string> lines = linesReceived();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "USER alice");
@@ -188,7 +188,7 @@ TEST_F(ScriptedSession, EmptyPasswordStillSendsKeywordAndSpace)
 {
     serve(loggedIn().stall(2000));
     ASSERT_TRUE(connect());
-    EXPECT_TRUE(session.login("alice", ""));
+    EXPECT_TRUE(session.logIn("alice", ""));
     std::vector<std::string> lines = linesReceived();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "PASS ");
@@ -198,7 +198,7 @@ TEST_F(ScriptedSession, RefusedUserFailsLoginWithoutSendingThePassword)
 {
     serve(Script().send(greeting).expectLine("USER ").send("-ERR who?\r\n").expectLine().stall(500));
     ASSERT_TRUE(connect());
-    EXPECT_FALSE(session.login("mallory", "secret"));
+    EXPECT_FALSE(session.logIn("mallory", "secret"));
     std::vector<std::string> lines = linesReceived();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "USER mallory");
@@ -208,21 +208,21 @@ TEST_F(ScriptedSession, RefusedPasswordFailsLogin)
 {
     serve(loggedIn("-ERR denied\r\n").stall(2000));
     ASSERT_TRUE(connect());
-    EXPECT_FALSE(session.login("alice", "wrong"));
+    EXPECT_FALSE(session.logIn("alice", "wrong"));
 }
 
 TEST_F(ScriptedSession, DisconnectDuringLoginFailsLogin)
 {
     serve(Script().send(greeting).expectLine("USER ").disconnect());
     ASSERT_TRUE(connect());
-    EXPECT_FALSE(session.login("alice", "secret"));
+    EXPECT_FALSE(session.logIn("alice", "secret"));
 }
 
 TEST_F(ScriptedSession, PasswordWithLineBreakIsNeverSent)
 {
     serve(Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine().stall(500));
     ASSERT_TRUE(connect());
-    EXPECT_FALSE(session.login("alice", "secret\r\nDELE 1"));
+    EXPECT_FALSE(session.logIn("alice", "secret\r\nDELE 1"));
     std::vector<std::string> lines = linesReceived();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "USER alice");
@@ -232,7 +232,7 @@ TEST_F(ScriptedSession, UserNameWithLineFeedIsNeverSent)
 {
     serve(Script().send(greeting).expectLine().stall(500));
     ASSERT_TRUE(connect());
-    EXPECT_FALSE(session.login("alice\nPASS x", "secret"));
+    EXPECT_FALSE(session.logIn("alice\nPASS x", "secret"));
     EXPECT_TRUE(linesReceived().empty());
 }
 
@@ -241,7 +241,7 @@ TEST_F(ScriptedSession, PasswordTooLongForACommandLineIsNeverSent)
     serve(Script().send(greeting).expectLine("USER ").send("+OK\r\n").expectLine().stall(500));
     ASSERT_TRUE(connect());
     std::string password(251, 'p'); // "PASS " + 251 + CR LF = 258 characters
-    EXPECT_FALSE(session.login("alice", password.c_str()));
+    EXPECT_FALSE(session.logIn("alice", password.c_str()));
     std::vector<std::string> lines = linesReceived();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "USER alice");
@@ -252,7 +252,7 @@ TEST_F(ScriptedSession, PasswordThatJustFitsACommandLineIsSentWhole)
     serve(loggedIn().stall(2000));
     ASSERT_TRUE(connect());
     std::string password(248, 'p'); // exactly 255 characters with "PASS " and CR LF
-    EXPECT_TRUE(session.login("alice", password.c_str()));
+    EXPECT_TRUE(session.logIn("alice", password.c_str()));
     std::vector<std::string> lines = linesReceived();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "PASS " + password);
@@ -268,8 +268,9 @@ TEST_F(ScriptedSession, ListingYieldsEveryId)
               .stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
-    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"whqtswO00WBw418f9t5JxYwZ", "QhdPYR:00WBw1Ph7x7"}));
-    EXPECT_EQ(session.totalCount, 2);
+    EXPECT_EQ(idsOf(session.mailbox.current),
+              (std::multiset<std::string>{"whqtswO00WBw418f9t5JxYwZ", "QhdPYR:00WBw1Ph7x7"}));
+    EXPECT_EQ(session.mailbox.totalCount, 2);
     EXPECT_FALSE(session.lastListingFailed());
     std::vector<std::string> lines = linesReceived();
     ASSERT_EQ(lines.size(), 3u);
@@ -281,8 +282,8 @@ TEST_F(ScriptedSession, EmptyMailboxListsNothing)
     serve(loggedIn().expectLine("UIDL").send("+OK\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 0);
-    EXPECT_EQ(session.current.size(), 0u);
-    EXPECT_EQ(session.totalCount, 0);
+    EXPECT_EQ(session.mailbox.current.size(), 0u);
+    EXPECT_EQ(session.mailbox.totalCount, 0);
 }
 
 TEST_F(ScriptedSession, ListingInOneByteWritesCompletes)
@@ -290,7 +291,7 @@ TEST_F(ScriptedSession, ListingInOneByteWritesCompletes)
     serve(loggedIn().expectLine("UIDL").sendSplit("+OK\r\n1 a1\r\n2 b2\r\n3 c3\r\n.\r\n", 1).stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 3);
-    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"a1", "b2", "c3"}));
+    EXPECT_EQ(idsOf(session.mailbox.current), (std::multiset<std::string>{"a1", "b2", "c3"}));
 }
 
 TEST_F(ScriptedSession, TerminatorSplitAcrossReadsCompletes)
@@ -312,7 +313,7 @@ TEST_F(ScriptedSession, IdEndingInDotAtAReadBoundaryDoesNotEndTheListing)
               .stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
-    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"abc.", "def."}));
+    EXPECT_EQ(idsOf(session.mailbox.current), (std::multiset<std::string>{"abc.", "def."}));
 }
 
 TEST_F(ScriptedSession, BareLineFeedLinesScanLikeFullLineEnds)
@@ -320,7 +321,7 @@ TEST_F(ScriptedSession, BareLineFeedLinesScanLikeFullLineEnds)
     serve(loggedIn().expectLine("UIDL").send("+OK\n1 a1\n2 b2\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
-    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"a1", "b2"}));
+    EXPECT_EQ(idsOf(session.mailbox.current), (std::multiset<std::string>{"a1", "b2"}));
 }
 
 TEST_F(ScriptedSession, LinesThatDoNotScanAreSkipped)
@@ -331,7 +332,7 @@ TEST_F(ScriptedSession, LinesThatDoNotScanAreSkipped)
               .stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
-    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"spaced", "last"}));
+    EXPECT_EQ(idsOf(session.mailbox.current), (std::multiset<std::string>{"spaced", "last"}));
 }
 
 TEST_F(ScriptedSession, DuplicatedIdIsListedTwice)
@@ -339,7 +340,7 @@ TEST_F(ScriptedSession, DuplicatedIdIsListedTwice)
     serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 same\r\n2 same\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
-    EXPECT_EQ(session.current.size(), 2u);
+    EXPECT_EQ(session.mailbox.current.size(), 2u);
 }
 
 TEST_F(ScriptedSession, OversizeIdIsSkippedAndTheOthersKept)
@@ -349,7 +350,7 @@ TEST_F(ScriptedSession, OversizeIdIsSkippedAndTheOthersKept)
     serve(loggedIn().expectLine("UIDL").send("+OK\r\n1 " + huge + "\r\n2 " + fits + "\r\n3 ok\r\n.\r\n").stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
-    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{fits, "ok"}));
+    EXPECT_EQ(idsOf(session.mailbox.current), (std::multiset<std::string>{fits, "ok"}));
 }
 
 TEST_F(ScriptedSession, OversizeListingStatusLineStillLists)
@@ -364,7 +365,7 @@ TEST_F(ScriptedSession, NulByteDoesNotSwallowTheRestOfARead)
     serve(loggedIn().expectLine("UIDL").send(std::string("+OK\r\n1 a\0b\r\n2 c2\r\n.\r\n", 21)).stall(2000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), 2);
-    EXPECT_EQ(session.current.size(), 2u);
+    EXPECT_EQ(session.mailbox.current.size(), 2u);
 }
 
 TEST_F(ScriptedSession, RefusedListingKeepsTheEarlierCounts)
@@ -377,9 +378,9 @@ TEST_F(ScriptedSession, RefusedListingKeepsTheEarlierCounts)
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), -1);
     EXPECT_TRUE(session.lastListingFailed());
-    EXPECT_EQ(session.totalCount, 2);
-    EXPECT_EQ(session.unseenCount, 2);
-    EXPECT_EQ(session.current.size(), 2u);
+    EXPECT_EQ(session.mailbox.totalCount, 2);
+    EXPECT_EQ(session.mailbox.unseenCount, 2);
+    EXPECT_EQ(session.mailbox.current.size(), 2u);
 }
 
 TEST_F(ScriptedSession, DisconnectMidListingFailsItAndKeepsTheCounts)
@@ -391,10 +392,10 @@ TEST_F(ScriptedSession, DisconnectMidListingFailsItAndKeepsTheCounts)
     session.close();
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), -1);
-    EXPECT_EQ(session.totalCount, 1);
-    EXPECT_EQ(idsOf(session.current), (std::multiset<std::string>{"a1"}));
+    EXPECT_EQ(session.mailbox.totalCount, 1);
+    EXPECT_EQ(idsOf(session.mailbox.current), (std::multiset<std::string>{"a1"}));
     // The first listing's announcement waits for the window, whatever later listings do.
-    EXPECT_EQ(session.freshMail.load(), 1);
+    EXPECT_EQ(session.mailbox.freshMail.load(), 1);
 }
 
 TEST_F(ScriptedSession, MarkAsReadAfterACutShortListingMarksTheLastCompleteOne)
@@ -407,13 +408,13 @@ TEST_F(ScriptedSession, MarkAsReadAfterACutShortListingMarksTheLastCompleteOne)
     session.close();
     ASSERT_TRUE(connectAndLogIn());
     ASSERT_EQ(session.listUids(), -1);
-    session.markAsRead();
+    session.mailbox.markAsRead();
     session.close();
     // The next complete listing finds both messages read and announces nothing again.
     ASSERT_TRUE(connectAndLogIn());
     ASSERT_EQ(session.listUids(), 2);
-    EXPECT_EQ(session.unseenCount, 0);
-    EXPECT_EQ(session.freshMail.load(), 0);
+    EXPECT_EQ(session.mailbox.unseenCount, 0);
+    EXPECT_EQ(session.mailbox.freshMail.load(), 0);
 }
 
 TEST_F(ScriptedSession, SilenceMidListingFailsItAfterTheTimeLimit)
@@ -439,7 +440,7 @@ TEST_F(ScriptedSession, ListingWithoutTerminatorBeyondTheCapFails)
     serve(script.stall(10000));
     ASSERT_TRUE(connectAndLogIn());
     EXPECT_EQ(session.listUids(), -1);
-    EXPECT_EQ(session.current.size(), 0u);
+    EXPECT_EQ(session.mailbox.current.size(), 0u);
 }
 
 // ---- Listings fed from memory: size, stop and bounds ----
@@ -561,14 +562,13 @@ TEST(GeneratedListing, LargeListingsStopsAndBounds)
         session.listingMilliseconds = row.listingMilliseconds;
         ListingSource source(row, session);
         session.adopt(source.makeStream());
-        session.resetReader();
         EXPECT_EQ(session.listUids(), row.expectedCount);
         EXPECT_LE(source.served, row.maxServed);
         if (row.expectedCount < 0) {
             EXPECT_TRUE(session.lastListingFailed());
-            EXPECT_EQ(session.totalCount, 0);
+            EXPECT_EQ(session.mailbox.totalCount, 0);
         } else {
-            EXPECT_EQ(session.current.size(), static_cast<size_t>(row.expectedCount));
+            EXPECT_EQ(session.mailbox.current.size(), static_cast<size_t>(row.expectedCount));
         }
     }
 }

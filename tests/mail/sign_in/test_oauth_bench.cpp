@@ -171,13 +171,13 @@ TEST_F(SignInBench, ChecksLogInWithTokensAndCountTheMailbox)
         tokens.refreshToken = check.refreshToken;
         tokens.expiresInSeconds = 3600;
         CheckerThread checker(0x8001);
-        checker.session.setTimeouts(10, 10);
+        checker.pop3.setTimeouts(10, 10);
         checker.setAccount(check.host, address, "", check.port, check.security, 5, nullptr,
                            TokenSignIn{&bench.provider(), OAuthClient{"pellwick", ""}});
         checker.takeSignIn(tokens, TokenKeeper::Clock::now());
         checker.checkOnce();
-        EXPECT_EQ(checker.snapshot().status, CheckStatus::Ok);
-        EXPECT_EQ(checker.snapshot().totalCount, 2);
+        EXPECT_EQ(checker.takeSnapshot().status, CheckStatus::Ok);
+        EXPECT_EQ(checker.takeSnapshot().totalCount, 2);
         std::string saved; // the refresh replaced the stale token and the refresh token
         checker.takeRotatedRefreshToken(saved);
         EXPECT_TRUE(check.refreshToken.empty() ? saved.empty() : !saved.empty() && saved != check.refreshToken);

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "mail/pop3/pop3_session.h"
+#include "mail/mailbox/mailbox.h"
 
 namespace {
 
@@ -16,18 +16,44 @@ bool timeToLookForStop(size_t& walked)
 
 } // namespace
 
-bool Pop3Session::reconcile()
+Mailbox::Mailbox()
 {
-    std::lock_guard<std::mutex> hold(listLock);
+    // One storage for the four lists: an id listed, seen and announced is kept once.
+    seen.shareStorageWith(current);
+    notified.shareStorageWith(current);
+    listing.shareStorageWith(current);
+}
+
+void Mailbox::startListing()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    listing.reserve(current.size());
+}
+
+bool Mailbox::finishListing(bool complete)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    if (complete) {
+        current.swap(listing);
+        current.shrinkToFit();
+    }
+    listing.clear();
+    return complete;
+}
+
+bool Mailbox::reconcile(const std::function<bool()>& stopRequested)
+{
+    std::lock_guard<std::mutex> hold(lock);
     // A quiet listing takes what is there as already announced; later arrivals are new.
     bool announce = !quietListing;
     quietListing = false;
     int unseen = 0;
     int total = 0;
     size_t walked = 0;
+    auto stopNow = [&] { return timeToLookForStop(walked) && stopRequested && stopRequested(); };
     // The lists share one storage: an id is looked at by its place, without hashing it.
     for (UidList::Iterator at = current.begin(); at != current.end(); ++at) {
-        if (timeToLookForStop(walked) && abortPending())
+        if (stopNow())
             return false;
         if (!seen.containsIdAt(at)) {
             ++unseen;
@@ -41,7 +67,7 @@ bool Pop3Session::reconcile()
     }
     // A seen id the server no longer lists is forgotten: listed again later, it is new.
     for (UidList::Iterator at = seen.begin(); at != seen.end();) {
-        if (timeToLookForStop(walked) && abortPending())
+        if (stopNow())
             return false;
         if (current.containsIdAt(at))
             ++at;
@@ -53,9 +79,9 @@ bool Pop3Session::reconcile()
     return true;
 }
 
-void Pop3Session::markAsRead()
+void Mailbox::markAsRead()
 {
-    std::lock_guard<std::mutex> hold(listLock);
+    std::lock_guard<std::mutex> hold(lock);
     for (UidList::Iterator at = current.begin(); at != current.end(); ++at)
         if (!seen.containsIdAt(at))
             seen.insertFrontIdAt(at);
@@ -64,12 +90,22 @@ void Pop3Session::markAsRead()
     unseenCount = 0;
 }
 
+MailboxCounts Mailbox::takeCounts()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    MailboxCounts counts;
+    counts.unseenCount = unseenCount;
+    counts.totalCount = totalCount;
+    counts.freshMail = freshMail.exchange(0);
+    return counts;
+}
+
 namespace {
 
 // One line of the seen-message file: the id's bytes (room for the longest id and a CR) and
 // whether the line could not be kept (too long, a NUL byte or white space, which no id holds).
 struct SeenLine {
-    char text[Pop3Session::maxSeenIdLength + 2];
+    char text[Mailbox::maxSeenIdLength + 2];
     int length = 0;
     bool unusable = false;
 };
@@ -106,7 +142,7 @@ bool readSeenLine(FILE* file, SeenLine& line)
     // A CR before the LF belongs to the line end (a file written with CR LF), not to the id.
     if (line.length > 0 && line.text[line.length - 1] == '\r')
         --line.length;
-    if (line.length > Pop3Session::maxSeenIdLength)
+    if (line.length > Mailbox::maxSeenIdLength)
         line.unusable = true;
     line.text[line.length] = '\0';
     dropByteOrderMark(line);
@@ -134,7 +170,7 @@ size_t linesLeftIn(FILE* file)
 
 } // namespace
 
-void Pop3Session::readSeenIds(FILE* file, UidList& ids)
+void Mailbox::readSeenIds(FILE* file, UidList& ids)
 {
     ids.reserve(ids.size() + linesLeftIn(file));
     SeenLine line;
@@ -143,17 +179,18 @@ void Pop3Session::readSeenIds(FILE* file, UidList& ids)
             ids.insertFront(line.text);
 }
 
-void Pop3Session::loadSeen(FILE* file)
+void Mailbox::loadSeen(FILE* file)
 {
-    std::lock_guard<std::mutex> hold(listLock);
+    std::lock_guard<std::mutex> hold(lock);
     seen.clear();
-    readSeenIds(file, seen);
+    if (file != nullptr)
+        readSeenIds(file, seen);
     seen.shrinkToFit();
 }
 
-bool Pop3Session::mergeSeen(FILE* file)
+bool Mailbox::mergeSeen(FILE* file)
 {
-    std::lock_guard<std::mutex> hold(listLock);
+    std::lock_guard<std::mutex> hold(lock);
     if (seenState == SeenFileState::Read)
         return true;
     UidList marks;
@@ -175,24 +212,24 @@ bool Pop3Session::mergeSeen(FILE* file)
     return true;
 }
 
-void Pop3Session::seenFileUnreadable()
+void Mailbox::seenFileUnreadable()
 {
-    std::lock_guard<std::mutex> hold(listLock);
+    std::lock_guard<std::mutex> hold(lock);
     if (seenState == SeenFileState::NotRead)
         quietListing = true;
     if (seenState != SeenFileState::Read)
         seenState = SeenFileState::Unreadable;
 }
 
-Pop3Session::SeenFileState Pop3Session::seenFileState() const
+Mailbox::SeenFileState Mailbox::seenFileState() const
 {
-    std::lock_guard<std::mutex> hold(listLock);
+    std::lock_guard<std::mutex> hold(lock);
     return seenState;
 }
 
-bool Pop3Session::saveSeen(FILE* file)
+bool Mailbox::saveSeen(FILE* file)
 {
-    std::lock_guard<std::mutex> hold(listLock);
+    std::lock_guard<std::mutex> hold(lock);
     for (const char* id : seen) {
         if (id == nullptr)
             continue;

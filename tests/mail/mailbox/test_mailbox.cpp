@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/pop3/pop3_session.h"
+#include "mail/mailbox/mailbox.h"
 #include "mail/mailbox/seen_file.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/temp_directory.h"
@@ -30,19 +30,19 @@ using Ids = std::multiset<std::string>;
 
 // What a complete listing does to the lists: a fresh `current` in reverse listing order,
 // then reconcile.
-void completeListing(Pop3Session& session, std::initializer_list<const char*> listed)
+void completeListing(Mailbox& mailbox, std::initializer_list<const char*> listed)
 {
-    session.freshMail = 0;
-    session.current.clear();
+    mailbox.freshMail = 0;
+    mailbox.current.clear();
     for (const char* id : listed)
-        session.current.insertFront(id);
-    session.reconcile();
+        mailbox.current.insertFront(id);
+    mailbox.reconcile();
 }
 
-std::vector<std::string> seenInOrder(const Pop3Session& session)
+std::vector<std::string> seenInOrder(const Mailbox& mailbox)
 {
     std::vector<std::string> ids;
-    for (const char* id : session.seen)
+    for (const char* id : mailbox.seen)
         ids.push_back(id);
     return ids;
 }
@@ -77,134 +77,134 @@ bool failingReplace(const char*, const char*)
 
 TEST(NewMailCount, FirstListingAnnouncesEveryMessage)
 {
-    Pop3Session session;
-    completeListing(session, {"a", "b", "c"});
-    EXPECT_EQ(session.unseenCount, 3);
-    EXPECT_EQ(session.totalCount, 3);
-    EXPECT_EQ(idsOf(session.notified), (Ids{"a", "b", "c"}));
-    EXPECT_EQ(session.freshMail, 1);
+    Mailbox mailbox;
+    completeListing(mailbox, {"a", "b", "c"});
+    EXPECT_EQ(mailbox.unseenCount, 3);
+    EXPECT_EQ(mailbox.totalCount, 3);
+    EXPECT_EQ(idsOf(mailbox.notified), (Ids{"a", "b", "c"}));
+    EXPECT_EQ(mailbox.freshMail, 1);
 }
 
 TEST(NewMailCount, SameListingAgainCountsButDoesNotAnnounce)
 {
-    Pop3Session session;
-    completeListing(session, {"a", "b", "c"});
-    completeListing(session, {"a", "b", "c"});
-    EXPECT_EQ(session.unseenCount, 3);
-    EXPECT_EQ(session.totalCount, 3);
-    EXPECT_EQ(session.freshMail, 0);
-    EXPECT_EQ(session.notified.size(), 3u);
+    Mailbox mailbox;
+    completeListing(mailbox, {"a", "b", "c"});
+    completeListing(mailbox, {"a", "b", "c"});
+    EXPECT_EQ(mailbox.unseenCount, 3);
+    EXPECT_EQ(mailbox.totalCount, 3);
+    EXPECT_EQ(mailbox.freshMail, 0);
+    EXPECT_EQ(mailbox.notified.size(), 3u);
 }
 
 TEST(NewMailCount, OnlyTheNewArrivalIsAnnounced)
 {
-    Pop3Session session;
-    completeListing(session, {"a", "b"});
-    completeListing(session, {"a", "b", "c"});
-    EXPECT_EQ(session.unseenCount, 3);
-    EXPECT_EQ(session.freshMail, 1);
-    EXPECT_EQ(idsOf(session.notified), (Ids{"a", "b", "c"}));
+    Mailbox mailbox;
+    completeListing(mailbox, {"a", "b"});
+    completeListing(mailbox, {"a", "b", "c"});
+    EXPECT_EQ(mailbox.unseenCount, 3);
+    EXPECT_EQ(mailbox.freshMail, 1);
+    EXPECT_EQ(idsOf(mailbox.notified), (Ids{"a", "b", "c"}));
 }
 
 TEST(NewMailCount, DuplicateListingLinesCountTwice)
 {
-    Pop3Session session;
-    completeListing(session, {"dup", "dup", "x"});
-    EXPECT_EQ(session.totalCount, 3);
-    EXPECT_EQ(session.unseenCount, 3);
-    EXPECT_EQ(idsOf(session.notified), (Ids{"dup", "x"}));
-    session.markAsRead();
-    completeListing(session, {"dup", "dup", "x"});
-    EXPECT_EQ(session.totalCount, 3);
-    EXPECT_EQ(session.unseenCount, 0);
-    EXPECT_EQ(idsOf(session.seen), (Ids{"dup", "x"}));
+    Mailbox mailbox;
+    completeListing(mailbox, {"dup", "dup", "x"});
+    EXPECT_EQ(mailbox.totalCount, 3);
+    EXPECT_EQ(mailbox.unseenCount, 3);
+    EXPECT_EQ(idsOf(mailbox.notified), (Ids{"dup", "x"}));
+    mailbox.markAsRead();
+    completeListing(mailbox, {"dup", "dup", "x"});
+    EXPECT_EQ(mailbox.totalCount, 3);
+    EXPECT_EQ(mailbox.unseenCount, 0);
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"dup", "x"}));
 }
 
 TEST(NewMailCount, EmptyMailboxForgetsEverySeenId)
 {
-    Pop3Session session;
-    completeListing(session, {"a", "b"});
-    session.markAsRead();
-    completeListing(session, {});
-    EXPECT_EQ(session.totalCount, 0);
-    EXPECT_EQ(session.unseenCount, 0);
-    EXPECT_EQ(session.seen.size(), 0u);
+    Mailbox mailbox;
+    completeListing(mailbox, {"a", "b"});
+    mailbox.markAsRead();
+    completeListing(mailbox, {});
+    EXPECT_EQ(mailbox.totalCount, 0);
+    EXPECT_EQ(mailbox.unseenCount, 0);
+    EXPECT_EQ(mailbox.seen.size(), 0u);
 }
 
 TEST(NewMailCount, SeenMessageDeletedOnServerIsForgottenAndNewIfListedAgain)
 {
-    Pop3Session session;
-    completeListing(session, {"a", "b"});
-    session.markAsRead();
-    completeListing(session, {"b"});
-    EXPECT_EQ(idsOf(session.seen), (Ids{"b"}));
-    EXPECT_EQ(session.unseenCount, 0);
-    completeListing(session, {"a", "b"});
-    EXPECT_EQ(session.unseenCount, 1);
-    EXPECT_EQ(session.freshMail, 1);
+    Mailbox mailbox;
+    completeListing(mailbox, {"a", "b"});
+    mailbox.markAsRead();
+    completeListing(mailbox, {"b"});
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"b"}));
+    EXPECT_EQ(mailbox.unseenCount, 0);
+    completeListing(mailbox, {"a", "b"});
+    EXPECT_EQ(mailbox.unseenCount, 1);
+    EXPECT_EQ(mailbox.freshMail, 1);
 }
 
 TEST(NewMailCount, UnseenMessageDeletedOnServerDropsFromCountsButStaysAnnounced)
 {
-    Pop3Session session;
-    completeListing(session, {"a", "b"});
-    completeListing(session, {"b"});
-    EXPECT_EQ(session.unseenCount, 1);
-    EXPECT_EQ(session.totalCount, 1);
-    EXPECT_TRUE(session.notified.contains("a"));
+    Mailbox mailbox;
+    completeListing(mailbox, {"a", "b"});
+    completeListing(mailbox, {"b"});
+    EXPECT_EQ(mailbox.unseenCount, 1);
+    EXPECT_EQ(mailbox.totalCount, 1);
+    EXPECT_TRUE(mailbox.notified.contains("a"));
     // Listed again before any Mark As Read: counted, not announced a second time.
-    completeListing(session, {"a", "b"});
-    EXPECT_EQ(session.unseenCount, 2);
-    EXPECT_EQ(session.freshMail, 0);
+    completeListing(mailbox, {"a", "b"});
+    EXPECT_EQ(mailbox.unseenCount, 2);
+    EXPECT_EQ(mailbox.freshMail, 0);
 }
 
 TEST(NewMailCount, SeenDuplicatesFromFileArePrunedAsAWhole)
 {
-    Pop3Session session;
-    session.seen.insertFront("gone");
-    session.seen.insertFront("kept");
-    session.seen.insertFront("gone");
-    completeListing(session, {"kept"});
-    EXPECT_EQ(idsOf(session.seen), (Ids{"kept"}));
+    Mailbox mailbox;
+    mailbox.seen.insertFront("gone");
+    mailbox.seen.insertFront("kept");
+    mailbox.seen.insertFront("gone");
+    completeListing(mailbox, {"kept"});
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"kept"}));
 }
 
 // ---- Mark As Read ----
 
 TEST(MarkAsRead, MarksTheListingAndNextArrivalIsNew)
 {
-    Pop3Session session;
-    completeListing(session, {"a", "b", "c"});
-    session.markAsRead();
-    EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b", "c"}));
-    EXPECT_EQ(session.notified.size(), 0u);
-    EXPECT_EQ(session.unseenCount, 0);
-    EXPECT_EQ(session.totalCount, 3);
-    completeListing(session, {"a", "b", "c", "d"});
-    EXPECT_EQ(session.unseenCount, 1);
-    EXPECT_EQ(session.totalCount, 4);
-    EXPECT_EQ(session.freshMail, 1);
+    Mailbox mailbox;
+    completeListing(mailbox, {"a", "b", "c"});
+    mailbox.markAsRead();
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b", "c"}));
+    EXPECT_EQ(mailbox.notified.size(), 0u);
+    EXPECT_EQ(mailbox.unseenCount, 0);
+    EXPECT_EQ(mailbox.totalCount, 3);
+    completeListing(mailbox, {"a", "b", "c", "d"});
+    EXPECT_EQ(mailbox.unseenCount, 1);
+    EXPECT_EQ(mailbox.totalCount, 4);
+    EXPECT_EQ(mailbox.freshMail, 1);
 }
 
 TEST(MarkAsRead, BeforeAnyListingOnlyForgetsAnnouncements)
 {
-    Pop3Session session;
-    session.seen.insertFront("old");
-    session.notified.insertFront("n");
-    session.unseenCount = 2;
-    session.markAsRead();
-    EXPECT_EQ(idsOf(session.seen), (Ids{"old"}));
-    EXPECT_EQ(session.notified.size(), 0u);
-    EXPECT_EQ(session.unseenCount, 0);
+    Mailbox mailbox;
+    mailbox.seen.insertFront("old");
+    mailbox.notified.insertFront("n");
+    mailbox.unseenCount = 2;
+    mailbox.markAsRead();
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"old"}));
+    EXPECT_EQ(mailbox.notified.size(), 0u);
+    EXPECT_EQ(mailbox.unseenCount, 0);
 }
 
 TEST(MarkAsRead, DoesNotDuplicateIdsAlreadySeen)
 {
-    Pop3Session session;
-    completeListing(session, {"a"});
-    session.markAsRead();
-    completeListing(session, {"a", "b"});
-    session.markAsRead();
-    EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b"}));
+    Mailbox mailbox;
+    completeListing(mailbox, {"a"});
+    mailbox.markAsRead();
+    completeListing(mailbox, {"a", "b"});
+    mailbox.markAsRead();
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b"}));
 }
 
 // ---- The seen-message stream ----
@@ -213,16 +213,16 @@ class SeenFile : public ::testing::Test {
 protected:
     std::string path(const char* name) const { return directory.path() + "/" + name; }
     testbench::TempDirectory directory;
-    Pop3Session session;
+    Mailbox mailbox;
 };
 
 TEST_F(SeenFile, LoadThenSaveWritesTheIdsInReverseOrder)
 {
     std::string file = path("pellwick.uidl");
     writeWhole(file, "one\ntwo\nthree\n");
-    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
-    EXPECT_EQ(seenInOrder(session), (std::vector<std::string>{"three", "two", "one"}));
-    ASSERT_TRUE(saveSeenFile(session, file.c_str()));
+    ASSERT_TRUE(loadSeenFile(mailbox, file.c_str()));
+    EXPECT_EQ(seenInOrder(mailbox), (std::vector<std::string>{"three", "two", "one"}));
+    ASSERT_TRUE(saveSeenFile(mailbox, file.c_str()));
     EXPECT_EQ(readWhole(file), "three" + lineEnd + "two" + lineEnd + "one" + lineEnd);
 }
 
@@ -230,61 +230,61 @@ TEST_F(SeenFile, CarriageReturnsAndEmptyLinesAreNotIds)
 {
     std::string file = path("crlf.uidl");
     writeWhole(file, "one\r\n\r\n\ntwo\r\nthree");
-    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
-    EXPECT_EQ(idsOf(session.seen), (Ids{"one", "two", "three"}));
+    ASSERT_TRUE(loadSeenFile(mailbox, file.c_str()));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"one", "two", "three"}));
 }
 
 TEST_F(SeenFile, OverLongLineIsSkippedWholeNotSplit)
 {
     std::string file = path("long.uidl");
-    std::string longest(Pop3Session::maxSeenIdLength, 'L');
-    std::string tooLong(Pop3Session::maxSeenIdLength + 1, 'T');
+    std::string longest(Mailbox::maxSeenIdLength, 'L');
+    std::string tooLong(Mailbox::maxSeenIdLength + 1, 'T');
     std::string farTooLong(3000, 'F');
     writeWhole(file, "before\n" + tooLong + "\n" + farTooLong + "\r\n" + longest + "\r\nafter\n");
-    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
-    EXPECT_EQ(idsOf(session.seen), (Ids{"before", longest, "after"}));
+    ASSERT_TRUE(loadSeenFile(mailbox, file.c_str()));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"before", longest, "after"}));
 }
 
 TEST_F(SeenFile, OverLongLastLineWithoutLineEndIsSkipped)
 {
     std::string file = path("tail.uidl");
     writeWhole(file, "kept\n" + std::string(2000, 'x'));
-    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
-    EXPECT_EQ(idsOf(session.seen), (Ids{"kept"}));
+    ASSERT_TRUE(loadSeenFile(mailbox, file.c_str()));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"kept"}));
 }
 
 TEST_F(SeenFile, LineWithANulByteIsSkippedAndTheNextLineKept)
 {
     std::string file = path("zero-byte.uidl");
     writeWhole(file, std::string("ab\0cd\nnext\n", 11));
-    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
-    EXPECT_EQ(idsOf(session.seen), (Ids{"next"}));
+    ASSERT_TRUE(loadSeenFile(mailbox, file.c_str()));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"next"}));
 }
 
 TEST_F(SeenFile, LoadReplacesWhatWasSeenBefore)
 {
-    session.seen.insertFront("stale");
+    mailbox.seen.insertFront("stale");
     std::string file = path("fresh.uidl");
     writeWhole(file, "fresh\n");
-    ASSERT_TRUE(loadSeenFile(session, file.c_str()));
-    EXPECT_EQ(idsOf(session.seen), (Ids{"fresh"}));
+    ASSERT_TRUE(loadSeenFile(mailbox, file.c_str()));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"fresh"}));
 }
 
 TEST_F(SeenFile, MissingFileIsAnEmptySeenList)
 {
-    session.seen.insertFront("stale");
-    EXPECT_FALSE(loadSeenFile(session, path("absent.uidl").c_str()));
-    EXPECT_EQ(session.seen.size(), 0u);
+    mailbox.seen.insertFront("stale");
+    EXPECT_FALSE(loadSeenFile(mailbox, path("absent.uidl").c_str()));
+    EXPECT_EQ(mailbox.seen.size(), 0u);
 }
 
 TEST_F(SeenFile, MarksSurviveARestart)
 {
     std::string file = path("pellwick.uidl");
-    completeListing(session, {"m1", "m2"});
-    session.markAsRead();
-    ASSERT_TRUE(saveSeenFile(session, file.c_str()));
+    completeListing(mailbox, {"m1", "m2"});
+    mailbox.markAsRead();
+    ASSERT_TRUE(saveSeenFile(mailbox, file.c_str()));
 
-    Pop3Session restarted;
+    Mailbox restarted;
     ASSERT_TRUE(loadSeenFile(restarted, file.c_str()));
     completeListing(restarted, {"m1", "m2", "m3"});
     EXPECT_EQ(restarted.unseenCount, 1);
@@ -295,7 +295,7 @@ TEST_F(SeenFile, EmptySeenListWritesAnEmptyFile)
 {
     std::string file = path("pellwick.uidl");
     writeWhole(file, "old\n");
-    ASSERT_TRUE(saveSeenFile(session, file.c_str()));
+    ASSERT_TRUE(saveSeenFile(mailbox, file.c_str()));
     EXPECT_EQ(readWhole(file), "");
 }
 
@@ -303,11 +303,11 @@ TEST_F(SeenFile, FailedReplaceLeavesThePreviousFileWholeAndNoLeftovers)
 {
     std::string file = path("pellwick.uidl");
     writeWhole(file, "previous1\nprevious2\n");
-    completeListing(session, {"new"});
-    session.markAsRead();
-    EXPECT_FALSE(saveSeenFile(session, file.c_str(), failingReplace));
+    completeListing(mailbox, {"new"});
+    mailbox.markAsRead();
+    EXPECT_FALSE(saveSeenFile(mailbox, file.c_str(), failingReplace));
     EXPECT_EQ(readWhole(file), "previous1\nprevious2\n");
-    Pop3Session reader;
+    Mailbox reader;
     ASSERT_TRUE(loadSeenFile(reader, file.c_str()));
     EXPECT_EQ(idsOf(reader.seen), (Ids{"previous1", "previous2"}));
     std::FILE* leftover = std::fopen((file + ".new").c_str(), "r");
@@ -318,10 +318,10 @@ TEST_F(SeenFile, FailedReplaceLeavesThePreviousFileWholeAndNoLeftovers)
 
 TEST_F(SeenFile, SaveIntoAMissingFolderFailsWithoutHarm)
 {
-    completeListing(session, {"a"});
-    session.markAsRead();
-    EXPECT_FALSE(saveSeenFile(session, path("no-such-folder/pellwick.uidl").c_str()));
-    EXPECT_EQ(idsOf(session.seen), (Ids{"a"}));
+    completeListing(mailbox, {"a"});
+    mailbox.markAsRead();
+    EXPECT_FALSE(saveSeenFile(mailbox, path("no-such-folder/pellwick.uidl").c_str()));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a"}));
 }
 
 // ---- The seen-message file of a running program ----
@@ -335,28 +335,28 @@ TEST_F(SeenFile, UnreadableFileIsKeptAndMergedWithTheMarksOnceRead)
     std::filesystem::create_directory(file);
     SeenMessageFile seenFile;
     seenFile.setPath(file.c_str());
-    EXPECT_FALSE(seenFile.read(session));
+    EXPECT_FALSE(seenFile.read(mailbox));
 
-    completeListing(session, {"a", "b"});
-    EXPECT_EQ(session.unseenCount, 2);
-    EXPECT_EQ(session.freshMail, 0) << "every message may have been seen before";
-    completeListing(session, {"a", "b", "d"});
-    EXPECT_EQ(session.freshMail, 1) << "an arrival during the run is new";
-    session.markAsRead();
-    EXPECT_FALSE(seenFile.save(session));
+    completeListing(mailbox, {"a", "b"});
+    EXPECT_EQ(mailbox.unseenCount, 2);
+    EXPECT_EQ(mailbox.freshMail, 0) << "every message may have been seen before";
+    completeListing(mailbox, {"a", "b", "d"});
+    EXPECT_EQ(mailbox.freshMail, 1) << "an arrival during the run is new";
+    mailbox.markAsRead();
+    EXPECT_FALSE(seenFile.save(mailbox));
     EXPECT_TRUE(std::filesystem::is_directory(file));
-    EXPECT_EQ(session.seenFileState(), Pop3Session::SeenFileState::Unreadable);
+    EXPECT_EQ(mailbox.seenFileState(), Mailbox::SeenFileState::Unreadable);
 
     std::filesystem::remove(file);
     writeWhole(file, "c\na\n");
-    ASSERT_TRUE(seenFile.save(session));
-    EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b", "c", "d"}));
-    Pop3Session restarted;
+    ASSERT_TRUE(seenFile.save(mailbox));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b", "c", "d"}));
+    Mailbox restarted;
     ASSERT_TRUE(loadSeenFile(restarted, file.c_str()));
     EXPECT_EQ(idsOf(restarted.seen), (Ids{"a", "b", "c", "d"}));
     writeWhole(file, "x\n");
-    EXPECT_TRUE(seenFile.read(session));
-    EXPECT_EQ(idsOf(session.seen), (Ids{"a", "b", "c", "d"})) << "read once only";
+    EXPECT_TRUE(seenFile.read(mailbox));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b", "c", "d"})) << "read once only";
 }
 
 TEST_F(SeenFile, MissingFileIsReadWholeAndTheFirstListingAnnounced)
@@ -364,11 +364,11 @@ TEST_F(SeenFile, MissingFileIsReadWholeAndTheFirstListingAnnounced)
     std::string file = path("pellwick.uidl");
     SeenMessageFile seenFile;
     seenFile.setPath(file.c_str());
-    EXPECT_TRUE(seenFile.read(session));
-    completeListing(session, {"a"});
-    EXPECT_EQ(session.freshMail, 1);
-    session.markAsRead();
-    ASSERT_TRUE(seenFile.save(session));
+    EXPECT_TRUE(seenFile.read(mailbox));
+    completeListing(mailbox, {"a"});
+    EXPECT_EQ(mailbox.freshMail, 1);
+    mailbox.markAsRead();
+    ASSERT_TRUE(seenFile.save(mailbox));
     EXPECT_EQ(readWhole(file), "a" + lineEnd);
 }
 
@@ -376,9 +376,9 @@ TEST_F(SeenFile, SaveReplacesALeftoverTemporaryFile)
 {
     std::string file = path("pellwick.uidl");
     writeWhole(file + ".new", "garbage from a crash\n");
-    completeListing(session, {"a"});
-    session.markAsRead();
-    ASSERT_TRUE(saveSeenFile(session, file.c_str()));
+    completeListing(mailbox, {"a"});
+    mailbox.markAsRead();
+    ASSERT_TRUE(saveSeenFile(mailbox, file.c_str()));
     EXPECT_EQ(readWhole(file), "a" + lineEnd);
 }
 
@@ -435,15 +435,15 @@ TEST_P(DamagedSeenFile, LoadsTheIdsItHoldsAndAnnouncesNoneOfThemAgain)
     testbench::TempDirectory directory;
     std::string file = directory.path() + "/pellwick.uidl";
     writeWhole(file, GetParam().bytes);
-    Pop3Session session;
-    EXPECT_TRUE(loadSeenFile(session, file.c_str()));
-    EXPECT_EQ(idsOf(session.seen), GetParam().ids);
-    session.current.clear();
+    Mailbox mailbox;
+    EXPECT_TRUE(loadSeenFile(mailbox, file.c_str()));
+    EXPECT_EQ(idsOf(mailbox.seen), GetParam().ids);
+    mailbox.current.clear();
     for (const std::string& id : GetParam().ids)
-        session.current.insertFront(id.c_str());
-    session.reconcile();
-    EXPECT_EQ(session.freshMail, 0);
-    EXPECT_EQ(session.unseenCount, 0);
+        mailbox.current.insertFront(id.c_str());
+    mailbox.reconcile();
+    EXPECT_EQ(mailbox.freshMail, 0);
+    EXPECT_EQ(mailbox.unseenCount, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DamagedSeenFile, ::testing::ValuesIn(damagedFiles()),
@@ -459,12 +459,12 @@ protected:
     {
         file = path("pellwick.uidl");
         writeWhole(file, "old1\nold2\n");
-        completeListing(session, {"old1", "old2", "new"});
-        session.markAsRead();
+        completeListing(mailbox, {"old1", "old2", "new"});
+        mailbox.markAsRead();
     }
     void expectOldOrNewWhole()
     {
-        Pop3Session next;
+        Mailbox next;
         ASSERT_TRUE(loadSeenFile(next, file.c_str()));
         Ids loaded = idsOf(next.seen);
         EXPECT_TRUE(loaded == (Ids{"old1", "old2"}) || loaded == (Ids{"old1", "old2", "new"}))
@@ -486,13 +486,13 @@ TEST_F(SeenFileFault, KillBetweenTheWriteAndTheReplaceLeavesTheOldFile)
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
-        saveSeenFile(session, file.c_str(), dieBeforeReplacing); // never returns
+        saveSeenFile(mailbox, file.c_str(), dieBeforeReplacing); // never returns
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the child was not stopped at the replace";
     EXPECT_EQ(readWhole(file), "old1\nold2\n");
     expectOldOrNewWhole();
-    EXPECT_TRUE(saveSeenFile(session, file.c_str())) << "the next save is held up by the leftover";
+    EXPECT_TRUE(saveSeenFile(mailbox, file.c_str())) << "the next save is held up by the leftover";
 }
 #endif
 
@@ -503,7 +503,7 @@ TEST_F(SeenFileFault, ReadOnlyFileIsReplacedWholeOrLeftWhole)
 #else
     ASSERT_EQ(chmod(file.c_str(), 0444), 0);
 #endif
-    saveSeenFile(session, file.c_str());
+    saveSeenFile(mailbox, file.c_str());
     expectOldOrNewWhole();
 #ifdef _WIN32
     SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -515,9 +515,9 @@ TEST_F(SeenFileFault, FileHeldOpenWithoutSharingIsLeftWhole)
 {
     HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    Pop3Session blocked;
+    Mailbox blocked;
     EXPECT_FALSE(loadSeenFile(blocked, file.c_str())) << "a file that could not be read was taken as read";
-    EXPECT_FALSE(saveSeenFile(session, file.c_str()));
+    EXPECT_FALSE(saveSeenFile(mailbox, file.c_str()));
     CloseHandle(held);
     EXPECT_EQ(readWhole(file), "old1\nold2\n");
     expectOldOrNewWhole();

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+
+#include "mail/connection/connection.h"
+
+// How a login with an OAuth 2.0 access token ended (MailSession::logInWithToken).
+enum class TokenLogin {
+    LoggedIn,
+    Refused,    // the server refused the token, after its error challenge when it sent one
+    NotOffered, // nothing sent: the stream is not TLS, or the server offers no token mechanism
+    Failed,     // the mechanism refused, a token or address that cannot be sent, or the stream failed
+};
+
+// What a check cycle asks of a mail protocol's session, in this order: connect (and secure the
+// stream), log in with a password or a token, bring the mailbox up to date, close. The
+// session embeds the Mailbox its listings fill. Used by one thread; only abort() and
+// clearAbort() may be called from another.
+class MailSession {
+public:
+    // Opens the stream, reads the greeting and secures the stream as `security` asks. False,
+    // with lastError() telling why when the stream failed, if no secured session came of it.
+    virtual bool connect(const char* host, int port, ConnectionSecurity security) = 0;
+    // False when the server refused the user or the password, or the stream failed.
+    virtual bool logIn(const char* user, const char* password) = 0;
+    // With an OAuth 2.0 access token for `user`; only ever over TLS.
+    virtual TokenLogin logInWithToken(const char* user, const std::string& token) = 0;
+    // Lists the mailbox's ids and counts them against the seen and announced ones. False when
+    // the listing failed or was cut short: the mailbox then keeps its last complete listing.
+    virtual bool updateMailbox() = 0;
+    virtual void close() = 0;
+    virtual ConnectionError lastError() const = 0;
+    // Makes a blocked operation, and a long count of the mailbox, give up within about a
+    // second; stays in force until clearAbort().
+    virtual void abort() = 0;
+    virtual void clearAbort() = 0;
+    // The one certificate trusted for the server besides the authorities' (SHA-256,
+    // "AB:CD:..."), from the next connect on; null or empty for none.
+    virtual void pinCertificate(const char* sha256Text) = 0;
+
+protected:
+    ~MailSession() = default;
+};
