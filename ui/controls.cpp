@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "util/decimal_text.h"
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 
 namespace {
 
