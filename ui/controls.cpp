@@ -17,13 +17,6 @@ const int numberTextSize = 32;
 
 } // namespace
 
-void setNumberText(HWND control, int value)
-{
-    char text[numberTextSize];
-    snprintf(text, sizeof text, "%d", value);
-    SetWindowTextA(control, text);
-}
-
 ButtonControl::ButtonControl()
 {
     width = controlWidth;
@@ -45,9 +38,16 @@ void EditControl::onCommandNotify(int code)
     int value = parseDecimal(getText().get());
     // Setting the text raises EN_CHANGE again, which then finds the value in range.
     if (value < minValue)
-        setNumberText(handle, minValue);
+        setNumberText(minValue);
     else if (value > maxValue)
-        setNumberText(handle, maxValue);
+        setNumberText(maxValue);
+}
+
+bool EditControl::setNumberText(int value)
+{
+    char text[numberTextSize];
+    snprintf(text, sizeof text, "%d", value);
+    return setText(text);
 }
 
 StaticControl::StaticControl()
