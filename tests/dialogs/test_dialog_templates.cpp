@@ -38,6 +38,22 @@ const char* kindName(Kind kind)
     }
 }
 
+// One control as the template writes it: the platform turns an edit's border into a client
+// edge, and a drop-down list's height is that of its opened list.
+struct TemplateItem {
+    DWORD style;
+    RECT units; // left, top, width, height in dialog units
+};
+
+// A control of a dialog made from a template, with what the template wrote of it.
+struct TemplateControl {
+    HWND window;
+    Kind kind;
+    TemplateItem item;
+};
+
+std::vector<TemplateItem> templateItems(int id);
+
 const int textBound = 256;
 
 std::string windowText(HWND window)
@@ -97,103 +113,6 @@ INT_PTR CALLBACK quietDialogProc(HWND, UINT message, WPARAM, LPARAM)
     return message == WM_INITDIALOG ? TRUE : FALSE;
 }
 
-// Reads a DLGTEMPLATEEX word by word.
-class TemplateReader {
-public:
-    explicit TemplateReader(const WORD* words) : at(words) {}
-    WORD word() { return *at++; }
-    DWORD doubleWord()
-    {
-        DWORD low = word();
-        return low | static_cast<DWORD>(word()) << 16;
-    }
-    void skip(int words) { at += words; }
-    // A name or ordinal: empty (0), ordinal (0xFFFF, number) or a terminated UTF-16 string.
-    void skipNameOrOrdinal()
-    {
-        WORD first = word();
-        if (first == 0xFFFF)
-            skip(1);
-        else if (first != 0)
-            while (word() != 0) {
-            }
-    }
-    void skipString()
-    {
-        while (word() != 0) {
-        }
-    }
-    void alignToDoubleWord(const WORD* start)
-    {
-        if ((at - start) % 2)
-            skip(1);
-    }
-
-private:
-    const WORD* at;
-};
-
-// One control as the template writes it: the platform turns an edit's border into a client
-// edge, and a drop-down list's height is that of its opened list.
-struct TemplateItem {
-    DWORD style;
-    RECT units; // left, top, width, height in dialog units
-};
-
-std::vector<TemplateItem> templateItems(int id)
-{
-    std::vector<TemplateItem> items;
-    HMODULE program = GetModuleHandleA(nullptr);
-    HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5)); // RT_DIALOG
-    if (!found)
-        return items;
-    const WORD* start = static_cast<const WORD*>(LockResource(LoadResource(program, found)));
-    TemplateReader reader(start);
-    if (reader.word() != 1 || reader.word() != 0xFFFF) // only the extended form is read
-        return items;
-    reader.skip(4); // help id, extended style
-    DWORD dialogStyle = reader.doubleWord();
-    WORD count = reader.word();
-    reader.skip(4);             // place
-    reader.skipNameOrOrdinal(); // menu
-    reader.skipNameOrOrdinal(); // class
-    reader.skipString();        // caption
-    if (dialogStyle & DS_SETFONT) {
-        reader.skip(3); // size, weight, italic and character set
-        reader.skipString();
-    }
-    for (WORD i = 0; i < count; ++i) {
-        reader.alignToDoubleWord(start);
-        reader.skip(4); // help id, extended style
-        TemplateItem item = {};
-        item.style = reader.doubleWord();
-        item.units.left = static_cast<short>(reader.word());
-        item.units.top = static_cast<short>(reader.word());
-        item.units.right = static_cast<short>(reader.word());
-        item.units.bottom = static_cast<short>(reader.word());
-        reader.skip(2);             // id
-        reader.skipNameOrOrdinal(); // class
-        reader.skipNameOrOrdinal(); // text
-        WORD extraBytes = reader.word();
-        reader.skip((extraBytes + 1) / 2);
-        items.push_back(item);
-    }
-    return items;
-}
-
-// A control of a dialog made from a template, with what the template wrote of it.
-struct TemplateControl {
-    HWND window;
-    Kind kind;
-    TemplateItem item;
-};
-
-std::string describe(const TemplateControl& control)
-{
-    return std::string(kindName(control.kind)) + " " + std::to_string(GetDlgCtrlID(control.window) & 0xFFFF) + " \"" +
-           windowText(control.window) + "\"";
-}
-
 // A dialog created hidden from one of the program's templates, with nothing added.
 class TemplateDialog {
 public:
@@ -247,6 +166,24 @@ public:
     int id;
 };
 
+std::string describe(const TemplateControl& control)
+{
+    return std::string(kindName(control.kind)) + " " + std::to_string(GetDlgCtrlID(control.window) & 0xFFFF) + " \"" +
+           windowText(control.window) + "\"";
+}
+
+// Every control is of a kind the dialogs know how to use, and the keyboard reaches all but the
+// labels and group boxes.
+void expectKnownKindsAndTabStops(const TemplateDialog& dialog)
+{
+    std::vector<TemplateControl> controls = dialog.controls();
+    ASSERT_FALSE(controls.empty());
+    for (const TemplateControl& control : controls) {
+        EXPECT_NE(Kind::Unknown, control.kind) << describe(control);
+        EXPECT_EQ(isTabStop(control.kind), (styleOf(control.window) & WS_TABSTOP) != 0) << describe(control);
+    }
+}
+
 // Where a control's text needs room: what it takes besides the text itself.
 int textMargin(Kind kind)
 {
@@ -269,13 +206,14 @@ void expectTextsFit(const TemplateDialog& dialog)
     HDC context = GetDC(dialog.window);
     HGDIOBJ previous = SelectObject(context, reinterpret_cast<HFONT>(SendMessageA(dialog.window, WM_GETFONT, 0, 0)));
     for (const TemplateControl& control : controls) {
-        if (control.kind == Kind::Edit || control.kind == Kind::DropDownList || control.kind == Kind::GroupBox)
+        Kind kind = control.kind;
+        if (kind == Kind::Edit || kind == Kind::DropDownList || kind == Kind::GroupBox)
             continue;
         std::string text = windowText(control.window);
         SIZE extent = {};
         GetTextExtentPoint32A(context, text.c_str(), static_cast<int>(text.size()), &extent);
         RECT place = dialog.placeOf(control.window);
-        EXPECT_LE(extent.cx + textMargin(control.kind), place.right - place.left) << describe(control);
+        EXPECT_LE(extent.cx + textMargin(kind), place.right - place.left) << describe(control);
         EXPECT_LE(extent.cy, place.bottom - place.top) << describe(control);
     }
     SelectObject(context, previous);
@@ -331,13 +269,88 @@ void expectLayoutSound(const TemplateDialog& dialog)
         }
 }
 
+// Reads a DLGTEMPLATEEX word by word.
+class TemplateReader {
+public:
+    explicit TemplateReader(const WORD* words) : at(words) {}
+    WORD word() { return *at++; }
+    DWORD doubleWord()
+    {
+        DWORD low = word();
+        return low | static_cast<DWORD>(word()) << 16;
+    }
+    void skip(int words) { at += words; }
+    // A name or ordinal: empty (0), ordinal (0xFFFF, number) or a terminated UTF-16 string.
+    void skipNameOrOrdinal()
+    {
+        WORD first = word();
+        if (first == 0xFFFF)
+            skip(1);
+        else if (first != 0)
+            while (word() != 0) {
+            }
+    }
+    void skipString()
+    {
+        while (word() != 0) {
+        }
+    }
+    void alignToDoubleWord(const WORD* start)
+    {
+        if ((at - start) % 2)
+            skip(1);
+    }
+
+private:
+    const WORD* at;
+};
+
+std::vector<TemplateItem> templateItems(int id)
+{
+    std::vector<TemplateItem> items;
+    HMODULE program = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5)); // RT_DIALOG
+    if (!found)
+        return items;
+    const WORD* start = static_cast<const WORD*>(LockResource(LoadResource(program, found)));
+    TemplateReader reader(start);
+    if (reader.word() != 1 || reader.word() != 0xFFFF) // only the extended form is read
+        return items;
+    reader.skip(4); // help id, extended style
+    DWORD dialogStyle = reader.doubleWord();
+    WORD count = reader.word();
+    reader.skip(4);             // place
+    reader.skipNameOrOrdinal(); // menu
+    reader.skipNameOrOrdinal(); // class
+    reader.skipString();        // caption
+    if (dialogStyle & DS_SETFONT) {
+        reader.skip(3); // size, weight, italic and character set
+        reader.skipString();
+    }
+    for (WORD i = 0; i < count; ++i) {
+        reader.alignToDoubleWord(start);
+        reader.skip(4); // help id, extended style
+        TemplateItem item = {};
+        item.style = reader.doubleWord();
+        item.units.left = static_cast<short>(reader.word());
+        item.units.top = static_cast<short>(reader.word());
+        item.units.right = static_cast<short>(reader.word());
+        item.units.bottom = static_cast<short>(reader.word());
+        reader.skip(2);             // id
+        reader.skipNameOrOrdinal(); // class
+        reader.skipNameOrOrdinal(); // text
+        WORD extraBytes = reader.word();
+        reader.skip((extraBytes + 1) / 2);
+        items.push_back(item);
+    }
+    return items;
+}
+
 void expectModalPopup(HWND dialog)
 {
     const DWORD popupStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
     EXPECT_EQ(popupStyle, static_cast<DWORD>(styleOf(dialog)) & popupStyle);
 }
-
-const int bothTemplates[] = {IDD_CONFIGURE, IDD_ABOUT};
 
 } // namespace
 
@@ -350,13 +363,18 @@ TEST(ConfigureTemplate, HasCaptionAndStyleOfAModalPopup)
     EXPECT_FALSE(styleOf(dialog.window) & WS_VISIBLE);
 }
 
+TEST(ConfigureTemplate, ControlsAreOfKnownKindsAndAllButLabelsAndGroupsAreTabStops)
+{
+    TemplateDialog dialog(IDD_CONFIGURE);
+    ASSERT_NE(nullptr, dialog.window);
+    expectKnownKindsAndTabStops(dialog);
+}
+
 TEST(ConfigureTemplate, EditsHaveBorderAndScrollAndOnlyTheirOwnSpecialStyles)
 {
     TemplateDialog dialog(IDD_CONFIGURE);
     ASSERT_NE(nullptr, dialog.window);
-    std::vector<TemplateControl> controls = dialog.controls();
-    ASSERT_FALSE(controls.empty());
-    for (const TemplateControl& control : controls) {
+    for (const TemplateControl& control : dialog.controls()) {
         if (control.kind != Kind::Edit)
             continue;
         int id = GetDlgCtrlID(control.window);
@@ -378,17 +396,32 @@ TEST(ConfigureTemplate, OnlyTheCheckButtonStartsDisabled)
             << describe(control);
 }
 
-// The combo box hands its scroll bar on to its list, which hides it while the list is short;
-// so the template itself is read.
 TEST(ConfigureTemplate, ListsStartEmptyAndScrollVertically)
 {
     TemplateDialog dialog(IDD_CONFIGURE);
     ASSERT_NE(nullptr, dialog.window);
     EXPECT_EQ(0, SendMessageA(dialog.item(IDC_SERVER_PRESET), CB_GETCOUNT, 0, 0));
-    for (const TemplateControl& control : dialog.controls())
+    // The combo box hands its scroll bar on to its list, which hides it while the list is
+    // short; so the template itself is read.
+    for (const TemplateControl& control : dialog.controls()) {
         if (control.kind == Kind::DropDownList) {
             EXPECT_TRUE(control.item.style & WS_VSCROLL) << describe(control);
         }
+    }
+}
+
+TEST(ConfigureTemplate, NoControlIsClippedOrOverlapping)
+{
+    TemplateDialog dialog(IDD_CONFIGURE);
+    ASSERT_NE(nullptr, dialog.window);
+    expectLayoutSound(dialog);
+}
+
+TEST(ConfigureTemplate, EveryLabelFitsItsText)
+{
+    TemplateDialog dialog(IDD_CONFIGURE);
+    ASSERT_NE(nullptr, dialog.window);
+    expectTextsFit(dialog);
 }
 
 TEST(AboutTemplate, HasCaptionAndStyleOfAModalPopup)
@@ -399,14 +432,22 @@ TEST(AboutTemplate, HasCaptionAndStyleOfAModalPopup)
     expectModalPopup(dialog.window);
 }
 
+TEST(AboutTemplate, ControlsAreOfKnownKindsAndAllButLabelsAndGroupsAreTabStops)
+{
+    TemplateDialog dialog(IDD_ABOUT);
+    ASSERT_NE(nullptr, dialog.window);
+    expectKnownKindsAndTabStops(dialog);
+}
+
 TEST(AboutTemplate, TextsAreVerticallyCentredAndLinkIsAPlainWebAddress)
 {
     TemplateDialog dialog(IDD_ABOUT);
     ASSERT_NE(nullptr, dialog.window);
-    for (const TemplateControl& control : dialog.controls())
+    for (const TemplateControl& control : dialog.controls()) {
         if (control.kind == Kind::Label) {
             EXPECT_TRUE(styleOf(control.window) & SS_CENTERIMAGE) << describe(control);
         }
+    }
     std::string link = windowText(dialog.item(IDC_LINK));
     EXPECT_EQ(0u, link.find("https://")) << link;
     EXPECT_EQ(std::string::npos, link.find(' ')) << link;
@@ -414,29 +455,10 @@ TEST(AboutTemplate, TextsAreVerticallyCentredAndLinkIsAPlainWebAddress)
     EXPECT_EQ(0, styleOf(dialog.item(IDC_LINK)) & BS_OWNERDRAW);
 }
 
-// Every control is of a kind the dialogs know how to use, and the keyboard reaches all but
-// the labels and group boxes.
-TEST(DialogTemplates, ControlsAreOfKnownKindsAndAllButLabelsAndGroupsAreTabStops)
+TEST(AboutTemplate, NoControlIsClippedOrOverlapping)
 {
-    for (int id : bothTemplates) {
-        TemplateDialog dialog(id);
-        ASSERT_NE(nullptr, dialog.window) << id;
-        std::vector<TemplateControl> controls = dialog.controls();
-        ASSERT_FALSE(controls.empty()) << id;
-        for (const TemplateControl& control : controls) {
-            EXPECT_NE(Kind::Unknown, control.kind) << describe(control);
-            EXPECT_EQ(isTabStop(control.kind), (styleOf(control.window) & WS_TABSTOP) != 0) << describe(control);
-        }
-    }
-}
-
-TEST(DialogTemplates, NoControlIsClippedOrOverlappingAndEveryTextFits)
-{
-    for (int id : bothTemplates) {
-        SCOPED_TRACE(id);
-        TemplateDialog dialog(id);
-        ASSERT_NE(nullptr, dialog.window);
-        expectLayoutSound(dialog);
-        expectTextsFit(dialog);
-    }
+    TemplateDialog dialog(IDD_ABOUT);
+    ASSERT_NE(nullptr, dialog.window);
+    expectLayoutSound(dialog);
+    expectTextsFit(dialog);
 }
