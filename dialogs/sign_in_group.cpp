@@ -54,7 +54,7 @@ const char* outcomeText(SignInFlow::Outcome outcome)
 
 // One sign-in, for one method and address, on a thread of its own that tells the dialog when
 // it has ended.
-class SignInGroup::Run : public Thread {
+class SignInGroup::Run final : public Thread {
 public:
     Run(const OAuthProvider& provider, const OAuthClient& client, SignInMethod method, std::string address, HWND dialog)
         : flow(provider, client), method(method), address(std::move(address)), dialog(dialog)
