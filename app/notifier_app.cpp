@@ -11,7 +11,7 @@
 #include "mail/mailbox/seen_file.h"
 #include "mail/tls/trust_files.h"
 #include "res/resource.h"
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 #include "util/copy_bounded.h"
 
 namespace {

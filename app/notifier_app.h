@@ -12,7 +12,7 @@
 #include "app/window_handlers.h"
 #include "mail/checker/checker_thread.h"
 #include "res/resource.h"
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 #include "ui/window.h"
 #include "util/text_record.h"
 

@@ -6,28 +6,13 @@
 #include <cstring>
 #include <string>
 
+#include "util/holders/win32_holders.h"
+
 namespace {
 
 const char entropyPrefix[] = "pellwick:";
 const char cryptographyKey[] = "SOFTWARE\\Microsoft\\Cryptography";
 const int machineIdSize = 64;
-
-// Memory the data-protection calls hand back, wiped before it is freed.
-class ProtectedBlob {
-public:
-    ProtectedBlob() = default;
-    ~ProtectedBlob()
-    {
-        if (blob.pbData) {
-            SecureZeroMemory(blob.pbData, blob.cbData);
-            LocalFree(blob.pbData);
-        }
-    }
-    ProtectedBlob(const ProtectedBlob&) = delete;
-    ProtectedBlob& operator=(const ProtectedBlob&) = delete;
-
-    DATA_BLOB blob = {};
-};
 
 // The account alone keys the platform's protection, and Wine keys it by the user name only:
 // the machine's identity as extra entropy keeps a copied file from opening elsewhere.
@@ -86,7 +71,7 @@ bool protectPasswordFor(const char* machineId, const char* plain, TextRecord& st
     std::string entropyText = entropyFor(machineId);
     DATA_BLOB input = blobOf(clear);
     DATA_BLOB entropy = blobOf(entropyText);
-    ProtectedBlob output;
+    OwnedDataBlob output;
     bool protectedOk =
         CryptProtectData(&input, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &output.blob) != FALSE;
     SecureZeroMemory(&clear[0], clear.size());
@@ -116,7 +101,7 @@ StoredPassword revealPassword(const char* stored, TextRecord& plain)
     std::string entropyText = entropyFor(thisMachineId().c_str());
     DATA_BLOB input = blobOf(binary);
     DATA_BLOB entropy = blobOf(entropyText);
-    ProtectedBlob output;
+    OwnedDataBlob output;
     if (!CryptUnprotectData(&input, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &output.blob))
         return StoredPassword::Unreadable;
     plain.assign(reinterpret_cast<const char*>(output.blob.pbData), static_cast<int>(output.blob.cbData));

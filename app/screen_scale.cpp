@@ -1,6 +1,6 @@
 #include "app/screen_scale.h"
 
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 
 namespace {
 

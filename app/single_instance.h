@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 
 // One copy of the program per user session: a second copy would add a second tray icon and
 // run a second checker that overwrites the first one's seen-message file.

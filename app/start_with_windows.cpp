@@ -5,7 +5,7 @@
 #include <string>
 
 #include "mail/platform/executable_folder.h"
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 #include "util/text_record.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 #include "ui/window_base.h"
 
 // The floating window's handlers, consulted newest first: tray icon, window icon, popup

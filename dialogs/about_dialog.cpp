@@ -35,7 +35,7 @@ void AboutDialog::showProgramVersion()
     }
     char text[versionTextSize];
     std::snprintf(text, sizeof text, "Version %dv%dr%d", numbers[0], numbers[1], numbers[2]);
-    SetWindowTextA(versionText.handle, text);
+    versionText.setText(text);
 }
 
 bool raiseRunningDialog(int resourceId)

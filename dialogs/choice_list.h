@@ -10,19 +10,22 @@ template <typename Value> struct Choice {
     Value value;
 };
 
-// A drop-down list (CBS_DROPDOWNLIST, unsorted) of fixed entries, shown in their order; the
-// dialog reads and sets values, never indexes.
+// A drop-down list (CBS_DROPDOWNLIST) of fixed entries, shown in their order (a sorted list
+// must be given them sorted); the dialog reads and sets values, never indexes.
 template <typename Value> class ChoiceList : public ComboBoxControl {
 public:
     template <size_t count> explicit ChoiceList(const Choice<Value> (&entries)[count]) : entries(entries), count(count)
     {
     }
 
-    // Adds every entry's text; call once, after attaching.
-    void fill()
+    // Binds the list to the control `id` of `dialog`, adds every entry's text and selects the
+    // entry standing for `selected`; once per run of the dialog.
+    void attachFilled(HWND dialog, int id, Value selected)
     {
+        attachToDialogItem(dialog, id);
         for (size_t i = 0; i < count; ++i)
             addString(entries[i].text);
+        select(selected);
     }
     // Selects the first entry standing for `value`, or clears the selection.
     void select(Value value)

@@ -16,10 +16,9 @@ const char passwordNotStored[] = "The password could not be stored protected, so
                                  "held before. The new password is used until pellwick is closed.";
 const int customColourCount = 16;
 
-const char providerTip[] =
+const char presetTip[] =
     "Your email provider. If not in the list, just select \"Other\" and enter the details manually";
 const char hostTip[] = "Your email server name or IP Address";
-const char checkTip[] = "Attempt to connect using the details shown";
 const char userTip[] = "Your email username, used to log into the server";
 const char passwordTip[] = "Your email password, used to log into the server";
 const char securityTip[] = "How the conversation with the server is encrypted: SSL/TLS from the start, or STARTTLS, "
@@ -77,14 +76,14 @@ void ConfigDialog::attachEdit(EditControl& edit, int id, const char* text, int l
 {
     edit.attachToDialogItem(handle, id);
     edit.limitText(limit);
-    SetWindowTextA(edit.handle, text);
+    edit.setText(text);
     toolTip.addTool(&edit, nullptr, tip);
 }
 
 void ConfigDialog::attachNumber(EditControl& edit, int id, int value, int limit, const char* tip)
 {
     attachEdit(edit, id, "", limit, tip);
-    setNumberText(edit.handle, value);
+    edit.setNumberText(value);
 }
 
 void ConfigDialog::attachCheckBox(ButtonControl& box, int id, bool checked, const char* tip)
@@ -97,30 +96,22 @@ void ConfigDialog::attachCheckBox(ButtonControl& box, int id, bool checked, cons
 INT_PTR ConfigDialog::onInitDialog(HWND dialog)
 {
     handle = dialog;
-    pin.assign(textOrEmpty(values.certSha256));
-    pinnedHost.assign(textOrEmpty(values.server));
     addHandler(&toolTip);
     addHandler(&busyCursor);
     attachHandlers();
 
-    provider.attachToDialogItem(dialog, IDC_PROVIDER);
-    provider.addString(googleProviderName);
-    provider.addString(otherProviderName);
-    toolTip.addTool(&provider, nullptr, providerTip);
-    bool isGoogle = values.server.text && std::strcmp(values.server.text, googlePop3Host) == 0;
-    provider.setCurSel(isGoogle ? googleProviderIndex : otherProviderIndex);
-
-    attachEdit(host, IDC_HOST, textOrEmpty(values.server), accountValueMaxLength, hostTip);
-    checkButton.attachToDialogItem(dialog, IDC_CHECK_HOST);
-    toolTip.addTool(&checkButton, nullptr, checkTip);
-    updateCheckButton();
+    const OAuthProvider& google = *findProvider(OAuthProviderId::Google);
+    bool isGoogle = values.server.text && std::strcmp(values.server.text, google.server) == 0;
+    attachChoices(account.preset, IDC_SERVER_PRESET, isGoogle ? ServerPreset::Google : ServerPreset::Other, presetTip);
+    attachEdit(account.host, IDC_HOST, textOrEmpty(values.server), accountValueMaxLength, hostTip);
+    hostCheck.attach(dialog, toolTip, textOrEmpty(values.certSha256), textOrEmpty(values.server));
     // The stored address's text must not suggest its provider over the stored server.
     suggested = providerForAddress(textOrEmpty(values.username));
-    attachEdit(userName, IDC_USER_NAME, textOrEmpty(values.username), accountValueMaxLength, userTip);
-    attachEdit(password, IDC_PASSWORD, textOrEmpty(values.password), accountValueMaxLength, passwordTip);
-    attachChoices(security, IDC_SECURITY, values.security, securityTip);
+    attachEdit(account.userName, IDC_USER_NAME, textOrEmpty(values.username), accountValueMaxLength, userTip);
+    attachEdit(account.password, IDC_PASSWORD, textOrEmpty(values.password), accountValueMaxLength, passwordTip);
+    attachChoices(account.security, IDC_SECURITY, values.security, securityTip);
 
-    attachNumber(port, IDC_PORT, values.port, portTextLimit, portTip);
+    attachNumber(account.port, IDC_PORT, values.port, portTextLimit, portTip);
     attachNumber(interval, IDC_INTERVAL, values.checkMinutes, intervalTextLimit, intervalTip);
 
     attachSound();
@@ -131,9 +122,9 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     attachCheckBox(showBalloon, IDC_SHOW_BALLOON, values.balloon, balloonTip);
     attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleClick), settingsPathValueSize - 1,
                mailProgramTip);
-    attachSignIn();
+    signIn.attach(dialog, toolTip);
 
-    applyEnablingRule();
+    account.applyPresetRule();
     applySoundRule();
     return FALSE;
 }
@@ -150,76 +141,90 @@ void ConfigDialog::attachSound()
                  repeatMinutesTip);
 }
 
-void ConfigDialog::applyEnablingRule()
-{
-    BOOL other = provider.getCurSel() == otherProviderIndex;
-    EnableWindow(host.handle, other);
-    EnableWindow(security.handle, other);
-    EnableWindow(port.handle, other);
-}
-
 // The file only for a sound file, the repeat only for a sound, its minutes only while on.
 void ConfigDialog::applySoundRule()
 {
     NewMailSound chosen = sound.chosen();
-    BOOL file = chosen == NewMailSound::File;
-    EnableWindow(soundFile.handle, file);
-    EnableWindow(GetDlgItem(handle, IDC_SOUND_FILE_PICKER), file);
-    EnableWindow(repeatSound.handle, chosen != NewMailSound::None);
-    EnableWindow(repeatMinutes.handle, repeatChosen());
+    bool file = chosen == NewMailSound::File;
+    soundFile.enable(file);
+    enableItem(IDC_SOUND_FILE_PICKER, file);
+    repeatSound.enable(chosen != NewMailSound::None);
+    repeatMinutes.enable(repeatChosen());
 }
 
-void ConfigDialog::chooseSecurity(ConnectionSecurity chosen)
+// A preset fills in its server; Other leaves the boxes as they are, for the user to edit.
+void ConfigDialog::choosePreset()
 {
-    security.select(chosen);
-    setNumberText(port.handle, standardPort(chosen));
+    account.applyPresetRule();
+    if (account.preset.chosen() == ServerPreset::Google)
+        fillServerOf(*findProvider(OAuthProviderId::Google));
 }
 
-void ConfigDialog::updateCheckButton()
+// Google's server comes with its webmail as the mail program.
+void ConfigDialog::fillServerOf(const OAuthProvider& provider)
 {
-    EnableWindow(checkButton.handle, GetWindowTextLengthA(host.handle) > 0);
+    account.fillServer(provider);
+    if (provider.id == OAuthProviderId::Google)
+        mailProgram.setText(googleWebmail);
+    hostCheck.onHostChange();
 }
 
-void ConfigDialog::applyProviderPreset()
+// An address at a provider's domain suggests its server and sign-in, once for each provider
+// the address changes to; the user may change both afterwards.
+void ConfigDialog::suggestProvider()
 {
-    SetWindowTextA(host.handle, googlePop3Host);
-    chooseSecurity(ConnectionSecurity::TlsOnConnect);
-    SetWindowTextA(mailProgram.handle, googleWebmail);
-    updateCheckButton();
+    const OAuthProvider* found = providerForAddress(account.userName.getText().get());
+    if (found == suggested)
+        return;
+    suggested = found;
+    if (found == nullptr || signIn.isRunning())
+        return;
+    bool google = found->id == OAuthProviderId::Google;
+    account.preset.select(google ? ServerPreset::Google : ServerPreset::Other);
+    account.applyPresetRule();
+    fillServerOf(*found);
+    signIn.choose(google ? SignInMethod::Google : SignInMethod::Microsoft);
 }
 
 void ConfigDialog::onClick(HWND control)
 {
-    if (control == provider.handle) {
-        applyEnablingRule();
-        if (provider.getCurSel() == googleProviderIndex) {
-            applyProviderPreset();
-        }
-    } else if (control == GetDlgItem(handle, IDC_MAIL_PROGRAM_PICKER)) {
+    if (control == account.preset.handle)
+        choosePreset();
+    else if (control == item(IDC_MAIL_PROGRAM_PICKER))
         pickFile(mailProgram, exeFilter);
-    } else if (control == GetDlgItem(handle, IDC_SOUND_FILE_PICKER)) {
+    else if (control == item(IDC_SOUND_FILE_PICKER))
         pickFile(soundFile, wavFilter);
-    } else if (control == checkButton.handle) {
-        checkHost();
-    } else if (control == security.handle) {
-        chooseSecurity(security.chosen());
-    } else if (control == sound.handle || control == repeatSound.handle) {
+    else if (control == hostCheck.button.handle)
+        hostCheck.run();
+    else if (control == account.security.handle)
+        account.chooseSecurity(account.security.chosen());
+    else if (control == sound.handle || control == repeatSound.handle)
         applySoundRule();
-    } else if (control == colourSwatch.handle) {
+    else if (control == colourSwatch.handle)
         chooseColour();
-    } else {
-        onSignInClick(control);
-    }
+    else if (control == signIn.method.handle)
+        signIn.update();
+    else if (control == signIn.button.handle)
+        signIn.onButtonClick();
 }
 
 void ConfigDialog::onEditChange(HWND control)
 {
-    if (control == host.handle) {
-        updateCheckButton();
-    } else if (control == userName.handle) {
+    if (control == account.host.handle) {
+        hostCheck.onHostChange();
+    } else if (control == account.userName.handle) {
         suggestProvider();
-        updateSignIn();
+        signIn.update();
     }
+}
+
+INT_PTR ConfigDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == signInFinishedMessage) {
+        signIn.onFinished();
+        return TRUE;
+    }
+    return Dialog::dialogProc(hwnd, message, wParam, lParam);
 }
 
 void ConfigDialog::pickFile(EditControl& target, const char* filter)
@@ -235,7 +240,7 @@ void ConfigDialog::pickFile(EditControl& target, const char* filter)
     // The working folder stays where it was: nothing the user browses should count for more.
     record.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (GetOpenFileNameA(&record)) {
-        SetWindowTextA(target.handle, path);
+        target.setText(path);
     }
 }
 
@@ -254,7 +259,7 @@ void ConfigDialog::chooseColour()
     record.Flags = CC_RGBINIT | CC_FULLOPEN;
     if (ChooseColorA(&record)) {
         colourSwatch.colour = record.rgbResult;
-        RedrawWindow(colourSwatch.handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
+        colourSwatch.redraw();
     }
 }
 
@@ -263,8 +268,8 @@ void ConfigDialog::chooseColour()
 bool ConfigDialog::validateNumbers()
 {
     int portValue = 0;
-    if (!parseWholeNumber(port.getText().get(), portTextLimit, portValue) || !isUsablePort(portValue))
-        return refuseNumber(port, portRefused);
+    if (!parseWholeNumber(account.port.getText().get(), portTextLimit, portValue) || !isUsablePort(portValue))
+        return refuseNumber(account.port, portRefused);
     int minutes = 0;
     if (!parseWholeNumber(interval.getText().get(), intervalTextLimit, minutes))
         return refuseNumber(interval, intervalRefused);
@@ -277,7 +282,7 @@ bool ConfigDialog::validateNumbers()
 bool ConfigDialog::refuseNumber(EditControl& edit, const char* why)
 {
     dialogMessageBox(handle, why, configCaption, MB_OK | MB_ICONWARNING);
-    SetFocus(edit.handle);
+    edit.focus();
     return false;
 }
 
@@ -291,7 +296,7 @@ bool ConfigDialog::onOk()
     if (!validateNumbers())
         return false;
     readControls();
-    readSignIn();
+    signIn.read();
     storePassword();
     return true;
 }
@@ -312,22 +317,20 @@ void ConfigDialog::readSound()
 
 void ConfigDialog::readControls()
 {
-    readControlText(host, values.server);
-    readControlText(userName, values.username);
-    readControlText(password, values.password);
+    readControlText(account.host, values.server);
+    readControlText(account.userName, values.username);
+    readControlText(account.password, values.password);
     readControlText(mailProgram, values.doubleClick);
-    values.security = security.chosen();
+    values.security = account.security.chosen();
     readSound();
     values.changeColour = changeColour.getCheck();
     values.balloon = showBalloon.getCheck();
-    parseWholeNumber(port.getText().get(), portTextLimit, values.port);
+    parseWholeNumber(account.port.getText().get(), portTextLimit, values.port);
     int minutes = 1;
     parseWholeNumber(interval.getText().get(), intervalTextLimit, minutes);
     values.checkMinutes = usableCheckMinutes(minutes);
     values.newMailColour = colourSwatch.colour;
-    // A certificate is trusted for one host only.
-    bool samePinnedHost = std::strcmp(textOrEmpty(values.server), textOrEmpty(pinnedHost)) == 0;
-    values.certSha256.assign(samePinnedHost ? textOrEmpty(pin) : "");
+    values.certSha256.assign(hostCheck.pinFor(textOrEmpty(values.server)));
 }
 
 // A new password is never written in clear: when the platform cannot protect it, the file

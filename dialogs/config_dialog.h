@@ -2,29 +2,18 @@
 
 #include <windows.h>
 
-#include <functional>
-#include <memory>
-#include <thread>
-
+#include "account/configuration_values.h"
+#include "dialogs/account_controls.h"
 #include "dialogs/choice_list.h"
-#include "dialogs/host_probe.h"
-#include "mail/connection/connection.h"
-#include "mail/sign_in/oauth_sign_in.h"
-#include "mail/pop3/pop3_ports.h"
+#include "dialogs/host_check.h"
+#include "dialogs/sign_in_group.h"
+#include "mail/sign_in/oauth_provider.h"
 #include "res/resource.h"
 #include "ui/busy_cursor_handler.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
 #include "ui/tool_tip.h"
-#include "account/configuration_values.h"
-#include "util/text_record.h"
 
-inline constexpr char googleProviderName[] = "Google/GMail";
-inline constexpr char otherProviderName[] = "Other";
-inline constexpr char googlePop3Host[] = "pop.gmail.com";
-inline constexpr char googleWebmail[] = "https://mail.google.com/";
-const int googleProviderIndex = 0;
-const int otherProviderIndex = 1;
 const int configToolTipWidth = 200;
 const int pickedPathSize = MAX_PATH;
 const int portTextLimit = 5;
@@ -37,25 +26,11 @@ const int suggestedRepeatMinutes = 10;
 // None; on, with customsound empty for System or holding the file for File.
 enum class NewMailSound { System, File, None };
 
-// The port box follows the security chosen: its standard port.
-inline const Choice<ConnectionSecurity> securityChoices[] = {
-    {"SSL/TLS (port 995)", ConnectionSecurity::TlsOnConnect},
-    {"STARTTLS (port 110)", ConnectionSecurity::StartTls},
-    {"None (port 110)", ConnectionSecurity::None},
-};
 inline const Choice<NewMailSound> soundChoices[] = {
     {"Windows new-mail sound", NewMailSound::System},
     {"Sound file", NewMailSound::File},
     {"None", NewMailSound::None},
 };
-// The first entry is also what counts while nothing is chosen.
-inline const Choice<SignInMethod> signInChoices[] = {
-    {"Password", SignInMethod::Password},
-    {"Microsoft sign-in", SignInMethod::Microsoft},
-    {"Google sign-in", SignInMethod::Google},
-};
-// Posted to the dialog by the thread of a sign-in once it has finished.
-const UINT signInFinishedMessage = WM_APP + 20;
 
 // The account and new-mail settings, edited on a dialog from template 102.
 class ConfigDialog : public Dialog {
@@ -63,8 +38,6 @@ public:
     // Edits `values`, which change only when OK closes the dialog; `protect` makes the stored
     // form of the password on OK (null leaves values.storedPassword alone).
     ConfigDialog(ConfigurationValues& values, PasswordProtection protect);
-    // Ends a sign-in still waiting for the browser first.
-    ~ConfigDialog() override;
 
     INT_PTR onInitDialog(HWND dialog) override;
     void onClick(HWND control) override;
@@ -74,28 +47,13 @@ public:
     bool onOk() override;
     INT_PTR dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    // Looks for POP3 on the typed host (hostProbeSteps) and offers what it finds. The
-    // password goes unencrypted only after the user has agreed to that.
-    void checkHost();
-
     ConfigurationValues& values;
     PasswordProtection protectPassword;
-    // The certificate trusted for pinnedHost: the stored one, or one the host check trusted.
-    TextRecord pin;
-    TextRecord pinnedHost;
-    // Where the host check looks; tests point the ports at loopback servers.
-    std::vector<ProbeStep> hostProbeSteps = standardProbeSteps;
-    // How the host check's session reaches the network; tests replace the name lookup.
-    NetworkSteps hostCheckNetwork;
     ToolTip toolTip;
     BusyCursorHandler busyCursor;
-    ComboBoxControl provider;
-    EditControl host;
-    ButtonControl checkButton;
-    EditControl userName;
-    EditControl password;
-    ChoiceList<ConnectionSecurity> security{securityChoices};
-    EditControl port;
+    AccountControls account;
+    SignInGroup signIn{values, account};
+    HostCheck hostCheck{account, signIn, busyCursor};
     EditControl interval;
     ChoiceList<NewMailSound> sound{soundChoices};
     EditControl soundFile;
@@ -105,18 +63,6 @@ public:
     ColourSwatch colourSwatch;
     ButtonControl showBalloon;
     EditControl mailProgram;
-    ChoiceList<SignInMethod> signInMethod{signInChoices};
-    ButtonControl signInButton;
-    StaticControl signInState;
-    // The provider of a sign-in method; tests point it at an authorization server of theirs.
-    std::function<const OAuthProvider*(SignInMethod)> signInProvider = providerForMethod;
-    // How long a sign-in waits for the browser to come back.
-    int signInWaitSeconds = RedirectListener::defaultWaitSeconds;
-    // The tokens of a sign-in made in this run, and the method and address it was made for:
-    // OK hands them over while both are still chosen.
-    SignedInTokens signedIn;
-    SignInMethod signedInMethod = SignInMethod::Password;
-    std::string signedInAddress;
 
 private:
     void attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip);
@@ -124,19 +70,15 @@ private:
     void attachCheckBox(ButtonControl& box, int id, bool checked, const char* tip);
     template <typename Value> void attachChoices(ChoiceList<Value>& list, int id, Value selected, const char* tip)
     {
-        list.attachToDialogItem(handle, id);
-        list.fill();
-        list.select(selected);
+        list.attachFilled(handle, id, selected);
         toolTip.addTool(&list, nullptr, tip);
     }
     void attachSound();
-    void applyEnablingRule();
     void applySoundRule();
     void readSound();
-    // Selects `chosen` and puts its standard port in the port box.
-    void chooseSecurity(ConnectionSecurity chosen);
-    void applyProviderPreset();
-    void updateCheckButton();
+    void choosePreset();
+    void fillServerOf(const OAuthProvider& provider);
+    void suggestProvider();
     bool validateNumbers();
     bool refuseNumber(EditControl& edit, const char* why);
     bool repeatChosen() const;
@@ -144,31 +86,7 @@ private:
     void storePassword();
     void pickFile(EditControl& target, const char* filter);
     void chooseColour();
-    bool signInChosen() const;
-    bool logIn(HostProbe& probe);
-    // The sign-in group (config_sign_in.cpp).
-    void attachSignIn();
-    void onSignInClick(HWND control);
-    ClientSetup signInClient(OAuthClient& client) const;
-    void updateSignIn(const char* state = nullptr);
-    bool storedSignInStands(SignInMethod method) const;
-    bool newSignInStands(SignInMethod method) const;
-    void startSignIn();
-    const char* collectSignIn(bool cancel);
-    void endSignIn();
-    void finishSignIn();
-    void suggestProvider();
-    void readSignIn();
-    void offerSecureService(ConnectionSecurity found, bool accepted);
-    void offerPlainService(HostProbe& probe);
-    void offerToTrustCertificate(HostProbe& probe, const char* hostName);
 
-    std::unique_ptr<SignInFlow> flow;
-    std::thread signInThread;
-    SignInFlow::Result signInResult; // written by signInThread, read once it has ended
-    // What the sign-in under way is for.
-    SignInMethod runningMethod = SignInMethod::Password;
-    std::string runningAddress;
     const OAuthProvider* suggested = nullptr; // the provider the user name last suggested
 };
 

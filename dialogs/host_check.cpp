@@ -1,15 +1,16 @@
-#include "dialogs/config_dialog.h"
+#include "dialogs/host_check.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
-#include "dialogs/host_probe.h"
+#include "account/configuration_values.h"
 #include "dialogs/message_box.h"
+#include "res/resource.h"
 
 namespace {
 const char hostCheckCaption[] = "Check Host";
-// Each attempt, name lookup included, gives up after this.
-const int hostCheckSeconds = 10;
+const char checkTip[] = "Attempt to connect using the details shown";
 
 // Which secure way, and on which port, goes between the brackets.
 const char secureFound[] = "Secure email checking found (%s on port %d). Use this?";
@@ -50,16 +51,42 @@ void report(HWND owner, const char* text)
 
 } // namespace
 
-void ConfigDialog::checkHost()
+HostCheck::HostCheck(AccountControls& account, const SignInGroup& signIn, BusyCursorHandler& busyCursor)
+    : account(account), signIn(signIn), busyCursor(busyCursor)
 {
-    std::unique_ptr<char[]> hostName = host.getText();
-    HostProbe probe(hostCheckNetwork, hostCheckSeconds);
+}
+
+void HostCheck::attach(HWND dialog, ToolTip& toolTip, const char* storedPin, const char* storedHost)
+{
+    owner = dialog;
+    pin.assign(storedPin);
+    pinnedHost.assign(storedHost);
+    button.attachToDialogItem(dialog, IDC_CHECK_HOST);
+    toolTip.addTool(&button, nullptr, checkTip);
+    onHostChange();
+}
+
+void HostCheck::onHostChange()
+{
+    button.enable(account.host.textLength() > 0);
+}
+
+// A certificate is trusted for one host only.
+const char* HostCheck::pinFor(const char* host) const
+{
+    return std::strcmp(host, textOrEmpty(pinnedHost)) == 0 ? textOrEmpty(pin) : "";
+}
+
+void HostCheck::run()
+{
+    std::unique_ptr<char[]> hostName = account.host.getText();
+    HostProbe probe(network, probeAttemptSeconds);
     ProbeOutcome outcome = ProbeOutcome::NothingFound;
     bool secure = false;
     bool accepted = false;
     {
         BusyCursorScope busy(busyCursor);
-        outcome = probe.run(hostName.get(), hostProbeSteps);
+        outcome = probe.run(hostName.get(), probeSteps);
         secure = probe.reached().security != ConnectionSecurity::None;
         // Over TLS the login is tried at once, so that the question comes with a verdict ready.
         if (outcome == ProbeOutcome::Found && secure)
@@ -76,44 +103,45 @@ void ConfigDialog::checkHost()
         offerToTrustCertificate(probe, hostName.get());
         break;
     case ProbeOutcome::CertificateRefused:
-        report(handle, certificateRefused);
+        report(owner, certificateRefused);
         break;
     case ProbeOutcome::NothingFound:
-        report(handle, nothingFound);
+        report(owner, nothingFound);
         break;
     }
 }
 
-bool ConfigDialog::signInChosen() const
+bool HostCheck::passwordUsed() const
 {
-    return signInMethod.chosen() != SignInMethod::Password;
+    return signIn.chosen() == SignInMethod::Password;
 }
 
 // With a sign-in chosen the password box is not used, so nothing is sent.
-bool ConfigDialog::logIn(HostProbe& probe)
+bool HostCheck::logIn(HostProbe& probe)
 {
-    return !signInChosen() && probe.logIn(userName.getText().get(), password.getText().get());
+    return passwordUsed() && probe.logIn(account.userName.getText().get(), account.password.getText().get());
 }
 
-void ConfigDialog::offerSecureService(ConnectionSecurity found, bool accepted)
+// A preset's own server is not offered to be changed.
+void HostCheck::offerSecureService(ConnectionSecurity found, bool accepted)
 {
     char question[secureFoundSize];
     std::snprintf(question, sizeof question, secureFound, securityName(found), standardPort(found));
-    if (provider.getCurSel() == otherProviderIndex && ask(handle, question))
-        chooseSecurity(found);
-    report(handle, signInChosen() ? signInNotTried : accepted ? secureWorking : loginRefused);
+    if (account.preset.chosen() == ServerPreset::Other && ask(owner, question))
+        account.chooseSecurity(found);
+    report(owner, !passwordUsed() ? signInNotTried : accepted ? secureWorking : loginRefused);
 }
 
 // Only exactly the certificate shown, for this host: its host name and dates are still
 // checked on the retry.
-void ConfigDialog::offerToTrustCertificate(HostProbe& probe, const char* hostName)
+void HostCheck::offerToTrustCertificate(HostProbe& probe, const char* hostName)
 {
     const CertificateDetails& details = probe.certificate();
     char question[trustQuestionSize];
     std::snprintf(question, sizeof question, trustQuestion, details.subject, details.issuer, details.notBefore,
                   details.notAfter, details.sha256, hostName);
-    if (!ask(handle, question)) {
-        report(handle, certificateRefused);
+    if (!ask(owner, question)) {
+        report(owner, certificateRefused);
         return;
     }
     bool connected = false;
@@ -125,7 +153,7 @@ void ConfigDialog::offerToTrustCertificate(HostProbe& probe, const char* hostNam
             accepted = logIn(probe);
     }
     if (!connected) {
-        report(handle, certificateRefused);
+        report(owner, certificateRefused);
         return;
     }
     pin.assign(details.sha256);
@@ -135,19 +163,19 @@ void ConfigDialog::offerToTrustCertificate(HostProbe& probe, const char* hostNam
 
 // Only the greeting has been read: the password goes out in clear only once the user has
 // agreed to that, and after No nothing more is sent. A sign-in never goes out in clear.
-void ConfigDialog::offerPlainService(HostProbe& probe)
+void HostCheck::offerPlainService(HostProbe& probe)
 {
-    if (signInChosen()) {
-        report(handle, noPlainSignIn);
+    if (!passwordUsed()) {
+        report(owner, noPlainSignIn);
         return;
     }
-    if (!ask(handle, plainFound))
+    if (!ask(owner, plainFound))
         return;
-    chooseSecurity(ConnectionSecurity::None);
+    account.chooseSecurity(ConnectionSecurity::None);
     bool accepted = false;
     {
         BusyCursorScope busy(busyCursor);
         accepted = logIn(probe);
     }
-    report(handle, accepted ? plainWorking : loginRefused);
+    report(owner, accepted ? plainWorking : loginRefused);
 }

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "util/decimal_text.h"
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 
 namespace {
 
@@ -16,13 +16,6 @@ const int controlHeight = 25;
 const int numberTextSize = 32;
 
 } // namespace
-
-void setNumberText(HWND control, int value)
-{
-    char text[numberTextSize];
-    snprintf(text, sizeof text, "%d", value);
-    SetWindowTextA(control, text);
-}
 
 ButtonControl::ButtonControl()
 {
@@ -45,9 +38,16 @@ void EditControl::onCommandNotify(int code)
     int value = parseDecimal(getText().get());
     // Setting the text raises EN_CHANGE again, which then finds the value in range.
     if (value < minValue)
-        setNumberText(handle, minValue);
+        setNumberText(minValue);
     else if (value > maxValue)
-        setNumberText(handle, maxValue);
+        setNumberText(maxValue);
+}
+
+bool EditControl::setNumberText(int value)
+{
+    char text[numberTextSize];
+    snprintf(text, sizeof text, "%d", value);
+    return setText(text);
 }
 
 StaticControl::StaticControl()

@@ -4,9 +4,6 @@
 
 #include "ui/window.h"
 
-// Sets a control's text to `value` in decimal.
-void setNumberText(HWND control, int value);
-
 // Wrappers for controls that a dialog template creates; bind them with attachToDialogItem.
 // None owns its control: the controls go with their dialog. Each operation sends the one
 // message it is named after.
@@ -28,6 +25,8 @@ public:
     void onCommandNotify(int code) override;
     // EM_LIMITTEXT: the user can type at most `characters`.
     void limitText(int characters) { SendMessageA(handle, EM_LIMITTEXT, static_cast<WPARAM>(characters), 0); }
+    // SetWindowTextA with `value` in decimal: false when the control refused it.
+    bool setNumberText(int value);
 
     int minValue = 0;
     int maxValue = 0;

@@ -38,6 +38,11 @@ public:
     // The running dialog whose window is hwnd, or null.
     static Dialog* runningFor(HWND hwnd);
 
+    // GetDlgItem: the control with id `id`, or null; for controls without a wrapper.
+    HWND item(int id) const { return GetDlgItem(handle, id); }
+    // EnableWindow on item(id): true when the control was disabled before.
+    bool enableItem(int id, bool enabled) { return EnableWindow(item(id), enabled ? TRUE : FALSE) != FALSE; }
+
 private:
     void leaveRun();
 

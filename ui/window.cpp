@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 
 namespace {
 

@@ -64,6 +64,16 @@ public:
 
     // The native window's whole text, NUL-terminated (empty, never null, without a window).
     std::unique_ptr<char[]> getText() const;
+    // SetWindowTextA: false when the window refused the text.
+    bool setText(const char* text) { return SetWindowTextA(handle, text) != FALSE; }
+    // GetWindowTextLengthA: the length of the text, 0 for none.
+    int textLength() const { return GetWindowTextLengthA(handle); }
+    // EnableWindow: true when the window was disabled before.
+    bool enable(bool enabled) { return EnableWindow(handle, enabled ? TRUE : FALSE) != FALSE; }
+    // SetFocus: the window that had the keyboard focus before, or null.
+    HWND focus() { return SetFocus(handle); }
+    // RedrawWindow, invalidating and erasing the whole window: false on failure.
+    bool redraw() { return RedrawWindow(handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE) != FALSE; }
     // Centres the window on its parent, or on the desktop when it has none.
     void centreOnParent();
 

@@ -69,10 +69,6 @@ ConnectionError certificateErrorFor(long verifyResult)
     }
 }
 
-struct AddressInfoFree {
-    void operator()(BIO_ADDRINFO* list) const { BIO_ADDRINFO_free(list); }
-};
-
 } // namespace
 
 // One lookup, shared by the connection and the helper thread that runs it, so that the
@@ -141,18 +137,13 @@ void initialiseTlsLibrary()
     (void)initialised;
 }
 
-void AddressList::AddressFree::operator()(BIO_ADDR* address) const
-{
-    BIO_ADDR_free(address);
-}
-
 bool AddressList::add(const BIO_ADDR* address)
 {
     unsigned char raw[maxRawAddressLength];
     size_t rawLength = 0;
     if (!BIO_ADDR_rawaddress(address, nullptr, &rawLength) || rawLength > sizeof raw)
         return false;
-    std::unique_ptr<BIO_ADDR, AddressFree> copy(BIO_ADDR_new());
+    OwnedAddress copy(BIO_ADDR_new());
     if (copy == nullptr || !BIO_ADDR_rawaddress(address, raw, &rawLength) ||
         !BIO_ADDR_rawmake(copy.get(), BIO_ADDR_family(address), raw, rawLength, BIO_ADDR_rawport(address)))
         return false;
@@ -165,7 +156,7 @@ bool lookUpStreamAddresses(const char* host, const char* service, AddressList& a
     BIO_ADDRINFO* found = nullptr;
     if (!BIO_lookup_ex(host, service, BIO_LOOKUP_CLIENT, anyAddressFamily(), streamSocketType(), 0, &found))
         return false;
-    std::unique_ptr<BIO_ADDRINFO, AddressInfoFree> held(found);
+    OwnedAddressInfo held(found);
     for (const BIO_ADDRINFO* entry = found; entry != nullptr; entry = BIO_ADDRINFO_next(entry))
         addresses.add(BIO_ADDRINFO_address(entry));
     return addresses.size() > 0;
@@ -174,16 +165,6 @@ bool lookUpStreamAddresses(const char* host, const char* service, AddressList& a
 bool startStreamConnect(int socket, const BIO_ADDR* address)
 {
     return BIO_connect(socket, address, BIO_SOCK_NONBLOCK) == 1 || BIO_sock_should_retry(-1);
-}
-
-void Connection::StreamFree::operator()(BIO* chain) const
-{
-    BIO_free_all(chain);
-}
-
-void Connection::ContextFree::operator()(SSL_CTX* tlsContext) const
-{
-    SSL_CTX_free(tlsContext);
 }
 
 Connection::Connection()

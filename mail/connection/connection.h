@@ -6,14 +6,12 @@
 #include <memory>
 #include <vector>
 
-#include <openssl/bio.h>
-#include <openssl/types.h>
-
 #include "mail/tls/certificate_pin.h"
 #include "mail/connection/connection_security.h"
 #include "mail/platform/socket_wait.h"
 #include "mail/tls/trust_files.h"
 #include "mail/tls/trust_index.h"
+#include "util/holders/openssl_holders.h"
 
 // Why the last open, read or write failed. The checker turns these into what the user sees.
 enum class ConnectionError {
@@ -48,10 +46,7 @@ public:
     const BIO_ADDR* at(size_t index) const { return addresses[index].get(); }
 
 private:
-    struct AddressFree {
-        void operator()(BIO_ADDR* address) const;
-    };
-    std::vector<std::unique_ptr<BIO_ADDR, AddressFree>> addresses;
+    std::vector<OwnedAddress> addresses;
 };
 
 // Appends the stream addresses of `host` and the decimal `service`; false when the name does
@@ -153,12 +148,6 @@ protected:
 private:
     using Clock = std::chrono::steady_clock;
     enum class Wait { Ready, TimedOut, Aborted, Failed };
-    struct StreamFree {
-        void operator()(BIO* chain) const;
-    };
-    struct ContextFree {
-        void operator()(SSL_CTX* context) const;
-    };
 
     void rememberTrustFile();
     bool prepareContext();
@@ -177,12 +166,12 @@ private:
     void recordWaitFailure(Wait result);
     Clock::time_point deadlineAfter(int seconds) const;
 
-    std::unique_ptr<BIO, StreamFree> stream;
-    std::shared_ptr<NameLookup> abandonedLookup;   // shared with its helper thread
-    TrustIndex trust;                              // outlives the context, which consults it
-    std::unique_ptr<SSL_CTX, ContextFree> context; // made at the first TLS connection
-    char trustFile[maxTrustFilePath];              // "cacert.pem" of the working folder at construction
-    char openedHost[maxTargetLength + 1] = {};     // the host of open(), for upgradeToTls
+    OwnedBioChain stream;
+    std::shared_ptr<NameLookup> abandonedLookup; // shared with its helper thread
+    TrustIndex trust;                            // outlives the context, which consults it
+    OwnedTlsContext context;                     // made at the first TLS connection
+    char trustFile[maxTrustFilePath];            // "cacert.pem" of the working folder at construction
+    char openedHost[maxTargetLength + 1] = {};   // the host of open(), for upgradeToTls
     void usePin();
     PeerVerification verification;
     SSL* tlsHandle = nullptr; // inside the stream, while it is a TLS stream

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "util/holders/win32_holders.h"
 #include "util/platform/wide_text.h"
 
 #ifndef WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
@@ -22,18 +23,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct InternetHandle {
-    HINTERNET handle = nullptr;
-    explicit InternetHandle(HINTERNET opened) : handle(opened) {}
-    ~InternetHandle()
-    {
-        if (handle != nullptr)
-            WinHttpCloseHandle(handle);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-};
 
 std::wstring widen(const std::string& text)
 {
@@ -73,27 +62,25 @@ HttpsError errorOf(DWORD error)
 
 // The system's proxy (automatic detection and the user's settings, from Windows 8.1) or,
 // where that is not known, WinHTTP's own proxy setting.
-HINTERNET openSession()
+OwnedInternetHandle openSession()
 {
-    HINTERNET session = WinHttpOpen(L"pellwick", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0);
+    OwnedInternetHandle session(WinHttpOpen(L"pellwick", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                            WINHTTP_NO_PROXY_BYPASS, 0));
     if (session == nullptr)
-        session = WinHttpOpen(L"pellwick", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                              WINHTTP_NO_PROXY_BYPASS, 0);
+        session.reset(WinHttpOpen(L"pellwick", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, 0));
     if (session == nullptr)
         return nullptr;
     DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-    if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+    if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
         protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2; // before TLS 1.3 was known
-        if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
-            WinHttpCloseHandle(session);
+        if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
             return nullptr;
-        }
     }
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
     DWORD headBytes = static_cast<DWORD>(HttpsPoster::maxHeadBytes);
-    WinHttpSetOption(session, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &headBytes, sizeof headBytes);
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &headBytes, sizeof headBytes);
     return session;
 }
 
@@ -166,16 +153,16 @@ HttpsError HttpsPoster::postForm(const std::string& url, const std::string& form
     if (!parseHttpsUrl(url, parts))
         return HttpsError::BadUrl;
     Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
-    InternetHandle session(openSession());
-    if (session.handle == nullptr)
+    OwnedInternetHandle session = openSession();
+    if (session == nullptr)
         return HttpsError::Failed;
     int milliseconds = seconds * 1000;
-    WinHttpSetTimeouts(session.handle, milliseconds, milliseconds, milliseconds, milliseconds);
-    InternetHandle connection(
-        WinHttpConnect(session.handle, widen(parts.host).c_str(), static_cast<INTERNET_PORT>(parts.port), 0));
-    if (connection.handle == nullptr)
+    WinHttpSetTimeouts(session.get(), milliseconds, milliseconds, milliseconds, milliseconds);
+    OwnedInternetHandle connection(
+        WinHttpConnect(session.get(), widen(parts.host).c_str(), static_cast<INTERNET_PORT>(parts.port), 0));
+    if (connection == nullptr)
         return errorOf(GetLastError());
-    HINTERNET request = WinHttpOpenRequest(connection.handle, L"POST", widen(parts.path).c_str(), nullptr,
+    HINTERNET request = WinHttpOpenRequest(connection.get(), L"POST", widen(parts.path).c_str(), nullptr,
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
     if (request == nullptr)
         return errorOf(GetLastError());

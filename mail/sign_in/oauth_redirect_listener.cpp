@@ -14,6 +14,7 @@
 #include "mail/platform/socket_poll.h"
 #include "mail/platform/socket_wait.h"
 #include "mail/sign_in/sasl_oauth.h"
+#include "util/holders/openssl_holders.h"
 
 namespace {
 
@@ -28,16 +29,6 @@ const char notSignedInPage[] = "<!DOCTYPE html><html><head><meta charset=\"utf-8
                                "<body><p>The sign-in did not complete. You may close this window and try again "
                                "from pellwick.</p></body></html>";
 
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct AddressInfoFree {
-    void operator()(BIO_ADDRINFO* info) const { BIO_ADDRINFO_free(info); }
-};
-struct AddressFree {
-    void operator()(BIO_ADDR* address) const { BIO_ADDR_free(address); }
-};
-
 int millisecondsUntil(Clock::time_point when)
 {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
@@ -46,7 +37,7 @@ int millisecondsUntil(Clock::time_point when)
 
 int boundPortOf(int socket)
 {
-    std::unique_ptr<BIO_ADDR, AddressFree> address(BIO_ADDR_new());
+    OwnedAddress address(BIO_ADDR_new());
     BIO_sock_info_u info;
     info.addr = address.get();
     if (address == nullptr || !BIO_sock_info(socket, BIO_SOCK_INFO_ADDRESS, &info))
@@ -147,7 +138,7 @@ bool issuerAccepted(const std::map<std::string, std::string>& parameters, const 
 
 struct RedirectListener::Pending {
     int socket = -1;
-    std::unique_ptr<BIO, BioFree> connection;
+    OwnedBio connection;
     std::string head;
     Clock::time_point deadline;
 };
@@ -163,7 +154,7 @@ bool RedirectListener::open()
     BIO_ADDRINFO* found = nullptr;
     if (!BIO_lookup_ex("127.0.0.1", "0", BIO_LOOKUP_SERVER, anyAddressFamily(), streamSocketType(), 0, &found))
         return false;
-    std::unique_ptr<BIO_ADDRINFO, AddressInfoFree> held(found);
+    OwnedAddressInfo held(found);
     int socket = BIO_socket(BIO_ADDRINFO_family(found), streamSocketType(), 0, 0);
     if (socket == -1)
         return false;

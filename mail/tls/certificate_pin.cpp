@@ -42,13 +42,12 @@ bool namesAHost(X509* certificate)
 
 void printTime(const ASN1_TIME* time, char (&text)[certificateTextSize])
 {
-    BIO* memory = BIO_new(BIO_s_mem());
+    OwnedBio memory(BIO_new(BIO_s_mem()));
     text[0] = '\0';
-    if (memory && ASN1_TIME_print(memory, time)) {
-        int length = BIO_read(memory, text, certificateTextSize - 1);
+    if (memory && ASN1_TIME_print(memory.get(), time)) {
+        int length = BIO_read(memory.get(), text, certificateTextSize - 1);
         text[length > 0 ? length : 0] = '\0';
     }
-    BIO_free(memory);
 }
 
 // Keeps the server's certificate for the question the user may be asked.
@@ -60,11 +59,6 @@ int refuse(PeerVerification* verification, X509* server)
 }
 
 } // namespace
-
-void CertificateFree::operator()(X509* certificate) const
-{
-    X509_free(certificate);
-}
 
 CertificatePin parseCertificatePin(const char* text)
 {

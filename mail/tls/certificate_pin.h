@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include <openssl/types.h>
+#include "util/holders/openssl_holders.h"
 
 // One server certificate the user chose to trust for one host although no authority vouches
 // for it (a self-signed certificate, say), named by the SHA-256 digest of its DER encoding.
@@ -26,15 +26,11 @@ struct CertificateDetails {
     char sha256[sha256TextSize] = "";
 };
 
-struct CertificateFree {
-    void operator()(X509* certificate) const;
-};
-
 // What the verification of one connection's handshake knows: the pin, and the server's own
 // certificate once verification refused it (the handshake keeps none then).
 struct PeerVerification {
     CertificatePin pin;
-    std::unique_ptr<X509, CertificateFree> refused;
+    OwnedCertificate refused;
 };
 
 // Reads "AB:CD:..." (colons optional, either letter case); anything else leaves the pin unset.

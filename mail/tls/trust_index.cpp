@@ -14,12 +14,9 @@
 
 #include "mail/tls/certificate_pin.h"
 #include "mail/platform/file_open.h"
+#include "util/holders/openssl_holders.h"
 
 namespace {
-
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
 
 // Far more than any bundle of authorities (about 220 KB); a larger file is not read.
 const size_t maxTrustFileBytes = 16 * 1024 * 1024;
@@ -83,7 +80,7 @@ void TrustIndex::addPemFile(const char* path)
     // An editor may start the file with a byte-order mark, which would hide the first line.
     size_t start =
         bytes.compare(0, sizeof utf8ByteOrderMark - 1, utf8ByteOrderMark) == 0 ? sizeof utf8ByteOrderMark - 1 : 0;
-    std::unique_ptr<BIO, BioFree> file(BIO_new_mem_buf(bytes.data() + start, static_cast<int>(bytes.size() - start)));
+    OwnedBio file(BIO_new_mem_buf(bytes.data() + start, static_cast<int>(bytes.size() - start)));
     if (file == nullptr) {
         ERR_clear_error();
         return;
@@ -92,8 +89,7 @@ void TrustIndex::addPemFile(const char* path)
     bool complete = true;
     for (;;) {
         ERR_clear_error();
-        std::unique_ptr<X509, CertificateFree> certificate(
-            PEM_read_bio_X509_AUX(file.get(), nullptr, nullptr, nullptr));
+        OwnedCertificate certificate(PEM_read_bio_X509_AUX(file.get(), nullptr, nullptr, nullptr));
         if (certificate == nullptr) {
             unsigned long why = ERR_peek_last_error();
             complete = ERR_GET_LIB(why) == ERR_LIB_PEM && ERR_GET_REASON(why) == PEM_R_NO_START_LINE;
@@ -161,7 +157,7 @@ bool TrustIndex::addMatches(X509_STORE* store, const X509_NAME* name) const
         if (entry.subjectHash != hash)
             continue;
         const unsigned char* in = entry.encoding.get();
-        std::unique_ptr<X509, CertificateFree> certificate(d2i_X509_AUX(nullptr, &in, entry.length));
+        OwnedCertificate certificate(d2i_X509_AUX(nullptr, &in, entry.length));
         if (certificate != nullptr && X509_NAME_cmp(X509_get_subject_name(certificate.get()), name) == 0 &&
             X509_STORE_add_cert(store, certificate.get()) == 1)
             added = true;

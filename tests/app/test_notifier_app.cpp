@@ -21,7 +21,7 @@
 #include "res/resource.h"
 #include "tests/app/program_driver.h"
 #include "tests/mail/mail_test_support.h"
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/poll_until.h"
 #include "tests/support/pump_until.h"

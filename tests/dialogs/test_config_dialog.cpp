@@ -105,13 +105,6 @@ template <typename Value> void choose(ConfigDialog& dialog, ChoiceList<Value>& l
                  reinterpret_cast<LPARAM>(list.handle));
 }
 
-void chooseProvider(ConfigDialog& dialog, int index)
-{
-    dialog.provider.setCurSel(index);
-    SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDC_PROVIDER, CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(dialog.provider.handle));
-}
-
 void pressOk(ConfigDialog& dialog)
 {
     SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
@@ -132,13 +125,13 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
     bool otherSelected = false, hostEnabled = false, checkEnabled = true, playChecked = false, balloonChecked = false;
     std::string interval, portText;
     configScenario = [&](ConfigDialog& dialog) {
-        otherSelected = dialog.provider.getCurSel() == otherProviderIndex;
-        hostEnabled = IsWindowEnabled(dialog.host.handle);
-        checkEnabled = IsWindowEnabled(dialog.checkButton.handle);
+        otherSelected = dialog.account.preset.chosen() == ServerPreset::Other;
+        hostEnabled = IsWindowEnabled(dialog.account.host.handle);
+        checkEnabled = IsWindowEnabled(dialog.hostCheck.button.handle);
         playChecked = dialog.sound.chosen() == NewMailSound::System;
         balloonChecked = dialog.showBalloon.getCheck();
         interval = textOf(dialog.interval.handle);
-        portText = textOf(dialog.port.handle);
+        portText = textOf(dialog.account.port.handle);
         pressCancel(dialog);
     };
     EXPECT_FALSE(runConfigDialog(values, nullptr));
@@ -160,14 +153,14 @@ TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase)
         int selection = -2;
         bool hostEnabled = true;
         configScenario = [&](ConfigDialog& dialog) {
-            selection = dialog.provider.getCurSel();
-            hostEnabled = IsWindowEnabled(dialog.host.handle);
+            selection = dialog.account.preset.getCurSel();
+            hostEnabled = IsWindowEnabled(dialog.account.host.handle);
             pressCancel(dialog);
         };
         scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
         runConfigDialog(values, nullptr);
-        bool exact = std::string(server) == googlePop3Host;
-        EXPECT_EQ(exact ? googleProviderIndex : otherProviderIndex, selection) << server;
+        bool exact = std::string(server) == findProvider(OAuthProviderId::Google)->server;
+        EXPECT_EQ(exact ? 0 : 1, selection) << server << ": Google/GMail first, Other second";
         EXPECT_EQ(!exact, hostEnabled) << server;
     }
 }
@@ -180,11 +173,11 @@ TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt)
     values.port = 110;
     bool hostEnabledAfterGmail = true, checkEnabled = false, hostEnabledAfterOther = false;
     configScenario = [&](ConfigDialog& dialog) {
-        chooseProvider(dialog, googleProviderIndex);
-        hostEnabledAfterGmail = IsWindowEnabled(dialog.host.handle);
-        checkEnabled = IsWindowEnabled(dialog.checkButton.handle);
-        chooseProvider(dialog, otherProviderIndex);
-        hostEnabledAfterOther = IsWindowEnabled(dialog.host.handle);
+        choose(dialog, dialog.account.preset, ServerPreset::Google);
+        hostEnabledAfterGmail = IsWindowEnabled(dialog.account.host.handle);
+        checkEnabled = IsWindowEnabled(dialog.hostCheck.button.handle);
+        choose(dialog, dialog.account.preset, ServerPreset::Other);
+        hostEnabledAfterOther = IsWindowEnabled(dialog.account.host.handle);
         pressOk(dialog);
     };
     ASSERT_TRUE(runConfigDialog(values, nullptr));
@@ -203,11 +196,11 @@ TEST_F(DialogScenario, SecurityChoiceReplacesTypedPort)
     ConfigurationValues values;
     std::string afterStartTls, afterTls;
     configScenario = [&](ConfigDialog& dialog) {
-        setText(dialog.port, "1234");
-        choose(dialog, dialog.security, ConnectionSecurity::StartTls);
-        afterStartTls = textOf(dialog.port.handle);
-        choose(dialog, dialog.security, ConnectionSecurity::TlsOnConnect);
-        afterTls = textOf(dialog.port.handle);
+        setText(dialog.account.port, "1234");
+        choose(dialog, dialog.account.security, ConnectionSecurity::StartTls);
+        afterStartTls = textOf(dialog.account.port.handle);
+        choose(dialog, dialog.account.security, ConnectionSecurity::TlsOnConnect);
+        afterTls = textOf(dialog.account.port.handle);
         pressCancel(dialog);
     };
     runConfigDialog(values, nullptr);
@@ -266,10 +259,10 @@ TEST_F(DialogScenario, HostTextDrivesCheckButton)
     values.server.assign("mail.example");
     bool afterEmpty = true, afterBlank = false;
     configScenario = [&](ConfigDialog& dialog) {
-        setText(dialog.host, "");
-        afterEmpty = IsWindowEnabled(dialog.checkButton.handle);
-        setText(dialog.host, " ");
-        afterBlank = IsWindowEnabled(dialog.checkButton.handle);
+        setText(dialog.account.host, "");
+        afterEmpty = IsWindowEnabled(dialog.hostCheck.button.handle);
+        setText(dialog.account.host, " ");
+        afterBlank = IsWindowEnabled(dialog.hostCheck.button.handle);
         pressCancel(dialog);
     };
     runConfigDialog(values, nullptr);
@@ -282,12 +275,12 @@ TEST_F(DialogScenario, OkRefusesBadPortAndIntervalAndStaysOpen)
     ConfigurationValues values;
     bool openAfterBadPort = false, openAfterBadInterval = false;
     configScenario = [&](ConfigDialog& dialog) {
-        setText(dialog.port, "70000");
+        setText(dialog.account.port, "70000");
         pressOk(dialog);
         openAfterBadPort = Dialog::findRunning(IDD_CONFIGURE) != nullptr;
-        setText(dialog.port, "0");
+        setText(dialog.account.port, "0");
         pressOk(dialog);
-        setText(dialog.port, "2110");
+        setText(dialog.account.port, "2110");
         setText(dialog.interval, "");
         pressOk(dialog);
         openAfterBadInterval = Dialog::findRunning(IDD_CONFIGURE) != nullptr;
@@ -316,7 +309,7 @@ TEST_F(DialogScenario, AccountEditsTakeNoMoreThanACommandLineHolds)
     ConfigurationValues values;
     std::string longText(accountValueMaxLength + 40, 'p');
     configScenario = [&](ConfigDialog& dialog) {
-        SendMessageA(dialog.password.handle, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(longText.c_str()));
+        SendMessageA(dialog.account.password.handle, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(longText.c_str()));
         pressOk(dialog);
     };
     ASSERT_TRUE(runConfigDialog(values, nullptr));
@@ -328,8 +321,8 @@ TEST_F(DialogScenario, CancelLeavesValuesAsTheyWere)
     ConfigurationValues values;
     values.server.assign("mail.example");
     configScenario = [&](ConfigDialog& dialog) {
-        setText(dialog.host, "other.example");
-        setText(dialog.port, "2110");
+        setText(dialog.account.host, "other.example");
+        setText(dialog.account.port, "2110");
         pressCancel(dialog);
     };
     EXPECT_FALSE(runConfigDialog(values, nullptr));
@@ -400,13 +393,13 @@ TEST_F(DialogScenario, AddressAtAProviderSuggestsItsServerAndSignIn)
     ConnectionSecurity security = ConnectionSecurity::None;
     bool signInEnabled = true, passwordEnabled = true;
     configScenario = [&](ConfigDialog& dialog) {
-        hostAtOpen = textOf(dialog.host.handle);
-        setText(dialog.userName, "ann@Outlook.com");
-        host = textOf(dialog.host.handle);
-        security = dialog.security.chosen();
-        state = textOf(dialog.signInState.handle);
-        signInEnabled = IsWindowEnabled(dialog.signInButton.handle);
-        passwordEnabled = IsWindowEnabled(dialog.password.handle);
+        hostAtOpen = textOf(dialog.account.host.handle);
+        setText(dialog.account.userName, "ann@Outlook.com");
+        host = textOf(dialog.account.host.handle);
+        security = dialog.account.security.chosen();
+        state = textOf(dialog.signIn.state.handle);
+        signInEnabled = IsWindowEnabled(dialog.signIn.button.handle);
+        passwordEnabled = IsWindowEnabled(dialog.account.password.handle);
         pressOk(dialog);
     };
     ASSERT_TRUE(runConfigDialog(values, nullptr));
@@ -440,28 +433,28 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
         std::string whileBusy, state, atOtherAddress;
         bool usable = false;
         configScenario = [&](ConfigDialog& dialog) {
-            dialog.signInProvider = [&](SignInMethod method) {
+            dialog.signIn.providerOf = [&](SignInMethod method) {
                 return method == SignInMethod::Google ? &redirectingMock : &bench.provider();
             };
-            dialog.signInWaitSeconds = 2;
+            dialog.signIn.waitSeconds = 2;
             if (cancel) {
-                choose(dialog, dialog.signInMethod, SignInMethod::Google);
-                click(dialog, dialog.signInButton.handle);
-                testbench::pumpUntil([&] { return textOf(dialog.signInButton.handle) == "Sign in"; }, 6000);
-                setText(dialog.userName, "bob@example.test");
-                atOtherAddress = textOf(dialog.signInState.handle);
-                setText(dialog.userName, "alice@example.test");
-                choose(dialog, dialog.signInMethod, SignInMethod::Microsoft);
+                choose(dialog, dialog.signIn.method, SignInMethod::Google);
+                click(dialog, dialog.signIn.button.handle);
+                testbench::pumpUntil([&] { return textOf(dialog.signIn.button.handle) == "Sign in"; }, 6000);
+                setText(dialog.account.userName, "bob@example.test");
+                atOtherAddress = textOf(dialog.signIn.state.handle);
+                setText(dialog.account.userName, "alice@example.test");
+                choose(dialog, dialog.signIn.method, SignInMethod::Microsoft);
             }
-            click(dialog, dialog.signInButton.handle);
-            whileBusy = textOf(dialog.signInButton.handle);
+            click(dialog, dialog.signIn.button.handle);
+            whileBusy = textOf(dialog.signIn.button.handle);
             if (cancel)
-                click(dialog, dialog.signInButton.handle);
-            testbench::pumpUntil([&] { return textOf(dialog.signInButton.handle) == "Sign in"; }, 6000);
-            state = textOf(dialog.signInState.handle);
-            usable = IsWindowEnabled(dialog.signInButton.handle) && IsWindowEnabled(dialog.signInMethod.handle);
+                click(dialog, dialog.signIn.button.handle);
+            testbench::pumpUntil([&] { return textOf(dialog.signIn.button.handle) == "Sign in"; }, 6000);
+            state = textOf(dialog.signIn.state.handle);
+            usable = IsWindowEnabled(dialog.signIn.button.handle) && IsWindowEnabled(dialog.signIn.method.handle);
             if (cancel) // the sign-in made before is OK's to hand over
-                choose(dialog, dialog.signInMethod, SignInMethod::Google);
+                choose(dialog, dialog.signIn.method, SignInMethod::Google);
             pressOk(dialog);
         };
         if (cancel) // the first run's timer is the fixture's
@@ -494,9 +487,9 @@ TEST_F(DialogScenario, OkWritesEveryKeyInFileOrderAndUpdatesColours)
     target.app.changeColour = true;
     target.app.newMailColour = RGB(1, 2, 3);
     configScenario = [&](ConfigDialog& dialog) {
-        setText(dialog.host, "mail.example");
-        setText(dialog.userName, "ann");
-        setText(dialog.password, "secret");
+        setText(dialog.account.host, "mail.example");
+        setText(dialog.account.userName, "ann");
+        setText(dialog.account.password, "secret");
         dialog.changeColour.setCheck(false);
         SendMessageA(dialog.showBalloon.handle, BM_CLICK, 0, 0);
         pressOk(dialog);
@@ -528,8 +521,8 @@ TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped)
     const char typed[] = " \"p'=;#%\xE9 '";
     AccountTarget target("pellwick_dialog_password.ini");
     configScenario = [&](ConfigDialog& dialog) {
-        setText(dialog.host, "mail.example");
-        setText(dialog.password, typed);
+        setText(dialog.account.host, "mail.example");
+        setText(dialog.account.password, typed);
         pressOk(dialog);
     };
     ASSERT_TRUE(target.configure());
@@ -539,7 +532,7 @@ TEST_F(DialogScenario, PasswordWithBlanksAndQuotesAtItsEndsComesBackAsTyped)
 
     std::string shown;
     configScenario = [&](ConfigDialog& dialog) {
-        shown = textOf(dialog.password.handle);
+        shown = textOf(dialog.account.password.handle);
         pressCancel(dialog);
     };
     scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
@@ -557,7 +550,7 @@ TEST_F(DialogScenario, PasswordThatCannotBeProtectedIsNotStoredAndTheUserIsTold)
     target.app.settings.writeString(sectionConnection, keyPassword, before.text);
     target.app.passwordProtection = [](const char*, TextRecord&) { return false; };
     configScenario = [&](ConfigDialog& dialog) {
-        setText(dialog.password, "new");
+        setText(dialog.account.password, "new");
         pressOk(dialog);
     };
     ASSERT_TRUE(target.configure());
@@ -572,7 +565,7 @@ TEST_F(DialogScenario, CancelWritesNoSettingsFile)
 {
     AccountTarget target("pellwick_dialog_cancel.ini");
     configScenario = [&](ConfigDialog& dialog) {
-        setText(dialog.host, "mail.example");
+        setText(dialog.account.host, "mail.example");
         pressCancel(dialog);
     };
     EXPECT_FALSE(target.configure());

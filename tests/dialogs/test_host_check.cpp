@@ -5,9 +5,7 @@
 #include <winsock2.h> // before windows.h, for the test servers
 #include <windows.h>
 #include <commctrl.h>
-#include <openssl/ssl.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,7 +49,6 @@ struct Probe {
     // After the check: the host typed then, if any, and OK instead of Cancel.
     std::string hostAfter;
     bool confirm = false;
-    double seconds = 0;
     bool ran = false;
 };
 // The dialog's values after OK.
@@ -96,18 +93,16 @@ void CALLBACK runCheck(HWND, UINT, UINT_PTR, DWORD)
     auto* dialog = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE));
     if (dialog == nullptr)
         return;
-    for (ProbeStep& step : dialog->hostProbeSteps)
+    for (ProbeStep& step : dialog->hostCheck.probeSteps)
         step.port = step.security == ConnectionSecurity::TlsOnConnect ? probe->tlsPort : probe->plainPort;
-    dialog->hostCheckNetwork = probe->steps;
-    SetWindowTextA(dialog->port.handle, "4242");
-    auto began = std::chrono::steady_clock::now();
-    dialog->checkHost();
-    probe->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    probe->portAfter = textOf(dialog->port.handle);
-    probe->securityAfter = dialog->security.chosen();
+    dialog->hostCheck.network = probe->steps;
+    SetWindowTextA(dialog->account.port.handle, "4242");
+    dialog->hostCheck.run();
+    probe->portAfter = textOf(dialog->account.port.handle);
+    probe->securityAfter = dialog->account.security.chosen();
     probe->ran = true;
     if (!probe->hostAfter.empty())
-        SetWindowTextA(dialog->host.handle, probe->hostAfter.c_str());
+        SetWindowTextA(dialog->account.host.handle, probe->hostAfter.c_str());
     if (!probe->confirm) {
         EndDialog(dialog->handle, IDCANCEL);
         return;
@@ -170,9 +165,9 @@ testbench::Script capabilities(bool stls)
     return stls ? script.expectLine("STLS").send("+OK\r\n").startTls() : script.stall(2000);
 }
 
-// How the TLS server of a check serves: with a certificate, with a TLS version the client
-// refuses, without any certificate, or not at all (its port closed).
-enum class Serve { Certificate, OldTls, NoCertificate, Closed };
+// How the TLS server of a check serves: with a certificate, without any certificate, or not at
+// all (its port closed).
+enum class Serve { Certificate, NoCertificate, Closed };
 
 // A TLS and a plain server for one check, each answering one greeting and login; the plain one
 // first answers the STARTTLS step without STLS. The TLS one shows `certificate`.pem with its
@@ -183,8 +178,6 @@ struct Servers {
     {
         if (serve == Serve::Certificate)
             (afterStls ? plain : tls).useTls(certificate + ".pem", certificate + ".key");
-        if (serve == Serve::OldTls)
-            tls.useWeakTls(certificate + ".pem", certificate + ".key", TLS1_1_VERSION);
         if (serve == Serve::NoCertificate)
             tls.useAnonymousTls();
         tls.addConnection(greetingAndLogin(loginAccepted));
@@ -298,15 +291,15 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
     }
 }
 
-// Every certificate of the TLS matrix on the TLS port, and some after STLS on the plain port,
-// with a plain service on the plain port. A certificate that fails verification is reported
-// and ends the check: plain POP3 is never offered after it. A handshake that fails before any
-// certificate is judged leads to the plain question; answered No, nothing but CAPA reaches
-// either server. A certificate that no authority vouches for is first offered for trust;
-// answered No, it is refused as the others.
-TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsThePassword)
+// Each outcome of the probe (HostProbe's own tests go through every certificate) as the user
+// meets it, with a plain service on the plain port. A certificate that fails verification is
+// reported and ends the check: plain POP3 is never offered after it. A handshake that fails
+// before any certificate is judged leads to the plain question; answered No, nothing but CAPA
+// reaches either server. A certificate that no authority vouches for is first offered for
+// trust; answered No, it is refused as the others.
+TEST(HostCheck, EachProbeOutcomeIsOfferedOrReportedNeverSendingThePasswordUnasked)
 {
-    enum class Outcome { SecureFound, CertificateRefused, TrustOffered, PlainOffered };
+    enum class Outcome { SecureFound, CertificateRefused, TrustOffered, PlainOffered, NothingFound };
     struct Case {
         const char* certificate;
         Serve serve;
@@ -316,17 +309,10 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
     const Case cases[] = {
         {"server", Serve::Certificate, Outcome::SecureFound},
         {"expired", Serve::Certificate, Outcome::CertificateRefused},
-        {"notyetvalid", Serve::Certificate, Outcome::CertificateRefused},
-        // No authority vouches for these: the user is asked to trust exactly this certificate.
         {"selfsigned", Serve::Certificate, Outcome::TrustOffered},
-        {"unknownca", Serve::Certificate, Outcome::TrustOffered},
-        {"wronghost", Serve::Certificate, Outcome::CertificateRefused},
-        {"nulname", Serve::Certificate, Outcome::CertificateRefused},
-        // Names localhost, and the check connects to 127.0.0.1: no name to fall back on.
-        {"cnonly", Serve::Certificate, Outcome::CertificateRefused},
-        {"server", Serve::OldTls, Outcome::PlainOffered},
         {"", Serve::NoCertificate, Outcome::PlainOffered},
         {"expired", Serve::Certificate, Outcome::CertificateRefused, true},
+        {"", Serve::Closed, Outcome::NothingFound},
     };
     testbench::TempDirectory folder;
     testbench::TestPki pki;
@@ -342,7 +328,7 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
         testbench::ScriptedPop3Server& plain = servers.plain;
         Probe result;
         result.tlsPort = servers.tlsPort;
-        result.plainPort = plain.port();
+        result.plainPort = c.outcome == Outcome::NothingFound ? closedPort() : plain.port();
         result.answerYes = false;
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
@@ -377,6 +363,10 @@ TEST(HostCheck, CertificateMatrixNeverFallsBackAfterACertificateFailureNorSendsT
             EXPECT_EQ(plainQuestion, shown[0].text);
             EXPECT_TRUE(tls.receivedLines().empty());
             break;
+        case Outcome::NothingFound:
+            ASSERT_EQ(1u, shown.size());
+            EXPECT_EQ(0u, shown[0].text.find("No email checking found."));
+            break;
         }
         EXPECT_EQ("4242", result.portAfter) << "every question was answered No";
     }
@@ -410,41 +400,6 @@ TEST(HostCheck, WithASignInChosenNoPasswordIsSentAndPlainIsNotOffered)
         EXPECT_EQ(texts, shownTexts());
         EXPECT_TRUE(servers.tls.receivedLines().empty());
         EXPECT_EQ(std::vector<std::string>(secure ? 0 : 1, "CAPA"), servers.plain.receivedLines());
-    }
-}
-
-// An attempt that never gets an answer, from the server or from the resolver, gives up after
-// its 10 seconds; the other attempt fails at once.
-TEST(HostCheck, SilentHostGivesUpWithinTheTimeLimit)
-{
-    struct Case {
-        const char* name;
-        bool lookupHangs; // else the server on the TLS port stays silent
-    };
-    const Case cases[] = {
-        {"silent server", false},
-        {"name lookup never returns", true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        testbench::ScriptedPop3Server silent;
-        testbench::Script nothing;
-        nothing.stall(30000);
-        silent.addConnection(nothing);
-        ASSERT_TRUE(silent.start());
-        mailtest::LookupRelease release(c.lookupHangs ? 1 : 0);
-        Probe result;
-        result.tlsPort = silent.port();
-        result.plainPort = closedPort();
-        if (c.lookupHangs)
-            result.steps.lookUp = mailtest::HangingLookup::lookUp;
-        runHostCheck(result);
-        ASSERT_TRUE(result.ran);
-        EXPECT_LT(result.seconds, 14.0);
-        EXPECT_GE(result.seconds, 9.0);
-        ASSERT_EQ(1u, shown.size());
-        EXPECT_EQ(0u, shown[0].text.find("No email checking found."));
-        silent.stop();
     }
 }
 

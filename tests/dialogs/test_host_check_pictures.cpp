@@ -82,10 +82,10 @@ void CALLBACK checkThenClose(HWND, UINT, UINT_PTR timer, DWORD)
     auto* dialog = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE));
     if (!dialog)
         return;
-    dialog->hostProbeSteps = {{ConnectionSecurity::TlsOnConnect, running->tlsPort},
-                              {ConnectionSecurity::StartTls, running->startTlsPort},
-                              {ConnectionSecurity::None, running->plainPort}};
-    dialog->checkHost();
+    dialog->hostCheck.probeSteps = {{ConnectionSecurity::TlsOnConnect, running->tlsPort},
+                                    {ConnectionSecurity::StartTls, running->startTlsPort},
+                                    {ConnectionSecurity::None, running->plainPort}};
+    dialog->hostCheck.run();
     EndDialog(dialog->handle, IDCANCEL);
 }
 

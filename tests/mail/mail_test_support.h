@@ -53,13 +53,10 @@ private:
 // The SHA-256 of a PEM certificate file as the user is shown it; empty when unreadable.
 inline std::string certificateFingerprint(const std::string& pemPath)
 {
-    BIO* file = BIO_new_file(pemPath.c_str(), "r");
-    X509* certificate = file ? PEM_read_bio_X509(file, nullptr, nullptr, nullptr) : nullptr;
-    BIO_free(file);
+    OwnedBio file(BIO_new_file(pemPath.c_str(), "r"));
+    OwnedCertificate certificate(file ? PEM_read_bio_X509(file.get(), nullptr, nullptr, nullptr) : nullptr);
     CertificateDetails details;
-    bool described = describeCertificate(certificate, details);
-    X509_free(certificate);
-    return described ? details.sha256 : "";
+    return describeCertificate(certificate.get(), details) ? details.sha256 : "";
 }
 
 inline std::multiset<std::string> idsOf(const UidList& list)

@@ -9,22 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "util/holders/openssl_holders.h"
+
 namespace testbench {
 
 namespace {
-
-struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CertFree {
-    void operator()(X509* cert) const { X509_free(cert); }
-};
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-using KeyHolder = std::unique_ptr<EVP_PKEY, KeyFree>;
-using CertHolder = std::unique_ptr<X509, CertFree>;
-using BioHolder = std::unique_ptr<BIO, BioFree>;
 
 const long kSecondsPerDay = 24L * 60 * 60;
 
@@ -47,10 +36,10 @@ struct CertRequest {
     std::string rawDnsName = std::string(); // a subjectAltName DNS entry taken byte for byte (NULs too)
 };
 
-KeyHolder makeKey()
+OwnedKey makeKey()
 {
     // EC P-256: strong enough for tests and generated in milliseconds.
-    return KeyHolder(EVP_EC_gen("P-256"));
+    return OwnedKey(EVP_EC_gen("P-256"));
 }
 
 bool addExtension(X509* cert, X509V3_CTX* context, int nid, const char* value)
@@ -116,9 +105,9 @@ bool setName(X509* cert, const char* commonName)
 }
 
 // issuerCert/issuerKey null: the certificate signs itself.
-CertHolder makeCert(const CertRequest& request, EVP_PKEY* key, X509* issuerCert, EVP_PKEY* issuerKey)
+OwnedCertificate makeCert(const CertRequest& request, EVP_PKEY* key, X509* issuerCert, EVP_PKEY* issuerKey)
 {
-    CertHolder cert(X509_new());
+    OwnedCertificate cert(X509_new());
     if (!cert)
         return nullptr;
     X509* raw = cert.get();
@@ -141,13 +130,13 @@ CertHolder makeCert(const CertRequest& request, EVP_PKEY* key, X509* issuerCert,
 
 bool writeCert(const std::string& file, X509* cert)
 {
-    BioHolder bio(BIO_new_file(file.c_str(), "wb"));
+    OwnedBio bio(BIO_new_file(file.c_str(), "wb"));
     return bio && PEM_write_bio_X509(bio.get(), cert) == 1;
 }
 
 bool writeKey(const std::string& file, EVP_PKEY* key)
 {
-    BioHolder bio(BIO_new_file(file.c_str(), "wb"));
+    OwnedBio bio(BIO_new_file(file.c_str(), "wb"));
     return bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
 }
 
@@ -163,15 +152,15 @@ std::string TestPki::path(const std::string& name) const
 bool TestPki::create(const std::string& directory)
 {
     folder = directory;
-    KeyHolder caKey = makeKey();
+    OwnedKey caKey = makeKey();
     if (!caKey)
         return false;
-    CertHolder ca = makeCert({"pellwick test CA", nullptr, kCaValidity, true, 1}, caKey.get(), nullptr, nullptr);
+    OwnedCertificate ca = makeCert({"pellwick test CA", nullptr, kCaValidity, true, 1}, caKey.get(), nullptr, nullptr);
     if (!ca || !writeCert(path("ca.pem"), ca.get()) || !writeKey(path("ca.key"), caKey.get()))
         return false;
     // A second CA that nobody trusts.
-    KeyHolder otherKey = makeKey();
-    CertHolder other =
+    OwnedKey otherKey = makeKey();
+    OwnedCertificate other =
         otherKey ? makeCert({"unknown CA", nullptr, kCaValidity, true, 1}, otherKey.get(), nullptr, nullptr) : nullptr;
     if (!other)
         return false;
@@ -197,10 +186,10 @@ bool TestPki::create(const std::string& directory)
          caKey.get()},
     };
     for (const Leaf& leaf : leaves) {
-        KeyHolder key = makeKey();
+        OwnedKey key = makeKey();
         if (!key)
             return false;
-        CertHolder cert = makeCert(leaf.request, key.get(), leaf.issuer, leaf.issuerKey);
+        OwnedCertificate cert = makeCert(leaf.request, key.get(), leaf.issuer, leaf.issuerKey);
         std::string base = leaf.baseName;
         if (!cert || !writeCert(path(base + ".pem"), cert.get()) || !writeKey(path(base + ".key"), key.get()))
             return false;
@@ -211,19 +200,19 @@ bool TestPki::create(const std::string& directory)
 // A leaf one step below the CA, through an intermediate CA that the CA signed.
 bool TestPki::createChain(X509* ca, EVP_PKEY* caKey)
 {
-    KeyHolder middleKey = makeKey();
-    CertHolder middle =
+    OwnedKey middleKey = makeKey();
+    OwnedCertificate middle =
         middleKey ? makeCert({"pellwick test intermediate", nullptr, kCaValidity, true, 11}, middleKey.get(), ca, caKey)
                   : nullptr;
-    KeyHolder leafKey = makeKey();
-    CertHolder leaf = middle && leafKey ? makeCert({"localhost", kLocalNames, kCurrent, false, 12}, leafKey.get(),
-                                                   middle.get(), middleKey.get())
-                                        : nullptr;
+    OwnedKey leafKey = makeKey();
+    OwnedCertificate leaf = middle && leafKey ? makeCert({"localhost", kLocalNames, kCurrent, false, 12}, leafKey.get(),
+                                                         middle.get(), middleKey.get())
+                                              : nullptr;
     if (!leaf || !writeCert(path("intermediate.pem"), middle.get()) ||
         !writeKey(path("intermediate.key"), middleKey.get()) || !writeCert(path("chained.pem"), leaf.get()) ||
         !writeKey(path("chained.key"), leafKey.get()))
         return false;
-    BioHolder full(BIO_new_file(path("chainedfull.pem").c_str(), "wb"));
+    OwnedBio full(BIO_new_file(path("chainedfull.pem").c_str(), "wb"));
     return full && PEM_write_bio_X509(full.get(), leaf.get()) == 1 && PEM_write_bio_X509(full.get(), middle.get()) == 1;
 }
 

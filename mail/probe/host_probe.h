@@ -29,6 +29,11 @@ enum class ProbeOutcome {
     NothingFound,         // every step failed before a greeting
 };
 
+// What each connection attempt of a probe, name lookup included, is given before it gives up:
+// a host that accepts and never answers, or a resolver that never does, must not hold the
+// user waiting for long.
+const int probeAttemptSeconds = 10;
+
 // Looks for POP3 on one host, step by step, with a session of its own and without any user
 // interface. Each connection attempt, name lookup included, gives up after `seconds`.
 class HostProbe {

@@ -1,10 +1,8 @@
-#include "dialogs/host_probe.h"
+#include "mail/probe/host_probe.h"
 
 HostProbe::HostProbe(const NetworkSteps& network, int seconds)
 {
     session.steps = network;
-    // A host that accepts and never answers, or a resolver that never does, must not hold
-    // the dialog for long.
     session.setTimeouts(seconds, seconds);
 }
 

@@ -1,0 +1,25 @@
+#include "dialogs/account_controls.h"
+
+#include "account/configuration_values.h"
+
+void AccountControls::chooseSecurity(ConnectionSecurity chosen)
+{
+    security.select(chosen);
+    port.setNumberText(standardPort(chosen));
+}
+
+// Every provider's server takes TLS from the first byte.
+void AccountControls::fillServer(const OAuthProvider& provider)
+{
+    host.setText(provider.server);
+    security.select(ConnectionSecurity::TlsOnConnect);
+    port.setNumberText(provider.port);
+}
+
+void AccountControls::applyPresetRule()
+{
+    bool other = preset.chosen() == ServerPreset::Other;
+    host.enable(other);
+    security.enable(other);
+    port.enable(other);
+}

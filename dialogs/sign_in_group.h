@@ -1,0 +1,85 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "account/configuration_values.h"
+#include "dialogs/account_controls.h"
+#include "dialogs/choice_list.h"
+#include "mail/sign_in/oauth_provider.h"
+#include "mail/sign_in/oauth_redirect_listener.h"
+#include "ui/controls.h"
+#include "ui/tool_tip.h"
+
+// The first entry is also what counts while nothing is chosen.
+inline const Choice<SignInMethod> signInChoices[] = {
+    {"Password", SignInMethod::Password},
+    {"Microsoft sign-in", SignInMethod::Microsoft},
+    {"Google sign-in", SignInMethod::Google},
+};
+// Posted to the dialog by the thread of a sign-in once it has finished.
+const UINT signInFinishedMessage = WM_APP + 20;
+
+// The configuration dialog's sign-in group: the method (the password, or a provider's sign-in
+// in the browser), the Sign in button and what the sign-in stands at. A sign-in runs on a
+// thread of its own, so that the dialog stays usable while the browser is open; the button
+// cancels it meanwhile. The group reads the address from the user-name box and enables the
+// password box for the password alone.
+class SignInGroup {
+public:
+    // `values` holds what is stored: the method, the client registrations and whether a refresh
+    // token is kept, and on OK takes what the group reads back.
+    SignInGroup(ConfigurationValues& values, AccountControls& account);
+    // Gives up a sign-in still waiting for the browser.
+    ~SignInGroup();
+    SignInGroup(const SignInGroup&) = delete;
+    SignInGroup& operator=(const SignInGroup&) = delete;
+
+    // Binds the group's controls to those of `dialog`, with their tooltips.
+    void attach(HWND dialog, ToolTip& toolTip);
+    // Another method was chosen, or the address typed changed: what the group says and offers.
+    void update();
+    // The Sign in button: starts a sign-in, or cancels the one under way.
+    void onButtonClick();
+    // The sign-in's thread posted signInFinishedMessage.
+    void onFinished();
+    // On OK: the method, and a sign-in made for it and for the address typed; one still
+    // waiting is given up.
+    void read();
+
+    SignInMethod chosen() const { return method.chosen(); }
+    // Selects `suggested` as the user would, without saying so yet (update() does).
+    void choose(SignInMethod suggested) { method.select(suggested); }
+    // True from the start of a sign-in until its thread has been waited for.
+    bool isRunning() const { return running != nullptr; }
+
+    ChoiceList<SignInMethod> method{signInChoices};
+    ButtonControl button;
+    StaticControl state;
+    // The provider of a sign-in method; tests point it at an authorization server of theirs.
+    std::function<const OAuthProvider*(SignInMethod)> providerOf = providerForMethod;
+    // How long a sign-in waits for the browser to come back.
+    int waitSeconds = RedirectListener::defaultWaitSeconds;
+
+private:
+    class Run;
+
+    ClientSetup clientOf(SignInMethod chosenMethod, OAuthClient& client) const;
+    void show(const char* text);
+    bool storedSignInStands(SignInMethod chosenMethod) const;
+    bool newSignInStands(SignInMethod chosenMethod) const;
+    const char* collect(bool cancel);
+
+    ConfigurationValues& values;
+    AccountControls& account;
+    HWND dialog = nullptr;
+    std::unique_ptr<Run> running;
+    // The tokens of a sign-in made in this run, and the method and address it was made for:
+    // OK hands them over while both are still chosen.
+    SignedInTokens signedIn;
+    SignInMethod signedInMethod = SignInMethod::Password;
+    std::string signedInAddress;
+};
