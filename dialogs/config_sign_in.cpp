@@ -73,7 +73,7 @@ bool ConfigDialog::storedSignInStands(SignInMethod method) const
 // So does a sign-in made in this run.
 bool ConfigDialog::newSignInStands(SignInMethod method) const
 {
-    return signedIn.present && signedInMethod == method && signedInAddress == userName.getText().get();
+    return signedIn.has_value() && signedInMethod == method && signedInAddress == userName.getText().get();
 }
 
 ClientSetup ConfigDialog::signInClient(OAuthClient& client) const
@@ -152,13 +152,9 @@ const char* ConfigDialog::collectSignIn(bool cancel)
     flow.reset();
     const char* failure = outcomeText(signInResult.outcome);
     if (failure == nullptr) {
-        signedIn.present = true;
+        signedIn = signInResult.tokens;
         signedInMethod = runningMethod;
         signedInAddress = runningAddress;
-        signedIn.accessToken = signInResult.tokens.accessToken;
-        signedIn.refreshToken = signInResult.tokens.refreshToken;
-        signedIn.expiresInSeconds = signInResult.tokens.expiresInSeconds;
-        signedIn.received = std::chrono::steady_clock::now();
     }
     return failure;
 }
