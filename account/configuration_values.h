@@ -3,12 +3,12 @@
 // edits them; neither needs the other to do so.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <string>
+#include <optional>
 
 #include "mail/connection/connection_security.h"
 #include "mail/sign_in/oauth_provider.h"
+#include "mail/sign_in/token_endpoint.h"
 #include "mail/pop3/pop3_ports.h"
 #include "util/text_record.h"
 
@@ -72,16 +72,6 @@ const int settingsPathValueSize = 260;
 // Makes the form of a password that the settings file holds; false when the platform cannot.
 using PasswordProtection = bool (*)(const char* plain, TextRecord& stored);
 
-// What a sign-in in the configuration dialog brought, in memory only: OK hands it to the
-// checker and stores the refresh token protected.
-struct SignedInTokens {
-    bool present = false;
-    std::string accessToken;
-    std::string refreshToken;
-    long expiresInSeconds = 0;
-    std::chrono::steady_clock::time_point received;
-};
-
 // Every value of the configuration dialog, as the settings file names them in its order.
 struct ConfigurationValues {
     TextRecord server;
@@ -105,8 +95,9 @@ struct ConfigurationValues {
     TextRecord googleClientSecret;
     // A refresh token is stored (protected) from an earlier sign-in.
     bool refreshTokenStored = false;
-    // A sign-in made in the dialog; its tokens replace the stored ones on OK.
-    SignedInTokens newSignIn;
+    // The tokens of a sign-in made in the dialog, in memory only: on OK they replace the
+    // stored ones, go to the checker and their refresh token to the file, protected.
+    std::optional<OAuthTokens> newSignIn;
     // No sound without playSound; with it, customSound or, when that is empty, the system's.
     bool playSound = defaultPlaySoundForDialog;
     TextRecord customSound;

@@ -50,7 +50,7 @@ OutsideEffects platformEffects()
 }
 
 NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
-    : Window(instance), checker(checkResultMessage), popupMenu(menuId), windowIcon(noMailIconId),
+    : Window(instance), account(checkResultMessage, *this), popupMenu(menuId), windowIcon(noMailIconId),
       trayIcon(trayIconId, trayCallbackMessage), dialogs(dialogs), effects(platformEffects())
 {
     char programFolder[maxExecutablePath];
@@ -67,13 +67,10 @@ NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
 }
 
+// The account stops while the settings it stores its last refresh token in are still here.
 NotifierApp::~NotifierApp()
 {
-    // A refresh token the provider replaced after the window went, or whose message the
-    // window never took, is stored once the thread has ended: the one on disk may be void.
-    checker.requestStop();
-    checker.waitForExit();
-    storeRotatedRefreshTokens();
+    account.stop();
 }
 
 bool NotifierApp::startUp()
@@ -92,20 +89,9 @@ bool NotifierApp::startUp()
     restorePosition();
     applyDpi(dpiOfWindow(handle));
     SetWindowPos(handle, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    ConfigurationValues stored;
-    StoredPassword form = settings.readConfiguration(stored);
-    applyAccount(stored);
-    // A token protected elsewhere is none: the checker then shows "Sign in again".
-    TextRecord refreshToken;
-    settings.readRefreshToken(refreshToken);
-    checker.setRefreshToken(textOrEmpty(refreshToken));
-    changeColour = stored.changeColour;
-    newMailColour = stored.newMailColour;
-    protectClearPassword(stored, form);
     // A password protected for another account or machine is no password: ask for it as
     // on a first start.
-    bool passwordLost = form == StoredPassword::Unreadable;
-    loadSeenList();
+    bool passwordLost = !loadAccount();
     show(SW_HIDE);
     setFloatingVisible(settings.readVisible());
     if ((isUnconfigured() || passwordLost) && dialogs.configure && !configure()) {
@@ -116,9 +102,25 @@ bool NotifierApp::startUp()
     CheckOwner owner;
     owner.window = handle;
     owner.tokenMessage = refreshTokenMessage;
-    checker.setOwner(owner);
-    checker.start();
+    account.start(owner);
     return true;
+}
+
+// The account and the colours as the settings hold them, with the seen-message file beside the
+// settings. False when the stored password could not be read.
+bool NotifierApp::loadAccount()
+{
+    ConfigurationValues stored;
+    StoredPassword form = settings.readConfiguration(stored);
+    TextRecord refreshToken;
+    settings.readRefreshToken(refreshToken);
+    TextRecord seenFilePath;
+    buildSiblingPath(seenFilePath, settings.path(), settingsFileName, seenListFileExtension);
+    account.load(stored, textOrEmpty(refreshToken), seenFilePath.text);
+    changeColour = stored.changeColour;
+    newMailColour = stored.newMailColour;
+    protectClearPassword(stored, form);
+    return form != StoredPassword::Unreadable;
 }
 
 void NotifierApp::restorePosition()
@@ -130,53 +132,12 @@ void NotifierApp::restorePosition()
     setPosition(positionX, positionY);
 }
 
-// The account with its certificate pin, in one step: a cycle sees either the old pair or
-// the new one, never the new server with the old pin.
-void NotifierApp::applyAccount(const ConfigurationValues& values)
-{
-    TokenSignIn signIn;
-    signIn.provider = providerForMethod(values.signIn);
-    if (signIn.provider != nullptr)
-        resolveClientOf(values, *signIn.provider, signIn.client);
-    checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
-                       values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn);
-}
-
-// A sign-in made in the dialog replaces the tokens; another method or address makes the stored
-// ones worthless, so they go.
-void NotifierApp::applySignIn(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore)
-{
-    const SignedInTokens& signedIn = values.newSignIn;
-    if (signedIn.present) {
-        TokenReply tokens;
-        tokens.accessToken = signedIn.accessToken;
-        tokens.refreshToken = signedIn.refreshToken;
-        tokens.expiresInSeconds = signedIn.expiresInSeconds;
-        checker.takeSignIn(tokens, signedIn.received);
-        storeRefreshToken(signedIn.refreshToken);
-        return;
-    }
-    if (values.signIn != methodBefore || std::strcmp(textOrEmpty(values.username), addressBefore) != 0) {
-        checker.setRefreshToken("");
-        storeRefreshToken("");
-    }
-}
-
-// Never in clear: when the platform cannot protect it, the file holds none and the token
-// lasts for this run.
 void NotifierApp::storeRefreshToken(const std::string& token)
 {
     TextRecord stored;
     if (!token.empty() && !passwordProtection(token.c_str(), stored))
         stored.assign("");
     settings.writeRefreshToken(textOrEmpty(stored));
-}
-
-void NotifierApp::storeRotatedRefreshTokens()
-{
-    std::string token;
-    while (checker.takeRotatedRefreshToken(token))
-        storeRefreshToken(token);
 }
 
 // An older file's password in clear is stored protected at once, not only at the next OK.
@@ -187,18 +148,6 @@ void NotifierApp::protectClearPassword(const ConfigurationValues& stored, Stored
     if (form == StoredPassword::Plain && stored.password.text && stored.password.text[0] &&
         passwordProtection(stored.password.text, protectedForm))
         settings.writeString(sectionConnection, keyPassword, protectedForm.text);
-}
-
-void NotifierApp::loadSeenList()
-{
-    buildSiblingPath(seenListPath, settings.path(), settingsFileName, seenListFileExtension);
-    checker.setSeenFilePath(seenListPath.text);
-    checker.readSeenFile();
-}
-
-bool NotifierApp::saveSeenList()
-{
-    return checker.saveSeenFile();
 }
 
 bool NotifierApp::isUnconfigured() const
@@ -226,8 +175,7 @@ bool NotifierApp::configure()
     addressBefore.assign(textOrEmpty(values.username));
     if (!dialogs.configure(values, passwordProtection))
         return false;
-    applyAccount(values);
-    applySignIn(values, methodBefore, textOrEmpty(addressBefore));
+    account.reconfigure(values, methodBefore, textOrEmpty(addressBefore));
     changeColour = values.changeColour;
     newMailColour = values.newMailColour;
     settings.writeConfiguration(values);
@@ -236,7 +184,7 @@ bool NotifierApp::configure()
 
 void NotifierApp::onClose()
 {
-    saveSeenList();
+    account.saveSeenFile();
     RECT frame;
     if (GetWindowRect(handle, &frame))
         settings.writePosition(frame.left, frame.top);
@@ -264,7 +212,7 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
     if (message == checkResultMessage)
         return onCheckResult();
     if (message == refreshTokenMessage) {
-        storeRotatedRefreshTokens();
+        account.storeRotatedRefreshTokens();
         return 0;
     }
     // Whoever changed the Run entry last (this menu, the installer, the user), the menu shows it.
@@ -290,7 +238,7 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
     // Timers may have slept with the machine: look at the mailbox now, not an interval later.
     if (message == WM_POWERBROADCAST && wParam == PBT_APMRESUMEAUTOMATIC) {
-        checker.requestCheckNow();
+        account.checker.requestCheckNow();
         return 1;
     }
     return 0;
@@ -321,7 +269,7 @@ void NotifierApp::showTrayMenuAtCursor()
 
 bool NotifierApp::onCheckResult()
 {
-    shown = checker.takeSnapshot();
+    shown = account.checker.takeSnapshot();
     if (shown.freshMail)
         announceNewMail();
     followSoundRepeat(shown.freshMail);
@@ -465,14 +413,7 @@ void NotifierApp::runDoubleClickAction()
     settings.readDoubleClick(target);
     if (target.text && target.text[0])
         effects.openTarget(handle, target.text);
-    markAsRead();
-}
-
-// The seen list is written at once, so that a crash or a killed process keeps the marks.
-void NotifierApp::markAsRead()
-{
-    checker.markAsRead();
-    saveSeenList();
+    account.markAsRead();
 }
 
 void NotifierApp::onMenuCommand(int id)
@@ -482,14 +423,14 @@ void NotifierApp::onMenuCommand(int id)
         SendMessageA(handle, WM_CLOSE, 0, 0);
         break;
     case ID_MARK_AS_READ:
-        markAsRead();
+        account.markAsRead();
         break;
     case ID_CHECK_NOW:
-        checker.requestCheckNow();
+        account.checker.requestCheckNow();
         break;
     case ID_CONFIGURE:
         if (configure())
-            checker.requestCheckNow();
+            account.checker.requestCheckNow();
         break;
     case ID_SHOW_FLOATING_WINDOW:
         toggleFloatingVisible();

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "account/mail_account.h"
 #include "app/app_dialogs.h"
 #include "app/display_theme.h"
 #include "app/quiet_time.h"
@@ -10,7 +11,6 @@
 #include "app/sound_repeat.h"
 #include "app/status_text.h"
 #include "app/window_handlers.h"
-#include "mail/checker/checker_thread.h"
 #include "res/resource.h"
 #include "util/holders/win32_holders.h"
 #include "ui/window.h"
@@ -26,13 +26,13 @@ struct OutsideEffects {
 };
 OutsideEffects platformEffects();
 
-// The application object: the floating status window, and the owner of the checker, the
-// settings, the tray icon and the menu.
-class NotifierApp : public Window {
+// The application object: the floating status window, and the owner of the account, the
+// settings, the tray icon and the menu. It keeps the account's refresh token in the settings.
+class NotifierApp : public Window, private RefreshTokenStore {
 public:
     static const UINT trayCallbackMessage = WM_APP;
     static const UINT checkResultMessage = WM_APP + 1;
-    // The checker holds a refresh token the provider replaced: store it now.
+    // The account's checker holds a refresh token the provider replaced: store it now.
     static const UINT refreshTokenMessage = WM_APP + 2;
     static const int trayIconId = IDI_NO_MAIL;
     static const int noMailIconId = IDI_NO_MAIL;
@@ -44,7 +44,7 @@ public:
     explicit NotifierApp(HINSTANCE instance, const AppDialogs& dialogs = AppDialogs());
     ~NotifierApp() override;
 
-    // Window, tray icon, settings, seen list, checker. False: end the program at once.
+    // Window, tray icon, settings, the account and its checker. False: end the program at once.
     bool startUp();
 
     int onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -62,25 +62,18 @@ public:
     bool onTrayNotify(LPARAM event);
     bool onCheckResult();
     void runDoubleClickAction();
-    void markAsRead();
     void updateStatusText();
     void setFloatingVisible(bool show);
     void toggleFloatingVisible();
     // Sets the check mark of "Start with Windows" from the Run key.
     void showStartWithWindows();
     bool isUnconfigured() const;
-    // The configuration dialog on the stored values; true when confirmed: the account then
-    // goes to the checker, the colours to this window and every value to the settings file.
+    // The configuration dialog on the stored values; true when confirmed: the account's values
+    // then go to the account, the colours to this window and every value to the settings file.
     bool configure();
-    // Writes the seen list to its file in one atomic step; false when that failed, or while
-    // the file could not be read (it is then left as it is).
-    bool saveSeenList();
-    // Stores the refresh tokens the checker replaced, protected; on refreshTokenMessage.
-    void storeRotatedRefreshTokens();
 
-    CheckerThread checker;
-    TextRecord seenListPath;
     Settings settings;
+    MailAccount account;
     DragHandler dragHandler;
     PopupMenuHandler popupMenu;
     WindowIconHandler windowIcon;
@@ -106,11 +99,11 @@ public:
     TaskbarTheme taskbarTheme = TaskbarTheme::Unreported;
 
 private:
-    void applyAccount(const ConfigurationValues& values);
-    void applySignIn(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore);
-    void storeRefreshToken(const std::string& token);
+    // Never in clear: when the platform cannot protect it, the file holds none and the token
+    // lasts for this run.
+    void storeRefreshToken(const std::string& token) override;
     void protectClearPassword(const ConfigurationValues& stored, StoredPassword form);
-    void loadSeenList();
+    bool loadAccount();
     void restorePosition();
     void announceNewMail();
     // The chosen new-mail sound, when one is chosen: read from the settings at each use.

@@ -56,7 +56,7 @@ inline constexpr char userTrustFileName[] = "cacert-local";
 inline constexpr char userTrustFileExtension[] = "pem";
 
 // Absent position/visible: only the tray icon shows. The other defaults are those of
-// util/configuration_values.h.
+// account/configuration_values.h.
 const bool defaultVisible = false;
 
 // SSL decides first; starttls counts only without it.

@@ -105,7 +105,8 @@ bool SignInGroup::storedSignInStands(SignInMethod chosenMethod) const
 // So does a sign-in made in this run.
 bool SignInGroup::newSignInStands(SignInMethod chosenMethod) const
 {
-    return signedIn.present && signedInMethod == chosenMethod && signedInAddress == account.userName.getText().get();
+    return signedIn.has_value() && signedInMethod == chosenMethod &&
+           signedInAddress == account.userName.getText().get();
 }
 
 ClientSetup SignInGroup::clientOf(SignInMethod chosenMethod, OAuthClient& client) const
@@ -182,13 +183,9 @@ const char* SignInGroup::collect(bool cancel)
     std::unique_ptr<Run> ended = std::move(running);
     const char* failure = outcomeText(ended->result.outcome);
     if (failure == nullptr) {
-        signedIn.present = true;
+        signedIn = ended->result.tokens;
         signedInMethod = ended->method;
         signedInAddress = ended->address;
-        signedIn.accessToken = ended->result.tokens.accessToken;
-        signedIn.refreshToken = ended->result.tokens.refreshToken;
-        signedIn.expiresInSeconds = ended->result.tokens.expiresInSeconds;
-        signedIn.received = std::chrono::steady_clock::now();
     }
     return failure;
 }

@@ -79,7 +79,7 @@ private:
     std::unique_ptr<Run> running;
     // The tokens of a sign-in made in this run, and the method and address it was made for:
     // OK hands them over while both are still chosen.
-    SignedInTokens signedIn;
+    std::optional<OAuthTokens> signedIn;
     SignInMethod signedInMethod = SignInMethod::Password;
     std::string signedInAddress;
 };

@@ -32,17 +32,6 @@ CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
     return stepFailure;
 }
 
-// What the user is told when no token could be had. Aborted comes only from a stop request,
-// and finishCycle reports nothing then.
-CheckStatus statusWithoutToken(TokenKeeper::Status status)
-{
-    if (status == TokenKeeper::Status::SignInAgain)
-        return CheckStatus::SignInAgain;
-    if (status == TokenKeeper::Status::NoAnswer)
-        return CheckStatus::SignInUnreachable;
-    return CheckStatus::NoResponse;
-}
-
 bool sameSignIn(const TokenSignIn& one, const TokenSignIn& other)
 {
     return one.provider == other.provider && one.client.id == other.client.id &&
@@ -86,16 +75,15 @@ void CheckerThread::setRefreshToken(const std::string& refreshToken)
 {
     std::lock_guard<std::mutex> hold(lock);
     pendingTokens.kind = PendingTokens::Kind::RefreshToken;
-    pendingTokens.tokens = TokenReply();
+    pendingTokens.tokens = OAuthTokens();
     pendingTokens.tokens.refreshToken = refreshToken;
 }
 
-void CheckerThread::takeSignIn(const TokenReply& tokens, TokenKeeper::Clock::time_point when)
+void CheckerThread::takeSignIn(const OAuthTokens& tokens)
 {
     std::lock_guard<std::mutex> hold(lock);
     pendingTokens.kind = PendingTokens::Kind::SignIn;
     pendingTokens.tokens = tokens;
-    pendingTokens.received = when;
 }
 
 bool CheckerThread::takeRotatedRefreshToken(std::string& refreshToken)
@@ -235,9 +223,9 @@ CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& hand
     std::string token;
     if (copy.signIn.provider != nullptr) {
         prepareKeeper(copy.signIn, handedOver);
-        TokenKeeper::Status got = tokenKeeper->accessToken(token, TokenKeeper::Clock::now());
-        if (got != TokenKeeper::Status::Ready)
-            return statusWithoutToken(got);
+        CheckStatus got = tokenKeeper->accessToken(token, TokenKeeper::Clock::now());
+        if (got != CheckStatus::Ok)
+            return got;
     }
     CheckStatus loggedIn = connectAndLogIn(copy, token);
     if (loggedIn != CheckStatus::Ok)
@@ -267,9 +255,9 @@ CheckStatus CheckerThread::connectAndLogIn(const Account& copy, std::string& tok
         if (result != TokenLogin::Refused)
             return failedStep(result == TokenLogin::NotOffered ? CheckStatus::NoSignIn : CheckStatus::BadLogin);
         session.close();
-        TokenKeeper::Status got = tokenKeeper->serverRefused(token, TokenKeeper::Clock::now());
-        if (got != TokenKeeper::Status::Ready)
-            return statusWithoutToken(got);
+        CheckStatus got = tokenKeeper->serverRefused(token, TokenKeeper::Clock::now());
+        if (got != CheckStatus::Ok)
+            return got;
     }
 }
 
@@ -296,7 +284,7 @@ void CheckerThread::prepareKeeper(const TokenSignIn& signIn, PendingTokens& hand
     if (handedOver.kind == PendingTokens::Kind::RefreshToken)
         tokenKeeper->setRefreshToken(handedOver.tokens.refreshToken);
     else if (handedOver.kind == PendingTokens::Kind::SignIn)
-        tokenKeeper->takeSignIn(handedOver.tokens, handedOver.received);
+        tokenKeeper->takeSignIn(handedOver.tokens);
 }
 
 CheckStatus CheckerThread::failedStep(CheckStatus stepFailure)

@@ -93,9 +93,8 @@ public:
                     const TokenSignIn& signIn = TokenSignIn());
     // The refresh token of the account's sign-in as the settings hold it, for the next cycle.
     void setRefreshToken(const std::string& refreshToken);
-    // The tokens of a sign-in just made (received at `when`), for the next cycle; they end a
-    // "Sign in again".
-    void takeSignIn(const TokenReply& tokens, TokenKeeper::Clock::time_point when);
+    // The tokens of a sign-in just made, for the next cycle; they end a "Sign in again".
+    void takeSignIn(const OAuthTokens& tokens);
     // The refresh token the provider last replaced the stored one with, once; false when none
     // waits. The owner stores it as soon as it is told (CheckOwner::tokenMessage).
     bool takeRotatedRefreshToken(std::string& refreshToken);
@@ -150,8 +149,7 @@ private:
     // Tokens handed over by the window thread, for the keeper of the next cycle.
     struct PendingTokens {
         enum class Kind { None, RefreshToken, SignIn } kind = Kind::None;
-        TokenReply tokens;
-        TokenKeeper::Clock::time_point received;
+        OAuthTokens tokens;
     };
 
     bool beginCycle(Account& copy, PendingTokens& handedOver);

@@ -212,10 +212,13 @@ DeviceSignIn::Poll DeviceSignIn::poll(Result& result)
             result.outcome = Outcome::Aborted;
         return isTransient(result.transport) ? Poll::NoAnswer : Poll::Ended;
     }
-    TokenReplyKind kind = parseTokenReply(reply.status, reply.body, result.tokens);
-    result.error = result.tokens.error;
+    TokenResult parsed;
+    TokenOutcome kind = parseTokenReply(reply.status, reply.body, parsed);
+    parsed.tokens.received = std::chrono::steady_clock::now();
+    result.tokens = parsed.tokens;
+    result.error = parsed.error;
     const std::string& error = result.error;
-    if (kind == TokenReplyKind::Tokens) {
+    if (kind == TokenOutcome::Tokens) {
         result.outcome = Outcome::SignedIn;
         return Poll::Tokens;
     }
@@ -223,7 +226,7 @@ DeviceSignIn::Poll DeviceSignIn::poll(Result& result)
         return Poll::Pending;
     if (error == "slow_down")
         return Poll::SlowDown;
-    if (kind == TokenReplyKind::Unusable || error == "temporarily_unavailable" || error == "server_error")
+    if (kind == TokenOutcome::Unusable || error == "temporarily_unavailable" || error == "server_error")
         return Poll::NoAnswer;
     if (error == "expired_token")
         result.outcome = Outcome::Expired;

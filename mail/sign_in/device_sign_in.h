@@ -9,7 +9,7 @@
 
 #include "mail/sign_in/https_post.h"
 #include "mail/sign_in/oauth_provider.h"
-#include "mail/sign_in/oauth_token_reply.h"
+#include "mail/sign_in/token_endpoint.h"
 
 // What the device authorization endpoint hands out (RFC 8628 section 3.2): the code the user
 // types at the verification URI on any device, and the device code the polls present.
@@ -60,7 +60,7 @@ public:
     };
     struct Result {
         Outcome outcome = Outcome::Failed;
-        TokenReply tokens;
+        OAuthTokens tokens;
         std::string error; // the provider's error code, for Refused
         HttpsError transport = HttpsError::None;
     };

@@ -70,12 +70,12 @@ SignInFlow::Result SignInFlow::exchange(const std::string& code, const std::stri
     switch (tokens.outcome) {
     case TokenOutcome::Tokens:
         result.outcome = Outcome::SignedIn;
-        result.tokens = tokens.reply;
+        result.tokens = tokens.tokens;
         break;
     case TokenOutcome::InvalidGrant:
     case TokenOutcome::Refused:
         result.outcome = Outcome::ExchangeRefused;
-        result.error = tokens.reply.error;
+        result.error = tokens.error;
         break;
     case TokenOutcome::Aborted:
         result.outcome = Outcome::Aborted;

@@ -6,7 +6,7 @@
 
 #include "mail/sign_in/oauth_provider.h"
 #include "mail/sign_in/oauth_redirect_listener.h"
-#include "mail/sign_in/oauth_token_client.h"
+#include "mail/sign_in/token_endpoint.h"
 
 // One sign-in by the authorization code flow with PKCE (RFC 6749, RFC 7636, RFC 8252): makes
 // the verifier and `state`, listens on loopback, opens the provider's page in the browser,
@@ -29,8 +29,8 @@ public:
     };
     struct Result {
         Outcome outcome = Outcome::Aborted;
-        TokenReply tokens; // for SignedIn
-        std::string error; // the provider's error code, for Denied and ExchangeRefused
+        OAuthTokens tokens; // for SignedIn
+        std::string error;  // the provider's error code, for Denied and ExchangeRefused
     };
     using OpenBrowser = std::function<bool(const std::string& url)>;
 

@@ -11,15 +11,13 @@ void TokenKeeper::setRefreshToken(const std::string& token)
     access.clear();
     signInAgain = false;
     refusedSinceAccepted = false;
-    refusalCode.clear();
 }
 
-void TokenKeeper::takeSignIn(const TokenReply& tokens, Clock::time_point now)
+void TokenKeeper::takeSignIn(const OAuthTokens& tokens)
 {
     signInAgain = false;
     refusedSinceAccepted = false;
-    refusalCode.clear();
-    keep(tokens, now);
+    keep(tokens, tokens.received);
 }
 
 bool TokenKeeper::needsRefresh(Clock::time_point now) const
@@ -27,61 +25,61 @@ bool TokenKeeper::needsRefresh(Clock::time_point now) const
     return access.empty() || now + std::chrono::seconds(refreshMarginSeconds) >= expiry;
 }
 
-TokenKeeper::Status TokenKeeper::accessToken(std::string& token, Clock::time_point now)
+CheckStatus TokenKeeper::accessToken(std::string& token, Clock::time_point now)
 {
     token.clear();
     if (signInAgain)
-        return Status::SignInAgain;
+        return CheckStatus::SignInAgain;
     if (!needsRefresh(now)) {
         token = access;
-        return Status::Ready;
+        return CheckStatus::Ok;
     }
     return refresh(token, now);
 }
 
-TokenKeeper::Status TokenKeeper::serverRefused(std::string& token, Clock::time_point now)
+CheckStatus TokenKeeper::serverRefused(std::string& token, Clock::time_point now)
 {
     token.clear();
     access.clear();
     if (signInAgain || refusedSinceAccepted) {
         signInAgain = true;
-        return Status::SignInAgain;
+        return CheckStatus::SignInAgain;
     }
     refusedSinceAccepted = true;
     return refresh(token, now);
 }
 
-TokenKeeper::Status TokenKeeper::refresh(std::string& token, Clock::time_point now)
+CheckStatus TokenKeeper::refresh(std::string& token, Clock::time_point now)
 {
     if (refreshToken.empty()) {
         signInAgain = true;
-        return Status::SignInAgain;
+        return CheckStatus::SignInAgain;
     }
     TokenResult result = endpoint.refresh(refreshToken);
     switch (result.outcome) {
     case TokenOutcome::Tokens:
-        keep(result.reply, now);
+        // Counted from when it was asked for, on the caller's clock.
+        keep(result.tokens, now);
         token = access;
-        return Status::Ready;
+        return CheckStatus::Ok;
     case TokenOutcome::InvalidGrant:
     case TokenOutcome::Refused:
         signInAgain = true;
-        refusalCode = result.reply.error;
         access.clear();
-        return Status::SignInAgain;
+        return CheckStatus::SignInAgain;
     case TokenOutcome::Aborted:
-        return Status::Aborted;
+        return CheckStatus::NoResponse;
     default:
-        return Status::NoAnswer;
+        return CheckStatus::SignInUnreachable;
     }
 }
 
 // A reply without a refresh token leaves the old one in use; a new one replaces it and is
 // saved before anything else happens.
-void TokenKeeper::keep(const TokenReply& tokens, Clock::time_point now)
+void TokenKeeper::keep(const OAuthTokens& tokens, Clock::time_point received)
 {
     access = tokens.accessToken;
-    expiry = now + std::chrono::seconds(tokens.expiresInSeconds);
+    expiry = received + std::chrono::seconds(tokens.expiresInSeconds);
     if (!tokens.refreshToken.empty() && tokens.refreshToken != refreshToken) {
         refreshToken = tokens.refreshToken;
         if (save)

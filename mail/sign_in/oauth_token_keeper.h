@@ -4,7 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "mail/sign_in/oauth_token_client.h"
+#include "mail/checker/check_status.h"
+#include "mail/sign_in/token_endpoint.h"
 
 // The tokens of a signed-in account, for the checker: the access token lives only here, in
 // memory, with its expiry; the refresh token is the one from the settings, or the one a
@@ -16,6 +17,11 @@
 // like) puts the keeper in the SignInAgain state, which no call leaves but a new sign-in: it
 // never asks the endpoint again by itself.
 //
+// A token is asked for with the status the window shows without one: Ok when `token` holds an
+// access token to send; SignInAgain when the refresh token is refused or there is none;
+// SignInUnreachable when the endpoint could not be asked now (the next check tries again);
+// NoResponse when an abort cut the refresh short (only a stop does, and then nothing shows).
+//
 // Used by one thread.
 class TokenKeeper {
 public:
@@ -23,35 +29,27 @@ public:
     using SaveRefreshToken = std::function<void(const std::string& refreshToken)>;
     static constexpr int refreshMarginSeconds = 60;
 
-    enum class Status {
-        Ready,       // `token` holds an access token to send
-        SignInAgain, // the refresh token is refused, or there is none
-        NoAnswer,    // the endpoint could not be asked now; try again at the next check
-        Aborted,
-    };
-
     TokenKeeper(TokenEndpoint& endpoint, SaveRefreshToken save);
 
     // The refresh token read from the settings; clears SignInAgain.
     void setRefreshToken(const std::string& refreshToken);
     // The tokens of a finished sign-in; clears SignInAgain and saves a refresh token it brings.
-    void takeSignIn(const TokenReply& tokens, Clock::time_point now);
+    void takeSignIn(const OAuthTokens& tokens);
 
     // An access token valid for at least the margin, refreshed first when needed.
-    Status accessToken(std::string& token, Clock::time_point now);
+    CheckStatus accessToken(std::string& token, Clock::time_point now);
     // The mail server refused the token last handed out. The first time since the last
     // acceptance: one refresh, and `token` the new one to try. The second time: SignInAgain.
-    Status serverRefused(std::string& token, Clock::time_point now);
+    CheckStatus serverRefused(std::string& token, Clock::time_point now);
     // The mail server accepted the token: a later refusal may refresh once again.
     void serverAccepted() { refusedSinceAccepted = false; }
 
     bool needsRefresh(Clock::time_point now) const;
-    // The endpoint's error code that ended in SignInAgain (empty when there was no token).
-    const std::string& refusal() const { return refusalCode; }
 
 private:
-    Status refresh(std::string& token, Clock::time_point now);
-    void keep(const TokenReply& tokens, Clock::time_point now);
+    CheckStatus refresh(std::string& token, Clock::time_point now);
+    // The access token's lifetime counts from `received`.
+    void keep(const OAuthTokens& tokens, Clock::time_point received);
 
     TokenEndpoint& endpoint;
     SaveRefreshToken save;
@@ -60,5 +58,4 @@ private:
     Clock::time_point expiry;
     bool signInAgain = false;
     bool refusedSinceAccepted = false;
-    std::string refusalCode;
 };

@@ -4,7 +4,7 @@
 #include <string>
 
 // The SASL messages of a POP3 login with an OAuth 2.0 access token (AUTH XOAUTH2, AUTH
-// OAUTHBEARER of RFC 7628), and the error challenge a server sends for a refused token.
+// OAUTHBEARER of RFC 7628).
 
 // A token longer than this is not one a provider issues; nothing is encoded for it.
 static const size_t maxTokenLength = 16 * 1024;
@@ -22,17 +22,3 @@ std::string xoauth2InitialResponse(const std::string& address, const std::string
 // and '=' of the address escaped as RFC 5801 wants; empty when refused as above.
 std::string oauthBearerInitialResponse(const std::string& address, const std::string& host, int port,
                                        const std::string& token);
-
-// What a server says of a refused token: {"status":"401","schemes":"bearer","scope":"..."}.
-struct BearerChallenge {
-    std::string status;
-    std::string schemes;
-    std::string scope;
-};
-
-// A challenge line longer than this (CR LF included) is not decoded.
-static const size_t maxChallengeLineLength = 4096;
-
-// Decodes a continuation line "+ BASE64" (CR LF optional) whose text is a JSON object. False
-// for anything else; fields that are absent or not texts stay empty.
-bool decodeBearerChallenge(const char* line, size_t length, BearerChallenge& challenge);

@@ -111,9 +111,9 @@ protected:
         app->passwordProtection = protection;
         app->effects.playSound = recordSound;
         app->effects.openTarget = recordOpen;
-        app->checker.retryMilliseconds = 300;
-        app->checker.millisecondsPerMinute = 60 * 60 * 1000; // no checks but the ones asked for
-        app->checker.pop3.setTimeouts(2, 2);
+        app->account.checker.retryMilliseconds = 300;
+        app->account.checker.millisecondsPerMinute = 60 * 60 * 1000; // no checks but the ones asked for
+        app->account.checker.pop3.setTimeouts(2, 2);
         if (beforeStartUp)
             beforeStartUp(*app);
         ASSERT_TRUE(app->startUp());
@@ -268,7 +268,7 @@ TEST_F(AppInProcess, RefreshTokensAreStoredProtectedAsTheProviderReplacesThem)
     ASSERT_TRUE(protectPassword("r1", stored));
     mailtest::ScriptedEndpoint* endpoint = nullptr;
     beforeStartUp = [&endpoint](NotifierApp& starting) {
-        starting.checker.makeTokenEndpoint = [&endpoint](const OAuthProvider&, const OAuthClient&) {
+        starting.account.checker.makeTokenEndpoint = [&endpoint](const OAuthProvider&, const OAuthClient&) {
             endpoint = new mailtest::ScriptedEndpoint;
             endpoint->answer(TokenOutcome::Tokens, "a2", "r2");
             return std::unique_ptr<TokenEndpoint>(endpoint);
@@ -295,7 +295,8 @@ TEST_F(AppInProcess, RefreshTokensAreStoredProtectedAsTheProviderReplacesThem)
                               .stall(2000));
         start({"signin=microsoft", std::string("refreshtoken=\"") + stored.text + "\""}, true, &tls);
         if (run == 2) {
-            ASSERT_TRUE(testbench::pollUntil([&] { return app->checker.takeSnapshot().totalCount == 1; }, resultMs));
+            ASSERT_TRUE(
+                testbench::pollUntil([&] { return app->account.checker.takeSnapshot().totalCount == 1; }, resultMs));
             app.reset();
             TextRecord kept;
             revealPassword(files.readValue("connection", "refreshtoken").c_str(), kept);
@@ -591,7 +592,7 @@ TEST_F(AppInProcess, SessionEndSavesWhatExitSavesButACalledOffLogOffChangesNothi
     server.addConnection(listing("1 a\r\n2 b\r\n"));
     start({});
     ASSERT_TRUE(waitForStatus("2 / 2"));
-    app->checker.markAsRead(); // marked in memory only: the session end must write it
+    app->account.checker.markAsRead(); // marked in memory only: the session end must write it
     SetWindowPos(app->handle, nullptr, 123, 45, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     SendMessageA(app->handle, WM_ENDSESSION, FALSE, 0);

@@ -464,7 +464,7 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
         EXPECT_EQ(cancel ? "Sign-in cancelled." : "No answer came back from the browser. Press Sign in to try again.",
                   state);
         EXPECT_TRUE(usable);
-        EXPECT_EQ(cancel, values.newSignIn.present);
+        EXPECT_EQ(cancel, values.newSignIn.has_value());
         EXPECT_EQ(cancel ? "Not signed in: press Sign in." : "", atOtherAddress);
     }
 }

@@ -15,7 +15,7 @@
 #include <openssl/x509.h>
 
 #include "mail/connection/connection.h"
-#include "mail/sign_in/oauth_token_client.h"
+#include "mail/sign_in/token_endpoint.h"
 #include "mail/mailbox/uid_list.h"
 #include "tests/support/temp_directory.h"
 
@@ -167,10 +167,10 @@ public:
     {
         TokenResult result;
         result.outcome = outcome;
-        result.reply.accessToken = access;
-        result.reply.refreshToken = refresh;
-        result.reply.expiresInSeconds = expires;
-        result.reply.error = outcome == TokenOutcome::InvalidGrant ? "invalid_grant" : "";
+        result.tokens.accessToken = access;
+        result.tokens.refreshToken = refresh;
+        result.tokens.expiresInSeconds = expires;
+        result.error = outcome == TokenOutcome::InvalidGrant ? "invalid_grant" : "";
         answers.push_back(result);
     }
     std::deque<TokenResult> answers;

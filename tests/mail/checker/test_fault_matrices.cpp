@@ -409,7 +409,7 @@ TEST_F(TokenLoginMatrix, SignInAgainWaitsForTheUserAndANewSignInEndsIt)
     CheckerThread* observed = checker.get();
     reports.atWait = [observed](int n) {
         if (n == 2)
-            observed->takeSignIn(TokenReply{signedInToken, "r3", "", 3600, ""}, TokenKeeper::Clock::now());
+            observed->takeSignIn(OAuthTokens{signedInToken, "r3", 3600, TokenKeeper::Clock::now()});
         if (n < 3)
             observed->requestCheckNow();
         else

@@ -143,63 +143,38 @@ TEST(Sasl, InitialResponsesOfThePublishedExamples)
     EXPECT_EQ(oauthBearerInitialResponse("a@b", "h\r\n", 995, "t"), "");
 }
 
-TEST(Sasl, ErrorChallenges)
-{
-    struct Case {
-        std::string line;
-        bool decodes;
-        const char* status;
-        const char* scope;
-    } cases[] = {
-        // Dovecot's, for a refused token.
-        {"+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=\r\n", true, "401", "mail"},
-        {"+ eyJzdGF0dXMiOjQwMX0=", true, "", ""}, // a number where a text belongs
-        {"+ \r\n", false, "", ""},
-        {"+ W10=\r\n", false, "", ""}, // not an object
-        {"+ eyJz dGF0=", false, "", ""},
-        {"-ERR eyJ9\r\n", false, "", ""},
-        {"+ " + std::string(maxChallengeLineLength, 'A'), false, "", ""},
-    };
-    for (const Case& c : cases) {
-        BearerChallenge challenge;
-        EXPECT_EQ(decodeBearerChallenge(c.line.data(), c.line.size(), challenge), c.decodes) << c.line;
-        EXPECT_EQ(challenge.status, c.status);
-        EXPECT_EQ(challenge.scope, c.scope);
-    }
-}
-
 TEST(TokenReplies, WhatEachEndpointAnswerMeans)
 {
     struct Case {
         int status;
         std::string body;
-        TokenReplyKind kind;
+        TokenOutcome kind;
         long expiresIn;
     } cases[] = {
         {200, R"({"access_token":"a.b-c","token_type":"Bearer","expires_in":3599,"refresh_token":"M.C5!*r"})",
-         TokenReplyKind::Tokens, 3599},
-        {200, R"({"access_token":"a","token_type":"bearer","expires_in":"120"})", TokenReplyKind::Tokens, 120},
-        {200, R"({"access_token":"a","token_type":"Bearer"})", TokenReplyKind::Tokens, defaultTokenLifetimeSeconds},
-        {400, R"({"error":"invalid_grant","error_description":"AADSTS70000"})", TokenReplyKind::InvalidGrant, 0},
-        {401, R"({"error":"invalid_client"})", TokenReplyKind::Refused, 0},
-        {200, R"({"access_token":"a","token_type":"mac","expires_in":1})", TokenReplyKind::Unusable, 0},
-        {200, R"({"access_token":"a b","token_type":"Bearer"})", TokenReplyKind::Unusable, 0},
-        {200, R"({"access_token":"a","token_type":"Bearer","expires_in":-5})", TokenReplyKind::Unusable, 0},
-        {200, R"({"access_token":"a","token_type":"Bearer","refresh_token":7})", TokenReplyKind::Unusable, 0},
-        {500, R"({"access_token":"a","token_type":"Bearer"})", TokenReplyKind::Unusable, 0},
-        {502, "<html>Bad gateway</html>", TokenReplyKind::Unusable, 0},
+         TokenOutcome::Tokens, 3599},
+        {200, R"({"access_token":"a","token_type":"bearer","expires_in":"120"})", TokenOutcome::Tokens, 120},
+        {200, R"({"access_token":"a","token_type":"Bearer"})", TokenOutcome::Tokens, defaultTokenLifetimeSeconds},
+        {400, R"({"error":"invalid_grant","error_description":"AADSTS70000"})", TokenOutcome::InvalidGrant, 0},
+        {401, R"({"error":"invalid_client"})", TokenOutcome::Refused, 0},
+        {200, R"({"access_token":"a","token_type":"mac","expires_in":1})", TokenOutcome::Unusable, 0},
+        {200, R"({"access_token":"a b","token_type":"Bearer"})", TokenOutcome::Unusable, 0},
+        {200, R"({"access_token":"a","token_type":"Bearer","expires_in":-5})", TokenOutcome::Unusable, 0},
+        {200, R"({"access_token":"a","token_type":"Bearer","refresh_token":7})", TokenOutcome::Unusable, 0},
+        {500, R"({"access_token":"a","token_type":"Bearer"})", TokenOutcome::Unusable, 0},
+        {502, "<html>Bad gateway</html>", TokenOutcome::Unusable, 0},
         {200, R"({"access_token":")" + std::string(maxTokenReplyBytes, 'a') + R"(","token_type":"Bearer"})",
-         TokenReplyKind::Unusable, 0},
+         TokenOutcome::Unusable, 0},
     };
     for (const Case& c : cases) {
-        TokenReply reply;
+        TokenResult reply;
         EXPECT_EQ(parseTokenReply(c.status, c.body, reply), c.kind) << c.body.substr(0, 80);
-        EXPECT_EQ(reply.expiresInSeconds, c.expiresIn) << c.body.substr(0, 80);
-        EXPECT_EQ(reply.accessToken.empty(), c.kind != TokenReplyKind::Tokens);
+        EXPECT_EQ(reply.tokens.expiresInSeconds, c.expiresIn) << c.body.substr(0, 80);
+        EXPECT_EQ(reply.tokens.accessToken.empty(), c.kind != TokenOutcome::Tokens);
     }
-    TokenReply reply;
+    TokenResult reply;
     parseTokenReply(200, cases[0].body, reply);
-    EXPECT_EQ(reply.refreshToken, "M.C5!*r");
+    EXPECT_EQ(reply.tokens.refreshToken, "M.C5!*r");
 }
 
 TEST(TokenReplies, DeviceCodeReplies)
@@ -307,23 +282,19 @@ TEST(TokenKeeper, RefreshesNearExpiryAndSavesEveryRotatedToken)
     std::vector<std::string> saved;
     TokenKeeper keeper(endpoint, [&](const std::string& token) { saved.push_back(token); });
     TokenKeeper::Clock::time_point start;
-    TokenReply signIn;
-    signIn.accessToken = "a1";
-    signIn.refreshToken = "r1";
-    signIn.expiresInSeconds = 600;
-    keeper.takeSignIn(signIn, start);
+    keeper.takeSignIn(OAuthTokens{"a1", "r1", 600, start});
     std::string token;
-    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::seconds(539)), TokenKeeper::Status::Ready);
+    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::seconds(539)), CheckStatus::Ok);
     EXPECT_EQ(token, "a1");
     EXPECT_TRUE(endpoint.presented.empty());
 
     endpoint.answer(TokenOutcome::Tokens, "a2", "r2");
-    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::seconds(541)), TokenKeeper::Status::Ready);
+    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::seconds(541)), CheckStatus::Ok);
     EXPECT_EQ(token, "a2");
     endpoint.answer(TokenOutcome::Unreachable);
-    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::hours(2)), TokenKeeper::Status::NoAnswer);
+    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::hours(2)), CheckStatus::SignInUnreachable);
     endpoint.answer(TokenOutcome::Tokens, "a3"); // no new refresh token: r2 stays
-    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::hours(2)), TokenKeeper::Status::Ready);
+    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::hours(2)), CheckStatus::Ok);
     EXPECT_EQ(endpoint.presented, (std::vector<std::string>{"r1", "r2", "r2"}));
     EXPECT_EQ(saved, (std::vector<std::string>{"r1", "r2"}));
 }
@@ -336,22 +307,21 @@ TEST(TokenKeeper, ARefusedTokenIsRefreshedOnceThenSignInAgainWithoutRetrying)
     TokenKeeper::Clock::time_point now;
     std::string token;
     endpoint.answer(TokenOutcome::Tokens, "a1");
-    ASSERT_EQ(keeper.accessToken(token, now), TokenKeeper::Status::Ready);
+    ASSERT_EQ(keeper.accessToken(token, now), CheckStatus::Ok);
     endpoint.answer(TokenOutcome::Tokens, "a2");
-    EXPECT_EQ(keeper.serverRefused(token, now), TokenKeeper::Status::Ready);
+    EXPECT_EQ(keeper.serverRefused(token, now), CheckStatus::Ok);
     EXPECT_EQ(token, "a2");
     keeper.serverAccepted();
     endpoint.answer(TokenOutcome::Tokens, "a3");
-    EXPECT_EQ(keeper.serverRefused(token, now), TokenKeeper::Status::Ready); // accepted in between: once more
-    EXPECT_EQ(keeper.serverRefused(token, now), TokenKeeper::Status::SignInAgain);
-    EXPECT_EQ(keeper.accessToken(token, now), TokenKeeper::Status::SignInAgain);
+    EXPECT_EQ(keeper.serverRefused(token, now), CheckStatus::Ok); // accepted in between: once more
+    EXPECT_EQ(keeper.serverRefused(token, now), CheckStatus::SignInAgain);
+    EXPECT_EQ(keeper.accessToken(token, now), CheckStatus::SignInAgain);
     EXPECT_EQ(endpoint.presented.size(), 3u);
 
     keeper.setRefreshToken("r9");
     endpoint.answer(TokenOutcome::InvalidGrant);
-    EXPECT_EQ(keeper.accessToken(token, now), TokenKeeper::Status::SignInAgain);
-    EXPECT_EQ(keeper.refusal(), "invalid_grant");
-    EXPECT_EQ(keeper.accessToken(token, now), TokenKeeper::Status::SignInAgain);
+    EXPECT_EQ(keeper.accessToken(token, now), CheckStatus::SignInAgain);
+    EXPECT_EQ(keeper.accessToken(token, now), CheckStatus::SignInAgain);
     EXPECT_EQ(endpoint.presented.size(), 4u);
     EXPECT_TRUE(token.empty());
 }

@@ -110,7 +110,7 @@ TEST_F(SignInBench, SignedInTokensLogInEveryWayAndTheRefreshTokenRotates)
     TokenEndpoint endpoint(bench.provider().tokenEndpoint, OAuthClient{"pellwick", ""});
     TokenResult refreshed = endpoint.refresh(result.tokens.refreshToken);
     ASSERT_EQ(refreshed.outcome, TokenOutcome::Tokens);
-    EXPECT_NE(refreshed.reply.refreshToken, result.tokens.refreshToken);
+    EXPECT_NE(refreshed.tokens.refreshToken, result.tokens.refreshToken);
     EXPECT_EQ(endpoint.refresh(result.tokens.refreshToken).outcome, TokenOutcome::InvalidGrant);
 }
 
@@ -166,15 +166,11 @@ TEST_F(SignInBench, ChecksLogInWithTokensAndCountTheMailbox)
     };
     for (const Check& check : checks) {
         SCOPED_TRACE(check.host);
-        TokenReply tokens;
-        tokens.accessToken = check.accessToken;
-        tokens.refreshToken = check.refreshToken;
-        tokens.expiresInSeconds = 3600;
         CheckerThread checker(0x8001);
         checker.pop3.setTimeouts(10, 10);
         checker.setAccount(check.host, address, "", check.port, check.security, 5, nullptr,
                            TokenSignIn{&bench.provider(), OAuthClient{"pellwick", ""}});
-        checker.takeSignIn(tokens, TokenKeeper::Clock::now());
+        checker.takeSignIn(OAuthTokens{check.accessToken, check.refreshToken, 3600, TokenKeeper::Clock::now()});
         checker.checkOnce();
         EXPECT_EQ(checker.takeSnapshot().status, CheckStatus::Ok);
         EXPECT_EQ(checker.takeSnapshot().totalCount, 2);
