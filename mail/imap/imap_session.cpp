@@ -518,6 +518,9 @@ ImapSession::Reply ImapSession::handleUntagged()
     bool handled = true;
     if (word.kind == ImapToken::Kind::Number) {
         handled = handleNumbered(word.number);
+    } else if (word.text[0] >= '0' && word.text[0] <= '9') {
+        reader.refuse(ImapReadError::NumberTooLarge); // a message number past 32 bits
+        return Reply::Failed;
     } else if (word.is("BYE")) {
         reader.skipText();
         close();
