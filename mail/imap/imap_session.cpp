@@ -389,7 +389,9 @@ ImapStatus ImapSession::idle(int seconds, IdleWake& wake)
     Reply reply = awaitReply();
     if (reply != Reply::Continuation)
         return outcome(reply);
+    idling.store(1);
     ImapStatus waited = waitIdle(wake, seconds);
+    idling.store(0);
     if (waited != ImapStatus::Ok)
         return waited;
     if (!send("DONE\r\n"))

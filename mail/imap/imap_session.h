@@ -136,6 +136,8 @@ public:
     // Ends a running idle() within about a second, from any thread; one made while no idle()
     // runs ends the next one at once.
     void endIdle() { idleStopRequested.store(1); }
+    // True from the server's go-ahead for IDLE until idle() stops waiting; for any thread.
+    bool isIdling() const { return idling.load() != 0; }
     // UID STORE +FLAGS.SILENT (\Seen) of exactly these UIDs, in as many commands as the
     // command line's bound needs. NotOffered unless the folder was selected writable.
     ImapStatus markSeen(const std::vector<uint32_t>& uids);
@@ -188,4 +190,5 @@ private:
     std::string serverHost;
     int serverPort = 0;
     std::atomic<int> idleStopRequested{0};
+    std::atomic<int> idling{0};
 };
