@@ -322,8 +322,9 @@ TEST_P(ImapHostileReplies, SessionStopsWhereItMustWithTheBoundItHit)
         EXPECT_EQ(static_cast<int>(session.lastError()), static_cast<int>(expected));
     }
     session.close();
-    if (row.sent != unchecked)
+    if (row.sent != unchecked) {
         EXPECT_EQ(server.written(), row.sent);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ImapHostileReplies, ::testing::ValuesIn(rows()),
