@@ -224,10 +224,16 @@ ImapStatus ImapSession::readCapabilities()
     return status;
 }
 
+// A server that greeted as logged in needs no login, only its capabilities.
+ImapStatus ImapSession::skipLogin()
+{
+    return known.read ? ImapStatus::Ok : readCapabilities();
+}
+
 ImapStatus ImapSession::logIn(const std::string& user, const std::string& password)
 {
     if (preauthenticated)
-        return ImapStatus::Ok;
+        return skipLogin();
     if (!known.read) {
         ImapStatus listed = readCapabilities();
         if (listed != ImapStatus::Ok)
@@ -254,6 +260,8 @@ ImapStatus ImapSession::logInWithToken(const std::string& user, const std::strin
     // A token opens the mailbox as a password does: never where anyone on the path reads it.
     if (!isTls() && !privateStream)
         return ImapStatus::NotOffered;
+    if (preauthenticated)
+        return skipLogin();
     if (!known.read) {
         ImapStatus listed = readCapabilities();
         if (listed != ImapStatus::Ok)
@@ -380,6 +388,8 @@ ImapStatus ImapSession::idle(int seconds, IdleWake& wake)
 {
     if (!known.idle || !selectedFolder.selected)
         return ImapStatus::NotOffered;
+    if (seconds > maxIdleSeconds)
+        seconds = maxIdleSeconds;
     reader.startCycle();
     folderChanged = false;
     std::snprintf(tag, sizeof tag, "a%u", ++tagNumber);
@@ -387,8 +397,8 @@ ImapStatus ImapSession::idle(int seconds, IdleWake& wake)
     if (!send(std::string(tag) + " IDLE\r\n"))
         return outcome(Reply::Failed);
     Reply reply = awaitReply();
-    if (reply != Reply::Continuation)
-        return outcome(reply);
+    if (reply != Reply::Continuation) // an OK without the go-ahead is no IDLE either
+        return outcome(reply == Reply::Ok ? Reply::Untagged : reply);
     idling.store(1);
     ImapStatus waited = waitIdle(wake, seconds);
     idling.store(0);

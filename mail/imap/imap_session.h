@@ -88,6 +88,8 @@ public:
     // The most UIDs a folder's list may hold: 16 MB of them.
     static const size_t maxListedUids = 4u * 1000 * 1000;
     static const size_t maxLiteralMinusBytes = 4096;
+    // RFC 2177: a server may end an IDLE after 30 minutes; it is renewed before.
+    static const int maxIdleSeconds = 29 * 60;
 
     ImapSession();
 
@@ -129,7 +131,7 @@ public:
     ImapStatus searchUids(ImapSearch which, std::vector<uint32_t>& uids);
     // STATUS of a folder (MESSAGES UNSEEN UIDNEXT UIDVALIDITY), selected or not.
     ImapStatus status(const std::string& folder, ImapFolderStatus& figures);
-    // IDLE on the selected folder for at most `seconds`: back (after DONE and the server's OK)
+    // IDLE on the selected folder for at most `seconds` (maxIdleSeconds at most): back (after DONE and the server's OK)
     // at the first EXISTS, EXPUNGE or FETCH, when the time passes, or at endIdle(). NotOffered
     // when the server does not list IDLE. The folder's counts follow what was told.
     ImapStatus idle(int seconds, IdleWake& wake);
@@ -170,6 +172,7 @@ private:
     ImapStatus outcome(Reply reply, bool login = false);
     ImapStatus authenticate(const char* mechanism, const std::string& response, const char* errorAnswer);
     ImapStatus finishLogin(ImapStatus status);
+    ImapStatus skipLogin();
     ImapStatus search(const char* criteria);
     ImapStatus waitIdle(IdleWake& wake, int seconds);
 

@@ -159,6 +159,8 @@ std::vector<Row> rows()
     literalNeeded.greeting = "* OK [CAPABILITY IMAP4rev1] ready\r\n";
     literalNeeded.login = "+ go on\r\na1 OK [CAPABILITY IMAP4rev1 IDLE] in\r\n";
     Replies startTls = tokenServer("STARTTLS LOGINDISABLED");
+    Replies preauth;
+    preauth.greeting = "* PREAUTH hi\r\n";
     return {
         // Splits and what a well-behaved server may send
         {"EveryByteInAReadOfItsOwnWithADripDuringIdle",
@@ -223,6 +225,11 @@ std::vector<Row> rows()
         {"LoginRefusedWithoutACode", endingAt(Step::Login, "a1 NO no\r\n"), Step::Login, ImapStatus::LoginRefused},
         {"LoginUnavailableIsTemporary", endingAt(Step::Login, "a1 NO [UNAVAILABLE] later\r\n"), Step::Login,
          ImapStatus::Unavailable},
+        {"IdleOkWithoutTheGoAhead", endingAt(Step::Idle, "a5 OK\r\n"), Step::Idle, ImapStatus::ReplyRefused,
+         ImapReadError::Malformed},
+        {"PreauthGreetingNeedsNoLogin", replacing(Step::Login, "* CAPABILITY IMAP4rev1 IDLE\r\na1 OK\r\n", preauth),
+         Step::Done, ImapStatus::Ok, ImapReadError::None, 3,
+         "a1 CAPABILITY\r\na2 EXAMINE \"INBOX\"\r\na3 UID SEARCH UNSEEN\r\na4 UID SEARCH ALL\r\na5 IDLE\r\nDONE\r\n"},
         {"ExamineRefused", endingAt(Step::Examine, "a2 NO no such folder\r\n"), Step::Examine, ImapStatus::No},
         // STARTTLS
         {"InjectedReplyBehindStartTlsOk",
