@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mail/imap/imap_mailbox_name.h"
 #include "mail/sign_in/sasl_oauth.h"
 
 static_assert(ImapSession::maxSaslLineBytes >= (maxTokenLength + 1024) / 3 * 4 + 64,
@@ -322,9 +323,10 @@ ImapStatus ImapSession::examine(const std::string& folder, bool writable)
 {
     selectedFolder = ImapFolder();
     selectedFolder.readOnly = !writable;
+    std::string name = imapMailboxName(folder);
     Command command(writable ? "SELECT" : "EXAMINE", known);
-    command.astring(folder);
-    if (!command.sendable())
+    command.astring(name);
+    if (name.empty() || !command.sendable())
         return ImapStatus::Unsendable;
     ImapStatus status = outcome(run(command));
     if (status != ImapStatus::Ok)
@@ -374,9 +376,10 @@ ImapStatus ImapSession::searchUids(ImapSearch which, std::vector<uint32_t>& uids
 ImapStatus ImapSession::status(const std::string& folder, ImapFolderStatus& figures)
 {
     figures = ImapFolderStatus();
+    std::string name = imapMailboxName(folder);
     Command command("STATUS", known);
-    command.astring(folder).word("(MESSAGES UNSEEN UIDNEXT UIDVALIDITY)");
-    if (!command.sendable())
+    command.astring(name).word("(MESSAGES UNSEEN UIDNEXT UIDVALIDITY)");
+    if (name.empty() || !command.sendable())
         return ImapStatus::Unsendable;
     statusTarget = &figures;
     ImapStatus result = outcome(run(command));
@@ -572,8 +575,6 @@ bool ImapSession::readCode()
             read = reader.nextNumber(selectedFolder.uidNext);
         else if (name.is("READ-ONLY") || name.is("READ-WRITE"))
             selectedFolder.readOnly = name.is("READ-ONLY");
-        else if (name.is("AUTHENTICATIONFAILED"))
-            lastCode = Code::AuthenticationFailed;
         else if (name.is("UNAVAILABLE"))
             lastCode = Code::Unavailable;
         while (read && reader.token().kind != ImapToken::Kind::CodeEnd &&

@@ -119,7 +119,8 @@ public:
     // target's memory stream): a token may go over it as over TLS, until the next connect().
     void adoptPrivateStream(BIO* connected);
 
-    // EXAMINE (read-only), or SELECT when `writable`, for markSeen. A folder without
+    // EXAMINE (read-only), or SELECT when `writable`, for markSeen; the folder's name in UTF-8
+    // (Unsendable when it is not; imap_mailbox_name.h). A folder without
     // UIDVALIDITY is refused (ReplyRefused): its UIDs would mean nothing.
     ImapStatus examine(const std::string& folder = "INBOX", bool writable = false);
     const ImapFolder& folder() const { return selectedFolder; }
@@ -152,7 +153,7 @@ public:
 
 private:
     enum class Reply { Untagged, Continuation, Ok, No, Bad, Bye, Failed };
-    enum class Code { None, AuthenticationFailed, Unavailable };
+    enum class Code { None, Unavailable };
     class Command;
 
     void beginStream();

@@ -12,6 +12,8 @@
 #include "tests/support/scripted_stream.h"
 
 using testbench::ScriptedStream;
+using Status = ImapStatus;
+using Why = ImapReadError;
 
 namespace {
 
@@ -60,7 +62,14 @@ int indexOf(Step step)
 }
 
 using Pieces = std::function<std::vector<std::string>()>;
-using Text = std::function<std::string()>;
+
+// A reply's text, or what makes it when the row runs.
+struct Text {
+    Text(std::string text) : make([text] { return text; }) {}
+    Text(const char* text) : Text(std::string(text)) {}
+    Text(std::function<std::string()> make) : make(std::move(make)) {}
+    std::function<std::string()> make;
+};
 
 // The replies up to `step`, with `text` as that step's reply, and then the stream ends.
 Pieces endingAt(Step step, Text text, Replies replies = Replies())
@@ -69,15 +78,9 @@ Pieces endingAt(Step step, Text text, Replies replies = Replies())
         std::vector<std::string> pieces;
         for (int at = 0; at < indexOf(step); ++at)
             pieces.push_back(replies.*fields[at]);
-        pieces.push_back(text());
+        pieces.push_back(text.make());
         return pieces;
     };
-}
-
-Pieces endingAt(Step step, const std::string& text, Replies replies = Replies())
-{
-    return endingAt(
-        step, [text] { return text; }, replies);
 }
 
 // Every reply as usual but `step`'s.
@@ -85,7 +88,7 @@ Pieces replacing(Step step, Text text, Replies replies = Replies())
 {
     return [=] {
         Replies changed = replies;
-        changed.*fields[indexOf(step)] = text();
+        changed.*fields[indexOf(step)] = text.make();
         std::vector<std::string> pieces;
         for (std::string Replies::*field : fields)
             pieces.push_back(changed.*field);
@@ -93,15 +96,9 @@ Pieces replacing(Step step, Text text, Replies replies = Replies())
     };
 }
 
-Pieces replacing(Step step, const std::string& text, Replies replies = Replies())
+Text lazy(std::string (*make)())
 {
-    return replacing(
-        step, [text] { return text; }, replies);
-}
-
-Pieces only(const std::string& piece)
-{
-    return [piece] { return std::vector<std::string>{piece}; };
+    return Text(std::function<std::string()>(make));
 }
 
 Pieces byteByByte(Pieces whole)
@@ -167,7 +164,7 @@ std::vector<Row> rows()
          byteByByte(replacing(Step::Idle, "+ idling\r\n* OK Still here\r\n* OK Still here\r\n* 4 EXISTS\r\na5 OK\r\n")),
          Step::Done},
         {"SearchOf100000UidsOnOneLine",
-         replacing(Step::List, [] { return searchOf(100000); }),
+         replacing(Step::List, lazy([] { return searchOf(100000); })),
          Step::Done,
          {},
          {},
@@ -178,99 +175,95 @@ std::vector<Row> rows()
          Step::Done},
         {"NestingAtTheBoundIsRead", replacing(Step::Examine, nested(32) + examineTail), Step::Done},
         {"UntaggedRepliesUpToTheBound",
-         replacing(Step::Examine, [] { return repeated("* 1 EXISTS\r\n", untaggedBound - 1) + examineTail; }),
+         replacing(Step::Examine, lazy([] { return repeated("* 1 EXISTS\r\n", untaggedBound - 1) + examineTail; })),
          Step::Done},
         // Bounds
         {"LiteralLongerThanTheStream", endingAt(Step::Examine, "* 1 FETCH (BODY[] {100}\r\nshort)\r\n"), Step::Examine,
-         ImapStatus::StreamFailed, ImapReadError::Stream},
+         Status::StreamFailed, Why::Stream},
         {"LiteralOneByteOverTheBound",
          endingAt(Step::Examine, "* 1 FETCH (BODY[] {65537}\r\n" + std::string(65537, 'x')), Step::Examine,
-         ImapStatus::ReplyRefused, ImapReadError::LiteralTooLarge},
+         Status::ReplyRefused, Why::LiteralTooLarge},
         {"LiteralSizeOfTwentyDigits", endingAt(Step::Examine, "* 1 FETCH (BODY[] {99999999999999999999}\r\n"),
-         Step::Examine, ImapStatus::ReplyRefused, ImapReadError::LiteralTooLarge},
+         Step::Examine, Status::ReplyRefused, Why::LiteralTooLarge},
         {"FloodOfExists",
-         endingAt(Step::Examine, [] { return repeated("* 1 EXISTS\r\n", untaggedBound) + examineTail; }), Step::Examine,
-         ImapStatus::ReplyRefused, ImapReadError::TooManyUntagged},
-        {"NestingPastTheBound", endingAt(Step::Examine, nested(33) + examineTail), Step::Examine,
-         ImapStatus::ReplyRefused, ImapReadError::TooDeep},
-        {"LineWithoutEnd", endingAt(Step::Examine, [] { return "* OK " + std::string(ImapReader::maxLineBytes, 'x'); }),
-         Step::Examine, ImapStatus::ReplyRefused, ImapReadError::LineTooLong},
+         endingAt(Step::Examine, lazy([] { return repeated("* 1 EXISTS\r\n", untaggedBound) + examineTail; })),
+         Step::Examine, Status::ReplyRefused, Why::TooManyUntagged},
+        {"NestingPastTheBound", endingAt(Step::Examine, nested(33) + examineTail), Step::Examine, Status::ReplyRefused,
+         Why::TooDeep},
+        {"LineWithoutEnd",
+         endingAt(Step::Examine, lazy([] { return "* OK " + std::string(ImapReader::maxLineBytes, 'x'); })),
+         Step::Examine, Status::ReplyRefused, Why::LineTooLong},
         {"EndlessReplies",
-         endingAt(Step::Examine, [] { return repeated("* OK " + std::string(1024 * 1024, 'x') + "\r\n", 65); }),
-         Step::Examine, ImapStatus::ReplyRefused, ImapReadError::CycleTooLong},
+         endingAt(Step::Examine, lazy([] { return repeated("* OK " + std::string(1024 * 1024, 'x') + "\r\n", 65); })),
+         Step::Examine, Status::ReplyRefused, Why::CycleTooLong},
         {"EsearchPastTheListBound",
          replacing(Step::List, "* ESEARCH (TAG \"a4\") UID ALL 1:4294967295\r\na4 OK\r\n", esearch), Step::List,
-         ImapStatus::ReplyRefused, ImapReadError::ListTooLong},
+         Status::ReplyRefused, Why::ListTooLong},
         {"ExistsPast32Bits", endingAt(Step::Examine, "* 4294967296 EXISTS\r\n" + examineTail), Step::Examine,
-         ImapStatus::ReplyRefused, ImapReadError::NumberTooLarge},
+         Status::ReplyRefused, Why::NumberTooLarge},
         {"UidValidityPast32Bits", endingAt(Step::Examine, "* OK [UIDVALIDITY 4294967296] v\r\na2 OK\r\n"),
-         Step::Examine, ImapStatus::ReplyRefused, ImapReadError::NumberTooLarge},
+         Step::Examine, Status::ReplyRefused, Why::NumberTooLarge},
         // Replies that are no IMAP
-        {"NoUidValidity", endingAt(Step::Examine, "a2 OK done\r\n"), Step::Examine, ImapStatus::ReplyRefused,
-         ImapReadError::Malformed},
-        {"TagOfAnotherCommand", endingAt(Step::Login, "a9 OK in\r\n"), Step::Login, ImapStatus::ReplyRefused,
-         ImapReadError::Malformed},
-        {"ContinuationWhereNoneBelongs", endingAt(Step::Examine, "+ go on\r\n"), Step::Examine,
-         ImapStatus::ReplyRefused, ImapReadError::Malformed},
+        {"NoUidValidity", endingAt(Step::Examine, "a2 OK done\r\n"), Step::Examine, Status::ReplyRefused,
+         Why::Malformed},
+        {"TagOfAnotherCommand", endingAt(Step::Login, "a9 OK in\r\n"), Step::Login, Status::ReplyRefused,
+         Why::Malformed},
+        {"ContinuationWhereNoneBelongs", endingAt(Step::Examine, "+ go on\r\n"), Step::Examine, Status::ReplyRefused,
+         Why::Malformed},
         {"NulInAResponse", endingAt(Step::Examine, std::string("* 3 EX\0ISTS\r\n", 13)), Step::Examine,
-         ImapStatus::ReplyRefused, ImapReadError::Malformed},
+         Status::ReplyRefused, Why::Malformed},
         {"QuotedStringBrokenByTheLineEnd", endingAt(Step::Examine, "* STATUS \"INB\r\n"), Step::Examine,
-         ImapStatus::ReplyRefused, ImapReadError::Malformed},
-        {"TaggedGreeting", only("a1 OK hello\r\n"), Step::Greeting, ImapStatus::ReplyRefused, ImapReadError::Malformed},
+         Status::ReplyRefused, Why::Malformed},
+        {"TaggedGreeting", endingAt(Step::Greeting, "a1 OK hello\r\n"), Step::Greeting, Status::ReplyRefused,
+         Why::Malformed},
         // The server ends it
-        {"ByeGreeting", only("* BYE too many connections\r\n"), Step::Greeting, ImapStatus::Bye},
-        {"ByeInTheMiddleOfALogin", endingAt(Step::Login, "* BYE going down\r\n"), Step::Login, ImapStatus::Bye},
+        {"ByeGreeting", endingAt(Step::Greeting, "* BYE too many connections\r\n"), Step::Greeting, Status::Bye},
+        {"ByeInTheMiddleOfALogin", endingAt(Step::Login, "* BYE going down\r\n"), Step::Login, Status::Bye},
         {"LoginRefused", endingAt(Step::Login, "a1 NO [AUTHENTICATIONFAILED] no\r\n"), Step::Login,
-         ImapStatus::LoginRefused},
-        {"LoginRefusedWithoutACode", endingAt(Step::Login, "a1 NO no\r\n"), Step::Login, ImapStatus::LoginRefused},
+         Status::LoginRefused},
         {"LoginUnavailableIsTemporary", endingAt(Step::Login, "a1 NO [UNAVAILABLE] later\r\n"), Step::Login,
-         ImapStatus::Unavailable},
-        {"IdleOkWithoutTheGoAhead", endingAt(Step::Idle, "a5 OK\r\n"), Step::Idle, ImapStatus::ReplyRefused,
-         ImapReadError::Malformed},
+         Status::Unavailable},
+        {"IdleOkWithoutTheGoAhead", endingAt(Step::Idle, "a5 OK\r\n"), Step::Idle, Status::ReplyRefused,
+         Why::Malformed},
         {"PreauthGreetingNeedsNoLogin", replacing(Step::Login, "* CAPABILITY IMAP4rev1 IDLE\r\na1 OK\r\n", preauth),
-         Step::Done, ImapStatus::Ok, ImapReadError::None, 3,
+         Step::Done, Status::Ok, Why::None, 3,
          "a1 CAPABILITY\r\na2 EXAMINE \"INBOX\"\r\na3 UID SEARCH UNSEEN\r\na4 UID SEARCH ALL\r\na5 IDLE\r\nDONE\r\n"},
-        {"ExamineRefused", endingAt(Step::Examine, "a2 NO no such folder\r\n"), Step::Examine, ImapStatus::No},
+        {"ExamineRefused", endingAt(Step::Examine, "a2 NO no such folder\r\n"), Step::Examine, Status::No},
         // STARTTLS
         {"InjectedReplyBehindStartTlsOk",
          endingAt(Step::StartTls, "a1 OK begin\r\na2 OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] injected\r\n", startTls),
-         Step::StartTls, ImapStatus::StreamFailed, ImapReadError::None, 0, "a1 STARTTLS\r\n", "alice", "secret", false,
-         true},
-        {"StartTlsNotListed", only("* OK [CAPABILITY IMAP4rev1] ready\r\n"), Step::StartTls, ImapStatus::StreamFailed,
-         ImapReadError::None, 0, "", "alice", "secret", false, true},
-        {"PreauthGreetingBeforeStartTls", only("* PREAUTH [CAPABILITY IMAP4rev1 STARTTLS] in\r\n"), Step::StartTls,
-         ImapStatus::StreamFailed, ImapReadError::None, 0, "", "alice", "secret", false, true},
+         Step::StartTls, Status::StreamFailed, Why::None, 0, "a1 STARTTLS\r\n", "alice", "secret", false, true},
+        {"StartTlsNotListed", endingAt(Step::Greeting, "* OK [CAPABILITY IMAP4rev1] ready\r\n"), Step::StartTls,
+         Status::StreamFailed, Why::None, 0, "", "alice", "secret", false, true},
+        {"PreauthGreetingBeforeStartTls", endingAt(Step::Greeting, "* PREAUTH [CAPABILITY IMAP4rev1 STARTTLS] in\r\n"),
+         Step::StartTls, Status::StreamFailed, Why::None, 0, "", "alice", "secret", false, true},
         // What the login sends
         {"OddCredentialsQuotedOrLiteral", endingAt(Step::Login, literalNeeded.login, literalNeeded), Step::Examine,
-         ImapStatus::StreamFailed, ImapReadError::Stream, 0,
+         Status::StreamFailed, Why::Stream, 0,
          "a1 LOGIN \"al\\\"i\\\\ce\" {7}\r\ns\xc3\xa9"
          "cret\r\na2 EXAMINE \"INBOX\"\r\n",
          "al\"i\\ce",
          "s\xc3\xa9"
          "cret"},
-        {"NulInThePasswordIsNeverSent", only(Replies().greeting), Step::Login, ImapStatus::Unsendable,
-         ImapReadError::None, 0, "", "alice", std::string("sec\0ret", 7)},
-        {"LoginDisabledWithoutPlain", only(tokenServer("LOGINDISABLED").greeting), Step::Login, ImapStatus::NotOffered,
-         ImapReadError::None, 0, ""},
+        {"NulInThePasswordIsNeverSent", endingAt(Step::Greeting, Replies().greeting), Step::Login, Status::Unsendable,
+         Why::None, 0, "", "alice", std::string("sec\0ret", 7)},
+        {"LoginDisabledWithoutPlain", endingAt(Step::Greeting, tokenServer("LOGINDISABLED").greeting), Step::Login,
+         Status::NotOffered, Why::None, 0, ""},
         {"LoginDisabledUsesPlain", endingAt(Step::Login, Replies().login, plainOnly), Step::Examine,
-         ImapStatus::StreamFailed, ImapReadError::Stream, 0,
+         Status::StreamFailed, Why::Stream, 0,
          "a1 AUTHENTICATE PLAIN AGFsaWNlAHNlY3JldA==\r\na2 EXAMINE \"INBOX\"\r\n"},
         // Tokens
         {"Xoauth2ErrorChallengeGetsAnEmptyLine",
          endingAt(Step::Login, challenge + "a1 NO [AUTHENTICATIONFAILED] no\r\n", tokenServer("AUTH=XOAUTH2 SASL-IR")),
-         Step::Login, ImapStatus::LoginRefused, ImapReadError::None, 0,
+         Step::Login, Status::LoginRefused, Why::None, 0,
          "a1 AUTHENTICATE XOAUTH2 " + xoauth2InitialResponse("alice", "secret") + "\r\n\r\n", "alice", "secret", true},
         {"OauthBearerErrorChallengeGetsAQ",
          endingAt(Step::Login, "+ \r\n" + challenge + "a1 NO [AUTHENTICATIONFAILED] no\r\n",
                   tokenServer("AUTH=OAUTHBEARER")),
-         Step::Login, ImapStatus::LoginRefused, ImapReadError::None, 0,
+         Step::Login, Status::LoginRefused, Why::None, 0,
          "a1 AUTHENTICATE OAUTHBEARER\r\n" + oauthBearerInitialResponse("alice", "localhost", 993, "secret") +
              "\r\nAQ==\r\n",
          "alice", "secret", true},
-        {"TokenServerUnavailable",
-         endingAt(Step::Login, "a1 NO [UNAVAILABLE] Temporary authentication failure.\r\n",
-                  tokenServer("AUTH=XOAUTH2 SASL-IR")),
-         Step::Login, ImapStatus::Unavailable, ImapReadError::None, 0, unchecked, "alice", "secret", true},
     };
 }
 

@@ -1,5 +1,5 @@
 // The IMAP session against the private Dovecot: each way of securing the stream, the counts
-// and UIDs, \Seen set on the server, a refused password, and IDLE woken by a delivery.
+// and UIDs, \Seen set on the server, and IDLE woken by a delivery.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -105,12 +105,6 @@ INSTANTIATE_TEST_SUITE_P(Security, DovecotImapSecurity,
                          ::testing::Values(ConnectionSecurity::TlsOnConnect, ConnectionSecurity::StartTls,
                                            ConnectionSecurity::None),
                          securityName);
-
-TEST_F(DovecotImap, WrongPasswordIsRefusedAsALogin)
-{
-    ASSERT_EQ(static_cast<int>(connect(ConnectionSecurity::TlsOnConnect)), static_cast<int>(ImapStatus::Ok));
-    EXPECT_EQ(static_cast<int>(session->logIn(user, "wrong")), static_cast<int>(ImapStatus::LoginRefused));
-}
 
 // A message written under tmp/ and renamed into new/ while the session idles: Dovecot tells
 // EXISTS (after its own half second), and idle() comes back with the new count.
