@@ -120,8 +120,8 @@ public:
     void adoptPrivateStream(BIO* connected);
 
     // EXAMINE (read-only), or SELECT when `writable`, for markSeen; the folder's name in UTF-8
-    // (Unsendable when it is not; imap_mailbox_name.h). A folder without
-    // UIDVALIDITY is refused (ReplyRefused): its UIDs would mean nothing.
+    // (Unsendable when it is not; imap_mailbox_name.h). A folder without UIDVALIDITY is
+    // refused (ReplyRefused): its UIDs would mean nothing.
     ImapStatus examine(const std::string& folder = "INBOX", bool writable = false);
     const ImapFolder& folder() const { return selectedFolder; }
     // Messages without \Seen in the selected folder: ESEARCH's COUNT where offered, else the
@@ -132,9 +132,10 @@ public:
     ImapStatus searchUids(ImapSearch which, std::vector<uint32_t>& uids);
     // STATUS of a folder (MESSAGES UNSEEN UIDNEXT UIDVALIDITY), selected or not.
     ImapStatus status(const std::string& folder, ImapFolderStatus& figures);
-    // IDLE on the selected folder for at most `seconds` (maxIdleSeconds at most): back (after DONE and the server's OK)
-    // at the first EXISTS, EXPUNGE or FETCH, when the time passes, or at endIdle(). NotOffered
-    // when the server does not list IDLE. The folder's counts follow what was told.
+    // IDLE on the selected folder for at most `seconds` (maxIdleSeconds at most): back, after
+    // DONE and the server's OK, at the first EXISTS, EXPUNGE or FETCH, when the time passes,
+    // or at endIdle(). NotOffered when the server does not list IDLE. The folder's counts
+    // follow what was told. The wait reads in one-second slices, so that endIdle() is seen.
     ImapStatus idle(int seconds, IdleWake& wake);
     // Ends a running idle() within about a second, from any thread; one made while no idle()
     // runs ends the next one at once.
