@@ -6,7 +6,7 @@ packages=(
   cmake make ccache g++ pkg-config libssl-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils imagemagick tesseract-ocr
-  dovecot-core dovecot-pop3d openssl dpkg-dev perl python3 python3-yaml
+  dovecot-core dovecot-pop3d dovecot-imapd openssl dpkg-dev perl python3 python3-yaml
   nsis zip unzip ca-certificates
   clang clang-format libclang-rt-14-dev lld
   nlohmann-json3-dev

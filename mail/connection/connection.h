@@ -125,6 +125,8 @@ public:
     // Limits for connecting (name lookup, TCP and TLS handshake together) and for each read
     // or write without progress. Values below 1 are taken as 1.
     void setTimeouts(int connectSeconds, int ioSeconds);
+    int connectTimeoutSeconds() const { return connectSeconds; }
+    int ioTimeoutSeconds() const { return ioSeconds; }
     // Makes a blocked open, read or write give up within about abortPollMilliseconds;
     // stays in force (every later call fails at once) until clearAbort().
     void abort();

@@ -79,3 +79,11 @@ std::string oauthBearerInitialResponse(const std::string& address, const std::st
                         "auth=Bearer " +
                         token + "\x01\x01");
 }
+
+std::string plainInitialResponse(const std::string& user, const std::string& password)
+{
+    if (user.empty() || user.find('\0') != std::string::npos || password.find('\0') != std::string::npos ||
+        user.size() + password.size() > maxTokenLength)
+        return std::string();
+    return base64Encode(std::string(1, '\0') + user + std::string(1, '\0') + password);
+}

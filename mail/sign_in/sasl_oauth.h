@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <string>
 
-// The SASL messages of a POP3 login with an OAuth 2.0 access token (AUTH XOAUTH2, AUTH
-// OAUTHBEARER of RFC 7628).
+// The SASL messages of a login with an OAuth 2.0 access token (XOAUTH2, OAUTHBEARER of
+// RFC 7628) or a password (PLAIN).
 
 // A token longer than this is not one a provider issues; nothing is encoded for it.
 static const size_t maxTokenLength = 16 * 1024;
@@ -22,3 +22,7 @@ std::string xoauth2InitialResponse(const std::string& address, const std::string
 // and '=' of the address escaped as RFC 5801 wants; empty when refused as above.
 std::string oauthBearerInitialResponse(const std::string& address, const std::string& host, int port,
                                        const std::string& token);
+
+// base64 of "\0USER\0PASSWORD", SASL PLAIN (RFC 4616) with no authorization identity;
+// empty for an empty user, a NUL in either, or more than maxTokenLength bytes together.
+std::string plainInitialResponse(const std::string& user, const std::string& password);

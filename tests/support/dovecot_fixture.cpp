@@ -167,11 +167,13 @@ bool DovecotFixture::fromEnvironment(DovecotFixture& out)
     DovecotFixture fixture;
     fixture.plain = parsePort(values["PLAIN_PORT"]);
     fixture.tls = parsePort(values["TLS_PORT"]);
+    fixture.imap = parsePort(values["IMAP_PORT"]);
+    fixture.imaps = parsePort(values["IMAPS_PORT"]);
     fixture.ca = unixPathForPlatform(values["CA_FILE"]);
     fixture.passwdPattern = unixPathForPlatform(values["PASSWD_FILE"]);
     fixture.homeRoot = unixPathForPlatform(values["HOME_ROOT"]);
-    if (!fixture.plain || !fixture.tls || fixture.ca.empty() || fixture.homeRoot.empty() ||
-        fixture.passwdPattern.find("%u") == std::string::npos)
+    if (!fixture.plain || !fixture.tls || !fixture.imap || !fixture.imaps || fixture.ca.empty() ||
+        fixture.homeRoot.empty() || fixture.passwdPattern.find("%u") == std::string::npos)
         return false;
     out = fixture;
     return true;

@@ -1,5 +1,5 @@
 // The private Dovecot that ctest starts once per build tree (dovecot/dovecot-fixture.sh), seen
-// from a test: its ports, its CA, and its users and their maildirs.
+// from a test: its POP3 and IMAP ports, its CA, and its users and their maildirs.
 #pragma once
 
 #include <string>
@@ -14,6 +14,9 @@ public:
 
     int plainPort() const { return plain; }
     int tlsPort() const { return tls; }
+    // IMAP, plain (with STARTTLS) and inside TLS; the same users and maildirs as POP3.
+    int imapPort() const { return imap; }
+    int imapsPort() const { return imaps; }
     // PEM of the CA that signed Dovecot's certificate (CN localhost, SAN localhost + 127.0.0.1).
     std::string caFile() const { return ca; }
 
@@ -36,6 +39,8 @@ private:
 
     int plain = 0;
     int tls = 0;
+    int imap = 0;
+    int imaps = 0;
     std::string ca;
     std::string passwdPattern; // with %u for the user name
     std::string homeRoot;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# A private Dovecot POP3 server for tests, confined to one folder.
+# A private Dovecot POP3 and IMAP server for tests, confined to one folder.
 #   dovecot-fixture.sh start DIR   fresh configuration, certificates and mail store; start; wait
-#                                  until both ports answer; write DIR/fixture.env
-#   dovecot-fixture.sh stop DIR    end the instance started from DIR (by its PID file)
+#                                  until every port answers; write DIR/fixture.env
+#   dovecot-fixture.sh stop DIR    end the instance started from DIR (its whole process group)
 # Re-running start first stops an instance left over from an earlier run in the same DIR.
 set -euo pipefail
 
@@ -18,11 +18,33 @@ dir=$(cd "$2" && pwd)
 # Dovecot's mail processes run as nobody and must reach the mailboxes below DIR.
 chmod go+rx "$dir"
 pid_file="$dir/run/master.pid"
+# Dovecot runs in the foreground in a session of its own, so that stopping ends every process
+# it started: an IMAP process in IDLE outlives a signalled master for seconds otherwise, and a
+# restart meanwhile fails.
+group_file="$dir/fixture.pgid"
 
 dovecot_bin=$(command -v dovecot || echo /usr/sbin/dovecot)
 [ -x "$dovecot_bin" ] || die "dovecot is not installed"
 
+stop_group() {
+  [ -s "$group_file" ] || return 0
+  local group
+  group=$(head -n 1 "$group_file")
+  rm -f "$group_file"
+  case "$group" in ''|*[!0-9]*) return 0 ;; esac
+  # Only a Dovecot group: a stale file could name unrelated processes by now.
+  grep -q dovecot "/proc/$group/comm" 2>/dev/null || return 0
+  kill -TERM -- "-$group" 2>/dev/null || true
+  local i
+  for i in $(seq 1 "$STOP_WAIT_STEPS"); do
+    kill -0 -- "-$group" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL -- "-$group" 2>/dev/null || true
+}
+
 stop_instance() {
+  stop_group
   [ -s "$pid_file" ] || return 0
   local pid
   pid=$(head -n 1 "$pid_file")
@@ -41,12 +63,12 @@ stop_instance() {
   rm -f "$pid_file"
 }
 
-# Two distinct free loopback ports, held open together so they differ.
+# Four distinct free loopback ports, held open together so they differ.
 free_ports() {
   python3 - <<'PY'
 import socket
 held = []
-for _ in range(2):
+for _ in range(4):
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
     held.append(s)
@@ -93,7 +115,7 @@ make_certificates() {
 }
 
 write_config() {
-  local plain_port=$1 tls_port=$2
+  local plain_port=$1 tls_port=$2 imap_port=$3 imaps_port=$4
   local instance
   instance="pellwick-$(printf '%s' "$dir" | cksum | cut -d' ' -f1)"
   cat >"$dir/dovecot.conf" <<CONF
@@ -104,7 +126,7 @@ instance_name = $instance
 log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
 listen = 127.0.0.1
-protocols = pop3
+protocols = pop3 imap
 ssl = yes
 ssl_cert = <$dir/pki/server.pem
 ssl_key = <$dir/pki/server.key
@@ -136,10 +158,11 @@ service anvil {
 }
 service imap-login {
   inet_listener imap {
-    port = 0
+    port = $imap_port
   }
   inet_listener imaps {
-    port = 0
+    port = $imaps_port
+    ssl = yes
   }
 }
 service pop3-login {
@@ -162,23 +185,28 @@ start_instance() {
   chmod 0755 "$dir/users"
   make_certificates
 
-  local attempt plain_port tls_port
+  local attempt plain_port tls_port imap_port imaps_port
   for attempt in 1 2 3; do
-    read -r plain_port tls_port < <(free_ports)
-    write_config "$plain_port" "$tls_port"
-    # Its own streams, so that it does not hold the caller's pipes open.
-    "$dovecot_bin" -c "$dir/dovecot.conf" </dev/null >"$dir/dovecot.out" 2>&1 || { sleep 0.2; continue; }
+    read -r plain_port tls_port imap_port imaps_port < <(free_ports)
+    write_config "$plain_port" "$tls_port" "$imap_port" "$imaps_port"
+    # Its own streams, so that it does not hold the caller's pipes open. Started in the
+    # background of this script, setsid makes Dovecot the leader of a new group itself.
+    setsid "$dovecot_bin" -F -c "$dir/dovecot.conf" </dev/null >"$dir/dovecot.out" 2>&1 &
+    echo $! >"$group_file"
     local i
     for i in $(seq 1 "$START_WAIT_STEPS"); do
-      if port_answers "$plain_port" && port_answers "$tls_port"; then
+      if port_answers "$plain_port" && port_answers "$tls_port" && port_answers "$imap_port" &&
+        port_answers "$imaps_port"; then
         cat >"$dir/fixture.env" <<ENV
 PLAIN_PORT=$plain_port
 TLS_PORT=$tls_port
+IMAP_PORT=$imap_port
+IMAPS_PORT=$imaps_port
 CA_FILE=$dir/pki/ca.pem
 PASSWD_FILE=$dir/users/%u
 HOME_ROOT=$dir/home
 ENV
-        echo "dovecot-fixture: running, POP3 on $plain_port, POP3S on $tls_port"
+        echo "dovecot-fixture: running, POP3 on $plain_port, POP3S on $tls_port, IMAP on $imap_port, IMAPS on $imaps_port"
         return 0
       fi
       sleep 0.1

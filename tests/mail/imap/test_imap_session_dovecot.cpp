@@ -1,0 +1,131 @@
+// The IMAP session against the private Dovecot: each way of securing the stream, the counts
+// and UIDs, \Seen set on the server, and IDLE woken by a delivery.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/imap/imap_session.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/support/dovecot_fixture.h"
+#include "tests/support/poll_until.h"
+
+using mailtest::TrustedCaDirectory;
+using testbench::DovecotFixture;
+
+namespace {
+
+const char loopback[] = "127.0.0.1";
+
+std::string message(int number)
+{
+    return "From: sender@example.org\r\nTo: user@example.org\r\nSubject: Test " + std::to_string(number) +
+           "\r\n\r\nBody of message " + std::to_string(number) + ".\r\n";
+}
+
+// A user of its own per test (tests run in parallel).
+class DovecotImap : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        user = "imap_" + name.substr(name.rfind('/') + 1);
+        for (char& c : user)
+            c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
+        ASSERT_TRUE(dovecot.addUser(user, password));
+        ASSERT_TRUE(dovecot.clearMailbox(user));
+        trust.reset(new TrustedCaDirectory(dovecot.caFile()));
+        ASSERT_TRUE(trust->isReady());
+        session.reset(new ImapSession());
+        session->setTimeouts(10, 10);
+    }
+    void deliver(int count)
+    {
+        for (int i = 1; i <= count; ++i)
+            ASSERT_TRUE(dovecot.deliver(user, "msg" + std::to_string(delivered + i), message(delivered + i)));
+        delivered += count;
+    }
+    ImapStatus connect(ConnectionSecurity security)
+    {
+        int port = security == ConnectionSecurity::TlsOnConnect ? dovecot.imapsPort() : dovecot.imapPort();
+        return session->connect(loopback, port, security);
+    }
+
+    DovecotFixture dovecot;
+    std::string user;
+    const char* password = "correct \"horse\"";
+    std::unique_ptr<TrustedCaDirectory> trust;
+    std::unique_ptr<ImapSession> session;
+    int delivered = 0;
+};
+
+class DovecotImapSecurity : public DovecotImap, public ::testing::WithParamInterface<ConnectionSecurity> {};
+
+// The counts, the UIDs, and one message marked seen on the server, which the counts then follow.
+TEST_P(DovecotImapSecurity, CountsFollowWhatIsMarkedSeen)
+{
+    deliver(3);
+    ConnectionSecurity security = GetParam();
+    ASSERT_EQ(static_cast<int>(connect(security)), static_cast<int>(ImapStatus::Ok));
+    EXPECT_EQ(session->isTls(), security != ConnectionSecurity::None);
+    ASSERT_EQ(static_cast<int>(session->logIn(user, password)), static_cast<int>(ImapStatus::Ok));
+    EXPECT_TRUE(session->capabilities().idle && session->capabilities().esearch);
+    ASSERT_EQ(static_cast<int>(session->examine("INBOX", true)), static_cast<int>(ImapStatus::Ok));
+    EXPECT_EQ(session->folder().exists, 3u);
+    EXPECT_NE(session->folder().uidValidity, 0u);
+    std::vector<uint32_t> all;
+    ASSERT_EQ(static_cast<int>(session->searchUids(ImapSearch::All, all)), static_cast<int>(ImapStatus::Ok));
+    ASSERT_EQ(all.size(), 3u);
+    ASSERT_EQ(static_cast<int>(session->markSeen({all[1]})), static_cast<int>(ImapStatus::Ok));
+    uint32_t unseen = 0;
+    ASSERT_EQ(static_cast<int>(session->countUnseen(unseen)), static_cast<int>(ImapStatus::Ok));
+    EXPECT_EQ(unseen, 2u);
+    std::vector<uint32_t> unseenUids;
+    ASSERT_EQ(static_cast<int>(session->searchUids(ImapSearch::Unseen, unseenUids)), static_cast<int>(ImapStatus::Ok));
+    EXPECT_EQ(unseenUids, (std::vector<uint32_t>{all[0], all[2]}));
+    ImapFolderStatus figures;
+    ASSERT_EQ(static_cast<int>(session->status("INBOX", figures)), static_cast<int>(ImapStatus::Ok));
+    EXPECT_EQ(figures.messages, 3u);
+    EXPECT_EQ(figures.unseen, 2u);
+    EXPECT_EQ(figures.uidValidity, session->folder().uidValidity);
+    EXPECT_GT(figures.uidNext, all[2]);
+}
+
+std::string securityName(const ::testing::TestParamInfo<ConnectionSecurity>& info)
+{
+    static const char* const names[] = {"Tls", "StartTls", "Plain"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Security, DovecotImapSecurity,
+                         ::testing::Values(ConnectionSecurity::TlsOnConnect, ConnectionSecurity::StartTls,
+                                           ConnectionSecurity::None),
+                         securityName);
+
+// A message written under tmp/ and renamed into new/ while the session idles: Dovecot tells
+// EXISTS (after its own half second), and idle() comes back with the new count.
+TEST_F(DovecotImap, IdleIsWokenByADelivery)
+{
+    ASSERT_EQ(static_cast<int>(connect(ConnectionSecurity::TlsOnConnect)), static_cast<int>(ImapStatus::Ok));
+    ASSERT_EQ(static_cast<int>(session->logIn(user, password)), static_cast<int>(ImapStatus::Ok));
+    ASSERT_EQ(static_cast<int>(session->examine()), static_cast<int>(ImapStatus::Ok));
+    ASSERT_EQ(session->folder().exists, 0u);
+    IdleWake wake = IdleWake::TimeLimit;
+    std::future<ImapStatus> idled = std::async(std::launch::async, [&] { return session->idle(60, wake); });
+    bool idling = testbench::pollUntil([&] { return session->isIdling(); }, 10000, 10);
+    if (idling)
+        deliver(1);
+    else
+        session->endIdle();
+    ASSERT_TRUE(idling);
+    ASSERT_EQ(idled.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(static_cast<int>(idled.get()), static_cast<int>(ImapStatus::Ok));
+    EXPECT_EQ(static_cast<int>(wake), static_cast<int>(IdleWake::Changed));
+    EXPECT_EQ(session->folder().exists, 1u);
+}
+
+} // namespace
