@@ -328,7 +328,13 @@ StoredPassword Settings::readRefreshToken(TextRecord& token) const
 
 void Settings::writeRefreshToken(const char* stored)
 {
-    writeString(sectionConnection, keyRefreshToken, stored);
+    if (stored != nullptr && stored[0] != '\0') {
+        writeString(sectionConnection, keyRefreshToken, stored);
+        return;
+    }
+    // No token, no key: an account that never signed in gets no empty entry.
+    WritePrivateProfileStringW(wideFromAnsi(sectionConnection).c_str(), wideFromAnsi(keyRefreshToken).c_str(), nullptr,
+                               widePath());
 }
 
 void Settings::readDoubleClick(TextRecord& target) const

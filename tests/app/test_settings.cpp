@@ -441,6 +441,7 @@ TEST_F(SettingsFile, SignInMethodAndRefreshTokenForms)
         EXPECT_EQ(settings.readRefreshToken(token), each.form) << each.stored;
         EXPECT_STREQ(token.text, each.read);
     }
+    EXPECT_EQ(readFile().find(keyRefreshToken), std::string::npos) << "no token, yet a key";
 }
 
 TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
