@@ -309,9 +309,11 @@ std::string ask(int port, const std::string& request)
     return answer.substr(0, answer.find("\r\n"));
 }
 
-std::string redirect(const std::string& query)
+// With `cookieBytes` of cookies, which other programs may have set for 127.0.0.1.
+std::string redirect(const std::string& query, size_t cookieBytes = 0)
 {
-    return "GET /?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::string cookies = cookieBytes > 0 ? "Cookie: c=" + std::string(cookieBytes, 'c') + "\r\n" : "";
+    return "GET /?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + cookies + "\r\n";
 }
 
 class Listener : public ::testing::Test {
@@ -360,7 +362,7 @@ TEST_F(Listener, AnswersOtherRequestsAndKeepsWaitingForTheRedirect)
     };
     for (const Case& c : cases)
         EXPECT_EQ(ask(listener.port(), c.request), c.answer) << c.request.substr(0, 60);
-    EXPECT_EQ(ask(listener.port(), redirect("state=s1&code=the%2Bcode&iss=https%3A%2F%2Fissuer.test")),
+    EXPECT_EQ(ask(listener.port(), redirect("state=s1&code=the%2Bcode&iss=https%3A%2F%2Fissuer.test", 40000)),
               "HTTP/1.1 200 OK");
     RedirectListener::Result got = finished();
     EXPECT_EQ(got.outcome, RedirectListener::Outcome::Code);
