@@ -104,6 +104,8 @@ public:
     PasswordProtection passwordProtection = protectPassword;
     QuietTime quietTime;
     TaskbarTheme taskbarTheme = TaskbarTheme::Unreported;
+    // A pellwick.ini beside the program was not taken: startUp says so.
+    bool sharedCopyRefused = false;
 
 private:
     void applyAccount(const ConfigurationValues& values);

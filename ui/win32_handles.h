@@ -59,6 +59,13 @@ using OwnedMenu = OwnedHandleOf<HMENU, destroyMenu>;
 // A kernel object handle (mutex, process, thread, file).
 using OwnedHandle = OwnedHandleOf<HANDLE, closeKernelHandle>;
 
+inline void freeLocalMemory(HLOCAL memory)
+{
+    LocalFree(memory);
+}
+// Memory the system allocated for the caller with LocalAlloc (a security descriptor, a SID).
+using OwnedLocalMemory = OwnedHandleOf<HLOCAL, freeLocalMemory>;
+
 // A device context from GetDC, released on destruction. A null window gives the screen's.
 class WindowDc {
 public:
