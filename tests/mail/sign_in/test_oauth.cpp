@@ -14,7 +14,9 @@
 #include "mail/sign_in/oauth_request.h"
 #include "mail/sign_in/oauth_token_keeper.h"
 #include "mail/sign_in/sasl_oauth.h"
+#include "mail/sign_in/https_post.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/scripted_pop3_server.h"
 #include "tests/support/socket_compat.h"
 
 TEST(Pkce, ChallengeOfTheRfcExampleAndFreshPairs)
@@ -159,6 +161,8 @@ TEST(TokenReplies, WhatEachEndpointAnswerMeans)
         {200, R"({"access_token":"a","token_type":"Bearer","refresh_token":7})", TokenReplyKind::Unusable, 0},
         {500, R"({"access_token":"a","token_type":"Bearer"})", TokenReplyKind::Unusable, 0},
         {502, "<html>Bad gateway</html>", TokenReplyKind::Unusable, 0},
+        {200, std::string(maxTokenReplyBytes / 2, '[') + std::string(maxTokenReplyBytes / 2, ']'),
+         TokenReplyKind::Unusable, 0},
         {200, R"({"access_token":")" + std::string(maxTokenReplyBytes, 'a') + R"(","token_type":"Bearer"})",
          TokenReplyKind::Unusable, 0},
     };
@@ -171,6 +175,24 @@ TEST(TokenReplies, WhatEachEndpointAnswerMeans)
     TokenReply reply;
     parseTokenReply(200, cases[0].body, reply);
     EXPECT_EQ(reply.refreshToken, "M.C5!*r");
+}
+
+// Closing the dialog aborts a sign-in from another thread: a post the server never answers
+// (here not even its handshake) then ends soon, and only the posting thread lets go of it.
+TEST(HttpsPost, AbortEndsAPostTheServerNeverAnswers)
+{
+    testbench::ScriptedPop3Server silent;
+    silent.addConnection(testbench::Script().stall(20000));
+    ASSERT_TRUE(silent.start());
+    HttpsPoster poster;
+    HttpsReply reply;
+    std::string url = "https://127.0.0.1:" + std::to_string(silent.port()) + "/token";
+    auto posted = std::async(std::launch::async, [&] { return poster.postForm(url, "a=b", reply, 30); });
+    ASSERT_TRUE(silent.waitForConnections(1, 10000));
+    poster.abort();
+    ASSERT_EQ(posted.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(posted.get(), HttpsError::Aborted);
+    silent.stop();
 }
 
 TEST(HttpReplies, BodiesEndedEveryWayAndBounded)
