@@ -194,10 +194,6 @@ bool portableFilesArePrivate(const char* folder)
     return true;
 }
 
-} // namespace
-
-namespace {
-
 SettingsPlace placeSettings(TextRecord& path, const char* programFolder)
 {
     bool besideProgram = programFolder != nullptr && programFolder[0] != '\0' &&
