@@ -17,6 +17,10 @@
 namespace {
 
 const char initialStatusText[] = "Checking...";
+const char sharedCopyText[] =
+    "pellwick.ini beside pellwick.exe is not used: another user of this computer owns it or could "
+    "change the files in that folder.\n\npellwick keeps your settings in %APPDATA%\\pellwick instead. To "
+    "keep them beside the program, put it in a folder only you can change.";
 const char systemNewMailSound[] = "MailBeep";
 const DWORD floatingStyle = WS_POPUP | WS_BORDER;
 const DWORD floatingExStyle = WS_EX_TOOLWINDOW;
@@ -57,11 +61,11 @@ NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
     if (!executableFolder(programFolder, sizeof programFolder))
         programFolder[0] = '\0';
     TextRecord path;
-    buildSettingsPath(path, programFolder);
+    TextRecord userTrustPath;
+    sharedCopyRefused = buildSettingsPath(path, userTrustPath, programFolder) == SettingsPlace::AppDataNotShared;
     settings.setPath(path.text);
     // Fixed now, before any dialog can move the working folder.
-    buildSiblingPath(path, settings.path(), userTrustFileName, userTrustFileExtension);
-    fixTrustSources(path.text);
+    fixTrustSources(userTrustPath.text);
     copyBounded(statusText, statusTextSize, initialStatusText);
     copyBounded(spokenText, spokenTextSize, initialStatusText);
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
@@ -94,6 +98,8 @@ bool NotifierApp::startUp()
     bool passwordLost = !loadAccount();
     show(SW_HIDE);
     setFloatingVisible(settings.readVisible());
+    if (sharedCopyRefused)
+        MessageBoxA(nullptr, sharedCopyText, className, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
     if ((isUnconfigured() || passwordLost) && dialogs.configure && !configure()) {
         // Cancelled on first start: nothing runs, so the tray icon must not stay behind.
         DestroyWindow(handle);

@@ -97,6 +97,8 @@ public:
     PasswordProtection passwordProtection = protectPassword;
     QuietTime quietTime;
     TaskbarTheme taskbarTheme = TaskbarTheme::Unreported;
+    // A pellwick.ini beside the program was not taken: startUp says so.
+    bool sharedCopyRefused = false;
 
 private:
     // Never in clear: when the platform cannot protect it, the file holds none and the token

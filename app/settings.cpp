@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/private_files.h"
 #include "util/decimal_text.h"
 #include "util/copy_bounded.h"
 #include "util/settings_values.h"
@@ -152,22 +153,70 @@ bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const ch
     return true;
 }
 
-bool buildSettingsPath(TextRecord& path, const char* programFolder)
+namespace {
+
+// name.extension in `folder` (UTF-8, ending in a separator) into `path`; false when it does
+// not fit. Without a name, the folder itself (the separator kept only after a drive).
+bool buildPathIn(TextRecord& path, const char* folder, const char* name, const char* extension)
 {
-    char beside[appDataPathSize] = "";
-    bool portable =
-        programFolder != nullptr && programFolder[0] != '\0' && appendBounded(beside, sizeof beside, programFolder) &&
-        appendBounded(beside, sizeof beside, settingsFileName) && appendBounded(beside, sizeof beside, ".") &&
-        appendBounded(beside, sizeof beside, settingsFileExtension);
-    if (portable) {
-        path.assign(beside);
-        path.toWide();
-        DWORD attributes = GetFileAttributesW(path.wide);
-        portable = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    }
-    if (portable)
-        return true;
-    return buildAppDataPath(path, CSIDL_APPDATA, settingsFileName, settingsFileExtension, settingsFolderName);
+    char built[appDataPathSize] = "";
+    bool fits = appendBounded(built, sizeof built, folder);
+    if (fits && name != nullptr)
+        fits = appendBounded(built, sizeof built, name) && appendBounded(built, sizeof built, ".") &&
+               appendBounded(built, sizeof built, extension);
+    size_t length = strlen(built);
+    if (fits && name == nullptr && length > 1 && built[length - 1] == '\\' && built[length - 2] != ':')
+        built[length - 1] = '\0';
+    path.assign(fits ? built : "");
+    path.toWide();
+    return fits;
+}
+
+bool isFile(const TextRecord& path)
+{
+    DWORD attributes = path.wide != nullptr ? GetFileAttributesW(path.wide) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The folder and every file of the program's own that stands in it: the settings, the seen
+// list and the user's trust file.
+bool portableFilesArePrivate(const char* folder)
+{
+    const char* const files[][2] = {{settingsFileName, settingsFileExtension},
+                                    {settingsFileName, seenListFileExtension},
+                                    {userTrustFileName, userTrustFileExtension}};
+    TextRecord path;
+    if (!buildPathIn(path, folder, nullptr, nullptr) || !onlyUserMayChange(path.wide))
+        return false;
+    for (const auto& file : files)
+        if (buildPathIn(path, folder, file[0], file[1]) && isFile(path) && !onlyUserMayChange(path.wide))
+            return false;
+    return true;
+}
+
+SettingsPlace placeSettings(TextRecord& path, const char* programFolder)
+{
+    bool besideProgram = programFolder != nullptr && programFolder[0] != '\0' &&
+                         buildPathIn(path, programFolder, settingsFileName, settingsFileExtension) && isFile(path);
+    if (besideProgram && portableFilesArePrivate(programFolder))
+        return SettingsPlace::BesideProgram;
+    char folder[appDataPathSize];
+    bool known = specialFolderUtf8(CSIDL_APPDATA, folder, sizeof folder);
+    buildAppDataPath(path, CSIDL_APPDATA, settingsFileName, settingsFileExtension, settingsFolderName);
+    if (!known)
+        return SettingsPlace::Nowhere;
+    return besideProgram ? SettingsPlace::AppDataNotShared : SettingsPlace::AppData;
+}
+
+} // namespace
+
+SettingsPlace buildSettingsPath(TextRecord& path, TextRecord& userTrustPath, const char* programFolder)
+{
+    SettingsPlace place = placeSettings(path, programFolder);
+    if (place == SettingsPlace::Nowhere ||
+        !buildSiblingPath(userTrustPath, textOrEmpty(path), userTrustFileName, userTrustFileExtension))
+        userTrustPath.assign("");
+    return place;
 }
 
 bool buildSiblingPath(TextRecord& path, const char* sibling, const char* name, const char* extension)
@@ -328,7 +377,13 @@ StoredPassword Settings::readRefreshToken(TextRecord& token) const
 
 void Settings::writeRefreshToken(const char* stored)
 {
-    writeString(sectionConnection, keyRefreshToken, stored);
+    if (stored != nullptr && stored[0] != '\0') {
+        writeString(sectionConnection, keyRefreshToken, stored);
+        return;
+    }
+    // No token, no key: an account that never signed in gets no empty entry.
+    WritePrivateProfileStringW(wideFromAnsi(sectionConnection).c_str(), wideFromAnsi(keyRefreshToken).c_str(), nullptr,
+                               widePath());
 }
 
 void Settings::readDoubleClick(TextRecord& target) const

@@ -84,11 +84,26 @@ enum class AccountValueLength { Usable, TooLong };
 // program's file calls take it through the wide-character interface.
 bool buildAppDataPath(TextRecord& path, int folderId, const char* name, const char* extension, const char* subFolder);
 
+// Where buildSettingsPath puts the settings file.
+enum class SettingsPlace {
+    AppData,       // the "pellwick" folder of the user's application data
+    BesideProgram, // pellwick.ini beside the program, in a folder only the user can change
+    // A pellwick.ini beside the program that another account owns or could change (or plant
+    // files beside): not used, the application data's instead.
+    AppDataNotShared,
+    // No application-data folder: the path starts at the drive's root, where any user may
+    // have made the folder; no trust file is taken from there.
+    Nowhere,
+};
+
 // The settings file: pellwick.ini in `programFolder` (UTF-8, ending in a separator) when one
 // stands there, as on a copy carried on a USB stick, so that its files stay beside the program;
-// otherwise pellwick.ini in the "pellwick" folder of the user's application data, created when
-// missing. An empty programFolder means the latter. False only when the path would not fit.
-bool buildSettingsPath(TextRecord& path, const char* programFolder);
+// but only when the user owns it and no other account can change it, its folder, or the files
+// beside it (a copy shared by the users of a machine). Otherwise pellwick.ini in the "pellwick"
+// folder of the user's application data, created when missing. An empty programFolder means
+// the latter. The path is empty when it would not fit. `userTrustPath`: the user's own trust
+// file beside it; empty when there is none to take.
+SettingsPlace buildSettingsPath(TextRecord& path, TextRecord& userTrustPath, const char* programFolder);
 // name.extension in the folder of the file `sibling`: the seen-message file and the user's
 // trust file lie beside the settings file, wherever that is.
 bool buildSiblingPath(TextRecord& path, const char* sibling, const char* name, const char* extension);

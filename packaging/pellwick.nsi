@@ -55,16 +55,65 @@ VIAddVersionKey LegalCopyright "the pellwick developers (MIT licence)"
   ${EndIf}
 !macroend
 
+; Earlier versions told users to paste their own certificates into cacert.pem, which an update
+; replaces. Every certificate of a shipped bundle follows a "# name" line; any other one in the
+; old file is the user's and goes to the end of the user's cacert-local.pem, once, before the
+; new bundle takes the old one's place. Authorities dropped from the bundle stay dropped.
+Function KeepAddedCertificates
+  IfFileExists "$INSTDIR\cacert.pem" 0 done
+  ${If} ${FileExists} "$INSTDIR\pellwick.ini"
+    StrCpy $R9 "$INSTDIR\cacert-local.pem"
+  ${Else}
+    CreateDirectory "$APPDATA\pellwick"
+    StrCpy $R9 "$APPDATA\pellwick\cacert-local.pem"
+  ${EndIf}
+  FileOpen $R0 "$INSTDIR\cacert.pem" r
+  StrCpy $R1 ""  ; the user's file, opened at the first certificate to keep
+  StrCpy $R2 ""  ; the line before
+  StrCpy $R3 0   ; 1 while copying a certificate
+  ${Do}
+    ClearErrors
+    FileRead $R0 $R4
+    ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
+    StrCpy $R5 $R4 27
+    StrCpy $R6 $R2 1
+    ${If} $R5 S== "-----BEGIN CERTIFICATE-----"
+    ${AndIf} $R6 != "#"
+      StrCpy $R3 1
+      ${If} $R1 == ""
+        FileOpen $R1 $R9 a
+        FileSeek $R1 0 END
+      ${EndIf}
+      FileWrite $R1 "$\r$\n"
+    ${EndIf}
+    ${If} $R3 = 1
+      FileWrite $R1 $R4
+      StrCpy $R5 $R4 25
+      ${If} $R5 S== "-----END CERTIFICATE-----"
+        StrCpy $R3 0
+        StrCpy $R5 $R4 "" 25
+        ${IfThen} $R5 == "" ${|} FileWrite $R1 "$\r$\n" ${|}
+      ${EndIf}
+    ${EndIf}
+    StrCpy $R2 $R4
+  ${Loop}
+  FileClose $R0
+  ${IfThen} $R1 != "" ${|} FileClose $R1 ${|}
+  done:
+FunctionEnd
+
 Section "pellwick" SectionProgram
   SectionIn RO
   SetShellVarContext current
   !insertmacro CloseRunningProgram
   SetOutPath "$INSTDIR"
+  Call KeepAddedCertificates
   File "${STAGE}\pellwick.exe"
   File "${STAGE}\README.txt"
   File "${STAGE}\LICENSE.txt"
   ; Always the bundle of this release: an update drops authorities since removed from it. The
-  ; user's own additions live in %APPDATA%\pellwick\cacert-local.pem, which no update touches.
+  ; user's own additions live in %APPDATA%\pellwick\cacert-local.pem, which an update only
+  ; appends to (above).
   File "${STAGE}\cacert.pem"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\pellwick.lnk" "$INSTDIR\pellwick.exe"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fails when an executable names a folder of the machine that built it.
+# Fails when an executable names a folder of the machine that built it (or another text it
+# must not hold).
 #   check-build-paths.sh [--strip STRIP] FILE FOLDER...
 # FOLDER: the source tree, the build tree, the OpenSSL cache, $HOME. A folder shorter than
 # five characters ("/", "/tmp") is skipped, since it would match ordinary text.

@@ -1,5 +1,7 @@
 #include "mail/mailbox/uid_storage.h"
 
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <random>
 
@@ -53,17 +55,29 @@ size_t grownCapacity(size_t capacity)
     return capacity < firstIndexCapacity ? firstIndexCapacity : capacity + capacity / 2;
 }
 
+// The last resort: the clock and where this run's stack lies, which a server cannot see.
+SipHashKey keyOfThisRun()
+{
+    uint64_t clock = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    uint64_t place = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&clock));
+    return {clock * 0x9E3779B97F4A7C15u ^ place, place * 0xC2B2AE3D27D4EB4Fu ^ clock};
+}
+
 // The key of the index's hash, drawn once per run from the operating system's random source:
 // a server can neither learn it nor choose ids whose hashes agree under it.
 SipHashKey drawIndexKey()
 {
     SipHashKey key;
-    if (!fillWithRandomBytes(&key, sizeof key)) {
-        // Only where the system gives nothing; the C++ library's source is the next best.
+    if (fillWithRandomBytes(&key, sizeof key))
+        return key;
+    // Only where the system gives nothing. The C++ library's source is the next best, but it
+    // reports having none by throwing, which must not end the program.
+    try {
         std::random_device device;
-        key = {static_cast<uint64_t>(device()) << 32 ^ device(), static_cast<uint64_t>(device()) << 32 ^ device()};
+        return {static_cast<uint64_t>(device()) << 32 ^ device(), static_cast<uint64_t>(device()) << 32 ^ device()};
+    } catch (...) {
+        return keyOfThisRun();
     }
-    return key;
 }
 
 const SipHashKey& indexKey()

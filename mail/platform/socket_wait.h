@@ -6,6 +6,12 @@
 // closed must fail with an error instead of raising SIGPIPE. Safe to call repeatedly.
 void prepareSockets();
 
+// Before a listening socket is bound: no other socket, of this program or another, may take
+// the same address and port while it is open. Windows lets a socket that asks to share an
+// address (SO_REUSEADDR) take over a bound port unless the owner sets SO_EXCLUSIVEADDRUSE;
+// POSIX systems refuse that by default. False when the system refuses the option.
+bool keepAddressExclusive(int socket);
+
 // AF_UNSPEC and SOCK_STREAM, for resolving a host name.
 int anyAddressFamily();
 int streamSocketType();

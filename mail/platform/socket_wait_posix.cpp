@@ -10,6 +10,11 @@ void prepareSockets()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+bool keepAddressExclusive(int)
+{
+    return true;
+}
+
 int anyAddressFamily()
 {
     return AF_UNSPEC;

@@ -7,6 +7,13 @@ void prepareSockets()
     // Winsock has no SIGPIPE; OpenSSL starts Winsock itself.
 }
 
+bool keepAddressExclusive(int socket)
+{
+    BOOL on = TRUE;
+    return setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                      sizeof on) == 0;
+}
+
 int anyAddressFamily()
 {
     return AF_UNSPEC;

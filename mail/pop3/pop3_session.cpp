@@ -374,8 +374,10 @@ TokenLogin Pop3Session::logInWithToken(const char* user, const std::string& toke
         return TokenLogin::Failed;
     if (beginsWith(line, positiveReply))
         return TokenLogin::LoggedIn;
-    // An error challenge (RFC 7628): the server waits for an empty line before its -ERR.
-    if (isContinuation(line) && (!sendLine("") || !readLine(line, sizeof line)))
+    // An error challenge: the server waits for the client's answer before its -ERR; RFC 7628
+    // asks OAUTHBEARER for %x01 (base64 "AQ=="), XOAUTH2 takes an empty line.
+    const char* challengeAnswer = std::strcmp(mechanism, "OAUTHBEARER") == 0 ? "AQ==" : "";
+    if (isContinuation(line) && (!sendLine(challengeAnswer) || !readLine(line, sizeof line)))
         return TokenLogin::Failed;
     return beginsWith(line, "-ERR") ? TokenLogin::Refused : TokenLogin::Failed;
 }

@@ -1,9 +1,7 @@
 #include "mail/sign_in/oauth_provider.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <sstream>
 #include <string>
 
 #include <openssl/crypto.h>
@@ -51,8 +49,19 @@ bool isSet(const char* text)
     return text != nullptr && text[0] != '\0';
 }
 
+struct SignInEndpoints {
+    std::string authorize, token, issuer;
+};
+
+// What replaceSignInEndpoints set; empty in the released program.
+SignInEndpoints& replacedEndpoints()
+{
+    static SignInEndpoints endpoints;
+    return endpoints;
+}
+
 // The providers as this run uses them: the built-in entries, or their copies with the
-// endpoints of signInEndpointsVariable.
+// replaced endpoints.
 static_assert(std::size(providers) == 2, "every built-in provider is copied below");
 
 struct ProviderTable {
@@ -61,11 +70,12 @@ struct ProviderTable {
 
     ProviderTable() : entries{providers[0], providers[1]}
     {
-        const char* replaced = std::getenv(signInEndpointsVariable);
-        std::istringstream fields(replaced != nullptr ? replaced : "");
-        if (!(fields >> authorize >> token))
+        const SignInEndpoints& replaced = replacedEndpoints();
+        if (replaced.authorize.empty() || replaced.token.empty())
             return;
-        fields >> issuer;
+        authorize = replaced.authorize;
+        token = replaced.token;
+        issuer = replaced.issuer;
         for (OAuthProvider& entry : entries) {
             entry.authorizationEndpoint = authorize.c_str();
             entry.tokenEndpoint = token.c_str();
@@ -82,6 +92,12 @@ const ProviderTable& providerTable()
 }
 
 } // namespace
+
+void replaceSignInEndpoints(const char* authorize, const char* token, const char* issuer)
+{
+    replacedEndpoints() = {authorize != nullptr ? authorize : "", token != nullptr ? token : "",
+                           issuer != nullptr ? issuer : ""};
+}
 
 const OAuthProvider* findProvider(OAuthProviderId id)
 {

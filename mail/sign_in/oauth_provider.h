@@ -28,11 +28,11 @@ struct OAuthProvider {
 // How an account logs in: with its password, or with an access token from a provider.
 enum class SignInMethod { Password, Microsoft, Google };
 
-// Tests point sign-ins at an authorization server of their own: "AUTHORIZE_URL TOKEN_URL
-// [ISSUER]" in this environment variable replaces the endpoints (and the issuer, which is not
-// compared when absent) of every provider. Whoever sets the program's environment could read
-// its tokens anyway.
-inline constexpr char signInEndpointsVariable[] = "PELLWICK_SIGN_IN_ENDPOINTS";
+// Test builds point sign-ins at an authorization server of their own: these endpoints replace
+// those of every provider, and the issuer theirs (empty: not compared). Only before the first
+// lookup below; the released program never calls it, so that nothing in its surroundings can
+// send a refresh token or a client secret elsewhere.
+void replaceSignInEndpoints(const char* authorize, const char* token, const char* issuer);
 
 // The provider entry, or null for an id without one.
 const OAuthProvider* findProvider(OAuthProviderId id);

@@ -159,7 +159,9 @@ bool RedirectListener::open()
     if (socket == -1)
         return false;
     listening = socket;
-    boundPort = BIO_listen(socket, BIO_ADDRINFO_address(found), BIO_SOCK_NONBLOCK) ? boundPortOf(socket) : 0;
+    // Another program that binds the port too would receive the authorization code.
+    bool bound = keepAddressExclusive(socket) && BIO_listen(socket, BIO_ADDRINFO_address(found), BIO_SOCK_NONBLOCK);
+    boundPort = bound ? boundPortOf(socket) : 0;
     if (boundPort == 0)
         close();
     return boundPort != 0;
@@ -243,7 +245,7 @@ RedirectListener::Result RedirectListener::waitForRedirect(const Expected& expec
 // the request was the redirect.
 bool RedirectListener::serve(Pending& pending, const Expected& expected, Result& result)
 {
-    char buffer[1024];
+    char buffer[4096];
     int count = BIO_read(pending.connection.get(), buffer, sizeof buffer);
     if (count <= 0)
         return !BIO_should_retry(pending.connection.get());

@@ -12,7 +12,9 @@
 // Used by one thread; abort() may be called from any other.
 class RedirectListener {
 public:
-    static constexpr int maxRequestBytes = 8192;
+    // Browsers send every cookie set for 127.0.0.1, by any local program, with the redirect:
+    // their own bound on a request head is about this.
+    static constexpr int maxRequestBytes = 64 * 1024;
     static constexpr int requestSeconds = 10; // for one request to arrive whole
     static constexpr int defaultWaitSeconds = 300;
     static constexpr int maxPendingConnections = 8; // a browser opens spare connections

@@ -6,6 +6,12 @@
 #include "mail/sign_in/oauth_request.h"
 #include "mail/sign_in/sasl_oauth.h"
 
+// Whatever headers the build found: older versions can overflow the stack on a reply nested
+// deeply enough, which any server on the way could send.
+static_assert(NLOHMANN_JSON_VERSION_MAJOR > 3 ||
+                  (NLOHMANN_JSON_VERSION_MAJOR == 3 && NLOHMANN_JSON_VERSION_MINOR >= 10),
+              "nlohmann-json 3.10 or newer is needed");
+
 namespace {
 
 const size_t maxErrorLength = 128;

@@ -11,6 +11,10 @@
 
 namespace apptest {
 
+// The test build of the program (not the one released) points its sign-ins at the
+// authorization server named here: "AUTHORIZE_URL TOKEN_URL [ISSUER]".
+inline constexpr char signInEndpointsVariable[] = "PELLWICK_SIGN_IN_ENDPOINTS";
+
 // The program's files in this prefix's %APPDATA%\pellwick.
 class ProgramFiles {
 public:

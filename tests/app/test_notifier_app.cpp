@@ -313,7 +313,7 @@ TEST_F(AppInProcess, RefreshTokensAreStoredProtectedAsTheProviderReplacesThem)
             return true;
         };
         ASSERT_TRUE(app->configure());
-        EXPECT_EQ(files.readValue("connection", "refreshtoken"), "");
+        EXPECT_EQ(files.readValue("connection", "refreshtoken"), "<absent>");
         closeApp();
     }
 }

@@ -138,9 +138,9 @@ protected:
             ASSERT_TRUE(dovecot.deliver(user, "m" + std::to_string(i), message(i)));
     }
 
-    void startProgram(ProgramDriver& program)
+    void startProgram(ProgramDriver& program, const std::string& path = apptest::programPath())
     {
-        ASSERT_TRUE(program.start(work));
+        ASSERT_TRUE(program.start(work, path));
         ASSERT_NE(program.waitForWindow(), nullptr) << "no floating window";
     }
 
@@ -682,12 +682,12 @@ TEST_F(ProgramRuns, SignInFromTheDialogLogsInWithATokenAndCountsTheMailbox)
     _putenv_s("PELLWICK_OAUTH_DIR", PELLWICK_OAUTH_FIXTURE_DIR);
     ASSERT_TRUE(testbench::OAuthFixture::fromEnvironment(bench)) << "the sign-in bench is not running";
     std::string endpoints = bench.url("/authorize") + " " + bench.url("/token");
-    _putenv_s(signInEndpointsVariable, endpoints.c_str()); // the program inherits it
+    _putenv_s(apptest::signInEndpointsVariable, endpoints.c_str()); // the program inherits it
     ASSERT_TRUE(files.startFresh({"[connection]", "server=localhost", "username=alice@example.test", "SSL=true",
                                   "port=" + std::to_string(bench.pop3sPort()), "checkmins=30", "signin=microsoft",
                                   "microsoftclientid=pellwick", "[position]", "visible=true"}));
     ProgramDriver program;
-    startProgram(program);
+    startProgram(program, testbench::unixPathForPlatform(PELLWICK_SIGN_IN_TEST_BUILD));
     ASSERT_TRUE(program.waitForStatus("Sign in again", checkMs)) << "shows: " << program.statusText();
     program.command(ID_CONFIGURE);
     HWND dialog = waitForDialog("Pellwick", ProgramDriver::startMs);

@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/private_files.h"
 #include "app/settings.h"
 #include "util/decimal_text.h"
 
@@ -441,6 +444,7 @@ TEST_F(SettingsFile, SignInMethodAndRefreshTokenForms)
         EXPECT_EQ(settings.readRefreshToken(token), each.form) << each.stored;
         EXPECT_STREQ(token.text, each.read);
     }
+    EXPECT_EQ(readFile().find(keyRefreshToken), std::string::npos) << "no token, yet a key";
 }
 
 TEST_F(SettingsFile, ConfigurationReadsBackThroughTheTypedReaders)
@@ -527,6 +531,119 @@ TEST(AppDataPath, BuildsTheFileUnderTheUsersApplicationDataAndCreatesTheFolder)
     EXPECT_TRUE(settings.readVisible());
     DeleteFileA(path.text);
     RemoveDirectoryA(expectedFolder.c_str());
+}
+
+// The user this test runs as, as an SDDL string.
+std::string currentUserSid()
+{
+    HANDLE token = nullptr;
+    char buffer[256];
+    DWORD size = 0;
+    char* text = nullptr;
+    std::string sid;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
+        sid = text;
+    LocalFree(text);
+    CloseHandle(token);
+    return sid;
+}
+
+// "ME" in `sddl` stands for the current user.
+std::string forCurrentUser(std::string sddl)
+{
+    for (size_t at = sddl.find("ME"); at != std::string::npos; at = sddl.find("ME"))
+        sddl.replace(at, 2, currentUserSid());
+    return sddl;
+}
+
+// Owners and access lists as Wine, which keeps only a file's mode bits, cannot make them.
+TEST(PrivateFiles, OnlyTheUserAndAccountsThatMayChangeAnythingAnyway)
+{
+    struct Case {
+        const char* sddl;
+        bool onlyUser;
+    } cases[] = {
+        {"O:MED:(A;OICI;FA;;;ME)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", true}, // a profile's folder
+        {"O:BAD:(A;;FA;;;ME)(A;OICIIO;FA;;;WD)", true},    // only for what is created inside
+        {"O:S-1-5-21-7-8-9-1001D:(A;;FA;;;ME)", false},    // another user owns it
+        {"O:BAD:(A;;FA;;;ME)(A;CI;0x100006;;;BU)", false}, // users may create in it, as under ProgramData
+        {"O:MED:(A;;GW;;;AU)", false},
+        {"O:ME", false}, // no access list: anyone may do anything
+    };
+    PSID userSid = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidA(currentUserSid().c_str(), &userSid));
+    for (const Case& c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(forCurrentUser(c.sddl).c_str(),
+                                                                         SDDL_REVISION_1, &descriptor, nullptr))
+            << c.sddl;
+        EXPECT_EQ(onlyUserMayChange(descriptor, userSid), c.onlyUser) << c.sddl;
+        LocalFree(descriptor);
+    }
+    LocalFree(userSid);
+}
+
+// A pellwick.ini beside the program is taken only when no other account can change it, the
+// files beside it, or what its folder holds; the user's trust file lies beside the settings,
+// and is none at all when the application-data folder is unknown.
+TEST_F(SettingsFile, PortableCopyOnlyWhenNoOtherAccountCanChangeIt)
+{
+    struct Case {
+        const char* name;
+        const char* opened; // opened to everyone: "" the folder, else a file in it
+        SettingsPlace place;
+    } cases[] = {
+        {"PrivateCopy", nullptr, SettingsPlace::BesideProgram},
+        {"FolderOthersMayCreateIn", "", SettingsPlace::AppDataNotShared},
+        {"SettingsOthersMayChange", "pellwick.ini", SettingsPlace::AppDataNotShared},
+        {"TrustFileOthersMayChange", "cacert-local.pem", SettingsPlace::AppDataNotShared},
+    };
+    char appData[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
+    std::string inAppData = std::string(appData) + "\\pellwick\\";
+    for (const Case& c : cases) {
+        std::string copy = folder + "\\" + c.name + "\\";
+        ASSERT_TRUE(CreateDirectoryA(copy.c_str(), nullptr));
+        for (const char* name : {"pellwick.ini", "cacert-local.pem"})
+            CloseHandle(CreateFileA((copy + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        PSECURITY_DESCRIPTOR everyone = nullptr;
+        PACL list = nullptr;
+        BOOL present = FALSE, defaulted = FALSE;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                                         &everyone, nullptr) &&
+                    GetSecurityDescriptorDacl(everyone, &present, &list, &defaulted));
+        if (c.opened) {
+            EXPECT_EQ(SetNamedSecurityInfoA(const_cast<char*>((copy + c.opened).c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION, nullptr, nullptr, list, nullptr),
+                      ERROR_SUCCESS);
+        }
+        LocalFree(everyone);
+        TextRecord path, userTrust;
+        EXPECT_EQ(buildSettingsPath(path, userTrust, copy.c_str()), c.place) << c.name;
+        std::string home = c.place == SettingsPlace::BesideProgram ? copy : inAppData;
+        EXPECT_EQ(std::string(path.text), home + "pellwick.ini") << c.name;
+        EXPECT_EQ(std::string(userTrust.text), home + "cacert-local.pem") << c.name;
+        for (const char* name : {"pellwick.ini", "cacert-local.pem"})
+            DeleteFileA((copy + name).c_str());
+        RemoveDirectoryA(copy.c_str());
+    }
+    // This process's own HKEY_CURRENT_USER, whose shell folders name no application data.
+    HKEY scratch = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\pellwick-tests-no-appdata", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &scratch, nullptr),
+              ERROR_SUCCESS);
+    RegSetKeyValueA(scratch, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", "AppData",
+                    REG_EXPAND_SZ, "", 1);
+    ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, scratch), ERROR_SUCCESS);
+    TextRecord path, userTrust;
+    SettingsPlace place = buildSettingsPath(path, userTrust, "");
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    RegCloseKey(scratch);
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\pellwick-tests-no-appdata");
+    EXPECT_EQ(place, SettingsPlace::Nowhere);
+    EXPECT_STREQ(userTrust.text, "");
 }
 
 TEST(AppDataPath, ExtensionAndSubFolderMayBeAbsent)

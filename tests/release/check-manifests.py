@@ -46,7 +46,8 @@ expect("Scoop url's file", package.get("url", "").rsplit("/", 1)[-1], archive.na
 inside = set(zipfile.ZipFile(archive).namelist())
 for entry in [scoop.get("bin")] + [shortcut[0] for shortcut in scoop.get("shortcuts", [])]:
     expect(f"{entry} in the zip", f"{package.get('extract_dir')}/{entry}" in inside, True)
-expect("Scoop keeps the settings", "pellwick.ini" in scoop.get("persist", []), True)
+for kept in ["pellwick.ini", "pellwick.uidl", "cacert-local.pem"]:
+    expect(f"Scoop keeps {kept}", kept in scoop.get("persist", []), True)
 
 print("\n".join(failures) or "manifests match the release")
 sys.exit(1 if failures else 0)

@@ -157,15 +157,20 @@ TEST_F(ReleaseRuns, InstallerInstallsAndUpdatesForTheUserAndTheUninstallerKeepsT
     EXPECT_EQ(userRegistryText(uninstallKey, "UninstallString"), "\"" + folder + "\\uninstall.exe\"");
     EXPECT_EQ(userRegistryText(uninstallKey, "DisplayName"), "pellwick");
 
-    // An update puts the shipped bundle in place of an old one, and leaves the user's own file.
+    // An update puts the shipped bundle in place of an old one, and moves the certificate the
+    // user added to the old one, as an older README said, to the end of the user's own file.
     std::string bundle = folder + "\\cacert.pem";
     std::string shipped = fileText(bundle);
     std::string userFile = files.folder() + "\\cacert-local.pem";
-    ASSERT_TRUE(appendCertificate(dovecot.caFile(), bundle) && appendCertificate(dovecot.caFile(), userFile));
-    std::string added = fileText(userFile);
+    const std::string kept = "# the user's own\r\n";
+    std::ofstream(userFile, std::ios::binary) << kept;
+    ASSERT_TRUE(appendCertificate(dovecot.caFile(), bundle));
     ASSERT_EQ(runToEnd("\"" + setup + "\" /S", setupMs), 0);
     EXPECT_TRUE(fileText(bundle) == shipped) << "the update kept an old bundle";
-    EXPECT_EQ(fileText(userFile), added);
+    std::string local = fileText(userFile);
+    EXPECT_EQ(local.rfind(kept, 0), 0u) << local;
+    size_t first = local.find("-----BEGIN CERTIFICATE-----");
+    EXPECT_TRUE(first != std::string::npos && local.find("-----BEGIN", first + 1) == std::string::npos) << local;
 
     // Started from elsewhere, as the Run key starts it: the user's file counts.
     testbench::TempDirectory elsewhere;

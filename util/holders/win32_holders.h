@@ -47,6 +47,13 @@ public:
     DATA_BLOB blob = {};
 };
 
+inline void freeLocalMemory(HLOCAL memory)
+{
+    LocalFree(memory);
+}
+// Memory the system allocated for the caller with LocalAlloc (a security descriptor, a SID).
+using OwnedLocalMemory = OwnedHandleOf<HLOCAL, freeLocalMemory>;
+
 // A device context from GetDC, released on destruction. A null window gives the screen's.
 class WindowDc {
 public:

@@ -16,7 +16,9 @@
 #include "mail/sign_in/oauth_request.h"
 #include "mail/sign_in/oauth_token_keeper.h"
 #include "mail/sign_in/sasl_oauth.h"
+#include "mail/sign_in/https_post.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/scripted_pop3_server.h"
 #include "tests/support/socket_compat.h"
 
 TEST(Pkce, ChallengeOfTheRfcExampleAndFreshPairs)
@@ -163,6 +165,8 @@ TEST(TokenReplies, WhatEachEndpointAnswerMeans)
         {200, R"({"access_token":"a","token_type":"Bearer","refresh_token":7})", TokenOutcome::Unusable, 0},
         {500, R"({"access_token":"a","token_type":"Bearer"})", TokenOutcome::Unusable, 0},
         {502, "<html>Bad gateway</html>", TokenOutcome::Unusable, 0},
+        {200, std::string(maxTokenReplyBytes / 2, '[') + std::string(maxTokenReplyBytes / 2, ']'),
+         TokenOutcome::Unusable, 0},
         {200, R"({"access_token":")" + std::string(maxTokenReplyBytes, 'a') + R"(","token_type":"Bearer"})",
          TokenOutcome::Unusable, 0},
     };
@@ -216,6 +220,24 @@ TEST(TokenReplies, DeviceCodeReplies)
         EXPECT_EQ(code.userCode.empty(), c.kind != DeviceCodeReplyKind::Code) << c.body;
         EXPECT_EQ(error, c.kind == DeviceCodeReplyKind::Refused ? "invalid_client" : "");
     }
+}
+
+// Closing the dialog aborts a sign-in from another thread: a post the server never answers
+// (here not even its handshake) then ends soon, and only the posting thread lets go of it.
+TEST(HttpsPost, AbortEndsAPostTheServerNeverAnswers)
+{
+    testbench::ScriptedPop3Server silent;
+    silent.addConnection(testbench::Script().stall(20000));
+    ASSERT_TRUE(silent.start());
+    HttpsPoster poster;
+    HttpsReply reply;
+    std::string url = "https://127.0.0.1:" + std::to_string(silent.port()) + "/token";
+    auto posted = std::async(std::launch::async, [&] { return poster.postForm(url, "a=b", reply, 30); });
+    ASSERT_TRUE(silent.waitForConnections(1, 10000));
+    poster.abort();
+    ASSERT_EQ(posted.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(posted.get(), HttpsError::Aborted);
+    silent.stop();
 }
 
 TEST(HttpReplies, BodiesEndedEveryWayAndBounded)
@@ -349,9 +371,11 @@ std::string ask(int port, const std::string& request)
     return answer.substr(0, answer.find("\r\n"));
 }
 
-std::string redirect(const std::string& query)
+// With `cookieBytes` of cookies, which other programs may have set for 127.0.0.1.
+std::string redirect(const std::string& query, size_t cookieBytes = 0)
 {
-    return "GET /?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::string cookies = cookieBytes > 0 ? "Cookie: c=" + std::string(cookieBytes, 'c') + "\r\n" : "";
+    return "GET /?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + cookies + "\r\n";
 }
 
 class Listener : public ::testing::Test {
@@ -400,7 +424,7 @@ TEST_F(Listener, AnswersOtherRequestsAndKeepsWaitingForTheRedirect)
     };
     for (const Case& c : cases)
         EXPECT_EQ(ask(listener.port(), c.request), c.answer) << c.request.substr(0, 60);
-    EXPECT_EQ(ask(listener.port(), redirect("state=s1&code=the%2Bcode&iss=https%3A%2F%2Fissuer.test")),
+    EXPECT_EQ(ask(listener.port(), redirect("state=s1&code=the%2Bcode&iss=https%3A%2F%2Fissuer.test", 40000)),
               "HTTP/1.1 200 OK");
     RedirectListener::Result got = finished();
     EXPECT_EQ(got.outcome, RedirectListener::Outcome::Code);

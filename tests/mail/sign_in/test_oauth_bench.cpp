@@ -3,6 +3,8 @@
 // ShellExecute), and a Dovecot whose oauth2 passdb asks the mock about each token.
 #include <gtest/gtest.h>
 
+#include <openssl/ssl.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -17,6 +19,7 @@
 #include "mail/sign_in/sasl_oauth.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/oauth/oauth_fixture.h"
+#include "tests/support/scripted_pop3_server.h"
 
 namespace {
 
@@ -132,14 +135,30 @@ TEST_F(SignInBench, BrowsersThatDoNotBringACodeBack)
 
 TEST_F(SignInBench, TokenEndpointsThatCannotBeTrustedOrRead)
 {
-    TokenEndpoint untrusted(bench.url("/token", true), OAuthClient{"pellwick", ""});
-    TokenResult refused = untrusted.refresh("r");
-    EXPECT_EQ(refused.outcome, TokenOutcome::Unreachable);
-    EXPECT_EQ(refused.transport, HttpsError::TlsRefused);
-    TokenEndpoint oversized(bench.provider().tokenEndpoint, OAuthClient{"oversized", ""});
-    TokenResult tooLarge = oversized.refresh("r");
-    EXPECT_EQ(tooLarge.outcome, TokenOutcome::Unusable);
-    EXPECT_EQ(tooLarge.transport, HttpsError::ReplyTooLarge);
+    // The bench's trusted certificate, offered over TLS 1.1 at most.
+    std::string pki = bench.caFile().substr(0, bench.caFile().find_last_of("/\\") + 1);
+    testbench::ScriptedPop3Server oldTls;
+    oldTls.useWeakTls(pki + "server.pem", pki + "server.key", TLS1_1_VERSION);
+    oldTls.addConnection(testbench::Script().stall(5000));
+    ASSERT_TRUE(oldTls.start());
+    struct Case {
+        std::string url;
+        const char* client; // the mock's behaviour
+        TokenOutcome outcome;
+        HttpsError transport;
+    } cases[] = {
+        {bench.url("/token", true), "pellwick", TokenOutcome::Unreachable, HttpsError::TlsRefused},
+        {"https://localhost:" + std::to_string(oldTls.port()) + "/token", "pellwick", TokenOutcome::Unreachable,
+         HttpsError::TlsRefused},
+        {bench.provider().tokenEndpoint, "oversized", TokenOutcome::Unusable, HttpsError::ReplyTooLarge},
+    };
+    for (const Case& c : cases) {
+        TokenEndpoint endpoint(c.url, OAuthClient{c.client, ""});
+        TokenResult result = endpoint.refresh("r");
+        EXPECT_EQ(result.outcome, c.outcome) << c.url;
+        EXPECT_EQ(result.transport, c.transport) << c.url;
+    }
+    oldTls.stop();
 }
 
 // Whole checks against Dovecot: XOAUTH2 on connect, where a stale token is refused with an
