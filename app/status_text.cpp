@@ -29,6 +29,8 @@ const char* checkStatusText(CheckStatus status)
         return "Sign-in server not reachable";
     case CheckStatus::NoSignIn:
         return "No secure sign-in offered";
+    case CheckStatus::NotSignInServer:
+        return "Server not of this sign-in";
     case CheckStatus::Checking:
     case CheckStatus::Ok:
         break;

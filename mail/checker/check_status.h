@@ -14,4 +14,5 @@ enum class CheckStatus : int {
     SignInAgain = -7,       // the provider refused the refresh token, or there is none
     SignInUnreachable = -8, // the provider's token endpoint could not be asked
     NoSignIn = -9,          // no token login over this connection: not TLS, or not offered
+    NotSignInServer = -10,  // the server is not one of the sign-in's provider: no token goes there
 };

@@ -168,8 +168,10 @@ int CheckerThread::run()
             return 0;
         if (owner.waitBegins != nullptr)
             owner.waitBegins(owner.context);
-        // A refused sign-in waits for the user, not for a retry: only a new sign-in mends it.
-        bool waitInterval = outcome == CheckStatus::Ok || outcome == CheckStatus::SignInAgain;
+        // A refused sign-in, or one for another server, waits for the user, not for a retry:
+        // only a new sign-in or another server mends it.
+        bool waitInterval = outcome == CheckStatus::Ok || outcome == CheckStatus::SignInAgain ||
+                            outcome == CheckStatus::NotSignInServer;
         bool again = waitInterval ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
         if (!again)
             return 0;
@@ -223,6 +225,10 @@ CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& hand
     std::string token;
     if (copy.signIn.provider != nullptr) {
         prepareKeeper(copy.signIn, handedOver);
+        // A token opens the mailbox at its provider's server: at any other (a typo, a server
+        // named by someone else) it would be handed to whoever runs that one.
+        if (!tokenMayGoTo(*copy.signIn.provider, textOrEmpty(copy.server)))
+            return CheckStatus::NotSignInServer;
         CheckStatus got = tokenKeeper->accessToken(token, TokenKeeper::Clock::now());
         if (got != CheckStatus::Ok)
             return got;

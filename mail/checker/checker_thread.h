@@ -134,6 +134,9 @@ public:
     using TokenEndpointMaker =
         std::function<std::unique_ptr<TokenEndpoint>(const OAuthProvider& provider, const OAuthClient& client)>;
     TokenEndpointMaker makeTokenEndpoint;
+    // Whether a token of `provider` may go to `server`; tests whose servers stand in for a
+    // provider's replace it before start().
+    std::function<bool(const OAuthProvider& provider, const char* server)> tokenMayGoTo = servesMail;
 
 private:
     struct Account {

@@ -19,6 +19,9 @@ struct OAuthProvider {
     bool issuerRequired; // a redirect without `iss` is refused
     const char* server;
     int port;
+    // Every mail server (POP3 and IMAP) a token of this provider may go to; null-terminated.
+    // A token is for the provider's own mail service: any other server could replay it there.
+    const char* const* mailServers;
     // The client registration a distributor built in; empty when none was.
     const char* builtInClientId;
     const char* builtInClientSecret;
@@ -29,8 +32,9 @@ struct OAuthProvider {
 enum class SignInMethod { Password, Microsoft, Google };
 
 // Tests point sign-ins at an authorization server of their own: "AUTHORIZE_URL TOKEN_URL
-// [ISSUER]" in this environment variable replaces the endpoints (and the issuer, which is not
-// compared when absent) of every provider. Whoever sets the program's environment could read
+// [ISSUER] [MAIL_SERVER...]" in this environment variable replaces the endpoints (and the
+// issuer, the one https:// field after them, which is not compared when absent) of every
+// provider, and its mail servers when some are named. Whoever sets the program's environment could read
 // its tokens anyway.
 inline constexpr char signInEndpointsVariable[] = "PELLWICK_SIGN_IN_ENDPOINTS";
 
@@ -42,6 +46,9 @@ const OAuthProvider* providerForMethod(SignInMethod method);
 // The provider whose mail domain `address` is at (after its last '@', any letter case), or
 // null for any other address.
 const OAuthProvider* providerForAddress(const char* address);
+
+// True when `host` (any letter case) is one of the provider's own mail servers.
+bool servesMail(const OAuthProvider& provider, const char* host);
 
 // The client a sign-in presents to the provider.
 struct OAuthClient {

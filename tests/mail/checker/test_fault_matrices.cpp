@@ -305,9 +305,10 @@ const Script tlsGreeting = Script().send(greeting);
 
 struct TokenRow {
     TokenRow(const char* name, ConnectionSecurity security, std::vector<Script> connections,
-             std::vector<TokenOutcome> refreshes, CheckStatus shown, std::vector<std::string> received)
+             std::vector<TokenOutcome> refreshes, CheckStatus shown, std::vector<std::string> received,
+             const char* host = "localhost")
         : name(name), security(security), connections(connections), refreshes(refreshes), shown(shown),
-          received(received)
+          received(received), host(host)
     {
     }
     const char* name;
@@ -316,6 +317,7 @@ struct TokenRow {
     std::vector<TokenOutcome> refreshes; // the token endpoint's answers to the stored refresh token, in order
     CheckStatus shown;
     std::vector<std::string> received;
+    const char* host; // the account's server; every name leads to the scripted server
 };
 
 const std::vector<TokenOutcome> oneRefresh = {TokenOutcome::Tokens};
@@ -341,7 +343,21 @@ const TokenRow tokenRows[] = {
     TokenRow("NoTokenMechanismListed", ConnectionSecurity::TlsOnConnect,
              {Script().send(greeting).expectLine("CAPA").send("+OK\r\nSASL PLAIN\r\n.\r\n").expectLine().stall(3000)},
              oneRefresh, CheckStatus::NoSignIn, {"CAPA"}),
+    TokenRow("NeverToAServerNotTheProviders", ConnectionSecurity::TlsOnConnect, {tokenTaken(authAsked(tlsGreeting))},
+             {}, CheckStatus::NotSignInServer, {}, "outlook.office356.com"),
 };
+
+// Microsoft's sign-in, with the scripted server as its one mail server.
+const char* const scriptedMailServers[] = {"localhost", nullptr};
+const OAuthProvider& scriptedProvider()
+{
+    static OAuthProvider provider = [] {
+        OAuthProvider entry = *findProvider(OAuthProviderId::Microsoft);
+        entry.mailServers = scriptedMailServers;
+        return entry;
+    }();
+    return provider;
+}
 
 void PrintTo(const TokenRow& row, std::ostream* out)
 {
@@ -352,7 +368,8 @@ class TokenLoginMatrix : public TrustedTestCa, public ::testing::WithParamInterf
 protected:
     // A checker whose sign-in's token endpoint answers `refreshes`.
     std::unique_ptr<CheckerThread> signedInChecker(ConnectionSecurity security,
-                                                   const std::vector<TokenOutcome>& refreshes)
+                                                   const std::vector<TokenOutcome>& refreshes,
+                                                   const char* host = "localhost")
     {
         std::unique_ptr<CheckerThread> checker = makeChecker(2);
         checker->pop3.steps.lookUp = loopbackForEveryName;
@@ -364,9 +381,9 @@ protected:
             return std::unique_ptr<TokenEndpoint>(std::move(made));
         };
         TokenSignIn signIn;
-        signIn.provider = findProvider(OAuthProviderId::Microsoft);
+        signIn.provider = &scriptedProvider();
         signIn.client.id = "client";
-        checker->setAccount("localhost", address, "", server.port(), security, 5, nullptr, signIn);
+        checker->setAccount(host, address, "", server.port(), security, 5, nullptr, signIn);
         checker->setRefreshToken("r1");
         return checker;
     }
@@ -382,7 +399,7 @@ TEST_P(TokenLoginMatrix, StatusShownAndTheTokenOnlyInsideTls)
     for (const Script& script : row.connections)
         server.addConnection(script);
     ASSERT_TRUE(server.start());
-    std::unique_ptr<CheckerThread> checker = signedInChecker(row.security, row.refreshes);
+    std::unique_ptr<CheckerThread> checker = signedInChecker(row.security, row.refreshes, row.host);
     checker->checkOnce();
     EXPECT_EQ(checker->takeSnapshot().status, row.shown);
     ASSERT_NE(endpoint, nullptr);
