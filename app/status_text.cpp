@@ -31,6 +31,8 @@ const char* checkStatusText(CheckStatus status)
         return "No secure sign-in offered";
     case CheckStatus::NotSignInServer:
         return "Server not of this sign-in";
+    case CheckStatus::ServerBusy:
+        return "Server busy";
     case CheckStatus::Checking:
     case CheckStatus::Ok:
         break;

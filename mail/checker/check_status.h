@@ -15,4 +15,5 @@ enum class CheckStatus : int {
     SignInUnreachable = -8, // the provider's token endpoint could not be asked
     NoSignIn = -9,          // no token login over this connection: not TLS, or not offered
     NotSignInServer = -10,  // the server is not one of the sign-in's provider: no token goes there
+    ServerBusy = -11,       // the mail server or the token endpoint said to try again later
 };

@@ -249,15 +249,19 @@ CheckStatus CheckerThread::connectAndLogIn(const Account& copy, std::string& tok
     for (;;) {
         if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
             return failedStep(CheckStatus::HostNotFound);
-        if (copy.signIn.provider == nullptr)
-            return session.logIn(textOrEmpty(copy.user), textOrEmpty(copy.password))
-                       ? CheckStatus::Ok
-                       : failedStep(CheckStatus::BadLogin);
+        if (copy.signIn.provider == nullptr) {
+            if (session.logIn(textOrEmpty(copy.user), textOrEmpty(copy.password)))
+                return CheckStatus::Ok;
+            return failedStep(session.loginBusy() ? CheckStatus::ServerBusy : CheckStatus::BadLogin);
+        }
         TokenLogin result = session.logInWithToken(textOrEmpty(copy.user), token);
         if (result == TokenLogin::LoggedIn) {
             tokenKeeper->serverAccepted();
             return CheckStatus::Ok;
         }
+        // A busy server has not judged the token: the same one is tried at the next check.
+        if (result == TokenLogin::Busy)
+            return failedStep(CheckStatus::ServerBusy);
         if (result != TokenLogin::Refused)
             return failedStep(result == TokenLogin::NotOffered ? CheckStatus::NoSignIn : CheckStatus::BadLogin);
         session.close();

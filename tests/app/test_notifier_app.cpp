@@ -976,6 +976,7 @@ TEST(StatusText, FailuresHaveTheirOwnTextAndDoubleWidth)
         {CheckStatus::SignInUnreachable, "Sign-in server not reachable", 200},
         {CheckStatus::NoSignIn, "No secure sign-in offered", 200},
         {CheckStatus::NotSignInServer, "Server not of this sign-in", 200},
+        {CheckStatus::ServerBusy, "Server busy", 200},
     };
     for (const Case& each : cases) {
         CheckSnapshot shown;

@@ -293,12 +293,12 @@ Script tokenTaken(Script script)
 }
 
 // Refused at once, as Microsoft does, or after an error challenge, as Dovecot does.
-Script tokenRefused(Script script, bool challenge)
+Script tokenRefused(Script script, bool challenge, const char* refusal = "-ERR authentication failed\r\n")
 {
     script.expectLine();
     if (challenge)
         script.send(errorChallenge).expectLine();
-    return script.send("-ERR authentication failed\r\n").stall(3000);
+    return script.send(refusal).stall(3000);
 }
 
 const Script tlsGreeting = Script().send(greeting);
@@ -343,6 +343,9 @@ const TokenRow tokenRows[] = {
     TokenRow("NoTokenMechanismListed", ConnectionSecurity::TlsOnConnect,
              {Script().send(greeting).expectLine("CAPA").send("+OK\r\nSASL PLAIN\r\n.\r\n").expectLine().stall(3000)},
              oneRefresh, CheckStatus::NoSignIn, {"CAPA"}),
+    TokenRow("BusyServerTriedAgainWithoutARefresh", ConnectionSecurity::TlsOnConnect,
+             {tokenRefused(authAsked(tlsGreeting), false, "-ERR [SYS/TEMP] try later\r\n")}, oneRefresh,
+             CheckStatus::ServerBusy, {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken)}),
     TokenRow("NeverToAServerNotTheProviders", ConnectionSecurity::TlsOnConnect, {tokenTaken(authAsked(tlsGreeting))},
              {}, CheckStatus::NotSignInServer, {}, "outlook.office356.com"),
 };
@@ -538,8 +541,8 @@ TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
     EXPECT_EQ(checker->takeSnapshot().totalCount, 4);
 }
 
-// A locked mailbox: every cycle fails at PASS, and the checker pauses between attempts
-// instead of reconnecting at once. Report times are the checker's own, so this holds however
+// A locked mailbox: every cycle fails at PASS as a busy server, not a refused password, and the
+// checker pauses between attempts instead of reconnecting at once. Report times are the checker's own, so this holds however
 // slowly the test's thread runs.
 TEST(MailboxInUse, CheckerPausesBetweenAttempts)
 {
@@ -555,7 +558,7 @@ TEST(MailboxInUse, CheckerPausesBetweenAttempts)
     ASSERT_TRUE(checker->start());
     ASSERT_TRUE(reports.waitFor(3, 10000));
     checker.reset();
-    EXPECT_EQ(reports.at(0).status, CheckStatus::BadLogin);
+    EXPECT_EQ(reports.at(0).status, CheckStatus::ServerBusy);
     EXPECT_GE(reports.secondsBetween(0, 1), 0.3);
     EXPECT_GE(reports.secondsBetween(1, 2), 0.3);
 }
