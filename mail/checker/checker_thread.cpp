@@ -61,6 +61,7 @@ void CheckerThread::setAccount(const char* server, const char* user, const char*
         account.signIn = signIn;
         ++signInVersion;
         pendingTokens = PendingTokens();
+        dropRotatedRefreshToken();
     }
     account.server.assign(server);
     account.user.assign(user);
@@ -77,6 +78,7 @@ void CheckerThread::setRefreshToken(const std::string& refreshToken)
     pendingTokens.kind = PendingTokens::Kind::RefreshToken;
     pendingTokens.tokens = OAuthTokens();
     pendingTokens.tokens.refreshToken = refreshToken;
+    dropRotatedRefreshToken();
 }
 
 void CheckerThread::takeSignIn(const OAuthTokens& tokens)
@@ -84,6 +86,15 @@ void CheckerThread::takeSignIn(const OAuthTokens& tokens)
     std::lock_guard<std::mutex> hold(lock);
     pendingTokens.kind = PendingTokens::Kind::SignIn;
     pendingTokens.tokens = tokens;
+    dropRotatedRefreshToken();
+}
+
+// A rotated token still waiting for the window belongs to the tokens being replaced: stored
+// later, it would overwrite the new ones (and go to the new sign-in's provider at next start).
+void CheckerThread::dropRotatedRefreshToken()
+{
+    rotatedRefreshToken.clear();
+    rotatedWaiting = false;
 }
 
 bool CheckerThread::takeRotatedRefreshToken(std::string& refreshToken)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "account/mail_account.h"
+#include "tests/mail/mail_test_support.h"
 
 namespace {
 
@@ -56,4 +57,29 @@ TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
         account.reconfigure(values, SignInMethod::Microsoft, "a@outlook.com");
         EXPECT_EQ(store.stored, c.stored) << c.name;
     }
+}
+
+// A refresh token the provider rotated while the window had not yet stored it belongs to the
+// sign-in the user has just replaced: it is never stored over the new one.
+TEST(MailAccountReconfigured, RotatedTokenOfTheReplacedSignInIsNotStored)
+{
+    RecordingStore store;
+    MailAccount account(0x8001, store);
+    account.checker.makeTokenEndpoint = [](const OAuthProvider&, const OAuthClient&) {
+        std::unique_ptr<mailtest::ScriptedEndpoint> endpoint(new mailtest::ScriptedEndpoint);
+        endpoint->answer(TokenOutcome::Tokens, "a2", "r-rotated");
+        return std::unique_ptr<TokenEndpoint>(std::move(endpoint));
+    };
+    account.checker.tokenMayGoTo = [](const OAuthProvider&, const char*) { return true; };
+    ConfigurationValues values;
+    values.signIn = SignInMethod::Microsoft;
+    values.username.assign("a@outlook.com");
+    values.server.assign("127.0.0.1");
+    values.port = 1; // refused at once: the cycle ends after the refresh
+    account.load(values, "r-old", "");
+    account.checker.checkOnce();
+    values.newSignIn = OAuthTokens{"a-new", "r-new", 3600, std::chrono::steady_clock::now()};
+    account.reconfigure(values, SignInMethod::Microsoft, "a@outlook.com");
+    account.storeRotatedRefreshTokens();
+    EXPECT_EQ(store.stored, (std::vector<std::string>{"r-new"}));
 }
