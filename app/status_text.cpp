@@ -33,6 +33,8 @@ const char* checkStatusText(CheckStatus status)
         return "Server not of this sign-in";
     case CheckStatus::ServerBusy:
         return "Server busy";
+    case CheckStatus::TlsFailed:
+        return "Secure connection failed";
     case CheckStatus::Checking:
     case CheckStatus::Ok:
         break;

@@ -19,8 +19,9 @@ Clock::time_point deadlineAfter(long long milliseconds)
 }
 
 // What the user is told when a step failed for `why`: an untrusted certificate, a server that
-// stopped answering or a missing STARTTLS is said as such at any step; anything else is the
-// step's own failure.
+// stopped answering, a missing STARTTLS or a failed TLS handshake (the server was found: the
+// host name is not what to look at) is said as such at any step; anything else is the step's
+// own failure.
 CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
 {
     if (isCertificateError(why))
@@ -29,6 +30,8 @@ CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
         return CheckStatus::NoResponse;
     if (why == ConnectionError::StartTlsNotOffered)
         return CheckStatus::NoStartTls;
+    if (why == ConnectionError::TlsFailed)
+        return CheckStatus::TlsFailed;
     return stepFailure;
 }
 

@@ -977,6 +977,7 @@ TEST(StatusText, FailuresHaveTheirOwnTextAndDoubleWidth)
         {CheckStatus::NoSignIn, "No secure sign-in offered", 200},
         {CheckStatus::NotSignInServer, "Server not of this sign-in", 200},
         {CheckStatus::ServerBusy, "Server busy", 200},
+        {CheckStatus::TlsFailed, "Secure connection failed", 200},
     };
     for (const Case& each : cases) {
         CheckSnapshot shown;

@@ -109,11 +109,11 @@ const CertificateRow certificateRows[] = {
     // *.example.test covers one label only.
     {"WildcardForOneLabel", Serve::Certificate, "wildcard", CheckStatus::Ok, "a.example.test"},
     {"WildcardNotForTwoLabels", Serve::Certificate, "wildcard", CheckStatus::BadCertificate, "a.b.example.test"},
-    // Handshakes that fail before any certificate is judged: the server is not reached.
-    {"OnlyTls11", Serve::OldTls, "server", CheckStatus::HostNotFound},
-    {"NoCertificateAtAll", Serve::NoCertificate, "", CheckStatus::HostNotFound},
+    // Handshakes that fail before any certificate is judged: the server is reached, not secured.
+    {"OnlyTls11", Serve::OldTls, "server", CheckStatus::TlsFailed},
+    {"NoCertificateAtAll", Serve::NoCertificate, "", CheckStatus::TlsFailed},
     {"SilenceAfterClientHello", Serve::Silence, "", CheckStatus::NoResponse},
-    {"ResetInTheHandshake", Serve::ResetInHandshake, "", CheckStatus::HostNotFound},
+    {"ResetInTheHandshake", Serve::ResetInHandshake, "", CheckStatus::TlsFailed},
     {"EndWithoutCloseNotifyMidListing", Serve::CutListing, "server", CheckStatus::ListFailed},
 };
 
@@ -232,7 +232,7 @@ const StartTlsRow startTlsRows[] = {
     // Response injection: a reply to USER waiting in plain text behind the +OK to STLS.
     {"BytesInjectedBehindTheOk",
      loginAndListing(stlsAccepted(capabilitiesWithStls, "+OK\r\n+OK injected\r\n").startTls()),
-     CheckStatus::HostNotFound,
+     CheckStatus::TlsFailed,
      {"CAPA", "STLS"}},
 };
 
