@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <openssl/crypto.h>
+
 MailAccount::MailAccount(unsigned checkResultMessage, RefreshTokenStore& tokenStore)
     : checker(checkResultMessage), store(tokenStore)
 {
@@ -23,19 +25,21 @@ void MailAccount::apply(const ConfigurationValues& values)
     signIn.provider = providerForMethod(values.signIn);
     if (signIn.provider != nullptr)
         resolveClientOf(values, *signIn.provider, signIn.client);
+    server.assign(textOrEmpty(values.server));
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
                        values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn);
 }
 
 void MailAccount::reconfigure(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore)
 {
+    bool otherServer = OPENSSL_strcasecmp(textOrEmpty(values.server), textOrEmpty(server)) != 0;
     apply(values);
     if (values.newSignIn) {
         checker.takeSignIn(*values.newSignIn);
         store.storeRefreshToken(values.newSignIn->refreshToken);
         return;
     }
-    if (values.signIn != methodBefore || std::strcmp(textOrEmpty(values.username), addressBefore) != 0) {
+    if (values.signIn != methodBefore || std::strcmp(textOrEmpty(values.username), addressBefore) != 0 || otherServer) {
         checker.setRefreshToken("");
         store.storeRefreshToken("");
     }

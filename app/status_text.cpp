@@ -29,6 +29,12 @@ const char* checkStatusText(CheckStatus status)
         return "Sign-in server not reachable";
     case CheckStatus::NoSignIn:
         return "No secure sign-in offered";
+    case CheckStatus::NotSignInServer:
+        return "Server not of this sign-in";
+    case CheckStatus::ServerBusy:
+        return "Server busy";
+    case CheckStatus::TlsFailed:
+        return "Secure connection failed";
     case CheckStatus::Checking:
     case CheckStatus::Ok:
         break;

@@ -14,4 +14,7 @@ enum class CheckStatus : int {
     SignInAgain = -7,       // the provider refused the refresh token, or there is none
     SignInUnreachable = -8, // the provider's token endpoint could not be asked
     NoSignIn = -9,          // no token login over this connection: not TLS, or not offered
+    NotSignInServer = -10,  // the server is not one of the sign-in's provider: no token goes there
+    ServerBusy = -11,       // the mail server or the token endpoint said to try again later
+    TlsFailed = -12,        // the server was reached, but no secure connection came of it
 };

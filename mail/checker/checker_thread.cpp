@@ -19,8 +19,9 @@ Clock::time_point deadlineAfter(long long milliseconds)
 }
 
 // What the user is told when a step failed for `why`: an untrusted certificate, a server that
-// stopped answering or a missing STARTTLS is said as such at any step; anything else is the
-// step's own failure.
+// stopped answering, a missing STARTTLS or a failed TLS handshake (the server was found: the
+// host name is not what to look at) is said as such at any step; anything else is the step's
+// own failure.
 CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
 {
     if (isCertificateError(why))
@@ -29,6 +30,8 @@ CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
         return CheckStatus::NoResponse;
     if (why == ConnectionError::StartTlsNotOffered)
         return CheckStatus::NoStartTls;
+    if (why == ConnectionError::TlsFailed)
+        return CheckStatus::TlsFailed;
     return stepFailure;
 }
 
@@ -61,6 +64,7 @@ void CheckerThread::setAccount(const char* server, const char* user, const char*
         account.signIn = signIn;
         ++signInVersion;
         pendingTokens = PendingTokens();
+        dropRotatedRefreshToken();
     }
     account.server.assign(server);
     account.user.assign(user);
@@ -77,6 +81,7 @@ void CheckerThread::setRefreshToken(const std::string& refreshToken)
     pendingTokens.kind = PendingTokens::Kind::RefreshToken;
     pendingTokens.tokens = OAuthTokens();
     pendingTokens.tokens.refreshToken = refreshToken;
+    dropRotatedRefreshToken();
 }
 
 void CheckerThread::takeSignIn(const OAuthTokens& tokens)
@@ -84,6 +89,15 @@ void CheckerThread::takeSignIn(const OAuthTokens& tokens)
     std::lock_guard<std::mutex> hold(lock);
     pendingTokens.kind = PendingTokens::Kind::SignIn;
     pendingTokens.tokens = tokens;
+    dropRotatedRefreshToken();
+}
+
+// A rotated token still waiting for the window belongs to the tokens being replaced: stored
+// later, it would overwrite the new ones (and go to the new sign-in's provider at next start).
+void CheckerThread::dropRotatedRefreshToken()
+{
+    rotatedRefreshToken.clear();
+    rotatedWaiting = false;
 }
 
 bool CheckerThread::takeRotatedRefreshToken(std::string& refreshToken)
@@ -168,8 +182,10 @@ int CheckerThread::run()
             return 0;
         if (owner.waitBegins != nullptr)
             owner.waitBegins(owner.context);
-        // A refused sign-in waits for the user, not for a retry: only a new sign-in mends it.
-        bool waitInterval = outcome == CheckStatus::Ok || outcome == CheckStatus::SignInAgain;
+        // A refused sign-in, or one for another server, waits for the user, not for a retry:
+        // only a new sign-in or another server mends it.
+        bool waitInterval = outcome == CheckStatus::Ok || outcome == CheckStatus::SignInAgain ||
+                            outcome == CheckStatus::NotSignInServer;
         bool again = waitInterval ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
         if (!again)
             return 0;
@@ -223,6 +239,10 @@ CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& hand
     std::string token;
     if (copy.signIn.provider != nullptr) {
         prepareKeeper(copy.signIn, handedOver);
+        // A token opens the mailbox at its provider's server: at any other (a typo, a server
+        // named by someone else) it would be handed to whoever runs that one.
+        if (!tokenMayGoTo(*copy.signIn.provider, textOrEmpty(copy.server)))
+            return CheckStatus::NotSignInServer;
         CheckStatus got = tokenKeeper->accessToken(token, TokenKeeper::Clock::now());
         if (got != CheckStatus::Ok)
             return got;
@@ -243,15 +263,19 @@ CheckStatus CheckerThread::connectAndLogIn(const Account& copy, std::string& tok
     for (;;) {
         if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
             return failedStep(CheckStatus::HostNotFound);
-        if (copy.signIn.provider == nullptr)
-            return session.logIn(textOrEmpty(copy.user), textOrEmpty(copy.password))
-                       ? CheckStatus::Ok
-                       : failedStep(CheckStatus::BadLogin);
+        if (copy.signIn.provider == nullptr) {
+            if (session.logIn(textOrEmpty(copy.user), textOrEmpty(copy.password)))
+                return CheckStatus::Ok;
+            return failedStep(session.logInBusy() ? CheckStatus::ServerBusy : CheckStatus::BadLogin);
+        }
         TokenLogin result = session.logInWithToken(textOrEmpty(copy.user), token);
         if (result == TokenLogin::LoggedIn) {
             tokenKeeper->serverAccepted();
             return CheckStatus::Ok;
         }
+        // A busy server has not judged the token: the same one is tried at the next check.
+        if (result == TokenLogin::Busy)
+            return failedStep(CheckStatus::ServerBusy);
         if (result != TokenLogin::Refused)
             return failedStep(result == TokenLogin::NotOffered ? CheckStatus::NoSignIn : CheckStatus::BadLogin);
         session.close();

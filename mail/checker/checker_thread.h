@@ -93,7 +93,8 @@ public:
                     const TokenSignIn& signIn = TokenSignIn());
     // The refresh token of the account's sign-in as the settings hold it, for the next cycle.
     void setRefreshToken(const std::string& refreshToken);
-    // The tokens of a sign-in just made, for the next cycle; they end a "Sign in again".
+    // The tokens of a sign-in just made, for the next cycle; they end a "Sign in again". This,
+    // setRefreshToken and a changed sign-in drop a rotated refresh token not yet taken.
     void takeSignIn(const OAuthTokens& tokens);
     // The refresh token the provider last replaced the stored one with, once; false when none
     // waits. The owner stores it as soon as it is told (CheckOwner::tokenMessage).
@@ -134,6 +135,9 @@ public:
     using TokenEndpointMaker =
         std::function<std::unique_ptr<TokenEndpoint>(const OAuthProvider& provider, const OAuthClient& client)>;
     TokenEndpointMaker makeTokenEndpoint;
+    // Whether a token of `provider` may go to `server`; tests whose servers stand in for a
+    // provider's replace it before start().
+    std::function<bool(const OAuthProvider& provider, const char* server)> tokenMayGoTo = servesMail;
 
 private:
     struct Account {
@@ -157,6 +161,7 @@ private:
     CheckStatus connectAndLogIn(const Account& copy, std::string& token);
     void prepareKeeper(const TokenSignIn& signIn, PendingTokens& handedOver);
     void keepRotatedRefreshToken(const std::string& refreshToken);
+    void dropRotatedRefreshToken(); // with lock held
     CheckStatus failedStep(CheckStatus stepFailure);
     CheckStatus finishCycle(CheckStatus outcome);
     bool waitAfterSuccess(int intervalMinutes);

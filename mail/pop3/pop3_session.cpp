@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include <openssl/crypto.h>
+
 #include "mail/sign_in/sasl_oauth.h"
 #include "util/copy_bounded.h"
 #include "util/decimal_text.h"
@@ -31,6 +33,22 @@ bool isContinuation(const char* line)
 
 // Enough of a reply line to tell "+OK", "-ERR" and a continuation apart; the rest is consumed.
 const int replyStartSize = 8;
+// Enough of a login reply for "-ERR" and its response code.
+const int loginReplySize = 32;
+
+// "-ERR [IN-USE]" (another client holds the mailbox), "[LOGIN-DELAY]" (too soon since the
+// last login) and "[SYS/TEMP]" (a fault of the server's) pass by themselves; "[AUTH]", another
+// code or none is a refusal.
+bool saysTryLater(const char* line)
+{
+    if (!beginsWith(line, "-ERR "))
+        return false;
+    const char* code = line + 5;
+    for (const char* temporary : {"[IN-USE]", "[LOGIN-DELAY]", "[SYS/TEMP]"})
+        if (OPENSSL_strncasecmp(code, temporary, std::strlen(temporary)) == 0)
+            return true;
+    return false;
+}
 
 static_assert(Pop3Session::maxSaslLineLength >= (maxTokenLength + 1024) / 3 * 4 + 8,
               "a SASL line holds the base64 of any token that sasl_oauth encodes");
@@ -333,7 +351,17 @@ bool Pop3Session::sendCommand(const char* keyword, const char* argument)
 
 bool Pop3Session::logIn(const char* user, const char* password)
 {
-    return sendCommand("USER", user) && readReply(nullptr, 0) && sendCommand("PASS", password) && readReply(nullptr, 0);
+    busy = false;
+    return sendCommand("USER", user) && readLoginReply() && sendCommand("PASS", password) && readLoginReply();
+}
+
+bool Pop3Session::readLoginReply()
+{
+    char line[loginReplySize];
+    if (!readLine(line, sizeof line))
+        return false;
+    busy = saysTryLater(line);
+    return beginsWith(line, positiveReply);
 }
 
 void Pop3Session::adoptPrivateStream(BIO* connected)
@@ -355,6 +383,7 @@ const char* Pop3Session::tokenMechanism() const
 
 TokenLogin Pop3Session::logInWithToken(const char* user, const std::string& token)
 {
+    busy = false;
     // A token opens the mailbox as a password does: never where anyone on the path reads it.
     if (!isTls() && !privateStream)
         return TokenLogin::NotOffered;
@@ -370,16 +399,20 @@ TokenLogin Pop3Session::logInWithToken(const char* user, const std::string& toke
     char line[replyStartSize];
     if (response.empty() || !sendCommand("AUTH", mechanism) || !readLine(line, sizeof line) || !isContinuation(line))
         return TokenLogin::Failed;
-    if (!sendLine(response) || !readLine(line, sizeof line))
+    char reply[loginReplySize];
+    if (!sendLine(response) || !readLine(reply, sizeof reply))
         return TokenLogin::Failed;
-    if (beginsWith(line, positiveReply))
+    if (beginsWith(reply, positiveReply))
         return TokenLogin::LoggedIn;
     // An error challenge: the server waits for the client's answer before its -ERR; RFC 7628
     // asks OAUTHBEARER for %x01 (base64 "AQ=="), XOAUTH2 takes an empty line.
     const char* challengeAnswer = std::strcmp(mechanism, "OAUTHBEARER") == 0 ? "AQ==" : "";
-    if (isContinuation(line) && (!sendLine(challengeAnswer) || !readLine(line, sizeof line)))
+    if (isContinuation(reply) && (!sendLine(challengeAnswer) || !readLine(reply, sizeof reply)))
         return TokenLogin::Failed;
-    return beginsWith(line, "-ERR") ? TokenLogin::Refused : TokenLogin::Failed;
+    busy = saysTryLater(reply);
+    if (busy)
+        return TokenLogin::Busy;
+    return beginsWith(reply, "-ERR") ? TokenLogin::Refused : TokenLogin::Failed;
 }
 
 // `text` and CR LF in one write, for SASL responses, which do not fit a command line.

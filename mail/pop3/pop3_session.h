@@ -60,6 +60,7 @@ public:
     // sending anything when the line would exceed maxCommandLength or a text holds CR or LF.
     bool sendCommand(const char* keyword, const char* argument);
     bool logIn(const char* user, const char* password) override;
+    bool logInBusy() const override { return busy; }
     // AUTH XOAUTH2 with `token` for `user` (OAUTHBEARER when CAPA lists it and not XOAUTH2),
     // only on a TLS stream and with the capabilities read on it (readCapabilities, when they
     // are not read yet). The response goes on a line of its own after the server's "+ ", as
@@ -91,6 +92,9 @@ public:
 private:
     bool secureStream(ConnectionSecurity security);
     const char* tokenMechanism() const;
+    // A reply to a login step, read whole: true for "+OK"; a "-ERR" with a response code that
+    // says to try later (RFC 2449, RFC 3206) sets `busy`.
+    bool readLoginReply();
     bool sendLine(const std::string& text);
     bool readLine(char* line, int capacity) { return readRestOfLine(line, capacity, 0); }
     bool failStartTls();
@@ -110,6 +114,7 @@ private:
     int serverPort = 0;
     bool privateStream = false;
     bool listingFailed = false;
+    bool busy = false;
     // The one buffered reader behind every reply: bytes read but not yet consumed.
     char input[readChunk];
     int inputStart = 0;

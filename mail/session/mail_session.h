@@ -8,6 +8,7 @@
 enum class TokenLogin {
     LoggedIn,
     Refused,    // the server refused the token, after its error challenge when it sent one
+    Busy,       // the server said to try later (the mailbox in use, a login delay, a fault of its own)
     NotOffered, // nothing sent: the stream is not TLS, or the server offers no token mechanism
     Failed,     // the mechanism refused, a token or address that cannot be sent, or the stream failed
 };
@@ -23,6 +24,8 @@ public:
     virtual bool connect(const char* host, int port, ConnectionSecurity security) = 0;
     // False when the server refused the user or the password, or the stream failed.
     virtual bool logIn(const char* user, const char* password) = 0;
+    // True when the last login was refused with a code that says to try later.
+    virtual bool logInBusy() const = 0;
     // With an OAuth 2.0 access token for `user`; only ever over TLS.
     virtual TokenLogin logInWithToken(const char* user, const std::string& token) = 0;
     // Lists the mailbox's ids and counts them against the seen and announced ones. False when

@@ -226,7 +226,7 @@ DeviceSignIn::Poll DeviceSignIn::poll(Result& result)
         return Poll::Pending;
     if (error == "slow_down")
         return Poll::SlowDown;
-    if (kind == TokenOutcome::Unusable || error == "temporarily_unavailable" || error == "server_error")
+    if (kind == TokenOutcome::Unusable || kind == TokenOutcome::Temporary)
         return Poll::NoAnswer;
     if (error == "expired_token")
         result.outcome = Outcome::Expired;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include <openssl/crypto.h>
@@ -19,6 +20,11 @@
 
 namespace {
 
+// From the providers' help pages on POP and IMAP settings. Microsoft's tokens are for the
+// resource outlook.office.com, whose servers answer POP and IMAP under both names.
+const char* const microsoftMailServers[] = {"outlook.office365.com", "outlook.office.com", nullptr};
+const char* const googleMailServers[] = {"pop.gmail.com", "imap.gmail.com", nullptr};
+
 // Microsoft's `common` endpoints serve personal and work accounts alike; offline_access
 // brings the refresh token. Google returns a refresh token only when consent is given, so
 // every sign-in asks for it.
@@ -26,10 +32,10 @@ const OAuthProvider providers[] = {
     {OAuthProviderId::Microsoft, "Microsoft", "https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
      "https://login.microsoftonline.com/common/oauth2/v2.0/token",
      "https://outlook.office.com/POP.AccessAsUser.All offline_access", "", "", false, "outlook.office365.com", 995,
-     PELLWICK_MICROSOFT_CLIENT_ID, "", false},
+     microsoftMailServers, PELLWICK_MICROSOFT_CLIENT_ID, "", false},
     {OAuthProviderId::Google, "Google", "https://accounts.google.com/o/oauth2/v2/auth",
      "https://oauth2.googleapis.com/token", "https://mail.google.com/", "access_type=offline&prompt=consent",
-     "https://accounts.google.com", false, "pop.gmail.com", 995, PELLWICK_GOOGLE_CLIENT_ID,
+     "https://accounts.google.com", false, "pop.gmail.com", 995, googleMailServers, PELLWICK_GOOGLE_CLIENT_ID,
      PELLWICK_GOOGLE_CLIENT_SECRET, true},
 };
 
@@ -50,7 +56,7 @@ bool isSet(const char* text)
 }
 
 struct SignInEndpoints {
-    std::string authorize, token, issuer;
+    std::string authorize, token, issuer, mailServers;
 };
 
 // What replaceSignInEndpoints set; empty in the released program.
@@ -65,8 +71,12 @@ SignInEndpoints& replacedEndpoints()
 static_assert(std::size(providers) == 2, "every built-in provider is copied below");
 
 struct ProviderTable {
+    static const int maxMailServers = 4;
+
     OAuthProvider entries[std::size(providers)];
     std::string authorize, token, issuer;
+    std::string mailServerNames[maxMailServers];
+    const char* mailServers[maxMailServers + 1] = {};
 
     ProviderTable() : entries{providers[0], providers[1]}
     {
@@ -76,11 +86,19 @@ struct ProviderTable {
         authorize = replaced.authorize;
         token = replaced.token;
         issuer = replaced.issuer;
+        std::istringstream names(replaced.mailServers);
+        int named = 0;
+        for (std::string name; named < maxMailServers && names >> name;)
+            mailServerNames[named++] = name;
+        for (int i = 0; i < named; ++i)
+            mailServers[i] = mailServerNames[i].c_str();
         for (OAuthProvider& entry : entries) {
             entry.authorizationEndpoint = authorize.c_str();
             entry.tokenEndpoint = token.c_str();
             entry.issuer = issuer.c_str();
             entry.issuerRequired = false;
+            if (named > 0)
+                entry.mailServers = mailServers;
         }
     }
 };
@@ -93,10 +111,10 @@ const ProviderTable& providerTable()
 
 } // namespace
 
-void replaceSignInEndpoints(const char* authorize, const char* token, const char* issuer)
+void replaceSignInEndpoints(const char* authorize, const char* token, const char* issuer, const char* mailServers)
 {
     replacedEndpoints() = {authorize != nullptr ? authorize : "", token != nullptr ? token : "",
-                           issuer != nullptr ? issuer : ""};
+                           issuer != nullptr ? issuer : "", mailServers != nullptr ? mailServers : ""};
 }
 
 const OAuthProvider* findProvider(OAuthProviderId id)
@@ -129,6 +147,16 @@ const OAuthProvider* providerForAddress(const char* address)
         if (OPENSSL_strcasecmp(at + 1, entry.domain) == 0)
             return findProvider(entry.provider);
     return nullptr;
+}
+
+bool servesMail(const OAuthProvider& provider, const char* host)
+{
+    if (host == nullptr || provider.mailServers == nullptr)
+        return false;
+    for (const char* const* server = provider.mailServers; *server != nullptr; ++server)
+        if (OPENSSL_strcasecmp(host, *server) == 0)
+            return true;
+    return false;
 }
 
 ClientSetup resolveClient(const OAuthProvider& provider, const char* userClientId, const char* userClientSecret,

@@ -19,6 +19,9 @@ struct OAuthProvider {
     bool issuerRequired; // a redirect without `iss` is refused
     const char* server;
     int port;
+    // Every mail server (POP3 and IMAP) a token of this provider may go to; null-terminated.
+    // A token is for the provider's own mail service: any other server could replay it there.
+    const char* const* mailServers;
     // The client registration a distributor built in; empty when none was.
     const char* builtInClientId;
     const char* builtInClientSecret;
@@ -29,10 +32,12 @@ struct OAuthProvider {
 enum class SignInMethod { Password, Microsoft, Google };
 
 // Test builds point sign-ins at an authorization server of their own: these endpoints replace
-// those of every provider, and the issuer theirs (empty: not compared). Only before the first
-// lookup below; the released program never calls it, so that nothing in its surroundings can
-// send a refresh token or a client secret elsewhere.
-void replaceSignInEndpoints(const char* authorize, const char* token, const char* issuer);
+// those of every provider, and the issuer theirs (empty: not compared); `mailServers`, when
+// not empty, names (one space apart) the servers a token may go to instead of the providers'.
+// Only before the first lookup below; the released program never calls it, so that nothing in
+// its surroundings can send a refresh token or a client secret elsewhere.
+void replaceSignInEndpoints(const char* authorize, const char* token, const char* issuer,
+                            const char* mailServers = nullptr);
 
 // The provider entry, or null for an id without one.
 const OAuthProvider* findProvider(OAuthProviderId id);
@@ -42,6 +47,9 @@ const OAuthProvider* providerForMethod(SignInMethod method);
 // The provider whose mail domain `address` is at (after its last '@', any letter case), or
 // null for any other address.
 const OAuthProvider* providerForAddress(const char* address);
+
+// True when `host` (any letter case) is one of the provider's own mail servers.
+bool servesMail(const OAuthProvider& provider, const char* host);
 
 // The client a sign-in presents to the provider.
 struct OAuthClient {

@@ -1,5 +1,7 @@
 #include "mail/sign_in/oauth_token_keeper.h"
 
+#include <algorithm>
+
 TokenKeeper::TokenKeeper(TokenEndpoint& tokenEndpoint, SaveRefreshToken saveRefreshToken)
     : endpoint(tokenEndpoint), save(std::move(saveRefreshToken))
 {
@@ -11,12 +13,14 @@ void TokenKeeper::setRefreshToken(const std::string& token)
     access.clear();
     signInAgain = false;
     refusedSinceAccepted = false;
+    clearBackOff();
 }
 
 void TokenKeeper::takeSignIn(const OAuthTokens& tokens)
 {
     signInAgain = false;
     refusedSinceAccepted = false;
+    clearBackOff();
     keep(tokens, tokens.received);
 }
 
@@ -55,11 +59,14 @@ CheckStatus TokenKeeper::refresh(std::string& token, Clock::time_point now)
         signInAgain = true;
         return CheckStatus::SignInAgain;
     }
+    if (failure != CheckStatus::Ok && now < retryAfter)
+        return failure;
     TokenResult result = endpoint.refresh(refreshToken);
     switch (result.outcome) {
     case TokenOutcome::Tokens:
         // Counted from when it was asked for, on the caller's clock.
         keep(result.tokens, now);
+        clearBackOff();
         token = access;
         return CheckStatus::Ok;
     case TokenOutcome::InvalidGrant:
@@ -69,9 +76,26 @@ CheckStatus TokenKeeper::refresh(std::string& token, Clock::time_point now)
         return CheckStatus::SignInAgain;
     case TokenOutcome::Aborted:
         return CheckStatus::NoResponse;
+    case TokenOutcome::Temporary:
+        return backOff(CheckStatus::ServerBusy, now);
     default:
-        return CheckStatus::SignInUnreachable;
+        return backOff(CheckStatus::SignInUnreachable, now);
     }
+}
+
+// An endpoint that failed, or asked for patience, is not asked at every check.
+CheckStatus TokenKeeper::backOff(CheckStatus shown, Clock::time_point now)
+{
+    backOffSeconds = backOffSeconds == 0 ? firstBackOffSeconds : std::min(backOffSeconds * 2, maxBackOffSeconds);
+    retryAfter = now + std::chrono::seconds(backOffSeconds);
+    failure = shown;
+    return shown;
+}
+
+void TokenKeeper::clearBackOff()
+{
+    backOffSeconds = 0;
+    failure = CheckStatus::Ok;
 }
 
 // A reply without a refresh token leaves the old one in use; a new one replaces it and is

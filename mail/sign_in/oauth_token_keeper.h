@@ -19,7 +19,9 @@
 //
 // A token is asked for with the status the window shows without one: Ok when `token` holds an
 // access token to send; SignInAgain when the refresh token is refused or there is none;
-// SignInUnreachable when the endpoint could not be asked now (the next check tries again);
+// SignInUnreachable when the endpoint could not be asked now or gave no usable answer, and
+// ServerBusy when it said to try later: it is asked again only after a back-off that doubles
+// from firstBackOffSeconds to maxBackOffSeconds, and until then the same status comes back;
 // NoResponse when an abort cut the refresh short (only a stop does, and then nothing shows).
 //
 // Used by one thread.
@@ -28,6 +30,8 @@ public:
     using Clock = std::chrono::steady_clock;
     using SaveRefreshToken = std::function<void(const std::string& refreshToken)>;
     static constexpr int refreshMarginSeconds = 60;
+    static constexpr int firstBackOffSeconds = 30;
+    static constexpr int maxBackOffSeconds = 60 * 60;
 
     TokenKeeper(TokenEndpoint& endpoint, SaveRefreshToken save);
 
@@ -48,6 +52,8 @@ public:
 
 private:
     CheckStatus refresh(std::string& token, Clock::time_point now);
+    CheckStatus backOff(CheckStatus shown, Clock::time_point now);
+    void clearBackOff();
     // The access token's lifetime counts from `received`.
     void keep(const OAuthTokens& tokens, Clock::time_point received);
 
@@ -58,4 +64,8 @@ private:
     Clock::time_point expiry;
     bool signInAgain = false;
     bool refusedSinceAccepted = false;
+    // After an endpoint failure: not asked again before retryAfter; what was shown meanwhile.
+    Clock::time_point retryAfter;
+    int backOffSeconds = 0;
+    CheckStatus failure = CheckStatus::Ok;
 };

@@ -16,6 +16,8 @@ namespace {
 
 const size_t maxErrorLength = 128;
 const int httpOk = 200;
+const int httpTooManyRequests = 429;
+const int httpServerErrors = 500;
 
 using Json = nlohmann::json;
 
@@ -61,7 +63,16 @@ TokenOutcome readError(const Json& object, std::string& error)
 {
     if (!readText(object, "error", maxErrorLength, error) || error.empty())
         return TokenOutcome::Unusable;
-    return error == "invalid_grant" ? TokenOutcome::InvalidGrant : TokenOutcome::Refused;
+    if (error == "invalid_grant")
+        return TokenOutcome::InvalidGrant;
+    if (error == "temporarily_unavailable" || error == "server_error" || error == "slow_down")
+        return TokenOutcome::Temporary;
+    return TokenOutcome::Refused;
+}
+
+bool isBusyStatus(int httpStatus)
+{
+    return httpStatus == httpTooManyRequests || httpStatus >= httpServerErrors;
 }
 
 TokenOutcome readTokens(const Json& object, OAuthTokens& tokens)
@@ -88,12 +99,18 @@ TokenOutcome parseTokenReply(int httpStatus, const std::string& body, TokenResul
     if (body.size() > maxTokenReplyBytes)
         return result.outcome;
     Json object = Json::parse(body, nullptr, false);
-    if (!object.is_object())
+    if (!object.is_object()) {
+        // A proxy's or load balancer's page for a busy endpoint.
+        if (isBusyStatus(httpStatus))
+            result.outcome = TokenOutcome::Temporary;
         return result.outcome;
+    }
     if (member(object, "error") != nullptr)
         result.outcome = readError(object, result.error);
     else if (httpStatus == httpOk)
         result.outcome = readTokens(object, result.tokens);
+    if (result.outcome == TokenOutcome::Unusable && isBusyStatus(httpStatus))
+        result.outcome = TokenOutcome::Temporary;
     if (result.outcome != TokenOutcome::Tokens)
         result.tokens = OAuthTokens();
     return result.outcome;

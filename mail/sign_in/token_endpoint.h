@@ -27,6 +27,7 @@ enum class TokenOutcome {
     Tokens,       // an access token (and perhaps a new refresh token)
     InvalidGrant, // the code or refresh token is no longer good: sign in again
     Refused,      // another OAuth error (invalid_client, unauthorized_client, ...); as final
+    Temporary,    // the endpoint is busy (temporarily_unavailable, server_error, slow_down, 5xx, 429)
     Unusable,     // not a token reply: malformed, too large, or a failure without an OAuth error
     Unreachable,  // no answer: network, TLS or time-out; worth another try later
     Aborted,

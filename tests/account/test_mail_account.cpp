@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "account/mail_account.h"
+#include "tests/mail/mail_test_support.h"
 
 namespace {
 
@@ -17,30 +18,68 @@ struct RecordingStore : RefreshTokenStore {
 } // namespace
 
 // A sign-in made in the dialog replaces the stored token; without one, the token stays only
-// while the method and the address are the ones it was made for.
+// while the method, the address and the server are the ones it was made for.
 TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
 {
     struct Case {
         const char* name;
         SignInMethod method;
         const char* address;
+        const char* server;
         bool signedInNow;
         std::vector<std::string> stored;
     } cases[] = {
-        {"new sign-in at another address", SignInMethod::Microsoft, "b@outlook.com", true, {"r-new"}},
-        {"another method", SignInMethod::Password, "a@outlook.com", false, {""}},
-        {"another address", SignInMethod::Microsoft, "b@outlook.com", false, {""}},
-        {"the same sign-in", SignInMethod::Microsoft, "a@outlook.com", false, {}},
+        {"new sign-in at another address",
+         SignInMethod::Microsoft,
+         "b@outlook.com",
+         "outlook.office.com",
+         true,
+         {"r-new"}},
+        {"another method", SignInMethod::Password, "a@outlook.com", "outlook.office365.com", false, {""}},
+        {"another address", SignInMethod::Microsoft, "b@outlook.com", "outlook.office365.com", false, {""}},
+        {"another server", SignInMethod::Microsoft, "a@outlook.com", "outlook.office.com", false, {""}},
+        {"the same sign-in", SignInMethod::Microsoft, "a@outlook.com", "Outlook.Office365.com", false, {}},
     };
     for (const Case& c : cases) {
         RecordingStore store;
         MailAccount account(0x8001, store);
+        ConfigurationValues stored;
+        stored.signIn = SignInMethod::Microsoft;
+        stored.username.assign("a@outlook.com");
+        stored.server.assign("outlook.office365.com");
+        account.load(stored, "r-old", "");
         ConfigurationValues values;
         values.signIn = c.method;
         values.username.assign(c.address);
+        values.server.assign(c.server);
         if (c.signedInNow)
             values.newSignIn = OAuthTokens{"a-new", "r-new", 3600, std::chrono::steady_clock::now()};
         account.reconfigure(values, SignInMethod::Microsoft, "a@outlook.com");
         EXPECT_EQ(store.stored, c.stored) << c.name;
     }
+}
+
+// A refresh token the provider rotated while the window had not yet stored it belongs to the
+// sign-in the user has just replaced: it is never stored over the new one.
+TEST(MailAccountReconfigured, RotatedTokenOfTheReplacedSignInIsNotStored)
+{
+    RecordingStore store;
+    MailAccount account(0x8001, store);
+    account.checker.makeTokenEndpoint = [](const OAuthProvider&, const OAuthClient&) {
+        std::unique_ptr<mailtest::ScriptedEndpoint> endpoint(new mailtest::ScriptedEndpoint);
+        endpoint->answer(TokenOutcome::Tokens, "a2", "r-rotated");
+        return std::unique_ptr<TokenEndpoint>(std::move(endpoint));
+    };
+    account.checker.tokenMayGoTo = [](const OAuthProvider&, const char*) { return true; };
+    ConfigurationValues values;
+    values.signIn = SignInMethod::Microsoft;
+    values.username.assign("a@outlook.com");
+    values.server.assign("127.0.0.1");
+    values.port = 1; // refused at once: the cycle ends after the refresh
+    account.load(values, "r-old", "");
+    account.checker.checkOnce();
+    values.newSignIn = OAuthTokens{"a-new", "r-new", 3600, std::chrono::steady_clock::now()};
+    account.reconfigure(values, SignInMethod::Microsoft, "a@outlook.com");
+    account.storeRotatedRefreshTokens();
+    EXPECT_EQ(store.stored, (std::vector<std::string>{"r-new"}));
 }

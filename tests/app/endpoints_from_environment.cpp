@@ -1,5 +1,7 @@
-// Linked into the test build of the program only: "AUTHORIZE_URL TOKEN_URL [ISSUER]" in the
-// environment variable the program tests set points every sign-in at the bench's mock server.
+// Linked into the test build of the program only: "AUTHORIZE_URL TOKEN_URL [ISSUER]
+// [MAIL_SERVER...]" in the environment variable the program tests set points every sign-in at
+// the bench's mock server (the issuer is the one https:// field after the endpoints) and its
+// tokens at the bench's mail servers.
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -15,10 +17,15 @@ struct EndpointsFromEnvironment {
     {
         const char* value = std::getenv(apptest::signInEndpointsVariable);
         std::istringstream fields(value != nullptr ? value : "");
-        std::string authorize, token, issuer;
+        std::string authorize, token, issuer, mailServers;
         if (fields >> authorize >> token) {
-            fields >> issuer;
-            replaceSignInEndpoints(authorize.c_str(), token.c_str(), issuer.c_str());
+            for (std::string field; fields >> field;) {
+                if (field.compare(0, 8, "https://") == 0)
+                    issuer = field;
+                else
+                    mailServers += field + " ";
+            }
+            replaceSignInEndpoints(authorize.c_str(), token.c_str(), issuer.c_str(), mailServers.c_str());
         }
     }
 } const endpointsFromEnvironment;

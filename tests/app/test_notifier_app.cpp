@@ -114,6 +114,8 @@ protected:
         app->account.checker.retryMilliseconds = 300;
         app->account.checker.millisecondsPerMinute = 60 * 60 * 1000; // no checks but the ones asked for
         app->account.checker.pop3.setTimeouts(2, 2);
+        // The fixture's servers stand in for the providers' own.
+        app->account.checker.tokenMayGoTo = [](const OAuthProvider&, const char*) { return true; };
         if (beforeStartUp)
             beforeStartUp(*app);
         ASSERT_TRUE(app->startUp());
@@ -973,6 +975,9 @@ TEST(StatusText, FailuresHaveTheirOwnTextAndDoubleWidth)
         {CheckStatus::SignInAgain, "Sign in again", 200},
         {CheckStatus::SignInUnreachable, "Sign-in server not reachable", 200},
         {CheckStatus::NoSignIn, "No secure sign-in offered", 200},
+        {CheckStatus::NotSignInServer, "Server not of this sign-in", 200},
+        {CheckStatus::ServerBusy, "Server busy", 200},
+        {CheckStatus::TlsFailed, "Secure connection failed", 200},
     };
     for (const Case& each : cases) {
         CheckSnapshot shown;

@@ -681,7 +681,7 @@ TEST_F(ProgramRuns, SignInFromTheDialogLogsInWithATokenAndCountsTheMailbox)
     testbench::OAuthFixture bench;
     _putenv_s("PELLWICK_OAUTH_DIR", PELLWICK_OAUTH_FIXTURE_DIR);
     ASSERT_TRUE(testbench::OAuthFixture::fromEnvironment(bench)) << "the sign-in bench is not running";
-    std::string endpoints = bench.url("/authorize") + " " + bench.url("/token");
+    std::string endpoints = bench.url("/authorize") + " " + bench.url("/token") + " localhost";
     _putenv_s(apptest::signInEndpointsVariable, endpoints.c_str()); // the program inherits it
     ASSERT_TRUE(files.startFresh({"[connection]", "server=localhost", "username=alice@example.test", "SSL=true",
                                   "port=" + std::to_string(bench.pop3sPort()), "checkmins=30", "signin=microsoft",

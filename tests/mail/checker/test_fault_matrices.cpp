@@ -109,11 +109,11 @@ const CertificateRow certificateRows[] = {
     // *.example.test covers one label only.
     {"WildcardForOneLabel", Serve::Certificate, "wildcard", CheckStatus::Ok, "a.example.test"},
     {"WildcardNotForTwoLabels", Serve::Certificate, "wildcard", CheckStatus::BadCertificate, "a.b.example.test"},
-    // Handshakes that fail before any certificate is judged: the server is not reached.
-    {"OnlyTls11", Serve::OldTls, "server", CheckStatus::HostNotFound},
-    {"NoCertificateAtAll", Serve::NoCertificate, "", CheckStatus::HostNotFound},
+    // Handshakes that fail before any certificate is judged: the server is reached, not secured.
+    {"OnlyTls11", Serve::OldTls, "server", CheckStatus::TlsFailed},
+    {"NoCertificateAtAll", Serve::NoCertificate, "", CheckStatus::TlsFailed},
     {"SilenceAfterClientHello", Serve::Silence, "", CheckStatus::NoResponse},
-    {"ResetInTheHandshake", Serve::ResetInHandshake, "", CheckStatus::HostNotFound},
+    {"ResetInTheHandshake", Serve::ResetInHandshake, "", CheckStatus::TlsFailed},
     {"EndWithoutCloseNotifyMidListing", Serve::CutListing, "server", CheckStatus::ListFailed},
 };
 
@@ -232,7 +232,7 @@ const StartTlsRow startTlsRows[] = {
     // Response injection: a reply to USER waiting in plain text behind the +OK to STLS.
     {"BytesInjectedBehindTheOk",
      loginAndListing(stlsAccepted(capabilitiesWithStls, "+OK\r\n+OK injected\r\n").startTls()),
-     CheckStatus::HostNotFound,
+     CheckStatus::TlsFailed,
      {"CAPA", "STLS"}},
 };
 
@@ -298,21 +298,22 @@ Script tokenTaken(Script script)
 }
 
 // Refused at once, as Microsoft does, or after an error challenge, as Dovecot does.
-Script tokenRefused(Script script, bool challenge)
+Script tokenRefused(Script script, bool challenge, const char* refusal = "-ERR authentication failed\r\n")
 {
     script.expectLine();
     if (challenge)
         script.send(errorChallenge).expectLine();
-    return script.send("-ERR authentication failed\r\n").stall(3000);
+    return script.send(refusal).stall(3000);
 }
 
 const Script tlsGreeting = Script().send(greeting);
 
 struct TokenRow {
     TokenRow(const char* name, ConnectionSecurity security, std::vector<Script> connections,
-             std::vector<TokenOutcome> refreshes, CheckStatus shown, std::vector<std::string> received)
+             std::vector<TokenOutcome> refreshes, CheckStatus shown, std::vector<std::string> received,
+             const char* host = "localhost")
         : name(name), security(security), connections(connections), refreshes(refreshes), shown(shown),
-          received(received)
+          received(received), host(host)
     {
     }
     const char* name;
@@ -321,6 +322,7 @@ struct TokenRow {
     std::vector<TokenOutcome> refreshes; // the token endpoint's answers to the stored refresh token, in order
     CheckStatus shown;
     std::vector<std::string> received;
+    const char* host; // the account's server; every name leads to the scripted server
 };
 
 const std::vector<TokenOutcome> oneRefresh = {TokenOutcome::Tokens};
@@ -352,7 +354,24 @@ const TokenRow tokenRows[] = {
     TokenRow("NoTokenMechanismListed", ConnectionSecurity::TlsOnConnect,
              {Script().send(greeting).expectLine("CAPA").send("+OK\r\nSASL PLAIN\r\n.\r\n").expectLine().stall(3000)},
              oneRefresh, CheckStatus::NoSignIn, {"CAPA"}),
+    TokenRow("BusyServerTriedAgainWithoutARefresh", ConnectionSecurity::TlsOnConnect,
+             {tokenRefused(authAsked(tlsGreeting), false, "-ERR [SYS/TEMP] try later\r\n")}, oneRefresh,
+             CheckStatus::ServerBusy, {"CAPA", "AUTH XOAUTH2", xoauth2(signedInToken)}),
+    TokenRow("NeverToAServerNotTheProviders", ConnectionSecurity::TlsOnConnect, {tokenTaken(authAsked(tlsGreeting))},
+             {}, CheckStatus::NotSignInServer, {}, "outlook.office356.com"),
 };
+
+// Microsoft's sign-in, with the scripted server as its one mail server.
+const char* const scriptedMailServers[] = {"localhost", nullptr};
+const OAuthProvider& scriptedProvider()
+{
+    static OAuthProvider provider = [] {
+        OAuthProvider entry = *findProvider(OAuthProviderId::Microsoft);
+        entry.mailServers = scriptedMailServers;
+        return entry;
+    }();
+    return provider;
+}
 
 void PrintTo(const TokenRow& row, std::ostream* out)
 {
@@ -363,7 +382,8 @@ class TokenLoginMatrix : public TrustedTestCa, public ::testing::WithParamInterf
 protected:
     // A checker whose sign-in's token endpoint answers `refreshes`.
     std::unique_ptr<CheckerThread> signedInChecker(ConnectionSecurity security,
-                                                   const std::vector<TokenOutcome>& refreshes)
+                                                   const std::vector<TokenOutcome>& refreshes,
+                                                   const char* host = "localhost")
     {
         std::unique_ptr<CheckerThread> checker = makeChecker(2);
         checker->pop3.steps.lookUp = loopbackForEveryName;
@@ -375,9 +395,9 @@ protected:
             return std::unique_ptr<TokenEndpoint>(std::move(made));
         };
         TokenSignIn signIn;
-        signIn.provider = findProvider(OAuthProviderId::Microsoft);
+        signIn.provider = &scriptedProvider();
         signIn.client.id = "client";
-        checker->setAccount("localhost", address, "", server.port(), security, 5, nullptr, signIn);
+        checker->setAccount(host, address, "", server.port(), security, 5, nullptr, signIn);
         checker->setRefreshToken("r1");
         return checker;
     }
@@ -393,7 +413,7 @@ TEST_P(TokenLoginMatrix, StatusShownAndTheTokenOnlyInsideTls)
     for (const Script& script : row.connections)
         server.addConnection(script);
     ASSERT_TRUE(server.start());
-    std::unique_ptr<CheckerThread> checker = signedInChecker(row.security, row.refreshes);
+    std::unique_ptr<CheckerThread> checker = signedInChecker(row.security, row.refreshes, row.host);
     checker->checkOnce();
     EXPECT_EQ(checker->takeSnapshot().status, row.shown);
     ASSERT_NE(endpoint, nullptr);
@@ -536,8 +556,8 @@ TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
     EXPECT_EQ(checker->takeSnapshot().totalCount, 4);
 }
 
-// A locked mailbox: every cycle fails at PASS, and the checker pauses between attempts
-// instead of reconnecting at once. Report times are the checker's own, so this holds however
+// A locked mailbox: every cycle fails at PASS as a busy server, not a refused password, and the
+// checker pauses between attempts instead of reconnecting at once. Report times are the checker's own, so this holds however
 // slowly the test's thread runs.
 TEST(MailboxInUse, CheckerPausesBetweenAttempts)
 {
@@ -553,7 +573,7 @@ TEST(MailboxInUse, CheckerPausesBetweenAttempts)
     ASSERT_TRUE(checker->start());
     ASSERT_TRUE(reports.waitFor(3, 10000));
     checker.reset();
-    EXPECT_EQ(reports.at(0).status, CheckStatus::BadLogin);
+    EXPECT_EQ(reports.at(0).status, CheckStatus::ServerBusy);
     EXPECT_GE(reports.secondsBetween(0, 1), 0.3);
     EXPECT_GE(reports.secondsBetween(1, 2), 0.3);
 }

@@ -159,12 +159,18 @@ TEST(TokenReplies, WhatEachEndpointAnswerMeans)
         {200, R"({"access_token":"a","token_type":"Bearer"})", TokenOutcome::Tokens, defaultTokenLifetimeSeconds},
         {400, R"({"error":"invalid_grant","error_description":"AADSTS70000"})", TokenOutcome::InvalidGrant, 0},
         {401, R"({"error":"invalid_client"})", TokenOutcome::Refused, 0},
+        {400, R"({"error":"unauthorized_client"})", TokenOutcome::Refused, 0},
+        {503, R"({"error":"temporarily_unavailable"})", TokenOutcome::Temporary, 0},
+        {500, R"({"error":"server_error"})", TokenOutcome::Temporary, 0},
+        {400, R"({"error":"slow_down"})", TokenOutcome::Temporary, 0},
+        {429, "Too many requests", TokenOutcome::Temporary, 0},
         {200, R"({"access_token":"a","token_type":"mac","expires_in":1})", TokenOutcome::Unusable, 0},
         {200, R"({"access_token":"a b","token_type":"Bearer"})", TokenOutcome::Unusable, 0},
         {200, R"({"access_token":"a","token_type":"Bearer","expires_in":-5})", TokenOutcome::Unusable, 0},
         {200, R"({"access_token":"a","token_type":"Bearer","refresh_token":7})", TokenOutcome::Unusable, 0},
-        {500, R"({"access_token":"a","token_type":"Bearer"})", TokenOutcome::Unusable, 0},
-        {502, "<html>Bad gateway</html>", TokenOutcome::Unusable, 0},
+        {500, R"({"access_token":"a","token_type":"Bearer"})", TokenOutcome::Temporary, 0},
+        {502, "<html>Bad gateway</html>", TokenOutcome::Temporary, 0},
+        {404, "<html>Not found</html>", TokenOutcome::Unusable, 0},
         {200, std::string(maxTokenReplyBytes / 2, '[') + std::string(maxTokenReplyBytes / 2, ']'),
          TokenOutcome::Unusable, 0},
         {200, R"({"access_token":")" + std::string(maxTokenReplyBytes, 'a') + R"(","token_type":"Bearer"})",
@@ -313,11 +319,26 @@ TEST(TokenKeeper, RefreshesNearExpiryAndSavesEveryRotatedToken)
     endpoint.answer(TokenOutcome::Tokens, "a2", "r2");
     EXPECT_EQ(keeper.accessToken(token, start + std::chrono::seconds(541)), CheckStatus::Ok);
     EXPECT_EQ(token, "a2");
-    endpoint.answer(TokenOutcome::Unreachable);
-    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::hours(2)), CheckStatus::SignInUnreachable);
-    endpoint.answer(TokenOutcome::Tokens, "a3"); // no new refresh token: r2 stays
-    EXPECT_EQ(keeper.accessToken(token, start + std::chrono::hours(2)), CheckStatus::Ok);
-    EXPECT_EQ(endpoint.presented, (std::vector<std::string>{"r1", "r2", "r2"}));
+    // A failing or busy endpoint is asked again only after a growing back-off.
+    auto later = start + std::chrono::hours(2);
+    const int firstWait = TokenKeeper::firstBackOffSeconds;
+    struct Step {
+        int atSeconds;
+        bool asked;
+        TokenOutcome answer;
+        CheckStatus shown;
+    } steps[] = {{0, true, TokenOutcome::Unusable, CheckStatus::SignInUnreachable},
+                 {firstWait - 1, false, TokenOutcome::Tokens, CheckStatus::SignInUnreachable},
+                 {firstWait, true, TokenOutcome::Temporary, CheckStatus::ServerBusy},
+                 {firstWait * 3 - 1, false, TokenOutcome::Tokens, CheckStatus::ServerBusy},
+                 {firstWait * 3, true, TokenOutcome::Tokens, CheckStatus::Ok}}; // no new refresh token: r2 stays
+    for (const Step& step : steps) {
+        if (step.asked)
+            endpoint.answer(step.answer, "a3");
+        EXPECT_EQ(keeper.accessToken(token, later + std::chrono::seconds(step.atSeconds)), step.shown)
+            << step.atSeconds;
+    }
+    EXPECT_EQ(endpoint.presented, (std::vector<std::string>{"r1", "r2", "r2", "r2"}));
     EXPECT_EQ(saved, (std::vector<std::string>{"r1", "r2"}));
 }
 

@@ -11,6 +11,9 @@ namespace testbench {
 
 namespace {
 
+// The names the bench's POP3 servers answer under.
+const char* const mockMailServers[] = {"localhost", "127.0.0.2", nullptr};
+
 std::map<std::string, std::string> readEnvFile(const std::string& file)
 {
     std::map<std::string, std::string> values;
@@ -51,6 +54,7 @@ bool OAuthFixture::fromEnvironment(OAuthFixture& out)
                  true,
                  "localhost",
                  out.pop3s,
+                 mockMailServers,
                  "",
                  "",
                  false};
