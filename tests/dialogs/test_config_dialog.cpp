@@ -145,11 +145,15 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
     EXPECT_EQ("995", portText);
 }
 
-TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase)
+TEST_F(DialogScenario, StoredProviderHostSelectsPresetOnlyInExactCase)
 {
-    for (const char* server : {"pop.gmail.com", "POP.gmail.com"}) {
+    struct {
+        const char* server;
+        int selection; // the list sorts: Google/GMail, Microsoft (...), Other
+    } cases[] = {{"pop.gmail.com", 0}, {"POP.gmail.com", 2}, {"outlook.office365.com", 1}, {"pop.example.org", 2}};
+    for (const auto& c : cases) {
         ConfigurationValues values;
-        values.server.assign(server);
+        values.server.assign(c.server);
         int selection = -2;
         bool hostEnabled = true;
         configScenario = [&](ConfigDialog& dialog) {
@@ -159,36 +163,46 @@ TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase)
         };
         scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
         runConfigDialog(values, nullptr);
-        bool exact = std::string(server) == findProvider(OAuthProviderId::Google)->server;
-        EXPECT_EQ(exact ? 0 : 1, selection) << server << ": Google/GMail first, Other second";
-        EXPECT_EQ(!exact, hostEnabled) << server;
+        EXPECT_EQ(c.selection, selection) << c.server;
+        EXPECT_EQ(c.selection == 2, hostEnabled) << c.server;
     }
 }
 
-TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt)
+TEST_F(DialogScenario, ChoosingAProviderFillsServerAndSignInAndOkReturnsThem)
 {
-    ConfigurationValues values;
-    values.username.assign("ann");
-    values.security = ConnectionSecurity::StartTls;
-    values.port = 110;
-    bool hostEnabledAfterGmail = true, checkEnabled = false, hostEnabledAfterOther = false;
-    configScenario = [&](ConfigDialog& dialog) {
-        choose(dialog, dialog.account.preset, ServerPreset::Google);
-        hostEnabledAfterGmail = IsWindowEnabled(dialog.account.host.handle);
-        checkEnabled = IsWindowEnabled(dialog.hostCheck.button.handle);
-        choose(dialog, dialog.account.preset, ServerPreset::Other);
-        hostEnabledAfterOther = IsWindowEnabled(dialog.account.host.handle);
-        pressOk(dialog);
-    };
-    ASSERT_TRUE(runConfigDialog(values, nullptr));
-    EXPECT_FALSE(hostEnabledAfterGmail);
-    EXPECT_TRUE(checkEnabled);
-    EXPECT_TRUE(hostEnabledAfterOther);
-    EXPECT_STREQ("pop.gmail.com", values.server.text);
-    EXPECT_EQ(ConnectionSecurity::TlsOnConnect, values.security);
-    EXPECT_EQ(995, values.port);
-    EXPECT_STREQ("https://mail.google.com/", values.doubleClick.text);
-    EXPECT_STREQ("ann", values.username.text);
+    struct {
+        ServerPreset preset;
+        const char* server;
+        SignInMethod signIn;
+        const char* mailProgram;
+    } cases[] = {{ServerPreset::Google, "pop.gmail.com", SignInMethod::Google, "https://mail.google.com/"},
+                 {ServerPreset::Microsoft, "outlook.office365.com", SignInMethod::Microsoft, ""}};
+    for (const auto& c : cases) {
+        ConfigurationValues values;
+        values.username.assign("ann");
+        values.security = ConnectionSecurity::StartTls;
+        values.port = 110;
+        bool hostEnabledAfterPreset = true, checkEnabled = false, hostEnabledAfterOther = false;
+        configScenario = [&](ConfigDialog& dialog) {
+            choose(dialog, dialog.account.preset, c.preset);
+            hostEnabledAfterPreset = IsWindowEnabled(dialog.account.host.handle);
+            checkEnabled = IsWindowEnabled(dialog.hostCheck.button.handle);
+            choose(dialog, dialog.account.preset, ServerPreset::Other);
+            hostEnabledAfterOther = IsWindowEnabled(dialog.account.host.handle);
+            pressOk(dialog);
+        };
+        scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        ASSERT_TRUE(runConfigDialog(values, nullptr));
+        EXPECT_FALSE(hostEnabledAfterPreset) << c.server;
+        EXPECT_TRUE(checkEnabled) << c.server;
+        EXPECT_TRUE(hostEnabledAfterOther) << c.server;
+        EXPECT_STREQ(c.server, values.server.text);
+        EXPECT_EQ(ConnectionSecurity::TlsOnConnect, values.security) << c.server;
+        EXPECT_EQ(995, values.port) << c.server;
+        EXPECT_EQ(c.signIn, values.signIn) << c.server;
+        EXPECT_STREQ(c.mailProgram, textOrEmpty(values.doubleClick)) << c.server;
+        EXPECT_STREQ("ann", values.username.text);
+    }
 }
 
 TEST_F(DialogScenario, SecurityChoiceReplacesTypedPort)
