@@ -99,6 +99,8 @@ struct ConfigurationValues {
     // The tokens of a sign-in made in the dialog, in memory only: on OK they replace the
     // stored ones, go to the checker and their refresh token to the file, protected.
     std::optional<OAuthTokens> newSignIn;
+    // The dialog opens with the focus on its Sign in button: the user came to sign in again.
+    bool focusSignIn = false;
     // No sound without playSound; with it, customSound or, when that is empty, the system's.
     bool playSound = defaultPlaySoundForDialog;
     TextRecord customSound;

@@ -124,6 +124,8 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
 
     account.applyPresetRule();
     applySoundRule();
+    if (values.focusSignIn)
+        signIn.button.focus();
     return FALSE;
 }
 

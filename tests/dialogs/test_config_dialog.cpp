@@ -545,8 +545,11 @@ TEST_F(DialogScenario, SignInWithACodeShowsTheCodeAndSignsIn)
         values.username.assign("alice@example.test");
         values.signIn = SignInMethod::Microsoft;
         values.microsoftClientId.assign(c.clientId);
+        values.focusSignIn = true; // opened from the notification to sign in again
         std::string shownCode, opened, state;
+        bool focusOnSignIn = false;
         configScenario = [&](ConfigDialog& dialog) {
+            focusOnSignIn = GetFocus() == dialog.signIn.button.handle;
             dialog.signIn.providerOf = [&](SignInMethod) { return &mock; };
             dialog.signIn.open = [&](const char* page) {
                 opened = page;
@@ -568,6 +571,7 @@ TEST_F(DialogScenario, SignInWithACodeShowsTheCodeAndSignsIn)
             << shownCode;
         EXPECT_EQ(c.state, state) << c.clientId;
         EXPECT_EQ(c.codeShown, values.newSignIn.has_value()) << c.clientId;
+        EXPECT_TRUE(focusOnSignIn) << c.clientId;
     }
 }
 
