@@ -88,16 +88,19 @@ struct ConfigurationValues {
     TextRecord certSha256;
     // Password, or a provider's sign-in with `username` as the address.
     SignInMethod signIn = SignInMethod::Password;
-    // The user's own client registrations, set in the file by hand (empty: the build's); the
-    // dialog reads them and never writes them.
+    // The user's own client registrations, typed in the dialog (empty: the build's).
     TextRecord microsoftClientId;
     TextRecord googleClientId;
     TextRecord googleClientSecret;
+    // Whose accounts a Microsoft sign-in is for; empty: common (see microsoftEndpoints).
+    TextRecord microsoftAuthority;
     // A refresh token is stored (protected) from an earlier sign-in.
     bool refreshTokenStored = false;
     // The tokens of a sign-in made in the dialog, in memory only: on OK they replace the
     // stored ones, go to the checker and their refresh token to the file, protected.
     std::optional<OAuthTokens> newSignIn;
+    // The dialog opens with the focus on its Sign in button: the user came to sign in again.
+    bool focusSignIn = false;
     // No sound without playSound; with it, customSound or, when that is empty, the system's.
     bool playSound = defaultPlaySoundForDialog;
     TextRecord customSound;
@@ -107,6 +110,13 @@ struct ConfigurationValues {
     bool balloon = defaultBalloon;
     TextRecord doubleClick;
 };
+
+// The provider the values' sign-in goes to, with the values' authority; null for the password
+// and for an authority microsoftEndpoints refuses.
+inline const OAuthProvider* signInProviderOf(const ConfigurationValues& values)
+{
+    return providerForSignIn(values.signIn, values.microsoftAuthority.text);
+}
 
 // The client a sign-in with `provider` presents: the user's registration from the file, or
 // the build's (resolveClient).

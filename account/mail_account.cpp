@@ -22,7 +22,7 @@ void MailAccount::load(const ConfigurationValues& stored, const char* refreshTok
 void MailAccount::apply(const ConfigurationValues& values)
 {
     TokenSignIn signIn;
-    signIn.provider = providerForMethod(values.signIn);
+    signIn.provider = signInProviderOf(values);
     if (signIn.provider != nullptr)
         resolveClientOf(values, *signIn.provider, signIn.client);
     server.assign(textOrEmpty(values.server));

@@ -43,6 +43,9 @@ void openWithShell(HWND owner, const char* target)
 
 } // namespace
 
+const char signInAgainTitle[] = "Sign in again";
+const char signInAgainText[] = "The provider ended pellwick's sign-in. Click here to sign in again.";
+
 const char NotifierApp::className[] = "pellwick";
 
 OutsideEffects platformEffects()
@@ -167,12 +170,13 @@ bool NotifierApp::isUnconfigured() const
     return true;
 }
 
-bool NotifierApp::configure()
+bool NotifierApp::configure(bool atSignIn)
 {
     if (!dialogs.configure)
         return false;
     ConfigurationValues values;
     settings.readConfiguration(values);
+    values.focusSignIn = atSignIn;
     // The colours as this window uses them, which only the dialog changes.
     values.changeColour = changeColour;
     values.newMailColour = newMailColour;
@@ -257,8 +261,13 @@ bool NotifierApp::onTrayNotify(LPARAM event)
     case WM_RBUTTONDOWN:
         showTrayMenuAtCursor();
         return true;
+    case NIN_BALLOONUSERCLICK: // a click on the notification
+        if (balloonAsksSignIn)
+            configure(true);
+        else
+            runDoubleClickAction();
+        return true;
     case WM_LBUTTONDBLCLK:
-    case NIN_BALLOONUSERCLICK: // a click on the new-mail balloon
         runDoubleClickAction();
         return true;
     default:
@@ -278,6 +287,7 @@ bool NotifierApp::onCheckResult()
     shown = account.checker.takeSnapshot();
     if (shown.freshMail)
         announceNewMail();
+    announceSignInAgain();
     followSoundRepeat(shown.freshMail);
     bool unseen = shown.unseenCount > 0;
     if (popupMenu.menuHandle())
@@ -319,8 +329,26 @@ void NotifierApp::announceNewMail()
         char text[balloonTextSize];
         formatBalloonText(shown, title, sizeof title, text, sizeof text);
         trayIcon.showBalloon(title, text);
+        balloonAsksSignIn = false;
     }
     playNewMailSound();
+}
+
+// Not at every cycle: once, when the checks first stand at "Sign in again", or at the first
+// cycle after quiet time that still does.
+void NotifierApp::announceSignInAgain()
+{
+    if (shown.status != CheckStatus::SignInAgain) {
+        signInAgainAnnounced = false;
+        return;
+    }
+    if (signInAgainAnnounced || !quietTime.allowsAnnouncing())
+        return;
+    signInAgainAnnounced = true;
+    if (!settings.readBalloon())
+        return;
+    trayIcon.showBalloon(signInAgainTitle, signInAgainText);
+    balloonAsksSignIn = true;
 }
 
 void NotifierApp::playNewMailSound()

@@ -70,7 +70,8 @@ public:
     bool isUnconfigured() const;
     // The configuration dialog on the stored values; true when confirmed: the account's values
     // then go to the account, the colours to this window and every value to the settings file.
-    bool configure();
+    // `atSignIn`: the focus starts on the Sign in button.
+    bool configure(bool atSignIn = false);
 
     Settings settings;
     MailAccount account;
@@ -99,6 +100,10 @@ public:
     TaskbarTheme taskbarTheme = TaskbarTheme::Unreported;
     // A pellwick.ini beside the program was not taken: startUp says so.
     bool sharedCopyRefused = false;
+    // The notification shown last asks to sign in again: its click opens the dialog there.
+    bool balloonAsksSignIn = false;
+    // This spell of "Sign in again" has been announced.
+    bool signInAgainAnnounced = false;
 
 private:
     // Never in clear: when the platform cannot protect it, the file holds none and the token
@@ -108,6 +113,8 @@ private:
     bool loadAccount();
     void restorePosition();
     void announceNewMail();
+    // Says once per spell of "Sign in again" that the sign-in must be renewed.
+    void announceSignInAgain();
     // The chosen new-mail sound, when one is chosen: read from the settings at each use.
     void playNewMailSound();
     // Runs the sound's repeat while unseen mail remains; `fresh`: the sound was just due.

@@ -313,6 +313,14 @@ bool Settings::writeString(const char* section, const char* key, const char* tex
                                       wideFromAnsi(stored.c_str()).c_str(), widePath()) != 0;
 }
 
+bool Settings::writeOrRemove(const char* section, const char* key, const char* text)
+{
+    if (text != nullptr && text[0] != '\0')
+        return writeString(section, key, text);
+    return WritePrivateProfileStringW(wideFromAnsi(section).c_str(), wideFromAnsi(key).c_str(), nullptr, widePath()) !=
+           0;
+}
+
 bool Settings::writeInt(const char* section, const char* key, int value)
 {
     char text[numberTextSize];
@@ -417,6 +425,7 @@ StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
     readAccountText(keyMicrosoftClientId, values.microsoftClientId);
     readAccountText(keyGoogleClientId, values.googleClientId);
     readAccountText(keyGoogleClientSecret, values.googleClientSecret);
+    readAccountText(keyMicrosoftAuthority, values.microsoftAuthority);
     TextRecord storedToken;
     readAccountText(keyRefreshToken, storedToken);
     values.refreshTokenStored = storedToken.text != nullptr && storedToken.text[0] != '\0';
@@ -442,6 +451,10 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
     writeInt(sectionConnection, keyCheckMinutes, values.checkMinutes);
     writeString(sectionConnection, keyCertSha256, values.certSha256.text);
     writeString(sectionConnection, keySignIn, signInMethodName(values.signIn));
+    writeOrRemove(sectionConnection, keyMicrosoftClientId, values.microsoftClientId.text);
+    writeOrRemove(sectionConnection, keyGoogleClientId, values.googleClientId.text);
+    writeOrRemove(sectionConnection, keyGoogleClientSecret, values.googleClientSecret.text);
+    writeOrRemove(sectionConnection, keyMicrosoftAuthority, values.microsoftAuthority.text);
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
     writeString(sectionNewMail, keyCustomSound, values.customSound.text);
     writeInt(sectionNewMail, keyRepeatMinutes, values.repeatMinutes);

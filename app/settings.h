@@ -145,6 +145,8 @@ public:
     bool writeInt(const char* section, const char* key, int value);
     bool writeBool(const char* section, const char* key, bool value);
     bool writeColour(const char* section, const char* key, COLORREF colour);
+    // writeString, except that a null or empty text removes the key, which then reads as absent.
+    bool writeOrRemove(const char* section, const char* key, const char* text);
 
     // Typed access to the keys, with their defaults and buffer sizes.
     bool readUseTls() const { return readBool(sectionConnection, keySsl, defaultUseTls); }
@@ -180,7 +182,8 @@ public:
     // password read (its clear text goes to values.password).
     StoredPassword readConfiguration(ConfigurationValues& values) const;
     // Writes the keys of the configuration dialog in their file order; the password as
-    // values.storedPassword holds it. Client ids and the refresh token are not written here.
+    // values.storedPassword holds it. The client keys and the authority are removed when empty;
+    // the refresh token is not written here.
     void writeConfiguration(const ConfigurationValues& values);
 
 private:

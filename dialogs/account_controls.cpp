@@ -2,6 +2,26 @@
 
 #include "account/configuration_values.h"
 
+ServerPreset presetOf(const OAuthProvider* provider)
+{
+    if (provider == nullptr)
+        return ServerPreset::Other;
+    return provider->id == OAuthProviderId::Google ? ServerPreset::Google : ServerPreset::Microsoft;
+}
+
+const OAuthProvider* providerOfPreset(ServerPreset preset)
+{
+    switch (preset) {
+    case ServerPreset::Google:
+        return findProvider(OAuthProviderId::Google);
+    case ServerPreset::Microsoft:
+        return findProvider(OAuthProviderId::Microsoft);
+    case ServerPreset::Other:
+        break;
+    }
+    return nullptr;
+}
+
 void AccountControls::chooseSecurity(ConnectionSecurity chosen)
 {
     security.select(chosen);

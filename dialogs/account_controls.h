@@ -8,11 +8,15 @@
 // The presets of the dialog's first list: a provider whose server the dialog fills in, or
 // Other, which leaves the server to the user. The template sorts the list, so the entries stand
 // here in the order it shows them.
-enum class ServerPreset { Google, Other };
+enum class ServerPreset { Google, Microsoft, Other };
 inline const Choice<ServerPreset> presetChoices[] = {
     {"Google/GMail", ServerPreset::Google},
+    {"Microsoft (Outlook.com, Microsoft 365)", ServerPreset::Microsoft},
     {"Other", ServerPreset::Other},
 };
+// The preset of a provider's server, and the provider of a preset (null for Other).
+ServerPreset presetOf(const OAuthProvider* provider);
+const OAuthProvider* providerOfPreset(ServerPreset preset);
 // What Google's preset puts in the mail-program box.
 inline constexpr char googleWebmail[] = "https://mail.google.com/";
 

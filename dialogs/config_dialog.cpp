@@ -100,9 +100,7 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     addHandler(&busyCursor);
     attachHandlers();
 
-    const OAuthProvider& google = *findProvider(OAuthProviderId::Google);
-    bool isGoogle = values.server.text && std::strcmp(values.server.text, google.server) == 0;
-    attachChoices(account.preset, IDC_SERVER_PRESET, isGoogle ? ServerPreset::Google : ServerPreset::Other, presetTip);
+    attachChoices(account.preset, IDC_SERVER_PRESET, storedPreset(), presetTip);
     attachEdit(account.host, IDC_HOST, textOrEmpty(values.server), accountValueMaxLength, hostTip);
     hostCheck.attach(dialog, toolTip, textOrEmpty(values.certSha256), textOrEmpty(values.server));
     // The stored address's text must not suggest its provider over the stored server.
@@ -126,6 +124,8 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
 
     account.applyPresetRule();
     applySoundRule();
+    if (values.focusSignIn)
+        signIn.button.focus();
     return FALSE;
 }
 
@@ -152,12 +152,30 @@ void ConfigDialog::applySoundRule()
     repeatMinutes.enable(repeatChosen());
 }
 
-// A preset fills in its server; Other leaves the boxes as they are, for the user to edit.
+// The preset whose server is stored, in exactly its case; Other for any other server.
+ServerPreset ConfigDialog::storedPreset() const
+{
+    for (ServerPreset preset : {ServerPreset::Google, ServerPreset::Microsoft}) {
+        const OAuthProvider* provider = providerOfPreset(preset);
+        if (values.server.text && std::strcmp(values.server.text, provider->server) == 0)
+            return preset;
+    }
+    return ServerPreset::Other;
+}
+
+// A preset fills in its server and chooses its sign-in (unless one is under way); Other
+// leaves the boxes as they are, for the user to edit.
 void ConfigDialog::choosePreset()
 {
     account.applyPresetRule();
-    if (account.preset.chosen() == ServerPreset::Google)
-        fillServerOf(*findProvider(OAuthProviderId::Google));
+    const OAuthProvider* provider = providerOfPreset(account.preset.chosen());
+    if (provider == nullptr)
+        return;
+    fillServerOf(*provider);
+    if (!signIn.isRunning()) {
+        signIn.choose(provider->id == OAuthProviderId::Google ? SignInMethod::Google : SignInMethod::Microsoft);
+        signIn.update();
+    }
 }
 
 // Google's server comes with its webmail as the mail program.
@@ -180,7 +198,7 @@ void ConfigDialog::suggestProvider()
     if (found == nullptr || signIn.isRunning())
         return;
     bool google = found->id == OAuthProviderId::Google;
-    account.preset.select(google ? ServerPreset::Google : ServerPreset::Other);
+    account.preset.select(presetOf(found));
     account.applyPresetRule();
     fillServerOf(*found);
     signIn.choose(google ? SignInMethod::Google : SignInMethod::Microsoft);
@@ -206,6 +224,10 @@ void ConfigDialog::onClick(HWND control)
         signIn.update();
     else if (control == signIn.button.handle)
         signIn.onButtonClick();
+    else if (control == signIn.codeButton.handle)
+        signIn.onCodeButtonClick();
+    else if (control == signIn.guide.handle)
+        signIn.openGuide();
 }
 
 void ConfigDialog::onEditChange(HWND control)
@@ -215,6 +237,8 @@ void ConfigDialog::onEditChange(HWND control)
     } else if (control == account.userName.handle) {
         suggestProvider();
         signIn.update();
+    } else if (control == signIn.clientId.handle || control == signIn.detail.handle) {
+        signIn.update();
     }
 }
 
@@ -222,6 +246,10 @@ INT_PTR ConfigDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 {
     if (message == signInFinishedMessage) {
         signIn.onFinished();
+        return TRUE;
+    }
+    if (message == signInCodeMessage) {
+        signIn.onCodeReady();
         return TRUE;
     }
     return Dialog::dialogProc(hwnd, message, wParam, lParam);
@@ -276,6 +304,8 @@ bool ConfigDialog::validateNumbers()
     int repeat = 0;
     if (repeatChosen() && (!parseWholeNumber(repeatMinutes.getText().get(), repeatTextLimit, repeat) || repeat < 1))
         return refuseNumber(repeatMinutes, repeatRefused);
+    if (const char* why = signIn.refusal())
+        return refuseNumber(signIn.detail, why);
     return true;
 }
 

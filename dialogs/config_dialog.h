@@ -76,6 +76,7 @@ private:
     void attachSound();
     void applySoundRule();
     void readSound();
+    ServerPreset storedPreset() const;
     void choosePreset();
     void fillServerOf(const OAuthProvider& provider);
     void suggestProvider();

@@ -22,12 +22,18 @@ inline const Choice<SignInMethod> signInChoices[] = {
 };
 // Posted to the dialog by the thread of a sign-in once it has finished.
 const UINT signInFinishedMessage = WM_APP + 20;
+// Posted by the thread of a sign-in with a code once the code is there to be shown.
+const UINT signInCodeMessage = WM_APP + 21;
+// The step-by-step guide to a client of one's own: the README shipped beside the program.
+inline constexpr char signInGuideFile[] = "README.txt";
 
 // The configuration dialog's sign-in group: the method (the password, or a provider's sign-in
-// in the browser), the Sign in button and what the sign-in stands at. A sign-in runs on a
-// thread of its own, so that the dialog stays usable while the browser is open; the button
-// cancels it meanwhile. The group reads the address from the user-name box and enables the
-// password box for the password alone.
+// in the browser), the Sign in button and what the sign-in stands at; for a provider the
+// client id (hidden where the build has one) with a guide to making one, Google's client
+// secret or Microsoft's authority, and for Microsoft a sign-in with a code typed on any device.
+// A sign-in runs on a thread of its own, so that the dialog stays usable while the browser is
+// open; the Sign in button cancels it meanwhile. The group reads the address from the
+// user-name box and enables the password box for the password alone.
 class SignInGroup {
 public:
     // `values` holds what is stored: the method, the client registrations and whether a refresh
@@ -44,10 +50,18 @@ public:
     void update();
     // The Sign in button: starts a sign-in, or cancels the one under way.
     void onButtonClick();
+    // The code button: starts a sign-in with a code, or copies the code shown.
+    void onCodeButtonClick();
+    // The guide button: opens the guide beside the program.
+    void openGuide();
     // The sign-in's thread posted signInFinishedMessage.
     void onFinished();
-    // On OK: the method, and a sign-in made for it and for the address typed; one still
-    // waiting is given up.
+    // The sign-in's thread posted signInCodeMessage: shows the code and opens its page.
+    void onCodeReady();
+    // What keeps OK from storing the group's values (an authority that is none), or null.
+    const char* refusal();
+    // On OK: the method, the client values typed, and a sign-in made for it and for the
+    // address typed; one still waiting is given up.
     void read();
 
     SignInMethod chosen() const { return method.chosen(); }
@@ -59,14 +73,34 @@ public:
     ChoiceList<SignInMethod> method{signInChoices};
     ButtonControl button;
     StaticControl state;
-    // The provider of a sign-in method; tests point it at an authorization server of theirs.
-    std::function<const OAuthProvider*(SignInMethod)> providerOf = providerForMethod;
+    StaticControl clientIdLabel;
+    EditControl clientId;
+    StaticControl detailLabel;
+    EditControl detail; // Google's client secret, Microsoft's authority
+    ButtonControl guide;
+    ButtonControl codeButton;
+    // The provider of a sign-in method, with the authority typed; tests point it at an
+    // authorization server of theirs.
+    std::function<const OAuthProvider*(SignInMethod)> providerOf;
+    // Opens a page or file with the shell: the guide, the code's page.
+    std::function<bool(const char*)> open;
     // How long a sign-in waits for the browser to come back.
     int waitSeconds = RedirectListener::defaultWaitSeconds;
 
 private:
     class Run;
+    class BrowserRun;
+    class CodeRun;
 
+    // What the boxes hold for each provider while the other one is chosen.
+    struct Typed {
+        std::string microsoftClientId, googleClientId, googleClientSecret, microsoftAuthority;
+    };
+
+    void start(Run* run);
+    void keepTyped();
+    void showTyped();
+    void showClientBoxes(SignInMethod chosenMethod);
     ClientSetup clientOf(SignInMethod chosenMethod, OAuthClient& client) const;
     void show(const char* text);
     bool storedSignInStands(SignInMethod chosenMethod) const;
@@ -77,6 +111,9 @@ private:
     AccountControls& account;
     HWND dialog = nullptr;
     std::unique_ptr<Run> running;
+    Typed typed;
+    SignInMethod shownMethod = SignInMethod::Password; // whose values the boxes show
+    bool loading = false;                              // the boxes are being filled, not typed in
     // The tokens of a sign-in made in this run, and the method and address it was made for:
     // OK hands them over while both are still chosen.
     std::optional<OAuthTokens> signedIn;

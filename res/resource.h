@@ -43,6 +43,13 @@
 #define IDC_SIGN_IN_METHOD 1030
 #define IDC_SIGN_IN 1031
 #define IDC_SIGN_IN_STATE 1032
+#define IDC_CLIENT_ID 1033
+#define IDC_CLIENT_ID_LABEL 1034
+// The client secret for Google, the authority for Microsoft.
+#define IDC_SIGN_IN_DETAIL 1035
+#define IDC_SIGN_IN_DETAIL_LABEL 1036
+#define IDC_SIGN_IN_GUIDE 1037
+#define IDC_SIGN_IN_WITH_CODE 1038
 
 // About dialog.
 #define IDD_ABOUT 105

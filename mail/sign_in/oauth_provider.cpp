@@ -2,10 +2,14 @@
 
 #include <cstring>
 #include <iterator>
+#include <list>
+#include <mutex>
 #include <sstream>
 #include <string>
 
 #include <openssl/crypto.h>
+
+#include "mail/sign_in/microsoft_authority.h"
 
 // Set by the build (PELLWICK_MICROSOFT_CLIENT_ID and the like in CMake); empty by default.
 #ifndef PELLWICK_MICROSOFT_CLIENT_ID
@@ -32,7 +36,8 @@ const OAuthProvider providers[] = {
     {OAuthProviderId::Microsoft, "Microsoft", "https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
      "https://login.microsoftonline.com/common/oauth2/v2.0/token",
      "https://outlook.office.com/POP.AccessAsUser.All offline_access", "", "", false, "outlook.office365.com", 995,
-     microsoftMailServers, PELLWICK_MICROSOFT_CLIENT_ID, "", false},
+     microsoftMailServers, PELLWICK_MICROSOFT_CLIENT_ID, "", false,
+     "https://login.microsoftonline.com/common/oauth2/v2.0/devicecode"},
     {OAuthProviderId::Google, "Google", "https://accounts.google.com/o/oauth2/v2/auth",
      "https://oauth2.googleapis.com/token", "https://mail.google.com/", "access_type=offline&prompt=consent",
      "https://accounts.google.com", false, "pop.gmail.com", 995, googleMailServers, PELLWICK_GOOGLE_CLIENT_ID,
@@ -97,16 +102,47 @@ struct ProviderTable {
             entry.tokenEndpoint = token.c_str();
             entry.issuer = issuer.c_str();
             entry.issuerRequired = false;
+            entry.deviceAuthorizationEndpoint = "";
             if (named > 0)
                 entry.mailServers = mailServers;
         }
     }
+    bool replaced() const { return !authorize.empty(); }
 };
 
 const ProviderTable& providerTable()
 {
     static const ProviderTable table;
     return table;
+}
+
+// Microsoft's entry for one authority other than common, with the endpoints it points into.
+struct AuthorityEntry {
+    MicrosoftEndpoints endpoints;
+    OAuthProvider provider;
+};
+
+// Made once per authority and never moved (a list), so that pointers to them stay valid.
+const OAuthProvider* microsoftProviderFor(const char* authority)
+{
+    const OAuthProvider* common = findProvider(OAuthProviderId::Microsoft);
+    MicrosoftEndpoints endpoints;
+    if (!microsoftEndpoints(authority != nullptr ? authority : "", endpoints))
+        return nullptr;
+    if (providerTable().replaced() || endpoints.authorization == common->authorizationEndpoint)
+        return common;
+    static std::mutex lock;
+    static std::list<AuthorityEntry> made;
+    std::lock_guard<std::mutex> hold(lock);
+    for (const AuthorityEntry& entry : made)
+        if (entry.endpoints.authorization == endpoints.authorization)
+            return &entry.provider;
+    made.push_back(AuthorityEntry{std::move(endpoints), *common});
+    AuthorityEntry& entry = made.back();
+    entry.provider.authorizationEndpoint = entry.endpoints.authorization.c_str();
+    entry.provider.tokenEndpoint = entry.endpoints.token.c_str();
+    entry.provider.deviceAuthorizationEndpoint = entry.endpoints.deviceAuthorization.c_str();
+    return &entry.provider;
 }
 
 } // namespace
@@ -136,6 +172,11 @@ const OAuthProvider* providerForMethod(SignInMethod method)
         break;
     }
     return nullptr;
+}
+
+const OAuthProvider* providerForSignIn(SignInMethod method, const char* microsoftAuthority)
+{
+    return method == SignInMethod::Microsoft ? microsoftProviderFor(microsoftAuthority) : providerForMethod(method);
 }
 
 const OAuthProvider* providerForAddress(const char* address)

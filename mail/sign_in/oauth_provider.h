@@ -26,6 +26,9 @@ struct OAuthProvider {
     const char* builtInClientId;
     const char* builtInClientSecret;
     bool needsClientSecret; // the token endpoint wants the (non-secret) desktop client secret
+    // RFC 8628's device authorization endpoint; empty where the provider offers no sign-in with
+    // a code for mail.
+    const char* deviceAuthorizationEndpoint = "";
 };
 
 // How an account logs in: with its password, or with an access token from a provider.
@@ -43,6 +46,11 @@ void replaceSignInEndpoints(const char* authorize, const char* token, const char
 const OAuthProvider* findProvider(OAuthProviderId id);
 // The provider of a sign-in method; null for Password.
 const OAuthProvider* providerForMethod(SignInMethod method);
+// The same, with Microsoft's endpoints under `microsoftAuthority` (null or empty: common); null
+// also for an authority microsoftEndpoints refuses. Each authority's entry is made once and
+// lives as long as the program, so that a sign-in and the checker may hold it; the endpoints
+// of signInEndpointsVariable count over any authority.
+const OAuthProvider* providerForSignIn(SignInMethod method, const char* microsoftAuthority);
 
 // The provider whose mail domain `address` is at (after its last '@', any letter case), or
 // null for any other address.

@@ -877,6 +877,31 @@ TEST_F(AppInProcess, NewMailWhileTheUserIsBusyIsCountedQuietlyAndTheNextArrivalA
     EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "3 new messages");
 }
 
+// "Sign in again" is announced once while it lasts and not while the user is busy; a click on
+// that notification opens Configure with the focus on Sign in.
+TEST_F(AppInProcess, SignInAgainIsAnnouncedOnceAndItsClickOpensConfigureAtTheSignIn)
+{
+    static int focusedOnSignIn;
+    focusedOnSignIn = -1;
+    start({"signin=microsoft"});
+    app->quietTime.queryShellState = reportShellState;
+    shellState = QUNS_PRESENTATION_MODE;
+    ASSERT_TRUE(waitForStatus("Sign in again")) << app->statusText;
+    EXPECT_EQ(app->trayIcon.balloonsSent, 0);
+    shellState = QUNS_ACCEPTS_NOTIFICATIONS;
+    for (int cycle = 0; cycle < 3; ++cycle) // the window hears of the same result again
+        app->onCheckResult();
+    EXPECT_EQ(app->trayIcon.balloonsSent, 1);
+    EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "Sign in again");
+    app->dialogs.configure = [](ConfigurationValues& values, PasswordProtection) {
+        focusedOnSignIn = values.focusSignIn;
+        return false;
+    };
+    SendMessageA(app->handle, NotifierApp::trayCallbackMessage, NotifierApp::trayIconId, NIN_BALLOONUSERCLICK);
+    EXPECT_EQ(focusedOnSignIn, 1);
+    EXPECT_TRUE(opened.empty());
+}
+
 const char personalizeKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
 
 // SystemUsesLightTheme as Windows writes it when the user picks a theme; -1 removes it.

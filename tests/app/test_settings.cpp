@@ -326,6 +326,8 @@ TEST_F(SettingsFile, OverlongAccountValueIsReportedAndNeverCut)
 
 TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
 {
+    // A client key emptied in the dialog goes from the file.
+    writeFile("[connection]\r\nmicrosoftclientid=typed before\r\n");
     ConfigurationValues values;
     values.server.assign("pop.example.org");
     values.username.assign("ann");
@@ -335,7 +337,9 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.checkMinutes = 12;
     values.certSha256.assign("AB:CD");
     values.signIn = SignInMethod::Google;
-    values.googleClientId.assign("set by hand, never written");
+    values.googleClientId.assign("g-id");
+    values.googleClientSecret.assign("g-secret");
+    values.microsoftAuthority.assign("organizations");
     values.playSound = true;
     values.customSound.assign("C:\\ding.wav");
     values.repeatMinutes = 15;
@@ -365,6 +369,9 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
                                          "checkmins=12",
                                          "certsha256=AB:CD",
                                          "signin=google",
+                                         "googleclientid=g-id",
+                                         "googleclientsecret=g-secret",
+                                         "microsoftauthority=organizations",
                                          "[newmail]",
                                          "playsound=true",
                                          "customsound=C:\\ding.wav",

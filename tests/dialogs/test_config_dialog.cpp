@@ -145,11 +145,15 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
     EXPECT_EQ("995", portText);
 }
 
-TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase)
+TEST_F(DialogScenario, StoredProviderHostSelectsPresetOnlyInExactCase)
 {
-    for (const char* server : {"pop.gmail.com", "POP.gmail.com"}) {
+    struct {
+        const char* server;
+        int selection; // the list sorts: Google/GMail, Microsoft (...), Other
+    } cases[] = {{"pop.gmail.com", 0}, {"POP.gmail.com", 2}, {"outlook.office365.com", 1}, {"pop.example.org", 2}};
+    for (const auto& c : cases) {
         ConfigurationValues values;
-        values.server.assign(server);
+        values.server.assign(c.server);
         int selection = -2;
         bool hostEnabled = true;
         configScenario = [&](ConfigDialog& dialog) {
@@ -157,38 +161,50 @@ TEST_F(DialogScenario, StoredGmailHostSelectsPresetOnlyInExactCase)
             hostEnabled = IsWindowEnabled(dialog.account.host.handle);
             pressCancel(dialog);
         };
-        scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        if (&c != cases) // the first row's timer is the fixture's
+            scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
         runConfigDialog(values, nullptr);
-        bool exact = std::string(server) == findProvider(OAuthProviderId::Google)->server;
-        EXPECT_EQ(exact ? 0 : 1, selection) << server << ": Google/GMail first, Other second";
-        EXPECT_EQ(!exact, hostEnabled) << server;
+        EXPECT_EQ(c.selection, selection) << c.server;
+        EXPECT_EQ(c.selection == 2, hostEnabled) << c.server;
     }
 }
 
-TEST_F(DialogScenario, ChoosingGmailFillsPresetAndOkReturnsIt)
+TEST_F(DialogScenario, ChoosingAProviderFillsServerAndSignInAndOkReturnsThem)
 {
-    ConfigurationValues values;
-    values.username.assign("ann");
-    values.security = ConnectionSecurity::StartTls;
-    values.port = 110;
-    bool hostEnabledAfterGmail = true, checkEnabled = false, hostEnabledAfterOther = false;
-    configScenario = [&](ConfigDialog& dialog) {
-        choose(dialog, dialog.account.preset, ServerPreset::Google);
-        hostEnabledAfterGmail = IsWindowEnabled(dialog.account.host.handle);
-        checkEnabled = IsWindowEnabled(dialog.hostCheck.button.handle);
-        choose(dialog, dialog.account.preset, ServerPreset::Other);
-        hostEnabledAfterOther = IsWindowEnabled(dialog.account.host.handle);
-        pressOk(dialog);
-    };
-    ASSERT_TRUE(runConfigDialog(values, nullptr));
-    EXPECT_FALSE(hostEnabledAfterGmail);
-    EXPECT_TRUE(checkEnabled);
-    EXPECT_TRUE(hostEnabledAfterOther);
-    EXPECT_STREQ("pop.gmail.com", values.server.text);
-    EXPECT_EQ(ConnectionSecurity::TlsOnConnect, values.security);
-    EXPECT_EQ(995, values.port);
-    EXPECT_STREQ("https://mail.google.com/", values.doubleClick.text);
-    EXPECT_STREQ("ann", values.username.text);
+    struct {
+        ServerPreset preset;
+        const char* server;
+        SignInMethod signIn;
+        const char* mailProgram;
+    } cases[] = {{ServerPreset::Google, "pop.gmail.com", SignInMethod::Google, "https://mail.google.com/"},
+                 {ServerPreset::Microsoft, "outlook.office365.com", SignInMethod::Microsoft, ""}};
+    for (const auto& c : cases) {
+        ConfigurationValues values;
+        values.username.assign("ann");
+        values.security = ConnectionSecurity::StartTls;
+        values.port = 110;
+        bool hostEnabledAfterPreset = true, checkEnabled = false, hostEnabledAfterOther = false;
+        configScenario = [&](ConfigDialog& dialog) {
+            choose(dialog, dialog.account.preset, c.preset);
+            hostEnabledAfterPreset = IsWindowEnabled(dialog.account.host.handle);
+            checkEnabled = IsWindowEnabled(dialog.hostCheck.button.handle);
+            choose(dialog, dialog.account.preset, ServerPreset::Other);
+            hostEnabledAfterOther = IsWindowEnabled(dialog.account.host.handle);
+            pressOk(dialog);
+        };
+        if (&c != cases) // the first row's timer is the fixture's
+            scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        ASSERT_TRUE(runConfigDialog(values, nullptr));
+        EXPECT_FALSE(hostEnabledAfterPreset) << c.server;
+        EXPECT_TRUE(checkEnabled) << c.server;
+        EXPECT_TRUE(hostEnabledAfterOther) << c.server;
+        EXPECT_STREQ(c.server, values.server.text);
+        EXPECT_EQ(ConnectionSecurity::TlsOnConnect, values.security) << c.server;
+        EXPECT_EQ(995, values.port) << c.server;
+        EXPECT_EQ(c.signIn, values.signIn) << c.server;
+        EXPECT_STREQ(c.mailProgram, textOrEmpty(values.doubleClick)) << c.server;
+        EXPECT_STREQ("ann", values.username.text);
+    }
 }
 
 TEST_F(DialogScenario, SecurityChoiceReplacesTypedPort)
@@ -466,6 +482,96 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
         EXPECT_TRUE(usable);
         EXPECT_EQ(cancel, values.newSignIn.has_value());
         EXPECT_EQ(cancel ? "Not signed in: press Sign in." : "", atOtherAddress);
+    }
+}
+
+// The client values typed beside the sign-in are each provider's own; an authority that is
+// none keeps OK from storing it.
+TEST_F(DialogScenario, ClientValuesTypedBesideTheSignInAreStoredPerProvider)
+{
+    ConfigurationValues values;
+    values.username.assign("ann@example.test");
+    values.signIn = SignInMethod::Microsoft;
+    values.googleClientSecret.assign("g-secret");
+    std::string badState, googleBoxes, label;
+    bool builtIn = findProvider(OAuthProviderId::Microsoft)->builtInClientId[0] != '\0';
+    bool clientIdShown = false;
+    configScenario = [&](ConfigDialog& dialog) {
+        clientIdShown = (GetWindowLongA(dialog.signIn.clientId.handle, GWL_STYLE) & WS_VISIBLE) != 0;
+        setText(dialog.signIn.clientId, "ms-id");
+        setText(dialog.signIn.detail, "contoso");
+        badState = textOf(dialog.signIn.state.handle);
+        pressOk(dialog); // refused: the dialog stays
+        choose(dialog, dialog.signIn.method, SignInMethod::Google);
+        googleBoxes = textOf(dialog.signIn.clientId.handle) + "|" + textOf(dialog.signIn.detail.handle);
+        label = textOf(dialog.signIn.detailLabel.handle);
+        choose(dialog, dialog.signIn.method, SignInMethod::Microsoft);
+        setText(dialog.signIn.detail, "Organizations");
+        pressOk(dialog);
+    };
+    ASSERT_TRUE(runConfigDialog(values, nullptr));
+    EXPECT_NE(builtIn, clientIdShown);
+    EXPECT_EQ("The authority must be common, consumers, organizations, or a tenant's id or domain name.", badState);
+    ASSERT_EQ(1u, shownMessages.size());
+    EXPECT_EQ(badState, shownMessages[0]);
+    EXPECT_EQ("|g-secret", googleBoxes);
+    EXPECT_EQ("Secret:", label);
+    EXPECT_STREQ("ms-id", values.microsoftClientId.text);
+    EXPECT_STREQ("Organizations", values.microsoftAuthority.text);
+    EXPECT_STREQ("", values.googleClientId.text);
+    EXPECT_STREQ("g-secret", values.googleClientSecret.text);
+}
+
+// The sign-in with a code shows the code and opens its page; the tokens go where the browser
+// sign-in's go, and a client that may not use it is told what to allow.
+TEST_F(DialogScenario, SignInWithACodeShowsTheCodeAndSignsIn)
+{
+    testbench::OAuthFixture bench;
+    ASSERT_TRUE(testbench::OAuthFixture::fromEnvironment(bench)) << "the sign-in bench is not running";
+    std::string deviceUrl = bench.url("/devicecode");
+    OAuthProvider mock = bench.provider();
+    mock.deviceAuthorizationEndpoint = deviceUrl.c_str();
+    struct {
+        const char* clientId; // scripts the mock's answers
+        bool codeShown;
+        const char* state;
+    } cases[] = {
+        {"interval=2", true, "Signed in. The password is not used."},
+        {"refuse=invalid_client", false,
+         "Microsoft refused the client: allow public client flows in its registration (see the guide)."},
+    };
+    for (const auto& c : cases) {
+        ConfigurationValues values;
+        values.username.assign("alice@example.test");
+        values.signIn = SignInMethod::Microsoft;
+        values.microsoftClientId.assign(c.clientId);
+        values.focusSignIn = true; // opened from the notification to sign in again
+        std::string shownCode, opened, state;
+        bool focusOnSignIn = false;
+        configScenario = [&](ConfigDialog& dialog) {
+            focusOnSignIn = GetFocus() == dialog.signIn.button.handle;
+            dialog.signIn.providerOf = [&](SignInMethod) { return &mock; };
+            dialog.signIn.open = [&](const char* page) {
+                opened = page;
+                return true;
+            };
+            click(dialog, dialog.signIn.codeButton.handle);
+            testbench::pumpUntil([&] { return !opened.empty() || !dialog.signIn.isRunning(); }, 5000);
+            shownCode = textOf(dialog.signIn.state.handle);
+            testbench::pumpUntil([&] { return !dialog.signIn.isRunning(); }, 5000);
+            state = textOf(dialog.signIn.state.handle);
+            pressOk(dialog);
+        };
+        if (&c != cases) // the first row's timer is the fixture's
+            scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        ASSERT_TRUE(runConfigDialog(values, nullptr)) << c.clientId;
+        EXPECT_EQ(c.codeShown ? bench.url("/device") : "", opened) << c.clientId;
+        EXPECT_EQ(c.codeShown, shownCode.rfind("Type the code ", 0) == 0 &&
+                                   shownCode.find(" at " + bench.url("/device") + " to sign in.") != std::string::npos)
+            << shownCode;
+        EXPECT_EQ(c.state, state) << c.clientId;
+        EXPECT_EQ(c.codeShown, values.newSignIn.has_value()) << c.clientId;
+        EXPECT_TRUE(focusOnSignIn) << c.clientId;
     }
 }
 

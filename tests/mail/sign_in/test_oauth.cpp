@@ -117,12 +117,20 @@ TEST(Providers, MicrosoftAuthoritiesAndNothingElseGoIntoTheUrl)
     for (const Case& c : cases) {
         MicrosoftEndpoints endpoints;
         ASSERT_EQ(microsoftEndpoints(c.authority, endpoints), c.named != nullptr) << c.authority;
+        // The sign-in's provider: the same entry each time, with these endpoints.
+        const OAuthProvider* provider = providerForSignIn(SignInMethod::Microsoft, c.authority);
+        ASSERT_EQ(provider != nullptr, c.named != nullptr) << c.authority;
         if (c.named != nullptr) {
             std::string base = std::string("https://login.microsoftonline.com/") + c.named + "/oauth2/v2.0/";
             EXPECT_EQ(endpoints.authorization + " " + endpoints.token + " " + endpoints.deviceAuthorization,
                       base + "authorize " + base + "token " + base + "devicecode");
+            EXPECT_EQ(std::string(provider->authorizationEndpoint) + " " + provider->tokenEndpoint + " " +
+                          provider->deviceAuthorizationEndpoint,
+                      base + "authorize " + base + "token " + base + "devicecode");
+            EXPECT_EQ(provider, providerForSignIn(SignInMethod::Microsoft, c.named)) << c.authority;
         }
     }
+    EXPECT_EQ(providerForSignIn(SignInMethod::Google, "contoso"), findProvider(OAuthProviderId::Google));
 }
 
 TEST(Sasl, InitialResponsesOfThePublishedExamples)
