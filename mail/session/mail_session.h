@@ -12,6 +12,18 @@ enum class TokenLogin {
     Failed,     // the mechanism refused, a token or address that cannot be sent, or the stream failed
 };
 
+// The protocol an account's mailbox is reached by.
+enum class MailProtocol { Pop3, Imap };
+
+// How a wait for the server's news (MailSession::waitForNews) ended.
+enum class NewsWait {
+    NotOffered, // the session cannot wait on the server: the caller closes and waits itself
+    Changed,    // the server told of a change to the mailbox
+    TimeUp,     // the time given passed quietly
+    Ended,      // endWait() was called
+    Failed,     // the connection failed: it is of no further use
+};
+
 // What a check cycle asks of a mail protocol's session, in this order: connect (and secure the
 // stream), log in with a password or a token, bring the mailbox up to date, close. The
 // session embeds the Mailbox its listings fill. Used by one thread; only abort() and
@@ -28,6 +40,16 @@ public:
     // Lists the mailbox's ids and counts them against the seen and announced ones. False when
     // the listing failed or was cut short: the mailbox then keeps its last complete listing.
     virtual bool updateMailbox() = 0;
+    // On the connection the last update left open, waits at most `milliseconds` for the server
+    // to tell of a change; after anything but NotOffered and Failed the mailbox may be
+    // updated again on the same connection. Sessions that cannot wait say NotOffered.
+    virtual NewsWait waitForNews(int milliseconds)
+    {
+        (void)milliseconds;
+        return NewsWait::NotOffered;
+    }
+    // Ends a running waitForNews() within about a second, from any thread.
+    virtual void endWait() {}
     virtual void close() = 0;
     virtual ConnectionError lastError() const = 0;
     // Makes a blocked operation, and a long count of the mailbox, give up within about a
