@@ -24,7 +24,8 @@ void MailAccount::apply(const ConfigurationValues& values)
     if (signIn.provider != nullptr)
         resolveClientOf(values, *signIn.provider, signIn.client);
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
-                       values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn);
+                       values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn,
+                       values.protocol, textOrEmpty(values.folder));
 }
 
 void MailAccount::reconfigure(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore)

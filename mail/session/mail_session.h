@@ -3,6 +3,7 @@
 #include <string>
 
 #include "mail/connection/connection.h"
+#include "mail/session/mail_protocol.h"
 
 // How a login with an OAuth 2.0 access token ended (MailSession::logInWithToken).
 enum class TokenLogin {
@@ -11,9 +12,6 @@ enum class TokenLogin {
     NotOffered, // nothing sent: the stream is not TLS, or the server offers no token mechanism
     Failed,     // the mechanism refused, a token or address that cannot be sent, or the stream failed
 };
-
-// The protocol an account's mailbox is reached by.
-enum class MailProtocol { Pop3, Imap };
 
 // How a wait for the server's news (MailSession::waitForNews) ended.
 enum class NewsWait {

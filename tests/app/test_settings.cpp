@@ -140,6 +140,10 @@ TEST_F(SettingsFile, MissingFileGivesEveryDefault)
     TextRecord server;
     EXPECT_EQ(settings.readAccountText(keyServer, server), AccountValueLength::Usable);
     EXPECT_STREQ(server.text, "");
+    EXPECT_EQ(settings.readProtocol(), MailProtocol::Pop3);
+    TextRecord folder;
+    settings.readFolder(folder);
+    EXPECT_STREQ(folder.text, "INBOX");
     int x = 17, y = -4;
     settings.readPosition(x, y);
     EXPECT_EQ(x, 17);
@@ -190,6 +194,10 @@ TEST_F(SettingsFile, StartUpReadsIntervalAndPortWithinTheirRange)
         {"SSL=false\r\nstarttls=true\r\nport=0\r\n", 110, 5},
         {"[newmail]\r\nrepeatmins=-3\r\n", 995, 5, 0},
         {"[newmail]\r\nrepeatmins=10000\r\n", 995, 5, 9999},
+        {"protocol=imap\r\nport=0\r\n", 993, 5},
+        {"protocol=IMAP\r\nSSL=false\r\nstarttls=true\r\nport=0\r\n", 143, 5},
+        {"protocol=imap4\r\nport=0\r\n", 995, 5},
+        {"protocol=imap\r\nport=995\r\n", 995, 5},
     };
     for (const Case& expected : cases) {
         writeFile(std::string("[connection]\r\n") + expected.entries);
@@ -332,6 +340,8 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.checkMinutes = 12;
     values.certSha256.assign("AB:CD");
     values.signIn = SignInMethod::Google;
+    values.protocol = MailProtocol::Imap;
+    values.folder.assign("Lists/pellwick");
     values.googleClientId.assign("set by hand, never written");
     values.playSound = true;
     values.customSound.assign("C:\\ding.wav");
@@ -362,6 +372,8 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
                                          "checkmins=12",
                                          "certsha256=AB:CD",
                                          "signin=google",
+                                         "protocol=imap",
+                                         "folder=Lists/pellwick",
                                          "[newmail]",
                                          "playsound=true",
                                          "customsound=C:\\ding.wav",
