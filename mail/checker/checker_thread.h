@@ -55,7 +55,8 @@ struct CheckSnapshot {
 };
 
 // The background checker: a check cycle (connect, log in, list, reconcile, close), then a
-// wait, until stopped. It drives its session as a MailSession; the session's Mailbox guards
+// wait, until stopped. An IMAP account whose server offers IDLE stays connected after a
+// successful cycle and updates on that connection at each change and interval (watchServer). It drives its session as a MailSession; the session's Mailbox guards
 // the lists and counts with its own lock, and the checker's own fields have the checker's
 // lock. Where both are held, the checker's is taken first.
 //
@@ -123,7 +124,7 @@ public:
     // The thread body: returns 0 once stopped.
     int run() override;
     // One cycle; returns the outcome it reported, or Checking when a stop request cut it
-    // short and nothing was reported.
+    // short and nothing was reported. A successful IMAP cycle leaves its connection open.
     CheckStatus checkOnce();
 
     // Shortened by tests; the defaults are ten seconds and one minute.
