@@ -363,6 +363,7 @@ bool CheckerThread::watchServer(int intervalMinutes)
 // Updates the mailbox on the open connection and reports the outcome as a cycle does.
 bool CheckerThread::updateOnConnection()
 {
+    seenFile.read(mailbox); // one that could not be read is tried again, as before each cycle
     bool updated = session->updateMailbox();
     finishCycle(updated ? CheckStatus::Ok : failedStep(CheckStatus::ListFailed));
     return updated;
