@@ -9,7 +9,9 @@
 #include "mail/connection/connection_security.h"
 #include "mail/sign_in/oauth_provider.h"
 #include "mail/sign_in/token_endpoint.h"
+#include "mail/imap/imap_ports.h"
 #include "mail/pop3/pop3_ports.h"
+#include "mail/session/mail_protocol.h"
 #include "util/text_record.h"
 
 // Defaults of keys that are absent.
@@ -37,15 +39,19 @@ inline bool isUsablePort(int port)
 {
     return port >= lowestPort && port <= highestPort;
 }
-// The standard port of each security: 995 for TLS from the first byte, else 110.
-inline int standardPort(ConnectionSecurity security)
+// The standard port of each security: for POP3 995 for TLS from the first byte, else 110;
+// for IMAP 993, else 143.
+inline int standardPort(ConnectionSecurity security, MailProtocol protocol = MailProtocol::Pop3)
 {
-    return security == ConnectionSecurity::TlsOnConnect ? pop3TlsPort : pop3PlainPort;
+    bool tls = security == ConnectionSecurity::TlsOnConnect;
+    if (protocol == MailProtocol::Imap)
+        return tls ? imapTlsPort : imapPlainPort;
+    return tls ? pop3TlsPort : pop3PlainPort;
 }
 // A port outside the range becomes the standard port of the security.
-inline int usablePort(int port, ConnectionSecurity security)
+inline int usablePort(int port, ConnectionSecurity security, MailProtocol protocol = MailProtocol::Pop3)
 {
-    return isUsablePort(port) ? port : standardPort(security);
+    return isUsablePort(port) ? port : standardPort(security, protocol);
 }
 // An interval below one minute would reconnect without pause: one minute.
 inline int usableCheckMinutes(int minutes)
@@ -83,6 +89,9 @@ struct ConfigurationValues {
     // The file keeps it as SSL and, without SSL, starttls.
     ConnectionSecurity security = defaultSecurity;
     int port = defaultPort;
+    // POP3 unless the file says imap; IMAP watches `folder` (INBOX when the file has none).
+    MailProtocol protocol = MailProtocol::Pop3;
+    TextRecord folder;
     int checkMinutes = defaultCheckMinutes;
     // The SHA-256 of the one certificate trusted for `server` besides the authorities'.
     TextRecord certSha256;

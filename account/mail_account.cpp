@@ -27,7 +27,8 @@ void MailAccount::apply(const ConfigurationValues& values)
         resolveClientOf(values, *signIn.provider, signIn.client);
     server.assign(textOrEmpty(values.server));
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
-                       values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn);
+                       values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn,
+                       values.protocol, textOrEmpty(values.folder));
 }
 
 void MailAccount::reconfigure(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore)

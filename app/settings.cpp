@@ -115,6 +115,17 @@ SignInMethod parseSignInMethod(const char* text)
     return SignInMethod::Password;
 }
 
+const char* protocolName(MailProtocol protocol)
+{
+    return protocol == MailProtocol::Imap ? "imap" : "pop3";
+}
+
+MailProtocol parseProtocol(const char* text)
+{
+    return text != nullptr && lstrcmpiA(text, protocolName(MailProtocol::Imap)) == 0 ? MailProtocol::Imap
+                                                                                     : MailProtocol::Pop3;
+}
+
 bool parseSettingsBool(const char* text)
 {
     return decodeSettingsBool(text);
@@ -342,7 +353,7 @@ bool Settings::writeColour(const char* section, const char* key, COLORREF colour
 
 int Settings::readPort() const
 {
-    return usablePort(readInt(sectionConnection, keyPortRead, defaultPort), readSecurity());
+    return usablePort(readInt(sectionConnection, keyPortRead, defaultPort), readSecurity(), readProtocol());
 }
 
 int Settings::readCheckMinutes() const
@@ -370,6 +381,20 @@ SignInMethod Settings::readSignIn() const
     char value[settingsValueSize];
     readText(sectionConnection, keySignIn, "", value, sizeof value);
     return parseSignInMethod(value);
+}
+
+MailProtocol Settings::readProtocol() const
+{
+    char value[settingsValueSize];
+    readText(sectionConnection, keyProtocol, "", value, sizeof value);
+    return parseProtocol(value);
+}
+
+void Settings::readFolder(TextRecord& folder) const
+{
+    readAccountText(keyFolder, folder);
+    if (folder.text == nullptr || folder.text[0] == '\0')
+        folder.assign(defaultFolder);
 }
 
 StoredPassword Settings::readRefreshToken(TextRecord& token) const
@@ -419,6 +444,8 @@ StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
     StoredPassword form = revealPassword(values.storedPassword.text, values.password);
     values.security = readSecurity();
     values.port = readPort();
+    values.protocol = readProtocol();
+    readFolder(values.folder);
     values.checkMinutes = readCheckMinutes();
     readCertSha256(values.certSha256);
     values.signIn = readSignIn();
@@ -455,6 +482,9 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
     writeOrRemove(sectionConnection, keyGoogleClientId, values.googleClientId.text);
     writeOrRemove(sectionConnection, keyGoogleClientSecret, values.googleClientSecret.text);
     writeOrRemove(sectionConnection, keyMicrosoftAuthority, values.microsoftAuthority.text);
+    writeString(sectionConnection, keyProtocol, protocolName(values.protocol));
+    if (values.protocol == MailProtocol::Imap)
+        writeString(sectionConnection, keyFolder, values.folder.text);
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
     writeString(sectionNewMail, keyCustomSound, values.customSound.text);
     writeInt(sectionNewMail, keyRepeatMinutes, values.repeatMinutes);

@@ -24,6 +24,10 @@ inline constexpr char keyStartTls[] = "starttls";
 inline constexpr char keyPortRead[] = "Port";
 inline constexpr char keyPort[] = "port";
 inline constexpr char keyCheckMinutes[] = "checkmins";
+// "pop3" (also when absent) or "imap"; IMAP watches "folder" (INBOX when absent or empty).
+inline constexpr char keyProtocol[] = "protocol";
+inline constexpr char keyFolder[] = "folder";
+inline constexpr char defaultFolder[] = "INBOX";
 inline constexpr char keyCertSha256[] = "certsha256";
 // "password" (also when absent), "microsoft" or "google".
 inline constexpr char keySignIn[] = "signin";
@@ -65,6 +69,9 @@ ConnectionSecurity connectionSecurityOf(bool useTls, bool startTls);
 // The text of the signin key, and back (any letter case; anything else is the password).
 const char* signInMethodName(SignInMethod method);
 SignInMethod parseSignInMethod(const char* text);
+// The text of the protocol key, and back (any letter case; anything else is POP3).
+const char* protocolName(MailProtocol protocol);
+MailProtocol parseProtocol(const char* text);
 
 // Read buffers, terminating NUL included; longer values are cut to size - 1 (paths at
 // settingsPathValueSize).
@@ -165,6 +172,9 @@ public:
     void readDoubleClick(TextRecord& target) const;
     void readCertSha256(TextRecord& fingerprint) const;
     SignInMethod readSignIn() const;
+    MailProtocol readProtocol() const;
+    // The folder an IMAP account watches; INBOX when absent or empty.
+    void readFolder(TextRecord& folder) const;
     // The refresh token in clear; Unreadable (and empty) for one protected elsewhere, damaged,
     // or stored in clear, which the program never does. Plain with the empty text when none.
     StoredPassword readRefreshToken(TextRecord& token) const;

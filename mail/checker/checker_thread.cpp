@@ -1,5 +1,6 @@
 #include "mail/checker/checker_thread.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "mail/platform/owner_post.h"
@@ -43,10 +44,7 @@ bool sameSignIn(const TokenSignIn& one, const TokenSignIn& other)
 
 } // namespace
 
-CheckerThread::CheckerThread(unsigned notifyMessage)
-    : session(pop3), mailbox(pop3.mailbox), notifyMessage(notifyMessage)
-{
-}
+CheckerThread::CheckerThread(unsigned notifyMessage) : mailbox(pop3.mailbox), notifyMessage(notifyMessage) {}
 
 CheckerThread::~CheckerThread()
 {
@@ -56,7 +54,7 @@ CheckerThread::~CheckerThread()
 
 void CheckerThread::setAccount(const char* server, const char* user, const char* password, int port,
                                ConnectionSecurity security, int intervalMinutes, const char* certificatePin,
-                               const TokenSignIn& signIn)
+                               const TokenSignIn& signIn, MailProtocol protocol, const char* folder)
 {
     std::lock_guard<std::mutex> hold(lock);
     // Tokens belong to the sign-in that brought them.
@@ -73,6 +71,8 @@ void CheckerThread::setAccount(const char* server, const char* user, const char*
     account.security = security;
     account.intervalMinutes = intervalMinutes;
     account.certificatePin.assign(certificatePin);
+    account.protocol = protocol;
+    account.folder.assign(folder);
 }
 
 void CheckerThread::setRefreshToken(const std::string& refreshToken)
@@ -136,19 +136,23 @@ void CheckerThread::requestCheckNow()
         checkNow = 1;
     }
     wake.notify_all();
+    // An IDLE ends, so that the check follows at once; POP3 never waits on its server.
+    imap.endWait();
 }
 
 void CheckerThread::requestStop()
 {
     // First without the lock, which takeSnapshot holds while it waits for the mailbox's lock
     // during a long reconcile: the reconcile looks at the abort as it goes.
-    session.abort();
+    pop3.abort();
+    imap.abort();
     {
         // Again under the lock, so that a cycle starting now either sees the request or has
         // cleared its abort state before the abort below.
         std::lock_guard<std::mutex> hold(lock);
         stopRequested = 1;
-        session.abort();
+        pop3.abort();
+        imap.abort();
         if (tokenEndpoint)
             tokenEndpoint->abort();
     }
@@ -186,7 +190,9 @@ int CheckerThread::run()
         // only a new sign-in or another server mends it.
         bool waitInterval = outcome == CheckStatus::Ok || outcome == CheckStatus::SignInAgain ||
                             outcome == CheckStatus::NotSignInServer;
-        bool again = waitInterval ? waitAfterSuccess(cycleIntervalMinutes) : waitAfterFailure();
+        bool again = outcome == CheckStatus::Ok ? watchServer(cycleIntervalMinutes)
+                     : waitInterval             ? waitAfterSuccess(cycleIntervalMinutes)
+                                                : waitAfterFailure();
         if (!again)
             return 0;
     }
@@ -201,7 +207,7 @@ CheckStatus CheckerThread::checkOnce()
     // A seen-message file that could not be read at start-up is tried again before the
     // listing is counted against it.
     seenFile.read(mailbox);
-    session.pinCertificate(copy.certificatePin.text);
+    session->pinCertificate(copy.certificatePin.text);
     return finishCycle(talkToServer(copy, handedOver));
 }
 
@@ -212,7 +218,8 @@ bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
     std::lock_guard<std::mutex> hold(lock);
     if (stopRequested)
         return false;
-    session.clearAbort();
+    pop3.clearAbort();
+    imap.clearAbort();
     if (tokenEndpoint)
         tokenEndpoint->clearAbort();
     copy.signIn = account.signIn;
@@ -227,11 +234,16 @@ bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
     copy.security = account.security;
     copy.intervalMinutes = account.intervalMinutes;
     copy.certificatePin.assign(account.certificatePin.text);
+    copy.protocol = account.protocol;
+    copy.folder.assign(account.folder.text);
+    session = copy.protocol == MailProtocol::Imap ? static_cast<MailSession*>(&imap) : &pop3;
+    imap.setFolder(copy.folder.text);
     cycleIntervalMinutes = account.intervalMinutes;
     return true;
 }
 
-// Connect, log in and list; the connection is closed at the end whatever the outcome. The
+// Connect, log in and list; the connection is closed at the end, unless the session may wait
+// on it for the server's news (run() then closes it). The
 // token comes first, so that no connection waits while it is refreshed, and none is made for
 // an account that must sign in again.
 CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& handedOver)
@@ -250,9 +262,10 @@ CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& hand
     CheckStatus loggedIn = connectAndLogIn(copy, token);
     if (loggedIn != CheckStatus::Ok)
         return loggedIn;
-    if (!session.updateMailbox())
+    if (!session->updateMailbox())
         return failedStep(CheckStatus::ListFailed);
-    session.close();
+    if (copy.protocol == MailProtocol::Pop3)
+        session->close();
     return CheckStatus::Ok;
 }
 
@@ -261,14 +274,14 @@ CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& hand
 CheckStatus CheckerThread::connectAndLogIn(const Account& copy, std::string& token)
 {
     for (;;) {
-        if (!session.connect(textOrEmpty(copy.server), copy.port, copy.security))
+        if (!session->connect(textOrEmpty(copy.server), copy.port, copy.security))
             return failedStep(CheckStatus::HostNotFound);
         if (copy.signIn.provider == nullptr) {
-            if (session.logIn(textOrEmpty(copy.user), textOrEmpty(copy.password)))
+            if (session->logIn(textOrEmpty(copy.user), textOrEmpty(copy.password)))
                 return CheckStatus::Ok;
-            return failedStep(session.logInBusy() ? CheckStatus::ServerBusy : CheckStatus::BadLogin);
+            return failedStep(session->logInBusy() ? CheckStatus::ServerBusy : CheckStatus::BadLogin);
         }
-        TokenLogin result = session.logInWithToken(textOrEmpty(copy.user), token);
+        TokenLogin result = session->logInWithToken(textOrEmpty(copy.user), token);
         if (result == TokenLogin::LoggedIn) {
             tokenKeeper->serverAccepted();
             return CheckStatus::Ok;
@@ -278,7 +291,7 @@ CheckStatus CheckerThread::connectAndLogIn(const Account& copy, std::string& tok
             return failedStep(CheckStatus::ServerBusy);
         if (result != TokenLogin::Refused)
             return failedStep(result == TokenLogin::NotOffered ? CheckStatus::NoSignIn : CheckStatus::BadLogin);
-        session.close();
+        session->close();
         CheckStatus got = tokenKeeper->serverRefused(token, TokenKeeper::Clock::now());
         if (got != CheckStatus::Ok)
             return got;
@@ -313,8 +326,8 @@ void CheckerThread::prepareKeeper(const TokenSignIn& signIn, PendingTokens& hand
 
 CheckStatus CheckerThread::failedStep(CheckStatus stepFailure)
 {
-    CheckStatus outcome = statusAfterFailure(session.lastError(), stepFailure);
-    session.close();
+    CheckStatus outcome = statusAfterFailure(session->lastError(), stepFailure);
+    session->close();
     return outcome;
 }
 
@@ -330,6 +343,67 @@ CheckStatus CheckerThread::finishCycle(CheckStatus outcome)
     }
     notifyOwner();
     return outcome;
+}
+
+// After a successful cycle: where the session can wait on the server (IMAP IDLE), stays
+// connected and updates the mailbox on each change it tells of and at each interval, the
+// wait renewed before the server's limit; otherwise the interval wait. A Check Now or a stop
+// ends it; a connection that fails is closed and the cycle retried after the failure's pause.
+bool CheckerThread::watchServer(int intervalMinutes)
+{
+    const long long renewMilliseconds = ImapSession::maxIdleSeconds * 1000LL;
+    long long milliseconds = static_cast<long long>(intervalMinutes) * millisecondsPerMinute;
+    Clock::time_point deadline = deadlineAfter(milliseconds);
+    for (bool watched = false;; watched = true) {
+        bool stop = false;
+        if (checkNowOrStop(stop)) {
+            session->close();
+            return !stop;
+        }
+        long long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 && !watched) {
+            session->close();
+            return true;
+        }
+        NewsWait news =
+            left <= 0 ? NewsWait::Changed : session->waitForNews(static_cast<int>(std::min(left, renewMilliseconds)));
+        if (news == NewsWait::NotOffered) {
+            session->close();
+            return waitAfterSuccess(intervalMinutes);
+        }
+        if (news == NewsWait::Failed) {
+            session->close();
+            return waitAfterFailure();
+        }
+        if (news != NewsWait::Changed)
+            continue;
+        if (!updateOnConnection())
+            return waitAfterFailure();
+        if (left <= 0)
+            deadline = deadlineAfter(milliseconds);
+    }
+}
+
+// Updates the mailbox on the open connection and reports the outcome as a cycle does.
+bool CheckerThread::updateOnConnection()
+{
+    seenFile.read(mailbox); // one that could not be read is tried again, as before each cycle
+    bool updated = session->updateMailbox();
+    finishCycle(updated ? CheckStatus::Ok : failedStep(CheckStatus::ListFailed));
+    return updated;
+}
+
+// True, and the request taken, when Check Now or a stop (`stop` set) is pending.
+bool CheckerThread::checkNowOrStop(bool& stop)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    stop = stopRequested != 0;
+    if (stop)
+        return true;
+    if (!checkNow)
+        return false;
+    checkNow = 0;
+    return true;
 }
 
 bool CheckerThread::waitAfterSuccess(int intervalMinutes)

@@ -9,6 +9,7 @@
 
 #include "mail/checker/check_status.h"
 #include "mail/checker/thread.h"
+#include "mail/imap/imap_mail_session.h"
 #include "mail/mailbox/mailbox.h"
 #include "mail/mailbox/seen_file.h"
 #include "mail/pop3/pop3_ports.h"
@@ -54,7 +55,8 @@ struct CheckSnapshot {
 };
 
 // The background checker: a check cycle (connect, log in, list, reconcile, close), then a
-// wait, until stopped. It drives its session as a MailSession; the session's Mailbox guards
+// wait, until stopped. An IMAP account whose server offers IDLE stays connected after a
+// successful cycle and updates on that connection at each change and interval (watchServer). It drives its session as a MailSession; the session's Mailbox guards
 // the lists and counts with its own lock, and the checker's own fields have the checker's
 // lock. Where both are held, the checker's is taken first.
 //
@@ -88,9 +90,12 @@ public:
     // (SHA-256, "AB:CD:..."); null or empty for none. It comes with its server, never apart.
     // signIn: with a provider, the cycle logs in with an access token instead of the password.
     // A sign-in other than the last one (provider or client) starts with no tokens.
+    // protocol and folder: the session the cycles run, and for IMAP the folder watched (null
+    // or empty: INBOX).
     void setAccount(const char* server, const char* user, const char* password, int port, ConnectionSecurity security,
                     int intervalMinutes, const char* certificatePin = nullptr,
-                    const TokenSignIn& signIn = TokenSignIn());
+                    const TokenSignIn& signIn = TokenSignIn(), MailProtocol protocol = MailProtocol::Pop3,
+                    const char* folder = nullptr);
     // The refresh token of the account's sign-in as the settings hold it, for the next cycle.
     void setRefreshToken(const std::string& refreshToken);
     // The tokens of a sign-in just made, for the next cycle; they end a "Sign in again". This,
@@ -99,8 +104,8 @@ public:
     // The refresh token the provider last replaced the stored one with, once; false when none
     // waits. The owner stores it as soon as it is told (CheckOwner::tokenMessage).
     bool takeRotatedRefreshToken(std::string& refreshToken);
-    // Ends the wait after a successful check at once; a request made during a check or during
-    // the wait after a failure stays pending until then.
+    // Ends the wait after a successful check at once (an IMAP IDLE too: a new cycle follows);
+    // a request made during a check or during the wait after a failure stays pending until then.
     void requestCheckNow();
     // Marks every listed id as read and tells the owner, so the window shows 0 unseen.
     void markAsRead();
@@ -120,16 +125,17 @@ public:
     // The thread body: returns 0 once stopped.
     int run() override;
     // One cycle; returns the outcome it reported, or Checking when a stop request cut it
-    // short and nothing was reported.
+    // short and nothing was reported. A successful IMAP cycle leaves its connection open.
     CheckStatus checkOnce();
 
     // Shortened by tests; the defaults are ten seconds and one minute.
     int retryMilliseconds = defaultRetryMilliseconds;
     int millisecondsPerMinute = defaultMillisecondsPerMinute;
 
-    // The POP3 session the cycles run, as a MailSession. Tests set its connection's time
-    // limits and network steps before start().
+    // The sessions the cycles run, as a MailSession, by the account's protocol; both fill the
+    // one Mailbox (pop3.mailbox). Tests set their time limits and network steps before start().
     Pop3Session pop3;
+    ImapMailSession imap{pop3.mailbox};
 
     // Makes the token endpoint of a sign-in; tests replace it before start().
     using TokenEndpointMaker =
@@ -149,6 +155,8 @@ private:
         int intervalMinutes = defaultIntervalMinutes;
         TextRecord certificatePin;
         TokenSignIn signIn;
+        MailProtocol protocol = MailProtocol::Pop3;
+        TextRecord folder;
     };
     // Tokens handed over by the window thread, for the keeper of the next cycle.
     struct PendingTokens {
@@ -165,10 +173,14 @@ private:
     CheckStatus failedStep(CheckStatus stepFailure);
     CheckStatus finishCycle(CheckStatus outcome);
     bool waitAfterSuccess(int intervalMinutes);
+    bool watchServer(int intervalMinutes);
+    bool updateOnConnection();
+    bool checkNowOrStop(bool& stop);
     bool waitAfterFailure();
     void notifyOwner();
 
-    MailSession& session;
+    // The session of the cycle's protocol; the checker thread's alone, set as a cycle begins.
+    MailSession* session = &pop3;
     Mailbox& mailbox;
     SeenMessageFile seenFile;
     CheckOwner owner;

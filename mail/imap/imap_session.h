@@ -6,11 +6,8 @@
 #include <vector>
 
 #include "mail/connection/connection.h"
+#include "mail/imap/imap_ports.h"
 #include "mail/imap/imap_reader.h"
-
-// The standard IMAP ports: IMAP inside TLS from the first byte, and plain IMAP (STARTTLS).
-const int imapTlsPort = 993;
-const int imapPlainPort = 143;
 
 // How an IMAP step ended.
 enum class ImapStatus {

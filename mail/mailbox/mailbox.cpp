@@ -41,7 +41,7 @@ bool Mailbox::finishListing(bool complete)
     return complete;
 }
 
-bool Mailbox::reconcile(const std::function<bool()>& stopRequested)
+bool Mailbox::reconcile(const std::function<bool()>& stopRequested, int serverTotal)
 {
     std::lock_guard<std::mutex> hold(lock);
     // A quiet listing takes what is there as already announced; later arrivals are new.
@@ -75,8 +75,28 @@ bool Mailbox::reconcile(const std::function<bool()>& stopRequested)
             at = seen.erase(at);
     }
     unseenCount = unseen;
-    totalCount = total;
+    totalCount = serverTotal >= 0 ? serverTotal : total;
     return true;
+}
+
+void Mailbox::enterScope(const std::string& scope)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    bool any = false;
+    for (const UidList* ids : {&current, &seen, &notified})
+        for (const char* id : *ids) {
+            if (id == nullptr)
+                continue;
+            if (std::strncmp(id, scope.c_str(), scope.size()) == 0)
+                return;
+            any = true;
+        }
+    if (!any)
+        return;
+    current.clear();
+    seen.clear();
+    notified.clear();
+    quietListing = true;
 }
 
 void Mailbox::markAsRead()

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <string>
 
 #include "mail/mailbox/uid_list.h"
 
@@ -54,7 +55,13 @@ public:
     // before, and forgets seen ids the server no longer lists. `stopRequested`, when given, is
     // asked now and then: true ends it early (false), the counts then unchanged and seen maybe
     // still holding ids that were about to be forgotten. Only the window clears freshMail.
-    bool reconcile(const std::function<bool()>& stopRequested = nullptr);
+    // `serverTotal`, when not negative, is the total instead of the listing's size: for a
+    // listing of part of the mailbox (IMAP lists its unseen messages).
+    bool reconcile(const std::function<bool()>& stopRequested = nullptr, int serverTotal = -1);
+    // Ids named in a scope begin with it (IMAP: "UIDVALIDITY/"). When the mailbox holds ids
+    // and none in `scope`, the scope changed: the ids go, and the next listing announces
+    // nothing, so that a renumbered folder is not announced whole.
+    void enterScope(const std::string& scope);
     // Moves every listed id into seen, forgets the announcements (freshMail too, so that no
     // sound follows for mail already read), unseenCount 0.
     void markAsRead();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "mail/connection/connection.h"
+#include "mail/session/mail_protocol.h"
 
 // How a login with an OAuth 2.0 access token ended (MailSession::logInWithToken).
 enum class TokenLogin {
@@ -11,6 +12,15 @@ enum class TokenLogin {
     Busy,       // the server said to try later (the mailbox in use, a login delay, a fault of its own)
     NotOffered, // nothing sent: the stream is not TLS, or the server offers no token mechanism
     Failed,     // the mechanism refused, a token or address that cannot be sent, or the stream failed
+};
+
+// How a wait for the server's news (MailSession::waitForNews) ended.
+enum class NewsWait {
+    NotOffered, // the session cannot wait on the server: the caller closes and waits itself
+    Changed,    // the server told of a change to the mailbox
+    TimeUp,     // the time given passed quietly
+    Ended,      // endWait() was called
+    Failed,     // the connection failed: it is of no further use
 };
 
 // What a check cycle asks of a mail protocol's session, in this order: connect (and secure the
@@ -31,6 +41,16 @@ public:
     // Lists the mailbox's ids and counts them against the seen and announced ones. False when
     // the listing failed or was cut short: the mailbox then keeps its last complete listing.
     virtual bool updateMailbox() = 0;
+    // On the connection the last update left open, waits at most `milliseconds` for the server
+    // to tell of a change; after anything but NotOffered and Failed the mailbox may be
+    // updated again on the same connection. Sessions that cannot wait say NotOffered.
+    virtual NewsWait waitForNews(int milliseconds)
+    {
+        (void)milliseconds;
+        return NewsWait::NotOffered;
+    }
+    // Ends a running waitForNews() within about a second, from any thread.
+    virtual void endWait() {}
     virtual void close() = 0;
     virtual ConnectionError lastError() const = 0;
     // Makes a blocked operation, and a long count of the mailbox, give up within about a

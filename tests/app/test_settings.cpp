@@ -143,6 +143,10 @@ TEST_F(SettingsFile, MissingFileGivesEveryDefault)
     TextRecord server;
     EXPECT_EQ(settings.readAccountText(keyServer, server), AccountValueLength::Usable);
     EXPECT_STREQ(server.text, "");
+    EXPECT_EQ(settings.readProtocol(), MailProtocol::Pop3);
+    TextRecord folder;
+    settings.readFolder(folder);
+    EXPECT_STREQ(folder.text, "INBOX");
     int x = 17, y = -4;
     settings.readPosition(x, y);
     EXPECT_EQ(x, 17);
@@ -193,6 +197,10 @@ TEST_F(SettingsFile, StartUpReadsIntervalAndPortWithinTheirRange)
         {"SSL=false\r\nstarttls=true\r\nport=0\r\n", 110, 5},
         {"[newmail]\r\nrepeatmins=-3\r\n", 995, 5, 0},
         {"[newmail]\r\nrepeatmins=10000\r\n", 995, 5, 9999},
+        {"protocol=imap\r\nport=0\r\n", 993, 5},
+        {"protocol=IMAP\r\nSSL=false\r\nstarttls=true\r\nport=0\r\n", 143, 5},
+        {"protocol=imap4\r\nport=0\r\n", 995, 5},
+        {"protocol=imap\r\nport=995\r\n", 995, 5},
     };
     for (const Case& expected : cases) {
         writeFile(std::string("[connection]\r\n") + expected.entries);
@@ -340,6 +348,8 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.googleClientId.assign("g-id");
     values.googleClientSecret.assign("g-secret");
     values.microsoftAuthority.assign("organizations");
+    values.protocol = MailProtocol::Imap;
+    values.folder.assign("Lists/pellwick");
     values.playSound = true;
     values.customSound.assign("C:\\ding.wav");
     values.repeatMinutes = 15;
@@ -372,6 +382,8 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
                                          "googleclientid=g-id",
                                          "googleclientsecret=g-secret",
                                          "microsoftauthority=organizations",
+                                         "protocol=imap",
+                                         "folder=Lists/pellwick",
                                          "[newmail]",
                                          "playsound=true",
                                          "customsound=C:\\ding.wav",

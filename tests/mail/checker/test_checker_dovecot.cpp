@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -8,9 +9,11 @@
 #include "tests/mail/checker/checker_reports.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/dovecot_fixture.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/temp_directory.h"
 
 using mailtest::CheckReports;
+using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
 using testbench::DovecotFixture;
 
@@ -37,10 +40,16 @@ protected:
         ASSERT_TRUE(dovecot.clearMailbox(user));
         trust.reset(new TrustedCaDirectory(dovecot.caFile()));
         ASSERT_TRUE(trust->isReady());
+        makeChecker(reports);
+    }
+    // A checker of its own for the current mailbox, reporting to `heard`.
+    void makeChecker(CheckReports& heard)
+    {
         checker.reset(new CheckerThread(0x8001));
         checker->retryMilliseconds = 60 * 1000;
         checker->pop3.setTimeouts(10, 10);
-        reports.attach(*checker);
+        checker->imap.imap.setTimeouts(10, 10);
+        heard.attach(*checker);
     }
     void TearDown() override { checker.reset(); }
 
@@ -49,11 +58,25 @@ protected:
         for (int i = first; i < first + count; ++i)
             ASSERT_TRUE(dovecot.deliver(user, "m" + std::to_string(i), message(i)));
     }
-    void startChecking(const char* withPassword, bool tls)
+    // A message the user has read elsewhere: \Seen on the server (Maildir's S flag).
+    void deliverRead(int number)
     {
-        int port = tls ? dovecot.tlsPort() : dovecot.plainPort();
-        checker->setAccount(loopback, user.c_str(), withPassword, port,
-                            tls ? ConnectionSecurity::TlsOnConnect : ConnectionSecurity::None, 60);
+        std::string name = "m" + std::to_string(number);
+        deliver(number, 1);
+        std::filesystem::path box = dovecot.maildir(user);
+        std::error_code error;
+        std::filesystem::rename(box / "new" / name, box / "cur" / (name + ":2,S"), error);
+        ASSERT_FALSE(error) << error.message();
+    }
+    void startChecking(const char* withPassword, bool tls, MailProtocol protocol = MailProtocol::Pop3)
+    {
+        bool imap = protocol == MailProtocol::Imap;
+        int port =
+            imap ? (tls ? dovecot.imapsPort() : dovecot.imapPort()) : (tls ? dovecot.tlsPort() : dovecot.plainPort());
+        ConnectionSecurity security = tls    ? ConnectionSecurity::TlsOnConnect
+                                      : imap ? ConnectionSecurity::StartTls
+                                             : ConnectionSecurity::None;
+        checker->setAccount(loopback, user.c_str(), withPassword, port, security, 60, nullptr, TokenSignIn(), protocol);
         ASSERT_TRUE(checker->start());
     }
 
@@ -64,24 +87,32 @@ protected:
     std::unique_ptr<CheckerThread> checker;
 };
 
-TEST_F(DovecotChecks, NewMailIsCountedOverPlainPop3)
-{
-    deliver(1, 3);
-    startChecking(password, false);
-    ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
-    EXPECT_EQ(reports.at(0).status, CheckStatus::Ok);
-    EXPECT_EQ(reports.at(0).unseenCount, 3);
-    EXPECT_EQ(reports.at(0).totalCount, 3);
-    EXPECT_EQ(reports.at(0).freshMail, 1);
-}
-
-TEST_F(DovecotChecks, NewMailIsCountedOverTls)
+// Two new messages and one read elsewhere: POP3 knows no flags; IMAP counts what the server
+// calls unseen, of the folder's total.
+TEST_F(DovecotChecks, NewMailIsCountedOverEachProtocolAndSecurity)
 {
     deliver(1, 2);
-    startChecking(password, true);
-    ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
-    EXPECT_EQ(reports.at(0).status, CheckStatus::Ok);
-    EXPECT_EQ(reports.at(0).unseenCount, 2);
+    deliverRead(3);
+    struct {
+        MailProtocol protocol;
+        bool tls;
+        int unseen;
+    } rows[] = {{MailProtocol::Pop3, false, 3},
+                {MailProtocol::Pop3, true, 3},
+                {MailProtocol::Imap, false, 2},
+                {MailProtocol::Imap, true, 2}};
+    for (const auto& row : rows) {
+        CheckReports heard;
+        makeChecker(heard);
+        startChecking(password, row.tls, row.protocol);
+        ASSERT_TRUE(heard.waitFor(1, reportWaitMs));
+        SCOPED_TRACE(std::string(row.protocol == MailProtocol::Imap ? "IMAP" : "POP3") + (row.tls ? " TLS" : ""));
+        EXPECT_EQ(heard.at(0).status, CheckStatus::Ok);
+        EXPECT_EQ(heard.at(0).unseenCount, row.unseen);
+        EXPECT_EQ(heard.at(0).totalCount, 3);
+        EXPECT_EQ(heard.at(0).freshMail, 1);
+        checker.reset();
+    }
 }
 
 TEST_F(DovecotChecks, WrongPasswordIsABadLogin)
@@ -93,28 +124,50 @@ TEST_F(DovecotChecks, WrongPasswordIsABadLogin)
     EXPECT_EQ(reports.at(0).totalCount, 0);
 }
 
+// Two messages marked as read, the program restarted, one more delivered. An IMAP folder
+// renumbered meanwhile (its index gone: a new UIDVALIDITY) counts every unseen message again
+// but announces none of them.
 TEST_F(DovecotChecks, MarkedMailStaysReadAndOnlyArrivalsCountAfterARestart)
 {
-    testbench::TempDirectory folder;
-    std::string seenPath = folder.path() + "/pellwick.uidl";
-    deliver(1, 2);
-    startChecking(password, false);
-    ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
-    checker->markAsRead();
-    ASSERT_TRUE(saveSeenFile(checker->pop3.mailbox, seenPath.c_str()));
-    checker.reset();
+    struct {
+        MailProtocol protocol;
+        bool renumbered;
+        int unseen;
+        int freshMail;
+    } rows[] = {{MailProtocol::Pop3, false, 1, 1}, {MailProtocol::Imap, false, 1, 1}, {MailProtocol::Imap, true, 3, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.protocol == MailProtocol::Imap ? "IMAP" : "POP3") +
+                     (row.renumbered ? " renumbered" : ""));
+        testbench::TempDirectory folder;
+        std::string seenPath = folder.path() + "/pellwick.uidl";
+        ASSERT_TRUE(dovecot.clearMailbox(user));
+        deliver(1, 2);
+        CheckReports before;
+        makeChecker(before);
+        startChecking(password, false, row.protocol);
+        ASSERT_TRUE(before.waitFor(1, reportWaitMs));
+        checker->markAsRead();
+        ASSERT_TRUE(saveSeenFile(checker->pop3.mailbox, seenPath.c_str()));
+        checker.reset();
 
-    deliver(3, 1);
-    checker.reset(new CheckerThread(0x8001));
-    CheckReports after;
-    after.attach(*checker);
-    ASSERT_TRUE(loadSeenFile(checker->pop3.mailbox, seenPath.c_str()));
-    startChecking(password, false);
-    ASSERT_TRUE(after.waitFor(1, reportWaitMs));
-    EXPECT_EQ(after.at(0).status, CheckStatus::Ok);
-    EXPECT_EQ(after.at(0).unseenCount, 1);
-    EXPECT_EQ(after.at(0).totalCount, 3);
-    checker.reset();
+        std::filesystem::path box = dovecot.maildir(user);
+        for (const auto& entry : std::filesystem::directory_iterator(box)) {
+            std::string name = entry.path().filename().string();
+            if (row.renumbered && (name.rfind("dovecot-uidlist", 0) == 0 || name.rfind("dovecot.index", 0) == 0))
+                std::filesystem::remove(entry.path());
+        }
+        deliver(3, 1);
+        CheckReports after;
+        makeChecker(after);
+        ASSERT_TRUE(loadSeenFile(checker->pop3.mailbox, seenPath.c_str()));
+        startChecking(password, false, row.protocol);
+        ASSERT_TRUE(after.waitFor(1, reportWaitMs));
+        EXPECT_EQ(after.at(0).status, CheckStatus::Ok);
+        EXPECT_EQ(after.at(0).unseenCount, row.unseen);
+        EXPECT_EQ(after.at(0).totalCount, 3);
+        EXPECT_EQ(after.at(0).freshMail, row.freshMail);
+        checker.reset();
+    }
 }
 
 TEST_F(DovecotChecks, CheckNowSeesMailDeliveredDuringTheWait)
@@ -127,6 +180,32 @@ TEST_F(DovecotChecks, CheckNowSeesMailDeliveredDuringTheWait)
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
     EXPECT_EQ(reports.at(1).unseenCount, 1);
     EXPECT_EQ(reports.at(1).freshMail, 1);
+}
+
+// Under IDLE a delivery is reported without a Check Now and announced once; Check Now ends
+// the IDLE for a new cycle at once; a stop ends it within the one-second slice.
+TEST_F(DovecotChecks, ImapIdleReportsAnArrivalOnceAndEndsForCheckNowAndStop)
+{
+    deliver(1, 1);
+    startChecking(password, true, MailProtocol::Imap);
+    ASSERT_TRUE(reports.waitFor(1, reportWaitMs));
+    EXPECT_EQ(reports.at(0).unseenCount, 1);
+    ASSERT_TRUE(testbench::pollUntil([&] { return checker->imap.imap.isIdling(); }, reportWaitMs, 10));
+    deliver(2, 1);
+    ASSERT_TRUE(reports.waitFor(2, reportWaitMs));
+    EXPECT_EQ(reports.at(1).status, CheckStatus::Ok);
+    EXPECT_EQ(reports.at(1).unseenCount, 2);
+    EXPECT_EQ(reports.at(1).totalCount, 2);
+    EXPECT_EQ(reports.at(1).freshMail, 1);
+    ASSERT_TRUE(testbench::pollUntil([&] { return checker->imap.imap.isIdling(); }, reportWaitMs, 10));
+    checker->requestCheckNow();
+    ASSERT_TRUE(reports.waitFor(3, reportWaitMs));
+    EXPECT_EQ(reports.at(2).unseenCount, 2);
+    EXPECT_EQ(reports.at(2).freshMail, 0);
+    ASSERT_TRUE(testbench::pollUntil([&] { return checker->imap.imap.isIdling(); }, reportWaitMs, 10));
+    Stopwatch watch;
+    checker.reset();
+    EXPECT_LT(watch.seconds(), 2.5);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "mail/checker/checker_thread.h"
 #include "tests/mail/checker/checker_reports.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/poll_until.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/temp_directory.h"
 #include "tests/support/test_pki.h"
@@ -270,6 +271,80 @@ TEST_F(CheckCycle, CheckNowEndsTheWaitAfterSuccess)
     checker->requestCheckNow();
     ASSERT_TRUE(reports.waitFor(2, reportWaitMs)) << "the hour-long wait did not end";
     EXPECT_EQ(reports.at(1).unseenCount, 2);
+}
+
+// An IMAP check of a folder of three, `unseen` the UIDs without \Seen, up to the go-ahead for
+// IDLE, or up to the IDLE's arrival for a connection the test ends; tags from a<first> (they go
+// on counting on a new connection).
+Script imapIdling(const std::string& unseen, int first = 1, bool goAhead = true)
+{
+    auto tag = [first](int n) { return "a" + std::to_string(first + n) + " "; };
+    Script script = Script()
+                        .send("* OK [CAPABILITY IMAP4rev1 IDLE] hi\r\n")
+                        .expectLine(tag(0) + "LOGIN")
+                        .send(tag(0) + "OK [CAPABILITY IMAP4rev1 IDLE] in\r\n")
+                        .expectLine(tag(1) + "EXAMINE")
+                        .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\n" + tag(1) + "OK\r\n")
+                        .expectLine(tag(2) + "UID SEARCH")
+                        .send("* SEARCH " + unseen + "\r\n" + tag(2) + "OK\r\n");
+    return goAhead ? script.expectLine(tag(3) + "IDLE").send("+ idling\r\n") : script.stall(3000);
+}
+
+// The second report of an IMAP account under IDLE: the change told on the same connection,
+// or a new connection after Check Now or after the pause that follows a dropped one.
+TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
+{
+    struct {
+        const char* name;
+        std::vector<Script> scripts;
+        bool checkNow;
+        int total;
+    } rows[] = {
+        {"change",
+         {imapIdling("5")
+              .send("* 4 EXISTS\r\n")
+              .expectLine("DONE")
+              .send("a4 OK\r\n")
+              .expectLine("a5 UID SEARCH")
+              .send("* SEARCH 5 9\r\na5 OK\r\n")
+              .stall(3000)},
+         false,
+         4},
+        {"check now",
+         {imapIdling("5").expectLine("DONE").send("a4 OK\r\n").stall(3000), imapIdling("5 9", 5, false)},
+         true,
+         3},
+        {"dropped", {imapIdling("5").disconnect(), imapIdling("5 9", 5, false)}, false, 3},
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedPop3Server imapServer;
+        for (const Script& script : row.scripts)
+            imapServer.addConnection(script);
+        ASSERT_TRUE(imapServer.start());
+        CheckReports heard;
+        checker.reset(new CheckerThread(checkResultMessage));
+        checker->retryMilliseconds = 100;
+        checker->imap.imap.setTimeouts(5, 5);
+        heard.attach(*checker);
+        checker->setAccount(loopback, "alice", "secret", imapServer.port(), ConnectionSecurity::None, 60, nullptr,
+                            TokenSignIn(), MailProtocol::Imap);
+        ASSERT_TRUE(checker->start());
+        ASSERT_TRUE(heard.waitFor(1, reportWaitMs));
+        EXPECT_EQ(heard.at(0).unseenCount, 1);
+        if (row.checkNow) {
+            ASSERT_TRUE(testbench::pollUntil([&] { return checker->imap.imap.isIdling(); }, reportWaitMs, 10));
+            checker->requestCheckNow();
+        }
+        ASSERT_TRUE(heard.waitFor(2, reportWaitMs));
+        EXPECT_EQ(heard.at(1).status, CheckStatus::Ok);
+        EXPECT_EQ(heard.at(1).unseenCount, 2);
+        EXPECT_EQ(heard.at(1).totalCount, row.total);
+        EXPECT_EQ(heard.at(1).freshMail, 1);
+        EXPECT_LT(stopChecker(), 2.5);
+        imapServer.stop();
+        EXPECT_FALSE(imapServer.scriptFailed()) << imapServer.failure();
+    }
 }
 
 TEST_F(CheckCycle, CheckNowTwiceInOneWaitGivesOneExtraCheck)
