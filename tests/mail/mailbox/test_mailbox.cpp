@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mail/mailbox/mailbox.h"
@@ -234,6 +236,21 @@ TEST_F(SeenFile, CarriageReturnsAndEmptyLinesAreNotIds)
     EXPECT_EQ(idsOf(mailbox.seen), (Ids{"one", "two", "three"}));
 }
 
+// Lines that hold no id reserve no room in the list: the loader once sized it by the line
+// count, and a file of blank lines took several times its size in memory.
+TEST_F(SeenFile, LinesWithoutAnIdReserveNoRoom)
+{
+    std::string ids = path("ids.uidl");
+    std::string padded = path("padded.uidl");
+    writeWhole(ids, "a\nb\n");
+    writeWhole(padded, "a\n" + std::string(100000, '\n') + "\r\n \n\tb\nb\n");
+    Mailbox plain;
+    ASSERT_TRUE(loadSeenFile(plain, ids.c_str()));
+    ASSERT_TRUE(loadSeenFile(mailbox, padded.c_str()));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b"}));
+    EXPECT_EQ(mailbox.seen.indexSlots(), plain.seen.indexSlots());
+}
+
 TEST_F(SeenFile, OverLongLineIsSkippedWholeNotSplit)
 {
     std::string file = path("long.uidl");
@@ -326,37 +343,61 @@ TEST_F(SeenFile, SaveIntoAMissingFolderFailsWithoutHarm)
 
 // ---- The seen-message file of a running program ----
 
-// A file that cannot be read (here a folder in its place: opening or reading it fails) is
-// not replaced, nothing of the first listing is announced, yet new arrivals are; once it
-// can be read, its ids and the marks made meanwhile are both kept.
+// A file that cannot be read (a folder in its place, which opening or reading fails, or a
+// file too large to be read) is not replaced, nothing of the first listing is announced, yet
+// new arrivals are; once it can be read, its ids and the marks made meanwhile are both kept.
 TEST_F(SeenFile, UnreadableFileIsKeptAndMergedWithTheMarksOnceRead)
 {
-    std::string file = path("pellwick.uidl");
-    std::filesystem::create_directory(file);
-    SeenMessageFile seenFile;
-    seenFile.setPath(file.c_str());
-    EXPECT_FALSE(seenFile.read(mailbox));
+    namespace fs = std::filesystem;
+    const struct {
+        const char* name;
+        void (*put)(const std::string& file);
+    } rows[] = {
+        {"a folder", [](const std::string& file) { fs::create_directory(file); }},
+        // Sparse, so that the test writes next to nothing.
+        {"an oversized file",
+         [](const std::string& file) {
+             writeWhole(file, "a\n");
+             fs::resize_file(file, static_cast<std::uintmax_t>(maxSeenFileBytes) + 1);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string file = path("pellwick.uidl");
+        row.put(file);
+        auto shape = [&file] {
+            bool folder = fs::is_directory(file);
+            return std::make_pair(folder, folder ? 0 : fs::file_size(file));
+        };
+        auto before = shape();
+        Mailbox box;
+        EXPECT_FALSE(loadSeenFile(box, file.c_str()));
+        SeenMessageFile seenFile;
+        seenFile.setPath(file.c_str());
+        EXPECT_FALSE(seenFile.read(box));
 
-    completeListing(mailbox, {"a", "b"});
-    EXPECT_EQ(mailbox.unseenCount, 2);
-    EXPECT_EQ(mailbox.freshMail, 0) << "every message may have been seen before";
-    completeListing(mailbox, {"a", "b", "d"});
-    EXPECT_EQ(mailbox.freshMail, 1) << "an arrival during the run is new";
-    mailbox.markAsRead();
-    EXPECT_FALSE(seenFile.save(mailbox));
-    EXPECT_TRUE(std::filesystem::is_directory(file));
-    EXPECT_EQ(mailbox.seenFileState(), Mailbox::SeenFileState::Unreadable);
+        completeListing(box, {"a", "b"});
+        EXPECT_EQ(box.unseenCount, 2);
+        EXPECT_EQ(box.freshMail, 0) << "every message may have been seen before";
+        completeListing(box, {"a", "b", "d"});
+        EXPECT_EQ(box.freshMail, 1) << "an arrival during the run is new";
+        box.markAsRead();
+        EXPECT_FALSE(seenFile.save(box));
+        EXPECT_EQ(shape(), before);
+        EXPECT_EQ(box.seenFileState(), Mailbox::SeenFileState::Unreadable);
 
-    std::filesystem::remove(file);
-    writeWhole(file, "c\na\n");
-    ASSERT_TRUE(seenFile.save(mailbox));
-    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b", "c", "d"}));
-    Mailbox restarted;
-    ASSERT_TRUE(loadSeenFile(restarted, file.c_str()));
-    EXPECT_EQ(idsOf(restarted.seen), (Ids{"a", "b", "c", "d"}));
-    writeWhole(file, "x\n");
-    EXPECT_TRUE(seenFile.read(mailbox));
-    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b", "c", "d"})) << "read once only";
+        fs::remove(file);
+        writeWhole(file, "c\na\n");
+        ASSERT_TRUE(seenFile.save(box));
+        EXPECT_EQ(idsOf(box.seen), (Ids{"a", "b", "c", "d"}));
+        Mailbox restarted;
+        ASSERT_TRUE(loadSeenFile(restarted, file.c_str()));
+        EXPECT_EQ(idsOf(restarted.seen), (Ids{"a", "b", "c", "d"}));
+        writeWhole(file, "x\n");
+        EXPECT_TRUE(seenFile.read(box));
+        EXPECT_EQ(idsOf(box.seen), (Ids{"a", "b", "c", "d"})) << "read once only";
+        fs::remove(file);
+    }
 }
 
 TEST_F(SeenFile, MissingFileIsReadWholeAndTheFirstListingAnnounced)
