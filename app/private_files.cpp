@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "ui/win32_handles.h"
+#include "util/holders/win32_holders.h"
 
 namespace {
 
