@@ -8,7 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <utility>
+#include <system_error>
 #include <vector>
 
 #include "mail/mailbox/mailbox.h"
@@ -236,21 +236,6 @@ TEST_F(SeenFile, CarriageReturnsAndEmptyLinesAreNotIds)
     EXPECT_EQ(idsOf(mailbox.seen), (Ids{"one", "two", "three"}));
 }
 
-// Lines that hold no id reserve no room in the list: the loader once sized it by the line
-// count, and a file of blank lines took several times its size in memory.
-TEST_F(SeenFile, LinesWithoutAnIdReserveNoRoom)
-{
-    std::string ids = path("ids.uidl");
-    std::string padded = path("padded.uidl");
-    writeWhole(ids, "a\nb\n");
-    writeWhole(padded, "a\n" + std::string(100000, '\n') + "\r\n \n\tb\nb\n");
-    Mailbox plain;
-    ASSERT_TRUE(loadSeenFile(plain, ids.c_str()));
-    ASSERT_TRUE(loadSeenFile(mailbox, padded.c_str()));
-    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b"}));
-    EXPECT_EQ(mailbox.seen.indexSlots(), plain.seen.indexSlots());
-}
-
 TEST_F(SeenFile, OverLongLineIsSkippedWholeNotSplit)
 {
     std::string file = path("long.uidl");
@@ -343,62 +328,57 @@ TEST_F(SeenFile, SaveIntoAMissingFolderFailsWithoutHarm)
 
 // ---- The seen-message file of a running program ----
 
-// A file that cannot be read (a folder in its place, which opening or reading fails, or a
-// file too large to be read) is not replaced, nothing of the first listing is announced, yet
-// new arrivals are; once it can be read, its ids and the marks made meanwhile are both kept.
-TEST_F(SeenFile, UnreadableFileIsKeptAndMergedWithTheMarksOnceRead)
+// A file that cannot be read (a folder in its place, which opening or reading fails, or one
+// too large to be read) is not replaced, nothing of the first listing is announced, yet new
+// arrivals are; once it can be read, its ids and the marks made meanwhile are both kept.
+struct UnreadableFile {
+    const char* name;
+    bool folder; // otherwise a sparse file, so that the test writes next to nothing
+};
+
+class UnreadableSeenFile : public SeenFile, public ::testing::WithParamInterface<UnreadableFile> {};
+
+TEST_P(UnreadableSeenFile, IsKeptAndMergedWithTheMarksOnceRead)
 {
-    namespace fs = std::filesystem;
-    const struct {
-        const char* name;
-        void (*put)(const std::string& file);
-    } rows[] = {
-        {"a folder", [](const std::string& file) { fs::create_directory(file); }},
-        // Sparse, so that the test writes next to nothing.
-        {"an oversized file",
-         [](const std::string& file) {
-             writeWhole(file, "a\n");
-             fs::resize_file(file, static_cast<std::uintmax_t>(maxSeenFileBytes) + 1);
-         }},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::string file = path("pellwick.uidl");
-        row.put(file);
-        auto shape = [&file] {
-            bool folder = fs::is_directory(file);
-            return std::make_pair(folder, folder ? 0 : fs::file_size(file));
-        };
-        auto before = shape();
-        Mailbox box;
-        EXPECT_FALSE(loadSeenFile(box, file.c_str()));
-        SeenMessageFile seenFile;
-        seenFile.setPath(file.c_str());
-        EXPECT_FALSE(seenFile.read(box));
-
-        completeListing(box, {"a", "b"});
-        EXPECT_EQ(box.unseenCount, 2);
-        EXPECT_EQ(box.freshMail, 0) << "every message may have been seen before";
-        completeListing(box, {"a", "b", "d"});
-        EXPECT_EQ(box.freshMail, 1) << "an arrival during the run is new";
-        box.markAsRead();
-        EXPECT_FALSE(seenFile.save(box));
-        EXPECT_EQ(shape(), before);
-        EXPECT_EQ(box.seenFileState(), Mailbox::SeenFileState::Unreadable);
-
-        fs::remove(file);
-        writeWhole(file, "c\na\n");
-        ASSERT_TRUE(seenFile.save(box));
-        EXPECT_EQ(idsOf(box.seen), (Ids{"a", "b", "c", "d"}));
-        Mailbox restarted;
-        ASSERT_TRUE(loadSeenFile(restarted, file.c_str()));
-        EXPECT_EQ(idsOf(restarted.seen), (Ids{"a", "b", "c", "d"}));
-        writeWhole(file, "x\n");
-        EXPECT_TRUE(seenFile.read(box));
-        EXPECT_EQ(idsOf(box.seen), (Ids{"a", "b", "c", "d"})) << "read once only";
-        fs::remove(file);
+    std::string file = path("pellwick.uidl");
+    if (GetParam().folder)
+        std::filesystem::create_directory(file);
+    else {
+        writeWhole(file, "a\n");
+        std::filesystem::resize_file(file, std::uintmax_t(maxSeenFileBytes) + 1);
     }
+    std::error_code notAFile;
+    std::uintmax_t size = std::filesystem::file_size(file, notAFile);
+    SeenMessageFile seenFile;
+    seenFile.setPath(file.c_str());
+    EXPECT_FALSE(seenFile.read(mailbox));
+
+    completeListing(mailbox, {"a", "b"});
+    EXPECT_EQ(mailbox.unseenCount, 2);
+    EXPECT_EQ(mailbox.freshMail, 0) << "every message may have been seen before";
+    completeListing(mailbox, {"a", "b", "d"});
+    EXPECT_EQ(mailbox.freshMail, 1) << "an arrival during the run is new";
+    mailbox.markAsRead();
+    EXPECT_FALSE(seenFile.save(mailbox));
+    EXPECT_EQ(GetParam().folder, std::filesystem::is_directory(file));
+    EXPECT_EQ(size, std::filesystem::file_size(file, notAFile));
+    EXPECT_EQ(mailbox.seenFileState(), Mailbox::SeenFileState::Unreadable);
+
+    std::filesystem::remove(file);
+    writeWhole(file, "c\na\n");
+    ASSERT_TRUE(seenFile.save(mailbox));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b", "c", "d"}));
+    Mailbox restarted;
+    ASSERT_TRUE(loadSeenFile(restarted, file.c_str()));
+    EXPECT_EQ(idsOf(restarted.seen), (Ids{"a", "b", "c", "d"}));
+    writeWhole(file, "x\n");
+    EXPECT_TRUE(seenFile.read(mailbox));
+    EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b", "c", "d"})) << "read once only";
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, UnreadableSeenFile,
+                         ::testing::Values(UnreadableFile{"Folder", true}, UnreadableFile{"Oversized", false}),
+                         [](const ::testing::TestParamInfo<UnreadableFile>& info) { return info.param.name; });
 
 TEST_F(SeenFile, MissingFileIsReadWholeAndTheFirstListingAnnounced)
 {
@@ -466,6 +446,7 @@ std::vector<DamagedFile> damagedFiles()
          std::string("\x01\x02\n\0\0\n \t\n\xFF\xFE\nalpha\n\r\r\n", 19),
          {"\x01\x02", "\xFF\xFE", "alpha"}},
         {"HundredThousandLines", manyLines(100000), many},
+        {"BlankLines", "a\n" + std::string(100000, '\n') + "b\n", {"a", "b"}},
     };
 }
 
@@ -479,6 +460,9 @@ TEST_P(DamagedSeenFile, LoadsTheIdsItHoldsAndAnnouncesNoneOfThemAgain)
     Mailbox mailbox;
     EXPECT_TRUE(loadSeenFile(mailbox, file.c_str()));
     EXPECT_EQ(idsOf(mailbox.seen), GetParam().ids);
+    UidList sized;
+    sized.reserve(GetParam().ids.size());
+    EXPECT_LE(mailbox.seen.indexSlots(), sized.indexSlots()) << "room reserved for lines without an id";
     mailbox.current.clear();
     for (const std::string& id : GetParam().ids)
         mailbox.current.insertFront(id.c_str());
