@@ -234,6 +234,7 @@ void ConfigDialog::onEditChange(HWND control)
 {
     if (control == account.host.handle) {
         hostCheck.onHostChange();
+        signIn.update();
     } else if (control == account.userName.handle) {
         suggestProvider();
         signIn.update();

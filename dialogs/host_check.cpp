@@ -29,6 +29,13 @@ const char trustQuestion[] = "The server's certificate is not vouched for by any
                              "Subject: %s\nIssuer: %s\nValid from: %s\nValid until: %s\nSHA-256: %s\n\n"
                              "Trust exactly this certificate for %s?";
 const int trustQuestionSize = 2048;
+// A provider's mail server always has a certificate a public authority vouches for: one that
+// no authority does comes from whatever stands in between, which is not to be trusted.
+const char interceptedCertificate[] =
+    "%s is %s's mail server, whose certificate a public authority always vouches for, yet the certificate "
+    "received is not vouched for by any authority this computer trusts: something on the way (the network, "
+    "a proxy or a security program) is intercepting the connection. The certificate cannot be trusted, and "
+    "the password was not sent.\n\nSubject: %s\nIssuer: %s\nValid from: %s\nValid until: %s\nSHA-256: %s";
 const char nothingFound[] =
     "No email checking found. Either a) the hostname is wrong, b) I can't connect to it at the "
     "moment or c) it's using non-standard e-mail ports. (I'm looking for POP3-SSL on 995 or POP3 on "
@@ -133,10 +140,17 @@ void HostCheck::offerSecureService(ConnectionSecurity found, bool accepted)
 }
 
 // Only exactly the certificate shown, for this host: its host name and dates are still
-// checked on the retry.
+// checked on the retry. Never for a provider's mail server.
 void HostCheck::offerToTrustCertificate(HostProbe& probe, const char* hostName)
 {
     const CertificateDetails& details = probe.certificate();
+    if (const OAuthProvider* provider = providerServingMail(hostName)) {
+        char warning[trustQuestionSize];
+        std::snprintf(warning, sizeof warning, interceptedCertificate, hostName, provider->name, details.subject,
+                      details.issuer, details.notBefore, details.notAfter, details.sha256);
+        report(owner, warning);
+        return;
+    }
     char question[trustQuestionSize];
     std::snprintf(question, sizeof question, trustQuestion, details.subject, details.issuer, details.notBefore,
                   details.notAfter, details.sha256, hostName);

@@ -41,6 +41,7 @@ const char notSignedIn[] = "Not signed in: press Sign in.";
 const char isSignedIn[] = "Signed in. The password is not used.";
 const char waiting[] = "Waiting for the sign-in in your browser...";
 const char couldNotStart[] = "The sign-in could not start.";
+const char otherServer[] = "%s's sign-in works only with its own server (%s): choose it, or sign in with a password.";
 const char badAuthority[] = "The authority must be common, consumers, organizations, or a tenant's id or domain name.";
 const char askingForCode[] = "Asking Microsoft for a code...";
 const char typeTheCode[] = "Type the code %s at %s to sign in.";
@@ -325,7 +326,11 @@ void SignInGroup::show(const char* text)
     OAuthClient client;
     ClientSetup setup = clientOf(chosenMethod, client);
     bool hasAddress = account.userName.textLength() > 0;
-    bool authorityStands = !isMicrosoft(chosenMethod) || providerOf(chosenMethod) != nullptr;
+    const OAuthProvider* provider = providerOf(chosenMethod);
+    bool authorityStands = !isMicrosoft(chosenMethod) || provider != nullptr;
+    // The account drops a sign-in whose server changes, and the checker sends no token to
+    // another server: say so before the user signs in for nothing.
+    bool serverStands = provider == nullptr || servesMail(*provider, account.host.getText().get());
     char shown[stateTextSize];
     const char* providerName = chosenMethod == SignInMethod::Google ? "Google" : "Microsoft";
     if (text != nullptr)
@@ -336,6 +341,8 @@ void SignInGroup::show(const char* text)
         std::snprintf(shown, sizeof shown, "%s", byPassword);
     else if (!authorityStands)
         std::snprintf(shown, sizeof shown, "%s", badAuthority);
+    else if (!serverStands)
+        std::snprintf(shown, sizeof shown, otherServer, provider->name, provider->server);
     else if (setup != ClientSetup::Ready)
         std::snprintf(shown, sizeof shown, setup == ClientSetup::MissingClientSecret ? noClientSecret : noClientId,
                       providerName);

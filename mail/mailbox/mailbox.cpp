@@ -173,18 +173,25 @@ bool readSeenLine(FILE* file, SeenLine& line)
     return true;
 }
 
-// The lines left in `file`, counted ahead and the stream wound back, so that the list is
-// sized once rather than grown step by step (each step of its index hashes every id again);
-// 0 for a stream that cannot be wound back.
-size_t linesLeftIn(FILE* file)
+// The lines left in `file` that may hold an id, counted ahead and the stream wound back, so
+// that the list is sized once rather than grown step by step (each step of its index hashes
+// every id again); 0 for a stream that cannot be wound back. A line beginning with a line end
+// or white space holds none: counting those, a file of blank lines would reserve index room
+// several times its own size.
+size_t idLinesLeftIn(FILE* file)
 {
     long start = std::ftell(file);
     if (start < 0 || std::fseek(file, start, SEEK_SET) != 0)
         return 0;
-    size_t lines = 1; // the last may lack its line feed
+    size_t lines = 0;
+    bool atLineStart = true;
     char chunk[4096];
     for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-        lines += static_cast<size_t>(std::count(chunk, chunk + got, '\n'));
+        for (size_t i = 0; i < got; ++i) {
+            if (atLineStart && std::strchr(" \t\r\n\v\f", chunk[i]) == nullptr)
+                ++lines;
+            atLineStart = chunk[i] == '\n';
+        }
     return std::fseek(file, start, SEEK_SET) == 0 ? lines : 0;
 }
 
@@ -192,7 +199,7 @@ size_t linesLeftIn(FILE* file)
 
 void Mailbox::readSeenIds(FILE* file, UidList& ids)
 {
-    ids.reserve(ids.size() + linesLeftIn(file));
+    ids.reserve(ids.size() + idLinesLeftIn(file));
     SeenLine line;
     while (readSeenLine(file, line))
         if (!line.unusable && line.length > 0)

@@ -22,16 +22,23 @@ bool writeSeenFile(Mailbox& mailbox, const char* path)
     return written && closed;
 }
 
+// A file too large to be a seen-message file; it is left as it is, unread.
+bool oversized(FILE* file)
+{
+    return file != nullptr && openFileSize(file) > maxSeenFileBytes;
+}
+
 } // namespace
 
 bool loadSeenFile(Mailbox& mailbox, const char* path)
 {
     // Binary, so that every platform reads the same bytes; the CR of a CR LF is dropped anyway.
     FILE* file = openFile(path, "rb");
-    mailbox.loadSeen(file);
+    bool tooLarge = oversized(file);
+    mailbox.loadSeen(tooLarge ? nullptr : file);
     if (file == nullptr)
         return false;
-    bool readWell = std::ferror(file) == 0;
+    bool readWell = !tooLarge && std::ferror(file) == 0;
     std::fclose(file);
     return readWell;
 }
@@ -57,7 +64,7 @@ bool SeenMessageFile::read(Mailbox& mailbox)
         return true;
     FILE* file = openFile(filePath.text, "rb");
     // Only a file that is not there is an empty list; any other failure may hide marks.
-    bool merged = (file != nullptr || errno == ENOENT) && mailbox.mergeSeen(file);
+    bool merged = (file != nullptr || errno == ENOENT) && !oversized(file) && mailbox.mergeSeen(file);
     if (file != nullptr)
         std::fclose(file);
     if (!merged)

@@ -7,8 +7,13 @@ class Mailbox;
 
 // The seen-message file by path (pellwick.uidl beside the settings file).
 
+// Larger than the seen-message file of any real mailbox (2.5 million ids of 100 bytes): a
+// larger file is not read, as its list would not fit in memory, and is treated as one that
+// cannot be read whole.
+const long long maxSeenFileBytes = 256LL * 1024 * 1024;
+
 // Replaces the mailbox's seen ids with the file's ids. A missing or unreadable file is an
-// empty seen list; the result then is false.
+// empty seen list, as is one above maxSeenFileBytes; the result then is false.
 bool loadSeenFile(Mailbox& mailbox, const char* path);
 
 // Writes the seen ids to a temporary file beside `path`, flushes it to the disk and then puts

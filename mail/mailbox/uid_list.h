@@ -77,6 +77,8 @@ public:
     Iterator begin() const { return Iterator(this, newestLiveBelow(oldestFirst.size())); }
     Iterator end() const { return Iterator(this, pastOldest); }
     size_t size() const { return count; }
+    // The room reserved for ids in the storage's index, shared with the lists sharing it.
+    size_t indexSlots() const { return storage->indexSlots(); }
 
 private:
     using TextRef = UidStorage::TextRef;

@@ -85,6 +85,8 @@ public:
 
     // The most slots a lookup of a stored id walks (1 when every id is in its home slot).
     size_t longestProbe() const;
+    // The index's slots: the room reserved for ids, used or not.
+    size_t indexSlots() const { return slots.size(); }
 
 private:
     class TextBlocks;

@@ -10,3 +10,6 @@ FILE* openFile(const char* path, const char* mode);
 
 // True when the file is gone.
 bool removeFile(const char* path);
+
+// The size in bytes of an open file; -1 when it cannot be told.
+long long openFileSize(FILE* file);

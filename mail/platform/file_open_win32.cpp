@@ -1,6 +1,7 @@
 #include "mail/platform/file_open.h"
 
 #include <cerrno>
+#include <io.h>
 #include <cstdio>
 
 #include "util/text_record.h"
@@ -28,4 +29,9 @@ bool removeFile(const char* path)
     widePath.assign(path);
     widePath.toWide();
     return _wremove(widePath.wide) == 0;
+}
+
+long long openFileSize(FILE* file)
+{
+    return file != nullptr ? _filelengthi64(_fileno(file)) : -1;
 }

@@ -200,6 +200,14 @@ bool servesMail(const OAuthProvider& provider, const char* host)
     return false;
 }
 
+const OAuthProvider* providerServingMail(const char* host)
+{
+    for (const OAuthProvider& provider : providerTable().entries)
+        if (servesMail(provider, host))
+            return &provider;
+    return nullptr;
+}
+
 ClientSetup resolveClient(const OAuthProvider& provider, const char* userClientId, const char* userClientSecret,
                           OAuthClient& client)
 {

@@ -58,6 +58,8 @@ const OAuthProvider* providerForAddress(const char* address);
 
 // True when `host` (any letter case) is one of the provider's own mail servers.
 bool servesMail(const OAuthProvider& provider, const char* host);
+// The provider that `host` is a mail server of, or null for any other host.
+const OAuthProvider* providerServingMail(const char* host);
 
 // The client a sign-in presents to the provider.
 struct OAuthClient {

@@ -399,13 +399,14 @@ std::string fileText(const std::string& path)
 }
 
 // An address typed at a provider suggests its server and sign-in, which then says what is
-// missing; the stored address suggests nothing over the stored server.
+// missing, and that it works with that server alone once another is typed; the stored address
+// suggests nothing over the stored server.
 TEST_F(DialogScenario, AddressAtAProviderSuggestsItsServerAndSignIn)
 {
     ConfigurationValues values;
     values.username.assign("ann@gmail.com");
     values.server.assign("localhost");
-    std::string hostAtOpen, host, state;
+    std::string hostAtOpen, host, state, atOtherServer;
     ConnectionSecurity security = ConnectionSecurity::None;
     bool signInEnabled = true, passwordEnabled = true;
     configScenario = [&](ConfigDialog& dialog) {
@@ -416,6 +417,8 @@ TEST_F(DialogScenario, AddressAtAProviderSuggestsItsServerAndSignIn)
         state = textOf(dialog.signIn.state.handle);
         signInEnabled = IsWindowEnabled(dialog.signIn.button.handle);
         passwordEnabled = IsWindowEnabled(dialog.account.password.handle);
+        setText(dialog.account.host, "mail.example");
+        atOtherServer = textOf(dialog.signIn.state.handle);
         pressOk(dialog);
     };
     ASSERT_TRUE(runConfigDialog(values, nullptr));
@@ -427,6 +430,9 @@ TEST_F(DialogScenario, AddressAtAProviderSuggestsItsServerAndSignIn)
                       : "No Microsoft client id is set: see \"Signing in\" in the README.",
               state);
     EXPECT_EQ(builtIn, signInEnabled);
+    EXPECT_EQ("Microsoft's sign-in works only with its own server (outlook.office365.com): choose it, or sign in "
+              "with a password.",
+              atOtherServer);
     EXPECT_FALSE(passwordEnabled);
     EXPECT_EQ(SignInMethod::Microsoft, values.signIn);
 }
@@ -442,6 +448,7 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
     redirectingMock.id = OAuthProviderId::Google; // with the Google client id, which redirects
     for (bool cancel : {false, true}) {
         ConfigurationValues values;
+        values.server.assign("localhost"); // the mock's mail server
         values.username.assign("alice@example.test");
         values.signIn = SignInMethod::Microsoft;
         values.microsoftClientId.assign("no-redirect"); // the mock's page never redirects
@@ -542,6 +549,7 @@ TEST_F(DialogScenario, SignInWithACodeShowsTheCodeAndSignsIn)
     };
     for (const auto& c : cases) {
         ConfigurationValues values;
+        values.server.assign("localhost"); // the mock's mail server
         values.username.assign("alice@example.test");
         values.signIn = SignInMethod::Microsoft;
         values.microsoftClientId.assign(c.clientId);

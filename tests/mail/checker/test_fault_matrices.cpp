@@ -65,12 +65,6 @@ std::vector<std::string> commandsIn(const std::vector<std::string>& lines)
     return commands;
 }
 
-// Every name is the loopback address, so that certificates can name hosts no resolver knows.
-bool loopbackForEveryName(const char*, const char* service, AddressList& addresses)
-{
-    return lookUpStreamAddresses("127.0.0.1", service, addresses);
-}
-
 // A checker whose cycles the test runs itself, one at a time, with short time limits.
 std::unique_ptr<CheckerThread> makeChecker(int limitSeconds)
 {
@@ -179,7 +173,7 @@ TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
     ConnectionSecurity security = std::get<1>(GetParam());
     serve(row, security);
     std::unique_ptr<CheckerThread> checker = makeChecker(2); // after the trust file is in place
-    checker->pop3.steps.lookUp = loopbackForEveryName;
+    checker->pop3.steps.lookUp = mailtest::loopbackForEveryName;
     checker->setAccount(row.host, "alice", "secret", server.port(), security, 5);
     Stopwatch watch;
     checker->checkOnce();
@@ -251,7 +245,7 @@ TEST_P(StartTlsMatrix, StatusShownAndNothingSentOutsideTls)
     server.addConnection(row.script);
     ASSERT_TRUE(server.start());
     std::unique_ptr<CheckerThread> checker = makeChecker(2);
-    checker->pop3.steps.lookUp = loopbackForEveryName;
+    checker->pop3.steps.lookUp = mailtest::loopbackForEveryName;
     checker->setAccount("localhost", "alice", "secret", server.port(), ConnectionSecurity::StartTls, 5);
     checker->checkOnce();
     EXPECT_EQ(checker->takeSnapshot().status, row.shown);
@@ -386,7 +380,7 @@ protected:
                                                    const char* host = "localhost")
     {
         std::unique_ptr<CheckerThread> checker = makeChecker(2);
-        checker->pop3.steps.lookUp = loopbackForEveryName;
+        checker->pop3.steps.lookUp = mailtest::loopbackForEveryName;
         checker->makeTokenEndpoint = [this, refreshes](const OAuthProvider&, const OAuthClient&) {
             std::unique_ptr<ScriptedEndpoint> made(new ScriptedEndpoint);
             for (TokenOutcome outcome : refreshes)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "mail/mailbox/mailbox.h"
@@ -326,13 +328,27 @@ TEST_F(SeenFile, SaveIntoAMissingFolderFailsWithoutHarm)
 
 // ---- The seen-message file of a running program ----
 
-// A file that cannot be read (here a folder in its place: opening or reading it fails) is
-// not replaced, nothing of the first listing is announced, yet new arrivals are; once it
-// can be read, its ids and the marks made meanwhile are both kept.
-TEST_F(SeenFile, UnreadableFileIsKeptAndMergedWithTheMarksOnceRead)
+// A file that cannot be read (a folder in its place, which opening or reading fails, or one
+// too large to be read) is not replaced, nothing of the first listing is announced, yet new
+// arrivals are; once it can be read, its ids and the marks made meanwhile are both kept.
+struct UnreadableFile {
+    const char* name;
+    bool folder; // otherwise a sparse file, so that the test writes next to nothing
+};
+
+class UnreadableSeenFile : public SeenFile, public ::testing::WithParamInterface<UnreadableFile> {};
+
+TEST_P(UnreadableSeenFile, IsKeptAndMergedWithTheMarksOnceRead)
 {
     std::string file = path("pellwick.uidl");
-    std::filesystem::create_directory(file);
+    if (GetParam().folder)
+        std::filesystem::create_directory(file);
+    else {
+        writeWhole(file, "a\n");
+        std::filesystem::resize_file(file, std::uintmax_t(maxSeenFileBytes) + 1);
+    }
+    std::error_code notAFile;
+    std::uintmax_t size = std::filesystem::file_size(file, notAFile);
     SeenMessageFile seenFile;
     seenFile.setPath(file.c_str());
     EXPECT_FALSE(seenFile.read(mailbox));
@@ -344,7 +360,8 @@ TEST_F(SeenFile, UnreadableFileIsKeptAndMergedWithTheMarksOnceRead)
     EXPECT_EQ(mailbox.freshMail, 1) << "an arrival during the run is new";
     mailbox.markAsRead();
     EXPECT_FALSE(seenFile.save(mailbox));
-    EXPECT_TRUE(std::filesystem::is_directory(file));
+    EXPECT_EQ(GetParam().folder, std::filesystem::is_directory(file));
+    EXPECT_EQ(size, std::filesystem::file_size(file, notAFile));
     EXPECT_EQ(mailbox.seenFileState(), Mailbox::SeenFileState::Unreadable);
 
     std::filesystem::remove(file);
@@ -358,6 +375,10 @@ TEST_F(SeenFile, UnreadableFileIsKeptAndMergedWithTheMarksOnceRead)
     EXPECT_TRUE(seenFile.read(mailbox));
     EXPECT_EQ(idsOf(mailbox.seen), (Ids{"a", "b", "c", "d"})) << "read once only";
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, UnreadableSeenFile,
+                         ::testing::Values(UnreadableFile{"Folder", true}, UnreadableFile{"Oversized", false}),
+                         [](const ::testing::TestParamInfo<UnreadableFile>& info) { return info.param.name; });
 
 TEST_F(SeenFile, MissingFileIsReadWholeAndTheFirstListingAnnounced)
 {
@@ -425,6 +446,7 @@ std::vector<DamagedFile> damagedFiles()
          std::string("\x01\x02\n\0\0\n \t\n\xFF\xFE\nalpha\n\r\r\n", 19),
          {"\x01\x02", "\xFF\xFE", "alpha"}},
         {"HundredThousandLines", manyLines(100000), many},
+        {"BlankLines", "a\n" + std::string(100000, '\n') + "b\n", {"a", "b"}},
     };
 }
 
@@ -438,6 +460,9 @@ TEST_P(DamagedSeenFile, LoadsTheIdsItHoldsAndAnnouncesNoneOfThemAgain)
     Mailbox mailbox;
     EXPECT_TRUE(loadSeenFile(mailbox, file.c_str()));
     EXPECT_EQ(idsOf(mailbox.seen), GetParam().ids);
+    UidList sized;
+    sized.reserve(GetParam().ids.size());
+    EXPECT_LE(mailbox.seen.indexSlots(), sized.indexSlots()) << "room reserved for lines without an id";
     mailbox.current.clear();
     for (const std::string& id : GetParam().ids)
         mailbox.current.insertFront(id.c_str());
