@@ -225,8 +225,8 @@ ImapStatus ImapSession::readCapabilities()
     return status;
 }
 
-// A server that greeted as logged in needs no login, only its capabilities.
-ImapStatus ImapSession::skipLogin()
+// The capabilities read on this stream, asked for when they are not known yet.
+ImapStatus ImapSession::ensureCapabilities()
 {
     return known.read ? ImapStatus::Ok : readCapabilities();
 }
@@ -234,12 +234,10 @@ ImapStatus ImapSession::skipLogin()
 ImapStatus ImapSession::logIn(const std::string& user, const std::string& password)
 {
     if (preauthenticated)
-        return skipLogin();
-    if (!known.read) {
-        ImapStatus listed = readCapabilities();
-        if (listed != ImapStatus::Ok)
-            return listed;
-    }
+        return ensureCapabilities(); // greeted as logged in: no login
+    ImapStatus listed = ensureCapabilities();
+    if (listed != ImapStatus::Ok)
+        return listed;
     if (known.loginDisabled) {
         if (!known.authPlain)
             return ImapStatus::NotOffered;
@@ -262,12 +260,10 @@ ImapStatus ImapSession::logInWithToken(const std::string& user, const std::strin
     if (!isTls() && !privateStream)
         return ImapStatus::NotOffered;
     if (preauthenticated)
-        return skipLogin();
-    if (!known.read) {
-        ImapStatus listed = readCapabilities();
-        if (listed != ImapStatus::Ok)
-            return listed;
-    }
+        return ensureCapabilities(); // greeted as logged in: no login
+    ImapStatus listed = ensureCapabilities();
+    if (listed != ImapStatus::Ok)
+        return listed;
     bool xoauth2 = known.authXoauth2;
     if (!xoauth2 && !known.authOauthBearer)
         return ImapStatus::NotOffered;

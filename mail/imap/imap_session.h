@@ -171,7 +171,7 @@ private:
     ImapStatus outcome(Reply reply, bool login = false);
     ImapStatus authenticate(const char* mechanism, const std::string& response, const char* errorAnswer);
     ImapStatus finishLogin(ImapStatus status);
-    ImapStatus skipLogin();
+    ImapStatus ensureCapabilities();
     ImapStatus search(const char* criteria);
     ImapStatus waitIdle(IdleWake& wake, int seconds);
 
