@@ -25,8 +25,8 @@ enum class NewsWait {
 
 // What a check cycle asks of a mail protocol's session, in this order: connect (and secure the
 // stream), log in with a password or a token, bring the mailbox up to date, close. The
-// session embeds the Mailbox its listings fill. Used by one thread; only abort() and
-// clearAbort() may be called from another.
+// session embeds the Mailbox its listings fill. Used by one thread; only abort(),
+// clearAbort() and endWait() may be called from another.
 class MailSession {
 public:
     // Opens the stream, reads the greeting and secures the stream as `security` asks. False,
