@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "mail/checker/thread.h"
+#include "util/thread.h"
 #include "mail/platform/browser_open.h"
 #include "mail/platform/executable_folder.h"
 #include "mail/sign_in/device_sign_in.h"

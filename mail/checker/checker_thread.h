@@ -8,7 +8,7 @@
 #include <string>
 
 #include "mail/checker/check_status.h"
-#include "mail/checker/thread.h"
+#include "util/thread.h"
 #include "mail/imap/imap_mail_session.h"
 #include "mail/mailbox/mailbox.h"
 #include "mail/mailbox/seen_file.h"

@@ -13,7 +13,7 @@
 #include <openssl/x509v3.h>
 
 #include "mail/platform/socket_wait.h"
-#include "mail/platform/thread_start.h"
+#include "util/platform/thread_start.h"
 #include "mail/platform/trust_sources.h"
 #include "mail/tls/trust_files.h"
 #include "util/copy_bounded.h"

@@ -1,6 +1,6 @@
-#include "mail/checker/thread.h"
+#include "util/thread.h"
 
-#include "mail/platform/thread_start.h"
+#include "util/platform/thread_start.h"
 
 Thread::~Thread()
 {

@@ -1,4 +1,4 @@
-#include "mail/platform/thread_start.h"
+#include "util/platform/thread_start.h"
 
 #include <functional>
 #include <new>
