@@ -65,6 +65,13 @@ inline std::string certificateFingerprint(const std::string& pemPath)
     return describeCertificate(certificate.get(), details) ? details.sha256 : "";
 }
 
+// A small message numbered `number`, as the tests deliver into the private Dovecot.
+inline std::string sampleMessage(int number)
+{
+    return "From: sender@example.org\r\nTo: user@example.org\r\nSubject: Test " + std::to_string(number) +
+           "\r\n\r\nBody of message " + std::to_string(number) + ".\r\n";
+}
+
 inline std::multiset<std::string> idsOf(const UidList& list)
 {
     std::multiset<std::string> ids;

@@ -23,12 +23,6 @@ const char loopback[] = "127.0.0.1";
 const char password[] = "right-password";
 const int reportWaitMs = 10000;
 
-std::string message(int number)
-{
-    return "From: sender@example.org\r\nTo: reader@example.org\r\nSubject: Check " + std::to_string(number) +
-           "\r\n\r\nMessage " + std::to_string(number) + ".\r\n";
-}
-
 // The checker against the private Dovecot, one user per test.
 class DovecotChecks : public ::testing::Test {
 protected:
@@ -56,7 +50,7 @@ protected:
     void deliver(int first, int count)
     {
         for (int i = first; i < first + count; ++i)
-            ASSERT_TRUE(dovecot.deliver(user, "m" + std::to_string(i), message(i)));
+            ASSERT_TRUE(dovecot.deliver(user, "m" + std::to_string(i), mailtest::sampleMessage(i)));
     }
     // A message the user has read elsewhere: \Seen on the server (Maildir's S flag).
     void deliverRead(int number)

@@ -20,12 +20,6 @@ namespace {
 
 const char loopback[] = "127.0.0.1";
 
-std::string message(int number)
-{
-    return "From: sender@example.org\r\nTo: user@example.org\r\nSubject: Test " + std::to_string(number) +
-           "\r\n\r\nBody of message " + std::to_string(number) + ".\r\n";
-}
-
 // A user of its own per test (tests run in parallel).
 class DovecotImap : public ::testing::Test {
 protected:
@@ -46,7 +40,8 @@ protected:
     void deliver(int count)
     {
         for (int i = 1; i <= count; ++i)
-            ASSERT_TRUE(dovecot.deliver(user, "msg" + std::to_string(delivered + i), message(delivered + i)));
+            ASSERT_TRUE(
+                dovecot.deliver(user, "msg" + std::to_string(delivered + i), mailtest::sampleMessage(delivered + i)));
         delivered += count;
     }
     ImapStatus connect(ConnectionSecurity security)
