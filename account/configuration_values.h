@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "mail/connection/connection_security.h"
 #include "mail/sign_in/oauth_provider.h"
@@ -80,6 +83,11 @@ using PasswordProtection = bool (*)(const char* plain, TextRecord& stored);
 
 // Every value of the configuration dialog, as the settings file names them in its order.
 struct ConfigurationValues {
+    // What the user calls the account (empty: its address is shown).
+    TextRecord accountName;
+    // The account's place in the settings file, kept through edits, renames and moves so that
+    // its seen messages stay its own; empty for an account the dialog has just added.
+    std::string accountId;
     TextRecord server;
     TextRecord username;
     // In clear: what the dialog shows and the checker logs in with.
@@ -92,6 +100,8 @@ struct ConfigurationValues {
     // POP3 unless the file says imap; IMAP watches `folder` (INBOX when the file has none).
     MailProtocol protocol = MailProtocol::Pop3;
     TextRecord folder;
+    // IMAP: Mark as read also sets \Seen on the server for the messages announced.
+    bool markOnServer = false;
     int checkMinutes = defaultCheckMinutes;
     // The SHA-256 of the one certificate trusted for `server` besides the authorities'.
     TextRecord certSha256;
@@ -118,7 +128,13 @@ struct ConfigurationValues {
     uint32_t newMailColour = defaultNewMailColour;
     bool balloon = defaultBalloon;
     TextRecord doubleClick;
+    // Sender and subject of new mail are asked for and shown: on for an account set up now,
+    // off for one a settings file from before the switch holds.
+    bool showSenders = true;
 };
+
+// Every account, in the order the user gave them; the first is the file's [connection].
+using AccountValuesList = std::vector<std::unique_ptr<ConfigurationValues>>;
 
 // The provider the values' sign-in goes to, with the values' authority; null for the password
 // and for an authority microsoftEndpoints refuses.
