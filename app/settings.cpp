@@ -353,7 +353,10 @@ bool Settings::writeColour(const char* section, const char* key, COLORREF colour
 
 int Settings::readPort() const
 {
-    return usablePort(readInt(sectionConnection, keyPortRead, defaultPort), readSecurity(), readProtocol());
+    ConnectionSecurity security = readSecurity();
+    MailProtocol protocol = readProtocol();
+    int absent = protocol == MailProtocol::Imap ? standardPort(security, protocol) : defaultPort;
+    return usablePort(readInt(sectionConnection, keyPortRead, absent), security, protocol);
 }
 
 int Settings::readCheckMinutes() const
@@ -446,6 +449,7 @@ StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
     values.port = readPort();
     values.protocol = readProtocol();
     readFolder(values.folder);
+    values.markOnServer = readMarkOnServer();
     values.checkMinutes = readCheckMinutes();
     readCertSha256(values.certSha256);
     values.signIn = readSignIn();
@@ -483,8 +487,11 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
     writeOrRemove(sectionConnection, keyGoogleClientSecret, values.googleClientSecret.text);
     writeOrRemove(sectionConnection, keyMicrosoftAuthority, values.microsoftAuthority.text);
     writeString(sectionConnection, keyProtocol, protocolName(values.protocol));
-    if (values.protocol == MailProtocol::Imap)
+    // A POP3 account leaves the IMAP keys as they were, for a switch back.
+    if (values.protocol == MailProtocol::Imap) {
         writeString(sectionConnection, keyFolder, values.folder.text);
+        writeBool(sectionConnection, keyMarkOnServer, values.markOnServer);
+    }
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
     writeString(sectionNewMail, keyCustomSound, values.customSound.text);
     writeInt(sectionNewMail, keyRepeatMinutes, values.repeatMinutes);

@@ -27,6 +27,8 @@ inline constexpr char keyCheckMinutes[] = "checkmins";
 // "pop3" (also when absent) or "imap"; IMAP watches "folder" (INBOX when absent or empty).
 inline constexpr char keyProtocol[] = "protocol";
 inline constexpr char keyFolder[] = "folder";
+// IMAP: Mark as read also marks the announced messages read on the server (absent: off).
+inline constexpr char keyMarkOnServer[] = "markonserver";
 inline constexpr char defaultFolder[] = "INBOX";
 inline constexpr char keyCertSha256[] = "certsha256";
 // "password" (also when absent), "microsoft" or "google".
@@ -159,7 +161,8 @@ public:
     bool readUseTls() const { return readBool(sectionConnection, keySsl, defaultUseTls); }
     bool readStartTls() const { return readBool(sectionConnection, keyStartTls, defaultStartTls); }
     ConnectionSecurity readSecurity() const { return connectionSecurityOf(readUseTls(), readStartTls()); }
-    // Both within what the program can use (usablePort, usableCheckMinutes).
+    // Both within what the program can use (usablePort, usableCheckMinutes). An IMAP account
+    // without a port has its security's standard IMAP port.
     int readPort() const;
     int readCheckMinutes() const;
     bool readPlaySound(bool fallback) const { return readBool(sectionNewMail, keyPlaySound, fallback); }
@@ -175,6 +178,7 @@ public:
     MailProtocol readProtocol() const;
     // The folder an IMAP account watches; INBOX when absent or empty.
     void readFolder(TextRecord& folder) const;
+    bool readMarkOnServer() const { return readBool(sectionConnection, keyMarkOnServer, false); }
     // The refresh token in clear; Unreadable (and empty) for one protected elsewhere, damaged,
     // or stored in clear, which the program never does. Plain with the empty text when none.
     StoredPassword readRefreshToken(TextRecord& token) const;

@@ -27,6 +27,21 @@ public:
             addString(entries[i].text);
         select(selected);
     }
+    // Shows `newEntries` instead, keeping the value selected when they have it; before
+    // attachFilled, only chooses what it will show.
+    template <size_t newCount> void replaceEntries(const Choice<Value> (&newEntries)[newCount])
+    {
+        bool attached = handle != nullptr;
+        Value selected = attached ? chosen() : newEntries[0].value;
+        entries = newEntries;
+        count = newCount;
+        if (!attached)
+            return;
+        resetContent();
+        for (size_t i = 0; i < count; ++i)
+            addString(entries[i].text);
+        select(selected);
+    }
     // Selects the first entry standing for `value`, or clears the selection.
     void select(Value value)
     {

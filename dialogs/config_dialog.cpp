@@ -23,8 +23,14 @@ const char userTip[] = "Your email username, used to log into the server";
 const char passwordTip[] = "Your email password, used to log into the server";
 const char securityTip[] = "How the conversation with the server is encrypted: SSL/TLS from the start, or STARTTLS, "
                            "which encrypts it before anything is sent. With None your password is sent unencrypted.";
-const char portTip[] =
-    "The port number on the server to connect to. Usually 995 for a secured connection or 110 for unsecured.";
+const char protocolTip[] =
+    "How pellwick asks the server for your mail: POP3, or IMAP, which also learns of new mail at "
+    "once where the server offers that";
+const char portTip[] = "The port number on the server to connect to. Usually 995 (POP3) or 993 (IMAP) for a secured "
+                       "connection, 110 or 143 for unsecured.";
+const char folderTip[] = "The IMAP folder to watch. Leave blank for INBOX.";
+const char markOnServerTip[] =
+    "Mark As Read also marks the new messages read on the server, so your other mail programs show them read too";
 const char intervalTip[] = "How often to check for new emails in minutes... ";
 const char soundTip[] = "The sound to play when new mail is detected";
 const char soundFileTip[] =
@@ -102,14 +108,19 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
 
     attachChoices(account.preset, IDC_SERVER_PRESET, storedPreset(), presetTip);
     attachEdit(account.host, IDC_HOST, textOrEmpty(values.server), accountValueMaxLength, hostTip);
+    openedHost = textOrEmpty(values.server);
     hostCheck.attach(dialog, toolTip, textOrEmpty(values.certSha256), textOrEmpty(values.server));
     // The stored address's text must not suggest its provider over the stored server.
-    suggested = providerForAddress(textOrEmpty(values.username));
+    suggested = mailProviderForAddress(textOrEmpty(values.username));
     attachEdit(account.userName, IDC_USER_NAME, textOrEmpty(values.username), accountValueMaxLength, userTip);
     attachEdit(account.password, IDC_PASSWORD, textOrEmpty(values.password), accountValueMaxLength, passwordTip);
+    attachChoices(account.protocol, IDC_PROTOCOL, values.protocol, protocolTip);
+    account.shownProtocol = values.protocol;
+    account.security.replaceEntries(securityChoicesFor(values.protocol));
     attachChoices(account.security, IDC_SECURITY, values.security, securityTip);
-
     attachNumber(account.port, IDC_PORT, values.port, portTextLimit, portTip);
+    attachEdit(account.folder, IDC_FOLDER, textOrEmpty(values.folder), accountValueMaxLength, folderTip);
+    attachCheckBox(account.markOnServer, IDC_MARK_ON_SERVER, values.markOnServer, markOnServerTip);
     attachNumber(interval, IDC_INTERVAL, values.checkMinutes, intervalTextLimit, intervalTip);
 
     attachSound();
@@ -123,6 +134,7 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     signIn.attach(dialog, toolTip);
 
     account.applyPresetRule();
+    account.applyProtocolRule();
     applySoundRule();
     if (values.focusSignIn)
         signIn.button.focus();
@@ -152,12 +164,13 @@ void ConfigDialog::applySoundRule()
     repeatMinutes.enable(repeatChosen());
 }
 
-// The preset whose server is stored, in exactly its case; Other for any other server.
+// The preset whose server for the stored protocol is stored, in exactly its case; Other for
+// any other server.
 ServerPreset ConfigDialog::storedPreset() const
 {
     for (ServerPreset preset : {ServerPreset::Google, ServerPreset::Microsoft}) {
-        const OAuthProvider* provider = providerOfPreset(preset);
-        if (values.server.text && std::strcmp(values.server.text, provider->server) == 0)
+        const MailProvider* provider = providerOfPreset(preset);
+        if (std::strcmp(textOrEmpty(values.server), serverFor(*provider, values.protocol)) == 0)
             return preset;
     }
     return ServerPreset::Other;
@@ -168,40 +181,54 @@ ServerPreset ConfigDialog::storedPreset() const
 void ConfigDialog::choosePreset()
 {
     account.applyPresetRule();
-    const OAuthProvider* provider = providerOfPreset(account.preset.chosen());
+    const MailProvider* provider = providerOfPreset(account.preset.chosen());
     if (provider == nullptr)
         return;
     fillServerOf(*provider);
     if (!signIn.isRunning()) {
-        signIn.choose(provider->id == OAuthProviderId::Google ? SignInMethod::Google : SignInMethod::Microsoft);
+        signIn.choose(provider->signIn);
         signIn.update();
     }
 }
 
+void ConfigDialog::chooseProtocol()
+{
+    account.chooseProtocol(account.protocol.chosen());
+    hostCheck.onHostChange();
+    signIn.update();
+}
+
 // Google's server comes with its webmail as the mail program.
-void ConfigDialog::fillServerOf(const OAuthProvider& provider)
+void ConfigDialog::fillServerOf(const MailProvider& provider)
 {
     account.fillServer(provider);
-    if (provider.id == OAuthProviderId::Google)
+    if (provider.signIn == SignInMethod::Google)
         mailProgram.setText(googleWebmail);
     hostCheck.onHostChange();
 }
 
 // An address at a provider's domain suggests its server and sign-in, once for each provider
-// the address changes to; the user may change both afterwards.
+// the address changes to; the user may change both afterwards. A server the user typed here
+// stays: a later keystroke in the address never replaces it.
 void ConfigDialog::suggestProvider()
 {
-    const OAuthProvider* found = providerForAddress(account.userName.getText().get());
-    if (found == suggested)
+    const MailProvider* found = mailProviderForAddress(account.userName.getText().get());
+    if (found == nullptr || found == suggested)
         return;
     suggested = found;
-    if (found == nullptr || signIn.isRunning())
+    if (signIn.isRunning() || !hostMayBeFilled())
         return;
-    bool google = found->id == OAuthProviderId::Google;
     account.preset.select(presetOf(found));
     account.applyPresetRule();
     fillServerOf(*found);
-    signIn.choose(google ? SignInMethod::Google : SignInMethod::Microsoft);
+    signIn.choose(found->signIn);
+}
+
+// Empty, as the dialog opened, or a provider's server: nothing the user typed.
+bool ConfigDialog::hostMayBeFilled() const
+{
+    std::unique_ptr<char[]> text = account.host.getText();
+    return text[0] == '\0' || openedHost == text.get() || mailProviderServing(text.get()) != nullptr;
 }
 
 void ConfigDialog::onClick(HWND control)
@@ -216,6 +243,8 @@ void ConfigDialog::onClick(HWND control)
         hostCheck.run();
     else if (control == account.security.handle)
         account.chooseSecurity(account.security.chosen());
+    else if (control == account.protocol.handle)
+        chooseProtocol();
     else if (control == sound.handle || control == repeatSound.handle)
         applySoundRule();
     else if (control == colourSwatch.handle)
@@ -353,6 +382,9 @@ void ConfigDialog::readControls()
     readControlText(account.password, values.password);
     readControlText(mailProgram, values.doubleClick);
     values.security = account.security.chosen();
+    values.protocol = account.protocol.chosen();
+    readControlText(account.folder, values.folder);
+    values.markOnServer = account.markOnServer.getCheck();
     readSound();
     values.changeColour = changeColour.getCheck();
     values.balloon = showBalloon.getCheck();

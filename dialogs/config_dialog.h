@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "account/configuration_values.h"
 #include "dialogs/account_controls.h"
 #include "dialogs/choice_list.h"
@@ -78,8 +80,10 @@ private:
     void readSound();
     ServerPreset storedPreset() const;
     void choosePreset();
-    void fillServerOf(const OAuthProvider& provider);
+    void chooseProtocol();
+    void fillServerOf(const MailProvider& provider);
     void suggestProvider();
+    bool hostMayBeFilled() const;
     bool validateNumbers();
     bool refuseNumber(EditControl& edit, const char* why);
     bool repeatChosen() const;
@@ -88,7 +92,8 @@ private:
     void pickFile(EditControl& target, const char* filter);
     void chooseColour();
 
-    const OAuthProvider* suggested = nullptr; // the provider the user name last suggested
+    const MailProvider* suggested = nullptr; // the provider the user name last suggested
+    std::string openedHost;                  // the host box's text when the dialog opened
 };
 
 // Runs the dialog on `values`; true after OK, with the values read back from the controls.

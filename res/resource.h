@@ -39,6 +39,9 @@
 #define IDC_SOUND 1021
 #define IDC_REPEAT_SOUND 1022
 #define IDC_REPEAT_MINUTES 1023
+#define IDC_PROTOCOL 1024
+#define IDC_FOLDER 1025
+#define IDC_MARK_ON_SERVER 1026
 // Its sign-in group.
 #define IDC_SIGN_IN_METHOD 1030
 #define IDC_SIGN_IN 1031

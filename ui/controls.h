@@ -43,6 +43,8 @@ public:
     int getCurSel() const { return static_cast<int>(SendMessageA(handle, CB_GETCURSEL, 0, 0)); }
     // CB_SETCURSEL: selects `index` (-1 clears the selection); raises no CBN_SELCHANGE.
     void setCurSel(int index) { SendMessageA(handle, CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+    // CB_RESETCONTENT: removes every entry.
+    void resetContent() { SendMessageA(handle, CB_RESETCONTENT, 0, 0); }
 };
 
 class StaticControl : public Window {

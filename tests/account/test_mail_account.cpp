@@ -1,5 +1,5 @@
-// The account's own decisions, natively: what a confirmed configuration does to the stored
-// refresh token.
+// The account's own decisions, natively: what its checker is given, and what a confirmed
+// configuration does to the stored refresh token.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +7,7 @@
 
 #include "account/mail_account.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/scripted_pop3_server.h"
 
 namespace {
 
@@ -82,4 +83,34 @@ TEST(MailAccountReconfigured, RotatedTokenOfTheReplacedSignInIsNotStored)
     account.reconfigure(values, SignInMethod::Microsoft, "a@outlook.com");
     account.storeRotatedRefreshTokens();
     EXPECT_EQ(store.stored, (std::vector<std::string>{"r-new"}));
+}
+
+// The account's protocol and folder are what its checker uses: an IMAP check of "Work".
+TEST(MailAccountLoaded, ChecksOverItsProtocolTheFolderItNames)
+{
+    testbench::ScriptedPop3Server server;
+    server.addConnection(testbench::Script()
+                             .send("* OK [CAPABILITY IMAP4rev1] hi\r\n")
+                             .expectLine("a1 LOGIN")
+                             .send("a1 OK [CAPABILITY IMAP4rev1] in\r\n")
+                             .expectLine("a2 EXAMINE \"Work\"")
+                             .send("* 2 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\na2 OK\r\n")
+                             .expectLine("a3 UID SEARCH")
+                             .send("* SEARCH 2\r\na3 OK\r\n")
+                             .stall(3000));
+    ASSERT_TRUE(server.start());
+    RecordingStore store;
+    MailAccount account(0x8001, store);
+    ConfigurationValues values;
+    values.server.assign("127.0.0.1");
+    values.port = server.port();
+    values.security = ConnectionSecurity::None;
+    values.protocol = MailProtocol::Imap;
+    values.folder.assign("Work");
+    account.load(values, "", "");
+    EXPECT_EQ(CheckStatus::Ok, account.checker.checkOnce());
+    EXPECT_EQ(1, account.checker.takeSnapshot().unseenCount);
+    account.stop();
+    server.stop();
+    EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }

@@ -147,6 +147,7 @@ TEST_F(SettingsFile, MissingFileGivesEveryDefault)
     TextRecord folder;
     settings.readFolder(folder);
     EXPECT_STREQ(folder.text, "INBOX");
+    EXPECT_FALSE(settings.readMarkOnServer());
     int x = 17, y = -4;
     settings.readPosition(x, y);
     EXPECT_EQ(x, 17);
@@ -201,6 +202,9 @@ TEST_F(SettingsFile, StartUpReadsIntervalAndPortWithinTheirRange)
         {"protocol=IMAP\r\nSSL=false\r\nstarttls=true\r\nport=0\r\n", 143, 5},
         {"protocol=imap4\r\nport=0\r\n", 995, 5},
         {"protocol=imap\r\nport=995\r\n", 995, 5},
+        {"protocol=imap\r\n", 993, 5},
+        {"protocol=imap\r\nSSL=false\r\n", 143, 5},
+        {"SSL=false\r\n", 995, 5},
     };
     for (const Case& expected : cases) {
         writeFile(std::string("[connection]\r\n") + expected.entries);
@@ -350,6 +354,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.microsoftAuthority.assign("organizations");
     values.protocol = MailProtocol::Imap;
     values.folder.assign("Lists/pellwick");
+    values.markOnServer = true;
     values.playSound = true;
     values.customSound.assign("C:\\ding.wav");
     values.repeatMinutes = 15;
@@ -384,6 +389,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
                                          "microsoftauthority=organizations",
                                          "protocol=imap",
                                          "folder=Lists/pellwick",
+                                         "markonserver=true",
                                          "[newmail]",
                                          "playsound=true",
                                          "customsound=C:\\ding.wav",
@@ -398,6 +404,11 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
                                          "y=50",
                                          "visible=true"};
     EXPECT_EQ(lines, expected);
+    ConfigurationValues read;
+    settings.readConfiguration(read);
+    EXPECT_EQ(read.protocol, MailProtocol::Imap);
+    EXPECT_STREQ(read.folder.text, "Lists/pellwick");
+    EXPECT_TRUE(read.markOnServer);
 }
 
 TEST_F(SettingsFile, PasswordReadsFromEveryFormAFileCanHold)

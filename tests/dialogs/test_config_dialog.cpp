@@ -123,6 +123,7 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
 {
     ConfigurationValues values;
     bool otherSelected = false, hostEnabled = false, checkEnabled = true, playChecked = false, balloonChecked = false;
+    bool folderEnabled = true, markChecked = true;
     std::string interval, portText;
     configScenario = [&](ConfigDialog& dialog) {
         otherSelected = dialog.account.preset.chosen() == ServerPreset::Other;
@@ -132,6 +133,8 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
         balloonChecked = dialog.showBalloon.getCheck();
         interval = textOf(dialog.interval.handle);
         portText = textOf(dialog.account.port.handle);
+        folderEnabled = IsWindowEnabled(dialog.account.folder.handle);
+        markChecked = dialog.account.markOnServer.getCheck();
         pressCancel(dialog);
     };
     EXPECT_FALSE(runConfigDialog(values, nullptr));
@@ -143,6 +146,8 @@ TEST_F(DialogScenario, FirstRunShowsOtherWithHostEditableAndCheckDisabled)
     EXPECT_TRUE(balloonChecked);
     EXPECT_EQ("5", interval);
     EXPECT_EQ("995", portText);
+    EXPECT_FALSE(folderEnabled);
+    EXPECT_FALSE(markChecked);
 }
 
 TEST_F(DialogScenario, StoredProviderHostSelectsPresetOnlyInExactCase)
@@ -222,6 +227,66 @@ TEST_F(DialogScenario, SecurityChoiceReplacesTypedPort)
     runConfigDialog(values, nullptr);
     EXPECT_EQ("110", afterStartTls);
     EXPECT_EQ("995", afterTls);
+}
+
+// The protocol's ports and provider servers follow the protocol chosen; a port or server of
+// the user's own stays. An IMAP account opens with IMAP's ports, its folder and its mark.
+TEST_F(DialogScenario, ProtocolChoiceMovesStandardPortsAndProviderServers)
+{
+    struct Case {
+        MailProtocol stored;
+        const char* server;
+        ConnectionSecurity security;
+        int port;
+        const char* securityShown; // at opening
+        MailProtocol chosen;
+        const char* securityAfter;
+        const char* serverAfter;
+        const char* portAfter;
+    } cases[] = {
+        {MailProtocol::Imap, "mail.example", ConnectionSecurity::StartTls, 143, "STARTTLS (port 143)",
+         MailProtocol::Imap, "STARTTLS (port 143)", "mail.example", "143"},
+        {MailProtocol::Pop3, "pop.gmail.com", ConnectionSecurity::TlsOnConnect, 995, "SSL/TLS (port 995)",
+         MailProtocol::Imap, "SSL/TLS (port 993)", "imap.gmail.com", "993"},
+        {MailProtocol::Imap, "imap.mail.yahoo.com", ConnectionSecurity::StartTls, 143, "STARTTLS (port 143)",
+         MailProtocol::Pop3, "STARTTLS (port 110)", "pop.mail.yahoo.com", "110"},
+        {MailProtocol::Pop3, "mail.example", ConnectionSecurity::TlsOnConnect, 1995, "SSL/TLS (port 995)",
+         MailProtocol::Imap, "SSL/TLS (port 993)", "mail.example", "1995"},
+        {MailProtocol::Imap, "imap.mail.me.com", ConnectionSecurity::None, 143, "None (port 143)", MailProtocol::Pop3,
+         "None (port 110)", "imap.mail.me.com", "110"},
+    };
+    for (const Case& c : cases) {
+        ConfigurationValues values;
+        values.server.assign(c.server);
+        values.protocol = c.stored;
+        values.security = c.security;
+        values.port = c.port;
+        values.folder.assign("Lists");
+        values.markOnServer = true;
+        std::string securityShown, securityAfter;
+        bool folderEnabled = false, markEnabled = false;
+        configScenario = [&](ConfigDialog& dialog) {
+            securityShown = textOf(dialog.account.security.handle);
+            choose(dialog, dialog.account.protocol, c.chosen);
+            securityAfter = textOf(dialog.account.security.handle);
+            folderEnabled = IsWindowEnabled(dialog.account.folder.handle);
+            markEnabled = IsWindowEnabled(dialog.account.markOnServer.handle);
+            pressOk(dialog);
+        };
+        if (&c != cases) // the first row's timer is the fixture's
+            scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        ASSERT_TRUE(runConfigDialog(values, nullptr)) << c.server;
+        bool imap = c.chosen == MailProtocol::Imap;
+        EXPECT_EQ(c.securityShown, securityShown) << c.server;
+        EXPECT_EQ(c.securityAfter, securityAfter) << c.server;
+        EXPECT_EQ(imap, folderEnabled) << c.server;
+        EXPECT_EQ(imap, markEnabled) << c.server;
+        EXPECT_EQ(c.chosen, values.protocol) << c.server;
+        EXPECT_STREQ(c.serverAfter, values.server.text);
+        EXPECT_EQ(std::to_string(values.port), c.portAfter) << c.server;
+        EXPECT_STREQ("Lists", values.folder.text);
+        EXPECT_TRUE(values.markOnServer) << c.server;
+    }
 }
 
 // One choice of sound, kept in the keys older versions read: the file kept while none plays,
@@ -435,6 +500,51 @@ TEST_F(DialogScenario, AddressAtAProviderSuggestsItsServerAndSignIn)
               atOtherServer);
     EXPECT_FALSE(passwordEnabled);
     EXPECT_EQ(SignInMethod::Microsoft, values.signIn);
+}
+
+// The address fills its provider's server for the protocol chosen (iCloud's IMAP alone), once
+// for each provider; a server typed in the dialog stays, whatever the address becomes.
+TEST_F(DialogScenario, AddressFillsTheServerForTheProtocolButNeverOneTyped)
+{
+    struct Step {
+        bool host; // typed into the host box, else into the user name
+        const char* text;
+    };
+    struct Case {
+        MailProtocol chosen;
+        std::vector<Step> steps;
+        const char* host;
+        MailProtocol protocol;
+        SignInMethod signIn;
+    } cases[] = {
+        {MailProtocol::Pop3, {{false, "ann@me.com"}}, "imap.mail.me.com", MailProtocol::Imap, SignInMethod::Password},
+        {MailProtocol::Imap, {{false, "ann@gmail.com"}}, "imap.gmail.com", MailProtocol::Imap, SignInMethod::Google},
+        {MailProtocol::Pop3,
+         {{true, "mail.example"}, {false, "ann@gmail.com"}},
+         "mail.example",
+         MailProtocol::Pop3,
+         SignInMethod::Password},
+        {MailProtocol::Imap,
+         {{false, "ann@yahoo.com"}, {true, "mail.example"}, {false, "ann@yahoo.co"}, {false, "ann@yahoo.com"}},
+         "mail.example",
+         MailProtocol::Imap,
+         SignInMethod::Password},
+    };
+    for (const Case& c : cases) {
+        ConfigurationValues values;
+        values.protocol = c.chosen;
+        configScenario = [&](ConfigDialog& dialog) {
+            for (const Step& step : c.steps)
+                setText(step.host ? dialog.account.host : dialog.account.userName, step.text);
+            pressOk(dialog);
+        };
+        if (&c != cases) // the first row's timer is the fixture's
+            scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+        ASSERT_TRUE(runConfigDialog(values, nullptr)) << c.host;
+        EXPECT_STREQ(c.host, values.server.text);
+        EXPECT_EQ(c.protocol, values.protocol) << c.host;
+        EXPECT_EQ(c.signIn, values.signIn) << c.host;
+    }
 }
 
 // While the browser is open the dialog stays usable; a browser that never comes back ends in
