@@ -18,14 +18,16 @@ struct RecordingStore : RefreshTokenStore {
 } // namespace
 
 // A sign-in made in the dialog replaces the stored token; without one, the token stays only
-// while the method, the address and the server are the ones it was made for.
+// while the method, the address, the server and the protocol are the ones it was made for.
 TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
 {
+    const MailProtocol pop3 = MailProtocol::Pop3;
     struct Case {
         const char* name;
         SignInMethod method;
         const char* address;
         const char* server;
+        MailProtocol protocol;
         bool signedInNow;
         std::vector<std::string> stored;
     } cases[] = {
@@ -33,12 +35,20 @@ TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
          SignInMethod::Microsoft,
          "b@outlook.com",
          "outlook.office.com",
+         pop3,
          true,
          {"r-new"}},
-        {"another method", SignInMethod::Password, "a@outlook.com", "outlook.office365.com", false, {""}},
-        {"another address", SignInMethod::Microsoft, "b@outlook.com", "outlook.office365.com", false, {""}},
-        {"another server", SignInMethod::Microsoft, "a@outlook.com", "outlook.office.com", false, {""}},
-        {"the same sign-in", SignInMethod::Microsoft, "a@outlook.com", "Outlook.Office365.com", false, {}},
+        {"another method", SignInMethod::Password, "a@outlook.com", "outlook.office365.com", pop3, false, {""}},
+        {"another address", SignInMethod::Microsoft, "b@outlook.com", "outlook.office365.com", pop3, false, {""}},
+        {"another server", SignInMethod::Microsoft, "a@outlook.com", "outlook.office.com", pop3, false, {""}},
+        {"another protocol",
+         SignInMethod::Microsoft,
+         "a@outlook.com",
+         "outlook.office365.com",
+         MailProtocol::Imap,
+         false,
+         {""}},
+        {"the same sign-in", SignInMethod::Microsoft, "a@outlook.com", "Outlook.Office365.com", pop3, false, {}},
     };
     for (const Case& c : cases) {
         RecordingStore store;
@@ -52,6 +62,7 @@ TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
         values.signIn = c.method;
         values.username.assign(c.address);
         values.server.assign(c.server);
+        values.protocol = c.protocol;
         if (c.signedInNow)
             values.newSignIn = OAuthTokens{"a-new", "r-new", 3600, std::chrono::steady_clock::now()};
         account.reconfigure(values, SignInMethod::Microsoft, "a@outlook.com");
