@@ -47,6 +47,7 @@ struct Probe {
     std::string user = "ann";
     std::string password = "secret";
     SignInMethod signIn = SignInMethod::Password;
+    MailProtocol protocol = MailProtocol::Pop3;
     // After the check: the host typed then, if any, and OK instead of Cancel.
     std::string hostAfter;
     bool confirm = false;
@@ -144,6 +145,7 @@ void runHostCheck(Probe& target)
     values.username.assign(target.user.c_str());
     values.password.assign(target.password.c_str());
     values.signIn = target.signIn;
+    values.protocol = target.protocol;
     confirmed.certSha256.assign("<not confirmed>");
     if (runConfigDialog(values, nullptr)) {
         confirmed.server.assign(values.server.text);
@@ -311,6 +313,7 @@ TEST(HostCheck, EachProbeOutcomeIsOfferedOrReportedNeverSendingThePasswordUnaske
         Serve serve;
         Outcome outcome;
         bool afterStls = false;
+        MailProtocol protocol = MailProtocol::Pop3;
     };
     const Case cases[] = {
         {"server", Serve::Certificate, Outcome::SecureFound},
@@ -319,6 +322,7 @@ TEST(HostCheck, EachProbeOutcomeIsOfferedOrReportedNeverSendingThePasswordUnaske
         {"", Serve::NoCertificate, Outcome::PlainOffered},
         {"expired", Serve::Certificate, Outcome::CertificateRefused, true},
         {"", Serve::Closed, Outcome::NothingFound},
+        {"", Serve::Closed, Outcome::NothingFound, false, MailProtocol::Imap},
     };
     testbench::TempDirectory folder;
     testbench::TestPki pki;
@@ -336,6 +340,7 @@ TEST(HostCheck, EachProbeOutcomeIsOfferedOrReportedNeverSendingThePasswordUnaske
         result.tlsPort = servers.tlsPort;
         result.plainPort = c.outcome == Outcome::NothingFound ? closedPort() : plain.port();
         result.answerYes = false;
+        result.protocol = c.protocol;
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
         tls.stop();
@@ -372,6 +377,9 @@ TEST(HostCheck, EachProbeOutcomeIsOfferedOrReportedNeverSendingThePasswordUnaske
         case Outcome::NothingFound:
             ASSERT_EQ(1u, shown.size());
             EXPECT_EQ(0u, shown[0].text.find("No email checking found."));
+            EXPECT_NE(std::string::npos,
+                      shown[0].text.find(c.protocol == MailProtocol::Imap ? "IMAP-SSL on 993 or IMAP on 143"
+                                                                          : "POP3-SSL on 995 or POP3 on 110"));
             break;
         }
         EXPECT_EQ("4242", result.portAfter) << "every question was answered No";
@@ -429,7 +437,8 @@ protected:
 };
 
 // Over TLS the login comes before the question, which Yes answers: port 995 with SSL/TLS. With
-// nothing on the TLS port, STARTTLS on the plain port, where Dovecot lists STLS.
+// nothing on the TLS port, STARTTLS on the plain port, where Dovecot lists STLS; for IMAP, on
+// its IMAP port.
 TEST_F(HostCheckDovecot, ServicesFoundAreOfferedAndTheLoginReported)
 {
     struct Case {
@@ -439,19 +448,29 @@ TEST_F(HostCheckDovecot, ServicesFoundAreOfferedAndTheLoginReported)
         std::vector<std::string> texts;
         const char* portAfter;
         ConnectionSecurity securityAfter;
+        MailProtocol protocol = MailProtocol::Pop3;
     };
     using Security = ConnectionSecurity;
     const Case cases[] = {
         {"TLS", "right one", true, {secureQuestion, secureWorking}, "995", Security::TlsOnConnect},
         {"TLS, wrong password", "wrong one", true, {secureQuestion, loginRefused}, "995", Security::TlsOnConnect},
         {"nothing on the TLS port", "right one", false, {startTlsQuestion, secureWorking}, "110", Security::StartTls},
+        {"IMAP, nothing on the TLS port",
+         "right one",
+         false,
+         {"Secure email checking found (STARTTLS on port 143). Use this?", secureWorking},
+         "143",
+         Security::StartTls,
+         MailProtocol::Imap},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         result.ran = false;
         result.password = c.password;
-        result.tlsPort = c.tlsOpen ? dovecot.tlsPort() : closedPort();
-        result.plainPort = dovecot.plainPort();
+        bool imap = c.protocol == MailProtocol::Imap;
+        result.protocol = c.protocol;
+        result.tlsPort = c.tlsOpen ? (imap ? dovecot.imapsPort() : dovecot.tlsPort()) : closedPort();
+        result.plainPort = imap ? dovecot.imapPort() : dovecot.plainPort();
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
         EXPECT_EQ(c.texts, shownTexts());
