@@ -256,12 +256,14 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
         bool pinStored;
         bool afterStls = false;
         const char* host = "127.0.0.1";
+        MailProtocol protocol = MailProtocol::Pop3;
     } cases[] = {
         {"No", false, "", {}, "certificate is not trusted", false},
         {"Yes", true, "", {"USER ann", "PASS secret"}, "Login successful", true},
         {"Yes, then another host", true, "mail.example.org", {"USER ann", "PASS secret"}, "Login successful", false},
         {"STLS, Yes", true, "", {"CAPA", "STLS", "CAPA", "STLS", "USER ann", "PASS secret"}, "successful", true, true},
         {"a provider's server", true, "", {}, "is intercepting the connection", false, false, "outlook.office365.com"},
+        {"Google's IMAP server", true, "", {}, "intercepting", false, false, "imap.gmail.com", MailProtocol::Imap},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -276,6 +278,7 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
         testbench::ScriptedPop3Server& plain = others.plain;
         Probe result;
         result.host = c.host;
+        result.protocol = c.protocol;
         result.steps.lookUp = mailtest::loopbackForEveryName;
         result.tlsPort = c.afterStls ? others.tlsPort : tls.port();
         result.plainPort = c.afterStls ? tls.port() : plain.port();
