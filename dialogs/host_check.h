@@ -15,9 +15,8 @@
 // The configuration dialog's Check button and what it starts: looks for the account's protocol
 // (POP3 or IMAP, as the sign-in group holds it) on the typed host (a HostProbe) and offers what
 // it finds, in message boxes over the dialog, setting the security and port boxes when the user
-// accepts. The password goes unencrypted only after
-// the user has agreed to that, and never while a sign-in is chosen. A certificate the user
-// trusts here is the dialog's to store on OK.
+// accepts. The password goes unencrypted only after the user has agreed to that, and never
+// while a sign-in is chosen. A certificate the user trusts here is the dialog's to store on OK.
 class HostCheck {
 public:
     HostCheck(AccountControls& account, const SignInGroup& signIn, BusyCursorHandler& busyCursor);
