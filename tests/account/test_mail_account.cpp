@@ -21,34 +21,32 @@ struct RecordingStore : RefreshTokenStore {
 // while the method, the address, the server and the protocol are the ones it was made for.
 TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
 {
-    const MailProtocol pop3 = MailProtocol::Pop3;
     struct Case {
         const char* name;
         SignInMethod method;
         const char* address;
         const char* server;
-        MailProtocol protocol;
         bool signedInNow;
         std::vector<std::string> stored;
+        MailProtocol protocol = MailProtocol::Pop3;
     } cases[] = {
         {"new sign-in at another address",
          SignInMethod::Microsoft,
          "b@outlook.com",
          "outlook.office.com",
-         pop3,
          true,
          {"r-new"}},
-        {"another method", SignInMethod::Password, "a@outlook.com", "outlook.office365.com", pop3, false, {""}},
-        {"another address", SignInMethod::Microsoft, "b@outlook.com", "outlook.office365.com", pop3, false, {""}},
-        {"another server", SignInMethod::Microsoft, "a@outlook.com", "outlook.office.com", pop3, false, {""}},
+        {"another method", SignInMethod::Password, "a@outlook.com", "outlook.office365.com", false, {""}},
+        {"another address", SignInMethod::Microsoft, "b@outlook.com", "outlook.office365.com", false, {""}},
+        {"another server", SignInMethod::Microsoft, "a@outlook.com", "outlook.office.com", false, {""}},
         {"another protocol",
          SignInMethod::Microsoft,
          "a@outlook.com",
          "outlook.office365.com",
-         MailProtocol::Imap,
          false,
-         {""}},
-        {"the same sign-in", SignInMethod::Microsoft, "a@outlook.com", "Outlook.Office365.com", pop3, false, {}},
+         {""},
+         MailProtocol::Imap},
+        {"the same sign-in", SignInMethod::Microsoft, "a@outlook.com", "Outlook.Office365.com", false, {}},
     };
     for (const Case& c : cases) {
         RecordingStore store;

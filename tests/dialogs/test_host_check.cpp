@@ -27,6 +27,7 @@ const char plainQuestion[] = "Unencrypted email checking found. Use this? Your p
 const char plainWorking[] = "Unencrypted email checking is working!.";
 const char secureQuestion[] = "Secure email checking found (SSL/TLS on port 995). Use this?";
 const char startTlsQuestion[] = "Secure email checking found (STARTTLS on port 110). Use this?";
+const char imapStartTls[] = "Secure email checking found (STARTTLS on port 143). Use this?";
 const char secureWorking[] = "Login successful. Secure email checking is working!";
 const char loginRefused[] = "The mailserver reports that the Username and password are not recognised.";
 const char signInNotTried[] =
@@ -458,13 +459,7 @@ TEST_F(HostCheckDovecot, ServicesFoundAreOfferedAndTheLoginReported)
         {"TLS", "right one", true, {secureQuestion, secureWorking}, "995", Security::TlsOnConnect},
         {"TLS, wrong password", "wrong one", true, {secureQuestion, loginRefused}, "995", Security::TlsOnConnect},
         {"nothing on the TLS port", "right one", false, {startTlsQuestion, secureWorking}, "110", Security::StartTls},
-        {"IMAP, nothing on the TLS port",
-         "right one",
-         false,
-         {"Secure email checking found (STARTTLS on port 143). Use this?", secureWorking},
-         "143",
-         Security::StartTls,
-         MailProtocol::Imap},
+        {"IMAP", "right one", false, {imapStartTls, secureWorking}, "143", Security::StartTls, MailProtocol::Imap},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
