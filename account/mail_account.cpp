@@ -23,9 +23,12 @@ void MailAccount::apply(const ConfigurationValues& values)
 {
     TokenSignIn signIn;
     signIn.provider = signInProviderOf(values);
-    if (signIn.provider != nullptr)
+    if (signIn.provider != nullptr) {
         resolveClientOf(values, *signIn.provider, signIn.client);
+        signIn.scope = scopeFor(*signIn.provider, values.protocol);
+    }
     server.assign(textOrEmpty(values.server));
+    protocol = values.protocol;
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
                        values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn,
                        values.protocol, textOrEmpty(values.folder));
@@ -34,13 +37,16 @@ void MailAccount::apply(const ConfigurationValues& values)
 void MailAccount::reconfigure(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore)
 {
     bool otherServer = OPENSSL_strcasecmp(textOrEmpty(values.server), textOrEmpty(server)) != 0;
+    // A token is for one protocol's scope as it is for one server.
+    bool otherProtocol = values.protocol != protocol;
     apply(values);
     if (values.newSignIn) {
         checker.takeSignIn(*values.newSignIn);
         store.storeRefreshToken(values.newSignIn->refreshToken);
         return;
     }
-    if (values.signIn != methodBefore || std::strcmp(textOrEmpty(values.username), addressBefore) != 0 || otherServer) {
+    if (values.signIn != methodBefore || std::strcmp(textOrEmpty(values.username), addressBefore) != 0 || otherServer ||
+        otherProtocol) {
         checker.setRefreshToken("");
         store.storeRefreshToken("");
     }

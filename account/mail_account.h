@@ -40,8 +40,9 @@ public:
     // the checker then shows "Sign in again"), and the seen-message file, read now.
     void load(const ConfigurationValues& stored, const char* refreshToken, const char* seenFilePath);
     // The values confirmed in the configuration dialog, with the tokens of a sign-in made there.
-    // Without one, another method, address or server than the ones before makes the stored
-    // tokens worthless: they go (a token belongs to the server it was obtained for).
+    // Without one, another method, address, server or protocol than the ones before makes the
+    // stored tokens worthless: they go (a token belongs to the server and the protocol it was
+    // obtained for).
     void reconfigure(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore);
     // Starts checking; `owner` hears of every result and of every refresh token to store.
     void start(const CheckOwner& owner);
@@ -63,6 +64,7 @@ private:
     void apply(const ConfigurationValues& values);
 
     RefreshTokenStore& store;
-    // The server the checker was last given.
+    // The server and protocol the checker was last given.
     TextRecord server;
+    MailProtocol protocol = MailProtocol::Pop3;
 };

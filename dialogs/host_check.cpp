@@ -36,14 +36,20 @@ const char interceptedCertificate[] =
     "received is not vouched for by any authority this computer trusts: something on the way (the network, "
     "a proxy or a security program) is intercepting the connection. The certificate cannot be trusted, and "
     "the password was not sent.\n\nSubject: %s\nIssuer: %s\nValid from: %s\nValid until: %s\nSHA-256: %s";
-const char nothingFound[] =
-    "No email checking found. Either a) the hostname is wrong, b) I can't connect to it at the "
-    "moment or c) it's using non-standard e-mail ports. (I'm looking for POP3-SSL on 995 or POP3 on "
-    "110) Check with your e-mail provider for the correct POP3 server details.";
+// The protocol's name and its ports go between the brackets.
+const char nothingFound[] = "No email checking found. Either a) the hostname is wrong, b) I can't connect to it at the "
+                            "moment or c) it's using non-standard e-mail ports. (I'm looking for %s-SSL on %d or %s on "
+                            "%d) Check with your e-mail provider for the correct %s server details.";
+const int nothingFoundSize = 320;
 
 const char* securityName(ConnectionSecurity security)
 {
     return security == ConnectionSecurity::StartTls ? "STARTTLS" : "SSL/TLS";
+}
+
+const char* protocolName(MailProtocol protocol)
+{
+    return protocol == MailProtocol::Imap ? "IMAP" : "POP3";
 }
 
 bool ask(HWND owner, const char* question)
@@ -87,7 +93,8 @@ const char* HostCheck::pinFor(const char* host) const
 void HostCheck::run()
 {
     std::unique_ptr<char[]> hostName = account.host.getText();
-    HostProbe probe(network, probeAttemptSeconds);
+    MailProtocol protocol = signIn.protocol();
+    HostProbe probe(network, probeAttemptSeconds, protocol);
     ProbeOutcome outcome = ProbeOutcome::NothingFound;
     bool secure = false;
     bool accepted = false;
@@ -113,7 +120,7 @@ void HostCheck::run()
         report(owner, certificateRefused);
         break;
     case ProbeOutcome::NothingFound:
-        report(owner, nothingFound);
+        reportNothingFound(protocol);
         break;
     }
 }
@@ -129,13 +136,29 @@ bool HostCheck::logIn(HostProbe& probe)
     return passwordUsed() && probe.logIn(account.userName.getText().get(), account.password.getText().get());
 }
 
+// The security found, with its standard port for the protocol probed.
+void HostCheck::useFound(ConnectionSecurity found)
+{
+    account.security.select(found);
+    account.port.setNumberText(standardPort(found, signIn.protocol()));
+}
+
+void HostCheck::reportNothingFound(MailProtocol protocol)
+{
+    const char* name = protocolName(protocol);
+    char text[nothingFoundSize];
+    std::snprintf(text, sizeof text, nothingFound, name, standardPort(ConnectionSecurity::TlsOnConnect, protocol), name,
+                  standardPort(ConnectionSecurity::None, protocol), name);
+    report(owner, text);
+}
+
 // A preset's own server is not offered to be changed.
 void HostCheck::offerSecureService(ConnectionSecurity found, bool accepted)
 {
     char question[secureFoundSize];
-    std::snprintf(question, sizeof question, secureFound, securityName(found), standardPort(found));
+    std::snprintf(question, sizeof question, secureFound, securityName(found), standardPort(found, signIn.protocol()));
     if (account.preset.chosen() == ServerPreset::Other && ask(owner, question))
-        account.chooseSecurity(found);
+        useFound(found);
     report(owner, !passwordUsed() ? signInNotTried : accepted ? secureWorking : loginRefused);
 }
 
@@ -185,7 +208,7 @@ void HostCheck::offerPlainService(HostProbe& probe)
     }
     if (!ask(owner, plainFound))
         return;
-    account.chooseSecurity(ConnectionSecurity::None);
+    useFound(ConnectionSecurity::None);
     bool accepted = false;
     {
         BusyCursorScope busy(busyCursor);

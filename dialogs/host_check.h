@@ -12,11 +12,11 @@
 #include "ui/tool_tip.h"
 #include "util/text_record.h"
 
-// The configuration dialog's Check button and what it starts: looks for POP3 on the typed
-// host (a HostProbe) and offers what it finds, in message boxes over the dialog, setting the
-// security and port boxes when the user accepts. The password goes unencrypted only after
-// the user has agreed to that, and never while a sign-in is chosen. A certificate the user
-// trusts here is the dialog's to store on OK.
+// The configuration dialog's Check button and what it starts: looks for the account's protocol
+// (POP3 or IMAP, as the sign-in group holds it) on the typed host (a HostProbe) and offers what
+// it finds, in message boxes over the dialog, setting the security and port boxes when the user
+// accepts. The password goes unencrypted only after the user has agreed to that, and never
+// while a sign-in is chosen. A certificate the user trusts here is the dialog's to store on OK.
 class HostCheck {
 public:
     HostCheck(AccountControls& account, const SignInGroup& signIn, BusyCursorHandler& busyCursor);
@@ -33,7 +33,8 @@ public:
     const char* pinFor(const char* host) const;
 
     ButtonControl button;
-    // Where the check looks; tests point the ports at loopback servers.
+    // Where the check looks, the steps of the account's protocol; tests point the ports at
+    // loopback servers.
     std::vector<ProbeStep> probeSteps = standardProbeSteps;
     // How the check's session reaches the network; tests replace the name lookup.
     NetworkSteps network;
@@ -41,6 +42,8 @@ public:
 private:
     bool passwordUsed() const;
     bool logIn(HostProbe& probe);
+    void useFound(ConnectionSecurity found);
+    void reportNothingFound(MailProtocol protocol);
     void offerSecureService(ConnectionSecurity found, bool accepted);
     void offerPlainService(HostProbe& probe);
     void offerToTrustCertificate(HostProbe& probe, const char* hostName);

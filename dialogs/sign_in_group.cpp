@@ -126,8 +126,8 @@ bool isMicrosoft(SignInMethod method)
 // it has ended. What it brought is read once the thread has been waited for.
 class SignInGroup::Run : public Thread {
 public:
-    Run(SignInMethod method, std::string address, HWND dialog)
-        : method(method), address(std::move(address)), dialog(dialog)
+    Run(SignInMethod method, std::string address, MailProtocol protocol, HWND dialog)
+        : method(method), address(std::move(address)), protocol(protocol), dialog(dialog)
     {
     }
     virtual ~Run() = default;
@@ -136,6 +136,7 @@ public:
 
     const SignInMethod method;
     const std::string address;
+    const MailProtocol protocol;
     const HWND dialog;
     std::optional<OAuthTokens> tokens;
     const char* failure = couldNotStart;
@@ -148,8 +149,8 @@ public:
 class SignInGroup::BrowserRun final : public Run {
 public:
     BrowserRun(const OAuthProvider& provider, const OAuthClient& client, SignInMethod method, std::string address,
-               HWND dialog)
-        : Run(method, std::move(address), dialog), flow(provider, client)
+               MailProtocol protocol, HWND dialog)
+        : Run(method, std::move(address), protocol, dialog), flow(provider, client, protocol)
     {
     }
     ~BrowserRun() override { waitForExit(); }
@@ -171,9 +172,10 @@ public:
 // With a code the user types at the provider's page on any device (RFC 8628).
 class SignInGroup::CodeRun final : public Run {
 public:
-    CodeRun(const OAuthProvider& provider, const OAuthClient& client, std::string address, HWND dialog)
-        : Run(SignInMethod::Microsoft, std::move(address), dialog),
-          device(provider.deviceAuthorizationEndpoint, provider.tokenEndpoint, provider.scope, client)
+    CodeRun(const OAuthProvider& provider, const OAuthClient& client, std::string address, MailProtocol protocol,
+            HWND dialog)
+        : Run(SignInMethod::Microsoft, std::move(address), protocol, dialog),
+          device(provider.deviceAuthorizationEndpoint, provider.tokenEndpoint, scopeFor(provider, protocol), client)
     {
         withCode = true;
     }
@@ -202,7 +204,8 @@ public:
 SignInGroup::SignInGroup(ConfigurationValues& values, AccountControls& account)
     : values(values),
       account(account), typed{textOrEmpty(values.microsoftClientId), textOrEmpty(values.googleClientId),
-                              textOrEmpty(values.googleClientSecret), textOrEmpty(values.microsoftAuthority)}
+                              textOrEmpty(values.googleClientSecret), textOrEmpty(values.microsoftAuthority)},
+      accountProtocol(values.protocol)
 {
     providerOf = [this](SignInMethod chosenMethod) {
         return providerForSignIn(chosenMethod, typed.microsoftAuthority.c_str());
@@ -280,17 +283,17 @@ void SignInGroup::showClientBoxes(SignInMethod chosenMethod)
     codeButton.show(microsoft ? SW_SHOW : SW_HIDE);
 }
 
-// The stored refresh token counts for the method and address it was made for only.
+// The stored refresh token counts for the method, address and protocol it was made for only.
 bool SignInGroup::storedSignInStands(SignInMethod chosenMethod) const
 {
-    return values.refreshTokenStored && values.signIn == chosenMethod &&
+    return values.refreshTokenStored && values.signIn == chosenMethod && values.protocol == accountProtocol &&
            std::strcmp(account.userName.getText().get(), textOrEmpty(values.username)) == 0;
 }
 
 // So does a sign-in made in this run.
 bool SignInGroup::newSignInStands(SignInMethod chosenMethod) const
 {
-    return signedIn.has_value() && signedInMethod == chosenMethod &&
+    return signedIn.has_value() && signedInMethod == chosenMethod && signedInProtocol == accountProtocol &&
            signedInAddress == account.userName.getText().get();
 }
 
@@ -303,6 +306,13 @@ ClientSetup SignInGroup::clientOf(SignInMethod chosenMethod, OAuthClient& client
     bool google = chosenMethod == SignInMethod::Google;
     return resolveClient(*provider, google ? typed.googleClientId.c_str() : typed.microsoftClientId.c_str(),
                          google ? typed.googleClientSecret.c_str() : nullptr, client);
+}
+
+void SignInGroup::setProtocol(MailProtocol chosenProtocol)
+{
+    accountProtocol = chosenProtocol;
+    if (dialog != nullptr)
+        update();
 }
 
 void SignInGroup::update()
@@ -376,8 +386,8 @@ void SignInGroup::onButtonClick()
     OAuthClient client;
     if (clientOf(chosenMethod, client) != ClientSetup::Ready)
         return;
-    BrowserRun* run =
-        new BrowserRun(*providerOf(chosenMethod), client, chosenMethod, account.userName.getText().get(), dialog);
+    BrowserRun* run = new BrowserRun(*providerOf(chosenMethod), client, chosenMethod, account.userName.getText().get(),
+                                     accountProtocol, dialog);
     run->flow.waitSeconds = waitSeconds;
     start(run);
 }
@@ -392,7 +402,8 @@ void SignInGroup::onCodeButtonClick()
     OAuthClient client;
     if (!isMicrosoft(method.chosen()) || clientOf(SignInMethod::Microsoft, client) != ClientSetup::Ready)
         return;
-    start(new CodeRun(*providerOf(SignInMethod::Microsoft), client, account.userName.getText().get(), dialog));
+    start(new CodeRun(*providerOf(SignInMethod::Microsoft), client, account.userName.getText().get(), accountProtocol,
+                      dialog));
 }
 
 void SignInGroup::start(Run* run)
@@ -447,6 +458,7 @@ const char* SignInGroup::collect(bool cancel)
         signedIn = ended->tokens;
         signedInMethod = ended->method;
         signedInAddress = ended->address;
+        signedInProtocol = ended->protocol;
     }
     return ended->failure;
 }

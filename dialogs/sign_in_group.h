@@ -64,6 +64,12 @@ public:
     // address typed; one still waiting is given up.
     void read();
 
+    // The protocol of the account being edited (the stored one until then): a sign-in asks for
+    // its scope, and one made or stored for another protocol no longer stands. The dialog sets
+    // it whenever the user chooses another.
+    void setProtocol(MailProtocol chosenProtocol);
+    MailProtocol protocol() const { return accountProtocol; }
+
     SignInMethod chosen() const { return method.chosen(); }
     // Selects `suggested` as the user would, without saying so yet (update() does).
     void choose(SignInMethod suggested) { method.select(suggested); }
@@ -114,9 +120,11 @@ private:
     Typed typed;
     SignInMethod shownMethod = SignInMethod::Password; // whose values the boxes show
     bool loading = false;                              // the boxes are being filled, not typed in
-    // The tokens of a sign-in made in this run, and the method and address it was made for:
-    // OK hands them over while both are still chosen.
+    MailProtocol accountProtocol = MailProtocol::Pop3;
+    // The tokens of a sign-in made in this run, and the method, address and protocol it was
+    // made for: OK hands them over while all three are still chosen.
     std::optional<OAuthTokens> signedIn;
     SignInMethod signedInMethod = SignInMethod::Password;
     std::string signedInAddress;
+    MailProtocol signedInProtocol = MailProtocol::Pop3;
 };

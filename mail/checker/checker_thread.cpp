@@ -39,7 +39,7 @@ CheckStatus statusAfterFailure(ConnectionError why, CheckStatus stepFailure)
 bool sameSignIn(const TokenSignIn& one, const TokenSignIn& other)
 {
     return one.provider == other.provider && one.client.id == other.client.id &&
-           one.client.secret == other.client.secret;
+           one.client.secret == other.client.secret && one.scope == other.scope;
 }
 
 } // namespace
@@ -305,9 +305,9 @@ void CheckerThread::prepareKeeper(const TokenSignIn& signIn, PendingTokens& hand
     if (!tokenKeeper || keeperVersion != cycleSignInVersion) {
         tokenKeeper.reset();
         std::unique_ptr<TokenEndpoint> endpoint =
-            makeTokenEndpoint
-                ? makeTokenEndpoint(*signIn.provider, signIn.client)
-                : std::unique_ptr<TokenEndpoint>(new TokenEndpoint(signIn.provider->tokenEndpoint, signIn.client));
+            makeTokenEndpoint ? makeTokenEndpoint(*signIn.provider, signIn.client)
+                              : std::unique_ptr<TokenEndpoint>(
+                                    new TokenEndpoint(signIn.provider->tokenEndpoint, signIn.client, signIn.scope));
         {
             std::lock_guard<std::mutex> hold(lock);
             tokenEndpoint = std::move(endpoint);

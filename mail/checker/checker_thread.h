@@ -44,6 +44,8 @@ struct CheckOwner {
 struct TokenSignIn {
     const OAuthProvider* provider = nullptr;
     OAuthClient client;
+    // What refreshes ask for: scopeFor the account's protocol (empty: what the grant had).
+    std::string scope;
 };
 
 // What the window shows, read in one piece.
@@ -89,7 +91,7 @@ public:
     // certificatePin: the one certificate trusted for the server besides the authorities'
     // (SHA-256, "AB:CD:..."); null or empty for none. It comes with its server, never apart.
     // signIn: with a provider, the cycle logs in with an access token instead of the password.
-    // A sign-in other than the last one (provider or client) starts with no tokens.
+    // A sign-in other than the last one (provider, client or scope) starts with no tokens.
     // protocol and folder: the session the cycles run, and for IMAP the folder watched (null
     // or empty: INBOX).
     void setAccount(const char* server, const char* user, const char* password, int port, ConnectionSecurity security,

@@ -1,18 +1,29 @@
 #include "mail/probe/host_probe.h"
 
-HostProbe::HostProbe(const NetworkSteps& network, int seconds)
+HostProbe::HostProbe(const NetworkSteps& network, int seconds, MailProtocol probed) : protocol(probed)
 {
-    session.steps = network;
-    session.setTimeouts(seconds, seconds);
+    stream().steps = network;
+    stream().setTimeouts(seconds, seconds);
+    // A reply that trickles in byte by byte must not outlast the attempt either.
+    imap.setResponseMilliseconds(seconds * 1000);
+}
+
+Connection& HostProbe::stream()
+{
+    if (protocol == MailProtocol::Imap)
+        return imap;
+    return pop3;
 }
 
 ProbeOutcome HostProbe::run(const char* host, const std::vector<ProbeStep>& steps)
 {
     for (const ProbeStep& step : steps) {
+        if (step.protocol != protocol)
+            continue;
         lastStep = step;
         if (connect(host, step))
             return ProbeOutcome::Found;
-        if (isCertificateError(session.lastError()))
+        if (isCertificateError(stream().lastError()))
             return judgeCertificate();
     }
     return ProbeOutcome::NothingFound;
@@ -22,18 +33,27 @@ ProbeOutcome HostProbe::run(const char* host, const std::vector<ProbeStep>& step
 // whose details could be read.
 ProbeOutcome HostProbe::judgeCertificate()
 {
-    if (session.lastError() == ConnectionError::CertificateUntrusted && session.describeRefusedCertificate(refused))
+    if (stream().lastError() == ConnectionError::CertificateUntrusted && stream().describeRefusedCertificate(refused))
         return ProbeOutcome::CertificateUntrusted;
     return ProbeOutcome::CertificateRefused;
 }
 
 bool HostProbe::connectTrusting(const char* host)
 {
-    session.pinCertificate(refused.sha256);
+    stream().pinCertificate(refused.sha256);
     return connect(host, lastStep);
+}
+
+bool HostProbe::logIn(const char* user, const char* password)
+{
+    if (protocol == MailProtocol::Imap)
+        return imap.logIn(user, password) == ImapStatus::Ok;
+    return pop3.logIn(user, password);
 }
 
 bool HostProbe::connect(const char* host, const ProbeStep& step)
 {
-    return session.connect(host, step.port, step.security);
+    if (protocol == MailProtocol::Imap)
+        return imap.connect(host, step.port, step.security) == ImapStatus::Ok;
+    return pop3.connect(host, step.port, step.security);
 }

@@ -3,23 +3,31 @@
 #include <vector>
 
 #include "mail/connection/connection_security.h"
+#include "mail/imap/imap_ports.h"
+#include "mail/imap/imap_session.h"
 #include "mail/pop3/pop3_ports.h"
 #include "mail/pop3/pop3_session.h"
+#include "mail/session/mail_protocol.h"
 
-// One way a host may offer POP3: how the stream is secured and on which port.
+// One way a host may offer a mail protocol: how the stream is secured and on which port.
 struct ProbeStep {
+    MailProtocol protocol;
     ConnectionSecurity security;
     int port;
 };
 
-// Where the host check looks, in this order. The first step that reaches a greeting, and for
-// STARTTLS a secured stream, ends the search; so does a certificate that fails verification:
-// falling back to a later step would hand a possible impostor the password with less
-// protection. A server that does not list STLS goes on to plain POP3.
+// Where the host check looks, in this order, each protocol's steps apart. The first step that
+// reaches a greeting, and for STARTTLS a secured stream, ends the search; so does a certificate
+// that fails verification: falling back to a later step would hand a possible impostor the
+// password with less protection. A server that does not offer STARTTLS (STLS for POP3) goes
+// on to the plain protocol.
 inline const std::vector<ProbeStep> standardProbeSteps = {
-    {ConnectionSecurity::TlsOnConnect, pop3TlsPort},
-    {ConnectionSecurity::StartTls, pop3PlainPort},
-    {ConnectionSecurity::None, pop3PlainPort},
+    {MailProtocol::Pop3, ConnectionSecurity::TlsOnConnect, pop3TlsPort},
+    {MailProtocol::Pop3, ConnectionSecurity::StartTls, pop3PlainPort},
+    {MailProtocol::Pop3, ConnectionSecurity::None, pop3PlainPort},
+    {MailProtocol::Imap, ConnectionSecurity::TlsOnConnect, imapTlsPort},
+    {MailProtocol::Imap, ConnectionSecurity::StartTls, imapPlainPort},
+    {MailProtocol::Imap, ConnectionSecurity::None, imapPlainPort},
 };
 
 enum class ProbeOutcome {
@@ -34,18 +42,20 @@ enum class ProbeOutcome {
 // user waiting for long.
 const int probeAttemptSeconds = 10;
 
-// Looks for POP3 on one host, step by step, with a session of its own and without any user
-// interface. Each connection attempt, name lookup included, gives up after `seconds`.
+// Looks for one mail protocol on one host, step by step, with a session of its own and without
+// any user interface. Each connection attempt, name lookup included, gives up after `seconds`.
 class HostProbe {
 public:
-    HostProbe(const NetworkSteps& network, int seconds);
+    HostProbe(const NetworkSteps& network, int seconds, MailProtocol protocol = MailProtocol::Pop3);
 
+    // Tries the steps of the probe's protocol; the others are passed over.
     ProbeOutcome run(const char* host, const std::vector<ProbeStep>& steps);
     // After CertificateUntrusted: the same step again, trusting exactly that certificate (its
     // host name and dates are still checked). True when a greeting came.
     bool connectTrusting(const char* host);
-    // USER and PASS on the open session; true when both were accepted.
-    bool logIn(const char* user, const char* password) { return session.logIn(user, password); }
+    // The login with the password on the open session (POP3's USER and PASS, IMAP's LOGIN);
+    // true when it was accepted.
+    bool logIn(const char* user, const char* password);
 
     // The step that found the service or refused the certificate.
     const ProbeStep& reached() const { return lastStep; }
@@ -54,8 +64,12 @@ public:
 private:
     bool connect(const char* host, const ProbeStep& step);
     ProbeOutcome judgeCertificate();
+    // The stream of the protocol probed.
+    Connection& stream();
 
-    Pop3Session session;
-    ProbeStep lastStep = {ConnectionSecurity::None, 0};
+    MailProtocol protocol;
+    Pop3Session pop3;
+    ImapSession imap;
+    ProbeStep lastStep = {MailProtocol::Pop3, ConnectionSecurity::None, 0};
     CertificateDetails refused;
 };

@@ -30,18 +30,22 @@ const char* const microsoftMailServers[] = {"outlook.office365.com", "outlook.of
 const char* const googleMailServers[] = {"pop.gmail.com", "imap.gmail.com", nullptr};
 
 // Microsoft's `common` endpoints serve personal and work accounts alike; offline_access
-// brings the refresh token. Google returns a refresh token only when consent is given, so
-// every sign-in asks for it.
+// brings the refresh token. Microsoft's scopes differ by protocol, as its page "Authenticate an
+// IMAP, POP or SMTP connection using OAuth" lists them (learn.microsoft.com/exchange/
+// client-developer/legacy-protocols/how-to-authenticate-an-imap-pop-smtp-application-by-using-oauth);
+// Google's one scope serves both (developers.google.com/gmail/imap/xoauth2-protocol). Google
+// returns a refresh token only when consent is given, so every sign-in asks for it.
 const OAuthProvider providers[] = {
     {OAuthProviderId::Microsoft, "Microsoft", "https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
      "https://login.microsoftonline.com/common/oauth2/v2.0/token",
-     "https://outlook.office.com/POP.AccessAsUser.All offline_access", "", "", false, "outlook.office365.com", 995,
+     "https://outlook.office.com/POP.AccessAsUser.All offline_access",
+     "https://outlook.office.com/IMAP.AccessAsUser.All offline_access", "", "", false, "outlook.office365.com", 995,
      microsoftMailServers, PELLWICK_MICROSOFT_CLIENT_ID, "", false,
      "https://login.microsoftonline.com/common/oauth2/v2.0/devicecode"},
     {OAuthProviderId::Google, "Google", "https://accounts.google.com/o/oauth2/v2/auth",
-     "https://oauth2.googleapis.com/token", "https://mail.google.com/", "access_type=offline&prompt=consent",
-     "https://accounts.google.com", false, "pop.gmail.com", 995, googleMailServers, PELLWICK_GOOGLE_CLIENT_ID,
-     PELLWICK_GOOGLE_CLIENT_SECRET, true},
+     "https://oauth2.googleapis.com/token", "https://mail.google.com/", "https://mail.google.com/",
+     "access_type=offline&prompt=consent", "https://accounts.google.com", false, "pop.gmail.com", 995,
+     googleMailServers, PELLWICK_GOOGLE_CLIENT_ID, PELLWICK_GOOGLE_CLIENT_SECRET, true},
 };
 
 struct DomainEntry {
@@ -151,6 +155,11 @@ void replaceSignInEndpoints(const char* authorize, const char* token, const char
 {
     replacedEndpoints() = {authorize != nullptr ? authorize : "", token != nullptr ? token : "",
                            issuer != nullptr ? issuer : "", mailServers != nullptr ? mailServers : ""};
+}
+
+const char* scopeFor(const OAuthProvider& provider, MailProtocol protocol)
+{
+    return protocol == MailProtocol::Imap ? provider.imapScope : provider.pop3Scope;
 }
 
 const OAuthProvider* findProvider(OAuthProviderId id)

@@ -2,8 +2,11 @@
 
 #include <string>
 
-// The mail providers whose POP3 servers want an OAuth 2.0 access token instead of a password,
-// with what a sign-in needs of each: endpoints, scope, server and the client registration.
+#include "mail/session/mail_protocol.h"
+
+// The mail providers whose POP3 and IMAP servers want an OAuth 2.0 access token instead of a
+// password, with what a sign-in needs of each: endpoints, scopes, server and the client
+// registration.
 enum class OAuthProviderId { Microsoft, Google };
 
 struct OAuthProvider {
@@ -11,7 +14,9 @@ struct OAuthProvider {
     const char* name;
     const char* authorizationEndpoint;
     const char* tokenEndpoint;
-    const char* scope;
+    // What a sign-in asks for, by the protocol its token is for (scopeFor).
+    const char* pop3Scope;
+    const char* imapScope;
     // Parameters added to the authorization URL as they stand ("a=b&c=d"); may be empty.
     const char* extraAuthorizationParameters;
     // The `iss` a redirect must carry when it carries one (RFC 9207); empty: not compared.
@@ -41,6 +46,10 @@ enum class SignInMethod { Password, Microsoft, Google };
 // its surroundings can send a refresh token or a client secret elsewhere.
 void replaceSignInEndpoints(const char* authorize, const char* token, const char* issuer,
                             const char* mailServers = nullptr);
+
+// The scope a sign-in asks for, and a refresh keeps asking for, so that the token is for the
+// account's protocol.
+const char* scopeFor(const OAuthProvider& provider, MailProtocol protocol);
 
 // The provider entry, or null for an id without one.
 const OAuthProvider* findProvider(OAuthProviderId id);

@@ -134,7 +134,7 @@ std::string authorizationUrl(const OAuthProvider& provider, const OAuthClient& c
     addParameter(query, "response_type", "code");
     addParameter(query, "client_id", client.id);
     addParameter(query, "redirect_uri", request.redirectUri);
-    addParameter(query, "scope", provider.scope);
+    addParameter(query, "scope", request.scope);
     addParameter(query, "state", request.state);
     addParameter(query, "code_challenge", request.challenge);
     addParameter(query, "code_challenge_method", "S256");
@@ -157,11 +157,13 @@ std::string codeExchangeForm(const OAuthClient& client, const std::string& code,
     return form;
 }
 
-std::string refreshForm(const OAuthClient& client, const std::string& refreshToken)
+std::string refreshForm(const OAuthClient& client, const std::string& refreshToken, const std::string& scope)
 {
     std::string form;
     addParameter(form, "grant_type", "refresh_token");
     addParameter(form, "refresh_token", refreshToken);
+    if (!scope.empty())
+        addParameter(form, "scope", scope);
     addClient(form, client);
     return form;
 }

@@ -35,6 +35,7 @@ struct AuthorizationRequest {
     std::string challenge;
     std::string state;
     std::string loginHint; // the mail address, so that the provider offers the right account
+    std::string scope;     // scopeFor the account's protocol
 };
 
 std::string authorizationUrl(const OAuthProvider& provider, const OAuthClient& client,
@@ -43,4 +44,6 @@ std::string authorizationUrl(const OAuthProvider& provider, const OAuthClient& c
 // Form bodies for the token endpoint (application/x-www-form-urlencoded).
 std::string codeExchangeForm(const OAuthClient& client, const std::string& code, const std::string& verifier,
                              const std::string& redirectUri);
-std::string refreshForm(const OAuthClient& client, const std::string& refreshToken);
+// `scope` (empty: none sent) keeps a refreshed token for the protocol it was signed in for: a
+// Microsoft refresh token may bring a token for another of the resource's scopes.
+std::string refreshForm(const OAuthClient& client, const std::string& refreshToken, const std::string& scope);

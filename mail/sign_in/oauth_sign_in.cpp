@@ -3,9 +3,10 @@
 #include "mail/sign_in/oauth_request.h"
 #include "mail/platform/browser_open.h"
 
-SignInFlow::SignInFlow(const OAuthProvider& signInProvider, const OAuthClient& signInClient)
+SignInFlow::SignInFlow(const OAuthProvider& signInProvider, const OAuthClient& signInClient, MailProtocol protocol)
     : openBrowser([](const std::string& url) { return openInBrowser(url.c_str()); }), provider(signInProvider),
-      client(signInClient), endpoint(signInProvider.tokenEndpoint, signInClient)
+      client(signInClient), scope(scopeFor(signInProvider, protocol)),
+      endpoint(signInProvider.tokenEndpoint, signInClient)
 {
 }
 
@@ -32,6 +33,7 @@ SignInFlow::Result SignInFlow::run(const std::string& address)
     request.redirectUri = listener.redirectUri();
     request.challenge = pkce.challenge;
     request.loginHint = address;
+    request.scope = scope;
     if (abortRequested.load())
         return result;
     if (!openBrowser(authorizationUrl(provider, client, request))) {

@@ -34,7 +34,8 @@ public:
     };
     using OpenBrowser = std::function<bool(const std::string& url)>;
 
-    SignInFlow(const OAuthProvider& provider, const OAuthClient& client);
+    // The token asked for is for `protocol` (scopeFor).
+    SignInFlow(const OAuthProvider& provider, const OAuthClient& client, MailProtocol protocol);
 
     // `address` is offered to the provider as the account to sign in with.
     Result run(const std::string& address);
@@ -50,6 +51,7 @@ private:
 
     const OAuthProvider& provider;
     OAuthClient client;
+    const char* scope;
     RedirectListener listener;
     TokenEndpoint endpoint;
     std::atomic<int> abortRequested{0};

@@ -116,8 +116,9 @@ TokenOutcome parseTokenReply(int httpStatus, const std::string& body, TokenResul
     return result.outcome;
 }
 
-TokenEndpoint::TokenEndpoint(const std::string& tokenUrl, const OAuthClient& tokenClient)
-    : url(tokenUrl), client(tokenClient)
+TokenEndpoint::TokenEndpoint(const std::string& tokenUrl, const OAuthClient& tokenClient,
+                             const std::string& refreshScope)
+    : url(tokenUrl), client(tokenClient), scope(refreshScope)
 {
 }
 
@@ -129,7 +130,7 @@ TokenResult TokenEndpoint::exchangeCode(const std::string& code, const std::stri
 
 TokenResult TokenEndpoint::refresh(const std::string& refreshToken)
 {
-    return post(refreshForm(client, refreshToken));
+    return post(refreshForm(client, refreshToken, scope));
 }
 
 // A reply too large to read is the endpoint's answer all the same, if not a usable one.

@@ -48,10 +48,11 @@ struct TokenResult {
 TokenOutcome parseTokenReply(int httpStatus, const std::string& body, TokenResult& result);
 
 // The token endpoint of one provider for one client: the code exchange after a sign-in, and
-// refreshes. Virtual so that the users of tokens can be tested without a server.
+// refreshes, which ask for `scope` (empty: what the grant had). Virtual so that the users of
+// tokens can be tested without a server.
 class TokenEndpoint {
 public:
-    TokenEndpoint(const std::string& tokenUrl, const OAuthClient& client);
+    TokenEndpoint(const std::string& tokenUrl, const OAuthClient& client, const std::string& scope = "");
     virtual ~TokenEndpoint() = default;
 
     virtual TokenResult exchangeCode(const std::string& code, const std::string& verifier,
@@ -68,4 +69,5 @@ private:
     HttpsPoster poster;
     std::string url;
     OAuthClient client;
+    std::string scope;
 };

@@ -19,7 +19,7 @@ struct RecordingStore : RefreshTokenStore {
 } // namespace
 
 // A sign-in made in the dialog replaces the stored token; without one, the token stays only
-// while the method, the address and the server are the ones it was made for.
+// while the method, the address, the server and the protocol are the ones it was made for.
 TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
 {
     struct Case {
@@ -29,6 +29,7 @@ TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
         const char* server;
         bool signedInNow;
         std::vector<std::string> stored;
+        MailProtocol protocol = MailProtocol::Pop3;
     } cases[] = {
         {"new sign-in at another address",
          SignInMethod::Microsoft,
@@ -39,6 +40,13 @@ TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
         {"another method", SignInMethod::Password, "a@outlook.com", "outlook.office365.com", false, {""}},
         {"another address", SignInMethod::Microsoft, "b@outlook.com", "outlook.office365.com", false, {""}},
         {"another server", SignInMethod::Microsoft, "a@outlook.com", "outlook.office.com", false, {""}},
+        {"another protocol",
+         SignInMethod::Microsoft,
+         "a@outlook.com",
+         "outlook.office365.com",
+         false,
+         {""},
+         MailProtocol::Imap},
         {"the same sign-in", SignInMethod::Microsoft, "a@outlook.com", "Outlook.Office365.com", false, {}},
     };
     for (const Case& c : cases) {
@@ -53,6 +61,7 @@ TEST(MailAccountReconfigured, StoredRefreshTokenFollowsTheSignIn)
         values.signIn = c.method;
         values.username.assign(c.address);
         values.server.assign(c.server);
+        values.protocol = c.protocol;
         if (c.signedInNow)
             values.newSignIn = OAuthTokens{"a-new", "r-new", 3600, std::chrono::steady_clock::now()};
         account.reconfigure(values, SignInMethod::Microsoft, "a@outlook.com");

@@ -548,8 +548,8 @@ TEST_F(DialogScenario, AddressFillsTheServerForTheProtocolButNeverOneTyped)
 }
 
 // While the browser is open the dialog stays usable; a browser that never comes back ends in
-// time, and the button cancels at once. A sign-in made before counts for its method and
-// address only, and one cancelled after it with another method leaves it standing.
+// time, and the button cancels at once. A sign-in made before counts for its method, address
+// and protocol only, and one cancelled after it with another method leaves it standing.
 TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsable)
 {
     testbench::OAuthFixture bench;
@@ -577,6 +577,9 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
                 setText(dialog.account.userName, "bob@example.test");
                 atOtherAddress = textOf(dialog.signIn.state.handle);
                 setText(dialog.account.userName, "alice@example.test");
+                dialog.signIn.setProtocol(MailProtocol::Imap);
+                atOtherAddress += "|" + textOf(dialog.signIn.state.handle);
+                dialog.signIn.setProtocol(MailProtocol::Pop3);
                 choose(dialog, dialog.signIn.method, SignInMethod::Microsoft);
             }
             click(dialog, dialog.signIn.button.handle);
@@ -598,7 +601,7 @@ TEST_F(DialogScenario, SignInThatNeverComesBackOrIsCancelledLeavesTheDialogUsabl
                   state);
         EXPECT_TRUE(usable);
         EXPECT_EQ(cancel, values.newSignIn.has_value());
-        EXPECT_EQ(cancel ? "Not signed in: press Sign in." : "", atOtherAddress);
+        EXPECT_EQ(cancel ? "Not signed in: press Sign in.|Not signed in: press Sign in." : "", atOtherAddress);
     }
 }
 

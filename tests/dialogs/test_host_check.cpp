@@ -27,6 +27,7 @@ const char plainQuestion[] = "Unencrypted email checking found. Use this? Your p
 const char plainWorking[] = "Unencrypted email checking is working!.";
 const char secureQuestion[] = "Secure email checking found (SSL/TLS on port 995). Use this?";
 const char startTlsQuestion[] = "Secure email checking found (STARTTLS on port 110). Use this?";
+const char imapStartTls[] = "Secure email checking found (STARTTLS on port 143). Use this?";
 const char secureWorking[] = "Login successful. Secure email checking is working!";
 const char loginRefused[] = "The mailserver reports that the Username and password are not recognised.";
 const char signInNotTried[] =
@@ -47,6 +48,7 @@ struct Probe {
     std::string user = "ann";
     std::string password = "secret";
     SignInMethod signIn = SignInMethod::Password;
+    MailProtocol protocol = MailProtocol::Pop3;
     // After the check: the host typed then, if any, and OK instead of Cancel.
     std::string hostAfter;
     bool confirm = false;
@@ -144,6 +146,7 @@ void runHostCheck(Probe& target)
     values.username.assign(target.user.c_str());
     values.password.assign(target.password.c_str());
     values.signIn = target.signIn;
+    values.protocol = target.protocol;
     confirmed.certSha256.assign("<not confirmed>");
     if (runConfigDialog(values, nullptr)) {
         confirmed.server.assign(values.server.text);
@@ -254,12 +257,14 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
         bool pinStored;
         bool afterStls = false;
         const char* host = "127.0.0.1";
+        MailProtocol protocol = MailProtocol::Pop3;
     } cases[] = {
         {"No", false, "", {}, "certificate is not trusted", false},
         {"Yes", true, "", {"USER ann", "PASS secret"}, "Login successful", true},
         {"Yes, then another host", true, "mail.example.org", {"USER ann", "PASS secret"}, "Login successful", false},
         {"STLS, Yes", true, "", {"CAPA", "STLS", "CAPA", "STLS", "USER ann", "PASS secret"}, "successful", true, true},
         {"a provider's server", true, "", {}, "is intercepting the connection", false, false, "outlook.office365.com"},
+        {"Google's IMAP server", true, "", {}, "intercepting", false, false, "imap.gmail.com", MailProtocol::Imap},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -274,6 +279,7 @@ TEST(HostCheck, UntrustedCertificateIsOfferedForTrustNeverFallingBackToPlain)
         testbench::ScriptedPop3Server& plain = others.plain;
         Probe result;
         result.host = c.host;
+        result.protocol = c.protocol;
         result.steps.lookUp = mailtest::loopbackForEveryName;
         result.tlsPort = c.afterStls ? others.tlsPort : tls.port();
         result.plainPort = c.afterStls ? tls.port() : plain.port();
@@ -311,6 +317,7 @@ TEST(HostCheck, EachProbeOutcomeIsOfferedOrReportedNeverSendingThePasswordUnaske
         Serve serve;
         Outcome outcome;
         bool afterStls = false;
+        MailProtocol protocol = MailProtocol::Pop3;
     };
     const Case cases[] = {
         {"server", Serve::Certificate, Outcome::SecureFound},
@@ -319,6 +326,7 @@ TEST(HostCheck, EachProbeOutcomeIsOfferedOrReportedNeverSendingThePasswordUnaske
         {"", Serve::NoCertificate, Outcome::PlainOffered},
         {"expired", Serve::Certificate, Outcome::CertificateRefused, true},
         {"", Serve::Closed, Outcome::NothingFound},
+        {"", Serve::Closed, Outcome::NothingFound, false, MailProtocol::Imap},
     };
     testbench::TempDirectory folder;
     testbench::TestPki pki;
@@ -336,6 +344,7 @@ TEST(HostCheck, EachProbeOutcomeIsOfferedOrReportedNeverSendingThePasswordUnaske
         result.tlsPort = servers.tlsPort;
         result.plainPort = c.outcome == Outcome::NothingFound ? closedPort() : plain.port();
         result.answerYes = false;
+        result.protocol = c.protocol;
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
         tls.stop();
@@ -372,6 +381,9 @@ TEST(HostCheck, EachProbeOutcomeIsOfferedOrReportedNeverSendingThePasswordUnaske
         case Outcome::NothingFound:
             ASSERT_EQ(1u, shown.size());
             EXPECT_EQ(0u, shown[0].text.find("No email checking found."));
+            EXPECT_NE(std::string::npos,
+                      shown[0].text.find(c.protocol == MailProtocol::Imap ? "IMAP-SSL on 993 or IMAP on 143"
+                                                                          : "POP3-SSL on 995 or POP3 on 110"));
             break;
         }
         EXPECT_EQ("4242", result.portAfter) << "every question was answered No";
@@ -429,7 +441,8 @@ protected:
 };
 
 // Over TLS the login comes before the question, which Yes answers: port 995 with SSL/TLS. With
-// nothing on the TLS port, STARTTLS on the plain port, where Dovecot lists STLS.
+// nothing on the TLS port, STARTTLS on the plain port, where Dovecot lists STLS; for IMAP, on
+// its IMAP port.
 TEST_F(HostCheckDovecot, ServicesFoundAreOfferedAndTheLoginReported)
 {
     struct Case {
@@ -439,19 +452,23 @@ TEST_F(HostCheckDovecot, ServicesFoundAreOfferedAndTheLoginReported)
         std::vector<std::string> texts;
         const char* portAfter;
         ConnectionSecurity securityAfter;
+        MailProtocol protocol = MailProtocol::Pop3;
     };
     using Security = ConnectionSecurity;
     const Case cases[] = {
         {"TLS", "right one", true, {secureQuestion, secureWorking}, "995", Security::TlsOnConnect},
         {"TLS, wrong password", "wrong one", true, {secureQuestion, loginRefused}, "995", Security::TlsOnConnect},
         {"nothing on the TLS port", "right one", false, {startTlsQuestion, secureWorking}, "110", Security::StartTls},
+        {"IMAP", "right one", false, {imapStartTls, secureWorking}, "143", Security::StartTls, MailProtocol::Imap},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         result.ran = false;
         result.password = c.password;
-        result.tlsPort = c.tlsOpen ? dovecot.tlsPort() : closedPort();
-        result.plainPort = dovecot.plainPort();
+        bool imap = c.protocol == MailProtocol::Imap;
+        result.protocol = c.protocol;
+        result.tlsPort = c.tlsOpen ? (imap ? dovecot.imapsPort() : dovecot.tlsPort()) : closedPort();
+        result.plainPort = imap ? dovecot.imapPort() : dovecot.plainPort();
         runHostCheck(result);
         ASSERT_TRUE(result.ran);
         EXPECT_EQ(c.texts, shownTexts());

@@ -82,9 +82,10 @@ void CALLBACK checkThenClose(HWND, UINT, UINT_PTR timer, DWORD)
     auto* dialog = static_cast<ConfigDialog*>(Dialog::findRunning(IDD_CONFIGURE));
     if (!dialog)
         return;
-    dialog->hostCheck.probeSteps = {{ConnectionSecurity::TlsOnConnect, running->tlsPort},
-                                    {ConnectionSecurity::StartTls, running->startTlsPort},
-                                    {ConnectionSecurity::None, running->plainPort}};
+    const MailProtocol pop3 = MailProtocol::Pop3;
+    dialog->hostCheck.probeSteps = {{pop3, ConnectionSecurity::TlsOnConnect, running->tlsPort},
+                                    {pop3, ConnectionSecurity::StartTls, running->startTlsPort},
+                                    {pop3, ConnectionSecurity::None, running->plainPort}};
     dialog->hostCheck.run();
     EndDialog(dialog->handle, IDCANCEL);
 }

@@ -1,9 +1,10 @@
-// The host probe against loopback servers: the step that finds POP3, and that nothing is tried
-// after a certificate failure, so that no weaker step can hand the password to an impostor.
+// The host probe against loopback servers: the step that finds POP3 or IMAP, and that nothing is
+// tried after a certificate failure, so that no weaker step can hand the password to an impostor.
 #include <gtest/gtest.h>
 
 #include <openssl/ssl.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,14 +42,34 @@ testbench::Script capabilities(bool stls)
     return stls ? script.expectLine("STLS").send("+OK\r\n").startTls().stall(2000) : script.stall(2000);
 }
 
+// The same for IMAP: the capabilities in the greeting, STARTTLS among them or not.
+testbench::Script imapCapabilities(bool startTls)
+{
+    testbench::Script script;
+    script.send(startTls ? "* OK [CAPABILITY IMAP4rev1 STARTTLS] hi\r\n" : "* OK [CAPABILITY IMAP4rev1] hi\r\n");
+    return startTls ? script.expectLine("a1 STARTTLS").send("a1 OK\r\n").startTls().stall(2000) : script.stall(2000);
+}
+
+// Each protocol's greeting and plain port, and what that port hears before TLS.
+struct Dialect {
+    MailProtocol protocol;
+    const char* greeting;
+    testbench::Script (*capabilities)(bool startTls);
+    std::vector<std::string> inClear;
+};
+const Dialect dialects[] = {
+    {MailProtocol::Pop3, "+OK ready\r\n", capabilities, {"CAPA", "STLS"}},
+    {MailProtocol::Imap, "* OK ready\r\n", imapCapabilities, {"a1 STARTTLS"}},
+};
+
 // How the TLS server serves: with a certificate, with a TLS version the client refuses, or
 // without any certificate.
 enum class Serve { Certificate, OldTls, NoCertificate };
 
 } // namespace
 
-// Every certificate of the TLS matrix on the TLS port, and one after STLS on the plain port,
-// with a plain service on the plain port, which answers CAPA without STLS first.
+// Every certificate of the TLS matrix on the TLS port, and one after STARTTLS on the plain port,
+// with a plain service on the plain port, which offers no STARTTLS first; for each protocol.
 TEST(HostProbe, CertificateMatrixNeverFallsBackAfterACertificateFailure)
 {
     struct Case {
@@ -80,9 +101,12 @@ TEST(HostProbe, CertificateMatrixNeverFallsBackAfterACertificateFailure)
     ASSERT_TRUE(pki.create(folder.path()));
     mailtest::TrustedCaDirectory trust(pki.path("ca.pem"));
     ASSERT_TRUE(trust.isReady());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.certificate) + (c.serve == Serve::Certificate ? "" : " (handshake fails)") +
-                     (c.afterStls ? " after STLS" : ""));
+    // Every row once for each protocol.
+    for (size_t row = 0; row < std::size(dialects) * std::size(cases); ++row) {
+        const Dialect& dialect = dialects[row / std::size(cases)];
+        const Case& c = cases[row % std::size(cases)];
+        SCOPED_TRACE(std::string(dialect.greeting) + c.certificate +
+                     (c.serve == Serve::Certificate ? "" : " (handshake fails)") + (c.afterStls ? " after STLS" : ""));
         std::string certificate = pki.path(c.certificate);
         testbench::ScriptedPop3Server tls;
         testbench::ScriptedPop3Server plain;
@@ -92,20 +116,21 @@ TEST(HostProbe, CertificateMatrixNeverFallsBackAfterACertificateFailure)
             tls.useWeakTls(certificate + ".pem", certificate + ".key", TLS1_1_VERSION);
         if (c.serve == Serve::NoCertificate)
             tls.useAnonymousTls();
-        tls.addConnection(testbench::Script().send("+OK ready\r\n").stall(2000));
-        plain.addConnection(capabilities(c.afterStls));
-        plain.addConnection(testbench::Script().send("+OK ready\r\n").stall(2000));
+        tls.addConnection(testbench::Script().send(dialect.greeting).stall(2000));
+        plain.addConnection(dialect.capabilities(c.afterStls));
+        plain.addConnection(testbench::Script().send(dialect.greeting).stall(2000));
         ASSERT_TRUE((c.afterStls || tls.start()) && plain.start());
-        HostProbe probe(NetworkSteps(), probeAttemptSeconds);
+        HostProbe probe(NetworkSteps(), probeAttemptSeconds, dialect.protocol);
         ProbeOutcome outcome = probe.run("127.0.0.1", stepsTo(c.afterStls ? closedPort() : tls.port(), plain.port()));
         tls.stop();
         plain.stop();
         EXPECT_EQ(c.outcome, outcome);
         EXPECT_EQ(c.reached, probe.reached().security);
         EXPECT_TRUE(tls.receivedLines().empty());
-        // Only CAPA and STLS reach the plain port, and nothing after a certificate failure.
-        std::vector<std::string> inClear = {"CAPA", "STLS"};
-        inClear.resize(c.reached == Security::TlsOnConnect ? 0 : c.afterStls ? 2 : 1);
+        // Only the capabilities and STARTTLS reach the plain port, and nothing after a
+        // certificate failure.
+        std::vector<std::string> inClear = dialect.inClear;
+        inClear.resize(c.reached == Security::TlsOnConnect ? 0 : c.afterStls ? inClear.size() : inClear.size() - 1);
         EXPECT_EQ(inClear, plain.receivedLines());
         int plainConnections = c.reached == Security::TlsOnConnect ? 0 : c.reached == Security::StartTls ? 1 : 2;
         EXPECT_EQ(plainConnections, plain.connectionsAccepted());

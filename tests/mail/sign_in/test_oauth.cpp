@@ -14,6 +14,7 @@
 #include "mail/sign_in/oauth_provider.h"
 #include "mail/sign_in/oauth_redirect_listener.h"
 #include "mail/sign_in/oauth_request.h"
+#include "mail/sign_in/oauth_sign_in.h"
 #include "mail/sign_in/oauth_token_keeper.h"
 #include "mail/sign_in/sasl_oauth.h"
 #include "mail/sign_in/https_post.h"
@@ -41,14 +42,15 @@ TEST(AuthorizationUrl, EveryValueIsPercentEncoded)
 {
     OAuthProvider provider = *findProvider(OAuthProviderId::Google);
     OAuthClient client{"id/1+2", "s"};
-    AuthorizationRequest request{"http://127.0.0.1:5000/", "ch_a-l", "st~.", "a b&c=d@gmail.com"};
+    AuthorizationRequest request{"http://127.0.0.1:5000/", "ch_a-l", "st~.", "a b&c=d@gmail.com",
+                                 scopeFor(provider, MailProtocol::Imap)};
     EXPECT_EQ(authorizationUrl(provider, client, request),
               "https://accounts.google.com/o/oauth2/v2/auth?response_type=code&client_id=id%2F1%2B2"
               "&redirect_uri=http%3A%2F%2F127.0.0.1%3A5000%2F&scope=https%3A%2F%2Fmail.google.com%2F"
               "&state=st~.&code_challenge=ch_a-l&code_challenge_method=S256"
               "&login_hint=a%20b%26c%3Dd%40gmail.com&access_type=offline&prompt=consent");
-    EXPECT_EQ(refreshForm(client, "r/=t"), "grant_type=refresh_token&refresh_token=r%2F%3Dt&client_id=id%2F1%2B2"
-                                           "&client_secret=s");
+    EXPECT_EQ(refreshForm(client, "r/=t", ""), "grant_type=refresh_token&refresh_token=r%2F%3Dt&client_id=id%2F1%2B2"
+                                               "&client_secret=s");
     struct Case {
         const char* encoded;
         bool decodes;
@@ -82,7 +84,36 @@ TEST(Providers, AddressesAndClientIds)
     for (const Case& c : cases)
         EXPECT_EQ(providerForAddress(c.address), c.provider) << c.address;
     const OAuthProvider& microsoft = *findProvider(OAuthProviderId::Microsoft);
-    EXPECT_STREQ(microsoft.scope, "https://outlook.office.com/POP.AccessAsUser.All offline_access");
+    // The scope follows the protocol, in the sign-in's URL and in every refresh (as both carry
+    // it); the provider's servers of both protocols take its tokens.
+    struct ScopeCase {
+        OAuthProviderId provider;
+        MailProtocol protocol;
+        const char* scope;
+        const char* server;
+    } scopeCases[] = {
+        {OAuthProviderId::Microsoft, MailProtocol::Pop3,
+         "https%3A%2F%2Foutlook.office.com%2FPOP.AccessAsUser.All%20offline_access", "outlook.office365.com"},
+        {OAuthProviderId::Microsoft, MailProtocol::Imap,
+         "https%3A%2F%2Foutlook.office.com%2FIMAP.AccessAsUser.All%20offline_access", "outlook.office365.com"},
+        {OAuthProviderId::Google, MailProtocol::Pop3, "https%3A%2F%2Fmail.google.com%2F", "pop.gmail.com"},
+        {OAuthProviderId::Google, MailProtocol::Imap, "https%3A%2F%2Fmail.google.com%2F", "imap.gmail.com"},
+    };
+    for (const ScopeCase& c : scopeCases) {
+        const OAuthProvider& provider = *findProvider(c.provider);
+        std::string scope = std::string("&scope=") + c.scope + "&";
+        SignInFlow flow(provider, OAuthClient{"id", ""}, c.protocol);
+        std::string opened;
+        flow.openBrowser = [&opened](const std::string& url) {
+            opened = url;
+            return false;
+        };
+        EXPECT_EQ(flow.run("a@example.test").outcome, SignInFlow::Outcome::BrowserFailed);
+        EXPECT_NE(opened.find(scope), std::string::npos) << opened;
+        std::string refresh = refreshForm(OAuthClient{"id", ""}, "r", scopeFor(provider, c.protocol)) + "&";
+        EXPECT_NE(refresh.find(scope), std::string::npos) << refresh;
+        EXPECT_TRUE(servesMail(provider, c.server)) << c.server;
+    }
 
     OAuthProvider google = *findProvider(OAuthProviderId::Google);
     google.builtInClientId = "built-in";

@@ -36,7 +36,7 @@ protected:
 
     SignInFlow::Result signIn(const char* clientId, int waitSeconds = 60)
     {
-        SignInFlow flow(bench.provider(), OAuthClient{clientId, ""});
+        SignInFlow flow(bench.provider(), OAuthClient{clientId, ""}, MailProtocol::Pop3);
         flow.waitSeconds = waitSeconds;
 #ifndef _WIN32
         flow.openBrowser = [](const std::string& url) {
@@ -52,7 +52,7 @@ protected:
     std::unique_ptr<DeviceSignIn> deviceSignIn(const char* client)
     {
         return std::make_unique<DeviceSignIn>(bench.url("/devicecode"), bench.provider().tokenEndpoint,
-                                              bench.provider().scope, OAuthClient{client, ""});
+                                              bench.provider().pop3Scope, OAuthClient{client, ""});
     }
 
     // One POP3 line from the Dovecot of the bench, CR LF included.
@@ -188,7 +188,7 @@ TEST_F(SignInBench, ChecksLogInWithTokensAndCountTheMailbox)
         CheckerThread checker(0x8001);
         checker.pop3.setTimeouts(10, 10);
         checker.setAccount(check.host, address, "", check.port, check.security, 5, nullptr,
-                           TokenSignIn{&bench.provider(), OAuthClient{"pellwick", ""}});
+                           TokenSignIn{&bench.provider(), OAuthClient{"pellwick", ""}, bench.provider().pop3Scope});
         checker.takeSignIn(OAuthTokens{check.accessToken, check.refreshToken, 3600, TokenKeeper::Clock::now()});
         checker.checkOnce();
         EXPECT_EQ(checker.takeSnapshot().status, CheckStatus::Ok);

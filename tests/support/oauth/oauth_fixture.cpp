@@ -49,6 +49,7 @@ bool OAuthFixture::fromEnvironment(OAuthFixture& out)
                  out.authorize.c_str(),
                  out.token.c_str(),
                  "mail offline_access",
+                 "mail offline_access",
                  "",
                  out.issuer.c_str(),
                  true,
