@@ -54,14 +54,48 @@ Script completeCheck()
     return loginAndListing(Script().send(greeting));
 }
 
+// IMAP: the greeting with its capabilities, and the reply of a login that lists them again.
+const std::string imapGreeting = "* OK [CAPABILITY IMAP4rev1] hi\r\n";
+const std::string imapStartTlsGreeting = "* OK [CAPABILITY IMAP4rev1 STARTTLS] hi\r\n";
+const std::vector<std::string> imapLoginAndList = {"LOGIN", "EXAMINE", "UID SEARCH"};
+
+std::string imapTag(int number)
+{
+    return "a" + std::to_string(number) + " ";
+}
+
+// IMAP's opening of STARTTLS up to the server's OK; TLS comes next.
+Script imapStartTlsAccepted()
+{
+    return Script().send(imapStartTlsGreeting).expectLine("a1 STARTTLS").send("a1 OK go\r\n");
+}
+
+// IMAP from LOGIN (tag a<first>) up to the UID SEARCH, whose answer is `searchReply`.
+Script imapLoginAndListing(Script script, int first, const std::string& searchReply)
+{
+    return script.expectLine(imapTag(first) + "LOGIN")
+        .send(imapTag(first) + "OK [CAPABILITY IMAP4rev1] in\r\n")
+        .expectLine(imapTag(first + 1) + "EXAMINE")
+        .send("* 2 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\n" + imapTag(first + 1) + "OK\r\n")
+        .expectLine(imapTag(first + 2) + "UID SEARCH")
+        .send(searchReply);
+}
+
 // The client's commands among what the server read (a stalled plain server also reads the
-// lines of a TLS ClientHello).
+// lines of a TLS ClientHello): POP3's whole, IMAP's without tag and arguments.
 std::vector<std::string> commandsIn(const std::vector<std::string>& lines)
 {
     std::vector<std::string> commands;
-    for (const std::string& line : lines)
+    for (const std::string& line : lines) {
         if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0 || line.rfind("UIDL", 0) == 0)
             commands.push_back(line);
+        size_t space = line.find(' ');
+        if (line.rfind("a", 0) != 0 || space == std::string::npos)
+            continue;
+        for (const std::string& command : imapLoginAndList)
+            if (line.compare(space + 1, command.size(), command) == 0)
+                commands.push_back(command);
+    }
     return commands;
 }
 
@@ -70,7 +104,13 @@ std::unique_ptr<CheckerThread> makeChecker(int limitSeconds)
 {
     std::unique_ptr<CheckerThread> checker(new CheckerThread(0x8001));
     checker->pop3.setTimeouts(limitSeconds, limitSeconds);
+    checker->imap.imap.setTimeouts(limitSeconds, limitSeconds);
     return checker;
+}
+
+const char* protocolName(MailProtocol protocol)
+{
+    return protocol == MailProtocol::Imap ? "Imap" : "Pop3";
 }
 
 // ---- Certificates ----
@@ -111,8 +151,9 @@ const CertificateRow certificateRows[] = {
     {"EndWithoutCloseNotifyMidListing", Serve::CutListing, "server", CheckStatus::ListFailed},
 };
 
-// Every row on connect (port 995) and after STLS: the same verification either way.
-using CertificateCase = std::tuple<CertificateRow, ConnectionSecurity>;
+// Every row on connect (port 995 or 993) and after STLS or STARTTLS, over POP3 and IMAP: the
+// same verification every way.
+using CertificateCase = std::tuple<CertificateRow, ConnectionSecurity, MailProtocol>;
 
 // The test CA trusted, and a server to present its certificates.
 class TrustedTestCa : public ::testing::Test {
@@ -132,15 +173,22 @@ protected:
 
 class CertificateMatrix : public TrustedTestCa, public ::testing::WithParamInterface<CertificateCase> {
 protected:
-    void serve(const CertificateRow& row, ConnectionSecurity security)
+    void serve(const CertificateRow& row, ConnectionSecurity security, MailProtocol protocol)
     {
         std::string cert = pki.path(std::string(row.certificate) + ".pem");
         std::string key = pki.path(std::string(row.certificate) + ".key");
         bool startTls = security == ConnectionSecurity::StartTls;
-        // In plain up to the handshake, and up to USER.
-        Script beforeTls = startTls ? stlsAccepted() : Script();
-        Script afterTls = startTls ? stlsAccepted().startTls() : Script().send(greeting);
-        Script script = loginAndListing(afterTls);
+        bool imap = protocol == MailProtocol::Imap;
+        // In plain up to the handshake, and up to USER or LOGIN (IMAP asks the capabilities
+        // again inside TLS).
+        Script beforeTls = !startTls ? Script() : imap ? imapStartTlsAccepted() : stlsAccepted();
+        Script afterTls = startTls ? Script(beforeTls).startTls() : Script().send(imap ? imapGreeting : greeting);
+        if (imap && startTls)
+            afterTls.expectLine("a2 CAPABILITY").send("* CAPABILITY IMAP4rev1\r\na2 OK\r\n");
+        int login = startTls ? 3 : 1;
+        Script script =
+            imap ? imapLoginAndListing(afterTls, login, "* SEARCH 1 2\r\n" + imapTag(login + 2) + "OK\r\n").stall(3000)
+                 : loginAndListing(afterTls);
         switch (row.serve) {
         case Serve::Certificate:
             server.useTls(cert, key);
@@ -159,7 +207,8 @@ protected:
             break;
         case Serve::CutListing:
             server.useTls(cert, key);
-            script = afterTls.login().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect();
+            script = imap ? imapLoginAndListing(afterTls, login, "* SEARCH 1").disconnect()
+                          : afterTls.login().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect();
             break;
         }
         server.addConnection(script);
@@ -171,10 +220,12 @@ TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
 {
     const CertificateRow& row = std::get<0>(GetParam());
     ConnectionSecurity security = std::get<1>(GetParam());
-    serve(row, security);
+    MailProtocol protocol = std::get<2>(GetParam());
+    serve(row, security, protocol);
     std::unique_ptr<CheckerThread> checker = makeChecker(2); // after the trust file is in place
     checker->pop3.steps.lookUp = mailtest::loopbackForEveryName;
-    checker->setAccount(row.host, "alice", "secret", server.port(), security, 5);
+    checker->imap.imap.steps.lookUp = mailtest::loopbackForEveryName;
+    checker->setAccount(row.host, "alice", "secret", server.port(), security, 5, nullptr, TokenSignIn(), protocol);
     Stopwatch watch;
     checker->checkOnce();
     EXPECT_LT(watch.seconds(), 6.0) << "the cycle outlived its time limits";
@@ -182,16 +233,19 @@ TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
     checker.reset();
     server.stop();
     bool verified = row.shown == CheckStatus::Ok || row.shown == CheckStatus::ListFailed;
-    EXPECT_EQ(commandsIn(server.receivedLines()), verified ? loginAndList : std::vector<std::string>{});
+    const std::vector<std::string>& sent = protocol == MailProtocol::Imap ? imapLoginAndList : loginAndList;
+    EXPECT_EQ(commandsIn(server.receivedLines()), verified ? sent : std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CertificateMatrix,
                          ::testing::Combine(::testing::ValuesIn(certificateRows),
                                             ::testing::Values(ConnectionSecurity::TlsOnConnect,
-                                                              ConnectionSecurity::StartTls)),
+                                                              ConnectionSecurity::StartTls),
+                                            ::testing::Values(MailProtocol::Pop3, MailProtocol::Imap)),
                          [](const ::testing::TestParamInfo<CertificateCase>& info) {
                              bool startTls = std::get<1>(info.param) == ConnectionSecurity::StartTls;
-                             return std::string(std::get<0>(info.param).name) + (startTls ? "AfterStls" : "");
+                             return std::string(std::get<0>(info.param).name) + (startTls ? "AfterStartTls" : "") +
+                                    protocolName(std::get<2>(info.param));
                          });
 
 // ---- STARTTLS refused or attacked ----
@@ -458,39 +512,58 @@ TEST_F(TokenLoginMatrix, SignInAgainWaitsForTheUserAndANewSignInEndsIt)
 
 // The server's replies of one dialogue, each after the client line it answers.
 struct Step {
-    const char* clientLine; // expected before the reply; null for the greeting
+    std::string clientLine; // expected before the reply; empty for the greeting
     std::string reply;
 };
-const std::vector<Step> dialogue = {{nullptr, greeting}, {"USER ", ok}, {"PASS ", ok}, {"UIDL", listingReply}};
 
-// What a cycle broken off at each step shows.
-CheckStatus brokenAt(size_t step)
+// A whole check's dialogue; IMAP's tags from a<first>, its total from EXISTS.
+std::vector<Step> dialogue(MailProtocol protocol, int first = 1)
 {
-    return step == 0 ? CheckStatus::HostNotFound : step < 3 ? CheckStatus::BadLogin : CheckStatus::ListFailed;
+    if (protocol == MailProtocol::Pop3)
+        return {{"", greeting}, {"USER ", ok}, {"PASS ", ok}, {"UIDL", listingReply}};
+    return {
+        {"", imapGreeting},
+        {imapTag(first) + "LOGIN", imapTag(first) + "OK [CAPABILITY IMAP4rev1] in\r\n"},
+        {imapTag(first + 1) + "EXAMINE", "* 2 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\n" + imapTag(first + 1) + "OK\r\n"},
+        {imapTag(first + 2) + "UID SEARCH", "* SEARCH 1 2\r\n" + imapTag(first + 2) + "OK\r\n"}};
 }
 
-// The dialogue up to `step`, then `reply`'s first `keep` bytes of it.
-Script upTo(size_t step, size_t keep)
+// What a cycle broken off at each step shows.
+CheckStatus brokenAt(MailProtocol protocol, size_t step)
+{
+    size_t listing = protocol == MailProtocol::Pop3 ? 3 : 2; // the first step after the login
+    return step == 0 ? CheckStatus::HostNotFound : step < listing ? CheckStatus::BadLogin : CheckStatus::ListFailed;
+}
+
+// `steps` up to `step`, then `reply`'s first `keep` bytes of it.
+Script upTo(const std::vector<Step>& steps, size_t step, size_t keep)
 {
     Script script;
     for (size_t i = 0; i <= step; ++i) {
-        if (dialogue[i].clientLine != nullptr)
-            script.expectLine(dialogue[i].clientLine);
-        script.send(i < step ? dialogue[i].reply : dialogue[i].reply.substr(0, keep));
+        if (!steps[i].clientLine.empty())
+            script.expectLine(steps[i].clientLine);
+        script.send(i < step ? steps[i].reply : steps[i].reply.substr(0, keep));
     }
     return script;
 }
 
-class BrokenDialogue : public ::testing::Test {
+// Over POP3 and IMAP.
+class BrokenDialogue : public ::testing::TestWithParam<MailProtocol> {
 protected:
-    // One complete check first: ids a and b, both unseen, and a seen file that holds "kept".
     void SetUp() override
     {
         seenPath = folder.path() + "/pellwick.uidl";
-        checker = makeChecker(1);
-        server.addConnection(completeCheck());
         ASSERT_TRUE(server.start());
-        checker->setAccount("127.0.0.1", "alice", "secret", server.port(), ConnectionSecurity::None, 5);
+    }
+
+    // A checker after one complete check: ids of two messages, both unseen, and a seen file
+    // that holds "kept". IMAP's next tag is then a4.
+    void checkCompletely()
+    {
+        checker = makeChecker(1);
+        server.addConnection(upTo(dialogue(GetParam()), 3, std::string::npos).stall(3000));
+        checker->setAccount("127.0.0.1", "alice", "secret", server.port(), ConnectionSecurity::None, 5, nullptr,
+                            TokenSignIn(), GetParam());
         ASSERT_TRUE(checker->checkOnce() == CheckStatus::Ok);
         std::FILE* file = std::fopen(seenPath.c_str(), "wb");
         ASSERT_NE(file, nullptr);
@@ -498,10 +571,14 @@ protected:
         std::fclose(file);
     }
 
-    // Runs one cycle against `script`: the status it shows, with the counts and the seen file
-    // as the first check left them.
+    // The dialogue of the cycle after checkCompletely().
+    std::vector<Step> nextDialogue() const { return dialogue(GetParam(), 4); }
+
+    // Runs one cycle against `script` after a complete one: the status it shows, with the
+    // counts and the seen file as the complete check left them.
     void expectCycle(const Script& script, CheckStatus shown, double limitSeconds, const std::string& what)
     {
+        checkCompletely();
         server.addConnection(script);
         Stopwatch watch;
         checker->checkOnce();
@@ -521,34 +598,44 @@ protected:
     std::unique_ptr<CheckerThread> checker;
 };
 
-TEST_F(BrokenDialogue, EveryReplyCutAtEveryByte)
+TEST_P(BrokenDialogue, EveryReplyCutAtEveryByte)
 {
-    for (size_t step = 0; step < dialogue.size(); ++step)
-        for (size_t keep = 0; keep < dialogue[step].reply.size(); ++keep)
-            expectCycle(upTo(step, keep).disconnect(), brokenAt(step), 3.0,
+    std::vector<Step> steps = nextDialogue();
+    for (size_t step = 0; step < steps.size(); ++step)
+        for (size_t keep = 0; keep < steps[step].reply.size(); ++keep)
+            expectCycle(upTo(steps, step, keep).disconnect(), brokenAt(GetParam(), step), 3.0,
                         "step " + std::to_string(step) + " cut after " + std::to_string(keep) + " bytes");
 }
 
-TEST_F(BrokenDialogue, DisconnectOrStallAtEachStepEndsWithinTheLimit)
+TEST_P(BrokenDialogue, DisconnectOrStallAtEachStepEndsWithinTheLimit)
 {
-    for (size_t step = 0; step < dialogue.size(); ++step) {
+    std::vector<Step> steps = nextDialogue();
+    for (size_t step = 0; step < steps.size(); ++step) {
         std::string where = "step " + std::to_string(step);
-        expectCycle(upTo(step, 0).disconnect(), brokenAt(step), 3.0, "disconnect at " + where);
+        expectCycle(upTo(steps, step, 0).disconnect(), brokenAt(GetParam(), step), 3.0, "disconnect at " + where);
         // A stall is a silent server: the one-second limit ends it whatever the step.
-        expectCycle(upTo(step, 0).stall(10000), CheckStatus::NoResponse, 3.5, "stall at " + where);
+        expectCycle(upTo(steps, step, 0).stall(10000), CheckStatus::NoResponse, 3.5, "stall at " + where);
     }
 }
 
-TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
+TEST_P(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
 {
     // 30 ms a byte: the listing reply alone takes longer than the one-second limit, which
-    // counts from the last progress, not from the start.
-    Script drip =
-        loggedIn().expectLine("UIDL").sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30).stall(3000);
-    server.addConnection(drip);
+    // counts from the last progress, not from the start. Four messages where there were two.
+    checkCompletely();
+    std::vector<Step> steps = nextDialogue();
+    bool imap = GetParam() == MailProtocol::Imap;
+    steps[2].reply = imap ? "* 4 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\na5 OK\r\n" : steps[2].reply;
+    std::string listing = imap ? "* SEARCH 1 2 3 4\r\na6 OK\r\n" : "+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n";
+    server.addConnection(upTo(steps, 3, 0).sendSplit(listing, 1, 30).stall(3000));
     EXPECT_TRUE(checker->checkOnce() == CheckStatus::Ok);
     EXPECT_EQ(checker->takeSnapshot().totalCount, 4);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, BrokenDialogue, ::testing::Values(MailProtocol::Pop3, MailProtocol::Imap),
+                         [](const ::testing::TestParamInfo<MailProtocol>& info) {
+                             return std::string(protocolName(info.param));
+                         });
 
 // A locked mailbox: every cycle fails at PASS as a busy server, not a refused password, and the
 // checker pauses between attempts instead of reconnecting at once. Report times are the checker's own, so this holds however
