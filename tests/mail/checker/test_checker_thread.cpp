@@ -275,14 +275,15 @@ TEST_F(CheckCycle, CheckNowEndsTheWaitAfterSuccess)
 
 // An IMAP check of a folder of three, `unseen` the UIDs without \Seen, up to the answer to
 // UID SEARCH; tags from a<first> (they go on counting on a new connection); the folder
-// opened with `open` (EXAMINE or SELECT).
-Script imapListed(const std::string& unseen, int first = 1, const std::string& open = "EXAMINE")
+// opened with `open` (EXAMINE or SELECT); `capabilities` those of the server.
+Script imapListed(const std::string& unseen, int first = 1, const std::string& open = "EXAMINE",
+                  const std::string& capabilities = "IMAP4rev1 IDLE")
 {
     auto tag = [first](int n) { return "a" + std::to_string(first + n) + " "; };
     return Script()
-        .send("* OK [CAPABILITY IMAP4rev1 IDLE] hi\r\n")
+        .send("* OK [CAPABILITY " + capabilities + "] hi\r\n")
         .expectLine(tag(0) + "LOGIN")
-        .send(tag(0) + "OK [CAPABILITY IMAP4rev1 IDLE] in\r\n")
+        .send(tag(0) + "OK [CAPABILITY " + capabilities + "] in\r\n")
         .expectLine(tag(1) + open)
         .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\n" + tag(1) + "OK\r\n")
         .expectLine(tag(2) + "UID SEARCH")
@@ -301,7 +302,8 @@ Script imapIdling(const std::string& unseen, int first = 1, bool goAhead = true,
 // The second report of an IMAP account under IDLE: the change told on the same connection
 // (after renewals of the IDLE), or a new connection at once after Check Now (the IDLE dropped
 // without DONE: after a sleep nothing would answer it) or after the connection was lost
-// (no failure shown in between, no retry pause).
+// (no failure shown in between, no retry pause). Without IDLE: a new connection at the
+// interval, listing the unseen messages only.
 TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
 {
     struct {
@@ -311,7 +313,16 @@ TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
         int total;
         int renewMs = CheckerThread::defaultIdleRenewMilliseconds;
         const char* neverSent = "\x01";
+        int minuteMs = CheckerThread::defaultMillisecondsPerMinute;
     } rows[] = {
+        {"no IDLE: polled",
+         {imapListed("5", 1, "EXAMINE", "IMAP4rev1").stall(3000),
+          imapListed("5 9", 4, "EXAMINE", "IMAP4rev1").stall(3000)},
+         false,
+         3,
+         CheckerThread::defaultIdleRenewMilliseconds,
+         "a4 IDLE",
+         5},
         {"change",
          {imapIdling("5")
               .send("* 4 EXISTS\r\n")
@@ -369,6 +380,7 @@ TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
         checker.reset(new CheckerThread(checkResultMessage));
         checker->retryMilliseconds = 60 * 1000;
         checker->idleRenewMilliseconds = row.renewMs;
+        checker->millisecondsPerMinute = row.minuteMs;
         checker->imap.imap.setTimeouts(5, 5);
         heard.attach(*checker);
         checker->setAccount(loopback, "alice", "secret", imapServer.port(), ConnectionSecurity::None, 60, nullptr,
