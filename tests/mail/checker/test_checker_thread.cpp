@@ -410,46 +410,34 @@ TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
 // STORE the server refuses is sent again on the next connection.
 TEST_F(CheckCycle, ImapMarkAsReadReachesTheServerOnlyWhenAsked)
 {
+    const std::string store = "UID STORE 5 +FLAGS.SILENT (\\Seen)";
+    auto storeAnswered = [&store](const std::string& reply) {
+        return imapIdling("5", 1, true, "SELECT")
+            .expectLine("DONE")
+            .send("a4 OK\r\n")
+            .expectLine("a5 " + store)
+            .send("a5 " + reply + "\r\n")
+            .expectLine("a6 IDLE")
+            .send("+ idling\r\n")
+            .stall(3000);
+    };
     struct {
         const char* name;
         bool markOnServer;
         std::vector<Script> scripts;
-        const char* beforeCheckNow; // the line that shows the marks went out on the first connection
-        const char* last;           // the last line of the second connection
+        const char* last; // the last line of the second connection
         int stores;
     } rows[] = {
-        {"off", false, {imapIdling("5").stall(3000), imapIdling("5", 5)}, "", "a8 IDLE", 0},
-        {"on",
-         true,
-         {imapIdling("5", 1, true, "SELECT")
-              .expectLine("DONE")
-              .send("a4 OK\r\n")
-              .expectLine("a5 UID STORE 5 +FLAGS.SILENT (\\Seen)")
-              .send("a5 OK\r\n")
-              .expectLine("a6 IDLE")
-              .send("+ idling\r\n")
-              .stall(3000),
-          imapIdling("", 7, true, "SELECT")},
-         "a6 IDLE",
-         "a10 IDLE",
-         1},
+        {"off", false, {imapIdling("5").stall(3000), imapIdling("5", 5)}, "a8 IDLE", 0},
+        {"on", true, {storeAnswered("OK"), imapIdling("", 7, true, "SELECT")}, "a10 IDLE", 1},
         {"refused, then sent again",
          true,
-         {imapIdling("5", 1, true, "SELECT")
-              .expectLine("DONE")
-              .send("a4 OK\r\n")
-              .expectLine("a5 UID STORE 5 ")
-              .send("a5 NO [CANNOT] not now\r\n")
-              .expectLine("a6 IDLE")
-              .send("+ idling\r\n")
-              .stall(3000),
-          imapListed("5", 7, "SELECT")
-              .expectLine("a10 UID STORE 5 +FLAGS.SILENT (\\Seen)")
-              .send("a10 OK\r\n")
-              .expectLine("a11 IDLE")
-              .send("+ idling\r\n")
-              .stall(3000)},
-         "a6 IDLE",
+         {storeAnswered("NO [CANNOT] not now"), imapListed("5", 7, "SELECT")
+                                                    .expectLine("a10 " + store)
+                                                    .send("a10 OK\r\n")
+                                                    .expectLine("a11 IDLE")
+                                                    .send("+ idling\r\n")
+                                                    .stall(3000)},
          "a11 IDLE",
          2},
     };
@@ -470,8 +458,9 @@ TEST_F(CheckCycle, ImapMarkAsReadReachesTheServerOnlyWhenAsked)
         ASSERT_TRUE(heard.waitFor(1, reportWaitMs));
         ASSERT_TRUE(testbench::pollUntil([&] { return checker->imap.imap.isIdling(); }, reportWaitMs, 10));
         checker->markAsRead();
-        if (*row.beforeCheckNow != '\0')
-            ASSERT_TRUE(imapServer.waitForLine(row.beforeCheckNow, reportWaitMs));
+        if (row.markOnServer) { // the marks went out on the first connection
+            ASSERT_TRUE(imapServer.waitForLine("a6 IDLE", reportWaitMs));
+        }
         checker->requestCheckNow();
         ASSERT_TRUE(imapServer.waitForLine(row.last, reportWaitMs));
         ASSERT_TRUE(heard.waitFor(3, reportWaitMs));
