@@ -53,7 +53,7 @@ TEST(ImapStartTls, CapabilitiesAreAskedAgainInsideTlsAndReplaceThePlainOnes)
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }
 
-enum class Act { Nothing, EndIdle, DropIdle, Abort, ClockJumps };
+enum class Act { Nothing, EndIdle, Abort, ClockJumps };
 
 // The wall clock of a machine that slept an hour after the wait's first look at it.
 std::atomic<int> wallClockReads{0};
@@ -83,9 +83,6 @@ std::vector<IdleRow> idleRows()
          ImapStatus::Ok, IdleWake::TimeLimit},
         {"EndedFromAnotherThread", [](Script& s) { s.expectLine("DONE").send("a5 OK\r\n"); }, Act::EndIdle,
          ImapStatus::Ok, IdleWake::Ended},
-        // No DONE (the stall would take it): the connection is closed instead.
-        {"DroppedFromAnotherThread", [](Script& s) { s.stall(10000); }, Act::DropIdle, ImapStatus::Ok,
-         IdleWake::Dropped},
         {"MachineSleptDuringTheWait", [](Script& s) { s.stall(10000); }, Act::ClockJumps, ImapStatus::Ok,
          IdleWake::Slept},
         {"AbortedFromAnotherThread", [](Script& s) { s.stall(10000); }, Act::Abort, ImapStatus::StreamFailed,
@@ -135,12 +132,10 @@ TEST_P(ImapIdleEndings, IdleEndsAsTheServerOrTheCallerDecides)
     // Long enough for the other thread to act first; 1 second where nobody acts.
     int seconds = row.act == Act::Nothing ? 1 : 30;
     std::future<ImapStatus> idled = std::async(std::launch::async, [&] { return session.idle(seconds, wake); });
-    if (row.act == Act::EndIdle || row.act == Act::DropIdle || row.act == Act::Abort) {
+    if (row.act == Act::EndIdle || row.act == Act::Abort) {
         EXPECT_TRUE(testbench::pollUntil([&] { return session.isIdling(); }, 5000, 10));
         if (row.act == Act::EndIdle)
             session.endIdle();
-        else if (row.act == Act::DropIdle)
-            session.dropIdle();
         else
             session.abort();
     }
