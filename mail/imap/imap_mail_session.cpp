@@ -58,15 +58,14 @@ bool ImapMailSession::listUnseen()
     lastStep = imap.searchUids(ImapSearch::Unseen, uids);
     if (lastStep != ImapStatus::Ok)
         return false;
-    char scope[16];
-    std::snprintf(scope, sizeof scope, "%u/", static_cast<unsigned>(imap.folder().uidValidity));
+    const std::string scope = idScope();
     mailbox.enterScope(scope);
     mailbox.startListing();
     {
         Mailbox::ListingBatch batch(mailbox);
         char id[32];
         for (uint32_t uid : uids) {
-            std::snprintf(id, sizeof id, "%s%u", scope, static_cast<unsigned>(uid));
+            std::snprintf(id, sizeof id, "%s%u", scope.c_str(), static_cast<unsigned>(uid));
             batch.add(id);
         }
     }
@@ -114,10 +113,18 @@ uint32_t uidUnder(const std::string& id, const std::string& scope)
 
 } // namespace
 
+std::string ImapMailSession::idScope() const
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%u/", static_cast<unsigned>(imap.folder().uidValidity));
+    return text;
+}
+
 ImapStatus ImapMailSession::markSeen(const std::vector<std::string>& ids)
 {
-    char scope[16];
-    std::snprintf(scope, sizeof scope, "%u/", static_cast<unsigned>(imap.folder().uidValidity));
+    if (!examined)
+        return ImapStatus::NotOffered;
+    const std::string scope = idScope();
     std::vector<uint32_t> uids;
     for (const std::string& id : ids) {
         uint32_t uid = uidUnder(id, scope);

@@ -12,8 +12,9 @@
 // put into the Mailbox is the folder's messages without \Seen, each as "UIDVALIDITY/UID", so
 // that an arrival is announced once under its folder's UIDVALIDITY and the seen-message file
 // keeps both; the total is the folder's message count. Mark as read stays in the Mailbox
-// unless the account marks on the server too (setMarkOnServer, then markSeen). A UIDVALIDITY unlike the one the Mailbox's ids carry
-// starts afresh: the ids go and the folder's present messages are taken as announced.
+// unless the account marks on the server too (setMarkOnServer, then markSeen). A
+// UIDVALIDITY unlike the one the Mailbox's ids carry starts afresh: the ids go and the
+// folder's present messages are taken as announced.
 // Used by one thread; abort(), clearAbort() and endWait() may be called from another.
 class ImapMailSession final : public MailSession {
 public:
@@ -35,7 +36,8 @@ public:
     bool updateMailbox() override;
     // \Seen set on the server for those of `ids` ("UIDVALIDITY/UID", as the listing names
     // them) under the selected folder's UIDVALIDITY; the others name messages gone with an
-    // older numbering and are skipped. Ok when none is left to set.
+    // older numbering and are skipped. Ok when none is left to set; NotOffered before the
+    // folder is selected.
     ImapStatus markSeen(const std::vector<std::string>& ids);
     bool connectionLost() const override { return lastStep == ImapStatus::StreamFailed || lastStep == ImapStatus::Bye; }
     // IDLE where the server lists it, renewed at most every maxIdleSeconds by the caller's loop.
@@ -56,6 +58,7 @@ public:
 
 private:
     bool listUnseen();
+    std::string idScope() const; // "UIDVALIDITY/" of the selected folder, the ids' beginning
 
     Mailbox& mailbox;
     std::string folderName = "INBOX";

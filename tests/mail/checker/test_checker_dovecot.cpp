@@ -160,8 +160,9 @@ TEST_F(DovecotChecks, MarkedMailStaysReadAndOnlyArrivalsCountAfterARestart)
         EXPECT_EQ(seenOnServer(), 0);
         checker->markAsRead();
         ASSERT_TRUE(saveSeenFile(checker->pop3.mailbox, seenPath.c_str()));
-        if (row.onServer)
+        if (row.onServer) {
             ASSERT_TRUE(testbench::pollUntil([&] { return seenOnServer() == 2; }, reportWaitMs, 20));
+        }
         checker.reset();
         EXPECT_EQ(seenOnServer(), row.onServer ? 2 : 0);
 
@@ -174,8 +175,9 @@ TEST_F(DovecotChecks, MarkedMailStaysReadAndOnlyArrivalsCountAfterARestart)
         deliver(3, 1);
         CheckReports after;
         makeChecker(after);
-        if (!row.onServer)
+        if (!row.onServer) {
             ASSERT_TRUE(loadSeenFile(checker->pop3.mailbox, seenPath.c_str()));
+        }
         startChecking(password, false, row.protocol);
         ASSERT_TRUE(after.waitFor(1, reportWaitMs));
         EXPECT_EQ(after.at(0).status, CheckStatus::Ok);
