@@ -57,9 +57,11 @@ struct CheckSnapshot {
 
 // The background checker: a check cycle (connect, log in, list, reconcile, close), then a
 // wait, until stopped. An IMAP account whose server offers IDLE stays connected after a
-// successful cycle and updates on that connection at each change and interval (watchServer). It drives its session as a MailSession; the session's Mailbox guards
-// the lists and counts with its own lock, and the checker's own fields have the checker's
-// lock. Where both are held, the checker's is taken first.
+// successful cycle and updates on that connection at each change and interval (watchServer),
+// the IDLE renewed every few minutes and a lost connection opened again at once. It drives
+// its session as a MailSession; the session's Mailbox guards the lists and counts with its
+// own lock, and the checker's own fields have the checker's lock. Where both are held, the
+// checker's is taken first.
 //
 // Use from the window thread:
 //   CheckerThread checker(0x8001);                  // WM_APP + 1, the check-result message

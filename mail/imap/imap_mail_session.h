@@ -15,7 +15,8 @@
 // unless the account marks on the server too (setMarkOnServer, then markSeen). A
 // UIDVALIDITY unlike the one the Mailbox's ids carry starts afresh: the ids go and the
 // folder's present messages are taken as announced.
-// Used by one thread; abort(), clearAbort() and endWait() may be called from another.
+// Used by one thread; abort(), clearAbort(), endWait() and dropWait() may be called from
+// another.
 class ImapMailSession final : public MailSession {
 public:
     // The Mailbox the listings fill; it outlives the session.

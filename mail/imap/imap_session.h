@@ -79,7 +79,7 @@ enum class IdleWake {
 // asked again inside TLS), a login, examine; then any of the counts, lists, idle and
 // markSeen, in any order, as often as wanted. Every step returns an ImapStatus; a step that
 // fails with StreamFailed, Bye or ReplyRefused leaves the connection unusable.
-// Used by one thread; abort() and endIdle() may be called from another.
+// Used by one thread; abort(), endIdle() and dropIdle() may be called from another.
 class ImapSession : public Connection {
 public:
     static const size_t maxCommandBytes = 8 * 1024; // one command line, CR LF included
