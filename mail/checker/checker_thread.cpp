@@ -137,7 +137,7 @@ void CheckerThread::requestCheckNow()
     }
     wake.notify_all();
     // An IDLE ends, so that the check follows at once; POP3 never waits on its server.
-    imap.endWait();
+    imap.dropWait();
 }
 
 void CheckerThread::requestStop()
@@ -161,8 +161,30 @@ void CheckerThread::requestStop()
 
 void CheckerThread::markAsRead()
 {
-    mailbox.markAsRead();
+    bool toServer = false;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        toServer = account.markOnServer && account.protocol == MailProtocol::Imap;
+    }
+    std::vector<std::string> marked;
+    mailbox.markAsRead(toServer ? &marked : nullptr);
     notifyOwner();
+    if (marked.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        serverMarks.insert(serverMarks.end(), marked.begin(), marked.end());
+        serverMarksWaiting = true;
+    }
+    imap.endWait(); // an IDLE ends with DONE, so that the marks go on the same connection
+}
+
+void CheckerThread::setMarkOnServer(bool on)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    account.markOnServer = on;
+    if (!on)
+        serverMarks.clear();
 }
 
 CheckSnapshot CheckerThread::takeSnapshot()
@@ -238,6 +260,8 @@ bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
     copy.folder.assign(account.folder.text);
     session = copy.protocol == MailProtocol::Imap ? static_cast<MailSession*>(&imap) : &pop3;
     imap.setFolder(copy.folder.text);
+    cycleMarksOnServer = account.markOnServer;
+    imap.setMarkOnServer(cycleMarksOnServer);
     cycleIntervalMinutes = account.intervalMinutes;
     return true;
 }
@@ -266,6 +290,8 @@ CheckStatus CheckerThread::talkToServer(const Account& copy, PendingTokens& hand
         return failedStep(CheckStatus::ListFailed);
     if (copy.protocol == MailProtocol::Pop3)
         session->close();
+    else
+        writeServerMarks(true); // a connection that died meanwhile is found by the watch
     return CheckStatus::Ok;
 }
 
@@ -347,11 +373,11 @@ CheckStatus CheckerThread::finishCycle(CheckStatus outcome)
 
 // After a successful cycle: where the session can wait on the server (IMAP IDLE), stays
 // connected and updates the mailbox on each change it tells of and at each interval, the
-// wait renewed before the server's limit; otherwise the interval wait. A Check Now or a stop
-// ends it; a connection that fails is closed and the cycle retried after the failure's pause.
+// wait renewed every idleRenewMilliseconds; otherwise the interval wait. A Check Now or a
+// stop ends it; a connection that is lost is opened afresh (reconnectAfterLoss), one whose
+// update the server refused is reported and the cycle retried after the failure's pause.
 bool CheckerThread::watchServer(int intervalMinutes)
 {
-    const long long renewMilliseconds = ImapSession::maxIdleSeconds * 1000LL;
     long long milliseconds = static_cast<long long>(intervalMinutes) * millisecondsPerMinute;
     Clock::time_point deadline = deadlineAfter(milliseconds);
     for (bool watched = false;; watched = true) {
@@ -360,37 +386,87 @@ bool CheckerThread::watchServer(int intervalMinutes)
             session->close();
             return !stop;
         }
+        writeServerMarks(false);
         long long left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0 && !watched) {
             session->close();
             return true;
         }
-        NewsWait news =
-            left <= 0 ? NewsWait::Changed : session->waitForNews(static_cast<int>(std::min(left, renewMilliseconds)));
+        long long renew = std::max(idleRenewMilliseconds, 1);
+        NewsWait news = left <= 0 ? NewsWait::Changed : session->waitForNews(static_cast<int>(std::min(left, renew)));
         if (news == NewsWait::NotOffered) {
             session->close();
             return waitAfterSuccess(intervalMinutes);
         }
         if (news == NewsWait::Failed) {
             session->close();
-            return waitAfterFailure();
+            return reconnectAfterLoss();
         }
         if (news != NewsWait::Changed)
             continue;
-        if (!updateOnConnection())
-            return waitAfterFailure();
+        bool lost = false;
+        if (!updateOnConnection(lost))
+            return lost ? reconnectAfterLoss() : waitAfterFailure();
         if (left <= 0)
             deadline = deadlineAfter(milliseconds);
     }
 }
 
-// Updates the mailbox on the open connection and reports the outcome as a cycle does.
-bool CheckerThread::updateOnConnection()
+// Updates the mailbox on the open connection and reports the outcome as a cycle does; a
+// connection lost meanwhile (`lost`) is closed and reported by the cycle that replaces it.
+bool CheckerThread::updateOnConnection(bool& lost)
 {
     seenFile.read(mailbox); // one that could not be read is tried again, as before each cycle
-    bool updated = session->updateMailbox();
-    finishCycle(updated ? CheckStatus::Ok : failedStep(CheckStatus::ListFailed));
-    return updated;
+    if (session->updateMailbox()) {
+        finishCycle(CheckStatus::Ok);
+        return true;
+    }
+    lost = session->connectionLost();
+    if (lost)
+        session->close();
+    else
+        finishCycle(failedStep(CheckStatus::ListFailed));
+    return false;
+}
+
+// A connection kept open was lost (the server's BYE, a failed renewal, a drop, a sleep): a
+// new cycle at once, so that a reconnect that works shows no failure; one that fails is
+// reported and paused after as any. At most one at once per retry pause, so that a server
+// that keeps hanging up is not called again and again.
+bool CheckerThread::reconnectAfterLoss()
+{
+    bool stop = false;
+    if (checkNowOrStop(stop)) // Check Now dropped the connection: its cycle follows
+        return !stop;
+    Clock::time_point now = Clock::now();
+    if (reconnectedAtOnce && now - lastReconnectAtOnce < std::chrono::milliseconds(retryMilliseconds))
+        return waitAfterFailure();
+    reconnectedAtOnce = true;
+    lastReconnectAtOnce = now;
+    return true;
+}
+
+// \Seen on the server for the ids Mark As Read queued, on the open IMAP connection: all of
+// them on a new connection, else only when some came since the last try. Those the server
+// took, or that name an older numbering of the folder, leave the queue; the rest wait for
+// the next connection, so pellwick's own mark is never lost with them.
+void CheckerThread::writeServerMarks(bool newConnection)
+{
+    if (session != &imap || !cycleMarksOnServer)
+        return;
+    std::vector<std::string> ids;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!newConnection && !serverMarksWaiting)
+            return;
+        serverMarksWaiting = false;
+        ids = serverMarks;
+    }
+    if (ids.empty() || imap.markSeen(ids) != ImapStatus::Ok)
+        return;
+    std::lock_guard<std::mutex> hold(lock);
+    // Marks queued meanwhile came after these; an "off" meanwhile left fewer.
+    serverMarks.erase(serverMarks.begin(), serverMarks.begin() + std::min(ids.size(), serverMarks.size()));
 }
 
 // True, and the request taken, when Check Now or a stop (`stop` set) is pending.

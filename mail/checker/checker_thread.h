@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "mail/checker/check_status.h"
 #include "util/thread.h"
@@ -58,9 +59,11 @@ struct CheckSnapshot {
 
 // The background checker: a check cycle (connect, log in, list, reconcile, close), then a
 // wait, until stopped. An IMAP account whose server offers IDLE stays connected after a
-// successful cycle and updates on that connection at each change and interval (watchServer). It drives its session as a MailSession; the session's Mailbox guards
-// the lists and counts with its own lock, and the checker's own fields have the checker's
-// lock. Where both are held, the checker's is taken first.
+// successful cycle and updates on that connection at each change and interval (watchServer),
+// the IDLE renewed every few minutes and a lost connection opened again at once. It drives
+// its session as a MailSession; the session's Mailbox guards the lists and counts with its
+// own lock, and the checker's own fields have the checker's lock. Where both are held, the
+// checker's is taken first.
 //
 // Use from the window thread:
 //   CheckerThread checker(0x8001);                  // WM_APP + 1, the check-result message
@@ -81,6 +84,12 @@ public:
     static const int defaultPort = pop3TlsPort;
     static const int defaultRetryMilliseconds = 10 * 1000;
     static const int defaultMillisecondsPerMinute = 60 * 1000;
+    // An IDLE is renewed (DONE, the server's OK, IDLE again) this often: far inside the 29
+    // minutes servers allow, and inside the shortest idle time-outs of common NATs and load
+    // balancers (Azure's 4 minutes, AWS's NAT gateway 350 seconds), so that a quiet
+    // connection is neither dropped by the way nor found dead only much later. The renewal
+    // is one short exchange: a few a quarter of an hour cost nothing worth measuring.
+    static const int defaultIdleRenewMilliseconds = 3 * 60 * 1000;
 
     explicit CheckerThread(unsigned notifyMessage);
     ~CheckerThread();
@@ -106,11 +115,19 @@ public:
     // The refresh token the provider last replaced the stored one with, once; false when none
     // waits. The owner stores it as soon as it is told (CheckOwner::tokenMessage).
     bool takeRotatedRefreshToken(std::string& refreshToken);
-    // Ends the wait after a successful check at once (an IMAP IDLE too: a new cycle follows);
-    // a request made during a check or during the wait after a failure stays pending until then.
+    // Ends the wait after a successful check at once (an IMAP IDLE too, its connection dropped
+    // rather than ended: after a sleep it may be dead; a new cycle follows); a request made
+    // during a check or during the wait after a failure stays pending until then. The
+    // program's resume from sleep asks this too.
     void requestCheckNow();
-    // Marks every listed id as read and tells the owner, so the window shows 0 unseen.
+    // Marks every listed id as read and tells the owner, so the window shows 0 unseen. For an
+    // IMAP account that marks on the server, the ids this marked are queued for \Seen on the
+    // server: at once on a connection kept open (its IDLE ended), else at the next connection;
+    // ones the server refused stay queued for the connection after.
     void markAsRead();
+    // Whether Mark As Read also sets \Seen on an IMAP server, from the next cycle on. Off
+    // forgets the marks still queued for the server.
+    void setMarkOnServer(bool on);
     // Reads status and counts and clears freshMail, in the same step, so an announcement is
     // reported exactly once.
     CheckSnapshot takeSnapshot();
@@ -133,6 +150,7 @@ public:
     // Shortened by tests; the defaults are ten seconds and one minute.
     int retryMilliseconds = defaultRetryMilliseconds;
     int millisecondsPerMinute = defaultMillisecondsPerMinute;
+    int idleRenewMilliseconds = defaultIdleRenewMilliseconds;
 
     // The sessions the cycles run, as a MailSession, by the account's protocol; both fill the
     // one Mailbox (pop3.mailbox). Tests set their time limits and network steps before start().
@@ -159,6 +177,7 @@ private:
         TokenSignIn signIn;
         MailProtocol protocol = MailProtocol::Pop3;
         TextRecord folder;
+        bool markOnServer = false;
     };
     // Tokens handed over by the window thread, for the keeper of the next cycle.
     struct PendingTokens {
@@ -176,7 +195,9 @@ private:
     CheckStatus finishCycle(CheckStatus outcome);
     bool waitAfterSuccess(int intervalMinutes);
     bool watchServer(int intervalMinutes);
-    bool updateOnConnection();
+    bool updateOnConnection(bool& lost);
+    bool reconnectAfterLoss();
+    void writeServerMarks(bool newConnection);
     bool checkNowOrStop(bool& stop);
     bool waitAfterFailure();
     void notifyOwner();
@@ -204,5 +225,14 @@ private:
     int keeperVersion = 0;
     int cycleIntervalMinutes = defaultIntervalMinutes; // the checker thread's copy
     int cycleSignInVersion = 0;                        // the checker thread's copy
-    std::condition_variable wake;                      // signalled with lock
+    bool cycleMarksOnServer = false;                   // the checker thread's copy
+    // Ids ("UIDVALIDITY/UID") marked as read and not yet \Seen on the server, and whether
+    // some came since the last try on this connection. Guarded by lock.
+    std::vector<std::string> serverMarks;
+    bool serverMarksWaiting = false;
+    // When the last lost connection was opened again without the retry pause; the checker
+    // thread's alone.
+    bool reconnectedAtOnce = false;
+    std::chrono::steady_clock::time_point lastReconnectAtOnce;
+    std::condition_variable wake; // signalled with lock
 };

@@ -1,12 +1,16 @@
 #include "mail/imap/imap_mail_session.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 bool ImapMailSession::connect(const char* host, int port, ConnectionSecurity security)
 {
     examined = false;
-    return imap.connect(host, port, security) == ImapStatus::Ok;
+    imap.clearIdleEnd(); // a request to end an IDLE was for the connection before
+    lastStep = imap.connect(host, port, security);
+    return lastStep == ImapStatus::Ok;
 }
 
 // [UNAVAILABLE] (RFC 5530) is the server's own word that it cannot judge the login now.
@@ -39,7 +43,8 @@ TokenLogin ImapMailSession::logInWithToken(const char* user, const std::string& 
 bool ImapMailSession::updateMailbox()
 {
     if (!examined) {
-        if (imap.examine(folderName) != ImapStatus::Ok)
+        lastStep = imap.examine(folderName, markOnServer);
+        if (lastStep != ImapStatus::Ok)
             return false;
         examined = true;
     }
@@ -50,17 +55,17 @@ bool ImapMailSession::updateMailbox()
 bool ImapMailSession::listUnseen()
 {
     std::vector<uint32_t> uids;
-    if (imap.searchUids(ImapSearch::Unseen, uids) != ImapStatus::Ok)
+    lastStep = imap.searchUids(ImapSearch::Unseen, uids);
+    if (lastStep != ImapStatus::Ok)
         return false;
-    char scope[16];
-    std::snprintf(scope, sizeof scope, "%u/", static_cast<unsigned>(imap.folder().uidValidity));
+    const std::string scope = idScope();
     mailbox.enterScope(scope);
     mailbox.startListing();
     {
         Mailbox::ListingBatch batch(mailbox);
         char id[32];
         for (uint32_t uid : uids) {
-            std::snprintf(id, sizeof id, "%s%u", scope, static_cast<unsigned>(uid));
+            std::snprintf(id, sizeof id, "%s%u", scope.c_str(), static_cast<unsigned>(uid));
             batch.add(id);
         }
     }
@@ -80,11 +85,56 @@ NewsWait ImapMailSession::waitForNews(int milliseconds)
     ImapStatus status = imap.idle(seconds, wake);
     if (status == ImapStatus::NotOffered)
         return NewsWait::NotOffered;
-    if (status != ImapStatus::Ok)
+    lastStep = status;
+    if (status == ImapStatus::Ok && (wake == IdleWake::Dropped || wake == IdleWake::Slept)) {
+        close();
+        lastStep = ImapStatus::StreamFailed;
+    }
+    if (lastStep != ImapStatus::Ok)
         return NewsWait::Failed;
     if (wake == IdleWake::Changed)
         return NewsWait::Changed;
     return wake == IdleWake::Ended ? NewsWait::Ended : NewsWait::TimeUp;
+}
+
+namespace {
+
+// The UID of `id` when it is named under `scope` ("UIDVALIDITY/"); 0 when not.
+uint32_t uidUnder(const std::string& id, const std::string& scope)
+{
+    if (id.compare(0, scope.size(), scope) != 0 || id.size() == scope.size())
+        return 0;
+    const char* digits = id.c_str() + scope.size();
+    char* end = nullptr;
+    unsigned long long uid = std::strtoull(digits, &end, 10);
+    bool whole = *end == '\0' && *digits >= '0' && *digits <= '9';
+    return whole && uid <= UINT32_MAX ? static_cast<uint32_t>(uid) : 0;
+}
+
+} // namespace
+
+std::string ImapMailSession::idScope() const
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%u/", static_cast<unsigned>(imap.folder().uidValidity));
+    return text;
+}
+
+ImapStatus ImapMailSession::markSeen(const std::vector<std::string>& ids)
+{
+    if (!examined)
+        return ImapStatus::NotOffered;
+    const std::string scope = idScope();
+    std::vector<uint32_t> uids;
+    for (const std::string& id : ids) {
+        uint32_t uid = uidUnder(id, scope);
+        if (uid != 0)
+            uids.push_back(uid);
+    }
+    if (uids.empty())
+        return ImapStatus::Ok;
+    lastStep = imap.markSeen(uids);
+    return lastStep;
 }
 
 void ImapMailSession::close()

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "mail/imap/imap_session.h"
 #include "mail/mailbox/mailbox.h"
@@ -11,9 +12,11 @@
 // put into the Mailbox is the folder's messages without \Seen, each as "UIDVALIDITY/UID", so
 // that an arrival is announced once under its folder's UIDVALIDITY and the seen-message file
 // keeps both; the total is the folder's message count. Mark as read stays in the Mailbox
-// (nothing is written to the server). A UIDVALIDITY unlike the one the Mailbox's ids carry
-// starts afresh: the ids go and the folder's present messages are taken as announced.
-// Used by one thread; abort(), clearAbort() and endWait() may be called from another.
+// unless the account marks on the server too (setMarkOnServer, then markSeen). A
+// UIDVALIDITY unlike the one the Mailbox's ids carry starts afresh: the ids go and the
+// folder's present messages are taken as announced.
+// Used by one thread; abort(), clearAbort(), endWait() and dropWait() may be called from
+// another.
 class ImapMailSession final : public MailSession {
 public:
     // The Mailbox the listings fill; it outlives the session.
@@ -22,14 +25,28 @@ public:
     // The folder watched from the next connect on, in UTF-8; null or empty: INBOX.
     void setFolder(const char* name) { folderName = name != nullptr && *name != '\0' ? name : "INBOX"; }
 
+    // From the next connect on: the folder selected writable (SELECT), for markSeen.
+    void setMarkOnServer(bool on) { markOnServer = on; }
+
     bool connect(const char* host, int port, ConnectionSecurity security) override;
     bool logIn(const char* user, const char* password) override;
     TokenLogin logInWithToken(const char* user, const std::string& token) override;
     bool logInBusy() const override { return busy; }
-    // EXAMINE once per connection, then UID SEARCH UNSEEN into the Mailbox and its reconcile.
+    // EXAMINE (SELECT when marking on the server) once per connection, then UID SEARCH
+    // UNSEEN into the Mailbox and its reconcile.
     bool updateMailbox() override;
+    // \Seen set on the server for those of `ids` ("UIDVALIDITY/UID", as the listing names
+    // them) under the selected folder's UIDVALIDITY; the others name messages gone with an
+    // older numbering and are skipped. Ok when none is left to set; NotOffered before the
+    // folder is selected.
+    ImapStatus markSeen(const std::vector<std::string>& ids);
+    bool connectionLost() const override { return lastStep == ImapStatus::StreamFailed || lastStep == ImapStatus::Bye; }
     // IDLE where the server lists it, renewed at most every maxIdleSeconds by the caller's loop.
+    // Dropped or woken by a sleep, it closes the connection and says Failed.
     NewsWait waitForNews(int milliseconds) override;
+    // Ends an IDLE without DONE; the connection is closed (a fresh one answers sooner than
+    // one that may have died while the machine slept or the network changed).
+    void dropWait() { imap.dropIdle(); }
     void endWait() override { imap.endIdle(); }
     void close() override;
     ConnectionError lastError() const override { return imap.lastError(); }
@@ -42,9 +59,12 @@ public:
 
 private:
     bool listUnseen();
+    std::string idScope() const; // "UIDVALIDITY/" of the selected folder, the ids' beginning
 
     Mailbox& mailbox;
     std::string folderName = "INBOX";
     bool examined = false;
-    bool busy = false; // the last login was answered [UNAVAILABLE]
+    bool markOnServer = false;
+    ImapStatus lastStep = ImapStatus::Ok; // of the last step that talked to the server
+    bool busy = false;                    // the last login was answered [UNAVAILABLE]
 };

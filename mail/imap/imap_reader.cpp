@@ -431,6 +431,11 @@ bool ImapReader::readSequenceSet(std::vector<uint32_t>& numbers, size_t maxCount
     }
 }
 
+std::chrono::system_clock::time_point ImapReader::systemWallClock()
+{
+    return std::chrono::system_clock::now();
+}
+
 ImapReader::Wait ImapReader::waitForInput(Clock::time_point until, const std::atomic<int>& interrupt)
 {
     if (failure != ImapReadError::None)
@@ -441,12 +446,25 @@ ImapReader::Wait ImapReader::waitForInput(Clock::time_point until, const std::at
     const int ioSeconds = source.ioTimeoutSeconds();
     source.setTimeouts(connectSeconds, waitSliceSeconds);
     Wait result = Wait::Failed;
+    Clock::time_point sliceStart = Clock::now();
+    std::chrono::system_clock::time_point wallStart = wallClock();
     for (;;) {
+        Clock::time_point now = Clock::now();
+        std::chrono::system_clock::time_point wallNow = wallClock();
+        // Some monotonic clocks stop while the machine sleeps and some do not; the wall clock
+        // always runs on. Either one far ahead of the slice means a sleep.
+        const auto slept = std::chrono::seconds(sleptAfterSeconds);
+        if (now - sliceStart > slept || wallNow - wallStart > slept) {
+            result = Wait::Slept;
+            break;
+        }
+        sliceStart = now;
+        wallStart = wallNow;
         if (interrupt.load() != 0) {
             result = Wait::Interrupted;
             break;
         }
-        if (Clock::now() >= until) {
+        if (now >= until) {
             result = Wait::TimeUp;
             break;
         }

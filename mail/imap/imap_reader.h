@@ -74,7 +74,13 @@ public:
     static const int defaultResponseMilliseconds = 5 * 60 * 1000;
 
     enum class Start { Tagged, Untagged, Continuation };
-    enum class Wait { Input, TimeUp, Interrupted, Failed };
+    // Slept: a slice of the wait took far longer than itself by the monotonic or the wall
+    // clock, so the machine slept meanwhile and the connection is most likely dead.
+    enum class Wait { Input, TimeUp, Interrupted, Slept, Failed };
+    using WallClock = std::chrono::system_clock::time_point (*)();
+    // A wait slice longer than this by either clock was spent asleep. Slices take about a
+    // second; a minute leaves room for a busy machine and for the clock's own corrections.
+    static const int sleptAfterSeconds = 60;
 
     explicit ImapReader(Connection& source) : source(source) {}
     ImapReader(const ImapReader&) = delete;
@@ -111,7 +117,8 @@ public:
     // at most `maxCount` in all (ListTooLong past that). Read byte by byte, never whole.
     bool readSequenceSet(std::vector<uint32_t>& numbers, size_t maxCount);
     // Waits for the first byte of a response until `until`, or until `interrupt` is set
-    // (looked at about once a second), with the connection's abort in force as always.
+    // (looked at about once a second), with the connection's abort in force as always, or
+    // until a slice shows that the machine slept.
     Wait waitForInput(std::chrono::steady_clock::time_point until, const std::atomic<int>& interrupt);
 
     // Ends the reading with `why`, for a fault the caller found in what was read.
@@ -120,6 +127,9 @@ public:
 
     // Shortened by tests.
     int responseMilliseconds = defaultResponseMilliseconds;
+    // The wall clock the wait compares the monotonic one with; tests make it jump.
+    static std::chrono::system_clock::time_point systemWallClock();
+    WallClock wallClock = &ImapReader::systemWallClock;
 
 private:
     bool fill();

@@ -401,7 +401,7 @@ ImapStatus ImapSession::idle(int seconds, IdleWake& wake)
     idling.store(1);
     ImapStatus waited = waitIdle(wake, seconds);
     idling.store(0);
-    if (waited != ImapStatus::Ok)
+    if (waited != ImapStatus::Ok || wake == IdleWake::Dropped || wake == IdleWake::Slept)
         return waited;
     if (!send("DONE\r\n"))
         return outcome(Reply::Failed);
@@ -427,8 +427,10 @@ ImapStatus ImapSession::waitIdle(IdleWake& wake, int seconds)
             wake = IdleWake::TimeLimit;
             return ImapStatus::Ok;
         case ImapReader::Wait::Interrupted:
-            idleStopRequested.store(0);
-            wake = IdleWake::Ended;
+            wake = idleStopRequested.exchange(0) == endAndDrop ? IdleWake::Dropped : IdleWake::Ended;
+            return ImapStatus::Ok;
+        case ImapReader::Wait::Slept:
+            wake = IdleWake::Slept;
             return ImapStatus::Ok;
         case ImapReader::Wait::Failed:
             return outcome(Reply::Failed);

@@ -63,6 +63,10 @@ enum class IdleWake {
     Changed,   // EXISTS, EXPUNGE or FETCH: the folder changed
     TimeLimit, // the time given passed quietly
     Ended,     // endIdle() was called
+    // Back without DONE, the connection to be closed: no use waiting for a server's answer
+    // that a sleep or a network change has most likely cut off.
+    Dropped, // dropIdle() was called
+    Slept,   // the machine slept during the wait (ImapReader::Wait::Slept)
 };
 
 // The client side of IMAP (RFC 3501, RFC 9051) over a Connection: greeting, STARTTLS,
@@ -75,7 +79,7 @@ enum class IdleWake {
 // asked again inside TLS), a login, examine; then any of the counts, lists, idle and
 // markSeen, in any order, as often as wanted. Every step returns an ImapStatus; a step that
 // fails with StreamFailed, Bye or ReplyRefused leaves the connection unusable.
-// Used by one thread; abort() and endIdle() may be called from another.
+// Used by one thread; abort(), endIdle() and dropIdle() may be called from another.
 class ImapSession : public Connection {
 public:
     static const size_t maxCommandBytes = 8 * 1024; // one command line, CR LF included
@@ -133,10 +137,19 @@ public:
     // DONE and the server's OK, at the first EXISTS, EXPUNGE or FETCH, when the time passes,
     // or at endIdle(). NotOffered when the server does not list IDLE. The folder's counts
     // follow what was told. The wait reads in one-second slices, so that endIdle() is seen.
+    // Woken Dropped or Slept, it sends no DONE: the connection is to be closed.
     ImapStatus idle(int seconds, IdleWake& wake);
     // Ends a running idle() within about a second, from any thread; one made while no idle()
     // runs ends the next one at once.
-    void endIdle() { idleStopRequested.store(1); }
+    void endIdle()
+    {
+        int none = 0;
+        idleStopRequested.compare_exchange_strong(none, endWithDone);
+    }
+    // As endIdle(), but idle() comes back without DONE (Dropped); wins over an endIdle().
+    void dropIdle() { idleStopRequested.store(endAndDrop); }
+    // Forgets an endIdle() or dropIdle() that no idle() took, for a new connection.
+    void clearIdleEnd() { idleStopRequested.store(0); }
     // True from the server's go-ahead for IDLE until idle() stops waiting; for any thread.
     bool isIdling() const { return idling.load() != 0; }
     // UID STORE +FLAGS.SILENT (\Seen) of exactly these UIDs, in as many commands as the
@@ -148,6 +161,8 @@ public:
     ImapReadError readError() const { return reader.error(); }
     // How long one response may take to arrive whole; shortened by tests.
     void setResponseMilliseconds(int milliseconds) { reader.responseMilliseconds = milliseconds; }
+    // The wall clock IDLE compares the monotonic one with; tests make it jump.
+    void setWallClock(ImapReader::WallClock clock) { reader.wallClock = clock; }
 
 private:
     enum class Reply { Untagged, Continuation, Ok, No, Bad, Bye, Failed };
@@ -191,6 +206,8 @@ private:
     // The server as connect() named it, for OAUTHBEARER.
     std::string serverHost;
     int serverPort = 0;
+    static const int endWithDone = 1;
+    static const int endAndDrop = 2;
     std::atomic<int> idleStopRequested{0};
     std::atomic<int> idling{0};
 };

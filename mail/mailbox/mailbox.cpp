@@ -99,12 +99,16 @@ void Mailbox::enterScope(const std::string& scope)
     quietListing = true;
 }
 
-void Mailbox::markAsRead()
+void Mailbox::markAsRead(std::vector<std::string>* marked)
 {
     std::lock_guard<std::mutex> hold(lock);
-    for (UidList::Iterator at = current.begin(); at != current.end(); ++at)
-        if (!seen.containsIdAt(at))
-            seen.insertFrontIdAt(at);
+    for (UidList::Iterator at = current.begin(); at != current.end(); ++at) {
+        if (seen.containsIdAt(at))
+            continue;
+        seen.insertFrontIdAt(at);
+        if (marked != nullptr)
+            marked->push_back(*at);
+    }
     notified.clear();
     freshMail = 0;
     unseenCount = 0;

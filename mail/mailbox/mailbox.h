@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "mail/mailbox/uid_list.h"
 
@@ -63,8 +64,9 @@ public:
     // nothing, so that a renumbered folder is not announced whole.
     void enterScope(const std::string& scope);
     // Moves every listed id into seen, forgets the announcements (freshMail too, so that no
-    // sound follows for mail already read), unseenCount 0.
-    void markAsRead();
+    // sound follows for mail already read), unseenCount 0. `marked`, when given, gets the ids
+    // this moved: the ones the user was shown as unseen.
+    void markAsRead(std::vector<std::string>* marked = nullptr);
     // The counts, with freshMail cleared in the same step, so an announcement is taken once.
     MailboxCounts takeCounts();
 

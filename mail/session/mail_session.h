@@ -53,6 +53,9 @@ public:
     virtual void endWait() {}
     virtual void close() = 0;
     virtual ConnectionError lastError() const = 0;
+    // After a failed step: true when the connection died or the server hung up (no refusal),
+    // so that a connection kept open is opened afresh without a report.
+    virtual bool connectionLost() const { return false; }
     // Makes a blocked operation, and a long count of the mailbox, give up within about a
     // second; stays in force until clearAbort().
     virtual void abort() = 0;

@@ -120,7 +120,8 @@ TEST_F(DovecotChecks, WrongPasswordIsABadLogin)
 
 // Two messages marked as read, the program restarted, one more delivered. An IMAP folder
 // renumbered meanwhile (its index gone: a new UIDVALIDITY) counts every unseen message again
-// but announces none of them.
+// but announces none of them. Marked on the server too, the two are \Seen there (Maildir's S
+// flag), and the next session counts only the arrival without the seen file.
 TEST_F(DovecotChecks, MarkedMailStaysReadAndOnlyArrivalsCountAfterARestart)
 {
     struct {
@@ -128,21 +129,42 @@ TEST_F(DovecotChecks, MarkedMailStaysReadAndOnlyArrivalsCountAfterARestart)
         bool renumbered;
         int unseen;
         int freshMail;
-    } rows[] = {{MailProtocol::Pop3, false, 1, 1}, {MailProtocol::Imap, false, 1, 1}, {MailProtocol::Imap, true, 3, 0}};
+        bool onServer = false;
+    } rows[] = {{MailProtocol::Pop3, false, 1, 1},
+                {MailProtocol::Imap, false, 1, 1},
+                {MailProtocol::Imap, true, 3, 0},
+                {MailProtocol::Imap, false, 1, 1, true}};
+    auto seenOnServer = [this] {
+        int count = 0;
+        std::error_code error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(std::filesystem::path(dovecot.maildir(user)) / "cur", error)) {
+            std::string name = entry.path().filename().string();
+            size_t flags = name.find(":2,");
+            count += flags != std::string::npos && name.find('S', flags) != std::string::npos ? 1 : 0;
+        }
+        return count;
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.protocol == MailProtocol::Imap ? "IMAP" : "POP3") +
-                     (row.renumbered ? " renumbered" : ""));
+                     (row.renumbered ? " renumbered" : "") + (row.onServer ? " on the server" : ""));
         testbench::TempDirectory folder;
         std::string seenPath = folder.path() + "/pellwick.uidl";
         ASSERT_TRUE(dovecot.clearMailbox(user));
         deliver(1, 2);
         CheckReports before;
         makeChecker(before);
+        checker->setMarkOnServer(row.onServer);
         startChecking(password, false, row.protocol);
         ASSERT_TRUE(before.waitFor(1, reportWaitMs));
+        EXPECT_EQ(seenOnServer(), 0);
         checker->markAsRead();
         ASSERT_TRUE(saveSeenFile(checker->pop3.mailbox, seenPath.c_str()));
+        if (row.onServer) {
+            ASSERT_TRUE(testbench::pollUntil([&] { return seenOnServer() == 2; }, reportWaitMs, 20));
+        }
         checker.reset();
+        EXPECT_EQ(seenOnServer(), row.onServer ? 2 : 0);
 
         std::filesystem::path box = dovecot.maildir(user);
         for (const auto& entry : std::filesystem::directory_iterator(box)) {
@@ -153,7 +175,9 @@ TEST_F(DovecotChecks, MarkedMailStaysReadAndOnlyArrivalsCountAfterARestart)
         deliver(3, 1);
         CheckReports after;
         makeChecker(after);
-        ASSERT_TRUE(loadSeenFile(checker->pop3.mailbox, seenPath.c_str()));
+        if (!row.onServer) {
+            ASSERT_TRUE(loadSeenFile(checker->pop3.mailbox, seenPath.c_str()));
+        }
         startChecking(password, false, row.protocol);
         ASSERT_TRUE(after.waitFor(1, reportWaitMs));
         EXPECT_EQ(after.at(0).status, CheckStatus::Ok);

@@ -273,25 +273,37 @@ TEST_F(CheckCycle, CheckNowEndsTheWaitAfterSuccess)
     EXPECT_EQ(reports.at(1).unseenCount, 2);
 }
 
-// An IMAP check of a folder of three, `unseen` the UIDs without \Seen, up to the go-ahead for
-// IDLE, or up to the IDLE's arrival for a connection the test ends; tags from a<first> (they go
-// on counting on a new connection).
-Script imapIdling(const std::string& unseen, int first = 1, bool goAhead = true)
+// An IMAP check of a folder of three, `unseen` the UIDs without \Seen, up to the answer to
+// UID SEARCH; tags from a<first> (they go on counting on a new connection); the folder
+// opened with `open` (EXAMINE or SELECT); `capabilities` those of the server.
+Script imapListed(const std::string& unseen, int first = 1, const std::string& open = "EXAMINE",
+                  const std::string& capabilities = "IMAP4rev1 IDLE")
 {
     auto tag = [first](int n) { return "a" + std::to_string(first + n) + " "; };
-    Script script = Script()
-                        .send("* OK [CAPABILITY IMAP4rev1 IDLE] hi\r\n")
-                        .expectLine(tag(0) + "LOGIN")
-                        .send(tag(0) + "OK [CAPABILITY IMAP4rev1 IDLE] in\r\n")
-                        .expectLine(tag(1) + "EXAMINE")
-                        .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\n" + tag(1) + "OK\r\n")
-                        .expectLine(tag(2) + "UID SEARCH")
-                        .send("* SEARCH " + unseen + "\r\n" + tag(2) + "OK\r\n");
-    return goAhead ? script.expectLine(tag(3) + "IDLE").send("+ idling\r\n") : script.stall(3000);
+    return Script()
+        .send("* OK [CAPABILITY " + capabilities + "] hi\r\n")
+        .expectLine(tag(0) + "LOGIN")
+        .send(tag(0) + "OK [CAPABILITY " + capabilities + "] in\r\n")
+        .expectLine(tag(1) + open)
+        .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\n" + tag(1) + "OK\r\n")
+        .expectLine(tag(2) + "UID SEARCH")
+        .send("* SEARCH " + unseen + "\r\n" + tag(2) + "OK\r\n");
 }
 
-// The second report of an IMAP account under IDLE: the change told on the same connection,
-// or a new connection after Check Now or after the pause that follows a dropped one.
+// imapListed, then up to the go-ahead for IDLE, or up to the IDLE's arrival for a connection
+// the test ends.
+Script imapIdling(const std::string& unseen, int first = 1, bool goAhead = true, const std::string& open = "EXAMINE")
+{
+    Script script = imapListed(unseen, first, open);
+    return goAhead ? script.expectLine("a" + std::to_string(first + 3) + " IDLE").send("+ idling\r\n")
+                   : script.stall(3000);
+}
+
+// The second report of an IMAP account under IDLE: the change told on the same connection
+// (after renewals of the IDLE), or a new connection at once after Check Now (the IDLE dropped
+// without DONE: after a sleep nothing would answer it) or after the connection was lost
+// (no failure shown in between, no retry pause). Without IDLE: a new connection at the
+// interval, listing the unseen messages only.
 TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
 {
     struct {
@@ -299,7 +311,18 @@ TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
         std::vector<Script> scripts;
         bool checkNow;
         int total;
+        int renewMs = CheckerThread::defaultIdleRenewMilliseconds;
+        const char* neverSent = "\x01";
+        int minuteMs = CheckerThread::defaultMillisecondsPerMinute;
     } rows[] = {
+        {"no IDLE: polled",
+         {imapListed("5", 1, "EXAMINE", "IMAP4rev1").stall(3000),
+          imapListed("5 9", 4, "EXAMINE", "IMAP4rev1").stall(3000)},
+         false,
+         3,
+         CheckerThread::defaultIdleRenewMilliseconds,
+         "a4 IDLE",
+         5},
         {"change",
          {imapIdling("5")
               .send("* 4 EXISTS\r\n")
@@ -310,11 +333,42 @@ TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
               .stall(3000)},
          false,
          4},
-        {"check now",
-         {imapIdling("5").expectLine("DONE").send("a4 OK\r\n").stall(3000), imapIdling("5 9", 5, false)},
-         true,
-         3},
+        {"check now", {imapIdling("5").stall(3000), imapIdling("5 9", 5, false)}, true, 3, 1000, "DONE"},
         {"dropped", {imapIdling("5").disconnect(), imapIdling("5 9", 5, false)}, false, 3},
+        {"bye while idling",
+         {imapIdling("5").send("* BYE restarting\r\n").stall(3000), imapIdling("5 9", 5, false)},
+         false,
+         3},
+        {"bye mid-command",
+         {imapIdling("5")
+              .send("* 4 EXISTS\r\n")
+              .expectLine("DONE")
+              .send("a4 OK\r\n")
+              .expectLine("a5 UID SEARCH")
+              .send("* BYE restarting\r\n")
+              .stall(3000),
+          imapIdling("5 9", 6, false)},
+         false,
+         3},
+        {"renewed, then a change",
+         {imapIdling("5")
+              .expectLine("DONE")
+              .send("a4 OK\r\n")
+              .expectLine("a5 IDLE")
+              .send("+ idling\r\n* 4 EXISTS\r\n")
+              .expectLine("DONE")
+              .send("a5 OK\r\n")
+              .expectLine("a6 UID SEARCH")
+              .send("* SEARCH 5 9\r\na6 OK\r\n")
+              .stall(3000)},
+         false,
+         4,
+         1000},
+        {"renewal unanswered",
+         {imapIdling("5").expectLine("DONE").disconnect(), imapIdling("5 9", 5, false)},
+         false,
+         3,
+         1000},
     };
     for (auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -324,7 +378,9 @@ TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
         ASSERT_TRUE(imapServer.start());
         CheckReports heard;
         checker.reset(new CheckerThread(checkResultMessage));
-        checker->retryMilliseconds = 100;
+        checker->retryMilliseconds = 60 * 1000;
+        checker->idleRenewMilliseconds = row.renewMs;
+        checker->millisecondsPerMinute = row.minuteMs;
         checker->imap.imap.setTimeouts(5, 5);
         heard.attach(*checker);
         checker->setAccount(loopback, "alice", "secret", imapServer.port(), ConnectionSecurity::None, 60, nullptr,
@@ -344,6 +400,78 @@ TEST_F(CheckCycle, ImapIdleEndsInAnUpdateOrANewConnection)
         EXPECT_LT(stopChecker(), 2.5);
         imapServer.stop();
         EXPECT_FALSE(imapServer.scriptFailed()) << imapServer.failure();
+        for (const std::string& line : imapServer.receivedLines())
+            EXPECT_NE(line.rfind(row.neverSent, 0), 0u) << line;
+    }
+}
+
+// Mark As Read of an IMAP account: off, nothing goes to the server; on, the folder is
+// selected writable and exactly the UIDs shown go out at once, the IDLE ended for them; a
+// STORE the server refuses is sent again on the next connection.
+TEST_F(CheckCycle, ImapMarkAsReadReachesTheServerOnlyWhenAsked)
+{
+    const std::string store = "UID STORE 5 +FLAGS.SILENT (\\Seen)";
+    auto storeAnswered = [&store](const std::string& reply) {
+        return imapIdling("5", 1, true, "SELECT")
+            .expectLine("DONE")
+            .send("a4 OK\r\n")
+            .expectLine("a5 " + store)
+            .send("a5 " + reply + "\r\n")
+            .expectLine("a6 IDLE")
+            .send("+ idling\r\n")
+            .stall(3000);
+    };
+    struct {
+        const char* name;
+        bool markOnServer;
+        std::vector<Script> scripts;
+        const char* last; // the last line of the second connection
+        int stores;
+    } rows[] = {
+        {"off", false, {imapIdling("5").stall(3000), imapIdling("5", 5)}, "a8 IDLE", 0},
+        {"on", true, {storeAnswered("OK"), imapIdling("", 7, true, "SELECT")}, "a10 IDLE", 1},
+        {"refused, then sent again",
+         true,
+         {storeAnswered("NO [CANNOT] not now"), imapListed("5", 7, "SELECT")
+                                                    .expectLine("a10 " + store)
+                                                    .send("a10 OK\r\n")
+                                                    .expectLine("a11 IDLE")
+                                                    .send("+ idling\r\n")
+                                                    .stall(3000)},
+         "a11 IDLE",
+         2},
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedPop3Server imapServer;
+        for (const Script& script : row.scripts)
+            imapServer.addConnection(script);
+        ASSERT_TRUE(imapServer.start());
+        CheckReports heard;
+        std::unique_ptr<CheckerThread> checker(new CheckerThread(checkResultMessage)); // ends before `heard`
+        checker->imap.imap.setTimeouts(5, 5);
+        heard.attach(*checker);
+        checker->setAccount(loopback, "alice", "secret", imapServer.port(), ConnectionSecurity::None, 60, nullptr,
+                            TokenSignIn(), MailProtocol::Imap);
+        checker->setMarkOnServer(row.markOnServer);
+        ASSERT_TRUE(checker->start());
+        ASSERT_TRUE(heard.waitFor(1, reportWaitMs));
+        ASSERT_TRUE(testbench::pollUntil([&] { return checker->imap.imap.isIdling(); }, reportWaitMs, 10));
+        checker->markAsRead();
+        if (row.markOnServer) { // the marks went out on the first connection
+            ASSERT_TRUE(imapServer.waitForLine("a6 IDLE", reportWaitMs));
+        }
+        checker->requestCheckNow();
+        ASSERT_TRUE(imapServer.waitForLine(row.last, reportWaitMs));
+        ASSERT_TRUE(heard.waitFor(3, reportWaitMs));
+        EXPECT_EQ(heard.at(2).unseenCount, 0);
+        checker.reset();
+        imapServer.stop();
+        EXPECT_FALSE(imapServer.scriptFailed()) << imapServer.failure();
+        int stores = 0;
+        for (const std::string& line : imapServer.receivedLines())
+            stores += line.find("UID STORE") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(stores, row.stores);
     }
 }
 

@@ -49,19 +49,53 @@ Script loginAndListing(Script script = Script())
     return script.login().expectLine("UIDL").send(listingReply).stall(3000);
 }
 
-Script completeCheck()
+// The server's replies of one whole check, each after the client line it answers.
+struct Step {
+    std::string clientLine; // expected before the reply; empty for the greeting
+    std::string reply;
+};
+
+std::string imapTag(int number)
 {
-    return loginAndListing(Script().send(greeting));
+    return "a" + std::to_string(number) + " ";
+}
+
+// IMAP's tags from a<first>; its total from EXISTS.
+std::vector<Step> dialogue(MailProtocol protocol, int first = 1)
+{
+    if (protocol == MailProtocol::Pop3)
+        return {{"", greeting}, {"USER ", ok}, {"PASS ", ok}, {"UIDL", listingReply}};
+    return {
+        {"", "* OK [CAPABILITY IMAP4rev1 STARTTLS] hi\r\n"},
+        {imapTag(first) + "LOGIN", imapTag(first) + "OK [CAPABILITY IMAP4rev1] in\r\n"},
+        {imapTag(first + 1) + "EXAMINE", "* 2 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\n" + imapTag(first + 1) + "OK\r\n"},
+        {imapTag(first + 2) + "UID SEARCH", "* SEARCH 1 2\r\n" + imapTag(first + 2) + "OK\r\n"}};
+}
+
+// `script`, then `steps` from `from` up to `step`, and only the first `keep` bytes of that one's reply.
+Script upTo(const std::vector<Step>& steps, size_t step, size_t keep, Script script = Script(), size_t from = 0)
+{
+    for (size_t i = from; i <= step; ++i) {
+        if (!steps[i].clientLine.empty())
+            script.expectLine(steps[i].clientLine);
+        script.send(i < step ? steps[i].reply : steps[i].reply.substr(0, keep));
+    }
+    return script;
 }
 
 // The client's commands among what the server read (a stalled plain server also reads the
-// lines of a TLS ClientHello).
+// lines of a TLS ClientHello), IMAP's without their tags.
+const std::vector<std::string> imapLoginAndList = {"LOGIN \"alice\" \"secret\"", "EXAMINE \"INBOX\"",
+                                                   "UID SEARCH UNSEEN"};
 std::vector<std::string> commandsIn(const std::vector<std::string>& lines)
 {
     std::vector<std::string> commands;
-    for (const std::string& line : lines)
-        if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0 || line.rfind("UIDL", 0) == 0)
-            commands.push_back(line);
+    for (const std::string& line : lines) {
+        std::string command = line.rfind('a', 0) == 0 ? line.substr(line.find(' ') + 1) : line;
+        for (const char* name : {"USER", "PASS", "UIDL", "LOGIN", "EXAMINE", "UID SEARCH"})
+            if (command.rfind(name, 0) == 0)
+                commands.push_back(command);
+    }
     return commands;
 }
 
@@ -70,7 +104,13 @@ std::unique_ptr<CheckerThread> makeChecker(int limitSeconds)
 {
     std::unique_ptr<CheckerThread> checker(new CheckerThread(0x8001));
     checker->pop3.setTimeouts(limitSeconds, limitSeconds);
+    checker->imap.imap.setTimeouts(limitSeconds, limitSeconds);
     return checker;
+}
+
+const char* protocolName(MailProtocol protocol)
+{
+    return protocol == MailProtocol::Imap ? "Imap" : "Pop3";
 }
 
 // ---- Certificates ----
@@ -111,8 +151,9 @@ const CertificateRow certificateRows[] = {
     {"EndWithoutCloseNotifyMidListing", Serve::CutListing, "server", CheckStatus::ListFailed},
 };
 
-// Every row on connect (port 995) and after STLS: the same verification either way.
-using CertificateCase = std::tuple<CertificateRow, ConnectionSecurity>;
+// Every row on connect (port 995 or 993) and after STLS or STARTTLS, over POP3 and IMAP: the
+// same verification every way.
+using CertificateCase = std::tuple<CertificateRow, ConnectionSecurity, MailProtocol>;
 
 // The test CA trusted, and a server to present its certificates.
 class TrustedTestCa : public ::testing::Test {
@@ -132,15 +173,22 @@ protected:
 
 class CertificateMatrix : public TrustedTestCa, public ::testing::WithParamInterface<CertificateCase> {
 protected:
-    void serve(const CertificateRow& row, ConnectionSecurity security)
+    void serve(const CertificateRow& row, ConnectionSecurity security, MailProtocol protocol)
     {
         std::string cert = pki.path(std::string(row.certificate) + ".pem");
         std::string key = pki.path(std::string(row.certificate) + ".key");
         bool startTls = security == ConnectionSecurity::StartTls;
-        // In plain up to the handshake, and up to USER.
-        Script beforeTls = startTls ? stlsAccepted() : Script();
-        Script afterTls = startTls ? stlsAccepted().startTls() : Script().send(greeting);
-        Script script = loginAndListing(afterTls);
+        bool imap = protocol == MailProtocol::Imap;
+        std::vector<Step> steps = dialogue(protocol, startTls ? 3 : 1);
+        // In plain up to the handshake, and up to USER or LOGIN (IMAP asks the capabilities
+        // again inside TLS).
+        Script beforeTls = !startTls ? Script()
+                           : imap    ? upTo(steps, 0, std::string::npos).expectLine("a1 STARTTLS").send("a1 OK go\r\n")
+                                     : stlsAccepted();
+        Script afterTls = startTls ? Script(beforeTls).startTls() : Script();
+        if (imap && startTls)
+            afterTls.expectLine("a2 CAPABILITY").send("* CAPABILITY IMAP4rev1\r\na2 OK\r\n");
+        Script script = upTo(steps, 3, std::string::npos, afterTls, startTls ? 1 : 0).stall(3000);
         switch (row.serve) {
         case Serve::Certificate:
             server.useTls(cert, key);
@@ -159,7 +207,7 @@ protected:
             break;
         case Serve::CutListing:
             server.useTls(cert, key);
-            script = afterTls.login().expectLine("UIDL").send("+OK\r\n1 a\r\n").disconnect();
+            script = upTo(steps, 3, imap ? 10 : 11, afterTls, startTls ? 1 : 0).disconnect(); // "1 a" or "1" arrived
             break;
         }
         server.addConnection(script);
@@ -171,10 +219,12 @@ TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
 {
     const CertificateRow& row = std::get<0>(GetParam());
     ConnectionSecurity security = std::get<1>(GetParam());
-    serve(row, security);
+    MailProtocol protocol = std::get<2>(GetParam());
+    serve(row, security, protocol);
     std::unique_ptr<CheckerThread> checker = makeChecker(2); // after the trust file is in place
     checker->pop3.steps.lookUp = mailtest::loopbackForEveryName;
-    checker->setAccount(row.host, "alice", "secret", server.port(), security, 5);
+    checker->imap.imap.steps.lookUp = mailtest::loopbackForEveryName;
+    checker->setAccount(row.host, "alice", "secret", server.port(), security, 5, nullptr, TokenSignIn(), protocol);
     Stopwatch watch;
     checker->checkOnce();
     EXPECT_LT(watch.seconds(), 6.0) << "the cycle outlived its time limits";
@@ -182,16 +232,19 @@ TEST_P(CertificateMatrix, StatusShownAndCredentialsOnlyToAVerifiedServer)
     checker.reset();
     server.stop();
     bool verified = row.shown == CheckStatus::Ok || row.shown == CheckStatus::ListFailed;
-    EXPECT_EQ(commandsIn(server.receivedLines()), verified ? loginAndList : std::vector<std::string>{});
+    const std::vector<std::string>& sent = protocol == MailProtocol::Imap ? imapLoginAndList : loginAndList;
+    EXPECT_EQ(commandsIn(server.receivedLines()), verified ? sent : std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CertificateMatrix,
                          ::testing::Combine(::testing::ValuesIn(certificateRows),
                                             ::testing::Values(ConnectionSecurity::TlsOnConnect,
-                                                              ConnectionSecurity::StartTls)),
+                                                              ConnectionSecurity::StartTls),
+                                            ::testing::Values(MailProtocol::Pop3, MailProtocol::Imap)),
                          [](const ::testing::TestParamInfo<CertificateCase>& info) {
                              bool startTls = std::get<1>(info.param) == ConnectionSecurity::StartTls;
-                             return std::string(std::get<0>(info.param).name) + (startTls ? "AfterStls" : "");
+                             return std::string(std::get<0>(info.param).name) + (startTls ? "AfterStartTls" : "") +
+                                    protocolName(std::get<2>(info.param));
                          });
 
 // ---- STARTTLS refused or attacked ----
@@ -456,41 +509,30 @@ TEST_F(TokenLoginMatrix, SignInAgainWaitsForTheUserAndANewSignInEndsIt)
 
 // ---- Broken dialogues ----
 
-// The server's replies of one dialogue, each after the client line it answers.
-struct Step {
-    const char* clientLine; // expected before the reply; null for the greeting
-    std::string reply;
-};
-const std::vector<Step> dialogue = {{nullptr, greeting}, {"USER ", ok}, {"PASS ", ok}, {"UIDL", listingReply}};
-
 // What a cycle broken off at each step shows.
-CheckStatus brokenAt(size_t step)
+CheckStatus brokenAt(MailProtocol protocol, size_t step)
 {
-    return step == 0 ? CheckStatus::HostNotFound : step < 3 ? CheckStatus::BadLogin : CheckStatus::ListFailed;
+    size_t listing = protocol == MailProtocol::Pop3 ? 3 : 2; // the first step after the login
+    return step == 0 ? CheckStatus::HostNotFound : step < listing ? CheckStatus::BadLogin : CheckStatus::ListFailed;
 }
 
-// The dialogue up to `step`, then `reply`'s first `keep` bytes of it.
-Script upTo(size_t step, size_t keep)
-{
-    Script script;
-    for (size_t i = 0; i <= step; ++i) {
-        if (dialogue[i].clientLine != nullptr)
-            script.expectLine(dialogue[i].clientLine);
-        script.send(i < step ? dialogue[i].reply : dialogue[i].reply.substr(0, keep));
-    }
-    return script;
-}
-
-class BrokenDialogue : public ::testing::Test {
+// Over POP3 and IMAP.
+class BrokenDialogue : public ::testing::TestWithParam<MailProtocol> {
 protected:
-    // One complete check first: ids a and b, both unseen, and a seen file that holds "kept".
     void SetUp() override
     {
         seenPath = folder.path() + "/pellwick.uidl";
-        checker = makeChecker(1);
-        server.addConnection(completeCheck());
         ASSERT_TRUE(server.start());
-        checker->setAccount("127.0.0.1", "alice", "secret", server.port(), ConnectionSecurity::None, 5);
+    }
+
+    // A checker after one complete check: ids of two messages, both unseen, and a seen file
+    // that holds "kept". IMAP's next tag is then a4.
+    void checkCompletely()
+    {
+        checker = makeChecker(1);
+        server.addConnection(upTo(dialogue(GetParam()), 3, std::string::npos).stall(3000));
+        checker->setAccount("127.0.0.1", "alice", "secret", server.port(), ConnectionSecurity::None, 5, nullptr,
+                            TokenSignIn(), GetParam());
         ASSERT_TRUE(checker->checkOnce() == CheckStatus::Ok);
         std::FILE* file = std::fopen(seenPath.c_str(), "wb");
         ASSERT_NE(file, nullptr);
@@ -498,10 +540,14 @@ protected:
         std::fclose(file);
     }
 
-    // Runs one cycle against `script`: the status it shows, with the counts and the seen file
-    // as the first check left them.
+    // The dialogue of the cycle after checkCompletely().
+    std::vector<Step> nextDialogue() const { return dialogue(GetParam(), 4); }
+
+    // Runs one cycle against `script` after a complete one: the status it shows, with the
+    // counts and the seen file as the complete check left them.
     void expectCycle(const Script& script, CheckStatus shown, double limitSeconds, const std::string& what)
     {
+        checkCompletely();
         server.addConnection(script);
         Stopwatch watch;
         checker->checkOnce();
@@ -521,34 +567,44 @@ protected:
     std::unique_ptr<CheckerThread> checker;
 };
 
-TEST_F(BrokenDialogue, EveryReplyCutAtEveryByte)
+TEST_P(BrokenDialogue, EveryReplyCutAtEveryByte)
 {
-    for (size_t step = 0; step < dialogue.size(); ++step)
-        for (size_t keep = 0; keep < dialogue[step].reply.size(); ++keep)
-            expectCycle(upTo(step, keep).disconnect(), brokenAt(step), 3.0,
+    std::vector<Step> steps = nextDialogue();
+    for (size_t step = 0; step < steps.size(); ++step)
+        for (size_t keep = 0; keep < steps[step].reply.size(); ++keep)
+            expectCycle(upTo(steps, step, keep).disconnect(), brokenAt(GetParam(), step), 3.0,
                         "step " + std::to_string(step) + " cut after " + std::to_string(keep) + " bytes");
 }
 
-TEST_F(BrokenDialogue, DisconnectOrStallAtEachStepEndsWithinTheLimit)
+TEST_P(BrokenDialogue, DisconnectOrStallAtEachStepEndsWithinTheLimit)
 {
-    for (size_t step = 0; step < dialogue.size(); ++step) {
+    std::vector<Step> steps = nextDialogue();
+    for (size_t step = 0; step < steps.size(); ++step) {
         std::string where = "step " + std::to_string(step);
-        expectCycle(upTo(step, 0).disconnect(), brokenAt(step), 3.0, "disconnect at " + where);
+        expectCycle(upTo(steps, step, 0).disconnect(), brokenAt(GetParam(), step), 3.0, "disconnect at " + where);
         // A stall is a silent server: the one-second limit ends it whatever the step.
-        expectCycle(upTo(step, 0).stall(10000), CheckStatus::NoResponse, 3.5, "stall at " + where);
+        expectCycle(upTo(steps, step, 0).stall(10000), CheckStatus::NoResponse, 3.5, "stall at " + where);
     }
 }
 
-TEST_F(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
+TEST_P(BrokenDialogue, OneByteDripSlowerThanTheLimitOverallStillCompletes)
 {
     // 30 ms a byte: the listing reply alone takes longer than the one-second limit, which
-    // counts from the last progress, not from the start.
-    Script drip =
-        loggedIn().expectLine("UIDL").sendSplit("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n", 1, 30).stall(3000);
-    server.addConnection(drip);
+    // counts from the last progress, not from the start. Four messages where there were two.
+    checkCompletely();
+    std::vector<Step> steps = nextDialogue();
+    bool imap = GetParam() == MailProtocol::Imap;
+    steps[2].reply = imap ? "* 4 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\na5 OK\r\n" : steps[2].reply;
+    std::string listing = imap ? "* SEARCH 1 2 3 4\r\na6 OK\r\n" : "+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n";
+    server.addConnection(upTo(steps, 3, 0).sendSplit(listing, 1, 30).stall(3000));
     EXPECT_TRUE(checker->checkOnce() == CheckStatus::Ok);
     EXPECT_EQ(checker->takeSnapshot().totalCount, 4);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, BrokenDialogue, ::testing::Values(MailProtocol::Pop3, MailProtocol::Imap),
+                         [](const ::testing::TestParamInfo<MailProtocol>& info) {
+                             return std::string(protocolName(info.param));
+                         });
 
 // A locked mailbox: every cycle fails at PASS as a busy server, not a refused password, and the
 // checker pauses between attempts instead of reconnecting at once. Report times are the checker's own, so this holds however

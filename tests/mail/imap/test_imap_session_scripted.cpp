@@ -2,6 +2,8 @@
 // handshake, and the ways IDLE ends in time.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <string>
@@ -51,7 +53,14 @@ TEST(ImapStartTls, CapabilitiesAreAskedAgainInsideTlsAndReplaceThePlainOnes)
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }
 
-enum class Act { Nothing, EndIdle, Abort };
+enum class Act { Nothing, EndIdle, Abort, ClockJumps };
+
+// The wall clock of a machine that slept an hour after the wait's first look at it.
+std::atomic<int> wallClockReads{0};
+std::chrono::system_clock::time_point clockOfASleep()
+{
+    return std::chrono::system_clock::now() + std::chrono::hours(wallClockReads++ > 0 ? 1 : 0);
+}
 
 struct IdleRow {
     const char* name;
@@ -74,6 +83,8 @@ std::vector<IdleRow> idleRows()
          ImapStatus::Ok, IdleWake::TimeLimit},
         {"EndedFromAnotherThread", [](Script& s) { s.expectLine("DONE").send("a5 OK\r\n"); }, Act::EndIdle,
          ImapStatus::Ok, IdleWake::Ended},
+        {"MachineSleptDuringTheWait", [](Script& s) { s.stall(10000); }, Act::ClockJumps, ImapStatus::Ok,
+         IdleWake::Slept},
         {"AbortedFromAnotherThread", [](Script& s) { s.stall(10000); }, Act::Abort, ImapStatus::StreamFailed,
          IdleWake::TimeLimit, ImapReadError::Stream},
         // Each byte within the read limit, but the response not whole within its own.
@@ -115,10 +126,13 @@ TEST_P(ImapIdleEndings, IdleEndsAsTheServerOrTheCallerDecides)
     ASSERT_EQ(static_cast<int>(session.logIn("alice", "secret")), static_cast<int>(ImapStatus::Ok));
     ASSERT_EQ(static_cast<int>(session.examine()), static_cast<int>(ImapStatus::Ok));
     IdleWake wake = IdleWake::TimeLimit;
+    wallClockReads = 0;
+    if (row.act == Act::ClockJumps)
+        session.setWallClock(clockOfASleep);
     // Long enough for the other thread to act first; 1 second where nobody acts.
     int seconds = row.act == Act::Nothing ? 1 : 30;
     std::future<ImapStatus> idled = std::async(std::launch::async, [&] { return session.idle(seconds, wake); });
-    if (row.act != Act::Nothing) {
+    if (row.act == Act::EndIdle || row.act == Act::Abort) {
         EXPECT_TRUE(testbench::pollUntil([&] { return session.isIdling(); }, 5000, 10));
         if (row.act == Act::EndIdle)
             session.endIdle();
