@@ -56,6 +56,12 @@ std::string inboxOf(const std::string& user)
     return quoted("user/" + user);
 }
 
+// LITERAL+: the message follows its size at once, with no continuation to wait for.
+std::string appendArguments(const std::string& message)
+{
+    return "{" + std::to_string(message.size()) + "+}\r\n" + message;
+}
+
 #ifndef _WIN32
 bool runScript(const std::vector<std::string>& arguments)
 {
@@ -118,32 +124,38 @@ bool CyrusFixture::adminCommand(const std::string& command)
 {
     if (!admin) {
         std::shared_ptr<BenchClient> client = std::make_shared<BenchClient>();
-        std::string greeting;
-        if (!client->connectPlain(imap) || !client->readLine(greeting))
+        if (!logIn(*client, adminUser, adminPassword))
             return false;
         admin = client;
-        if (!adminCommand("LOGIN " + quoted(adminUser) + " " + quoted(adminPassword))) {
-            admin.reset();
-            return false;
-        }
     }
-    std::string tag = "c" + std::to_string(nextTag++);
-    if (!admin->sendLine(tag + " " + command)) {
+    if (!runCommand(*admin, command)) {
         admin.reset();
         return false;
     }
+    return true;
+}
+
+bool CyrusFixture::logIn(BenchClient& client, const std::string& user, const std::string& password)
+{
+    std::string greeting;
+    return client.connectPlain(imap) && client.readLine(greeting) &&
+           runCommand(client, "LOGIN " + quoted(user) + " " + quoted(password));
+}
+
+bool CyrusFixture::runCommand(BenchClient& client, const std::string& command)
+{
+    std::string tag = "c" + std::to_string(nextTag++);
+    if (!client.sendLine(tag + " " + command))
+        return false;
     // Bounded: each read has the client's receive time-out, and a command here answers in a few
     // lines.
     for (int lines = 0; lines < 1000; ++lines) {
         std::string line;
-        if (!admin->readLine(line)) {
-            admin.reset();
+        if (!client.readLine(line))
             return false;
-        }
         if (line.compare(0, tag.size() + 1, tag + " ") == 0)
             return line.compare(tag.size() + 1, 2, "OK") == 0;
     }
-    admin.reset();
     return false;
 }
 
@@ -163,26 +175,25 @@ bool CyrusFixture::addUser(const std::string& user, const std::string& password)
 #else
     if (user.empty() || user.find_first_of("/\"\\\r\n ") != std::string::npos)
         return false;
-    return runScript({"bash", script, "adduser", dir, user, password}) && createInbox(user);
+    if (!runScript({"bash", script, "adduser", dir, user, password}) || !createInbox(user))
+        return false;
+    passwords[user] = password;
+    return true;
 #endif
-}
-
-bool CyrusFixture::append(const std::string& user, const std::string& message, bool read)
-{
-    // LITERAL+: the message follows its size at once, with no continuation to wait for.
-    std::string flags = read ? "(\\Seen) " : "";
-    return adminCommand("APPEND " + inboxOf(user) + " " + flags + "{" + std::to_string(message.size()) + "+}\r\n" +
-                        message);
 }
 
 bool CyrusFixture::deliver(const std::string& user, const std::string&, const std::string& message)
 {
-    return append(user, message, false);
+    return adminCommand("APPEND " + inboxOf(user) + " " + appendArguments(message));
 }
 
+// Cyrus keeps \Seen per reader: only the owner's own APPEND makes a message read for the owner.
 bool CyrusFixture::deliverRead(const std::string& user, const std::string&, const std::string& message)
 {
-    return append(user, message, true);
+    auto known = passwords.find(user);
+    BenchClient owner;
+    return known != passwords.end() && logIn(owner, user, known->second) &&
+           runCommand(owner, "APPEND INBOX (\\Seen) " + appendArguments(message));
 }
 
 bool CyrusFixture::clearMailbox(const std::string& user)

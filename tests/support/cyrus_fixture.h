@@ -3,6 +3,7 @@
 // created by the admin) and delivery by APPEND, which Cyrus reports to an IDLE'ing client at once.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -29,9 +30,10 @@ public:
     bool clearMailbox(const std::string& user) override;
 
 private:
-    bool append(const std::string& user, const std::string& message, bool read);
     // One command on the admin's connection (opened and logged in on first use); true on OK.
     bool adminCommand(const std::string& command);
+    bool logIn(BenchClient& client, const std::string& user, const std::string& password);
+    bool runCommand(BenchClient& client, const std::string& command);
     bool createInbox(const std::string& user);
 
     int imap = 0;
@@ -42,6 +44,7 @@ private:
     std::string adminUser;
     std::string adminPassword;
     std::shared_ptr<BenchClient> admin;
+    std::map<std::string, std::string> passwords;
     int nextTag = 1;
 };
 

@@ -141,6 +141,8 @@ sasl_pwcheck_method: auxprop
 sasl_auxprop_plugin: sasldb
 sasl_sasldb_path: $dir/sasldb2
 sasl_mech_list: PLAIN LOGIN
+# User names exactly as the tests spell them (the default lowercases them at login).
+username_tolower: 0
 # Tests refuse logins on purpose: no pause after each.
 failedloginpause: 0
 tls_server_cert: $dir/pki/server.pem
