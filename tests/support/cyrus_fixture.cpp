@@ -196,10 +196,12 @@ bool CyrusFixture::deliverRead(const std::string& user, const std::string&, cons
            runCommand(owner, "APPEND INBOX (\\Seen) " + appendArguments(message));
 }
 
+// Every message flagged \Deleted and expunged by the admin (UID ranges, so that an empty
+// INBOX is no error); the INBOX itself and its UIDVALIDITY stay.
 bool CyrusFixture::clearMailbox(const std::string& user)
 {
-    adminCommand("DELETE " + inboxOf(user));
-    return createInbox(user);
+    return adminCommand("SELECT " + inboxOf(user)) && adminCommand("UID STORE 1:* +FLAGS.SILENT (\\Deleted)") &&
+           adminCommand("EXPUNGE") && adminCommand("UNSELECT");
 }
 
 } // namespace testbench
