@@ -17,27 +17,6 @@ namespace testbench {
 
 namespace {
 
-std::map<std::string, std::string> readEnvFile(const std::string& file)
-{
-    std::map<std::string, std::string> values;
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return values;
-}
-
-std::string firstLineOf(const std::string& file)
-{
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 // An IMAP quoted string; the bench's names and passwords hold no CR or LF.
 std::string quoted(const std::string& text)
 {
@@ -63,6 +42,27 @@ std::string appendArguments(const std::string& message)
 }
 
 #ifndef _WIN32
+std::map<std::string, std::string> readEnvFile(const std::string& file)
+{
+    std::map<std::string, std::string> values;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
+std::string firstLineOf(const std::string& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
 bool runScript(const std::vector<std::string>& arguments)
 {
     std::vector<char*> argv;
