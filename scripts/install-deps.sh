@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; does nothing when all are present.
 set -euo pipefail
+# Cyrus IMAP (a second test server) conflicts with dovecot-imapd as a package: only its shared
+# libraries come from here; tests/support/cyrus/cyrus-fixture.sh unpacks its programs privately.
 
 packages=(
   cmake make ccache g++ pkg-config libssl-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils imagemagick tesseract-ocr
-  dovecot-core dovecot-pop3d dovecot-imapd openssl dpkg-dev perl python3 python3-yaml
+  dovecot-core dovecot-pop3d dovecot-imapd openssl
+  libical3 libxapian30 fetchmail dpkg-dev perl python3 python3-yaml
   nsis zip unzip ca-certificates
   clang clang-format libclang-rt-14-dev lld
   nlohmann-json3-dev

@@ -297,6 +297,24 @@ TEST_F(ProgramRuns, StartTlsAccountShowsItsCounts)
     EXPECT_FALSE(server.scriptFailed()) << server.failure();
 }
 
+// Over IMAP (implicit TLS) the window reaches the counts, and then a delivery is told by IDLE:
+// the counts change with no Check Now (Dovecot tells EXISTS half a second after a delivery).
+TEST_F(ProgramRuns, ImapAccountShowsItsCountsAndADeliveryUnderIdle)
+{
+    std::vector<std::string> lines = settingsFor(password, {"protocol=imap"});
+    for (std::string& line : lines) {
+        if (line.rfind("port=", 0) == 0)
+            line = "port=" + std::to_string(dovecot.imapsPort());
+    }
+    deliver(1, 2);
+    ASSERT_TRUE(files.startFresh(lines));
+    ProgramDriver program;
+    startProgram(program);
+    ASSERT_TRUE(program.waitForStatus("2 / 2", checkMs)) << "shows: " << program.statusText();
+    deliver(3, 1);
+    EXPECT_TRUE(program.waitForStatus("3 / 3", checkMs)) << "shows: " << program.statusText();
+}
+
 TEST_F(ProgramRuns, DoubleClickOnTrayIconOpensTheMailProgramAndMarksAllAsRead)
 {
     // The mail program is a stand-in that leaves a marker beside itself and ends at once.

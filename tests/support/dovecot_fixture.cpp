@@ -238,6 +238,16 @@ bool DovecotFixture::deliver(const std::string& user, const std::string& fileNam
     return !error;
 }
 
+bool DovecotFixture::deliverRead(const std::string& user, const std::string& fileName, const std::string& message)
+{
+    if (!deliver(user, fileName, message))
+        return false;
+    fs::path box = maildir(user);
+    std::error_code error;
+    fs::rename(box / "new" / fileName, box / "cur" / (fileName + ":2,S"), error);
+    return !error;
+}
+
 bool DovecotFixture::clearMailbox(const std::string& user)
 {
     if (!isSafeName(user))

@@ -8,6 +8,7 @@
 #include "mail/mailbox/seen_file.h"
 #include "tests/mail/checker/checker_reports.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/cyrus_fixture.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/poll_until.h"
 #include "tests/support/temp_directory.h"
@@ -15,7 +16,9 @@
 using mailtest::CheckReports;
 using mailtest::Stopwatch;
 using mailtest::TrustedCaDirectory;
+using testbench::CyrusFixture;
 using testbench::DovecotFixture;
+using testbench::ImapTestServer;
 
 namespace {
 
@@ -23,7 +26,8 @@ const char loopback[] = "127.0.0.1";
 const char password[] = "right-password";
 const int reportWaitMs = 10000;
 
-// The checker against the private Dovecot, one user per test.
+// The checker against the private Dovecot (and over IMAP the private Cyrus too), one user per
+// test.
 class DovecotChecks : public ::testing::Test {
 protected:
     void SetUp() override
@@ -35,6 +39,23 @@ protected:
         trust.reset(new TrustedCaDirectory(dovecot.caFile()));
         ASSERT_TRUE(trust->isReady());
         makeChecker(reports);
+        server = &dovecot;
+    }
+    // Further checks of this test against Cyrus; false (with the reason in `whyNot`) when the
+    // bench has no Cyrus.
+    bool switchToCyrus(std::string& whyNot)
+    {
+        if (!CyrusFixture::fromEnvironment(cyrus, whyNot))
+            return false;
+        server = &cyrus;
+        if (!cyrus.addUser(user, password) || !cyrus.clearMailbox(user)) {
+            whyNot = "Cyrus did not take the test's user";
+            return false;
+        }
+        // One trusted CA at a time (it is the working folder's): the old one is left first.
+        trust.reset();
+        trust.reset(new TrustedCaDirectory(cyrus.caFile()));
+        return trust->isReady();
     }
     // A checker of its own for the current mailbox, reporting to `heard`.
     void makeChecker(CheckReports& heard)
@@ -46,27 +67,23 @@ protected:
         heard.attach(*checker);
     }
     void TearDown() override { checker.reset(); }
+    void idleReportsAnArrivalOnceAndEndsForCheckNowAndStop(CheckReports& reports);
 
     void deliver(int first, int count)
     {
         for (int i = first; i < first + count; ++i)
-            ASSERT_TRUE(dovecot.deliver(user, "m" + std::to_string(i), mailtest::sampleMessage(i)));
+            ASSERT_TRUE(server->deliver(user, "m" + std::to_string(i), mailtest::sampleMessage(i)));
     }
-    // A message the user has read elsewhere: \Seen on the server (Maildir's S flag).
+    // A message the user has read elsewhere: \Seen on the server.
     void deliverRead(int number)
     {
-        std::string name = "m" + std::to_string(number);
-        deliver(number, 1);
-        std::filesystem::path box = dovecot.maildir(user);
-        std::error_code error;
-        std::filesystem::rename(box / "new" / name, box / "cur" / (name + ":2,S"), error);
-        ASSERT_FALSE(error) << error.message();
+        ASSERT_TRUE(server->deliverRead(user, "m" + std::to_string(number), mailtest::sampleMessage(number)));
     }
     void startChecking(const char* withPassword, bool tls, MailProtocol protocol = MailProtocol::Pop3)
     {
         bool imap = protocol == MailProtocol::Imap;
         int port =
-            imap ? (tls ? dovecot.imapsPort() : dovecot.imapPort()) : (tls ? dovecot.tlsPort() : dovecot.plainPort());
+            imap ? (tls ? server->imapsPort() : server->imapPort()) : (tls ? dovecot.tlsPort() : dovecot.plainPort());
         ConnectionSecurity security = tls    ? ConnectionSecurity::TlsOnConnect
                                       : imap ? ConnectionSecurity::StartTls
                                              : ConnectionSecurity::None;
@@ -75,6 +92,8 @@ protected:
     }
 
     DovecotFixture dovecot;
+    CyrusFixture cyrus;
+    ImapTestServer* server = nullptr;
     std::string user;
     std::unique_ptr<TrustedCaDirectory> trust;
     CheckReports reports;
@@ -82,7 +101,7 @@ protected:
 };
 
 // Two new messages and one read elsewhere: POP3 knows no flags; IMAP counts what the server
-// calls unseen, of the folder's total.
+// calls unseen, of the folder's total, on Dovecot and Cyrus alike.
 TEST_F(DovecotChecks, NewMailIsCountedOverEachProtocolAndSecurity)
 {
     deliver(1, 2);
@@ -91,16 +110,24 @@ TEST_F(DovecotChecks, NewMailIsCountedOverEachProtocolAndSecurity)
         MailProtocol protocol;
         bool tls;
         int unseen;
-    } rows[] = {{MailProtocol::Pop3, false, 3},
-                {MailProtocol::Pop3, true, 3},
-                {MailProtocol::Imap, false, 2},
-                {MailProtocol::Imap, true, 2}};
+        bool onCyrus;
+    } rows[] = {{MailProtocol::Pop3, false, 3, false}, {MailProtocol::Pop3, true, 3, false},
+                {MailProtocol::Imap, false, 2, false}, {MailProtocol::Imap, true, 2, false},
+                {MailProtocol::Imap, false, 2, true},  {MailProtocol::Imap, true, 2, true}};
     for (const auto& row : rows) {
+        if (row.onCyrus && server != &cyrus) {
+            std::string whyNot;
+            if (!switchToCyrus(whyNot))
+                GTEST_SKIP() << "Cyrus rows: " << whyNot;
+            deliver(1, 2);
+            deliverRead(3);
+        }
         CheckReports heard;
         makeChecker(heard);
         startChecking(password, row.tls, row.protocol);
         ASSERT_TRUE(heard.waitFor(1, reportWaitMs));
-        SCOPED_TRACE(std::string(row.protocol == MailProtocol::Imap ? "IMAP" : "POP3") + (row.tls ? " TLS" : ""));
+        SCOPED_TRACE(std::string(server->name()) + (row.protocol == MailProtocol::Imap ? " IMAP" : " POP3") +
+                     (row.tls ? " TLS" : ""));
         EXPECT_EQ(heard.at(0).status, CheckStatus::Ok);
         EXPECT_EQ(heard.at(0).unseenCount, row.unseen);
         EXPECT_EQ(heard.at(0).totalCount, 3);
@@ -201,8 +228,24 @@ TEST_F(DovecotChecks, CheckNowSeesMailDeliveredDuringTheWait)
 }
 
 // Under IDLE a delivery is reported without a Check Now and announced once; Check Now ends
-// the IDLE for a new cycle at once; a stop ends it within the one-second slice.
+// the IDLE for a new cycle at once; a stop ends it within the one-second slice. On Dovecot,
+// then on Cyrus.
 TEST_F(DovecotChecks, ImapIdleReportsAnArrivalOnceAndEndsForCheckNowAndStop)
+{
+    for (bool onCyrus : {false, true}) {
+        std::string whyNot;
+        if (onCyrus && !switchToCyrus(whyNot))
+            GTEST_SKIP() << "Cyrus rows: " << whyNot;
+        SCOPED_TRACE(server->name());
+        CheckReports heard;
+        makeChecker(heard);
+        idleReportsAnArrivalOnceAndEndsForCheckNowAndStop(heard);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+void DovecotChecks::idleReportsAnArrivalOnceAndEndsForCheckNowAndStop(CheckReports& reports)
 {
     deliver(1, 1);
     startChecking(password, true, MailProtocol::Imap);

@@ -1,38 +1,52 @@
-// The IMAP session against the private Dovecot: each way of securing the stream, the counts
-// and UIDs, \Seen set on the server, and IDLE woken by a delivery.
+// The IMAP session against the bench's real servers, Dovecot and Cyrus: each way of securing
+// the stream, the counts and UIDs, \Seen set on the server, and IDLE woken by a delivery.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <future>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "mail/imap/imap_session.h"
 #include "tests/mail/mail_test_support.h"
+#include "tests/support/cyrus_fixture.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/poll_until.h"
 
 using mailtest::TrustedCaDirectory;
+using testbench::CyrusFixture;
 using testbench::DovecotFixture;
+using testbench::ImapTestServer;
 
 namespace {
 
 const char loopback[] = "127.0.0.1";
 
-// A user of its own per test (tests run in parallel).
-class DovecotImap : public ::testing::Test {
+enum class Server { Dovecot, Cyrus };
+
+// A user of its own per test (tests run in parallel), on the server the test names.
+class RealImap : public ::testing::Test {
 protected:
+    virtual Server serverUnderTest() const = 0;
     void SetUp() override
     {
         ASSERT_TRUE(DovecotFixture::fromEnvironment(dovecot)) << "PELLWICK_DOVECOT_DIR not set";
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        user = "imap_" + name.substr(name.rfind('/') + 1);
+        server = &dovecot;
+        if (serverUnderTest() == Server::Cyrus) {
+            std::string whyNot;
+            if (!CyrusFixture::fromEnvironment(cyrus, whyNot))
+                GTEST_SKIP() << whyNot;
+            server = &cyrus;
+        }
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        user = std::string("imap_") + test->name();
         for (char& c : user)
             c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
-        ASSERT_TRUE(dovecot.addUser(user, password));
-        ASSERT_TRUE(dovecot.clearMailbox(user));
-        trust.reset(new TrustedCaDirectory(dovecot.caFile()));
+        ASSERT_TRUE(server->addUser(user, password));
+        ASSERT_TRUE(server->clearMailbox(user));
+        trust.reset(new TrustedCaDirectory(server->caFile()));
         ASSERT_TRUE(trust->isReady());
         session.reset(new ImapSession());
         session->setTimeouts(10, 10);
@@ -41,16 +55,18 @@ protected:
     {
         for (int i = 1; i <= count; ++i)
             ASSERT_TRUE(
-                dovecot.deliver(user, "msg" + std::to_string(delivered + i), mailtest::sampleMessage(delivered + i)));
+                server->deliver(user, "msg" + std::to_string(delivered + i), mailtest::sampleMessage(delivered + i)));
         delivered += count;
     }
     ImapStatus connect(ConnectionSecurity security)
     {
-        int port = security == ConnectionSecurity::TlsOnConnect ? dovecot.imapsPort() : dovecot.imapPort();
+        int port = security == ConnectionSecurity::TlsOnConnect ? server->imapsPort() : server->imapPort();
         return session->connect(loopback, port, security);
     }
 
     DovecotFixture dovecot;
+    CyrusFixture cyrus;
+    ImapTestServer* server = nullptr;
     std::string user;
     const char* password = "correct \"horse\"";
     std::unique_ptr<TrustedCaDirectory> trust;
@@ -58,13 +74,16 @@ protected:
     int delivered = 0;
 };
 
-class DovecotImapSecurity : public DovecotImap, public ::testing::WithParamInterface<ConnectionSecurity> {};
+class RealImapSecurity : public RealImap, public ::testing::WithParamInterface<std::tuple<Server, ConnectionSecurity>> {
+protected:
+    Server serverUnderTest() const override { return std::get<0>(GetParam()); }
+};
 
 // The counts, the UIDs, and one message marked seen on the server, which the counts then follow.
-TEST_P(DovecotImapSecurity, CountsFollowWhatIsMarkedSeen)
+TEST_P(RealImapSecurity, CountsFollowWhatIsMarkedSeen)
 {
     deliver(3);
-    ConnectionSecurity security = GetParam();
+    ConnectionSecurity security = std::get<1>(GetParam());
     ASSERT_EQ(static_cast<int>(connect(security)), static_cast<int>(ImapStatus::Ok));
     EXPECT_EQ(session->isTls(), security != ConnectionSecurity::None);
     ASSERT_EQ(static_cast<int>(session->logIn(user, password)), static_cast<int>(ImapStatus::Ok));
@@ -90,20 +109,33 @@ TEST_P(DovecotImapSecurity, CountsFollowWhatIsMarkedSeen)
     EXPECT_GT(figures.uidNext, all[2]);
 }
 
-std::string securityName(const ::testing::TestParamInfo<ConnectionSecurity>& info)
+const char* serverName(Server server)
 {
-    static const char* const names[] = {"Tls", "StartTls", "Plain"};
-    return names[static_cast<int>(info.param)];
+    return server == Server::Cyrus ? "Cyrus" : "Dovecot";
 }
 
-INSTANTIATE_TEST_SUITE_P(Security, DovecotImapSecurity,
-                         ::testing::Values(ConnectionSecurity::TlsOnConnect, ConnectionSecurity::StartTls,
-                                           ConnectionSecurity::None),
-                         securityName);
+std::string serverAndSecurityName(const ::testing::TestParamInfo<std::tuple<Server, ConnectionSecurity>>& info)
+{
+    static const char* const securities[] = {"Tls", "StartTls", "Plain"};
+    return std::string(serverName(std::get<0>(info.param))) + "_" +
+           securities[static_cast<int>(std::get<1>(info.param))];
+}
 
-// A message written under tmp/ and renamed into new/ while the session idles: Dovecot tells
-// EXISTS (after its own half second), and idle() comes back with the new count.
-TEST_F(DovecotImap, IdleIsWokenByADelivery)
+INSTANTIATE_TEST_SUITE_P(Security, RealImapSecurity,
+                         ::testing::Combine(::testing::Values(Server::Dovecot, Server::Cyrus),
+                                            ::testing::Values(ConnectionSecurity::TlsOnConnect,
+                                                              ConnectionSecurity::StartTls, ConnectionSecurity::None)),
+                         serverAndSecurityName);
+
+class RealImapIdle : public RealImap, public ::testing::WithParamInterface<Server> {
+protected:
+    Server serverUnderTest() const override { return GetParam(); }
+};
+
+// A message delivered while the session idles (Dovecot: written under tmp/ and renamed into
+// new/; Cyrus: appended): the server tells EXISTS (Dovecot after its own half second), and idle()
+// comes back with the new count.
+TEST_P(RealImapIdle, IdleIsWokenByADelivery)
 {
     ASSERT_EQ(static_cast<int>(connect(ConnectionSecurity::TlsOnConnect)), static_cast<int>(ImapStatus::Ok));
     ASSERT_EQ(static_cast<int>(session->logIn(user, password)), static_cast<int>(ImapStatus::Ok));
@@ -122,5 +154,8 @@ TEST_F(DovecotImap, IdleIsWokenByADelivery)
     EXPECT_EQ(static_cast<int>(wake), static_cast<int>(IdleWake::Changed));
     EXPECT_EQ(session->folder().exists, 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Server, RealImapIdle, ::testing::Values(Server::Dovecot, Server::Cyrus),
+                         [](const ::testing::TestParamInfo<Server>& info) { return serverName(info.param); });
 
 } // namespace

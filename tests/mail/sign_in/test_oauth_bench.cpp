@@ -70,11 +70,11 @@ protected:
         pop3.write(sent.data(), static_cast<int>(sent.size()));
         return line(pop3);
     }
-    bool connect(Connection& pop3)
+    bool connect(Connection& pop3, bool imap = false)
     {
         pop3.setTimeouts(10, 10);
-        return pop3.open("127.0.0.1", bench.pop3Port(), ConnectionSecurity::None) &&
-               line(pop3).compare(0, 3, "+OK") == 0;
+        return pop3.open("127.0.0.1", imap ? bench.imapPort() : bench.pop3Port(), ConnectionSecurity::None) &&
+               line(pop3).compare(0, 4, imap ? "* OK" : "+OK ") == 0;
     }
 
     testbench::OAuthFixture bench;
@@ -90,24 +90,32 @@ TEST_F(SignInBench, SignedInTokensLogInEveryWayAndTheRefreshTokenRotates)
     const std::string& token = result.tokens.accessToken;
     ASSERT_FALSE(result.tokens.refreshToken.empty());
 
+    // POP3's AUTH and IMAP's AUTHENTICATE against the same oauth2 passdb; one line is the
+    // initial response (IMAP's SASL-IR).
     struct Login {
+        bool imap;
         const char* mechanism;
         std::string response;
         bool twoLines;
     } logins[] = {
-        {"XOAUTH2", xoauth2InitialResponse(address, token), true},
-        {"XOAUTH2", xoauth2InitialResponse(address, token), false},
-        {"OAUTHBEARER", oauthBearerInitialResponse(address, "localhost", bench.pop3Port(), token), false},
+        {false, "XOAUTH2", xoauth2InitialResponse(address, token), true},
+        {false, "XOAUTH2", xoauth2InitialResponse(address, token), false},
+        {false, "OAUTHBEARER", oauthBearerInitialResponse(address, "localhost", bench.pop3Port(), token), false},
+        {true, "XOAUTH2", xoauth2InitialResponse(address, token), true},
+        {true, "XOAUTH2", xoauth2InitialResponse(address, token), false},
+        {true, "OAUTHBEARER", oauthBearerInitialResponse(address, "localhost", bench.imapPort(), token), true},
+        {true, "OAUTHBEARER", oauthBearerInitialResponse(address, "localhost", bench.imapPort(), token), false},
     };
     for (const Login& login : logins) {
-        Connection pop3;
-        ASSERT_TRUE(connect(pop3));
-        std::string auth = std::string("AUTH ") + login.mechanism;
+        Connection server;
+        ASSERT_TRUE(connect(server, login.imap));
+        std::string auth = std::string(login.imap ? "a AUTHENTICATE " : "AUTH ") + login.mechanism;
         if (login.twoLines) {
-            EXPECT_EQ(say(pop3, auth), "+ \r\n");
+            EXPECT_EQ(say(server, auth), "+ \r\n");
         }
-        std::string reply = say(pop3, login.twoLines ? login.response : auth + " " + login.response);
-        EXPECT_EQ(reply.substr(0, 3), "+OK") << login.mechanism << " " << reply;
+        std::string reply = say(server, login.twoLines ? login.response : auth + " " + login.response);
+        EXPECT_EQ(reply.substr(0, 4), login.imap ? "a OK" : "+OK ")
+            << (login.imap ? "IMAP " : "POP3 ") << login.mechanism << " " << reply;
     }
 
     TokenEndpoint endpoint(bench.provider().tokenEndpoint, OAuthClient{"pellwick", ""});

@@ -11,8 +11,8 @@ Both serve the same mailboxes; alice's holds two messages.
   oauth-fixture.py stop DIR    all ended, by the process ids they left in DIR
 
 fixture.env: HTTPS_PORT and UNTRUSTED_PORT (the mock), POP3_PORT and POP3S_PORT (the first
-Dovecot), STRICT_POP3_PORT (the second, STLS on its plain port), CA_FILE (the CA that signed the
-servers' certificate, for localhost, 127.0.0.1 and 127.0.0.2).
+Dovecot; IMAP_PORT its plain IMAP), STRICT_POP3_PORT (the second, STLS on its plain port),
+CA_FILE (the CA that signed the servers' certificate, for localhost, 127.0.0.1 and 127.0.0.2).
 Re-running start first stops what an earlier run left in DIR.
 """
 import os
@@ -145,7 +145,7 @@ state_dir = {dir}/state
 instance_name = pellwick-oauth-{instance}
 log_path = {dir}/dovecot.log
 listen = {address}
-protocols = pop3
+protocols = {protocols}
 ssl = yes
 ssl_cert = <{pki}/server.pem
 ssl_key = <{pki}/server.key
@@ -173,7 +173,7 @@ service anvil {{
 }}
 service imap-login {{
   inet_listener imap {{
-    port = 0
+    port = {imap}
   }}
   inet_listener imaps {{
     port = 0
@@ -222,7 +222,8 @@ def seed_mailbox(home):
                 os.chmod(name, 0o777 if os.path.isdir(name) else 0o666)
 
 
-def start_dovecot(folder, mock_port, name, address, mechanisms, logins):
+def start_dovecot(folder, mock_port, name, address, mechanisms, logins, imap=False):
+    """POP3 (plain and TLS), and plain IMAP too when `imap`; returns the three ports (IMAP 0 when off)."""
     base = os.path.join(folder, name)
     pki = os.path.join(folder, "pki")
     home = os.path.join(folder, "home")
@@ -234,16 +235,20 @@ def start_dovecot(folder, mock_port, name, address, mechanisms, logins):
         f.write(OAUTH2_EXT.format(mock=mock_port, pki=pki))
     binary = "/usr/sbin/dovecot"
     for attempt in range(3):
-        plain, tls = free_ports(2)
+        plain, tls, imap_port = free_ports(3)
+        if not imap:
+            imap_port = 0
         with open(os.path.join(base, "dovecot.conf"), "w") as f:
             f.write(DOVECOT_CONF.format(dir=base, pki=pki, plain=plain, tls=tls, home=home, address=address,
-                                        mechanisms=mechanisms, logins=logins,
+                                        mechanisms=mechanisms, logins=logins, imap=imap_port,
+                                        protocols="pop3 imap" if imap else "pop3",
                                         instance=abs(hash(base)) % 1000000))
         with open(os.path.join(base, "dovecot.out"), "w") as out:
             started = subprocess.run([binary, "-c", os.path.join(base, "dovecot.conf")], stdin=subprocess.DEVNULL,
                                      stdout=out, stderr=out).returncode == 0
-        if started and wait_until(lambda: answers(address, plain) and answers(address, tls), START_SECONDS):
-            return plain, tls
+        if started and wait_until(lambda: answers(address, plain) and answers(address, tls) and
+                                  (not imap or answers(address, imap_port)), START_SECONDS):
+            return plain, tls, imap_port
         end_process(os.path.join(base, "run", "master.pid"), "dovecot")
     die("dovecot did not start (see %s/dovecot.log)" % base)
 
@@ -267,13 +272,14 @@ def start(folder):
     make_certificates(os.path.join(folder, "pki"))
     seed_mailbox(os.path.join(folder, "home"))
     mock = start_mock(folder)
-    plain, tls = start_dovecot(folder, mock["HTTPS_PORT"], "dovecot", "127.0.0.1", "xoauth2 oauthbearer",
-                               PLAIN_LOGINS)
-    strict, _ = start_dovecot(folder, mock["HTTPS_PORT"], "dovecot-strict", "127.0.0.2", "oauthbearer",
+    plain, tls, imap = start_dovecot(folder, mock["HTTPS_PORT"], "dovecot", "127.0.0.1", "xoauth2 oauthbearer",
+                                     PLAIN_LOGINS, imap=True)
+    strict, _, _ = start_dovecot(folder, mock["HTTPS_PORT"], "dovecot-strict", "127.0.0.2", "oauthbearer",
                               NO_PLAIN_LOGINS)
     with open(os.path.join(folder, "fixture.env"), "w") as f:
-        f.write("HTTPS_PORT=%s\nUNTRUSTED_PORT=%s\nPOP3_PORT=%d\nPOP3S_PORT=%d\nSTRICT_POP3_PORT=%d\nCA_FILE=%s\n"
-                % (mock["HTTPS_PORT"], mock["UNTRUSTED_PORT"], plain, tls, strict,
+        f.write("HTTPS_PORT=%s\nUNTRUSTED_PORT=%s\nPOP3_PORT=%d\nPOP3S_PORT=%d\nSTRICT_POP3_PORT=%d\nIMAP_PORT=%d\n"
+                "CA_FILE=%s\n"
+                % (mock["HTTPS_PORT"], mock["UNTRUSTED_PORT"], plain, tls, strict, imap,
                    os.path.join(folder, "pki", "ca.pem")))
     print("oauth-fixture: mock on %s, POP3 on %d, POP3S on %d, strict POP3 on 127.0.0.2:%d"
           % (mock["HTTPS_PORT"], plain, tls, strict))

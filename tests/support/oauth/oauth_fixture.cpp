@@ -39,6 +39,7 @@ bool OAuthFixture::fromEnvironment(OAuthFixture& out)
     out.untrustedHttps = std::atoi(values["UNTRUSTED_PORT"].c_str());
     out.pop3 = std::atoi(values["POP3_PORT"].c_str());
     out.pop3s = std::atoi(values["POP3S_PORT"].c_str());
+    out.imap = std::atoi(values["IMAP_PORT"].c_str());
     out.strictPop3 = std::atoi(values["STRICT_POP3_PORT"].c_str());
     out.ca = unixPathForPlatform(values["CA_FILE"]);
     out.authorize = out.url("/authorize");

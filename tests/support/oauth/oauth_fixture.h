@@ -20,6 +20,8 @@ public:
 
     int pop3Port() const { return pop3; }
     int pop3sPort() const { return pop3s; }
+    // The first Dovecot's plain IMAP, against the same oauth2 passdb.
+    int imapPort() const { return imap; }
     // The second Dovecot, on 127.0.0.2: OAUTHBEARER alone, plain logins refused (STLS first).
     int strictPop3Port() const { return strictPop3; }
     std::string caFile() const { return ca; }
@@ -36,6 +38,7 @@ private:
     int untrustedHttps = 0;
     int pop3 = 0;
     int pop3s = 0;
+    int imap = 0;
     int strictPop3 = 0;
     std::string ca;
     std::string authorize, token, issuer;
