@@ -11,14 +11,12 @@
 //   PELLWICK_DOVECOT_DIR=/tmp/dovecot-bench build/bench/benchmarks/bench_accounts
 //   bash tests/support/dovecot/dovecot-fixture.sh stop /tmp/dovecot-bench
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +25,7 @@
 #include <unistd.h>
 
 #include "account/mail_account.h"
+#include "tests/mail/checker/checker_reports.h"
 #include "tests/support/dovecot_fixture.h"
 #include "tests/support/scripted_pop3_server.h"
 
@@ -69,38 +68,6 @@ struct NoStore : RefreshTokenStore {
     void storeRefreshToken(const std::string&) override {}
 };
 
-// Counts every account's reports, for waiting until each has made `count` of them.
-class Reports {
-public:
-    explicit Reports(size_t accounts) : made(accounts, 0) {}
-    struct Slot {
-        Reports* reports;
-        size_t index;
-    };
-    static void heard(void* context)
-    {
-        Slot* slot = static_cast<Slot*>(context);
-        std::lock_guard<std::mutex> hold(slot->reports->lock);
-        ++slot->reports->made[slot->index];
-        slot->reports->changed.notify_all();
-    }
-    bool waitForEach(int count)
-    {
-        std::unique_lock<std::mutex> hold(lock);
-        return changed.wait_for(hold, std::chrono::seconds(reportWaitSeconds), [&] {
-            for (int n : made)
-                if (n < count)
-                    return false;
-            return true;
-        });
-    }
-
-private:
-    std::mutex lock;
-    std::condition_variable changed;
-    std::vector<int> made;
-};
-
 struct Figures {
     long threads = 0;
     long residentKb = 0;
@@ -139,11 +106,8 @@ bool measure(const testbench::DovecotFixture& dovecot, int count, MailProtocol p
     long threadsBefore = statusField("Threads");
     long residentBefore = statusField("VmRSS");
     NoStore store;
-    Reports reports(static_cast<size_t>(count));
-    std::vector<Reports::Slot> slots;
+    std::vector<std::unique_ptr<mailtest::CheckReports>> reports; // outlive the accounts that call them
     std::vector<std::unique_ptr<MailAccount>> accounts;
-    for (int i = 0; i < count; ++i)
-        slots.push_back(Reports::Slot{&reports, static_cast<size_t>(i)});
     for (int i = 0; i < count; ++i) {
         ConfigurationValues values;
         std::string user = "bench_accounts_" + std::to_string(i);
@@ -157,24 +121,28 @@ bool measure(const testbench::DovecotFixture& dovecot, int count, MailProtocol p
         values.checkMinutes = 60;
         accounts.emplace_back(new MailAccount(0, store));
         accounts.back()->load(values, "", "");
-        CheckOwner owner;
-        owner.notify = &Reports::heard;
-        owner.context = &slots[static_cast<size_t>(i)];
-        accounts.back()->start(owner);
+        reports.emplace_back(new mailtest::CheckReports);
+        reports.back()->attach(accounts.back()->checker);
     }
     Clock::time_point start = Clock::now();
-    if (!reports.waitForEach(1))
+    for (auto& account : accounts)
+        account->checker.start();
+    auto eachReported = [&](size_t times) {
+        for (auto& heard : reports)
+            if (!heard->waitFor(times, reportWaitSeconds * 1000) ||
+                heard->at(times - 1).totalCount != messagesPerAccount)
+                return false;
+        return true;
+    };
+    if (!eachReported(1))
         return false;
     out.firstCycleMs = millisecondsSince(start);
     start = Clock::now();
     for (auto& account : accounts)
         account->checker.requestCheckNow();
-    if (!reports.waitForEach(2))
+    if (!eachReported(2))
         return false;
     out.cycleMs = millisecondsSince(start);
-    for (auto& account : accounts)
-        if (account->checker.takeSnapshot().totalCount != messagesPerAccount)
-            return false;
 
     double cpuBefore = cpuMilliseconds();
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));

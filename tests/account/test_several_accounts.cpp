@@ -41,9 +41,9 @@ struct Watched {
     int messages = 0;
     std::string seenPath;
     NoStore store;
+    mailtest::CheckReports reports; // outlives the account that calls it
     std::unique_ptr<MailAccount> account;
     testbench::ScriptedPop3Server* server = nullptr; // a failing kind's own
-    mailtest::CheckReports reports;
 };
 
 class SeveralAccounts : public ::testing::Test {
