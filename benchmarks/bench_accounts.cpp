@@ -221,13 +221,14 @@ bool runInChild(const char* self, int count, const char* protocol, Figures& out,
     return ::pclose(child) == 0 && read == 7;
 }
 
+// Ratios to one account; memory also as what each account beyond the first adds.
 void printRow(int count, const Figures& f, const Figures& one)
 {
     auto ratio = [](double value, double base) { return base > 0 ? value / base : 0.0; };
-    std::printf("| %d | %ld | %.2f | %.0f | %.2f | %.1f | %.2f | %.0f | %.0f | %.2f | %.0f | %.2f |\n", count,
-                f.threads, ratio(f.threads, one.threads), f.residentKb / 1024.0, ratio(f.residentKb, one.residentKb),
-                f.idleCpuMs, ratio(f.idleCpuMs, one.idleCpuMs), f.firstCycleMs, f.cycleMs,
-                ratio(f.cycleMs, one.cycleMs), f.stopMs, ratio(f.stopMs, one.stopMs));
+    double furtherKb = count > 1 ? double(f.residentKb - one.residentKb) / (count - 1) : 0;
+    std::printf("| %d | %ld | %ld | %.2f | %.0f | %.1f | %.2f | %.0f | %.0f | %.2f | %.0f |\n", count, f.threads,
+                f.residentKb, ratio(f.residentKb, one.residentKb), furtherKb, f.idleCpuMs,
+                ratio(f.idleCpuMs, one.idleCpuMs), f.firstCycleMs, f.cycleMs, ratio(f.cycleMs, one.cycleMs), f.stopMs);
 }
 
 } // namespace
@@ -253,9 +254,9 @@ int main(int argc, char** argv)
         const char* protocol = protocols[p];
         std::printf("\n%s, each account its own user with %d messages; idle CPU over %d s\n\n", titles[p],
                     messagesPerAccount, idleSeconds);
-        std::printf("| accounts | threads added | / one | resident MB added | / one | idle CPU ms | / one | first "
-                    "cycle ms | full cycle ms | / one | stop ms | / one |\n");
-        std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        std::printf("| accounts | threads added | resident KB added | / one | KB per further account | idle CPU ms "
+                    "| / one | first cycle ms | full cycle ms | / one | stop ms |\n");
+        std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
         Figures one;
         for (int count : accountCounts) {
             Figures figures;
@@ -267,10 +268,6 @@ int main(int argc, char** argv)
             if (count == 1)
                 one = figures;
             printRow(count, figures, one);
-            if (count > 1)
-                std::printf("|  | per further account: %.2f threads, %.0f KB |\n",
-                            double(figures.threads - one.threads) / (count - 1),
-                            double(figures.residentKb - one.residentKb) / (count - 1));
             if (stalledMs >= 0)
                 stalled.push_back({count, stalledMs});
         }
