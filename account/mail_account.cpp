@@ -77,6 +77,11 @@ void MailAccount::storeRotatedRefreshTokens()
         store.storeRefreshToken(token);
 }
 
+void MailAccount::requestStop()
+{
+    checker.requestStop();
+}
+
 void MailAccount::stop()
 {
     checker.requestStop();

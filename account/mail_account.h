@@ -29,7 +29,8 @@ protected:
 //   on owner.tokenMessage: account.storeRotatedRefreshTokens();
 //   configuration dialog confirmed: account.reconfigure(values, methodBefore, addressBefore);
 //   "Mark As Read": account.markAsRead();   window closed: account.saveSeenFile();
-//   before the store goes: account.stop();
+//   before the store goes: account.requestStop() for every account, then account.stop() for
+//   each, so that the accounts' network operations end together, not one after the other.
 class MailAccount {
 public:
     MailAccount(unsigned checkResultMessage, RefreshTokenStore& store);
@@ -54,6 +55,8 @@ public:
     bool saveSeenFile();
     // Stores the refresh tokens the provider replaced during checks.
     void storeRotatedRefreshTokens();
+    // Asks the checker to end without waiting for it.
+    void requestStop();
     // Stops the checker and waits for it, then stores a refresh token it replaced that the
     // window never heard of: the one on disk may be void.
     void stop();

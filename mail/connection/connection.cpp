@@ -14,7 +14,6 @@
 
 #include "mail/platform/socket_wait.h"
 #include "util/platform/thread_start.h"
-#include "mail/platform/trust_sources.h"
 #include "mail/tls/trust_files.h"
 #include "util/copy_bounded.h"
 
@@ -187,35 +186,13 @@ void Connection::rememberTrustFile()
     workingFolderTrustFile(trustFile);
 }
 
-// The TLS context and its trust store, made at the first TLS connection and kept: a plain
+// The TLS context and its trust store, had at the first TLS connection and kept: a plain
 // account never needs them, and they are most of what a connection costs in memory.
 bool Connection::prepareContext()
 {
-    if (context != nullptr)
-        return true;
-    context.reset(SSL_CTX_new(TLS_client_method()));
-    if (context == nullptr)
-        return false;
-    SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
-    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-    loadTrust();
-    ERR_clear_error();
-    return true;
-}
-
-// A missing trust file is not an error here: the handshake then fails verification. The index
-// is consulted before any lookup the platform adds.
-void Connection::loadTrust()
-{
-    X509_STORE* store = SSL_CTX_get_cert_store(context.get());
-    trust.attachTo(store);
-    addTrustFiles(trust, trustFile);
-    PlatformRootSink addToIndex = [](X509* certificate, void* index) {
-        static_cast<TrustIndex*>(index)->add(certificate);
-    };
-    const char* platformFile = addPlatformRoots(store, addToIndex, &trust);
-    if (platformFile != nullptr)
-        trust.addPemFile(platformFile);
+    if (trusted == nullptr)
+        trusted = sharedTrustedContext(trustFile);
+    return trusted != nullptr;
 }
 
 // The deadline starts before the name lookup, so that a slow resolver counts against the
@@ -354,7 +331,7 @@ bool Connection::connectSocket(const BIO_ADDR* address, Clock::time_point deadli
 // The TLS layer on top of the connected socket: handshake, then the server's certificate.
 bool Connection::startTls(const char* host, Clock::time_point deadline)
 {
-    BIO* tls = prepareContext() ? BIO_new_ssl(context.get(), 1) : nullptr;
+    BIO* tls = prepareContext() ? BIO_new_ssl(trusted->context.get(), 1) : nullptr;
     if (tls == nullptr) {
         error = ConnectionError::TlsFailed;
         return false;

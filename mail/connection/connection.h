@@ -10,7 +10,7 @@
 #include "mail/connection/connection_security.h"
 #include "mail/platform/socket_wait.h"
 #include "mail/tls/trust_files.h"
-#include "mail/tls/trust_index.h"
+#include "mail/tls/trusted_context.h"
 #include "util/holders/openssl_holders.h"
 
 // Why the last open, read or write failed. The checker turns these into what the user sees.
@@ -86,7 +86,8 @@ struct NetworkSteps {
 // folder at start-up, or at construction before the program fixes it; "cacert.pem" beside the
 // executable; the user's own file) and of the platform's root store (Windows ROOT store, or
 // OpenSSL's default paths natively). They are read into a TrustIndex, with the TLS context,
-// at the first TLS connection, and kept for every later one. The server must present a
+// at the first TLS connection, and kept for every later one; connections that read the same
+// files share one copy (mail/tls/trusted_context.h). The server must present a
 // certificate that chains to one of them and names the host (DNS name, or IP address for an
 // IP literal); TLS 1.2 is the oldest admitted.
 class Connection {
@@ -153,7 +154,6 @@ private:
 
     void rememberTrustFile();
     bool prepareContext();
-    void loadTrust();
     bool lookUp(const char* host, int port, Clock::time_point deadline, AddressList& addresses);
     bool abandonedLookupRuns();
     bool openAddress(const BIO_ADDR* address, const char* host, bool tlsFirst, Clock::time_point deadline);
@@ -170,8 +170,7 @@ private:
 
     OwnedBioChain stream;
     std::shared_ptr<NameLookup> abandonedLookup; // shared with its helper thread
-    TrustIndex trust;                            // outlives the context, which consults it
-    OwnedTlsContext context;                     // made at the first TLS connection
+    std::shared_ptr<TrustedContext> trusted;     // had at the first TLS connection
     char trustFile[maxTrustFilePath];            // "cacert.pem" of the working folder at construction
     char openedHost[maxTargetLength + 1] = {};   // the host of open(), for upgradeToTls
     void usePin();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "mail/platform/executable_folder.h"
 #include "mail/tls/trust_index.h"
@@ -52,7 +53,7 @@ void workingFolderTrustFile(char (&path)[maxTrustFilePath])
         path[0] = '\0';
 }
 
-void addTrustFiles(TrustIndex& index, const char* constructionFile)
+std::vector<std::string> trustFilesOf(const char* constructionFile)
 {
     std::string workingFile = constructionFile;
     std::string userFile;
@@ -70,10 +71,18 @@ void addTrustFiles(TrustIndex& index, const char* constructionFile)
     char besideProgram[maxTrustFilePath];
     if (!executableFolder(folder, sizeof folder) || !trustFileIn(besideProgram, folder))
         besideProgram[0] = '\0';
+    std::vector<std::string> files;
     if (!workingFile.empty())
-        index.addPemFile(workingFile.c_str());
+        files.push_back(workingFile);
     if (besideProgram[0] != '\0' && workingFile != besideProgram)
-        index.addPemFile(besideProgram);
+        files.push_back(besideProgram);
     if (!userFile.empty())
-        index.addPemFile(userFile.c_str());
+        files.push_back(userFile);
+    return files;
+}
+
+void addTrustFiles(TrustIndex& index, const std::vector<std::string>& files)
+{
+    for (const std::string& file : files)
+        index.addPemFile(file.c_str());
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 class TrustIndex;
 
@@ -22,7 +24,9 @@ void fixTrustSources(const char* userFile);
 // does not fit (a relative name would follow the working folder wherever it moves).
 void workingFolderTrustFile(char (&path)[maxTrustFilePath]);
 
-// Reads every trust file into `index`: the working folder's (the fixed one, or before the
+// The trust files to read, in order: the working folder's (the fixed one, or before the
 // sources are fixed `constructionFile`), the one beside the executable, and the user's. A file
-// that stands in two of these places is read once.
-void addTrustFiles(TrustIndex& index, const char* constructionFile);
+// that stands in two of these places is named once.
+std::vector<std::string> trustFilesOf(const char* constructionFile);
+// Reads every one of `files` into `index`.
+void addTrustFiles(TrustIndex& index, const std::vector<std::string>& files);

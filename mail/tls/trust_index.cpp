@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <memory>
 #include <new>
 #include <string>
@@ -9,6 +10,7 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
+#include <openssl/x509v3.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
@@ -149,8 +151,12 @@ int TrustIndex::getBySubject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X
     return answered ? 1 : 0;
 }
 
+// Connections on several threads may share the store (mail/tls/trusted_context.h): one thread
+// adds at a time, and a certificate's extensions are read into its cache before the store
+// shows it to the others, so that no verification finds it half made.
 bool TrustIndex::addMatches(X509_STORE* store, const X509_NAME* name) const
 {
+    std::lock_guard<std::mutex> hold(adding);
     unsigned long hash = subjectHash(name);
     bool added = false;
     for (const Entry& entry : entries) {
@@ -158,8 +164,10 @@ bool TrustIndex::addMatches(X509_STORE* store, const X509_NAME* name) const
             continue;
         const unsigned char* in = entry.encoding.get();
         OwnedCertificate certificate(d2i_X509_AUX(nullptr, &in, entry.length));
-        if (certificate != nullptr && X509_NAME_cmp(X509_get_subject_name(certificate.get()), name) == 0 &&
-            X509_STORE_add_cert(store, certificate.get()) == 1)
+        if (certificate == nullptr || X509_NAME_cmp(X509_get_subject_name(certificate.get()), name) != 0)
+            continue;
+        X509_check_purpose(certificate.get(), -1, 0);
+        if (X509_STORE_add_cert(store, certificate.get()) == 1)
             added = true;
     }
     ERR_clear_error();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include <openssl/x509_vfy.h>
@@ -41,4 +42,5 @@ private:
     bool holds(const Entry& candidate) const;
 
     std::vector<Entry> entries;
+    mutable std::mutex adding; // held while matches go into a store
 };
