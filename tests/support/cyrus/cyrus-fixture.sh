@@ -219,8 +219,9 @@ ENV
     done
     stop_instance
   done
+  # The Dovecot tests share this setup step: a Cyrus that fails skips only the Cyrus rows.
   cat "$dir/cyrus.out" >&2 2>/dev/null || true
-  die "cyrus did not start"
+  unavailable "Cyrus did not start in $dir (it logs to syslog only; see $dir/cyrus.out)"
 }
 
 case "$action" in
