@@ -128,8 +128,8 @@ std::vector<double> serverNotice(ImapTestServer& server, const std::string& user
         if (!deliverNext(server, user, delivered))
             break;
         bool told = false;
-        for (int lines = 0; lines < 100 && !told && client.readLine(line);)
-            told = line.find(" EXISTS") != std::string::npos, ++lines;
+        for (int lines = 0; lines < 100 && !told && client.readLine(line); ++lines)
+            told = line.find(" EXISTS") != std::string::npos;
         if (!told)
             break;
         ms.push_back(millisecondsSince(start));

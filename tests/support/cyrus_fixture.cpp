@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/bench_client.h"
+#include "tests/support/dovecot_fixture.h"
 
 #ifndef _WIN32
 #include <spawn.h>
@@ -42,19 +43,6 @@ std::string appendArguments(const std::string& message)
 }
 
 #ifndef _WIN32
-std::map<std::string, std::string> readEnvFile(const std::string& file)
-{
-    std::map<std::string, std::string> values;
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return values;
-}
-
 std::string firstLineOf(const std::string& file)
 {
     std::ifstream in(file);
@@ -101,7 +89,7 @@ bool CyrusFixture::fromEnvironment(CyrusFixture& out, std::string& whyNot)
         whyNot = "Cyrus is not available: " + reason;
         return false;
     }
-    std::map<std::string, std::string> values = readEnvFile(folder + "/fixture.env");
+    std::map<std::string, std::string> values = readFixtureEnv(folder + "/fixture.env");
     CyrusFixture fixture;
     fixture.imap = std::atoi(values["IMAP_PORT"].c_str());
     fixture.imaps = std::atoi(values["IMAPS_PORT"].c_str());

@@ -19,11 +19,30 @@ public:
     // the reason when Cyrus is not running: not unpacked on this machine, or a Windows build (its
     // users are made by a Unix tool).
     static bool fromEnvironment(CyrusFixture& out, std::string& whyNot);
+    // False in a Windows build, which never has the Cyrus bench: tables leave its rows out there
+    // rather than reporting a whole case skipped after its other rows ran.
+#ifdef _WIN32
+    static constexpr bool inThisBuild = false;
+#else
+    static constexpr bool inThisBuild = true;
+#endif
 
-    const char* name() const override { return "Cyrus"; }
-    int imapPort() const override { return imap; }
-    int imapsPort() const override { return imaps; }
-    std::string caFile() const override { return ca; }
+    const char* name() const override
+    {
+        return "Cyrus";
+    }
+    int imapPort() const override
+    {
+        return imap;
+    }
+    int imapsPort() const override
+    {
+        return imaps;
+    }
+    std::string caFile() const override
+    {
+        return ca;
+    }
     bool addUser(const std::string& user, const std::string& password) override;
     bool deliver(const std::string& user, const std::string& fileName, const std::string& message) override;
     bool deliverRead(const std::string& user, const std::string& fileName, const std::string& message) override;

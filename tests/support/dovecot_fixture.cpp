@@ -36,21 +36,6 @@ bool isSafeName(const std::string& name)
     return true;
 }
 
-std::map<std::string, std::string> readEnvFile(const std::string& file)
-{
-    std::map<std::string, std::string> values;
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return values;
-}
-
 int parsePort(const std::string& text)
 {
     if (text.empty() || text.size() > 5)
@@ -143,6 +128,21 @@ std::string uniqueSuffix()
 
 } // namespace
 
+std::map<std::string, std::string> readFixtureEnv(const std::string& file)
+{
+    std::map<std::string, std::string> values;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
 std::string unixPathForPlatform(const std::string& unixPath)
 {
 #ifdef _WIN32
@@ -163,7 +163,7 @@ bool DovecotFixture::fromEnvironment(DovecotFixture& out)
     const char* dir = std::getenv("PELLWICK_DOVECOT_DIR");
     if (!dir || !*dir)
         return false;
-    std::map<std::string, std::string> values = readEnvFile(unixPathForPlatform(std::string(dir) + "/fixture.env"));
+    std::map<std::string, std::string> values = readFixtureEnv(unixPathForPlatform(std::string(dir) + "/fixture.env"));
     DovecotFixture fixture;
     fixture.plain = parsePort(values["PLAIN_PORT"]);
     fixture.tls = parsePort(values["TLS_PORT"]);

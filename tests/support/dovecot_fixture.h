@@ -2,6 +2,7 @@
 // from a test: its POP3 and IMAP ports, its CA, and its users and their maildirs.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "tests/support/imap_test_server.h"
@@ -50,6 +51,9 @@ private:
     std::string passwdPattern; // with %u for the user name
     std::string homeRoot;
 };
+
+// The KEY=VALUE lines of a fixture's fixture.env; empty when the file is missing.
+std::map<std::string, std::string> readFixtureEnv(const std::string& file);
 
 // "/a/b" -> "Z:\a\b" under Windows (Wine maps Z: to the Unix root); unchanged elsewhere.
 std::string unixPathForPlatform(const std::string& unixPath);

@@ -115,6 +115,8 @@ TEST_F(DovecotChecks, NewMailIsCountedOverEachProtocolAndSecurity)
                 {MailProtocol::Imap, false, 2, false}, {MailProtocol::Imap, true, 2, false},
                 {MailProtocol::Imap, false, 2, true},  {MailProtocol::Imap, true, 2, true}};
     for (const auto& row : rows) {
+        if (row.onCyrus && !CyrusFixture::inThisBuild)
+            continue;
         if (row.onCyrus && server != &cyrus) {
             std::string whyNot;
             if (!switchToCyrus(whyNot))
@@ -233,6 +235,8 @@ TEST_F(DovecotChecks, CheckNowSeesMailDeliveredDuringTheWait)
 TEST_F(DovecotChecks, ImapIdleReportsAnArrivalOnceAndEndsForCheckNowAndStop)
 {
     for (bool onCyrus : {false, true}) {
+        if (onCyrus && !CyrusFixture::inThisBuild)
+            break;
         std::string whyNot;
         if (onCyrus && !switchToCyrus(whyNot))
             GTEST_SKIP() << "Cyrus rows: " << whyNot;

@@ -57,7 +57,11 @@ ensure_root() {
   work=$(mktemp -d)
   # apt-get download writes as _apt where it can: a folder it may write to.
   chmod 0777 "$work"
-  (cd "$work" && apt-get download $CYRUS_PACKAGES >/dev/null 2>&1) || { rm -rf "$work"; return 1; }
+  # A machine whose package lists were never fetched knows no package: fetch them once (root).
+  if ! (cd "$work" && apt-get download $CYRUS_PACKAGES >/dev/null 2>&1); then
+    [ "$(id -u)" -eq 0 ] && apt-get update -qq >/dev/null 2>&1 &&
+      (cd "$work" && apt-get download $CYRUS_PACKAGES >/dev/null 2>&1) || { rm -rf "$work"; return 1; }
+  fi
   mkdir -p "$root.new"
   for p in "$work"/*.deb; do dpkg-deb -x "$p" "$root.new" || { rm -rf "$work" "$root.new"; return 1; }; done
   rm -rf "$work" "$root"
@@ -215,8 +219,9 @@ ENV
     done
     stop_instance
   done
+  # The Dovecot tests share this setup step: a Cyrus that fails skips only the Cyrus rows.
   cat "$dir/cyrus.out" >&2 2>/dev/null || true
-  die "cyrus did not start"
+  unavailable "Cyrus did not start in $dir (it logs to syslog only; see $dir/cyrus.out)"
 }
 
 case "$action" in

@@ -14,19 +14,6 @@ namespace {
 // The names the bench's POP3 servers answer under.
 const char* const mockMailServers[] = {"localhost", "127.0.0.2", nullptr};
 
-std::map<std::string, std::string> readEnvFile(const std::string& file)
-{
-    std::map<std::string, std::string> values;
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return values;
-}
-
 } // namespace
 
 bool OAuthFixture::fromEnvironment(OAuthFixture& out)
@@ -34,7 +21,7 @@ bool OAuthFixture::fromEnvironment(OAuthFixture& out)
     const char* folder = std::getenv("PELLWICK_OAUTH_DIR");
     if (folder == nullptr)
         return false;
-    auto values = readEnvFile(unixPathForPlatform(std::string(folder) + "/fixture.env"));
+    auto values = readFixtureEnv(unixPathForPlatform(std::string(folder) + "/fixture.env"));
     out.https = std::atoi(values["HTTPS_PORT"].c_str());
     out.untrustedHttps = std::atoi(values["UNTRUSTED_PORT"].c_str());
     out.pop3 = std::atoi(values["POP3_PORT"].c_str());
