@@ -99,7 +99,13 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     addHandler(&toolTip);
     addHandler(&busyCursor);
     attachHandlers();
+    return showValues();
+}
 
+// Fills every control from the values; again whenever they hold another account.
+INT_PTR ConfigDialog::showValues()
+{
+    HWND dialog = handle;
     attachChoices(account.preset, IDC_SERVER_PRESET, storedPreset(), presetTip);
     attachEdit(account.host, IDC_HOST, textOrEmpty(values.server), accountValueMaxLength, hostTip);
     hostCheck.attach(dialog, toolTip, textOrEmpty(values.certSha256), textOrEmpty(values.server));
@@ -375,13 +381,4 @@ void ConfigDialog::storePassword()
         values.storedPassword.assign(stored.text);
     else
         dialogMessageBox(handle, passwordNotStored, configCaption, MB_OK | MB_ICONWARNING);
-}
-
-bool runConfigDialog(ConfigurationValues& values, PasswordProtection protect)
-{
-    if (raiseRunningDialog(IDD_CONFIGURE)) {
-        return false;
-    }
-    ConfigDialog dialog(values, protect);
-    return dialog.runModal(IDD_CONFIGURE, nullptr) == IDOK;
 }

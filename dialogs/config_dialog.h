@@ -64,6 +64,9 @@ public:
     ButtonControl showBalloon;
     EditControl mailProgram;
 
+protected:
+    INT_PTR showValues();
+
 private:
     void attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip);
     void attachNumber(EditControl& edit, int id, int value, int limit, const char* tip);
@@ -91,8 +94,9 @@ private:
     const OAuthProvider* suggested = nullptr; // the provider the user name last suggested
 };
 
-// Runs the dialog on `values`; true after OK, with the values read back from the controls.
-// When a configuration dialog is already open it is brought forward and false is returned.
+// Runs the dialog on `values` alone (see runAccountsDialog); true after OK, with the values
+// read back from the controls. When a configuration dialog is already open it is brought
+// forward and false is returned.
 bool runConfigDialog(ConfigurationValues& values, PasswordProtection protect);
 
 // Parses a whole decimal text of digits; false for an empty, non-digit or too long text.
