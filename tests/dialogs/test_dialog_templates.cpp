@@ -430,11 +430,13 @@ TEST(ConfigureTemplate, NoControlIsClippedOrOverlappingAndItFitsASmallScreen)
     TemplateDialog dialog(IDD_CONFIGURE);
     ASSERT_NE(nullptr, dialog.window);
     expectLayoutSound(dialog);
-    // 1024x768 at 100%, above a taskbar of 40 pixels.
-    RECT frame = {};
+    // A screen of 1024x768 at 100%, less the taskbar the desktop has.
+    RECT frame = {}, workArea = {};
     GetWindowRect(dialog.window, &frame);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+    int taskbar = GetSystemMetrics(SM_CYSCREEN) - (workArea.bottom - workArea.top);
     EXPECT_LE(frame.right - frame.left, 1024);
-    EXPECT_LE(frame.bottom - frame.top, 768 - 40);
+    EXPECT_LE(frame.bottom - frame.top, 768 - taskbar);
 }
 
 TEST(ConfigureTemplate, EveryLabelFitsItsText)
