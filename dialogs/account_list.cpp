@@ -272,6 +272,8 @@ void AccountsDialog::applyListRule()
         list.focus();
 }
 
+// An account never shown in this run is checked as shown but not read back: what the user did
+// not see stays exactly as it was.
 bool AccountsDialog::onOk()
 {
     size_t chosen = current;
@@ -281,8 +283,9 @@ bool AccountsDialog::onOk()
         if (entries[index].checked)
             continue;
         show(index);
-        if (!leaveShown())
+        if (!validateNumbers())
             return false;
+        entries[index].checked = true;
     }
     chosenAtOk = chosen;
     return true;

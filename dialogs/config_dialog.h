@@ -66,6 +66,7 @@ public:
 
 protected:
     INT_PTR showValues();
+    bool validateNumbers();
 
 private:
     void attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip);
@@ -83,7 +84,6 @@ private:
     void choosePreset();
     void fillServerOf(const OAuthProvider& provider);
     void suggestProvider();
-    bool validateNumbers();
     bool refuseNumber(EditControl& edit, const char* why);
     bool repeatChosen() const;
     void readControls();
