@@ -9,7 +9,6 @@
 namespace {
 const char listCaption[] = "Pellwick";
 const char newAccountLabel[] = "New account";
-const char tooManyAccounts[] = "pellwick watches at most 32 accounts: remove one before adding another.";
 
 const char listTip[] = "Your accounts, in the order pellwick shows them; the selected one is edited beside";
 const char addTip[] = "Add an account, set up with what happens on new mail as for the first one";
@@ -204,7 +203,9 @@ void AccountsDialog::onEditChange(HWND control)
 void AccountsDialog::addAccount()
 {
     if (entries.size() >= most) {
-        dialogMessageBox(handle, tooManyAccounts, listCaption, MB_OK | MB_ICONINFORMATION);
+        std::string refusal =
+            "pellwick watches at most " + std::to_string(most) + " accounts: remove one before adding another.";
+        dialogMessageBox(handle, refusal.c_str(), listCaption, MB_OK | MB_ICONINFORMATION);
         return;
     }
     if (!leaveShown())
