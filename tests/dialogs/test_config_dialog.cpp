@@ -391,6 +391,9 @@ AccountValuesList accountsNumbered(size_t count)
     accounts[0]->customSound.assign("C:\\ding.wav");
     accounts[0]->newMailColour = RGB(1, 2, 3);
     accounts[0]->doubleClick.assign("mail.exe");
+    // A repeat kept while no sound plays, which the pane drops when it reads the account back.
+    accounts[2]->playSound = false;
+    accounts[2]->repeatMinutes = 20;
     return accounts;
 }
 
@@ -399,7 +402,8 @@ std::string idsAndLabels(const AccountValuesList& accounts)
     std::string text;
     for (const auto& values : accounts)
         text += values->accountId + "=" +
-                accountLabel(textOrEmpty(values->accountName), textOrEmpty(values->username)) + " ";
+                accountLabel(textOrEmpty(values->accountName), textOrEmpty(values->username)) +
+                (values->repeatMinutes ? "(" + std::to_string(values->repeatMinutes) + ") " : " ");
     return text;
 }
 } // namespace
@@ -425,7 +429,7 @@ TEST_F(DialogScenario, AccountListWritesBackTheUsersOrderWithTheIdsKept)
              chooseAccount(d, 0);
              setText(d.name, "Office");
          },
-         false, true, -1, "a1=Office a2=u2@example.test a3=Old ", 0, 0},
+         false, true, -1, "a1=Office a2=u2@example.test a3=Old(20) ", 0, 0},
         {"rename to none shows the address", 3, false,
          [](AccountsDialog& d) {
              setText(d.name, "Home");
@@ -438,7 +442,7 @@ TEST_F(DialogScenario, AccountListWritesBackTheUsersOrderWithTheIdsKept)
              click(d, d.add.handle);
              setText(d.account.userName, "new@example.test");
          },
-         false, true, -1, "a1=Work a2=u2@example.test a3=Old =new@example.test ", 3, 0},
+         false, true, -1, "a1=Work a2=u2@example.test a3=Old(20) =new@example.test ", 3, 0},
         {"remove", 3, false, [](AccountsDialog& d) { click(d, d.remove.handle); }, false, true, -1, "a1=Work a3=Old ",
          1, 1},
         {"remove answered no", 3, false,
@@ -446,16 +450,16 @@ TEST_F(DialogScenario, AccountListWritesBackTheUsersOrderWithTheIdsKept)
              answerToQuestions = IDNO;
              click(d, d.remove.handle);
          },
-         false, true, -1, "a1=Work a2=u2@example.test a3=Old ", 1, 1},
+         false, true, -1, "a1=Work a2=u2@example.test a3=Old(20) ", 1, 1},
         {"move up", 3, false, [](AccountsDialog& d) { click(d, d.moveUp.handle); }, false, true, -1,
-         "a2=u2@example.test a1=Work a3=Old ", 0, 0},
+         "a2=u2@example.test a1=Work a3=Old(20) ", 0, 0},
         {"move down twice stops at the end", 3, false,
          [](AccountsDialog& d) {
              setText(d.name, "Home");
              click(d, d.moveDown.handle);
              click(d, d.moveDown.handle);
          },
-         false, true, -1, "a1=Work a3=Old a2=Home ", 2, 0},
+         false, true, -1, "a1=Work a3=Old(20) a2=Home ", 2, 0},
         {"cancel after add, rename and remove", 3, false,
          [](AccountsDialog& d) {
              click(d, d.add.handle);
