@@ -4,6 +4,7 @@
 #include "app/notifier_app.h"
 #include "app/single_instance.h"
 #include "dialogs/about_dialog.h"
+#include "dialogs/account_list.h"
 #include "dialogs/config_dialog.h"
 #include "mail/connection/connection.h"
 
@@ -24,6 +25,7 @@ AppDialogs programDialogs()
 {
     AppDialogs dialogs;
     dialogs.configure = runConfigDialog;
+    dialogs.configureAccounts = runAccountsDialog;
     dialogs.about = AboutDialog::showOrRaise;
     return dialogs;
 }

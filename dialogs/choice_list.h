@@ -18,11 +18,12 @@ public:
     {
     }
 
-    // Binds the list to the control `id` of `dialog`, adds every entry's text and selects the
-    // entry standing for `selected`; once per run of the dialog.
+    // Binds the list to the control `id` of `dialog`, fills it with every entry's text and
+    // selects the entry standing for `selected`; again for each account the dialog shows.
     void attachFilled(HWND dialog, int id, Value selected)
     {
         attachToDialogItem(dialog, id);
+        resetContent();
         for (size_t i = 0; i < count; ++i)
             addString(entries[i].text);
         select(selected);

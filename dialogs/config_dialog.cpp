@@ -105,7 +105,13 @@ INT_PTR ConfigDialog::onInitDialog(HWND dialog)
     addHandler(&toolTip);
     addHandler(&busyCursor);
     attachHandlers();
+    return showValues();
+}
 
+// Fills every control from the values; again whenever they hold another account.
+INT_PTR ConfigDialog::showValues()
+{
+    HWND dialog = handle;
     attachChoices(account.preset, IDC_SERVER_PRESET, storedPreset(), presetTip);
     attachEdit(account.host, IDC_HOST, textOrEmpty(values.server), accountValueMaxLength, hostTip);
     openedHost = textOrEmpty(values.server);
@@ -195,7 +201,8 @@ void ConfigDialog::chooseProtocol()
 {
     account.chooseProtocol(account.protocol.chosen());
     hostCheck.onHostChange();
-    signIn.update();
+    // A sign-in asks for the protocol's scope; one made for the other protocol no longer counts.
+    signIn.setProtocol(account.protocol.chosen());
 }
 
 // Google's server comes with its webmail as the mail program.
@@ -407,13 +414,4 @@ void ConfigDialog::storePassword()
         values.storedPassword.assign(stored.text);
     else
         dialogMessageBox(handle, passwordNotStored, configCaption, MB_OK | MB_ICONWARNING);
-}
-
-bool runConfigDialog(ConfigurationValues& values, PasswordProtection protect)
-{
-    if (raiseRunningDialog(IDD_CONFIGURE)) {
-        return false;
-    }
-    ConfigDialog dialog(values, protect);
-    return dialog.runModal(IDD_CONFIGURE, nullptr) == IDOK;
 }

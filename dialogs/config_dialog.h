@@ -66,6 +66,10 @@ public:
     ButtonControl showBalloon;
     EditControl mailProgram;
 
+protected:
+    INT_PTR showValues();
+    bool validateNumbers();
+
 private:
     void attachEdit(EditControl& edit, int id, const char* text, int limit, const char* tip);
     void attachNumber(EditControl& edit, int id, int value, int limit, const char* tip);
@@ -84,7 +88,6 @@ private:
     void fillServerOf(const MailProvider& provider);
     void suggestProvider();
     bool hostMayBeFilled() const;
-    bool validateNumbers();
     bool refuseNumber(EditControl& edit, const char* why);
     bool repeatChosen() const;
     void readControls();
@@ -96,8 +99,9 @@ private:
     std::string openedHost;                  // the host box's text when the dialog opened
 };
 
-// Runs the dialog on `values`; true after OK, with the values read back from the controls.
-// When a configuration dialog is already open it is brought forward and false is returned.
+// Runs the dialog on `values` alone (see runAccountsDialog); true after OK, with the values
+// read back from the controls. When a configuration dialog is already open it is brought
+// forward and false is returned.
 bool runConfigDialog(ConfigurationValues& values, PasswordProtection protect);
 
 // Parses a whole decimal text of digits; false for an empty, non-digit or too long text.

@@ -201,11 +201,7 @@ public:
     DeviceSignIn device;
 };
 
-SignInGroup::SignInGroup(ConfigurationValues& values, AccountControls& account)
-    : values(values),
-      account(account), typed{textOrEmpty(values.microsoftClientId), textOrEmpty(values.googleClientId),
-                              textOrEmpty(values.googleClientSecret), textOrEmpty(values.microsoftAuthority)},
-      accountProtocol(values.protocol)
+SignInGroup::SignInGroup(ConfigurationValues& values, AccountControls& account) : values(values), account(account)
 {
     providerOf = [this](SignInMethod chosenMethod) {
         return providerForSignIn(chosenMethod, typed.microsoftAuthority.c_str());
@@ -222,6 +218,13 @@ SignInGroup::~SignInGroup()
 void SignInGroup::attach(HWND owner, ToolTip& toolTip)
 {
     dialog = owner;
+    // The values may be another account's than at the last attach: start from what they hold.
+    typed = {textOrEmpty(values.microsoftClientId), textOrEmpty(values.googleClientId),
+             textOrEmpty(values.googleClientSecret), textOrEmpty(values.microsoftAuthority)};
+    signedIn = values.newSignIn;
+    signedInMethod = values.signIn;
+    signedInAddress = textOrEmpty(values.username);
+    accountProtocol = values.protocol;
     method.attachFilled(dialog, IDC_SIGN_IN_METHOD, values.signIn);
     toolTip.addTool(&method, nullptr, methodTip);
     button.attachToDialogItem(dialog, IDC_SIGN_IN);

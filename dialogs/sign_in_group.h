@@ -44,7 +44,8 @@ public:
     SignInGroup(const SignInGroup&) = delete;
     SignInGroup& operator=(const SignInGroup&) = delete;
 
-    // Binds the group's controls to those of `dialog`, with their tooltips.
+    // Binds the group's controls to those of `dialog`, with their tooltips, and shows what
+    // `values` hold; again whenever they hold another account (no sign-in may be running).
     void attach(HWND dialog, ToolTip& toolTip);
     // Another method was chosen, or the address typed changed: what the group says and offers.
     void update();

@@ -53,6 +53,13 @@
 #define IDC_SIGN_IN_DETAIL_LABEL 1036
 #define IDC_SIGN_IN_GUIDE 1037
 #define IDC_SIGN_IN_WITH_CODE 1038
+// Its list of accounts, beside the pane that edits the one selected.
+#define IDC_ACCOUNT_LIST 1060
+#define IDC_ADD_ACCOUNT 1061
+#define IDC_REMOVE_ACCOUNT 1062
+#define IDC_MOVE_ACCOUNT_UP 1063
+#define IDC_MOVE_ACCOUNT_DOWN 1064
+#define IDC_ACCOUNT_NAME 1065
 
 // About dialog.
 #define IDD_ABOUT 105

@@ -47,6 +47,24 @@ public:
     void resetContent() { SendMessageA(handle, CB_RESETCONTENT, 0, 0); }
 };
 
+class ListBoxControl : public Window {
+public:
+    // LB_INSERTSTRING: puts `text` at `index` (-1: at the end); its index, or LB_ERR.
+    int insertString(int index, const char* text)
+    {
+        return static_cast<int>(
+            SendMessageA(handle, LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text)));
+    }
+    // LB_DELETESTRING: removes the entry at `index`.
+    void deleteString(int index) { SendMessageA(handle, LB_DELETESTRING, static_cast<WPARAM>(index), 0); }
+    // LB_GETCOUNT: the number of entries.
+    int getCount() const { return static_cast<int>(SendMessageA(handle, LB_GETCOUNT, 0, 0)); }
+    // LB_GETCURSEL: the selected index, or LB_ERR (-1) when nothing is selected.
+    int getCurSel() const { return static_cast<int>(SendMessageA(handle, LB_GETCURSEL, 0, 0)); }
+    // LB_SETCURSEL: selects `index`; raises no LBN_SELCHANGE.
+    void setCurSel(int index) { SendMessageA(handle, LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+};
+
 class StaticControl : public Window {
 public:
     StaticControl();

@@ -39,6 +39,8 @@ void ToolTip::addTool(Window* control, const RECT* rectangle, const char* text)
     if (control) {
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         tool.uId = reinterpret_cast<UINT_PTR>(control->handle);
+        // A control's tool is added again when the dialog shows another account: one tip each.
+        SendMessageA(handle, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
     } else if (rectangle) {
         tool.rect = *rectangle;
     } else {

@@ -11,6 +11,7 @@
 
 #include "app/notifier_app.h"
 #include "dialogs/about_dialog.h"
+#include "dialogs/account_list.h"
 #include "dialogs/config_dialog.h"
 #include "dialogs/message_box.h"
 #include "tests/support/oauth/oauth_fixture.h"
@@ -28,10 +29,11 @@ UINT_PTR safetyTimer = 0;
 bool scenarioRan = false;
 
 std::vector<std::string> shownMessages;
-int capturingMessageBox(HWND, const char* text, const char*, UINT)
+int answerToQuestions = IDYES;
+int capturingMessageBox(HWND, const char* text, const char*, UINT type)
 {
     shownMessages.push_back(text);
-    return IDOK;
+    return (type & MB_TYPEMASK) == MB_YESNO ? answerToQuestions : IDOK;
 }
 
 void CALLBACK runScenario(HWND, UINT, UINT_PTR, DWORD)
@@ -65,6 +67,7 @@ protected:
         InitCommonControlsEx(&controls);
         moduleInstance = GetModuleHandleA(nullptr);
         shownMessages.clear();
+        answerToQuestions = IDYES;
         dialogMessageBox = capturingMessageBox;
         scenarioRan = false;
         scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
@@ -425,6 +428,163 @@ TEST_F(DialogScenario, SecondConfigureWhileOpenRaisesInsteadOfNesting)
     EXPECT_TRUE(runConfigDialog(values, nullptr));
     EXPECT_FALSE(secondResult);
     EXPECT_NE(nullptr, stillRunning);
+}
+
+namespace {
+void chooseAccount(AccountsDialog& dialog, int index)
+{
+    dialog.list.setCurSel(index);
+    SendMessageA(dialog.handle, WM_COMMAND, MAKEWPARAM(IDC_ACCOUNT_LIST, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(dialog.list.handle));
+}
+
+// Accounts a1, a2, ... named Work, (none), Old, (none)...; only the first has its own sound,
+// colour and mail program, which an account added takes over.
+AccountValuesList accountsNumbered(size_t count)
+{
+    AccountValuesList accounts;
+    const char* names[] = {"Work", "", "Old"};
+    for (size_t i = 0; i < count; ++i) {
+        auto values = std::make_unique<ConfigurationValues>();
+        values->accountId = "a" + std::to_string(i + 1);
+        values->accountName.assign(i < 3 ? names[i] : "");
+        values->username.assign(("u" + std::to_string(i + 1) + "@example.test").c_str());
+        values->server.assign("mail.example.test");
+        values->showSenders = false;
+        accounts.push_back(std::move(values));
+    }
+    accounts[0]->customSound.assign("C:\\ding.wav");
+    accounts[0]->newMailColour = RGB(1, 2, 3);
+    accounts[0]->doubleClick.assign("mail.exe");
+    // A repeat kept while no sound plays, which the pane drops when it reads the account back.
+    accounts[2]->playSound = false;
+    accounts[2]->repeatMinutes = 20;
+    return accounts;
+}
+
+std::string idsAndLabels(const AccountValuesList& accounts)
+{
+    std::string text;
+    for (const auto& values : accounts)
+        text += values->accountId + "=" +
+                accountLabel(textOrEmpty(values->accountName), textOrEmpty(values->username)) +
+                (values->repeatMinutes ? "(" + std::to_string(values->repeatMinutes) + ") " : " ");
+    return text;
+}
+} // namespace
+
+// The list beside the pane: what OK writes back, in the user's order with the ids kept, and
+// what Cancel or a refusal leaves.
+TEST_F(DialogScenario, AccountListWritesBackTheUsersOrderWithTheIdsKept)
+{
+    struct Case {
+        const char* operation;
+        size_t count;
+        bool lastRefused; // the last account holds an authority the pane refuses
+        std::function<void(AccountsDialog&)> act;
+        bool cancel;         // Cancel instead of OK
+        bool ok;             // the dialog ended with OK
+        int shownAfterOk;    // the account a refused OK shows; -1: OK ended the dialog
+        const char* written; // nullptr: the accounts as they were
+        size_t selected;
+        size_t messages;
+    } cases[] = {
+        {"rename", 3, false,
+         [](AccountsDialog& d) {
+             chooseAccount(d, 0);
+             setText(d.name, "Office");
+         },
+         false, true, -1, "a1=Office a2=u2@example.test a3=Old(20) ", 0, 0},
+        {"rename to none shows the address", 3, false,
+         [](AccountsDialog& d) {
+             setText(d.name, "Home");
+             chooseAccount(d, 2);
+             setText(d.name, "");
+         },
+         false, true, -1, "a1=Work a2=Home a3=u3@example.test ", 2, 0},
+        {"add", 3, false,
+         [](AccountsDialog& d) {
+             click(d, d.add.handle);
+             setText(d.account.userName, "new@example.test");
+         },
+         false, true, -1, "a1=Work a2=u2@example.test a3=Old(20) =new@example.test ", 3, 0},
+        {"remove", 3, false, [](AccountsDialog& d) { click(d, d.remove.handle); }, false, true, -1, "a1=Work a3=Old ",
+         1, 1},
+        {"remove answered no", 3, false,
+         [](AccountsDialog& d) {
+             answerToQuestions = IDNO;
+             click(d, d.remove.handle);
+         },
+         false, true, -1, "a1=Work a2=u2@example.test a3=Old(20) ", 1, 1},
+        {"move up", 3, false, [](AccountsDialog& d) { click(d, d.moveUp.handle); }, false, true, -1,
+         "a2=u2@example.test a1=Work a3=Old(20) ", 0, 0},
+        {"move down twice stops at the end", 3, false,
+         [](AccountsDialog& d) {
+             setText(d.name, "Home");
+             click(d, d.moveDown.handle);
+             click(d, d.moveDown.handle);
+         },
+         false, true, -1, "a1=Work a3=Old(20) a2=Home ", 2, 0},
+        {"cancel after add, rename and remove", 3, false,
+         [](AccountsDialog& d) {
+             click(d, d.add.handle);
+             setText(d.name, "Extra");
+             chooseAccount(d, 0);
+             click(d, d.remove.handle);
+         },
+         true, false, -1, nullptr, 1, 1},
+        {"a refused port keeps its account shown", 3, false,
+         [](AccountsDialog& d) {
+             setText(d.account.port, "0");
+             chooseAccount(d, 0);
+         },
+         false, false, 1, nullptr, 1, 2},
+        {"OK checks the accounts not shown", 3, true, [](AccountsDialog&) {}, false, false, 2, nullptr, 1, 1},
+        {"32 at most", 32, false, [](AccountsDialog& d) { click(d, d.add.handle); }, false, true, -1, nullptr, 1, 1},
+    };
+    for (const Case& c : cases) {
+        AccountValuesList accounts = accountsNumbered(c.count);
+        if (c.lastRefused) {
+            accounts.back()->signIn = SignInMethod::Microsoft;
+            accounts.back()->microsoftAuthority.assign("contoso");
+        }
+        std::string before = idsAndLabels(accounts);
+        size_t selected = 1;
+        int shownAfterOk = -1;
+        shownMessages.clear();
+        configScenario = [&](ConfigDialog& dialog) {
+            auto& accountsDialog = static_cast<AccountsDialog&>(dialog);
+            // Its run shows it once idle, which a late timer may come before; a dialog that OK
+            // ends is hidden at once (below).
+            ShowWindow(dialog.handle, SW_SHOW);
+            c.act(accountsDialog);
+            if (!c.cancel)
+                pressOk(dialog);
+            if (IsWindowVisible(dialog.handle) && !c.cancel)
+                shownAfterOk = accountsDialog.list.getCurSel();
+            if (IsWindowVisible(dialog.handle))
+                pressCancel(dialog);
+        };
+        if (&c != cases) { // the first row's timers are the fixture's
+            scenarioTimer = SetTimer(nullptr, 0, scenarioDelayMs, runScenario);
+            KillTimer(nullptr, safetyTimer);
+            safetyTimer = SetTimer(nullptr, 0, safetyLimitMs, endLeftOpen);
+        }
+        EXPECT_EQ(c.ok, runAccountsDialog(accounts, selected, nullptr)) << c.operation;
+        EXPECT_EQ(c.shownAfterOk, shownAfterOk) << c.operation;
+        EXPECT_EQ(c.written ? std::string(c.written) : before, idsAndLabels(accounts)) << c.operation;
+        EXPECT_EQ(c.selected, selected) << c.operation;
+        EXPECT_EQ(c.messages, shownMessages.size()) << c.operation;
+        for (const auto& values : accounts) { // the added ones
+            if (!values->accountId.empty())
+                continue;
+            EXPECT_TRUE(values->showSenders) << c.operation;
+            EXPECT_STREQ("C:\\ding.wav", textOrEmpty(values->customSound)) << c.operation;
+            EXPECT_EQ(RGB(1, 2, 3), values->newMailColour) << c.operation;
+            EXPECT_STREQ("mail.exe", textOrEmpty(values->doubleClick)) << c.operation;
+            EXPECT_STREQ("", textOrEmpty(values->server)) << c.operation;
+        }
+    }
 }
 
 TEST_F(DialogScenario, AboutShowsProductVersion)

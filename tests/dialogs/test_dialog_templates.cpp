@@ -12,7 +12,18 @@
 
 namespace {
 
-enum class Kind { DefaultButton, PushButton, OwnerDrawnButton, CheckBox, GroupBox, Label, Edit, DropDownList, Unknown };
+enum class Kind {
+    DefaultButton,
+    PushButton,
+    OwnerDrawnButton,
+    CheckBox,
+    GroupBox,
+    Label,
+    Edit,
+    DropDownList,
+    ListBox,
+    Unknown
+};
 
 const char* kindName(Kind kind)
 {
@@ -33,6 +44,8 @@ const char* kindName(Kind kind)
         return "edit";
     case Kind::DropDownList:
         return "drop-down list";
+    case Kind::ListBox:
+        return "list box in the given order";
     default:
         return "something else";
     }
@@ -85,6 +98,8 @@ Kind kindOf(HWND control)
         return Kind::Edit;
     if (name == "ComboBox")
         return (style & 3) == CBS_DROPDOWNLIST ? Kind::DropDownList : Kind::Unknown;
+    if (name == "ListBox") // the user's order, and a word of every change of selection
+        return (style & LBS_SORT) == 0 && (style & LBS_NOTIFY) ? Kind::ListBox : Kind::Unknown;
     if (name != "Button")
         return Kind::Unknown;
     switch (style & BS_TYPEMASK) {
@@ -410,11 +425,18 @@ TEST(ConfigureTemplate, ListsStartEmptyAndScrollVertically)
     }
 }
 
-TEST(ConfigureTemplate, NoControlIsClippedOrOverlapping)
+TEST(ConfigureTemplate, NoControlIsClippedOrOverlappingAndItFitsASmallScreen)
 {
     TemplateDialog dialog(IDD_CONFIGURE);
     ASSERT_NE(nullptr, dialog.window);
     expectLayoutSound(dialog);
+    // A screen of 1024x768 at 100%, less the taskbar the desktop has.
+    RECT frame = {}, workArea = {};
+    GetWindowRect(dialog.window, &frame);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+    int taskbar = GetSystemMetrics(SM_CYSCREEN) - (workArea.bottom - workArea.top);
+    EXPECT_LE(frame.right - frame.left, 1024);
+    EXPECT_LE(frame.bottom - frame.top, 768 - taskbar);
 }
 
 TEST(ConfigureTemplate, EveryLabelFitsItsText)
