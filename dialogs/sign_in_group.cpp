@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "account/mail_providers.h"
 #include "util/thread.h"
 #include "mail/platform/browser_open.h"
 #include "mail/platform/executable_folder.h"
@@ -49,6 +50,14 @@ const char guideMissing[] = "README.txt is not beside pellwick: see \"Signing in
 const char refusedText[] = "The provider refused the sign-in.";
 const char unreachableText[] = "The provider could not be reached, or answered nonsense. Try again later.";
 const char cancelledText[] = "Sign-in cancelled.";
+
+// The provider's own server for the account's protocol, as the table of providers names it.
+const char* ownServer(const OAuthProvider& provider, SignInMethod method, MailProtocol protocol)
+{
+    const MailProvider* mail = mailProviderSigningInWith(method);
+    const char* server = mail != nullptr ? serverFor(*mail, protocol) : "";
+    return *server != '\0' ? server : provider.server;
+}
 
 // What an ended sign-in left to say; null when it signed in.
 const char* outcomeText(SignInFlow::Outcome outcome)
@@ -355,7 +364,8 @@ void SignInGroup::show(const char* text)
     else if (!authorityStands)
         std::snprintf(shown, sizeof shown, "%s", badAuthority);
     else if (!serverStands)
-        std::snprintf(shown, sizeof shown, otherServer, provider->name, provider->server);
+        std::snprintf(shown, sizeof shown, otherServer, provider->name,
+                      ownServer(*provider, chosenMethod, accountProtocol));
     else if (setup != ClientSetup::Ready)
         std::snprintf(shown, sizeof shown, setup == ClientSetup::MissingClientSecret ? noClientSecret : noClientId,
                       providerName);
