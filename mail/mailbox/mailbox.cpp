@@ -74,6 +74,7 @@ bool Mailbox::reconcile(const std::function<bool()>& stopRequested, int serverTo
         else
             at = seen.erase(at);
     }
+    previews.keepOnly([this](const char* id) { return current.contains(id) && !seen.contains(id); });
     unseenCount = unseen;
     totalCount = serverTotal >= 0 ? serverTotal : total;
     return true;
@@ -96,6 +97,7 @@ void Mailbox::enterScope(const std::string& scope)
     current.clear();
     seen.clear();
     notified.clear();
+    previews.clear();
     quietListing = true;
 }
 
@@ -106,6 +108,7 @@ void Mailbox::markAsRead()
         if (!seen.containsIdAt(at))
             seen.insertFrontIdAt(at);
     notified.clear();
+    previews.clear();
     freshMail = 0;
     unseenCount = 0;
 }
@@ -117,7 +120,26 @@ MailboxCounts Mailbox::takeCounts()
     counts.unseenCount = unseenCount;
     counts.totalCount = totalCount;
     counts.freshMail = freshMail.exchange(0);
+    counts.previews = previews.take(counts.freshPreviews);
     return counts;
+}
+
+bool Mailbox::needsPreview(const char* id) const
+{
+    std::lock_guard<std::mutex> hold(lock);
+    return current.contains(id) && !seen.contains(id) && !previews.describes(id);
+}
+
+void Mailbox::addPreviews(const std::vector<DescribedMessage>& described)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    previews.addNewest(described);
+}
+
+void Mailbox::dropPreviews()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    previews.clear();
 }
 
 namespace {

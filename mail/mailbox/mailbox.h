@@ -5,7 +5,9 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "mail/mailbox/message_previews.h"
 #include "mail/mailbox/uid_list.h"
 
 // What the window shows of a mailbox, read in one step.
@@ -13,6 +15,10 @@ struct MailboxCounts {
     int unseenCount = 0;
     int totalCount = 0;
     int freshMail = 0;
+    // What the unseen messages described are about, newest first; the first freshPreviews
+    // of them were not in an earlier take.
+    std::vector<MessagePreview> previews;
+    int freshPreviews = 0;
 };
 
 // One mailbox's unique-ids, whatever protocol lists them: the ids of the last complete listing
@@ -68,6 +74,14 @@ public:
     // The counts, with freshMail cleared in the same step, so an announcement is taken once.
     MailboxCounts takeCounts();
 
+    // --- What unseen messages are about (for an account that shows senders) ---
+    // True when `id` is in the last complete listing, not seen and not described yet.
+    bool needsPreview(const char* id) const;
+    // Adds the previews of messages newer than all described before, newest first.
+    // Reconcile drops those of messages seen or gone; Mark As Read drops them all.
+    void addPreviews(const std::vector<DescribedMessage>& described);
+    void dropPreviews();
+
     // --- The seen ids and the seen-message file ---
     // Replaces seen with the ids of `file` (read to its end, left open; null: none): one id
     // per line, a CR before the LF and a byte-order mark before an id dropped; empty and
@@ -105,6 +119,7 @@ private:
 
     // The listing being received; it becomes `current` once complete.
     UidList listing;
+    MessagePreviews previews;
     SeenFileState seenState = SeenFileState::NotRead;
     bool quietListing = false;
     // Guards the lists, the counts and the states between the checker thread and the window
