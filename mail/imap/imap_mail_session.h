@@ -39,12 +39,17 @@ public:
 
     // The protocol's own session; tests set its time limits and network steps.
     ImapSession imap;
+    // Set by the owner: each listing is followed by a fetch of the header fields of the
+    // newest unseen messages not described yet; off, nothing but UIDs is asked.
+    bool describeNewMail = false;
 
 private:
     bool listUnseen();
+    bool describeNewMessages(const std::vector<uint32_t>& uids, const char* scope);
 
     Mailbox& mailbox;
     std::string folderName = "INBOX";
     bool examined = false;
-    bool busy = false; // the last login was answered [UNAVAILABLE]
+    bool busy = false;         // the last login was answered [UNAVAILABLE]
+    bool fetchRefused = false; // the server answered the header fetch NO or BAD
 };
