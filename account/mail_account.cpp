@@ -29,6 +29,7 @@ void MailAccount::apply(const ConfigurationValues& values)
     checker.setAccount(textOrEmpty(values.server), textOrEmpty(values.username), textOrEmpty(values.password),
                        values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn,
                        values.protocol, textOrEmpty(values.folder));
+    checker.setShowSenders(values.showSenders);
 }
 
 void MailAccount::reconfigure(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "mail/platform/owner_post.h"
 
@@ -129,6 +130,12 @@ void CheckerThread::keepRotatedRefreshToken(const std::string& refreshToken)
         owner.tokenRotated(owner.context);
 }
 
+void CheckerThread::setShowSenders(bool show)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    account.showSenders = show;
+}
+
 void CheckerThread::requestCheckNow()
 {
     {
@@ -175,6 +182,8 @@ CheckSnapshot CheckerThread::takeSnapshot()
     result.unseenCount = counts.unseenCount;
     result.totalCount = counts.totalCount;
     result.freshMail = counts.freshMail;
+    result.previews = std::move(counts.previews);
+    result.freshPreviews = counts.freshPreviews;
     return result;
 }
 
@@ -238,6 +247,8 @@ bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
     copy.folder.assign(account.folder.text);
     session = copy.protocol == MailProtocol::Imap ? static_cast<MailSession*>(&imap) : &pop3;
     imap.setFolder(copy.folder.text);
+    pop3.describeNewMail = account.showSenders;
+    imap.describeNewMail = account.showSenders;
     cycleIntervalMinutes = account.intervalMinutes;
     return true;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "mail/checker/check_status.h"
 #include "util/thread.h"
@@ -52,6 +53,10 @@ struct CheckSnapshot {
     int unseenCount = 0;
     int totalCount = 0;
     int freshMail = 0;
+    // What the unseen messages are about, newest first, for an account that shows senders;
+    // the first freshPreviews of them are new since the last snapshot.
+    std::vector<MessagePreview> previews;
+    int freshPreviews = 0;
 };
 
 // The background checker: a check cycle (connect, log in, list, reconcile, close), then a
@@ -96,6 +101,9 @@ public:
                     int intervalMinutes, const char* certificatePin = nullptr,
                     const TokenSignIn& signIn = TokenSignIn(), MailProtocol protocol = MailProtocol::Pop3,
                     const char* folder = nullptr);
+    // Whether the cycles from the next one on ask the server what new messages are about (the
+    // sender and subject) besides their ids; off, they ask for ids alone and keep no previews.
+    void setShowSenders(bool show);
     // The refresh token of the account's sign-in as the settings hold it, for the next cycle.
     void setRefreshToken(const std::string& refreshToken);
     // The tokens of a sign-in just made, for the next cycle; they end a "Sign in again". This,
@@ -157,6 +165,7 @@ private:
         TokenSignIn signIn;
         MailProtocol protocol = MailProtocol::Pop3;
         TextRecord folder;
+        bool showSenders = false;
     };
     // Tokens handed over by the window thread, for the keeper of the next cycle.
     struct PendingTokens {
