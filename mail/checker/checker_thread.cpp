@@ -183,7 +183,6 @@ CheckSnapshot CheckerThread::takeSnapshot()
     result.totalCount = counts.totalCount;
     result.freshMail = counts.freshMail;
     result.previews = std::move(counts.previews);
-    result.freshPreviews = counts.freshPreviews;
     return result;
 }
 

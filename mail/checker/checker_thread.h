@@ -53,10 +53,8 @@ struct CheckSnapshot {
     int unseenCount = 0;
     int totalCount = 0;
     int freshMail = 0;
-    // What the unseen messages are about, newest first, for an account that shows senders;
-    // the first freshPreviews of them are new since the last snapshot.
+    // What the unseen messages are about, newest first, for an account that shows senders.
     std::vector<MessagePreview> previews;
-    int freshPreviews = 0;
 };
 
 // The background checker: a check cycle (connect, log in, list, reconcile, close), then a

@@ -120,7 +120,7 @@ MailboxCounts Mailbox::takeCounts()
     counts.unseenCount = unseenCount;
     counts.totalCount = totalCount;
     counts.freshMail = freshMail.exchange(0);
-    counts.previews = previews.take(counts.freshPreviews);
+    counts.previews = previews.all();
     return counts;
 }
 

@@ -15,10 +15,8 @@ struct MailboxCounts {
     int unseenCount = 0;
     int totalCount = 0;
     int freshMail = 0;
-    // What the unseen messages described are about, newest first; the first freshPreviews
-    // of them were not in an earlier take.
+    // What the unseen messages described are about, newest first.
     std::vector<MessagePreview> previews;
-    int freshPreviews = 0;
 };
 
 // One mailbox's unique-ids, whatever protocol lists them: the ids of the last complete listing

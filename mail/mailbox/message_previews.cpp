@@ -12,7 +12,7 @@ void MessagePreviews::addNewest(const std::vector<DescribedMessage>& described)
     std::vector<Entry> newest;
     for (const DescribedMessage& message : described)
         if (newest.size() < maxKept)
-            newest.push_back(Entry{message.id, message.preview, false});
+            newest.push_back(Entry{message.id, message.preview});
     for (Entry& entry : entries)
         if (newest.size() < maxKept)
             newest.push_back(std::move(entry));
@@ -26,14 +26,10 @@ void MessagePreviews::keepOnly(const std::function<bool(const char* id)>& keep)
         entries.end());
 }
 
-std::vector<MessagePreview> MessagePreviews::take(int& fresh)
+std::vector<MessagePreview> MessagePreviews::all() const
 {
     std::vector<MessagePreview> previews;
-    fresh = 0;
-    for (Entry& entry : entries) {
-        fresh += entry.taken ? 0 : 1;
-        entry.taken = true;
+    for (const Entry& entry : entries)
         previews.push_back(entry.preview);
-    }
     return previews;
 }

@@ -25,15 +25,13 @@ public:
     // Drops every preview whose id `keep` refuses.
     void keepOnly(const std::function<bool(const char* id)>& keep);
     void clear() { entries.clear(); }
-    // Every preview, newest first; `fresh` is set to how many of them were not taken before
-    // (they lead the list), and they count as taken from now on.
-    std::vector<MessagePreview> take(int& fresh);
+    // Every preview, newest first.
+    std::vector<MessagePreview> all() const;
 
 private:
     struct Entry {
         std::string id;
         MessagePreview preview;
-        bool taken = false;
     };
     std::vector<Entry> entries;
 };

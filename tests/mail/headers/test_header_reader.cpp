@@ -3,6 +3,7 @@
 #include <string>
 
 #include "mail/headers/message_preview.h"
+#include "mail/headers/new_mail_text.h"
 
 namespace {
 
@@ -83,5 +84,44 @@ TEST_P(HeaderDecoding, ShowsWhatAPersonReads)
 
 INSTANTIATE_TEST_SUITE_P(Rows, HeaderDecoding, testing::ValuesIn(headerCases),
                          [](const testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
+
+// What the notification says, from the previews newest first and the unseen count.
+struct NotificationCase {
+    const char* name;
+    std::vector<MessagePreview> previews;
+    int unseenCount;
+    std::string text;
+};
+
+const MessagePreview ann = {"Ann", "Lunch?", ""};
+const MessagePreview bob = {"Bob", "", ""};
+const MessagePreview nobody = {"", "", ""};
+const MessagePreview cee = {"", "Report", ""};
+const MessagePreview wide = {repeated("\xF0\x9F\x93\xA7", 50), repeated("s", 60), ""};
+
+const NotificationCase notificationCases[] = {
+    {"NothingDescribedSaysNothing", {}, 4, ""},
+    {"OneSenderAndSubject", {ann}, 1, "Ann: Lunch?"},
+    {"EitherAloneOrNeither", {bob, cee, nobody}, 3, "Bob\nReport\n(no sender)"},
+    {"ThreeNewestThenHowManyMore", {ann, bob, cee, nobody}, 6, "Ann: Lunch?\nBob\nReport\nand 3 more"},
+    {"UndescribedCountedInTheRest", {ann}, 2, "Ann: Lunch?\nand 1 more"},
+    // 122 UTF-16 units a line: a second one would not leave room for the last line.
+    {"LinesCutToFitTheShell",
+     {wide, wide, wide},
+     3,
+     repeated("\xF0\x9F\x93\xA7", 50) + ": " + repeated("s", 19) + ellipsis + "\nand 2 more"},
+};
+
+class NotificationText : public testing::TestWithParam<NotificationCase> {};
+
+TEST_P(NotificationText, NamesTheNewestArrivals)
+{
+    EXPECT_EQ(newMailText(GetParam().previews, GetParam().unseenCount), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, NotificationText, testing::ValuesIn(notificationCases),
+                         [](const testing::TestParamInfo<NotificationCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace
