@@ -5,8 +5,10 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <string>
 
 #include "app/start_with_windows.h"
+#include "mail/headers/new_mail_text.h"
 #include "mail/platform/executable_folder.h"
 #include "mail/mailbox/seen_file.h"
 #include "mail/tls/trust_files.h"
@@ -328,7 +330,8 @@ void NotifierApp::announceNewMail()
         char title[balloonTitleSize];
         char text[balloonTextSize];
         formatBalloonText(shown, title, sizeof title, text, sizeof text);
-        trayIcon.showBalloon(title, text);
+        std::string senders = newMailText(shown.previews, shown.unseenCount);
+        trayIcon.showBalloon(title, senders.empty() ? text : senders.c_str());
         balloonAsksSignIn = false;
     }
     playNewMailSound();

@@ -1,10 +1,15 @@
 #include "app/window_handlers.h"
 
 #include <windowsx.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <vector>
 #include <commctrl.h>
 #include <shlwapi.h>
 
 #include "util/copy_bounded.h"
+#include "util/platform/wide_text.h"
 
 namespace {
 
@@ -49,6 +54,28 @@ DWORD supportedRecordSize()
     if (found >= MAKEDLLVERULL(6, 0, 0, 0))
         return NOTIFYICONDATAA_V3_SIZE;
     return NOTIFYICONDATAA_V2_SIZE;
+}
+
+// The UTF-8 `text` in `out`, cut to capacity - 1 units, never inside a surrogate pair.
+void copyUtf8AsWide(const char* text, wchar_t* out, int capacity)
+{
+    int units = convertUtf8ToWide(text, nullptr, 0);
+    std::vector<wchar_t> wide(static_cast<size_t>(units > 0 ? units : 1), L'\0');
+    if (units > 0)
+        convertUtf8ToWide(text, wide.data(), units);
+    int length = static_cast<int>(wcsnlen(wide.data(), static_cast<size_t>(capacity - 1)));
+    if (length == capacity - 1 && length > 0 && IS_HIGH_SURROGATE(wide[static_cast<size_t>(length - 1)]))
+        --length;
+    std::copy(wide.data(), wide.data() + length, out);
+    out[length] = L'\0';
+}
+
+// The wide record of the size that matches the narrow one's.
+DWORD wideRecordSize(DWORD narrowSize)
+{
+    if (narrowSize == sizeof(NOTIFYICONDATAA))
+        return sizeof(NOTIFYICONDATAW);
+    return narrowSize == NOTIFYICONDATAA_V3_SIZE ? NOTIFYICONDATAW_V3_SIZE : NOTIFYICONDATAW_V2_SIZE;
 }
 
 } // namespace
@@ -116,8 +143,6 @@ int TrayIconHandler::onMessage(HWND, UINT message, WPARAM, LPARAM)
 
 void TrayIconHandler::send(DWORD action)
 {
-    if (record.uFlags & NIF_INFO)
-        ++balloonsSent;
     Shell_NotifyIconA(action, &record);
 }
 
@@ -142,6 +167,9 @@ void TrayIconHandler::setTip(const char* text)
     send(NIM_MODIFY);
 }
 
+// The balloon alone, through the wide-character call: a sender's name may be in any script.
+// The narrow record keeps what was shown (its texts cut in bytes) but never carries NIF_INFO,
+// so that no later modify shows the balloon again.
 void TrayIconHandler::showBalloon(const char* title, const char* text)
 {
     copyBounded(record.szInfoTitle, sizeof record.szInfoTitle, title);
@@ -149,10 +177,17 @@ void TrayIconHandler::showBalloon(const char* title, const char* text)
     record.uTimeout = balloonTimeoutMs;
     // Windows itself holds it back during quiet hours after a first log-on.
     record.dwInfoFlags = NIIF_INFO | NIIF_RESPECT_QUIET_TIME;
-    record.uFlags |= NIF_INFO;
-    send(NIM_MODIFY);
-    // Every later modify would otherwise show the balloon again.
-    record.uFlags &= ~static_cast<UINT>(NIF_INFO);
+    NOTIFYICONDATAW balloon = {};
+    balloon.cbSize = wideRecordSize(record.cbSize);
+    balloon.hWnd = record.hWnd;
+    balloon.uID = record.uID;
+    balloon.uFlags = NIF_INFO;
+    copyUtf8AsWide(title, balloon.szInfoTitle, ARRAYSIZE(balloon.szInfoTitle));
+    copyUtf8AsWide(text, balloon.szInfo, ARRAYSIZE(balloon.szInfo));
+    balloon.uTimeout = record.uTimeout;
+    balloon.dwInfoFlags = record.dwInfoFlags;
+    ++balloonsSent;
+    Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
 void TrayIconHandler::addAgain()

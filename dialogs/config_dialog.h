@@ -62,6 +62,7 @@ public:
     ButtonControl changeColour;
     ColourSwatch colourSwatch;
     ButtonControl showBalloon;
+    ButtonControl showSenders;
     EditControl mailProgram;
 
 private:

@@ -39,6 +39,7 @@
 #define IDC_SOUND 1021
 #define IDC_REPEAT_SOUND 1022
 #define IDC_REPEAT_MINUTES 1023
+#define IDC_SHOW_SENDERS 1024
 // Its sign-in group.
 #define IDC_SIGN_IN_METHOD 1030
 #define IDC_SIGN_IN 1031

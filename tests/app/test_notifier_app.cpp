@@ -511,6 +511,27 @@ TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundAndShowsTheBalloonOnceEach)
     EXPECT_EQ(played.size(), 3u) << "repeated after the mail was read";
 }
 
+// Asked with TOP, newest first, and decoded; the notification names them instead of the total.
+TEST_F(AppInProcess, NewMailBalloonNamesTheSendersNewestFirst)
+{
+    server.addConnection(
+        loggedIn()
+            .expectLine("UIDL")
+            .send("+OK\r\n1 a\r\n2 b\r\n.\r\n")
+            .expectLine("CAPA")
+            .send("+OK\r\nTOP\r\n.\r\n")
+            .expectLine("TOP 2 0")
+            .send("+OK\r\nFrom: =?utf-8?q?Bj=C3=B6rn?= <b@example.org>\r\nSubject: Report\r\n\r\n.\r\n")
+            .expectLine("TOP 1 0")
+            .send("+OK\r\nFrom: ann@example.org\r\n\r\n.\r\n")
+            .stall(2000));
+    start({"showsenders=true"});
+    ASSERT_TRUE(waitForStatus("2 / 2"));
+    EXPECT_EQ(app->trayIcon.balloonsSent, 1);
+    EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "2 new messages");
+    EXPECT_STREQ(app->trayIcon.record.szInfo, "Bj\xC3\xB6rn: Report\nann@example.org");
+}
+
 TEST_F(AppInProcess, BalloonSwitchedOffShowsNoneYetItsClickStillActsAsADoubleClick)
 {
     server.addConnection(listing("1 a\r\n"));

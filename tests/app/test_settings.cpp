@@ -114,6 +114,7 @@ TEST_F(SettingsFile, MissingBooleanGivesItsDefault)
     EXPECT_TRUE(settings.readPlaySound(defaultPlaySoundForDialog));
     EXPECT_FALSE(settings.readVisible());
     EXPECT_TRUE(settings.readChangeColour());
+    EXPECT_FALSE(settings.readShowSenders()) << "a file from before the switch holds an account";
 }
 
 TEST_F(SettingsFile, PortWrittenLowerCaseIsReadUnderEitherCase)
@@ -147,6 +148,7 @@ TEST_F(SettingsFile, MissingFileGivesEveryDefault)
     TextRecord folder;
     settings.readFolder(folder);
     EXPECT_STREQ(folder.text, "INBOX");
+    EXPECT_TRUE(settings.readShowSenders()) << "a new set-up";
     int x = 17, y = -4;
     settings.readPosition(x, y);
     EXPECT_EQ(x, 17);
@@ -350,6 +352,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.microsoftAuthority.assign("organizations");
     values.protocol = MailProtocol::Imap;
     values.folder.assign("Lists/pellwick");
+    values.showSenders = false;
     values.playSound = true;
     values.customSound.assign("C:\\ding.wav");
     values.repeatMinutes = 15;
@@ -384,6 +387,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
                                          "microsoftauthority=organizations",
                                          "protocol=imap",
                                          "folder=Lists/pellwick",
+                                         "showsenders=false",
                                          "[newmail]",
                                          "playsound=true",
                                          "customsound=C:\\ding.wav",
