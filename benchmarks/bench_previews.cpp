@@ -16,7 +16,7 @@ namespace {
 
 const int messages = 100000;
 const int newMessages = 100;
-const int repetitions = 5;
+const int repetitions = 9;
 
 std::string idOf(int number)
 {

@@ -124,6 +124,15 @@ MailboxCounts Mailbox::takeCounts()
     return counts;
 }
 
+std::vector<std::string> Mailbox::newestListed(size_t count) const
+{
+    std::lock_guard<std::mutex> hold(lock);
+    std::vector<std::string> ids;
+    for (UidList::Iterator at = current.begin(); at != current.end() && ids.size() < count; ++at)
+        ids.push_back(*at != nullptr ? *at : "");
+    return ids;
+}
+
 bool Mailbox::needsPreview(const char* id) const
 {
     std::lock_guard<std::mutex> hold(lock);

@@ -73,6 +73,8 @@ public:
     MailboxCounts takeCounts();
 
     // --- What unseen messages are about (for an account that shows senders) ---
+    // The first `count` ids of the last complete listing: the ones listed last, last first.
+    std::vector<std::string> newestListed(size_t count) const;
     // True when `id` is in the last complete listing, not seen and not described yet.
     bool needsPreview(const char* id) const;
     // Adds the previews of messages newer than all described before, newest first.

@@ -460,7 +460,7 @@ bool Pop3Session::readListing()
                 return true;
             }
             if (line.finishId() && batch.add(id) && describeNewMail) // an id the storage cannot take is skipped
-                noteListed(line.messageNumber(), id);
+                lastListedNumbers[lastListedCount++ % MessagePreviews::maxKept] = line.messageNumber();
             line.reset();
         }
         inputStart += static_cast<int>(available);
@@ -494,16 +494,6 @@ int Pop3Session::failListing()
     return -1;
 }
 
-void Pop3Session::noteListed(int number, const char* id)
-{
-    if (lastListed.size() < MessagePreviews::maxKept)
-        lastListed.resize(MessagePreviews::maxKept);
-    ListedMessage& slot = lastListed[lastListedCount % lastListed.size()];
-    slot.number = number;
-    slot.id.assign(id); // keeps its capacity: no allocation per line once warm
-    ++lastListedCount;
-}
-
 // Before the reconcile, so that the window hears of new mail and what it is about together.
 // Newest first: new mail is listed last, and only the newest MessagePreviews::maxKept are
 // kept anyway.
@@ -511,16 +501,17 @@ void Pop3Session::describeNewMessages()
 {
     std::vector<DescribedMessage> described;
     size_t cycleBytes = 0;
-    size_t ring = lastListed.size();
-    size_t count = lastListedCount < ring ? lastListedCount : ring;
-    for (size_t back = 1; back <= count && !abortPending(); ++back) {
-        const ListedMessage& listed = lastListed[(lastListedCount - back) % ring];
-        if (listed.number <= 0 || !mailbox.needsPreview(listed.id.c_str()))
+    const size_t ring = MessagePreviews::maxKept;
+    std::vector<std::string> newest = mailbox.newestListed(lastListedCount < ring ? lastListedCount : ring);
+    for (size_t back = 1; back <= newest.size() && !abortPending(); ++back) {
+        int number = lastListedNumbers[(lastListedCount - back) % ring];
+        const std::string& id = newest[back - 1];
+        if (number <= 0 || !mailbox.needsPreview(id.c_str()))
             continue;
         std::string header;
-        if (!offersTop() || !readTop(listed.number, header, cycleBytes))
+        if (!offersTop() || !readTop(number, header, cycleBytes))
             break;
-        described.push_back(DescribedMessage{listed.id, readMessagePreview(header.data(), header.size())});
+        described.push_back(DescribedMessage{id, readMessagePreview(header.data(), header.size())});
     }
     mailbox.addPreviews(described);
 }

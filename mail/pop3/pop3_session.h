@@ -114,7 +114,6 @@ private:
     // aborted first, past maxListingBytes (every byte counted), or after listingMilliseconds.
     bool readListing();
     int failListing();
-    void noteListed(int number, const char* id);
     void describeNewMessages();
     bool offersTop();
     bool readTop(int number, std::string& header, size_t& cycleBytes);
@@ -130,12 +129,10 @@ private:
     bool listingFailed = false;
     bool busy = false;
     bool capabilitiesAfterLogin = false; // CAPA asked since this connection's login
-    // The last listing's newest lines, for TOP: a ring of MessagePreviews::maxKept.
-    struct ListedMessage {
-        int number = 0;
-        std::string id;
-    };
-    std::vector<ListedMessage> lastListed;
+    // The message numbers of the last listing's newest ids, for TOP: a ring in step with the
+    // front of the mailbox's listing, which holds the ids newest first. An int a line, so
+    // that describing costs a listing next to nothing.
+    int lastListedNumbers[MessagePreviews::maxKept] = {};
     size_t lastListedCount = 0;
     // Bytes the last readRestOfLine consumed, its LF included.
     int lastLineBytes = 0;
