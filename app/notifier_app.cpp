@@ -292,8 +292,10 @@ bool NotifierApp::onCheckResult()
     announceSignInAgain();
     followSoundRepeat(shown.freshMail);
     bool unseen = shown.unseenCount > 0;
-    if (popupMenu.menuHandle())
+    if (popupMenu.menuHandle()) {
         EnableMenuItem(popupMenu.menuHandle(), ID_MARK_AS_READ, MF_BYCOMMAND | (unseen ? MF_ENABLED : MF_GRAYED));
+        newMailMenu.show(GetSubMenu(popupMenu.menuHandle(), 0), shown.previews);
+    }
     trayIcon.showImage(trayImage());
     updateStatusText();
     trayIcon.setTip(spokenText);
@@ -446,11 +448,16 @@ void NotifierApp::onLeftDoubleClick(WPARAM, int, int)
 
 void NotifierApp::runDoubleClickAction()
 {
+    openMailProgram();
+    account.markAsRead();
+}
+
+void NotifierApp::openMailProgram()
+{
     TextRecord target;
     settings.readDoubleClick(target);
     if (target.text && target.text[0])
         effects.openTarget(handle, target.text);
-    account.markAsRead();
 }
 
 void NotifierApp::onMenuCommand(int id)
@@ -483,6 +490,8 @@ void NotifierApp::onMenuCommand(int id)
             dialogs.about();
         break;
     default:
+        if (NewMailMenu::isEntry(id))
+            openMailProgram();
         break;
     }
 }

@@ -3,8 +3,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <cwchar>
-#include <vector>
+#include <cstddef>
 #include <commctrl.h>
 #include <shlwapi.h>
 
@@ -59,14 +58,11 @@ DWORD supportedRecordSize()
 // The UTF-8 `text` in `out`, cut to capacity - 1 units, never inside a surrogate pair.
 void copyUtf8AsWide(const char* text, wchar_t* out, int capacity)
 {
-    int units = convertUtf8ToWide(text, nullptr, 0);
-    std::vector<wchar_t> wide(static_cast<size_t>(units > 0 ? units : 1), L'\0');
-    if (units > 0)
-        convertUtf8ToWide(text, wide.data(), units);
-    int length = static_cast<int>(wcsnlen(wide.data(), static_cast<size_t>(capacity - 1)));
-    if (length == capacity - 1 && length > 0 && IS_HIGH_SURROGATE(wide[static_cast<size_t>(length - 1)]))
+    std::wstring wide = wideFromUtf8(text);
+    size_t length = std::min(wide.size(), static_cast<size_t>(capacity - 1));
+    if (length < wide.size() && length > 0 && IS_HIGH_SURROGATE(wide[length - 1]))
         --length;
-    std::copy(wide.data(), wide.data() + length, out);
+    std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(length), out);
     out[length] = L'\0';
 }
 
