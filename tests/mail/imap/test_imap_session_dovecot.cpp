@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/headers/message_preview.h"
 #include "mail/imap/imap_session.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/dovecot_fixture.h"
@@ -82,6 +83,11 @@ TEST_P(DovecotImapSecurity, CountsFollowWhatIsMarkedSeen)
     std::vector<uint32_t> unseenUids;
     ASSERT_EQ(static_cast<int>(session->searchUids(ImapSearch::Unseen, unseenUids)), static_cast<int>(ImapStatus::Ok));
     EXPECT_EQ(unseenUids, (std::vector<uint32_t>{all[0], all[2]}));
+    // Their header fields, read with BODY.PEEK: STATUS below still counts them unseen.
+    std::vector<FetchedHeader> headers;
+    ASSERT_EQ(static_cast<int>(session->fetchHeaders(unseenUids, headers)), static_cast<int>(ImapStatus::Ok));
+    ASSERT_EQ(headers.size(), 2u);
+    EXPECT_EQ(readMessagePreview(headers[1].header.data(), headers[1].header.size()).sender, "sender@example.org");
     ImapFolderStatus figures;
     ASSERT_EQ(static_cast<int>(session->status("INBOX", figures)), static_cast<int>(ImapStatus::Ok));
     EXPECT_EQ(figures.messages, 3u);
