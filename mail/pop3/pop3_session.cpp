@@ -509,9 +509,12 @@ void Pop3Session::describeNewMessages()
         if (number <= 0 || !mailbox.needsPreview(id.c_str()))
             continue;
         std::string header;
-        if (!offersTop() || !readTop(number, header, cycleBytes))
+        TopReply reply = offersTop() ? readTop(number, header, cycleBytes) : TopReply::Failed;
+        // A header past its bound is not asked for again: shown as without sender or subject.
+        if (reply != TopReply::Failed)
+            described.push_back(DescribedMessage{id, readMessagePreview(header.data(), header.size())});
+        if (reply != TopReply::Read)
             break;
-        described.push_back(DescribedMessage{id, readMessagePreview(header.data(), header.size())});
     }
     mailbox.addPreviews(described);
 }
@@ -528,25 +531,27 @@ bool Pop3Session::offersTop()
 }
 
 // TOP n 0: the header lines, unstuffed, up to the terminator; what is past the kept bound is
-// read and dropped. False when the server refuses or a bound is passed: the stream is then out
-// of step, and the session is closed after the cycle anyway.
-bool Pop3Session::readTop(int number, std::string& header, size_t& cycleBytes)
+// read and dropped. Anything but Read leaves the stream out of step: the describing ends, and
+// the session is closed after the cycle anyway.
+Pop3Session::TopReply Pop3Session::readTop(int number, std::string& header, size_t& cycleBytes)
 {
     char argument[24];
     std::snprintf(argument, sizeof argument, "%d 0", number);
     if (!sendCommand("TOP", argument) || !readReply(nullptr, 0))
-        return false;
+        return TopReply::Failed;
     size_t replyBytes = 0;
     char line[scratchSize];
     for (;;) {
         if (!readRestOfLine(line, sizeof line, 0))
-            return false;
+            return TopReply::Failed;
         replyBytes += static_cast<size_t>(lastLineBytes);
         cycleBytes += static_cast<size_t>(lastLineBytes);
-        if (replyBytes > maxTopReplyBytes || cycleBytes > maxTopBytesPerCycle)
-            return false;
+        if (cycleBytes > maxTopBytesPerCycle)
+            return TopReply::Failed;
+        if (replyBytes > maxTopReplyBytes)
+            return TopReply::TooLong;
         if (std::strcmp(line, ".\r\n") == 0 || std::strcmp(line, ".\n") == 0)
-            return true;
+            return TopReply::Read;
         const char* text = line[0] == '.' ? line + 1 : line;
         if (header.size() < MessagePreviewBounds::maxHeaderBytes) {
             header.append(text, std::strlen(text));

@@ -116,7 +116,8 @@ private:
     int failListing();
     void describeNewMessages();
     bool offersTop();
-    bool readTop(int number, std::string& header, size_t& cycleBytes);
+    enum class TopReply { Read, TooLong, Failed };
+    TopReply readTop(int number, std::string& header, size_t& cycleBytes);
     bool fillInput();
     bool readRestOfLine(char* rest, int capacity, int consumed);
     void discardInput() { inputStart = inputEnd = 0; }

@@ -503,12 +503,12 @@ const DescribingCase describingCases[] = {
      {{"UIDL", threeListed}, {"CAPA", capaWithTop}, {"TOP 3 0", longHeader}, {"TOP 2 0", headerOfB}},
      {"UIDL", "CAPA", "TOP 3 0", "TOP 2 0"},
      {"Long", "b@example.org"}},
-    {"ReplyPastItsBoundEndsDescribing",
+    {"ReplyPastItsBoundDescribedEmptyAndEndsDescribing",
      true,
      1,
      {{"UIDL", threeListed}, {"CAPA", capaWithTop}, {"TOP 3 0", endlessHeader}},
      {"UIDL", "CAPA", "TOP 3 0"},
-     {}},
+     {""}},
 };
 
 TEST(ScriptedDescribing, TopOnlyForNewIdsAndOnlyWhenAsked)
