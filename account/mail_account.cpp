@@ -33,6 +33,7 @@ void MailAccount::apply(const ConfigurationValues& values)
                        values.port, values.security, values.checkMinutes, textOrEmpty(values.certSha256), signIn,
                        values.protocol, textOrEmpty(values.folder));
     checker.setMarkOnServer(values.markOnServer);
+    checker.setShowSenders(values.showSenders);
 }
 
 void MailAccount::reconfigure(const ConfigurationValues& values, SignInMethod methodBefore, const char* addressBefore)

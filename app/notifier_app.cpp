@@ -5,8 +5,10 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <string>
 
 #include "app/start_with_windows.h"
+#include "mail/headers/new_mail_text.h"
 #include "mail/platform/executable_folder.h"
 #include "mail/mailbox/seen_file.h"
 #include "mail/tls/trust_files.h"
@@ -290,8 +292,10 @@ bool NotifierApp::onCheckResult()
     announceSignInAgain();
     followSoundRepeat(shown.freshMail);
     bool unseen = shown.unseenCount > 0;
-    if (popupMenu.menuHandle())
+    if (popupMenu.menuHandle()) {
         EnableMenuItem(popupMenu.menuHandle(), ID_MARK_AS_READ, MF_BYCOMMAND | (unseen ? MF_ENABLED : MF_GRAYED));
+        newMailMenu.show(GetSubMenu(popupMenu.menuHandle(), 0), shown.previews);
+    }
     trayIcon.showImage(trayImage());
     updateStatusText();
     trayIcon.setTip(spokenText);
@@ -328,7 +332,8 @@ void NotifierApp::announceNewMail()
         char title[balloonTitleSize];
         char text[balloonTextSize];
         formatBalloonText(shown, title, sizeof title, text, sizeof text);
-        trayIcon.showBalloon(title, text);
+        std::string senders = newMailText(shown.previews, shown.unseenCount);
+        trayIcon.showBalloon(title, senders.empty() ? text : senders.c_str());
         balloonAsksSignIn = false;
     }
     playNewMailSound();
@@ -443,11 +448,16 @@ void NotifierApp::onLeftDoubleClick(WPARAM, int, int)
 
 void NotifierApp::runDoubleClickAction()
 {
+    openMailProgram();
+    account.markAsRead();
+}
+
+void NotifierApp::openMailProgram()
+{
     TextRecord target;
     settings.readDoubleClick(target);
     if (target.text && target.text[0])
         effects.openTarget(handle, target.text);
-    account.markAsRead();
 }
 
 void NotifierApp::onMenuCommand(int id)
@@ -480,6 +490,8 @@ void NotifierApp::onMenuCommand(int id)
             dialogs.about();
         break;
     default:
+        if (NewMailMenu::isEntry(id))
+            openMailProgram();
         break;
     }
 }

@@ -5,6 +5,7 @@
 #include "account/mail_account.h"
 #include "app/app_dialogs.h"
 #include "app/display_theme.h"
+#include "app/new_mail_menu.h"
 #include "app/quiet_time.h"
 #include "app/screen_scale.h"
 #include "app/settings.h"
@@ -62,6 +63,8 @@ public:
     bool onTrayNotify(LPARAM event);
     bool onCheckResult();
     void runDoubleClickAction();
+    // The double-click action's program or address, without marking anything read.
+    void openMailProgram();
     void updateStatusText();
     void setFloatingVisible(bool show);
     void toggleFloatingVisible();
@@ -77,6 +80,7 @@ public:
     MailAccount account;
     DragHandler dragHandler;
     PopupMenuHandler popupMenu;
+    NewMailMenu newMailMenu;
     WindowIconHandler windowIcon;
     TrayIconHandler trayIcon;
     bool changeColour = defaultChangeColour;

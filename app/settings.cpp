@@ -422,6 +422,14 @@ void Settings::writeRefreshToken(const char* stored)
                                widePath());
 }
 
+bool Settings::readShowSenders() const
+{
+    TextRecord server;
+    readAccountText(keyServer, server);
+    bool holdsAccount = server.text != nullptr && server.text[0] != '\0';
+    return readBool(sectionConnection, keyShowSenders, !holdsAccount);
+}
+
 void Settings::readDoubleClick(TextRecord& target) const
 {
     readText(sectionActions, keyDoubleClick, "", target, settingsPathValueSize);
@@ -466,6 +474,7 @@ StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
     values.changeColour = readChangeColour();
     values.newMailColour = readNewMailColour();
     values.balloon = readBalloon();
+    values.showSenders = readShowSenders();
     readDoubleClick(values.doubleClick);
     return form;
 }
@@ -492,6 +501,7 @@ void Settings::writeConfiguration(const ConfigurationValues& values)
         writeString(sectionConnection, keyFolder, values.folder.text);
         writeBool(sectionConnection, keyMarkOnServer, values.markOnServer);
     }
+    writeBool(sectionConnection, keyShowSenders, values.showSenders);
     writeBool(sectionNewMail, keyPlaySound, values.playSound);
     writeString(sectionNewMail, keyCustomSound, values.customSound.text);
     writeInt(sectionNewMail, keyRepeatMinutes, values.repeatMinutes);

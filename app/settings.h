@@ -47,6 +47,9 @@ inline constexpr char keyRepeatMinutes[] = "repeatmins";
 inline constexpr char keyChangeColour[] = "changecolour";
 inline constexpr char keyNewMailColour[] = "newmailcolour";
 inline constexpr char keyBalloon[] = "balloon";
+// Sender and subject of new mail asked for and shown. Absent: off for a file that holds an
+// account already (written before the switch), on for a new set-up.
+inline constexpr char keyShowSenders[] = "showsenders";
 inline constexpr char keyDoubleClick[] = "doubleclick";
 inline constexpr char keyX[] = "x";
 inline constexpr char keyY[] = "y";
@@ -172,6 +175,7 @@ public:
     bool readChangeColour() const { return readBool(sectionNewMail, keyChangeColour, defaultChangeColour); }
     COLORREF readNewMailColour() const { return readColour(sectionNewMail, keyNewMailColour, defaultNewMailColour); }
     bool readBalloon() const { return readBool(sectionNewMail, keyBalloon, defaultBalloon); }
+    bool readShowSenders() const;
     void readDoubleClick(TextRecord& target) const;
     void readCertSha256(TextRecord& fingerprint) const;
     SignInMethod readSignIn() const;

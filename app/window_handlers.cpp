@@ -1,10 +1,14 @@
 #include "app/window_handlers.h"
 
 #include <windowsx.h>
+
+#include <algorithm>
+#include <cstddef>
 #include <commctrl.h>
 #include <shlwapi.h>
 
 #include "util/copy_bounded.h"
+#include "util/platform/wide_text.h"
 
 namespace {
 
@@ -49,6 +53,25 @@ DWORD supportedRecordSize()
     if (found >= MAKEDLLVERULL(6, 0, 0, 0))
         return NOTIFYICONDATAA_V3_SIZE;
     return NOTIFYICONDATAA_V2_SIZE;
+}
+
+// The UTF-8 `text` in `out`, cut to capacity - 1 units, never inside a surrogate pair.
+void copyUtf8AsWide(const char* text, wchar_t* out, int capacity)
+{
+    std::wstring wide = wideFromUtf8(text);
+    size_t length = std::min(wide.size(), static_cast<size_t>(capacity - 1));
+    if (length < wide.size() && length > 0 && IS_HIGH_SURROGATE(wide[length - 1]))
+        --length;
+    std::copy(wide.begin(), wide.begin() + static_cast<std::ptrdiff_t>(length), out);
+    out[length] = L'\0';
+}
+
+// The wide record of the size that matches the narrow one's.
+DWORD wideRecordSize(DWORD narrowSize)
+{
+    if (narrowSize == sizeof(NOTIFYICONDATAA))
+        return sizeof(NOTIFYICONDATAW);
+    return narrowSize == NOTIFYICONDATAA_V3_SIZE ? NOTIFYICONDATAW_V3_SIZE : NOTIFYICONDATAW_V2_SIZE;
 }
 
 } // namespace
@@ -116,8 +139,6 @@ int TrayIconHandler::onMessage(HWND, UINT message, WPARAM, LPARAM)
 
 void TrayIconHandler::send(DWORD action)
 {
-    if (record.uFlags & NIF_INFO)
-        ++balloonsSent;
     Shell_NotifyIconA(action, &record);
 }
 
@@ -142,6 +163,9 @@ void TrayIconHandler::setTip(const char* text)
     send(NIM_MODIFY);
 }
 
+// The balloon alone, through the wide-character call: a sender's name may be in any script.
+// The narrow record keeps what was shown (its texts cut in bytes) but never carries NIF_INFO,
+// so that no later modify shows the balloon again.
 void TrayIconHandler::showBalloon(const char* title, const char* text)
 {
     copyBounded(record.szInfoTitle, sizeof record.szInfoTitle, title);
@@ -149,10 +173,17 @@ void TrayIconHandler::showBalloon(const char* title, const char* text)
     record.uTimeout = balloonTimeoutMs;
     // Windows itself holds it back during quiet hours after a first log-on.
     record.dwInfoFlags = NIIF_INFO | NIIF_RESPECT_QUIET_TIME;
-    record.uFlags |= NIF_INFO;
-    send(NIM_MODIFY);
-    // Every later modify would otherwise show the balloon again.
-    record.uFlags &= ~static_cast<UINT>(NIF_INFO);
+    NOTIFYICONDATAW balloon = {};
+    balloon.cbSize = wideRecordSize(record.cbSize);
+    balloon.hWnd = record.hWnd;
+    balloon.uID = record.uID;
+    balloon.uFlags = NIF_INFO;
+    copyUtf8AsWide(title, balloon.szInfoTitle, ARRAYSIZE(balloon.szInfoTitle));
+    copyUtf8AsWide(text, balloon.szInfo, ARRAYSIZE(balloon.szInfo));
+    balloon.uTimeout = record.uTimeout;
+    balloon.dwInfoFlags = record.dwInfoFlags;
+    ++balloonsSent;
+    Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
 void TrayIconHandler::addAgain()

@@ -39,6 +39,8 @@ const char repeatSoundTip[] = "Play the sound again while there is unseen mail, 
 const char repeatMinutesTip[] = "Minutes between repeats of the sound";
 const char changeColourTip[] = "Change the floating window colour when new mail is detected";
 const char balloonTip[] = "Show a notification with the number of new messages when new mail is detected";
+const char showSendersTip[] = "Ask the server for the sender and subject of new messages (never their text) and "
+                              "name them in the notification";
 const char swatchTip[] = "The colour to change the floating window to when new mail is detected";
 const char mailProgramTip[] = "Path to your mail program, activated when you double click on pellwick. Can be a web "
                               "address if you use webmail: e.g.\n  "
@@ -135,6 +137,7 @@ INT_PTR ConfigDialog::showValues()
     colourSwatch.colour = values.newMailColour;
     toolTip.addTool(&colourSwatch, nullptr, swatchTip);
     attachCheckBox(showBalloon, IDC_SHOW_BALLOON, values.balloon, balloonTip);
+    attachCheckBox(showSenders, IDC_SHOW_SENDERS, values.showSenders, showSendersTip);
     attachEdit(mailProgram, IDC_MAIL_PROGRAM, textOrEmpty(values.doubleClick), settingsPathValueSize - 1,
                mailProgramTip);
     signIn.attach(dialog, toolTip);
@@ -395,6 +398,7 @@ void ConfigDialog::readControls()
     readSound();
     values.changeColour = changeColour.getCheck();
     values.balloon = showBalloon.getCheck();
+    values.showSenders = showSenders.getCheck();
     parseWholeNumber(account.port.getText().get(), portTextLimit, values.port);
     int minutes = 1;
     parseWholeNumber(interval.getText().get(), intervalTextLimit, minutes);

@@ -64,6 +64,7 @@ public:
     ButtonControl changeColour;
     ColourSwatch colourSwatch;
     ButtonControl showBalloon;
+    ButtonControl showSenders;
     EditControl mailProgram;
 
 protected:

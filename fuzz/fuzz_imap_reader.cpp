@@ -3,7 +3,8 @@
 // each read of the session returns at most one piece, so the input decides where the stream
 // splits. The session reads the greeting, logs in (with the password as a token when the
 // user name holds '@'), examines INBOX, counts the unseen messages, lists the UIDs, asks
-// STATUS, idles and marks the UIDs seen, each step only after the one before it succeeded.
+// STATUS, fetches the header fields of the UIDs (for a user name of odd length), idles and
+// marks the UIDs seen, each step only after the one before it succeeded.
 //
 // Checked besides memory safety: every line the session writes ends in CR LF and holds no
 // other CR or LF, except inside a literal it announced; no line passes the session's bound;
@@ -66,6 +67,10 @@ void converse(ImapSession& session, const std::string& user, const std::string& 
     checkListing(uids);
     if (session.status("INBOX", figures) != ImapStatus::Ok)
         return;
+    std::vector<FetchedHeader> headers;
+    if (user.size() % 2 == 1 && session.fetchHeaders(uids, headers) != ImapStatus::Ok)
+        return;
+    require(headers.size() <= ImapSession::maxFetchedHeaders);
     ImapStatus idled = session.idle(1, wake);
     if (idled == ImapStatus::Ok || idled == ImapStatus::NotOffered)
         session.markSeen(uids);

@@ -4,7 +4,8 @@
 // session reads the greeting, logs in and lists twice (the second listing is whatever
 // follows the first), marking as read in between. A user name that is an address (holds '@')
 // logs in with the password as an access token (CAPA, AUTH, the continuations and the error
-// challenge), over a stream taken as private, as a signed-in account does over TLS.
+// challenge), over a stream taken as private, as a signed-in account does over TLS. A
+// password of odd length has the session describe new mail (CAPA and TOP after the listing).
 //
 // Checked besides memory safety: every line the session writes is one line with no CR or LF
 // inside, of at most 255 bytes (a SASL response line at most its own bound); a listing that
@@ -96,11 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         static Pop3Session session;
         startAfresh(session);
         session.adoptPrivateStream(server.bio());
+        session.describeNewMail = password.size() % 2 == 1;
         char rest[16];
         if (session.readReply(rest, sizeof rest) && logIn(session, user, password, withToken)) {
             for (int listing = 0; listing < 2; ++listing) {
                 if (session.listUids() >= 0)
                     checkListing(session.mailbox);
+                require(session.mailbox.takeCounts().previews.size() <= MessagePreviews::maxKept);
                 session.mailbox.markAsRead();
                 require(session.mailbox.unseenCount == 0);
             }

@@ -11,6 +11,8 @@
 #define ID_ABOUT 40013
 #define ID_START_WITH_WINDOWS 40015
 #define ID_DO_NOT_DISTURB 40017
+// The "New mail" submenu's entries, one per unseen message listed.
+#define ID_NEW_MAIL_FIRST 40100
 
 // Icons: 104 is also the window icon and the tray icon's id. 104 and 105 are drawn for a light
 // taskbar, 106 and 107 for a dark one.
@@ -42,6 +44,7 @@
 #define IDC_PROTOCOL 1024
 #define IDC_FOLDER 1025
 #define IDC_MARK_ON_SERVER 1026
+#define IDC_SHOW_SENDERS 1027
 // Its sign-in group.
 #define IDC_SIGN_IN_METHOD 1030
 #define IDC_SIGN_IN 1031

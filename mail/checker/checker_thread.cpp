@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "mail/platform/owner_post.h"
 
@@ -129,6 +130,12 @@ void CheckerThread::keepRotatedRefreshToken(const std::string& refreshToken)
         owner.tokenRotated(owner.context);
 }
 
+void CheckerThread::setShowSenders(bool show)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    account.showSenders = show;
+}
+
 void CheckerThread::requestCheckNow()
 {
     {
@@ -197,6 +204,7 @@ CheckSnapshot CheckerThread::takeSnapshot()
     result.unseenCount = counts.unseenCount;
     result.totalCount = counts.totalCount;
     result.freshMail = counts.freshMail;
+    result.previews = std::move(counts.previews);
     return result;
 }
 
@@ -262,6 +270,8 @@ bool CheckerThread::beginCycle(Account& copy, PendingTokens& handedOver)
     imap.setFolder(copy.folder.text);
     cycleMarksOnServer = account.markOnServer;
     imap.setMarkOnServer(cycleMarksOnServer);
+    pop3.describeNewMail = account.showSenders;
+    imap.describeNewMail = account.showSenders;
     cycleIntervalMinutes = account.intervalMinutes;
     return true;
 }

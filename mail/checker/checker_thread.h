@@ -55,6 +55,8 @@ struct CheckSnapshot {
     int unseenCount = 0;
     int totalCount = 0;
     int freshMail = 0;
+    // What the unseen messages are about, newest first, for an account that shows senders.
+    std::vector<MessagePreview> previews;
 };
 
 // The background checker: a check cycle (connect, log in, list, reconcile, close), then a
@@ -107,6 +109,9 @@ public:
                     int intervalMinutes, const char* certificatePin = nullptr,
                     const TokenSignIn& signIn = TokenSignIn(), MailProtocol protocol = MailProtocol::Pop3,
                     const char* folder = nullptr);
+    // Whether the cycles from the next one on ask the server what new messages are about (the
+    // sender and subject) besides their ids; off, they ask for ids alone and keep no previews.
+    void setShowSenders(bool show);
     // The refresh token of the account's sign-in as the settings hold it, for the next cycle.
     void setRefreshToken(const std::string& refreshToken);
     // The tokens of a sign-in just made, for the next cycle; they end a "Sign in again". This,
@@ -178,6 +183,7 @@ private:
         MailProtocol protocol = MailProtocol::Pop3;
         TextRecord folder;
         bool markOnServer = false;
+        bool showSenders = false;
     };
     // Tokens handed over by the window thread, for the keeper of the next cycle.
     struct PendingTokens {

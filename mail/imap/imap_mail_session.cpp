@@ -1,5 +1,6 @@
 #include "mail/imap/imap_mail_session.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 bool ImapMailSession::connect(const char* host, int port, ConnectionSecurity security)
 {
     examined = false;
+    fetchRefused = false;
     imap.clearIdleEnd(); // a request to end an IDLE was for the connection before
     lastStep = imap.connect(host, port, security);
     return lastStep == ImapStatus::Ok;
@@ -70,8 +72,43 @@ bool ImapMailSession::listUnseen()
         }
     }
     mailbox.finishListing(true);
+    if (!describeNewMail)
+        mailbox.dropPreviews();
+    else if (!describeNewMessages(uids, scope))
+        return false;
     int total = static_cast<int>(imap.folder().exists);
     return mailbox.reconcile([this] { return imap.abortPending(); }, total);
+}
+
+// Before the reconcile, so that the window hears of new mail and what it is about together.
+// False only when the connection broke; a refused fetch leaves the messages undescribed.
+bool ImapMailSession::describeNewMessages(const std::vector<uint32_t>& uids, const char* scope)
+{
+    std::vector<uint32_t> wanted;
+    char id[32];
+    for (auto uid = uids.rbegin(); uid != uids.rend() && wanted.size() < MessagePreviews::maxKept; ++uid) {
+        std::snprintf(id, sizeof id, "%s%u", scope, static_cast<unsigned>(*uid));
+        if (mailbox.needsPreview(id))
+            wanted.push_back(*uid);
+    }
+    if (wanted.empty() || fetchRefused)
+        return true;
+    std::vector<FetchedHeader> headers;
+    ImapStatus status = imap.fetchHeaders(wanted, headers);
+    fetchRefused = status == ImapStatus::No || status == ImapStatus::Bad;
+    if (status != ImapStatus::Ok)
+        return fetchRefused;
+    std::sort(headers.begin(), headers.end(),
+              [](const FetchedHeader& a, const FetchedHeader& b) { return a.uid > b.uid; });
+    std::vector<DescribedMessage> described;
+    for (const FetchedHeader& fetched : headers) {
+        std::snprintf(id, sizeof id, "%s%u", scope, static_cast<unsigned>(fetched.uid));
+        bool repeated = !described.empty() && described.back().id == id;
+        if (!repeated && std::find(wanted.begin(), wanted.end(), fetched.uid) != wanted.end())
+            described.push_back(DescribedMessage{id, readMessagePreview(fetched.header.data(), fetched.header.size())});
+    }
+    mailbox.addPreviews(described);
+    return true;
 }
 
 NewsWait ImapMailSession::waitForNews(int milliseconds)

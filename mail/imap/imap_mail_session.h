@@ -56,10 +56,14 @@ public:
 
     // The protocol's own session; tests set its time limits and network steps.
     ImapSession imap;
+    // Set by the owner: each listing is followed by a fetch of the header fields of the
+    // newest unseen messages not described yet; off, nothing but UIDs is asked.
+    bool describeNewMail = false;
 
 private:
     bool listUnseen();
     std::string idScope() const; // "UIDVALIDITY/" of the selected folder, the ids' beginning
+    bool describeNewMessages(const std::vector<uint32_t>& uids, const char* scope);
 
     Mailbox& mailbox;
     std::string folderName = "INBOX";
@@ -67,4 +71,5 @@ private:
     bool markOnServer = false;
     ImapStatus lastStep = ImapStatus::Ok; // of the last step that talked to the server
     bool busy = false;                    // the last login was answered [UNAVAILABLE]
+    bool fetchRefused = false;            // the server answered the header fetch NO or BAD
 };

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <openssl/crypto.h>
+
 #include "mail/imap/imap_mailbox_name.h"
 #include "mail/sign_in/sasl_oauth.h"
 
@@ -460,6 +462,27 @@ ImapStatus ImapSession::markSeen(const std::vector<uint32_t>& uids)
     return ImapStatus::Ok;
 }
 
+ImapStatus ImapSession::fetchHeaders(const std::vector<uint32_t>& uids, std::vector<FetchedHeader>& headers)
+{
+    if (!selectedFolder.selected)
+        return ImapStatus::NotOffered;
+    std::vector<uint32_t> ascending(uids);
+    std::sort(ascending.begin(), ascending.end());
+    ascending.erase(std::unique(ascending.begin(), ascending.end()), ascending.end());
+    ascending.erase(std::remove(ascending.begin(), ascending.end(), 0u), ascending.end());
+    if (ascending.size() > maxFetchedHeaders)
+        ascending.erase(ascending.begin(), ascending.end() - maxFetchedHeaders);
+    if (ascending.empty())
+        return ImapStatus::Ok;
+    size_t at = 0;
+    std::string set = uidSet(ascending, at, maxCommandBytes);
+    std::string items = " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)]<0." + std::to_string(headerFetchBytes) + ">)";
+    fetchTarget = &headers;
+    ImapStatus status = outcome(run(Command("UID FETCH " + set + items, known)));
+    fetchTarget = nullptr;
+    return status;
+}
+
 bool ImapSession::send(const std::string& text)
 {
     int length = static_cast<int>(text.size());
@@ -614,8 +637,43 @@ bool ImapSession::handleNumbered(uint32_t number)
         folderChanged = true;
     } else if (word.is("FETCH")) {
         folderChanged = true;
+        if (fetchTarget != nullptr)
+            return handleFetch();
     }
     return reader.skipResponse();
+}
+
+// "* 12 FETCH (UID 345 BODY[HEADER.FIELDS (FROM SUBJECT DATE)]<0> {n}...)": the UID and the
+// section's string, read among whatever else the server puts in the list.
+bool ImapSession::handleFetch()
+{
+    FetchedHeader fetched;
+    bool afterSection = false;
+    bool haveHeader = false;
+    int depth = 0;
+    for (;;) {
+        if (!reader.next())
+            return false;
+        const ImapToken& item = reader.token();
+        if (item.kind == ImapToken::Kind::LineEnd)
+            break;
+        depth += item.kind == ImapToken::Kind::ListOpen ? 1 : item.kind == ImapToken::Kind::ListClose ? -1 : 0;
+        if (depth != 1 || item.kind == ImapToken::Kind::ListOpen)
+            continue;
+        if (item.kind == ImapToken::Kind::Atom && item.is("UID")) {
+            if (!reader.nextNumber(fetched.uid))
+                return false;
+        } else if (item.kind == ImapToken::Kind::Atom && OPENSSL_strncasecmp(item.text, "BODY[", 5) == 0) {
+            afterSection = true;
+        } else if (afterSection && item.kind == ImapToken::Kind::String) {
+            fetched.header.assign(item.text, item.length);
+            haveHeader = true;
+            afterSection = false;
+        }
+    }
+    if (fetched.uid != 0 && haveHeader && fetchTarget->size() < maxFetchedHeaders)
+        fetchTarget->push_back(fetched);
+    return true;
 }
 
 // "* SEARCH 3 7 12", a number at a time; a (MODSEQ n) at the end is skipped.

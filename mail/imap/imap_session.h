@@ -58,6 +58,13 @@ struct ImapFolderStatus {
 
 enum class ImapSearch { All, Unseen };
 
+// A message's header fields as fetchHeaders() got them: the first ImapToken::maxTextBytes
+// bytes of the section.
+struct FetchedHeader {
+    uint32_t uid = 0;
+    std::string header;
+};
+
 // Why idle() came back with Ok.
 enum class IdleWake {
     Changed,   // EXISTS, EXPUNGE or FETCH: the folder changed
@@ -72,8 +79,8 @@ enum class IdleWake {
 // The client side of IMAP (RFC 3501, RFC 9051) over a Connection: greeting, STARTTLS,
 // CAPABILITY, a login with a password or an OAuth 2.0 token, a folder selected (read-only
 // unless the caller will mark messages seen), its counts and UIDs, IDLE (RFC 2177), and
-// the \Seen flag set on given UIDs. Never fetches a message, never expunges, never LOGOUT:
-// the caller simply closes.
+// the \Seen flag set on given UIDs, and the From, Subject and Date fields of given UIDs.
+// Never fetches a message's body, never expunges, never LOGOUT: the caller simply closes.
 //
 // A connection is: connect (open, greeting, STARTTLS for a StartTls account, capabilities
 // asked again inside TLS), a login, examine; then any of the counts, lists, idle and
@@ -155,6 +162,12 @@ public:
     // UID STORE +FLAGS.SILENT (\Seen) of exactly these UIDs, in as many commands as the
     // command line's bound needs. NotOffered unless the folder was selected writable.
     ImapStatus markSeen(const std::vector<uint32_t>& uids);
+    // From, Subject and Date of these UIDs (at most maxFetchedHeaders) with BODY.PEEK, which
+    // leaves \Seen alone, and a partial fetch that bounds each answer to headerFetchBytes.
+    // A UID the server does not answer for is left out of `headers`.
+    ImapStatus fetchHeaders(const std::vector<uint32_t>& uids, std::vector<FetchedHeader>& headers);
+    static const size_t maxFetchedHeaders = 64;
+    static const size_t headerFetchBytes = 16 * 1024;
 
     // The byte count of a cycle starts again (connect() and idle() start one themselves).
     void startCycle() { reader.startCycle(); }
@@ -181,6 +194,7 @@ private:
     bool handleSearch();
     bool handleEsearch();
     bool handleStatus();
+    bool handleFetch();
     Reply run(const Command& command);
     bool send(const std::string& text);
     ImapStatus outcome(Reply reply, bool login = false);
@@ -203,6 +217,7 @@ private:
     std::vector<uint32_t>* searchTarget = nullptr;
     uint32_t* countTarget = nullptr;
     ImapFolderStatus* statusTarget = nullptr;
+    std::vector<FetchedHeader>* fetchTarget = nullptr;
     // The server as connect() named it, for OAUTHBEARER.
     std::string serverHost;
     int serverPort = 0;

@@ -74,6 +74,7 @@ bool Mailbox::reconcile(const std::function<bool()>& stopRequested, int serverTo
         else
             at = seen.erase(at);
     }
+    previews.keepOnly([this](const char* id) { return current.contains(id) && !seen.contains(id); });
     unseenCount = unseen;
     totalCount = serverTotal >= 0 ? serverTotal : total;
     return true;
@@ -96,6 +97,7 @@ void Mailbox::enterScope(const std::string& scope)
     current.clear();
     seen.clear();
     notified.clear();
+    previews.clear();
     quietListing = true;
 }
 
@@ -110,6 +112,7 @@ void Mailbox::markAsRead(std::vector<std::string>* marked)
             marked->push_back(*at);
     }
     notified.clear();
+    previews.clear();
     freshMail = 0;
     unseenCount = 0;
 }
@@ -121,7 +124,35 @@ MailboxCounts Mailbox::takeCounts()
     counts.unseenCount = unseenCount;
     counts.totalCount = totalCount;
     counts.freshMail = freshMail.exchange(0);
+    counts.previews = previews.all();
     return counts;
+}
+
+std::vector<std::string> Mailbox::newestListed(size_t count) const
+{
+    std::lock_guard<std::mutex> hold(lock);
+    std::vector<std::string> ids;
+    for (UidList::Iterator at = current.begin(); at != current.end() && ids.size() < count; ++at)
+        ids.push_back(*at != nullptr ? *at : "");
+    return ids;
+}
+
+bool Mailbox::needsPreview(const char* id) const
+{
+    std::lock_guard<std::mutex> hold(lock);
+    return current.contains(id) && !seen.contains(id) && !previews.describes(id);
+}
+
+void Mailbox::addPreviews(const std::vector<DescribedMessage>& described)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    previews.addNewest(described);
+}
+
+void Mailbox::dropPreviews()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    previews.clear();
 }
 
 namespace {

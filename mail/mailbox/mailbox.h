@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/mailbox/message_previews.h"
 #include "mail/mailbox/uid_list.h"
 
 // What the window shows of a mailbox, read in one step.
@@ -14,6 +15,8 @@ struct MailboxCounts {
     int unseenCount = 0;
     int totalCount = 0;
     int freshMail = 0;
+    // What the unseen messages described are about, newest first.
+    std::vector<MessagePreview> previews;
 };
 
 // One mailbox's unique-ids, whatever protocol lists them: the ids of the last complete listing
@@ -70,6 +73,16 @@ public:
     // The counts, with freshMail cleared in the same step, so an announcement is taken once.
     MailboxCounts takeCounts();
 
+    // --- What unseen messages are about (for an account that shows senders) ---
+    // The first `count` ids of the last complete listing: the ones listed last, last first.
+    std::vector<std::string> newestListed(size_t count) const;
+    // True when `id` is in the last complete listing, not seen and not described yet.
+    bool needsPreview(const char* id) const;
+    // Adds the previews of messages newer than all described before, newest first.
+    // Reconcile drops those of messages seen or gone; Mark As Read drops them all.
+    void addPreviews(const std::vector<DescribedMessage>& described);
+    void dropPreviews();
+
     // --- The seen ids and the seen-message file ---
     // Replaces seen with the ids of `file` (read to its end, left open; null: none): one id
     // per line, a CR before the LF and a byte-order mark before an id dropped; empty and
@@ -107,6 +120,7 @@ private:
 
     // The listing being received; it becomes `current` once complete.
     UidList listing;
+    MessagePreviews previews;
     SeenFileState seenState = SeenFileState::NotRead;
     bool quietListing = false;
     // Guards the lists, the counts and the states between the checker thread and the window

@@ -6,6 +6,7 @@
 
 #include <openssl/crypto.h>
 
+#include "mail/headers/message_preview.h"
 #include "mail/sign_in/sasl_oauth.h"
 #include "util/copy_bounded.h"
 #include "util/decimal_text.h"
@@ -70,6 +71,8 @@ void noteCapability(char* line, Pop3Capabilities& listed)
         *arguments++ = '\0';
     if (std::strcmp(line, "STLS") == 0)
         listed.stls = true;
+    else if (std::strcmp(line, "TOP") == 0)
+        listed.top = true;
     else if (std::strcmp(line, "SASL") == 0)
         copyBounded(listed.sasl, sizeof listed.sasl, arguments);
 }
@@ -106,6 +109,8 @@ public:
     }
 
     bool isTerminator() const { return terminatorSoFar && length == 2; }
+    // The message number of a line that scanned (finishId true).
+    int messageNumber() const { return negative ? -static_cast<int>(number) : static_cast<int>(number); }
 
     // At the line's end: true when it scanned and its id fits, which is then NUL-terminated.
     bool finishId()
@@ -229,6 +234,7 @@ bool Pop3Session::connect(const char* host, int port, ConnectionSecurity securit
     discardInput();
     known = Pop3Capabilities();
     privateStream = false;
+    capabilitiesAfterLogin = false;
     copyBounded(serverHost, sizeof serverHost, host != nullptr ? host : "");
     serverPort = port;
     return open(host, port, security) && readReply(nullptr, 0) && secureStream(security);
@@ -329,6 +335,7 @@ bool Pop3Session::readRestOfLine(char* rest, int capacity, int consumed)
         }
         inputStart += take;
         consumed += take;
+        lastLineBytes = consumed;
         if (lineFeed != nullptr)
             return true;
         if (consumed > maxStatusLineBytes)
@@ -452,8 +459,8 @@ bool Pop3Session::readListing()
                 inputStart = static_cast<int>(p + 1 - input);
                 return true;
             }
-            if (line.finishId())
-                batch.add(id); // an id the storage cannot take is skipped
+            if (line.finishId() && batch.add(id) && describeNewMail) // an id the storage cannot take is skipped
+                lastListedNumbers[lastListedCount++ % MessagePreviews::maxKept] = line.messageNumber();
             line.reset();
         }
         inputStart += static_cast<int>(available);
@@ -468,8 +475,13 @@ int Pop3Session::listUids()
     if (!sendCommand("UIDL", nullptr) || !readReply(scratch, scratchSize))
         return failListing();
     mailbox.startListing();
+    lastListedCount = 0;
     if (!mailbox.finishListing(readListing()))
         return failListing();
+    if (describeNewMail)
+        describeNewMessages();
+    else
+        mailbox.dropPreviews();
     // A long count gives up at a stop request, as the stream's waits do.
     if (!mailbox.reconcile([this] { return abortPending(); }))
         return failListing();
@@ -480,4 +492,71 @@ int Pop3Session::failListing()
 {
     listingFailed = true;
     return -1;
+}
+
+// Before the reconcile, so that the window hears of new mail and what it is about together.
+// Newest first: new mail is listed last, and only the newest MessagePreviews::maxKept are
+// kept anyway.
+void Pop3Session::describeNewMessages()
+{
+    std::vector<DescribedMessage> described;
+    size_t cycleBytes = 0;
+    const size_t ring = MessagePreviews::maxKept;
+    std::vector<std::string> newest = mailbox.newestListed(lastListedCount < ring ? lastListedCount : ring);
+    for (size_t back = 1; back <= newest.size() && !abortPending(); ++back) {
+        int number = lastListedNumbers[(lastListedCount - back) % ring];
+        const std::string& id = newest[back - 1];
+        if (number <= 0 || !mailbox.needsPreview(id.c_str()))
+            continue;
+        std::string header;
+        TopReply reply = offersTop() ? readTop(number, header, cycleBytes) : TopReply::Failed;
+        // A header past its bound is not asked for again: shown as without sender or subject.
+        if (reply != TopReply::Failed)
+            described.push_back(DescribedMessage{id, readMessagePreview(header.data(), header.size())});
+        if (reply != TopReply::Read)
+            break;
+    }
+    mailbox.addPreviews(described);
+}
+
+// TOP is optional (RFC 2449): used only when CAPA lists it, asked after the login, as what a
+// server offers may change with it.
+bool Pop3Session::offersTop()
+{
+    if (!known.top && !capabilitiesAfterLogin) {
+        capabilitiesAfterLogin = true;
+        readCapabilities();
+    }
+    return known.top;
+}
+
+// TOP n 0: the header lines, unstuffed, up to the terminator; what is past the kept bound is
+// read and dropped. Anything but Read leaves the stream out of step: the describing ends, and
+// the session is closed after the cycle anyway.
+Pop3Session::TopReply Pop3Session::readTop(int number, std::string& header, size_t& cycleBytes)
+{
+    char argument[24];
+    std::snprintf(argument, sizeof argument, "%d 0", number);
+    if (!sendCommand("TOP", argument) || !readReply(nullptr, 0))
+        return TopReply::Failed;
+    size_t replyBytes = 0;
+    char line[scratchSize];
+    for (;;) {
+        if (!readRestOfLine(line, sizeof line, 0))
+            return TopReply::Failed;
+        replyBytes += static_cast<size_t>(lastLineBytes);
+        cycleBytes += static_cast<size_t>(lastLineBytes);
+        if (cycleBytes > maxTopBytesPerCycle)
+            return TopReply::Failed;
+        if (replyBytes > maxTopReplyBytes)
+            return TopReply::TooLong;
+        if (std::strcmp(line, ".\r\n") == 0 || std::strcmp(line, ".\n") == 0)
+            return TopReply::Read;
+        const char* text = line[0] == '.' ? line + 1 : line;
+        if (header.size() < MessagePreviewBounds::maxHeaderBytes) {
+            header.append(text, std::strlen(text));
+            if (header.back() != '\n')
+                header += '\n'; // the rest of a cut line is dropped, the next one stays its own
+        }
+    }
 }

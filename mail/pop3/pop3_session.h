@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "mail/connection/connection.h"
 #include "mail/mailbox/mailbox.h"
@@ -13,6 +14,7 @@ struct Pop3Capabilities {
 
     bool read = false; // a complete CAPA reply was read on this stream since TLS began
     bool stls = false;
+    bool top = false;
     char sasl[maxSaslText] = {}; // the SASL line's mechanism names, one space apart
 
     // True when `mechanism` (upper case) is one of the SASL line's names.
@@ -21,7 +23,8 @@ struct Pop3Capabilities {
 
 // The client side of POP3 (greeting, STLS, USER and PASS or AUTH with a token, UIDL) over a
 // Connection, and the Mailbox that each listing fills and is reconciled with. Never sends
-// anything else but CAPA, which STLS and AUTH need, and never QUIT.
+// anything else but CAPA, which STLS, AUTH and TOP need, TOP n 0 (headers only) for new
+// messages when describeNewMail is set, and never QUIT.
 //
 // A connection is: open, greeting, then the step that secures the stream (secureStream:
 // STLS for a StartTls account), then a login. A login that needs the server's capabilities
@@ -44,6 +47,10 @@ public:
     // more lines than this is refused: the protocol defines about a dozen capabilities.
     static const int maxCapabilityLine = 512;
     static const int maxCapabilityLines = 64;
+    // TOP n 0: the header kept is at most MessagePreviewBounds::maxHeaderBytes; a reply
+    // longer than this ends the describing, as do more bytes than the cycle's bound in all.
+    static const size_t maxTopReplyBytes = 64 * 1024;
+    static const size_t maxTopBytesPerCycle = 512 * 1024;
 
     // Connection::open, the greeting, which must begin "+OK", then secureStream. False with
     // lastError() StartTlsNotOffered when a StartTls server does not offer STLS or refuses it.
@@ -85,6 +92,9 @@ public:
 
     // Shortened by tests; the default is defaultListingMilliseconds.
     int listingMilliseconds = defaultListingMilliseconds;
+    // Set by the owner: each listing is followed by TOP n 0 of the newest unseen messages not
+    // described yet, where the server lists TOP; off, nothing but ids is asked.
+    bool describeNewMail = false;
 
     // The ids each listing fills in, and what the user has seen of them.
     Mailbox mailbox;
@@ -104,6 +114,10 @@ private:
     // aborted first, past maxListingBytes (every byte counted), or after listingMilliseconds.
     bool readListing();
     int failListing();
+    void describeNewMessages();
+    bool offersTop();
+    enum class TopReply { Read, TooLong, Failed };
+    TopReply readTop(int number, std::string& header, size_t& cycleBytes);
     bool fillInput();
     bool readRestOfLine(char* rest, int capacity, int consumed);
     void discardInput() { inputStart = inputEnd = 0; }
@@ -115,6 +129,14 @@ private:
     bool privateStream = false;
     bool listingFailed = false;
     bool busy = false;
+    bool capabilitiesAfterLogin = false; // CAPA asked since this connection's login
+    // The message numbers of the last listing's newest ids, for TOP: a ring in step with the
+    // front of the mailbox's listing, which holds the ids newest first. An int a line, so
+    // that describing costs a listing next to nothing.
+    int lastListedNumbers[MessagePreviews::maxKept] = {};
+    size_t lastListedCount = 0;
+    // Bytes the last readRestOfLine consumed, its LF included.
+    int lastLineBytes = 0;
     // The one buffered reader behind every reply: bytes read but not yet consumed.
     char input[readChunk];
     int inputStart = 0;

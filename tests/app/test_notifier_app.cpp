@@ -511,6 +511,42 @@ TEST_F(AppInProcess, NewMailPlaysTheSystemMailSoundAndShowsTheBalloonOnceEach)
     EXPECT_EQ(played.size(), 3u) << "repeated after the mail was read";
 }
 
+// Asked with TOP, newest first, and decoded; the notification names them instead of the total,
+// and the tray menu's "New mail" lists them, each opening the mail program.
+TEST_F(AppInProcess, NewMailBalloonAndMenuNameTheSendersNewestFirst)
+{
+    server.addConnection(
+        loggedIn()
+            .expectLine("UIDL")
+            .send("+OK\r\n1 a\r\n2 b\r\n.\r\n")
+            .expectLine("CAPA")
+            .send("+OK\r\nTOP\r\n.\r\n")
+            .expectLine("TOP 2 0")
+            .send("+OK\r\nFrom: =?utf-8?q?Bj=C3=B6rn?= <b@example.org>\r\nSubject: Report\r\n\r\n.\r\n")
+            .expectLine("TOP 1 0")
+            .send("+OK\r\nFrom: ann@example.org\r\n\r\n.\r\n")
+            .stall(2000));
+    start({"showsenders=true", "[actions]", "doubleclick=https://mail.example.org/"});
+    ASSERT_TRUE(waitForStatus("2 / 2"));
+    EXPECT_EQ(app->trayIcon.balloonsSent, 1);
+    EXPECT_STREQ(app->trayIcon.record.szInfoTitle, "2 new messages");
+    EXPECT_STREQ(app->trayIcon.record.szInfo, "Bj\xC3\xB6rn: Report\nann@example.org");
+
+    HMENU trayMenu = GetSubMenu(app->popupMenu.menuHandle(), 0);
+    HMENU entries = GetSubMenu(trayMenu, 0);
+    ASSERT_NE(entries, nullptr) << "no New mail entry";
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < GetMenuItemCount(entries); ++i) {
+        wchar_t text[80] = L"";
+        GetMenuStringW(entries, static_cast<UINT>(i), text, 80, MF_BYPOSITION);
+        texts.push_back(text);
+    }
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"Bj\u00F6rn: Report", L"ann@example.org"}));
+    app->onMenuCommand(static_cast<int>(GetMenuItemID(entries, 1)));
+    EXPECT_EQ(opened, (std::vector<std::string>{"https://mail.example.org/"}));
+    EXPECT_EQ(std::string(app->statusText), "2 / 2") << "choosing one marked all as read";
+}
+
 TEST_F(AppInProcess, BalloonSwitchedOffShowsNoneYetItsClickStillActsAsADoubleClick)
 {
     server.addConnection(listing("1 a\r\n"));

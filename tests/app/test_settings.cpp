@@ -114,6 +114,7 @@ TEST_F(SettingsFile, MissingBooleanGivesItsDefault)
     EXPECT_TRUE(settings.readPlaySound(defaultPlaySoundForDialog));
     EXPECT_FALSE(settings.readVisible());
     EXPECT_TRUE(settings.readChangeColour());
+    EXPECT_FALSE(settings.readShowSenders()) << "a file from before the switch holds an account";
 }
 
 TEST_F(SettingsFile, PortWrittenLowerCaseIsReadUnderEitherCase)
@@ -148,6 +149,7 @@ TEST_F(SettingsFile, MissingFileGivesEveryDefault)
     settings.readFolder(folder);
     EXPECT_STREQ(folder.text, "INBOX");
     EXPECT_FALSE(settings.readMarkOnServer());
+    EXPECT_TRUE(settings.readShowSenders()) << "a new set-up";
     int x = 17, y = -4;
     settings.readPosition(x, y);
     EXPECT_EQ(x, 17);
@@ -355,6 +357,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
     values.protocol = MailProtocol::Imap;
     values.folder.assign("Lists/pellwick");
     values.markOnServer = true;
+    values.showSenders = false;
     values.playSound = true;
     values.customSound.assign("C:\\ding.wav");
     values.repeatMinutes = 15;
@@ -390,6 +393,7 @@ TEST_F(SettingsFile, FirstSaveWritesSectionsAndKeysInDialogOrder)
                                          "protocol=imap",
                                          "folder=Lists/pellwick",
                                          "markonserver=true",
+                                         "showsenders=false",
                                          "[newmail]",
                                          "playsound=true",
                                          "customsound=C:\\ding.wav",

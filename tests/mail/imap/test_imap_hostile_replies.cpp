@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/imap/imap_mail_session.h"
 #include "mail/imap/imap_session.h"
 #include "mail/sign_in/sasl_oauth.h"
 #include "tests/support/scripted_stream.h"
@@ -329,5 +330,71 @@ TEST_P(ImapHostileReplies, SessionStopsWhereItMustWithTheBoundItHit)
 
 INSTANTIATE_TEST_SUITE_P(Table, ImapHostileReplies, ::testing::ValuesIn(rows()),
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+// ---- Who new mail is from: the header fields of new UIDs, with BODY.PEEK ----
+
+std::string fetchOf(int number, int uid, const std::string& header)
+{
+    return "* " + std::to_string(number) + " FETCH (UID " + std::to_string(uid) +
+           " BODY[HEADER.FIELDS (FROM SUBJECT DATE)]<0> {" + std::to_string(header.size()) + "}\r\n" + header +
+           " FLAGS ())\r\n";
+}
+
+struct DescribingRow {
+    const char* name;
+    bool describe;
+    const char* seen; // an id marked read before the cycle, or ""
+    std::string fetchReply;
+    std::string sent; // what follows the search
+    std::vector<std::string> senders;
+};
+
+const std::string fetchOfBoth = fetchOf(2, 3, "From: Cee <c@example.org>\r\n\r\n") +
+                                fetchOf(1, 2, "Subject: b\r\nFrom: b@example.org\r\n\r\n") + "a4 OK\r\n";
+const std::string peek = " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)]<0.16384>)\r\n";
+
+const DescribingRow describingRows[] = {
+    {"NewUidsFetchedWithPeekNewestFirst", true, "", fetchOfBoth, "a4 UID FETCH 2:3" + peek, {"Cee", "b@example.org"}},
+    {"SwitchedOffFetchesNothing", false, "", fetchOfBoth, "", {}},
+    {"SeenUidNotFetched", true, "7/2", fetchOfBoth, "a4 UID FETCH 3" + peek, {"Cee"}},
+    {"RefusedFetchKeepsTheCount", true, "", "a4 NO no\r\n", "a4 UID FETCH 2:3" + peek, {}},
+    {"AnswerForAnUnaskedUidIgnored",
+     true,
+     "",
+     fetchOf(5, 9, "From: x@example.org\r\n") + "a4 OK\r\n",
+     "a4 UID FETCH 2:3" + peek,
+     {}},
+};
+
+TEST(ImapDescribing, HeaderFieldsOfNewUidsOnlyAndOnlyWhenAsked)
+{
+    for (const DescribingRow& row : describingRows) {
+        SCOPED_TRACE(row.name);
+        ScriptedStream server({"* OK [CAPABILITY IMAP4rev1] ready\r\n", "a1 OK [CAPABILITY IMAP4rev1] in\r\n",
+                               "* 3 EXISTS\r\n* OK [UIDVALIDITY 7] v\r\na2 OK [READ-ONLY] done\r\n",
+                               "* SEARCH 2 3\r\na3 OK\r\n", row.fetchReply});
+        Mailbox mailbox;
+        if (*row.seen != '\0')
+            mailbox.seen.insertFront(row.seen);
+        ImapMailSession session(mailbox);
+        session.imap.setTimeouts(2, 2);
+        session.imap.adoptPrivateStream(server.bio());
+        session.describeNewMail = row.describe;
+        ASSERT_EQ(static_cast<int>(session.imap.readGreeting()), static_cast<int>(ImapStatus::Ok));
+        ASSERT_TRUE(session.logIn("alice", "secret"));
+        EXPECT_TRUE(session.updateMailbox());
+        MailboxCounts counts = mailbox.takeCounts();
+        EXPECT_EQ(counts.unseenCount, *row.seen != '\0' ? 1 : 2);
+        std::vector<std::string> senders;
+        for (const MessagePreview& preview : counts.previews)
+            senders.push_back(preview.sender);
+        EXPECT_EQ(senders, row.senders);
+        session.close();
+        std::string search = "a3 UID SEARCH UNSEEN\r\n";
+        size_t after = server.written().find(search);
+        ASSERT_NE(after, std::string::npos);
+        EXPECT_EQ(server.written().substr(after + search.size()), row.sent);
+    }
+}
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "mail/headers/message_preview.h"
 #include "mail/imap/imap_session.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/support/cyrus_fixture.h"
@@ -101,6 +102,11 @@ TEST_P(RealImapSecurity, CountsFollowWhatIsMarkedSeen)
     std::vector<uint32_t> unseenUids;
     ASSERT_EQ(static_cast<int>(session->searchUids(ImapSearch::Unseen, unseenUids)), static_cast<int>(ImapStatus::Ok));
     EXPECT_EQ(unseenUids, (std::vector<uint32_t>{all[0], all[2]}));
+    // Their header fields, read with BODY.PEEK: STATUS below still counts them unseen.
+    std::vector<FetchedHeader> headers;
+    ASSERT_EQ(static_cast<int>(session->fetchHeaders(unseenUids, headers)), static_cast<int>(ImapStatus::Ok));
+    ASSERT_EQ(headers.size(), 2u);
+    EXPECT_EQ(readMessagePreview(headers[1].header.data(), headers[1].header.size()).sender, "sender@example.org");
     ImapFolderStatus figures;
     ASSERT_EQ(static_cast<int>(session->status("INBOX", figures)), static_cast<int>(ImapStatus::Ok));
     EXPECT_EQ(figures.messages, 3u);

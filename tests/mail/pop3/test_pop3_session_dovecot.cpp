@@ -92,8 +92,10 @@ TEST_F(DovecotSession, PlainTlsAndStartTlsListingsAgree)
     }
 }
 
+// Described as it comes (Dovecot lists TOP), the newest first, each once.
 TEST_F(DovecotSession, NewMessageAddsExactlyOneId)
 {
+    session->describeNewMail = true;
     deliver(2);
     ASSERT_EQ(listOver(ConnectionSecurity::None), 2);
     std::multiset<std::string> before = idsOf(session->mailbox.current);
@@ -102,6 +104,12 @@ TEST_F(DovecotSession, NewMessageAddsExactlyOneId)
     std::multiset<std::string> after = idsOf(session->mailbox.current);
     for (const std::string& id : before)
         EXPECT_EQ(after.count(id), 1u) << id;
+    std::vector<MessagePreview> previews = session->mailbox.takeCounts().previews;
+    ASSERT_EQ(previews.size(), 3u);
+    EXPECT_EQ(previews[0].subject, "Test 3");
+    EXPECT_EQ(std::set<std::string>({previews[1].subject, previews[2].subject}),
+              (std::set<std::string>{"Test 1", "Test 2"}));
+    EXPECT_EQ(previews[2].sender, "sender@example.org");
 }
 
 TEST_F(DovecotSession, EmptyMailboxListsNothing)

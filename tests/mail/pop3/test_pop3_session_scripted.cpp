@@ -443,6 +443,104 @@ TEST_F(ScriptedSession, ListingWithoutTerminatorBeyondTheCapFails)
     EXPECT_EQ(session.mailbox.current.size(), 0u);
 }
 
+// ---- Who new mail is from: TOP n 0 for new ids only ----
+
+struct Exchange {
+    std::string command; // the line the client must send
+    std::string reply;
+};
+
+struct DescribingCase {
+    const char* name;
+    bool describe;
+    int cycles; // listings on the one connection
+    std::vector<Exchange> dialogue;
+    std::vector<std::string> sent;    // the lines after the login
+    std::vector<std::string> senders; // the previews, newest first
+};
+
+const std::string threeListed = "+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n";
+const std::string capaWithTop = "+OK\r\nUIDL\r\nTOP\r\n.\r\n";
+const std::string headerOfC = "+OK\r\nFrom: Cee <c@example.org>\r\nSubject: third\r\n\r\n.\r\n";
+const std::string headerOfB = "+OK\r\nFrom: b@example.org\r\n..dot\r\n\r\n.\r\n";
+const std::string longHeader = "+OK\r\nFrom: Long <l@example.org>\r\n" + std::string(20000, 'x') + "\r\n.\r\n";
+const std::string endlessHeader = "+OK\r\n" + std::string(Pop3Session::maxTopReplyBytes, 'x') + "\r\n.\r\n";
+
+// "a" is seen in every row.
+const DescribingCase describingCases[] = {
+    {"NewIdsDescribedNewestFirst",
+     true,
+     1,
+     {{"UIDL", threeListed}, {"CAPA", capaWithTop}, {"TOP 3 0", headerOfC}, {"TOP 2 0", headerOfB}},
+     {"UIDL", "CAPA", "TOP 3 0", "TOP 2 0"},
+     {"Cee", "b@example.org"}},
+    {"SwitchedOffAsksForIdsAlone", false, 1, {{"UIDL", threeListed}}, {"UIDL"}, {}},
+    {"ServerWithoutTopGetsCounts",
+     true,
+     1,
+     {{"UIDL", threeListed}, {"CAPA", "+OK\r\nUIDL\r\n.\r\n"}},
+     {"UIDL", "CAPA"},
+     {}},
+    {"RefusedTopEndsDescribing",
+     true,
+     1,
+     {{"UIDL", threeListed}, {"CAPA", capaWithTop}, {"TOP 3 0", "-ERR no\r\n"}},
+     {"UIDL", "CAPA", "TOP 3 0"},
+     {}},
+    {"DescribedIdNotAskedAgain",
+     true,
+     2,
+     {{"UIDL", "+OK\r\n1 a\r\n2 b\r\n.\r\n"},
+      {"CAPA", capaWithTop},
+      {"TOP 2 0", headerOfB},
+      {"UIDL", threeListed},
+      {"TOP 3 0", headerOfC}},
+     {"UIDL", "CAPA", "TOP 2 0", "UIDL", "TOP 3 0"},
+     {"Cee", "b@example.org"}},
+    {"LongHeaderReadToItsEnd",
+     true,
+     1,
+     {{"UIDL", threeListed}, {"CAPA", capaWithTop}, {"TOP 3 0", longHeader}, {"TOP 2 0", headerOfB}},
+     {"UIDL", "CAPA", "TOP 3 0", "TOP 2 0"},
+     {"Long", "b@example.org"}},
+    {"ReplyPastItsBoundDescribedEmptyAndEndsDescribing",
+     true,
+     1,
+     {{"UIDL", threeListed}, {"CAPA", capaWithTop}, {"TOP 3 0", endlessHeader}},
+     {"UIDL", "CAPA", "TOP 3 0"},
+     {""}},
+};
+
+TEST(ScriptedDescribing, TopOnlyForNewIdsAndOnlyWhenAsked)
+{
+    for (const DescribingCase& row : describingCases) {
+        SCOPED_TRACE(row.name);
+        ScriptedPop3Server server;
+        Pop3Session session;
+        session.mailbox.seen.insertFront("a");
+        Script script = loggedIn();
+        for (const Exchange& step : row.dialogue)
+            script.expectLine(step.command).send(step.reply);
+        server.addConnection(script.stall(2000));
+        ASSERT_TRUE(server.start());
+        session.setTimeouts(5, 5);
+        session.describeNewMail = row.describe;
+        ASSERT_TRUE(session.connect(loopback, server.port(), ConnectionSecurity::None));
+        ASSERT_TRUE(session.logIn("alice", "secret"));
+        for (int cycle = 0; cycle < row.cycles; ++cycle)
+            EXPECT_EQ(session.listUids(), cycle + 1 < row.cycles ? 2 : 3);
+        std::vector<std::string> senders;
+        for (const MessagePreview& preview : session.mailbox.takeCounts().previews)
+            senders.push_back(preview.sender);
+        EXPECT_EQ(senders, row.senders);
+        session.close();
+        server.stop();
+        std::vector<std::string> lines = server.receivedLines();
+        lines.erase(lines.begin(), lines.begin() + std::min<size_t>(2, lines.size())); // USER, PASS
+        EXPECT_EQ(lines, row.sent);
+    }
+}
+
 // ---- Listings fed from memory: size, stop and bounds ----
 
 // What a server sends after "+OK\r\n": `unit` `units` times, then `tail`. The source asks
