@@ -74,7 +74,7 @@ bool ImapMailSession::listUnseen()
     mailbox.finishListing(true);
     if (!describeNewMail)
         mailbox.dropPreviews();
-    else if (!describeNewMessages(uids, scope))
+    else if (!describeNewMessages(uids, scope.c_str()))
         return false;
     int total = static_cast<int>(imap.folder().exists);
     return mailbox.reconcile([this] { return imap.abortPending(); }, total);
@@ -96,6 +96,8 @@ bool ImapMailSession::describeNewMessages(const std::vector<uint32_t>& uids, con
     std::vector<FetchedHeader> headers;
     ImapStatus status = imap.fetchHeaders(wanted, headers);
     fetchRefused = status == ImapStatus::No || status == ImapStatus::Bad;
+    if (status != ImapStatus::Ok && !fetchRefused)
+        lastStep = status; // the connection broke: the checker reconnects
     if (status != ImapStatus::Ok)
         return fetchRefused;
     std::sort(headers.begin(), headers.end(),
