@@ -1066,6 +1066,43 @@ TEST(StatusText, BalloonNamesTheNewCountAndTheTotal)
     }
 }
 
+// Several accounts: the window sums those that did not fail and marks a failure, the words
+// name each, the notification the ones with news.
+TEST(StatusText, AccountsAreSummedNamedAndAFailureMarked)
+{
+    CheckSnapshot work{CheckStatus::Ok, 2, 10, 1};
+    CheckSnapshot home{CheckStatus::Ok, 1, 4, 0};
+    CheckSnapshot failed{CheckStatus::NoResponse, 7, 9, 0};
+    struct Case {
+        std::vector<AccountStatus> accounts;
+        const char* window;
+        const char* words;
+        const char* news;
+    } cases[] = {
+        {{{"Work", work}, {"Home", home}}, "3 / 14", "Work 2 of 10, Home 1 of 4", "2 new: Work 2"},
+        {{{"Work", work}, {"Old", failed}, {"Home", {CheckStatus::Checking, 1, 4, 1}}},
+         "3 / 14 !",
+         "Work 2 of 10, Old: Server not responding, Home 1 of 4",
+         "3 new: Work 2, Home 1"},
+        {{{"Old", failed}, {"Home", {CheckStatus::BadLogin, 0, 0, 0}}},
+         "Server not responding",
+         "Old: Server not responding, Home: Bad username/password",
+         "0 new: "},
+    };
+    for (const Case& each : cases) {
+        char text[statusTextSize];
+        formatAccountsStatusText(each.accounts, text, statusTextSize);
+        EXPECT_STREQ(text, each.window);
+        char words[spokenTextSize];
+        formatAccountsSpoken(each.accounts, words, spokenTextSize);
+        EXPECT_STREQ(words, each.words);
+        char title[balloonTitleSize];
+        char news[balloonTextSize];
+        formatAccountsBalloonText(each.accounts, title, sizeof title, news, sizeof news);
+        EXPECT_STREQ(news, each.news) << each.words;
+    }
+}
+
 TEST(StatusText, LargeCountsAreCutToTheBuffer)
 {
     CheckSnapshot shown;
