@@ -675,6 +675,34 @@ void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
     EndMenu();
 }
 
+// Two accounts: the window sums them, news of both sounds once, and each has its own menu
+// entry whose Mark As Read marks that account only.
+TEST_F(AppInProcess, SeveralAccountsShareTheWindowAndEachHasItsOwnMenu)
+{
+    ScriptedPop3Server home;
+    home.addConnection(listing("1 h1\r\n2 h2\r\n"));
+    ASSERT_TRUE(home.start());
+    server.addConnection(listing("1 w1\r\n"));
+    start({"name=Work", "[newmail]", "playsound=true", "[accounts]", "order=0,1", "[account.1]", "name=Home",
+           "server=127.0.0.1", "username=u", "password=p", "SSL=false", "port=" + std::to_string(home.port())});
+    NotifierApp* shownBy = app.get();
+    ASSERT_TRUE(pumpUntil([&] { return std::string(shownBy->spokenText) == "Work 1 of 1, Home 2 of 2"; }, resultMs))
+        << app->spokenText;
+    EXPECT_STREQ(app->statusText, "3 / 3");
+    EXPECT_EQ(played.size(), 1u) << "one sound for the news of two accounts";
+    HMENU top = GetSubMenu(app->popupMenu.menuHandle(), 0);
+    char label[spokenTextSize] = "";
+    GetMenuStringA(top, 1, label, sizeof label, MF_BYPOSITION);
+    EXPECT_STREQ(label, "Home 2 of 2");
+    HMENU homeEntries = GetSubMenu(top, 1);
+    ASSERT_NE(homeEntries, nullptr);
+    GetMenuStringA(homeEntries, 1, label, sizeof label, MF_BYPOSITION);
+    EXPECT_STREQ(label, "Mark As Read");
+    app->onMenuCommand(static_cast<int>(GetMenuItemID(homeEntries, 1)));
+    ASSERT_TRUE(waitForStatus("1 / 3"));
+    EXPECT_STREQ(app->spokenText, "Work 1 of 1, Home 0 of 2");
+}
+
 TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
 {
     server.addConnection(listing("1 a\r\n"));
