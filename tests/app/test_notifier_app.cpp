@@ -703,6 +703,40 @@ TEST_F(AppInProcess, SeveralAccountsShareTheWindowAndEachHasItsOwnMenu)
     EXPECT_STREQ(app->spokenText, "Work 1 of 1, Home 0 of 2");
 }
 
+// The accounts confirmed in the dialog replace the running ones by id: a renamed one keeps its
+// place, a removed one stops and its seen messages go, an added one gets a new id and starts.
+TEST_F(AppInProcess, ConfirmedAccountsReplaceTheRunningOnesById)
+{
+    ScriptedPop3Server home, extra;
+    home.addConnection(listing("1 h1\r\n"));
+    extra.addConnection(listing("1 e1\r\n"));
+    ASSERT_TRUE(home.start() && extra.start());
+    static int extraPort = extra.port();
+    server.addConnection(listing("1 w1\r\n"));
+    start({"name=Work", "[accounts]", "order=0,1", "[account.1]", "name=Home", "server=127.0.0.1", "username=u",
+           "password=p", "SSL=false", "port=" + std::to_string(home.port())});
+    NotifierApp* shownBy = app.get();
+    ASSERT_TRUE(pumpUntil([&] { return std::string(shownBy->spokenText) == "Work 1 of 1, Home 1 of 1"; }, resultMs));
+    app->accounts[1]->mail.markAsRead();
+    ASSERT_NE(GetFileAttributesA(files.seenPath("1").c_str()), INVALID_FILE_ATTRIBUTES);
+    app->dialogs.configureAccounts = [](AccountValuesList& accounts, size_t&, PasswordProtection) {
+        accounts.erase(accounts.begin() + 1);
+        accounts[0]->accountName.assign("Job");
+        accounts.emplace_back(new ConfigurationValues);
+        accounts.back()->accountName.assign("Extra");
+        accounts.back()->server.assign("127.0.0.1");
+        accounts.back()->username.assign("u");
+        accounts.back()->security = ConnectionSecurity::None;
+        accounts.back()->port = extraPort;
+        return true;
+    };
+    ASSERT_TRUE(app->configure());
+    EXPECT_EQ(GetFileAttributesA(files.seenPath("1").c_str()), INVALID_FILE_ATTRIBUTES) << "Home's marks stayed";
+    EXPECT_TRUE(pumpUntil([&] { return std::string(shownBy->spokenText) == "Job 1 of 1, Extra 1 of 1"; }, resultMs))
+        << app->spokenText;
+    EXPECT_EQ(files.readValue(sectionAccounts, keyAccountOrder), "0,2");
+}
+
 TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
 {
     server.addConnection(listing("1 a\r\n"));
