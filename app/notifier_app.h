@@ -35,7 +35,7 @@ class NotifierApp;
 // One account as the application runs it: the account with its checker, where the settings
 // file keeps it (its id), the name it is shown by and what its checks showed last. Its refresh
 // tokens go to its own place in the settings file.
-class WatchedAccount : private RefreshTokenStore {
+class WatchedAccount final : private RefreshTokenStore {
 public:
     WatchedAccount(NotifierApp& app, unsigned checkResultMessage) : mail(checkResultMessage, *this), app(app) {}
     WatchedAccount(const WatchedAccount&) = delete;
