@@ -304,14 +304,15 @@ bool NotifierApp::configureEvery(bool atSignIn, size_t selected)
     values[0]->newMailColour = newMailColour;
     if (!dialogs.configureAccounts(values, selected, passwordProtection))
         return false;
+    // The program always has an account to show, if only one still to be set up.
+    if (values.empty())
+        values.emplace_back(new ConfigurationValues);
     // Written first: the ids of added accounts come from here, and reconfigure then stores
     // their tokens in their own places.
     settings.writeAccounts(values);
     applyAccounts(values, before);
-    if (!values.empty()) {
-        changeColour = values[0]->changeColour;
-        newMailColour = values[0]->newMailColour;
-    }
+    changeColour = values[0]->changeColour;
+    newMailColour = values[0]->newMailColour;
     updateAccountMenu();
     return true;
 }
@@ -425,8 +426,7 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
     // Timers may have slept with the machine: look at the mailbox now, not an interval later.
     if (message == WM_POWERBROADCAST && wParam == PBT_APMRESUMEAUTOMATIC) {
-        for (auto& watched : accounts)
-            watched->mail.checker.requestCheckNow();
+        checkAllNow();
         return 1;
     }
     return 0;
@@ -683,6 +683,12 @@ void NotifierApp::runDoubleClickAction()
     markAllAsRead();
 }
 
+void NotifierApp::checkAllNow()
+{
+    for (auto& watched : accounts)
+        watched->mail.checker.requestCheckNow();
+}
+
 void NotifierApp::markAllAsRead()
 {
     for (auto& watched : accounts)
@@ -699,13 +705,11 @@ void NotifierApp::onMenuCommand(int id)
         markAllAsRead();
         break;
     case ID_CHECK_NOW:
-        for (auto& watched : accounts)
-            watched->mail.checker.requestCheckNow();
+        checkAllNow();
         break;
     case ID_CONFIGURE:
         if (configure())
-            for (auto& watched : accounts)
-                watched->mail.checker.requestCheckNow();
+            checkAllNow();
         break;
     case ID_SHOW_FLOATING_WINDOW:
         toggleFloatingVisible();

@@ -99,6 +99,7 @@ public:
     void runDoubleClickAction();
     // Marks every account's mail as read.
     void markAllAsRead();
+    void checkAllNow();
     void updateStatusText();
     void setFloatingVisible(bool show);
     void toggleFloatingVisible();

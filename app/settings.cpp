@@ -13,6 +13,7 @@
 #include "app/private_files.h"
 #include "util/decimal_text.h"
 #include "util/copy_bounded.h"
+#include "util/holders/win32_holders.h"
 #include "util/settings_values.h"
 
 namespace {
@@ -202,6 +203,26 @@ bool isFile(const TextRecord& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The seen-message files of the accounts after the first, pellwick-<id>.uidl.
+bool furtherSeenFilesArePrivate(const char* folder)
+{
+    std::string pattern = std::string(settingsFileName) + "-*";
+    TextRecord search;
+    if (!buildPathIn(search, folder, pattern.c_str(), seenListFileExtension))
+        return false;
+    WIN32_FIND_DATAW found;
+    OwnedFileSearch files(FindFirstFileW(search.wide, &found));
+    if (files.get() == INVALID_HANDLE_VALUE)
+        return true;
+    std::wstring folderPath(search.wide);
+    folderPath.resize(folderPath.rfind(L'\\') + 1);
+    do {
+        if (!onlyUserMayChange((folderPath + found.cFileName).c_str()))
+            return false;
+    } while (FindNextFileW(files.get(), &found));
+    return true;
+}
+
 // The folder and every file of the program's own that stands in it: the settings, the seen
 // list and the user's trust file.
 bool portableFilesArePrivate(const char* folder)
@@ -215,7 +236,7 @@ bool portableFilesArePrivate(const char* folder)
     for (const auto& file : files)
         if (buildPathIn(path, folder, file[0], file[1]) && isFile(path) && !onlyUserMayChange(path.wide))
             return false;
-    return true;
+    return furtherSeenFilesArePrivate(folder);
 }
 
 SettingsPlace placeSettings(TextRecord& path, const char* programFolder)
@@ -685,11 +706,8 @@ void Settings::writeAccounts(AccountValuesList& accounts)
             account->accountId = std::to_string(next++);
     for (size_t i = 1; i < before.size(); ++i)
         removeSection(accountSection(before[i], false).c_str());
-    if (accounts.empty()) {
-        removeSection(sectionConnection);
-        removeSection(sectionAccounts);
+    if (accounts.empty())
         return;
-    }
     writeConfiguration(*accounts[0]);
     std::string order;
     for (size_t i = 0; i < accounts.size(); ++i) {

@@ -691,6 +691,7 @@ TEST_F(SettingsFile, PortableCopyOnlyWhenNoOtherAccountCanChangeIt)
         {"FolderOthersMayCreateIn", "", SettingsPlace::AppDataNotShared},
         {"SettingsOthersMayChange", "pellwick.ini", SettingsPlace::AppDataNotShared},
         {"TrustFileOthersMayChange", "cacert-local.pem", SettingsPlace::AppDataNotShared},
+        {"AccountSeenFileOthersMayChange", "pellwick-3.uidl", SettingsPlace::AppDataNotShared},
     };
     char appData[MAX_PATH];
     ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
@@ -698,7 +699,7 @@ TEST_F(SettingsFile, PortableCopyOnlyWhenNoOtherAccountCanChangeIt)
     for (const Case& c : cases) {
         std::string copy = folder + "\\" + c.name + "\\";
         ASSERT_TRUE(CreateDirectoryA(copy.c_str(), nullptr));
-        for (const char* name : {"pellwick.ini", "cacert-local.pem"})
+        for (const char* name : {"pellwick.ini", "cacert-local.pem", "pellwick-3.uidl"})
             CloseHandle(CreateFileA((copy + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
         PSECURITY_DESCRIPTOR everyone = nullptr;
         PACL list = nullptr;
@@ -717,7 +718,7 @@ TEST_F(SettingsFile, PortableCopyOnlyWhenNoOtherAccountCanChangeIt)
         std::string home = c.place == SettingsPlace::BesideProgram ? copy : inAppData;
         EXPECT_EQ(std::string(path.text), home + "pellwick.ini") << c.name;
         EXPECT_EQ(std::string(userTrust.text), home + "cacert-local.pem") << c.name;
-        for (const char* name : {"pellwick.ini", "cacert-local.pem"})
+        for (const char* name : {"pellwick.ini", "cacert-local.pem", "pellwick-3.uidl"})
             DeleteFileA((copy + name).c_str());
         RemoveDirectoryA(copy.c_str());
     }
