@@ -114,9 +114,10 @@ public:
     bool configure(bool atSignIn = false, size_t selected = 0);
     // Stores `token` (protected) where the settings keep the account `id`'s.
     void storeRefreshTokenOf(const std::string& id, const std::string& token);
-    // The section of the account `id` (empty when no account has it); its own section of sound, colour and mail program (null
-    // for the first, whose are the shared ones).
+    // The section of the account `id`; empty when no account has it.
     std::string sectionOf(const std::string& id) const;
+    // The section of account `index` that may hold its own sound, colour and mail program, kept
+    // in `section`; null for the first, whose are the shared ones.
     const char* ownSectionOf(size_t index, std::string& section) const;
 
     Settings settings;

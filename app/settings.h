@@ -234,8 +234,8 @@ public:
                       std::vector<std::string>& skipped) const;
     // Writes every account: the first as writeConfiguration does (so that an older version
     // opens it as its one account), the others in their own sections, holding only the sound,
-    // colour and mail program that differ from the first's. An account without an id gets a new
-    // one (never one the file used); stored refresh tokens move with their accounts, and the
+    // colour and mail program that differ from the first's. An account without an id gets the
+    // next one above every id listed; stored refresh tokens move with their accounts, and the
     // sections of accounts no longer listed go.
     void writeAccounts(AccountValuesList& accounts);
     // The ids in the file's order, the first being [connection]'s; damaged entries left out.
