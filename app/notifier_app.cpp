@@ -30,6 +30,10 @@ enum AccountMenuAction { AccountCheckNow, AccountMarkAsRead, AccountOpenMail };
 const DWORD floatingStyle = WS_POPUP | WS_BORDER;
 const DWORD floatingExStyle = WS_EX_TOOLWINDOW;
 const UINT paintFlags = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
+// The hover text wraps at this width (at 100%), a few accounts a line.
+const int hoverTipWidth = 320;
+// The hover tool covers the window at any width the status may give it.
+const RECT wholeWindow = {0, 0, 32767, 32767};
 // Room between the text and the border on each side, at 100%.
 const int textMargin = 4;
 #ifndef WM_DPICHANGED
@@ -87,7 +91,8 @@ std::string shownNameOf(const ConfigurationValues& values)
 
 NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
     : Window(instance), accounts(firstAccountOf(*this)), account(accounts[0]->mail), popupMenu(menuId),
-      windowIcon(noMailIconId), trayIcon(trayIconId, trayCallbackMessage), dialogs(dialogs), effects(platformEffects())
+      windowIcon(noMailIconId), trayIcon(trayIconId, trayCallbackMessage), hoverTip(hoverTipWidth), dialogs(dialogs),
+      effects(platformEffects())
 {
     char programFolder[maxExecutablePath];
     if (!executableFolder(programFolder, sizeof programFolder))
@@ -121,6 +126,7 @@ bool NotifierApp::startUp()
     addHandler(&popupMenu);
     addHandler(&windowIcon);
     addHandler(&trayIcon);
+    addHandler(&hoverTip);
     dpi = dpiOfWindow(nullptr);
     setSize(scaleToDpi(countsWindowWidth, dpi), scaleToDpi(floatingWindowHeight, dpi));
     setStyle(floatingStyle, floatingExStyle);
@@ -128,6 +134,7 @@ bool NotifierApp::startUp()
     trayIcon.imageId = trayImage();
     if (!create(className, className, nullptr, true))
         return false;
+    hoverTip.addTool(nullptr, &wholeWindow, "");
     restorePosition();
     applyDpi(dpiOfWindow(handle));
     SetWindowPos(handle, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -610,6 +617,9 @@ void NotifierApp::updateSpokenText()
         return;
     copyBounded(spokenText, spokenTextSize, words);
     NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, handle, OBJID_CLIENT, CHILDID_SELF);
+    // One account has no hover text: the window shows all there is.
+    if (hoverTip.handle)
+        hoverTip.setOwnerToolText(accounts.size() > 1 ? spokenText : "");
 }
 
 void NotifierApp::applyDpi(int newDpi)

@@ -17,6 +17,7 @@
 #include "app/window_handlers.h"
 #include "res/resource.h"
 #include "util/holders/win32_holders.h"
+#include "ui/tool_tip.h"
 #include "ui/window.h"
 #include "util/text_record.h"
 
@@ -130,6 +131,8 @@ public:
     PopupMenuHandler popupMenu;
     WindowIconHandler windowIcon;
     TrayIconHandler trayIcon;
+    // Hovering over the window with several accounts names each (the status in words).
+    ToolTip hoverTip;
     bool changeColour = defaultChangeColour;
     COLORREF newMailColour = defaultNewMailColour;
     char statusText[statusTextSize];

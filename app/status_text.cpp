@@ -147,7 +147,7 @@ void formatAccountsBalloonText(const std::vector<AccountStatus>& accounts, char*
     std::string named;
     int newCount = 0;
     for (const AccountStatus& account : accounts) {
-        if (account.shown.freshMail <= 0)
+        if (account.shown.unseenCount <= 0 || isFailureStatus(account.shown.status))
             continue;
         char part[spokenTextSize];
         snprintf(part, sizeof part, "%s%s %d", named.empty() ? "" : ", ", account.name, account.shown.unseenCount);

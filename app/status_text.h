@@ -45,6 +45,7 @@ int formatAccountsStatusText(const std::vector<AccountStatus>& accounts, char* t
 // "Work 2 of 10, Home 1 of 4", a failed one with its failure: "Home: Server not responding".
 void formatAccountsSpoken(const std::vector<AccountStatus>& accounts, char* text, int size);
 // The notification for several accounts: the title as formatBalloonText's, then the accounts
-// with fresh mail and their unseen counts, "2 new: Work 1, Home 1".
+// with unseen mail and their counts, "2 new: Work 1, Home 1" (news of one account while another's
+// is still unseen names both, as the title counts both).
 void formatAccountsBalloonText(const std::vector<AccountStatus>& accounts, char* title, int titleSize, char* text,
                                int textSize);

@@ -1141,7 +1141,7 @@ TEST(StatusText, AccountsAreSummedNamedAndAFailureMarked)
         const char* words;
         const char* news;
     } cases[] = {
-        {{{"Work", work}, {"Home", home}}, "3 / 14", "Work 2 of 10, Home 1 of 4", "2 new: Work 2"},
+        {{{"Work", work}, {"Home", home}}, "3 / 14", "Work 2 of 10, Home 1 of 4", "3 new: Work 2, Home 1"},
         {{{"Work", work}, {"Old", failed}, {"Home", {CheckStatus::Checking, 1, 4, 1}}},
          "3 / 14 !",
          "Work 2 of 10, Old: Server not responding, Home 1 of 4",
