@@ -5,6 +5,7 @@
 
 #include <winsock2.h> // before windows.h, for the test servers
 #include <windows.h>
+#include <commctrl.h>
 #include <mmsystem.h>
 
 #include <algorithm>
@@ -690,6 +691,13 @@ TEST_F(AppInProcess, SeveralAccountsShareTheWindowAndEachHasItsOwnMenu)
         << app->spokenText;
     EXPECT_STREQ(app->statusText, "3 / 3");
     EXPECT_EQ(played.size(), 1u) << "one sound for the news of two accounts";
+    char hover[spokenTextSize] = "";
+    TOOLINFOA tool = {};
+    tool.cbSize = TTTOOLINFOA_V1_SIZE;
+    tool.hwnd = app->handle;
+    tool.lpszText = hover;
+    SendMessageA(app->hoverTip.handle, TTM_GETTEXTA, sizeof hover, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_STREQ(hover, app->spokenText) << "hovering names each account";
     HMENU top = GetSubMenu(app->popupMenu.menuHandle(), 0);
     char label[spokenTextSize] = "";
     GetMenuStringA(top, 1, label, sizeof label, MF_BYPOSITION);
