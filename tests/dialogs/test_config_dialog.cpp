@@ -591,7 +591,7 @@ struct AccountTarget {
     bool configure() { return app.configure(); }
 
     std::string path;
-    NotifierApp app{GetModuleHandleA(nullptr), AppDialogs{runConfigDialog, AboutDialog::showOrRaise}};
+    NotifierApp app{GetModuleHandleA(nullptr), AppDialogs{runConfigDialog, nullptr, AboutDialog::showOrRaise}};
 };
 } // namespace
 
