@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -24,9 +25,17 @@ const char sharedCopyText[] =
     "change the files in that folder.\n\npellwick keeps your settings in %APPDATA%\\pellwick instead. To "
     "keep them beside the program, put it in a folder only you can change.";
 const char systemNewMailSound[] = "MailBeep";
+const char skippedAccountsText[] = "pellwick.ini holds accounts that are damaged or listed twice. pellwick "
+                                   "skipped them and loaded every other account:\n\n";
+// The entries of an account's menu, after its id's first.
+enum AccountMenuAction { AccountCheckNow, AccountMarkAsRead, AccountOpenMail };
 const DWORD floatingStyle = WS_POPUP | WS_BORDER;
 const DWORD floatingExStyle = WS_EX_TOOLWINDOW;
 const UINT paintFlags = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
+// The hover text wraps at this width (at 100%), a few accounts a line.
+const int hoverTipWidth = 320;
+// The hover tool covers the window at any width the status may give it.
+const RECT wholeWindow = {0, 0, 32767, 32767};
 // Room between the text and the border on each side, at 100%.
 const int textMargin = 4;
 #ifndef WM_DPICHANGED
@@ -58,9 +67,34 @@ OutsideEffects platformEffects()
     return effects;
 }
 
+void WatchedAccount::storeRefreshToken(const std::string& token)
+{
+    app.storeRefreshTokenOf(id, token);
+}
+
+namespace {
+
+// The list of accounts with the one made with the application.
+std::vector<std::unique_ptr<WatchedAccount>> firstAccountOf(NotifierApp& app)
+{
+    std::vector<std::unique_ptr<WatchedAccount>> accounts;
+    accounts.emplace_back(new WatchedAccount(app, NotifierApp::checkResultMessage));
+    return accounts;
+}
+
+// What the user calls the account: its name, else its address.
+std::string shownNameOf(const ConfigurationValues& values)
+{
+    const char* name = textOrEmpty(values.accountName);
+    return name[0] != '\0' ? name : textOrEmpty(values.username);
+}
+
+} // namespace
+
 NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
-    : Window(instance), account(checkResultMessage, *this), popupMenu(menuId), windowIcon(noMailIconId),
-      trayIcon(trayIconId, trayCallbackMessage), dialogs(dialogs), effects(platformEffects())
+    : Window(instance), accounts(firstAccountOf(*this)), account(accounts[0]->mail), popupMenu(menuId),
+      windowIcon(noMailIconId), trayIcon(trayIconId, trayCallbackMessage), hoverTip(hoverTipWidth), dialogs(dialogs),
+      effects(platformEffects())
 {
     char programFolder[maxExecutablePath];
     if (!executableFolder(programFolder, sizeof programFolder))
@@ -76,10 +110,16 @@ NotifierApp::NotifierApp(HINSTANCE instance, const AppDialogs& dialogs)
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
 }
 
-// The account stops while the settings it stores its last refresh token in are still here.
+// The accounts stop while the settings they store their last refresh tokens in are still here.
+// Every stop is asked for first, so that the waits overlap.
 NotifierApp::~NotifierApp()
 {
-    account.stop();
+    for (auto& watched : accounts)
+        watched->mail.checker.requestStop();
+    for (auto& watched : accounts)
+        watched->mail.stop();
+    if (removedFirstMade)
+        removedFirstMade->mail.stop();
 }
 
 bool NotifierApp::startUp()
@@ -88,6 +128,7 @@ bool NotifierApp::startUp()
     addHandler(&popupMenu);
     addHandler(&windowIcon);
     addHandler(&trayIcon);
+    addHandler(&hoverTip);
     dpi = dpiOfWindow(nullptr);
     setSize(scaleToDpi(countsWindowWidth, dpi), scaleToDpi(floatingWindowHeight, dpi));
     setStyle(floatingStyle, floatingExStyle);
@@ -95,43 +136,75 @@ bool NotifierApp::startUp()
     trayIcon.imageId = trayImage();
     if (!create(className, className, nullptr, true))
         return false;
+    hoverTip.addTool(nullptr, &wholeWindow, "");
     restorePosition();
     applyDpi(dpiOfWindow(handle));
     SetWindowPos(handle, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     // A password protected for another account or machine is no password: ask for it as
     // on a first start.
-    bool passwordLost = !loadAccount();
+    bool passwordLost = !loadAccounts();
     show(SW_HIDE);
     setFloatingVisible(settings.readVisible());
     if (sharedCopyRefused)
         MessageBoxA(nullptr, sharedCopyText, className, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
-    if ((isUnconfigured() || passwordLost) && dialogs.configure && !configure()) {
+    if (!skippedAccounts.empty()) {
+        std::string text = skippedAccountsText;
+        for (const std::string& section : skippedAccounts)
+            text += "[" + section + "]\n";
+        MessageBoxA(nullptr, text.c_str(), className, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+    }
+    bool haveDialog = dialogs.configure || dialogs.configureAccounts;
+    if ((isUnconfigured() || passwordLost) && haveDialog && !configure()) {
         // Cancelled on first start: nothing runs, so the tray icon must not stay behind.
         DestroyWindow(handle);
         return false;
     }
-    CheckOwner owner;
-    owner.window = handle;
-    owner.tokenMessage = refreshTokenMessage;
-    account.start(owner);
+    for (auto& watched : accounts)
+        startAccount(*watched);
+    accountsRunning = true;
+    updateAccountMenu();
     return true;
 }
 
-// The account and the colours as the settings hold them, with the seen-message file beside the
-// settings. False when the stored password could not be read.
-bool NotifierApp::loadAccount()
+void NotifierApp::startAccount(WatchedAccount& watched)
 {
-    ConfigurationValues stored;
-    StoredPassword form = settings.readConfiguration(stored);
+    CheckOwner owner;
+    owner.window = handle;
+    owner.tokenMessage = refreshTokenMessage;
+    watched.mail.start(owner);
+}
+
+// Every account and the colours as the settings hold them, each with its seen-message file
+// beside the settings. False when a stored password could not be read.
+bool NotifierApp::loadAccounts()
+{
+    AccountValuesList stored;
+    std::vector<StoredPassword> forms;
+    settings.readAccounts(stored, forms, skippedAccounts);
+    bool passwordsRead = true;
+    for (size_t i = 0; i < stored.size(); ++i) {
+        if (i > 0)
+            accounts.emplace_back(new WatchedAccount(*this, checkResultMessage));
+        accounts[i]->id = stored[i]->accountId;
+        loadAccount(*accounts[i], *stored[i], i);
+        protectClearPassword(*stored[i], forms[i], accountSection(stored[i]->accountId, i == 0).c_str());
+        passwordsRead = passwordsRead && forms[i] != StoredPassword::Unreadable;
+    }
+    changeColour = stored[0]->changeColour;
+    newMailColour = stored[0]->newMailColour;
+    return passwordsRead;
+}
+
+void NotifierApp::loadAccount(WatchedAccount& watched, const ConfigurationValues& stored, size_t index)
+{
     TextRecord refreshToken;
-    settings.readRefreshToken(refreshToken);
+    settings.readRefreshToken(refreshToken, accountSection(watched.id, index == 0).c_str());
     TextRecord seenFilePath;
-    buildSiblingPath(seenFilePath, settings.path(), settingsFileName, seenListFileExtension);
-    account.load(stored, textOrEmpty(refreshToken), seenFilePath.text);
-    changeColour = stored.changeColour;
-    newMailColour = stored.newMailColour;
-    protectClearPassword(stored, form);
-    return form != StoredPassword::Unreadable;
+    buildSeenFilePath(seenFilePath, settings.path(), watched.id);
+    watched.mail.load(stored, textOrEmpty(refreshToken), seenFilePath.text);
+    watched.name = shownNameOf(stored);
+    watched.changeColour = stored.changeColour;
+    watched.newMailColour = stored.newMailColour;
 }
 
 void NotifierApp::restorePosition()
@@ -143,22 +216,44 @@ void NotifierApp::restorePosition()
     setPosition(positionX, positionY);
 }
 
-void NotifierApp::storeRefreshToken(const std::string& token)
+// Never in clear: when the platform cannot protect it, the file holds none and the token
+// lasts for this run.
+void NotifierApp::storeRefreshTokenOf(const std::string& id, const std::string& token)
 {
+    // A removed account's section is gone, and stays gone.
+    std::string section = sectionOf(id);
+    if (section.empty())
+        return;
     TextRecord stored;
     if (!token.empty() && !passwordProtection(token.c_str(), stored))
         stored.assign("");
-    settings.writeRefreshToken(textOrEmpty(stored));
+    settings.writeRefreshToken(textOrEmpty(stored), section.c_str());
+}
+
+std::string NotifierApp::sectionOf(const std::string& id) const
+{
+    for (size_t i = 0; i < accounts.size(); ++i)
+        if (accounts[i]->id == id)
+            return accountSection(id, i == 0);
+    return std::string();
+}
+
+const char* NotifierApp::ownSectionOf(size_t index, std::string& section) const
+{
+    if (index == 0 || index >= accounts.size())
+        return nullptr;
+    section = accountSection(accounts[index]->id, false);
+    return section.c_str();
 }
 
 // An older file's password in clear is stored protected at once, not only at the next OK.
 // When the platform cannot protect it, the file keeps it as it was.
-void NotifierApp::protectClearPassword(const ConfigurationValues& stored, StoredPassword form)
+void NotifierApp::protectClearPassword(const ConfigurationValues& stored, StoredPassword form, const char* section)
 {
     TextRecord protectedForm;
     if (form == StoredPassword::Plain && stored.password.text && stored.password.text[0] &&
         passwordProtection(stored.password.text, protectedForm))
-        settings.writeString(sectionConnection, keyPassword, protectedForm.text);
+        settings.writeString(section, keyPassword, protectedForm.text);
 }
 
 bool NotifierApp::isUnconfigured() const
@@ -172,7 +267,14 @@ bool NotifierApp::isUnconfigured() const
     return true;
 }
 
-bool NotifierApp::configure(bool atSignIn)
+bool NotifierApp::configure(bool atSignIn, size_t selected)
+{
+    if (dialogs.configureAccounts)
+        return configureEvery(atSignIn, selected);
+    return configureOne(atSignIn);
+}
+
+bool NotifierApp::configureOne(bool atSignIn)
 {
     if (!dialogs.configure)
         return false;
@@ -187,16 +289,98 @@ bool NotifierApp::configure(bool atSignIn)
     addressBefore.assign(textOrEmpty(values.username));
     if (!dialogs.configure(values, passwordProtection))
         return false;
-    account.reconfigure(values, methodBefore, textOrEmpty(addressBefore));
+    accounts[0]->mail.reconfigure(values, methodBefore, textOrEmpty(addressBefore));
+    accounts[0]->name = shownNameOf(values);
     changeColour = values.changeColour;
     newMailColour = values.newMailColour;
     settings.writeConfiguration(values);
     return true;
 }
 
+bool NotifierApp::configureEvery(bool atSignIn, size_t selected)
+{
+    AccountValuesList values;
+    AccountValuesList before;
+    std::vector<StoredPassword> forms;
+    std::vector<std::string> skipped;
+    settings.readAccounts(values, forms, skipped);
+    settings.readAccounts(before, forms, skipped);
+    if (selected >= values.size())
+        selected = 0;
+    values[selected]->focusSignIn = atSignIn;
+    // The colours as this window uses them, which only the dialog changes.
+    values[0]->changeColour = changeColour;
+    values[0]->newMailColour = newMailColour;
+    if (!dialogs.configureAccounts(values, selected, passwordProtection))
+        return false;
+    // The program always has an account to show, if only one still to be set up.
+    if (values.empty())
+        values.emplace_back(new ConfigurationValues);
+    // Written first: the ids of added accounts come from here, and reconfigure then stores
+    // their tokens in their own places.
+    settings.writeAccounts(values);
+    applyAccounts(values, before);
+    changeColour = values[0]->changeColour;
+    newMailColour = values[0]->newMailColour;
+    updateAccountMenu();
+    return true;
+}
+
+void NotifierApp::applyAccounts(const AccountValuesList& confirmed, const AccountValuesList& before)
+{
+    std::vector<std::unique_ptr<WatchedAccount>> running;
+    running.swap(accounts);
+    std::vector<bool> added;
+    for (const auto& values : confirmed) {
+        auto same = std::find_if(running.begin(), running.end(), [&](const std::unique_ptr<WatchedAccount>& each) {
+            return each && each->id == values->accountId;
+        });
+        added.push_back(same == running.end());
+        if (same != running.end())
+            accounts.push_back(std::move(*same));
+        else
+            accounts.emplace_back(new WatchedAccount(*this, checkResultMessage));
+    }
+    // What is left was removed: it stops, and its seen messages go with it.
+    for (auto& removed : running) {
+        if (!removed)
+            continue;
+        removed->mail.stop();
+        TextRecord seenFilePath;
+        buildSeenFilePath(seenFilePath, settings.path(), removed->id);
+        seenFilePath.toWide();
+        if (seenFilePath.wide != nullptr)
+            DeleteFileW(seenFilePath.wide);
+        if (&removed->mail == &account)
+            removedFirstMade = std::move(removed);
+    }
+    for (size_t i = 0; i < confirmed.size(); ++i) {
+        const ConfigurationValues& values = *confirmed[i];
+        WatchedAccount& watched = *accounts[i];
+        auto earlier =
+            std::find_if(before.begin(), before.end(), [&](const std::unique_ptr<ConfigurationValues>& each) {
+                return each->accountId == values.accountId;
+            });
+        if (!added[i] && earlier != before.end()) {
+            watched.mail.reconfigure(values, (*earlier)->signIn, textOrEmpty((*earlier)->username));
+        } else {
+            watched.id = values.accountId;
+            loadAccount(watched, values, i);
+            if (values.newSignIn)
+                watched.mail.reconfigure(values, values.signIn, textOrEmpty(values.username));
+            if (accountsRunning)
+                startAccount(watched);
+        }
+        watched.name = shownNameOf(values);
+        watched.changeColour = values.changeColour;
+        watched.newMailColour = values.newMailColour;
+    }
+}
+
 void NotifierApp::onClose()
 {
-    account.saveSeenFile();
+    for (auto& watched : accounts)
+        watched->mail.saveSeenFile();
     RECT frame;
     if (GetWindowRect(handle, &frame))
         settings.writePosition(frame.left, frame.top);
@@ -224,7 +408,8 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
     if (message == checkResultMessage)
         return onCheckResult();
     if (message == refreshTokenMessage) {
-        account.storeRotatedRefreshTokens();
+        for (auto& watched : accounts)
+            watched->mail.storeRotatedRefreshTokens();
         return 0;
     }
     // Whoever changed the Run entry last (this menu, the installer, the user), the menu shows it.
@@ -250,7 +435,7 @@ int NotifierApp::onOtherMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
     // Timers may have slept with the machine: look at the mailbox now, not an interval later.
     if (message == WM_POWERBROADCAST && wParam == PBT_APMRESUMEAUTOMATIC) {
-        account.checker.requestCheckNow();
+        checkAllNow();
         return 1;
     }
     return 0;
@@ -265,7 +450,7 @@ bool NotifierApp::onTrayNotify(LPARAM event)
         return true;
     case NIN_BALLOONUSERCLICK: // a click on the notification
         if (balloonAsksSignIn)
-            configure(true);
+            configure(true, signInAgainAccount);
         else
             runDoubleClickAction();
         return true;
@@ -284,9 +469,13 @@ void NotifierApp::showTrayMenuAtCursor()
     popupMenu.showAt(cursor.x, cursor.y);
 }
 
+// Every account's results are taken at each message: whichever account sent it, the others'
+// news of the same moment is announced with it, once.
 bool NotifierApp::onCheckResult()
 {
-    shown = account.checker.takeSnapshot();
+    for (auto& watched : accounts)
+        watched->shown = watched->mail.checker.takeSnapshot();
+    shown = accounts.size() == 1 ? accounts[0]->shown : sumAccounts(accountStatuses());
     if (shown.freshMail)
         announceNewMail();
     announceSignInAgain();
@@ -299,8 +488,25 @@ bool NotifierApp::onCheckResult()
     trayIcon.showImage(trayImage());
     updateStatusText();
     trayIcon.setTip(spokenText);
+    updateAccountMenu();
     RedrawWindow(handle, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE);
     return false;
+}
+
+std::vector<AccountStatus> NotifierApp::accountStatuses() const
+{
+    std::vector<AccountStatus> statuses;
+    for (const auto& watched : accounts)
+        statuses.push_back(AccountStatus{watched->name.c_str(), watched->shown});
+    return statuses;
+}
+
+const WatchedAccount* NotifierApp::firstWithUnseen() const
+{
+    for (const auto& watched : accounts)
+        if (watched->shown.unseenCount > 0 && !isFailureStatus(watched->shown.status))
+            return watched.get();
+    return nullptr;
 }
 
 int NotifierApp::trayImage() const
@@ -331,22 +537,45 @@ void NotifierApp::announceNewMail()
     if (settings.readBalloon()) {
         char title[balloonTitleSize];
         char text[balloonTextSize];
-        formatBalloonText(shown, title, sizeof title, text, sizeof text);
-        std::string senders = newMailText(shown.previews, shown.unseenCount);
+        // One account names who its newest mail is from; several name the accounts.
+        std::string senders;
+        if (accounts.size() > 1) {
+            formatAccountsBalloonText(accountStatuses(), title, sizeof title, text, sizeof text);
+        } else {
+            formatBalloonText(shown, title, sizeof title, text, sizeof text);
+            senders = newMailText(shown.previews, shown.unseenCount);
+        }
         trayIcon.showBalloon(title, senders.empty() ? text : senders.c_str());
         balloonAsksSignIn = false;
     }
-    playNewMailSound();
+    // Several accounts' results of one burst (a Check Now, a wake from sleep) sound once, with
+    // the sound of the first account that has news.
+    if (accounts.size() > 1) {
+        DWORD now = GetTickCount();
+        if (soundPlayed && now - lastSoundTicks < soundBurstMilliseconds)
+            return;
+        soundPlayed = true;
+        lastSoundTicks = now;
+    }
+    size_t sounding = 0;
+    while (sounding + 1 < accounts.size() && accounts[sounding]->shown.freshMail <= 0)
+        ++sounding;
+    std::string section;
+    playNewMailSound(ownSectionOf(sounding, section));
 }
 
 // Not at every cycle: once, when the checks first stand at "Sign in again", or at the first
 // cycle after quiet time that still does.
 void NotifierApp::announceSignInAgain()
 {
-    if (shown.status != CheckStatus::SignInAgain) {
+    auto renew = std::find_if(accounts.begin(), accounts.end(), [](const std::unique_ptr<WatchedAccount>& each) {
+        return each->shown.status == CheckStatus::SignInAgain;
+    });
+    if (renew == accounts.end()) {
         signInAgainAnnounced = false;
         return;
     }
+    signInAgainAccount = static_cast<size_t>(renew - accounts.begin());
     if (signInAgainAnnounced || !quietTime.allowsAnnouncing())
         return;
     signInAgainAnnounced = true;
@@ -356,12 +585,12 @@ void NotifierApp::announceSignInAgain()
     balloonAsksSignIn = true;
 }
 
-void NotifierApp::playNewMailSound()
+void NotifierApp::playNewMailSound(const char* account)
 {
-    if (!settings.readPlaySound(defaultPlaySoundForNewMail))
+    if (!settings.readPlaySound(defaultPlaySoundForNewMail, account))
         return;
     TextRecord customSound;
-    settings.readCustomSound(customSound);
+    settings.readCustomSound(customSound, account);
     if (customSound.text && customSound.text[0])
         effects.playSound(customSound.text, SND_FILENAME | SND_ASYNC);
     else
@@ -376,7 +605,10 @@ void NotifierApp::followSoundRepeat(bool fresh)
 
 void NotifierApp::updateStatusText()
 {
-    designWidth = formatStatusText(shown, statusText, statusTextSize);
+    if (accounts.size() > 1)
+        designWidth = formatAccountsStatusText(accountStatuses(), statusText, statusTextSize);
+    else
+        designWidth = formatStatusText(shown, statusText, statusTextSize);
     resizeForStatus();
     updateSpokenText();
 }
@@ -384,12 +616,18 @@ void NotifierApp::updateStatusText()
 void NotifierApp::updateSpokenText()
 {
     char words[spokenTextSize];
-    formatSpokenStatus(shown, words, spokenTextSize);
+    if (accounts.size() > 1)
+        formatAccountsSpoken(accountStatuses(), words, spokenTextSize);
+    else
+        formatSpokenStatus(shown, words, spokenTextSize);
     // The same words again are not news: a reader would repeat them at every check.
     if (strcmp(words, spokenText) == 0)
         return;
     copyBounded(spokenText, spokenTextSize, words);
     NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, handle, OBJID_CLIENT, CHILDID_SELF);
+    // One account has no hover text: the window shows all there is.
+    if (hoverTip.handle)
+        hoverTip.setOwnerToolText(accounts.size() > 1 ? spokenText : "");
 }
 
 void NotifierApp::applyDpi(int newDpi)
@@ -419,7 +657,15 @@ void NotifierApp::onPaint(HDC context)
 {
     RECT client;
     GetClientRect(handle, &client);
-    FloatingColours colours = floatingColours(highContrastOn(), changeColour && shown.unseenCount > 0, newMailColour);
+    // The colour of the first account with unseen mail; the first account's is the window's own.
+    bool newMail = changeColour && shown.unseenCount > 0;
+    COLORREF fill = newMailColour;
+    const WatchedAccount* news = accounts.size() > 1 ? firstWithUnseen() : nullptr;
+    if (news != nullptr && news != accounts[0].get()) {
+        newMail = news->changeColour;
+        fill = news->newMailColour;
+    }
+    FloatingColours colours = floatingColours(highContrastOn(), newMail, fill);
     if (colours.fill) {
         SolidBrush fill(colours.background);
         FillRect(context, &client, fill.get());
@@ -449,7 +695,7 @@ void NotifierApp::onLeftDoubleClick(WPARAM, int, int)
 void NotifierApp::runDoubleClickAction()
 {
     openMailProgram();
-    account.markAsRead();
+    markAllAsRead();
 }
 
 void NotifierApp::openMailProgram()
@@ -460,6 +706,18 @@ void NotifierApp::openMailProgram()
         effects.openTarget(handle, target.text);
 }
 
+void NotifierApp::checkAllNow()
+{
+    for (auto& watched : accounts)
+        watched->mail.checker.requestCheckNow();
+}
+
+void NotifierApp::markAllAsRead()
+{
+    for (auto& watched : accounts)
+        watched->mail.markAsRead();
+}
+
 void NotifierApp::onMenuCommand(int id)
 {
     switch (id) {
@@ -467,14 +725,14 @@ void NotifierApp::onMenuCommand(int id)
         SendMessageA(handle, WM_CLOSE, 0, 0);
         break;
     case ID_MARK_AS_READ:
-        account.markAsRead();
+        markAllAsRead();
         break;
     case ID_CHECK_NOW:
-        account.checker.requestCheckNow();
+        checkAllNow();
         break;
     case ID_CONFIGURE:
         if (configure())
-            account.checker.requestCheckNow();
+            checkAllNow();
         break;
     case ID_SHOW_FLOATING_WINDOW:
         toggleFloatingVisible();
@@ -492,8 +750,64 @@ void NotifierApp::onMenuCommand(int id)
     default:
         if (NewMailMenu::isEntry(id))
             openMailProgram();
+        else if (id >= accountMenuFirst &&
+                 id < accountMenuFirst + static_cast<int>(accountMenuLimit) * accountMenuStride)
+            onAccountCommand(static_cast<size_t>((id - accountMenuFirst) / accountMenuStride),
+                             (id - accountMenuFirst) % accountMenuStride);
         break;
     }
+}
+
+void NotifierApp::onAccountCommand(size_t index, int action)
+{
+    if (index >= accounts.size())
+        return;
+    MailAccount& chosen = accounts[index]->mail;
+    if (action == AccountCheckNow)
+        chosen.checker.requestCheckNow();
+    if (action == AccountMarkAsRead)
+        chosen.markAsRead();
+    if (action == AccountOpenMail) {
+        std::string section;
+        TextRecord target;
+        settings.readDoubleClick(target, ownSectionOf(index, section));
+        if (target.text && target.text[0])
+            effects.openTarget(handle, target.text);
+        chosen.markAsRead();
+    }
+}
+
+// Rebuilt at each result, so that the menu is current whenever it opens; one account has no
+// entries of its own (the common Check Now and Mark As Read are its).
+void NotifierApp::updateAccountMenu()
+{
+    HMENU top = popupMenu.menuHandle() ? GetSubMenu(popupMenu.menuHandle(), 0) : nullptr;
+    if (top == nullptr)
+        return;
+    for (; accountMenuEntries > 0; --accountMenuEntries)
+        DeleteMenu(top, 0, MF_BYPOSITION);
+    if (accounts.size() < 2)
+        return;
+    UINT position = 0;
+    for (size_t i = 0; i < accounts.size() && i < accountMenuLimit; ++i) {
+        const WatchedAccount& watched = *accounts[i];
+        HMENU entries = CreatePopupMenu();
+        int first = accountMenuFirst + static_cast<int>(i) * accountMenuStride;
+        AppendMenuA(entries, MF_STRING, static_cast<UINT_PTR>(first + AccountCheckNow), "Check Now");
+        AppendMenuA(entries, MF_STRING | (watched.shown.unseenCount > 0 ? 0 : MF_GRAYED),
+                    static_cast<UINT_PTR>(first + AccountMarkAsRead), "Mark As Read");
+        std::string section;
+        TextRecord target;
+        settings.readDoubleClick(target, ownSectionOf(i, section));
+        if (target.text && target.text[0])
+            AppendMenuA(entries, MF_STRING, static_cast<UINT_PTR>(first + AccountOpenMail), "Open Mail Program");
+        std::vector<AccountStatus> one = {AccountStatus{watched.name.c_str(), watched.shown}};
+        char label[spokenTextSize];
+        formatAccountsSpoken(one, label, sizeof label);
+        InsertMenuA(top, position++, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(entries), label);
+    }
+    InsertMenuA(top, position++, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+    accountMenuEntries = static_cast<int>(position);
 }
 
 void NotifierApp::setFloatingVisible(bool visible)

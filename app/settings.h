@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "app/protected_password.h"
 #include "mail/connection/connection_security.h"
 #include "account/configuration_values.h"
@@ -12,7 +15,15 @@ inline constexpr char sectionConnection[] = "connection";
 inline constexpr char sectionNewMail[] = "newmail";
 inline constexpr char sectionActions[] = "actions";
 inline constexpr char sectionPosition[] = "position";
+// Accounts after the first: their order in one key, each in a section named by its id.
+inline constexpr char sectionAccounts[] = "accounts";
+inline constexpr char keyAccountOrder[] = "order";
+inline constexpr char accountSectionPrefix[] = "account.";
+// The id of the account in [connection] when the file lists no order (a file of one account).
+inline constexpr char firstAccountId[] = "0";
 
+// What the user calls the account; absent: its address is shown.
+inline constexpr char keyAccountName[] = "name";
 inline constexpr char keyServer[] = "server";
 inline constexpr char keyUsername[] = "username";
 inline constexpr char keyPassword[] = "password";
@@ -120,6 +131,13 @@ SettingsPlace buildSettingsPath(TextRecord& path, TextRecord& userTrustPath, con
 // trust file lie beside the settings file, wherever that is.
 bool buildSiblingPath(TextRecord& path, const char* sibling, const char* name, const char* extension);
 
+// The section that holds the account `id`: [connection] for the first, [account.<id>] for
+// the others.
+std::string accountSection(const std::string& id, bool first);
+// The seen-message file of the account `id` beside the settings file: pellwick.uidl for the id
+// an older version's one account has, so that it keeps its marks; pellwick-<id>.uidl otherwise.
+bool buildSeenFilePath(TextRecord& path, const char* settingsPath, const std::string& id);
+
 // "r,g,b" into a colour, each component's low 8 bits; fewer than three numbers: fallback.
 COLORREF parseSettingsColour(const char* text, COLORREF fallback);
 // "true", "y", "yes" in any case, or exactly "1".
@@ -147,7 +165,8 @@ public:
     bool readBool(const char* section, const char* key, bool fallback) const;
     COLORREF readColour(const char* section, const char* key, COLORREF fallback) const;
     // Reads the whole value, however long; TooLong when it cannot go into a POP3 command.
-    AccountValueLength readAccountText(const char* key, TextRecord& value) const;
+    AccountValueLength readAccountText(const char* key, TextRecord& value,
+                                       const char* section = sectionConnection) const;
     // The password in clear, from its protected form or from an older file's plain text.
     StoredPassword readPassword(TextRecord& password) const;
 
@@ -161,33 +180,46 @@ public:
     bool writeOrRemove(const char* section, const char* key, const char* text);
 
     // Typed access to the keys, with their defaults and buffer sizes.
-    bool readUseTls() const { return readBool(sectionConnection, keySsl, defaultUseTls); }
-    bool readStartTls() const { return readBool(sectionConnection, keyStartTls, defaultStartTls); }
-    ConnectionSecurity readSecurity() const { return connectionSecurityOf(readUseTls(), readStartTls()); }
+    // The account keys read [connection] unless given another account's section.
+    bool readUseTls(const char* section = sectionConnection) const { return readBool(section, keySsl, defaultUseTls); }
+    bool readStartTls(const char* section = sectionConnection) const
+    {
+        return readBool(section, keyStartTls, defaultStartTls);
+    }
+    ConnectionSecurity readSecurity(const char* section = sectionConnection) const
+    {
+        return connectionSecurityOf(readUseTls(section), readStartTls(section));
+    }
     // Both within what the program can use (usablePort, usableCheckMinutes). An IMAP account
     // without a port has its security's standard IMAP port.
-    int readPort() const;
-    int readCheckMinutes() const;
-    bool readPlaySound(bool fallback) const { return readBool(sectionNewMail, keyPlaySound, fallback); }
-    void readCustomSound(TextRecord& path) const;
+    int readPort(const char* section = sectionConnection) const;
+    int readCheckMinutes(const char* section = sectionConnection) const;
+    // Sound, colour and mail program: an account's section may hold its own (`account`, null
+    // for none); absent there, the shared ones of [newmail] and [actions].
+    bool readPlaySound(bool fallback, const char* account = nullptr) const;
+    void readCustomSound(TextRecord& path, const char* account = nullptr) const;
     // Within 0 (off) and longestRepeatMinutes.
     int readRepeatMinutes() const;
-    bool readChangeColour() const { return readBool(sectionNewMail, keyChangeColour, defaultChangeColour); }
-    COLORREF readNewMailColour() const { return readColour(sectionNewMail, keyNewMailColour, defaultNewMailColour); }
+    bool readChangeColour(const char* account = nullptr) const;
+    COLORREF readNewMailColour(const char* account = nullptr) const;
     bool readBalloon() const { return readBool(sectionNewMail, keyBalloon, defaultBalloon); }
-    bool readShowSenders() const;
-    void readDoubleClick(TextRecord& target) const;
-    void readCertSha256(TextRecord& fingerprint) const;
-    SignInMethod readSignIn() const;
-    MailProtocol readProtocol() const;
+    void readDoubleClick(TextRecord& target, const char* account = nullptr) const;
+    void readCertSha256(TextRecord& fingerprint, const char* section = sectionConnection) const;
+    SignInMethod readSignIn(const char* section = sectionConnection) const;
+    MailProtocol readProtocol(const char* section = sectionConnection) const;
     // The folder an IMAP account watches; INBOX when absent or empty.
-    void readFolder(TextRecord& folder) const;
-    bool readMarkOnServer() const { return readBool(sectionConnection, keyMarkOnServer, false); }
+    void readFolder(TextRecord& folder, const char* section = sectionConnection) const;
+    // Absent: off for a file that already names a server (written before the switch), else on.
+    bool readShowSenders(const char* section = sectionConnection) const;
+    bool readMarkOnServer(const char* section = sectionConnection) const
+    {
+        return readBool(section, keyMarkOnServer, false);
+    }
     // The refresh token in clear; Unreadable (and empty) for one protected elsewhere, damaged,
     // or stored in clear, which the program never does. Plain with the empty text when none.
-    StoredPassword readRefreshToken(TextRecord& token) const;
+    StoredPassword readRefreshToken(TextRecord& token, const char* section = sectionConnection) const;
     // `stored` as protectPassword made it; null or empty removes the token.
-    void writeRefreshToken(const char* stored);
+    void writeRefreshToken(const char* stored, const char* section = sectionConnection);
     // x and y hold the current position on entry, the stored one (y read first) on return.
     void readPosition(int& positionX, int& positionY) const;
     bool readVisible() const { return readBool(sectionPosition, keyVisible, defaultVisible); }
@@ -204,8 +236,31 @@ public:
     // the refresh token is not written here.
     void writeConfiguration(const ConfigurationValues& values);
 
+    // Every account in the user's order: [connection] first, then those [accounts] order lists,
+    // each with its id and how its stored password read (`passwordForms`, one per account). An
+    // entry that is no id, names an id listed before, or whose section is missing or stands
+    // twice in the file is skipped: `skipped` names each such entry, empty when none was.
+    void readAccounts(AccountValuesList& accounts, std::vector<StoredPassword>& passwordForms,
+                      std::vector<std::string>& skipped) const;
+    // Writes every account: the first as writeConfiguration does (so that an older version
+    // opens it as its one account), the others in their own sections, holding only the sound,
+    // colour and mail program that differ from the first's. An account without an id gets the
+    // next one above every id listed; stored refresh tokens move with their accounts, and the
+    // sections of accounts no longer listed go.
+    void writeAccounts(AccountValuesList& accounts);
+    // The ids in the file's order, the first being [connection]'s; damaged entries left out.
+    // `skipped`, when given, gets the sections of the entries left out.
+    std::vector<std::string> readAccountOrder(std::vector<std::string>* skipped = nullptr) const;
+
 private:
     const wchar_t* widePath() const { return filePath.wide ? filePath.wide : L""; }
+    // The keys of one account into `section`, the keys the first holds elsewhere aside.
+    void writeAccountKeys(const ConfigurationValues& values, const char* section);
+    // An account after the first: its keys, and what it does on new mail where that is its own.
+    void writeFurtherAccount(const ConfigurationValues& values, const ConfigurationValues& first);
+    void readAccountSection(ConfigurationValues& values, const char* section, bool first, StoredPassword& form) const;
+    bool removeKey(const char* section, const char* key);
+    bool removeSection(const char* section);
 
     TextRecord filePath; // with its wide copy, for the profile calls
 };

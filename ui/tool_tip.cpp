@@ -49,6 +49,16 @@ void ToolTip::addTool(Window* control, const RECT* rectangle, const char* text)
     SendMessageA(handle, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
+void ToolTip::setOwnerToolText(const char* text)
+{
+    TOOLINFOA tool = {};
+    tool.cbSize = toolInfoSize;
+    tool.hwnd = owner ? owner->handle : nullptr;
+    tool.hinst = moduleInstance;
+    tool.lpszText = const_cast<char*>(text);
+    SendMessageA(handle, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
 void ToolTip::onNotifyReflected(int code, NMHDR* header)
 {
     if (code != static_cast<int>(TTN_GETDISPINFOA))

@@ -19,6 +19,9 @@ public:
     // Registers a tool: a control (its whole window), else a rectangle of the owner, else the
     // owner's client area. A null text makes the tooltip ask the owner when it shows.
     void addTool(Window* control, const RECT* rectangle, const char* text);
+    // Replaces the text of the owner's rectangle or client-area tool (TTM_UPDATETIPTEXT); a tip on
+    // show takes it at once.
+    void setOwnerToolText(const char* text);
 
     int maxTipWidth;
 };

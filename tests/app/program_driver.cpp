@@ -58,6 +58,12 @@ ProgramFiles::ProgramFiles()
 bool ProgramFiles::startFresh(const std::vector<std::string>& iniLines)
 {
     DeleteFileA(seenPath().c_str());
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(seenPath("*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        DeleteFileA((base + "\\" + found.cFileName).c_str());
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
     std::ofstream ini(iniPath(), std::ios::binary | std::ios::trunc);
     for (const std::string& line : iniLines)
         ini << line << "\r\n";
@@ -71,10 +77,10 @@ std::string ProgramFiles::readValue(const char* section, const char* key) const
     return value;
 }
 
-std::vector<std::string> ProgramFiles::seenIds() const
+std::vector<std::string> ProgramFiles::seenIds(const std::string& id) const
 {
     std::vector<std::string> ids;
-    std::ifstream file(seenPath(), std::ios::binary);
+    std::ifstream file(seenPath(id), std::ios::binary);
     std::string line;
     while (std::getline(file, line)) {
         if (!line.empty() && line.back() == '\r')

@@ -21,12 +21,16 @@ public:
     ProgramFiles();
     const std::string& folder() const { return base; }
     std::string iniPath() const { return base + "\\pellwick.ini"; }
-    std::string seenPath() const { return base + "\\pellwick.uidl"; }
-    // Replaces the settings file with these lines and removes the seen-message file.
+    // The seen-message file of the first account, or of the account `id`.
+    std::string seenPath(const std::string& id = "") const
+    {
+        return base + "\\pellwick" + (id.empty() ? "" : "-" + id) + ".uidl";
+    }
+    // Replaces the settings file with these lines and removes every seen-message file.
     bool startFresh(const std::vector<std::string>& iniLines);
     std::string readValue(const char* section, const char* key) const;
     // The seen-message file's lines; empty when it is missing.
-    std::vector<std::string> seenIds() const;
+    std::vector<std::string> seenIds(const std::string& id = "") const;
 
 private:
     std::string base;

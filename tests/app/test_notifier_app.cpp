@@ -5,6 +5,7 @@
 
 #include <winsock2.h> // before windows.h, for the test servers
 #include <windows.h>
+#include <commctrl.h>
 #include <mmsystem.h>
 
 #include <algorithm>
@@ -711,6 +712,75 @@ void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
     EndMenu();
 }
 
+// Two accounts: the window sums them, news of both sounds once, and each has its own menu
+// entry whose Mark As Read marks that account only.
+TEST_F(AppInProcess, SeveralAccountsShareTheWindowAndEachHasItsOwnMenu)
+{
+    ScriptedPop3Server home;
+    home.addConnection(listing("1 h1\r\n2 h2\r\n"));
+    ASSERT_TRUE(home.start());
+    server.addConnection(listing("1 w1\r\n"));
+    start({"name=Work", "[newmail]", "playsound=true", "[accounts]", "order=0,1", "[account.1]", "name=Home",
+           "server=127.0.0.1", "username=u", "password=p", "SSL=false", "port=" + std::to_string(home.port())});
+    NotifierApp* shownBy = app.get();
+    ASSERT_TRUE(pumpUntil([&] { return std::string(shownBy->spokenText) == "Work 1 of 1, Home 2 of 2"; }, resultMs))
+        << app->spokenText;
+    EXPECT_STREQ(app->statusText, "3 / 3");
+    EXPECT_EQ(played.size(), 1u) << "one sound for the news of two accounts";
+    char hover[spokenTextSize] = "";
+    TOOLINFOA tool = {};
+    tool.cbSize = TTTOOLINFOA_V1_SIZE;
+    tool.hwnd = app->handle;
+    tool.lpszText = hover;
+    SendMessageA(app->hoverTip.handle, TTM_GETTEXTA, sizeof hover, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_STREQ(hover, app->spokenText) << "hovering names each account";
+    HMENU top = GetSubMenu(app->popupMenu.menuHandle(), 0);
+    char label[spokenTextSize] = "";
+    GetMenuStringA(top, 1, label, sizeof label, MF_BYPOSITION);
+    EXPECT_STREQ(label, "Home 2 of 2");
+    HMENU homeEntries = GetSubMenu(top, 1);
+    ASSERT_NE(homeEntries, nullptr);
+    GetMenuStringA(homeEntries, 1, label, sizeof label, MF_BYPOSITION);
+    EXPECT_STREQ(label, "Mark As Read");
+    app->onMenuCommand(static_cast<int>(GetMenuItemID(homeEntries, 1)));
+    ASSERT_TRUE(waitForStatus("1 / 3"));
+    EXPECT_STREQ(app->spokenText, "Work 1 of 1, Home 0 of 2");
+}
+
+// The accounts confirmed in the dialog replace the running ones by id: a renamed one keeps its
+// place, a removed one stops and its seen messages go, an added one gets a new id and starts.
+TEST_F(AppInProcess, ConfirmedAccountsReplaceTheRunningOnesById)
+{
+    ScriptedPop3Server home, extra;
+    home.addConnection(listing("1 h1\r\n"));
+    extra.addConnection(listing("1 e1\r\n"));
+    ASSERT_TRUE(home.start() && extra.start());
+    static int extraPort = extra.port();
+    server.addConnection(listing("1 w1\r\n"));
+    start({"name=Work", "[accounts]", "order=0,1", "[account.1]", "name=Home", "server=127.0.0.1", "username=u",
+           "password=p", "SSL=false", "port=" + std::to_string(home.port())});
+    NotifierApp* shownBy = app.get();
+    ASSERT_TRUE(pumpUntil([&] { return std::string(shownBy->spokenText) == "Work 1 of 1, Home 1 of 1"; }, resultMs));
+    app->accounts[1]->mail.markAsRead();
+    ASSERT_NE(GetFileAttributesA(files.seenPath("1").c_str()), INVALID_FILE_ATTRIBUTES);
+    app->dialogs.configureAccounts = [](AccountValuesList& accounts, size_t&, PasswordProtection) {
+        accounts.erase(accounts.begin() + 1);
+        accounts[0]->accountName.assign("Job");
+        accounts.emplace_back(new ConfigurationValues);
+        accounts.back()->accountName.assign("Extra");
+        accounts.back()->server.assign("127.0.0.1");
+        accounts.back()->username.assign("u");
+        accounts.back()->security = ConnectionSecurity::None;
+        accounts.back()->port = extraPort;
+        return true;
+    };
+    ASSERT_TRUE(app->configure());
+    EXPECT_EQ(GetFileAttributesA(files.seenPath("1").c_str()), INVALID_FILE_ATTRIBUTES) << "Home's marks stayed";
+    EXPECT_TRUE(pumpUntil([&] { return std::string(shownBy->spokenText) == "Job 1 of 1, Extra 1 of 1"; }, resultMs))
+        << app->spokenText;
+    EXPECT_EQ(files.readValue(sectionAccounts, keyAccountOrder), "0,2");
+}
+
 TEST_F(AppInProcess, RightClickOnTheTrayIconShowsEveryMenuCommand)
 {
     server.addConnection(listing("1 a\r\n"));
@@ -1099,6 +1169,43 @@ TEST(StatusText, BalloonNamesTheNewCountAndTheTotal)
         formatBalloonText(shown, title, sizeof title, text, sizeof text);
         EXPECT_STREQ(title, each.title);
         EXPECT_STREQ(text, each.text);
+    }
+}
+
+// Several accounts: the window sums those that did not fail and marks a failure, the words
+// name each, the notification the ones with news.
+TEST(StatusText, AccountsAreSummedNamedAndAFailureMarked)
+{
+    CheckSnapshot work{CheckStatus::Ok, 2, 10, 1};
+    CheckSnapshot home{CheckStatus::Ok, 1, 4, 0};
+    CheckSnapshot failed{CheckStatus::NoResponse, 7, 9, 0};
+    struct Case {
+        std::vector<AccountStatus> accounts;
+        const char* window;
+        const char* words;
+        const char* news;
+    } cases[] = {
+        {{{"Work", work}, {"Home", home}}, "3 / 14", "Work 2 of 10, Home 1 of 4", "3 new: Work 2, Home 1"},
+        {{{"Work", work}, {"Old", failed}, {"Home", {CheckStatus::Checking, 1, 4, 1}}},
+         "3 / 14 !",
+         "Work 2 of 10, Old: Server not responding, Home 1 of 4",
+         "3 new: Work 2, Home 1"},
+        {{{"Old", failed}, {"Home", {CheckStatus::BadLogin, 0, 0, 0}}},
+         "Server not responding",
+         "Old: Server not responding, Home: Bad username/password",
+         "0 new: "},
+    };
+    for (const Case& each : cases) {
+        char text[statusTextSize];
+        formatAccountsStatusText(each.accounts, text, statusTextSize);
+        EXPECT_STREQ(text, each.window);
+        char words[spokenTextSize];
+        formatAccountsSpoken(each.accounts, words, spokenTextSize);
+        EXPECT_STREQ(words, each.words);
+        char title[balloonTitleSize];
+        char news[balloonTextSize];
+        formatAccountsBalloonText(each.accounts, title, sizeof title, news, sizeof news);
+        EXPECT_STREQ(news, each.news) << each.words;
     }
 }
 

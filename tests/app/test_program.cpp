@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/notifier_app.h"
 #include "app/protected_password.h"
 #include "res/resource.h"
 #include "tests/app/program_driver.h"
@@ -430,6 +431,54 @@ TEST_F(ProgramRuns, MarksSurviveARestart)
     ProgramDriver again;
     startProgram(again);
     EXPECT_TRUE(again.waitForStatus("1 / 3", checkMs)) << "shows: " << again.statusText();
+}
+
+// Three accounts on the bench's Dovecot (POP3, IMAP, and POP3 with a wrong password): the
+// window sums the two that work in the new-mail colour and names each; an account's own Mark As
+// Read and Check Now reach that account alone, and its marks go to its own seen file.
+TEST_F(ProgramRuns, ThreeAccountsShareTheWindowAndEachHasItsOwnMenu)
+{
+    const std::string home = user + "_home";
+    const std::string old = user + "_old";
+    ASSERT_TRUE(dovecot.addUser(home, password) && dovecot.clearMailbox(home) && dovecot.addUser(old, password));
+    deliver(1, 2);
+    ASSERT_TRUE(dovecot.deliver(home, "h1", message(1)));
+    std::vector<std::string> lines = settingsFor(password, {"name=Work", "[position]", "visible=true"});
+    for (const auto& account :
+         {std::vector<std::string>{"1", "Home", home, password, "imap", std::to_string(dovecot.imapsPort())},
+          std::vector<std::string>{"2", "Old", old, "wrong", "pop3", std::to_string(dovecot.tlsPort())}}) {
+        std::vector<std::string> section = {"[account." + account[0] + "]",
+                                            "name=" + account[1],
+                                            "server=localhost",
+                                            "username=" + account[2],
+                                            "password=" + account[3],
+                                            "protocol=" + account[4],
+                                            "port=" + account[5],
+                                            "SSL=true",
+                                            "checkmins=30"};
+        lines.insert(lines.end(), section.begin(), section.end());
+    }
+    lines.insert(lines.end(), {"[accounts]", "order=0,1,2"});
+    ASSERT_TRUE(files.startFresh(lines));
+    ProgramDriver program;
+    startProgram(program);
+    const std::string failed = ", Old: Bad username/password";
+    ASSERT_TRUE(program.waitForStatus("Work 2 of 2, Home 1 of 1" + failed, checkMs)) << program.statusText();
+    screenshot(program, "three-accounts");
+    ScreenImage window;
+    ASSERT_TRUE(program.captureWindow(window));
+    EXPECT_GT(window.count(newMailFill), area(window) / 3) << "the window is not in the new-mail colour";
+
+    const int home_ = NotifierApp::accountMenuFirst + NotifierApp::accountMenuStride;
+    program.command(home_ + 1); // Home: Mark As Read
+    ASSERT_TRUE(program.waitForStatus("Work 2 of 2, Home 0 of 1" + failed, checkMs)) << program.statusText();
+    EXPECT_EQ(files.seenIds("1").size(), 1u) << "Home's marks are not in its own file";
+    ASSERT_TRUE(dovecot.deliver(home, "h2", message(2)));
+    program.command(home_); // Home: Check Now
+    EXPECT_TRUE(program.waitForStatus("Work 2 of 2, Home 1 of 2" + failed, checkMs)) << program.statusText();
+    DWORD code = 99;
+    EXPECT_TRUE(program.exitFromMenu(code));
+    EXPECT_TRUE(files.seenIds().empty()) << "Work was never marked";
 }
 
 TEST_F(ProgramRuns, MarksSurviveAKillRightAfterMarkAsRead)

@@ -520,6 +520,79 @@ TEST_F(SettingsFile, SecurityIsSslFirstThenStartTls)
     }
 }
 
+// An older file is the first account as it was; more accounts leave its keys where an older
+// version looks, keep only their own sound, and take their stored tokens along when they move.
+TEST_F(SettingsFile, AccountsKeepTheFirstWhereOlderVersionsLook)
+{
+    writeFile("[connection]\r\nserver=old.example.org\r\nrefreshtoken=T0\r\n[newmail]\r\nplaysound=true\r\n");
+    AccountValuesList accounts;
+    std::vector<StoredPassword> forms;
+    std::vector<std::string> skipped;
+    settings.readAccounts(accounts, forms, skipped);
+    ASSERT_EQ(accounts.size(), 1u);
+    EXPECT_EQ(accounts[0]->accountId, "0");
+    EXPECT_STREQ(accounts[0]->server.text, "old.example.org");
+    for (const char* server : {"work.example.org", "home.example.org"}) {
+        accounts.emplace_back(new ConfigurationValues);
+        accounts.back()->server.assign(server);
+        accounts.back()->playSound = true;
+    }
+    accounts[2]->playSound = false;
+    accounts[1]->accountName.assign("Work");
+    settings.writeAccounts(accounts);
+    EXPECT_EQ(text(sectionConnection, keyServer), "old.example.org");
+    EXPECT_EQ(text(sectionAccounts, keyAccountOrder), "0,1,2");
+    EXPECT_EQ(text("account.1", keyPlaySound), "<absent>") << "a shared value copied";
+    EXPECT_EQ(text("account.2", keyPlaySound), "false");
+    // Home moves first, the old account is removed: its token goes, Work keeps its section.
+    accounts.erase(accounts.begin());
+    std::swap(accounts[0], accounts[1]);
+    settings.writeAccounts(accounts);
+    EXPECT_EQ(text(sectionAccounts, keyAccountOrder), "2,1");
+    EXPECT_EQ(text(sectionConnection, keyServer), "home.example.org");
+    EXPECT_EQ(text(sectionConnection, keyRefreshToken), "<absent>");
+    EXPECT_EQ(text("account.2", keyServer), "<absent>");
+    AccountValuesList read;
+    settings.readAccounts(read, forms, skipped);
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[1]->accountId, "1");
+    EXPECT_STREQ(read[1]->accountName.text, "Work");
+    EXPECT_FALSE(read[0]->playSound);
+    EXPECT_TRUE(read[1]->playSound) << "the shared sound";
+    EXPECT_TRUE(skipped.empty());
+}
+
+// A damaged or doubled entry costs only itself: every other account loads, the skipped is named.
+TEST_F(SettingsFile, DamagedAccountEntriesAreSkippedAndNamed)
+{
+    struct Case {
+        const char* file;
+        std::vector<std::string> ids;
+        std::vector<std::string> skipped;
+    } cases[] = {
+        {"", {"0"}, {}},
+        {"[accounts]\r\norder=4, 7\r\n[account.7]\r\nserver=s\r\n", {"4", "7"}, {}},
+        {"[accounts]\r\norder=0,x,3\r\n[account.3]\r\nserver=s\r\n", {"0", "3"}, {"account.x"}},
+        {"[accounts]\r\norder=0,3,3,5\r\n[account.3]\r\nserver=s\r\n", {"0", "3"}, {"account.3", "account.5"}},
+        {"[accounts]\r\norder=0,3,4\r\n[account.3]\r\nserver=s\r\n[account.4]\r\n[ACCOUNT.3]\r\nserver=t\r\n",
+         {"0", "4"},
+         {"account.3"}},
+    };
+    for (const Case& each : cases) {
+        writeFile(each.file);
+        AccountValuesList accounts;
+        std::vector<StoredPassword> forms;
+        std::vector<std::string> skipped;
+        settings.readAccounts(accounts, forms, skipped);
+        std::vector<std::string> ids;
+        for (const auto& account : accounts)
+            ids.push_back(account->accountId);
+        EXPECT_EQ(ids, each.ids) << each.file;
+        EXPECT_EQ(skipped, each.skipped) << each.file;
+        EXPECT_EQ(forms.size(), accounts.size());
+    }
+}
+
 TEST_F(SettingsFile, PositionIsWrittenXThenYAndReadBack)
 {
     settings.writePosition(-20, 700);
@@ -633,6 +706,7 @@ TEST_F(SettingsFile, PortableCopyOnlyWhenNoOtherAccountCanChangeIt)
         {"FolderOthersMayCreateIn", "", SettingsPlace::AppDataNotShared},
         {"SettingsOthersMayChange", "pellwick.ini", SettingsPlace::AppDataNotShared},
         {"TrustFileOthersMayChange", "cacert-local.pem", SettingsPlace::AppDataNotShared},
+        {"AccountSeenFileOthersMayChange", "pellwick-3.uidl", SettingsPlace::AppDataNotShared},
     };
     char appData[MAX_PATH];
     ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
@@ -640,7 +714,7 @@ TEST_F(SettingsFile, PortableCopyOnlyWhenNoOtherAccountCanChangeIt)
     for (const Case& c : cases) {
         std::string copy = folder + "\\" + c.name + "\\";
         ASSERT_TRUE(CreateDirectoryA(copy.c_str(), nullptr));
-        for (const char* name : {"pellwick.ini", "cacert-local.pem"})
+        for (const char* name : {"pellwick.ini", "cacert-local.pem", "pellwick-3.uidl"})
             CloseHandle(CreateFileA((copy + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
         PSECURITY_DESCRIPTOR everyone = nullptr;
         PACL list = nullptr;
@@ -659,7 +733,7 @@ TEST_F(SettingsFile, PortableCopyOnlyWhenNoOtherAccountCanChangeIt)
         std::string home = c.place == SettingsPlace::BesideProgram ? copy : inAppData;
         EXPECT_EQ(std::string(path.text), home + "pellwick.ini") << c.name;
         EXPECT_EQ(std::string(userTrust.text), home + "cacert-local.pem") << c.name;
-        for (const char* name : {"pellwick.ini", "cacert-local.pem"})
+        for (const char* name : {"pellwick.ini", "cacert-local.pem", "pellwick-3.uidl"})
             DeleteFileA((copy + name).c_str());
         RemoveDirectoryA(copy.c_str());
     }

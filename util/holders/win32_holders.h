@@ -26,6 +26,13 @@ using OwnedRegistryKey = OwnedHandleOf<HKEY, RegCloseKey>;
 using OwnedMenu = OwnedHandleOf<HMENU, DestroyMenu>;
 // A kernel object handle (mutex, process, thread, file).
 using OwnedHandle = OwnedHandleOf<HANDLE, closeKernelHandle>;
+// A file search from FindFirstFile; INVALID_HANDLE_VALUE, a search that found nothing, holds none.
+inline void closeFileSearch(HANDLE search)
+{
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+}
+using OwnedFileSearch = OwnedHandleOf<HANDLE, closeFileSearch>;
 // A WinHTTP session, connection or request.
 using OwnedInternetHandle = OwnedHandleOf<HINTERNET, WinHttpCloseHandle>;
 
