@@ -573,7 +573,9 @@ unsigned long highestId(const std::vector<std::string>& ids, const AccountValues
 
 StoredPassword Settings::readConfiguration(ConfigurationValues& values) const
 {
-    void Settings::readDoubleClick(TextRecord & target, const char* account) const return form;
+    StoredPassword form = StoredPassword::Plain;
+    readAccountSection(values, sectionConnection, true, form);
+    return form;
 }
 
 void Settings::readAccountSection(ConfigurationValues& values, const char* section, bool first,
