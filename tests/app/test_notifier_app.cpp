@@ -1174,11 +1174,21 @@ TEST(StatusText, BalloonNamesTheNewCountAndTheTotal)
 
 // Several accounts: the window sums those that did not fail and marks a failure, the words
 // name each, the notification the ones with news.
+CheckSnapshot counted(CheckStatus status, int unseen, int total, int fresh)
+{
+    CheckSnapshot snapshot;
+    snapshot.status = status;
+    snapshot.unseenCount = unseen;
+    snapshot.totalCount = total;
+    snapshot.freshMail = fresh;
+    return snapshot;
+}
+
 TEST(StatusText, AccountsAreSummedNamedAndAFailureMarked)
 {
-    CheckSnapshot work{CheckStatus::Ok, 2, 10, 1};
-    CheckSnapshot home{CheckStatus::Ok, 1, 4, 0};
-    CheckSnapshot failed{CheckStatus::NoResponse, 7, 9, 0};
+    CheckSnapshot work = counted(CheckStatus::Ok, 2, 10, 1);
+    CheckSnapshot home = counted(CheckStatus::Ok, 1, 4, 0);
+    CheckSnapshot failed = counted(CheckStatus::NoResponse, 7, 9, 0);
     struct Case {
         std::vector<AccountStatus> accounts;
         const char* window;
@@ -1186,11 +1196,11 @@ TEST(StatusText, AccountsAreSummedNamedAndAFailureMarked)
         const char* news;
     } cases[] = {
         {{{"Work", work}, {"Home", home}}, "3 / 14", "Work 2 of 10, Home 1 of 4", "3 new: Work 2, Home 1"},
-        {{{"Work", work}, {"Old", failed}, {"Home", {CheckStatus::Checking, 1, 4, 1}}},
+        {{{"Work", work}, {"Old", failed}, {"Home", counted(CheckStatus::Checking, 1, 4, 1)}},
          "3 / 14 !",
          "Work 2 of 10, Old: Server not responding, Home 1 of 4",
          "3 new: Work 2, Home 1"},
-        {{{"Old", failed}, {"Home", {CheckStatus::BadLogin, 0, 0, 0}}},
+        {{{"Old", failed}, {"Home", counted(CheckStatus::BadLogin, 0, 0, 0)}},
          "Server not responding",
          "Old: Server not responding, Home: Bad username/password",
          "0 new: "},
