@@ -1202,9 +1202,9 @@ TEST(StatusText, BalloonNamesTheNewCountAndTheTotal)
 // name each, the notification the ones with news.
 TEST(StatusText, AccountsAreSummedNamedAndAFailureMarked)
 {
-    CheckSnapshot work{CheckStatus::Ok, 2, 10, 1};
-    CheckSnapshot home{CheckStatus::Ok, 1, 4, 0};
-    CheckSnapshot failed{CheckStatus::NoResponse, 7, 9, 0};
+    CheckSnapshot work{CheckStatus::Ok, 2, 10, 1, {}};
+    CheckSnapshot home{CheckStatus::Ok, 1, 4, 0, {}};
+    CheckSnapshot failed{CheckStatus::NoResponse, 7, 9, 0, {}};
     struct Case {
         std::vector<AccountStatus> accounts;
         const char* window;
@@ -1212,11 +1212,11 @@ TEST(StatusText, AccountsAreSummedNamedAndAFailureMarked)
         const char* news;
     } cases[] = {
         {{{"Work", work}, {"Home", home}}, "3 / 14", "Work 2 of 10, Home 1 of 4", "3 new: Work 2, Home 1"},
-        {{{"Work", work}, {"Old", failed}, {"Home", {CheckStatus::Checking, 1, 4, 1}}},
+        {{{"Work", work}, {"Old", failed}, {"Home", {CheckStatus::Checking, 1, 4, 1, {}}}},
          "3 / 14 !",
          "Work 2 of 10, Old: Server not responding, Home 1 of 4",
          "3 new: Work 2, Home 1"},
-        {{{"Old", failed}, {"Home", {CheckStatus::BadLogin, 0, 0, 0}}},
+        {{{"Old", failed}, {"Home", {CheckStatus::BadLogin, 0, 0, 0, {}}}},
          "Server not responding",
          "Old: Server not responding, Home: Bad username/password",
          "0 new: "},
