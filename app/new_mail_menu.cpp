@@ -1,36 +1,33 @@
 #include "app/new_mail_menu.h"
 
-#include <string>
-
-#include "mail/headers/new_mail_text.h"
 #include "res/resource.h"
 #include "util/platform/wide_text.h"
 
 namespace {
 
 // A menu takes '&' as the mark of the next letter's shortcut; "&&" shows one.
-std::wstring menuText(const MessagePreview& preview)
+std::wstring menuText(const std::string& line)
 {
     std::wstring text;
-    for (wchar_t c : wideFromUtf8(previewLine(preview, NewMailMenu::maxEntryCharacters).c_str()))
+    for (wchar_t c : wideFromUtf8(line.c_str()))
         text.append(c == L'&' ? 2 : 1, c);
     return text;
 }
 
 } // namespace
 
-void NewMailMenu::show(HMENU trayMenu, const std::vector<MessagePreview>& previews)
+void NewMailMenu::show(HMENU trayMenu, const std::vector<std::string>& lines)
 {
     if (trayMenu == nullptr)
         return;
     remove(trayMenu);
-    if (previews.empty())
+    if (lines.empty())
         return;
     HMENU entries = CreatePopupMenu();
     if (entries == nullptr)
         return;
-    for (size_t at = 0; at < previews.size() && at < static_cast<size_t>(maxEntries); ++at)
-        AppendMenuW(entries, MF_STRING, ID_NEW_MAIL_FIRST + at, menuText(previews[at]).c_str());
+    for (size_t at = 0; at < lines.size() && at < static_cast<size_t>(maxEntries); ++at)
+        AppendMenuW(entries, MF_STRING, ID_NEW_MAIL_FIRST + at, menuText(lines[at]).c_str());
     if (!InsertMenuW(trayMenu, 0, MF_BYPOSITION | MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(entries),
                      L"New mail")) {
         DestroyMenu(entries);

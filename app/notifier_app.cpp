@@ -16,6 +16,7 @@
 #include "res/resource.h"
 #include "util/holders/win32_holders.h"
 #include "util/copy_bounded.h"
+#include "util/platform/wide_text.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ const DWORD floatingExStyle = WS_EX_TOOLWINDOW;
 const UINT paintFlags = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
 // The hover text wraps at this width (at 100%), a few accounts a line.
 const int hoverTipWidth = 320;
+// The unseen messages the hover text lists after the accounts, newest first.
+const size_t hoverMessagesListed = 10;
 // The hover tool covers the window at any width the status may give it.
 const RECT wholeWindow = {0, 0, 32767, 32767};
 // Room between the text and the border on each side, at 100%.
@@ -483,7 +486,9 @@ bool NotifierApp::onCheckResult()
     bool unseen = shown.unseenCount > 0;
     if (popupMenu.menuHandle()) {
         EnableMenuItem(popupMenu.menuHandle(), ID_MARK_AS_READ, MF_BYCOMMAND | (unseen ? MF_ENABLED : MF_GRAYED));
-        newMailMenu.show(GetSubMenu(popupMenu.menuHandle(), 0), shown.previews);
+        newMailMenu.show(GetSubMenu(popupMenu.menuHandle(), 0),
+                         unseenLines(static_cast<size_t>(NewMailMenu::maxEntries), NewMailMenu::maxEntryCharacters,
+                                     &newMailAccounts));
     }
     trayIcon.showImage(trayImage());
     updateStatusText();
@@ -499,6 +504,38 @@ std::vector<AccountStatus> NotifierApp::accountStatuses() const
     for (const auto& watched : accounts)
         statuses.push_back(AccountStatus{watched->name.c_str(), watched->shown});
     return statuses;
+}
+
+// A failed account's previews are left out as its counts are.
+std::vector<AccountPreviews> NotifierApp::accountPreviews() const
+{
+    std::vector<AccountPreviews> previews;
+    for (const auto& watched : accounts) {
+        previews.push_back(AccountPreviews{watched->name, {}});
+        if (!isFailureStatus(watched->shown.status))
+            previews.back().previews = watched->shown.previews;
+    }
+    return previews;
+}
+
+std::vector<std::string> NotifierApp::unseenLines(size_t limit, size_t maxCharacters,
+                                                  std::vector<size_t>* accountOfLine) const
+{
+    std::vector<std::string> lines;
+    if (accountOfLine)
+        accountOfLine->clear();
+    if (accounts.size() < 2) {
+        for (size_t at = 0; at < shown.previews.size() && at < limit; ++at)
+            lines.push_back(previewLine(shown.previews[at], maxCharacters));
+        return lines;
+    }
+    std::vector<AccountPreviews> previews = accountPreviews();
+    for (const MergedPreview& each : newestAcrossAccounts(previews, limit)) {
+        lines.push_back(accountPreviewLine(previews[each.account].name, each.preview, maxCharacters));
+        if (accountOfLine)
+            accountOfLine->push_back(each.account);
+    }
+    return lines;
 }
 
 const WatchedAccount* NotifierApp::firstWithUnseen() const
@@ -541,6 +578,7 @@ void NotifierApp::announceNewMail()
         std::string senders;
         if (accounts.size() > 1) {
             formatAccountsBalloonText(accountStatuses(), title, sizeof title, text, sizeof text);
+            senders = accountsNewMailText(text, accountPreviews(), shown.unseenCount);
         } else {
             formatBalloonText(shown, title, sizeof title, text, sizeof text);
             senders = newMailText(shown.previews, shown.unseenCount);
@@ -611,6 +649,7 @@ void NotifierApp::updateStatusText()
         designWidth = formatStatusText(shown, statusText, statusTextSize);
     resizeForStatus();
     updateSpokenText();
+    updateHoverText();
 }
 
 void NotifierApp::updateSpokenText()
@@ -625,9 +664,19 @@ void NotifierApp::updateSpokenText()
         return;
     copyBounded(spokenText, spokenTextSize, words);
     NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, handle, OBJID_CLIENT, CHILDID_SELF);
-    // One account has no hover text: the window shows all there is.
-    if (hoverTip.handle)
-        hoverTip.setOwnerToolText(accounts.size() > 1 ? spokenText : "");
+}
+
+// One account has no hover text: the window shows all there is. Several name each account,
+// then, while the user may be disturbed, the newest unseen messages.
+void NotifierApp::updateHoverText()
+{
+    if (hoverTip.handle == nullptr)
+        return;
+    std::string text = accounts.size() > 1 ? spokenText : "";
+    if (accounts.size() > 1 && quietTime.allowsAnnouncing())
+        for (const std::string& line : unseenLines(hoverMessagesListed, NewMailMenu::maxEntryCharacters, nullptr))
+            text += "\n" + line;
+    hoverTip.setOwnerToolText(wideFromUtf8(text.c_str()).c_str());
 }
 
 void NotifierApp::applyDpi(int newDpi)
@@ -681,8 +730,10 @@ void NotifierApp::onPaint(HDC context)
 // it does an arrival.
 void NotifierApp::onTimer(UINT_PTR id)
 {
-    if (quietTime.onTimer(handle, popupMenu.menuHandle(), id))
+    if (quietTime.onTimer(handle, popupMenu.menuHandle(), id)) {
+        updateHoverText();
         return;
+    }
     if (id == SoundRepeat::timerId && soundRepeat.everyMinutes() > 0 && quietTime.allowsAnnouncing())
         playNewMailSound();
 }
@@ -698,12 +749,19 @@ void NotifierApp::runDoubleClickAction()
     markAllAsRead();
 }
 
-void NotifierApp::openMailProgram()
+void NotifierApp::openMailProgram(size_t index)
 {
+    std::string section;
     TextRecord target;
-    settings.readDoubleClick(target);
+    settings.readDoubleClick(target, ownSectionOf(index, section));
     if (target.text && target.text[0])
         effects.openTarget(handle, target.text);
+}
+
+// With several accounts each entry opens its account's mail program; one account's, the one.
+void NotifierApp::openMailProgramOfEntry(size_t entry)
+{
+    openMailProgram(accounts.size() > 1 && entry < newMailAccounts.size() ? newMailAccounts[entry] : 0);
 }
 
 void NotifierApp::checkAllNow()
@@ -742,6 +800,7 @@ void NotifierApp::onMenuCommand(int id)
         break;
     case ID_DO_NOT_DISTURB:
         quietTime.toggleDoNotDisturb(handle, popupMenu.menuHandle());
+        updateHoverText();
         break;
     case ID_ABOUT:
         if (dialogs.about)
@@ -749,7 +808,7 @@ void NotifierApp::onMenuCommand(int id)
         break;
     default:
         if (NewMailMenu::isEntry(id))
-            openMailProgram();
+            openMailProgramOfEntry(static_cast<size_t>(id - ID_NEW_MAIL_FIRST));
         else if (id >= accountMenuFirst &&
                  id < accountMenuFirst + static_cast<int>(accountMenuLimit) * accountMenuStride)
             onAccountCommand(static_cast<size_t>((id - accountMenuFirst) / accountMenuStride),
@@ -768,11 +827,7 @@ void NotifierApp::onAccountCommand(size_t index, int action)
     if (action == AccountMarkAsRead)
         chosen.markAsRead();
     if (action == AccountOpenMail) {
-        std::string section;
-        TextRecord target;
-        settings.readDoubleClick(target, ownSectionOf(index, section));
-        if (target.text && target.text[0])
-            effects.openTarget(handle, target.text);
+        openMailProgram(index);
         chosen.markAsRead();
     }
 }
@@ -784,11 +839,13 @@ void NotifierApp::updateAccountMenu()
     HMENU top = popupMenu.menuHandle() ? GetSubMenu(popupMenu.menuHandle(), 0) : nullptr;
     if (top == nullptr)
         return;
+    // After "New mail", when it is shown.
+    UINT start = newMailMenu.positionsTaken();
     for (; accountMenuEntries > 0; --accountMenuEntries)
-        DeleteMenu(top, 0, MF_BYPOSITION);
+        DeleteMenu(top, start, MF_BYPOSITION);
     if (accounts.size() < 2)
         return;
-    UINT position = 0;
+    UINT position = start;
     for (size_t i = 0; i < accounts.size() && i < accountMenuLimit; ++i) {
         const WatchedAccount& watched = *accounts[i];
         HMENU entries = CreatePopupMenu();
@@ -807,7 +864,7 @@ void NotifierApp::updateAccountMenu()
         InsertMenuA(top, position++, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(entries), label);
     }
     InsertMenuA(top, position++, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
-    accountMenuEntries = static_cast<int>(position);
+    accountMenuEntries = static_cast<int>(position - start);
 }
 
 void NotifierApp::setFloatingVisible(bool visible)

@@ -16,6 +16,7 @@
 #include "app/sound_repeat.h"
 #include "app/status_text.h"
 #include "app/window_handlers.h"
+#include "mail/headers/new_mail_text.h"
 #include "res/resource.h"
 #include "util/holders/win32_holders.h"
 #include "ui/tool_tip.h"
@@ -99,12 +100,18 @@ public:
     bool onTrayNotify(LPARAM event);
     bool onCheckResult();
     void runDoubleClickAction();
-    // The double-click action's program or address, without marking anything read.
-    void openMailProgram();
+    // The double-click action's program or address, without marking anything read: that of
+    // account `index` when it has its own, else the shared one.
+    void openMailProgram(size_t index = 0);
+    // The "New mail" entry `entry` chosen: its account's mail program, nothing marked read.
+    void openMailProgramOfEntry(size_t entry);
     // Marks every account's mail as read.
     void markAllAsRead();
     void checkAllNow();
     void updateStatusText();
+    // The hover text: the accounts' counts and, unless quiet time holds them back, the newest
+    // unseen messages.
+    void updateHoverText();
     void setFloatingVisible(bool show);
     void toggleFloatingVisible();
     // Sets the check mark of "Start with Windows" from the Run key.
@@ -182,6 +189,11 @@ private:
     // The confirmed list in place of the running accounts, matched by id.
     void applyAccounts(const AccountValuesList& confirmed, const AccountValuesList& before);
     std::vector<AccountStatus> accountStatuses() const;
+    std::vector<AccountPreviews> accountPreviews() const;
+    // The newest unseen messages' lines, at most `limit`: one account's in its order, several
+    // accounts' newest first across them, each naming its account (whose index goes to
+    // `accountOfLine`).
+    std::vector<std::string> unseenLines(size_t limit, size_t maxCharacters, std::vector<size_t>* accountOfLine) const;
     // The tray menu's entries of the accounts, with their counts, ahead of the common ones.
     void updateAccountMenu();
     void onAccountCommand(size_t index, int action);
@@ -211,6 +223,8 @@ private:
     bool accountsRunning = false;
     // The account made with the application, after the dialog removed it.
     std::unique_ptr<WatchedAccount> removedFirstMade;
+    // The account of each "New mail" entry, with several accounts.
+    std::vector<size_t> newMailAccounts;
     // Entries of accounts at the top of the tray menu, the separator after them included.
     int accountMenuEntries = 0;
 };

@@ -1,11 +1,13 @@
 // The header reader fed an arbitrary header block. Checked besides memory safety: sender,
 // subject and date are well-formed UTF-8 within their bounds in characters, free of control
-// characters and bidirectional controls, with no space at either end or two in a row.
+// characters and bidirectional controls, with no space at either end or two in a row. The
+// date reader, which orders several accounts' messages, reads the date and the raw bytes.
 #include <cstdlib>
 #include <string>
 
 #include "mail/headers/charset.h"
 #include "mail/headers/message_preview.h"
+#include "mail/headers/new_mail_text.h"
 
 namespace {
 
@@ -42,5 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkShown(preview.sender, MessagePreviewBounds::maxSenderCharacters);
     checkShown(preview.subject, MessagePreviewBounds::maxSubjectCharacters);
     checkShown(preview.date, MessagePreviewBounds::maxDateCharacters);
+    messageDateSeconds(preview.date);
+    messageDateSeconds(std::string(reinterpret_cast<const char*>(data), size < 64 ? size : 64));
     return 0;
 }

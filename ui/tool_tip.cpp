@@ -11,6 +11,7 @@ const DWORD toolTipStyle = WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP;
 // The record up to and including lParam: 44 bytes in 32-bit builds, accepted by every
 // version of the common controls.
 const UINT toolInfoSize = offsetof(TOOLINFOA, lParam) + sizeof(LPARAM);
+const UINT wideToolInfoSize = offsetof(TOOLINFOW, lParam) + sizeof(LPARAM);
 
 } // namespace
 
@@ -57,6 +58,16 @@ void ToolTip::setOwnerToolText(const char* text)
     tool.hinst = moduleInstance;
     tool.lpszText = const_cast<char*>(text);
     SendMessageA(handle, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void ToolTip::setOwnerToolText(const wchar_t* text)
+{
+    TOOLINFOW tool = {};
+    tool.cbSize = wideToolInfoSize;
+    tool.hwnd = owner ? owner->handle : nullptr;
+    tool.hinst = moduleInstance;
+    tool.lpszText = const_cast<wchar_t*>(text);
+    SendMessageW(handle, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void ToolTip::onNotifyReflected(int code, NMHDR* header)

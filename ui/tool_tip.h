@@ -22,6 +22,8 @@ public:
     // Replaces the text of the owner's rectangle or client-area tool (TTM_UPDATETIPTEXT); a tip on
     // show takes it at once.
     void setOwnerToolText(const char* text);
+    // The same in UTF-16, for text of any script (senders, subjects).
+    void setOwnerToolText(const wchar_t* text);
 
     int maxTipWidth;
 };

@@ -63,6 +63,16 @@ Script listing(const std::string& lines)
     return loggedIn().expectLine("UIDL").send("+OK\r\n" + lines + ".\r\n").stall(2000);
 }
 
+// A listing whose messages the session describes, the newest (last) asked first.
+Script describing(const std::string& lines, const std::vector<std::string>& headers)
+{
+    Script script = loggedIn().expectLine("UIDL").send("+OK\r\n" + lines + ".\r\n");
+    script.expectLine("CAPA").send("+OK\r\nTOP\r\n.\r\n");
+    for (size_t at = headers.size(); at > 0; --at)
+        script.expectLine("TOP " + std::to_string(at) + " 0").send("+OK\r\n" + headers[at - 1] + "\r\n.\r\n");
+    return script.stall(2000);
+}
+
 class AppInProcess : public ::testing::Test {
 protected:
     void SetUp() override
@@ -712,33 +722,49 @@ void CALLBACK readOpenMenu(HWND, UINT, UINT_PTR timer, DWORD)
     EndMenu();
 }
 
-// Two accounts: the window sums them, news of both sounds once, and each has its own menu
+// Two accounts: the window sums them, news of both sounds once, the notification, "New mail"
+// and the hover list both accounts' messages newest first, and each account has its own menu
 // entry whose Mark As Read marks that account only.
 TEST_F(AppInProcess, SeveralAccountsShareTheWindowAndEachHasItsOwnMenu)
 {
     ScriptedPop3Server home;
-    home.addConnection(listing("1 h1\r\n2 h2\r\n"));
+    home.addConnection(describing("1 h1\r\n2 h2\r\n", {"From: Cee\r\nDate: 1 Jul 2003 07:00 +0000\r\n",
+                                                       "From: Bob\r\nDate: 1 Jul 2003 09:00 +0000\r\n"}));
     ASSERT_TRUE(home.start());
-    server.addConnection(listing("1 w1\r\n"));
-    start({"name=Work", "[newmail]", "playsound=true", "[accounts]", "order=0,1", "[account.1]", "name=Home",
-           "server=127.0.0.1", "username=u", "password=p", "SSL=false", "port=" + std::to_string(home.port())});
+    server.addConnection(describing("1 w1\r\n", {"From: Ann\r\nSubject: Lunch?\r\nDate: 1 Jul 2003 08:00 +0000\r\n"}));
+    start({"name=Work", "showsenders=true", "[newmail]", "playsound=true", "[actions]", "doubleclick=work-mail",
+           "[accounts]", "order=0,1", "[account.1]", "name=Home", "server=127.0.0.1", "username=u", "password=p",
+           "SSL=false", "port=" + std::to_string(home.port()), "showsenders=true", "doubleclick=home-mail"});
     NotifierApp* shownBy = app.get();
     ASSERT_TRUE(pumpUntil([&] { return std::string(shownBy->spokenText) == "Work 1 of 1, Home 2 of 2"; }, resultMs))
         << app->spokenText;
     EXPECT_STREQ(app->statusText, "3 / 3");
     EXPECT_EQ(played.size(), 1u) << "one sound for the news of two accounts";
+    const std::string newest = "Home - Bob\nWork - Ann: Lunch?\nHome - Cee";
+    EXPECT_EQ(std::string(app->trayIcon.record.szInfo), "3 new: Work 1, Home 2\n" + newest);
+    HMENU newMail = GetSubMenu(GetSubMenu(app->popupMenu.menuHandle(), 0), 0);
+    ASSERT_NE(newMail, nullptr) << "no New mail entry";
+    char entry[spokenTextSize] = "";
+    GetMenuStringA(newMail, 0, entry, sizeof entry, MF_BYPOSITION);
+    EXPECT_STREQ(entry, "Home - Bob");
+    app->onMenuCommand(static_cast<int>(GetMenuItemID(newMail, 0)));
+    EXPECT_EQ(opened, (std::vector<std::string>{"home-mail"})) << "the entry's own account's program";
+    EXPECT_STREQ(app->statusText, "3 / 3") << "choosing one marks nothing read";
     char hover[spokenTextSize] = "";
     TOOLINFOA tool = {};
     tool.cbSize = TTTOOLINFOA_V1_SIZE;
     tool.hwnd = app->handle;
     tool.lpszText = hover;
     SendMessageA(app->hoverTip.handle, TTM_GETTEXTA, sizeof hover, reinterpret_cast<LPARAM>(&tool));
-    EXPECT_STREQ(hover, app->spokenText) << "hovering names each account";
+    EXPECT_EQ(std::string(hover), std::string(app->spokenText) + "\n" + newest) << "hovering names each account";
+    app->onMenuCommand(ID_DO_NOT_DISTURB);
+    SendMessageA(app->hoverTip.handle, TTM_GETTEXTA, sizeof hover, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_STREQ(hover, app->spokenText) << "Do not disturb holds the messages back";
     HMENU top = GetSubMenu(app->popupMenu.menuHandle(), 0);
     char label[spokenTextSize] = "";
-    GetMenuStringA(top, 1, label, sizeof label, MF_BYPOSITION);
+    GetMenuStringA(top, 3, label, sizeof label, MF_BYPOSITION);
     EXPECT_STREQ(label, "Home 2 of 2");
-    HMENU homeEntries = GetSubMenu(top, 1);
+    HMENU homeEntries = GetSubMenu(top, 3);
     ASSERT_NE(homeEntries, nullptr);
     GetMenuStringA(homeEntries, 1, label, sizeof label, MF_BYPOSITION);
     EXPECT_STREQ(label, "Mark As Read");
@@ -1174,21 +1200,11 @@ TEST(StatusText, BalloonNamesTheNewCountAndTheTotal)
 
 // Several accounts: the window sums those that did not fail and marks a failure, the words
 // name each, the notification the ones with news.
-CheckSnapshot counted(CheckStatus status, int unseen, int total, int fresh)
-{
-    CheckSnapshot snapshot;
-    snapshot.status = status;
-    snapshot.unseenCount = unseen;
-    snapshot.totalCount = total;
-    snapshot.freshMail = fresh;
-    return snapshot;
-}
-
 TEST(StatusText, AccountsAreSummedNamedAndAFailureMarked)
 {
-    CheckSnapshot work = counted(CheckStatus::Ok, 2, 10, 1);
-    CheckSnapshot home = counted(CheckStatus::Ok, 1, 4, 0);
-    CheckSnapshot failed = counted(CheckStatus::NoResponse, 7, 9, 0);
+    CheckSnapshot work{CheckStatus::Ok, 2, 10, 1, {}};
+    CheckSnapshot home{CheckStatus::Ok, 1, 4, 0, {}};
+    CheckSnapshot failed{CheckStatus::NoResponse, 7, 9, 0, {}};
     struct Case {
         std::vector<AccountStatus> accounts;
         const char* window;
@@ -1196,11 +1212,11 @@ TEST(StatusText, AccountsAreSummedNamedAndAFailureMarked)
         const char* news;
     } cases[] = {
         {{{"Work", work}, {"Home", home}}, "3 / 14", "Work 2 of 10, Home 1 of 4", "3 new: Work 2, Home 1"},
-        {{{"Work", work}, {"Old", failed}, {"Home", counted(CheckStatus::Checking, 1, 4, 1)}},
+        {{{"Work", work}, {"Old", failed}, {"Home", {CheckStatus::Checking, 1, 4, 1, {}}}},
          "3 / 14 !",
          "Work 2 of 10, Old: Server not responding, Home 1 of 4",
          "3 new: Work 2, Home 1"},
-        {{{"Old", failed}, {"Home", counted(CheckStatus::BadLogin, 0, 0, 0)}},
+        {{{"Old", failed}, {"Home", {CheckStatus::BadLogin, 0, 0, 0, {}}}},
          "Server not responding",
          "Old: Server not responding, Home: Bad username/password",
          "0 new: "},

@@ -85,12 +85,14 @@ TEST_P(HeaderDecoding, ShowsWhatAPersonReads)
 INSTANTIATE_TEST_SUITE_P(Rows, HeaderDecoding, testing::ValuesIn(headerCases),
                          [](const testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
 
-// What the notification says, from the previews newest first and the unseen count.
+// What the notification says, from the previews newest first and the unseen count; with a
+// second account's (`home`), after the accounts line ("N new"), newest first by date.
 struct NotificationCase {
     const char* name;
     std::vector<MessagePreview> previews;
     int unseenCount;
     std::string text;
+    std::vector<MessagePreview> home;
 };
 
 const MessagePreview ann = {"Ann", "Lunch?", ""};
@@ -98,25 +100,46 @@ const MessagePreview bob = {"Bob", "", ""};
 const MessagePreview nobody = {"", "", ""};
 const MessagePreview cee = {"", "Report", ""};
 const MessagePreview wide = {repeated("\xF0\x9F\x93\xA7", 50), repeated("s", 60), ""};
+// 08:52, 08:00 and 09:30 in UTC.
+const MessagePreview annAtTen = {"Ann", "Lunch?", "Tue, 1 Jul 2003 10:52:37 +0200 (CEST)"};
+const MessagePreview bobAtEight = {"Bob", "", "1 jul 03 08:00 GMT"};
+const MessagePreview ceeAtHalfNine = {"", "Report", "Tue, 01 Jul 2003 04:30:00 -0500"};
 
 const NotificationCase notificationCases[] = {
-    {"NothingDescribedSaysNothing", {}, 4, ""},
-    {"OneSenderAndSubject", {ann}, 1, "Ann: Lunch?"},
-    {"EitherAloneOrNeither", {bob, cee, nobody}, 3, "Bob\nReport\n(no sender)"},
-    {"ThreeNewestThenHowManyMore", {ann, bob, cee, nobody}, 6, "Ann: Lunch?\nBob\nReport\nand 3 more"},
-    {"UndescribedCountedInTheRest", {ann}, 2, "Ann: Lunch?\nand 1 more"},
+    {"NothingDescribedSaysNothing", {}, 4, "", {}},
+    {"OneSenderAndSubject", {ann}, 1, "Ann: Lunch?", {}},
+    {"EitherAloneOrNeither", {bob, cee, nobody}, 3, "Bob\nReport\n(no sender)", {}},
+    {"ThreeNewestThenHowManyMore", {ann, bob, cee, nobody}, 6, "Ann: Lunch?\nBob\nReport\nand 3 more", {}},
+    {"UndescribedCountedInTheRest", {ann}, 2, "Ann: Lunch?\nand 1 more", {}},
+    {"AccountsNewestFirstByDateAndZone",
+     {annAtTen, bobAtEight, nobody},
+     5,
+     "5 new\nHome - Report\nWork - Ann: Lunch?\nWork - Bob\nand 2 more",
+     {ceeAtHalfNine}},
+    {"AccountsUndatedAfterDated", {nobody}, 2, "2 new\nHome - Report\nWork - (no sender)", {ceeAtHalfNine}},
     // 122 UTF-16 units a line: a second one would not leave room for the last line.
     {"LinesCutToFitTheShell",
      {wide, wide, wide},
      3,
-     repeated("\xF0\x9F\x93\xA7", 50) + ": " + repeated("s", 19) + ellipsis + "\nand 2 more"},
+     repeated("\xF0\x9F\x93\xA7", 50) + ": " + repeated("s", 19) + ellipsis + "\nand 2 more",
+     {}},
+    {"AccountsLinesFitAfterTheAccountsLine",
+     {wide, wide},
+     3,
+     "3 new\nWork - " + repeated("\xF0\x9F\x93\xA7", 50) + ": " + repeated("s", 12) + ellipsis + "\nand 2 more",
+     {wide}},
 };
 
 class NotificationText : public testing::TestWithParam<NotificationCase> {};
 
 TEST_P(NotificationText, NamesTheNewestArrivals)
 {
-    EXPECT_EQ(newMailText(GetParam().previews, GetParam().unseenCount), GetParam().text);
+    const NotificationCase& row = GetParam();
+    std::string text = row.home.empty()
+                           ? newMailText(row.previews, row.unseenCount)
+                           : accountsNewMailText(std::to_string(row.unseenCount) + " new",
+                                                 {{"Work", row.previews}, {"Home", row.home}}, row.unseenCount);
+    EXPECT_EQ(text, row.text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, NotificationText, testing::ValuesIn(notificationCases),
