@@ -484,12 +484,8 @@ bool NotifierApp::onCheckResult()
     announceSignInAgain();
     followSoundRepeat(shown.freshMail);
     bool unseen = shown.unseenCount > 0;
-    if (popupMenu.menuHandle()) {
+    if (popupMenu.menuHandle())
         EnableMenuItem(popupMenu.menuHandle(), ID_MARK_AS_READ, MF_BYCOMMAND | (unseen ? MF_ENABLED : MF_GRAYED));
-        newMailMenu.show(GetSubMenu(popupMenu.menuHandle(), 0),
-                         unseenLines(static_cast<size_t>(NewMailMenu::maxEntries), NewMailMenu::maxEntryCharacters,
-                                     &newMailAccounts));
-    }
     trayIcon.showImage(trayImage());
     updateStatusText();
     trayIcon.setTip(spokenText);
@@ -649,7 +645,7 @@ void NotifierApp::updateStatusText()
         designWidth = formatStatusText(shown, statusText, statusTextSize);
     resizeForStatus();
     updateSpokenText();
-    updateHoverText();
+    updateNewMailLists();
 }
 
 void NotifierApp::updateSpokenText()
@@ -668,14 +664,24 @@ void NotifierApp::updateSpokenText()
 
 // One account has no hover text: the window shows all there is. Several name each account,
 // then, while the user may be disturbed, the newest unseen messages.
-void NotifierApp::updateHoverText()
+void NotifierApp::updateNewMailLists()
 {
+    // Quiet time and Do not disturb hold the list back as they hold the notification.
+    bool listed = quietTime.allowsAnnouncing();
+    if (popupMenu.menuHandle()) {
+        std::vector<std::string> entries;
+        newMailAccounts.clear();
+        if (listed)
+            entries = unseenLines(static_cast<size_t>(NewMailMenu::maxEntries), NewMailMenu::maxEntryCharacters,
+                                  &newMailAccounts);
+        newMailMenu.show(GetSubMenu(popupMenu.menuHandle(), 0), entries);
+    }
     if (hoverTip.handle == nullptr)
         return;
     std::string text = accounts.size() > 1 ? spokenText : "";
-    if (accounts.size() > 1 && quietTime.allowsAnnouncing())
+    if (listed)
         for (const std::string& line : unseenLines(hoverMessagesListed, NewMailMenu::maxEntryCharacters, nullptr))
-            text += "\n" + line;
+            text += (text.empty() ? "" : "\n") + line;
     hoverTip.setOwnerToolText(wideFromUtf8(text.c_str()).c_str());
 }
 
@@ -731,7 +737,7 @@ void NotifierApp::onPaint(HDC context)
 void NotifierApp::onTimer(UINT_PTR id)
 {
     if (quietTime.onTimer(handle, popupMenu.menuHandle(), id)) {
-        updateHoverText();
+        updateNewMailLists();
         return;
     }
     if (id == SoundRepeat::timerId && soundRepeat.everyMinutes() > 0 && quietTime.allowsAnnouncing())
@@ -800,7 +806,7 @@ void NotifierApp::onMenuCommand(int id)
         break;
     case ID_DO_NOT_DISTURB:
         quietTime.toggleDoNotDisturb(handle, popupMenu.menuHandle());
-        updateHoverText();
+        updateNewMailLists();
         break;
     case ID_ABOUT:
         if (dialogs.about)

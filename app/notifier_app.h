@@ -109,9 +109,9 @@ public:
     void markAllAsRead();
     void checkAllNow();
     void updateStatusText();
-    // The hover text: the accounts' counts and, unless quiet time holds them back, the newest
-    // unseen messages.
-    void updateHoverText();
+    // The New mail menu and the hover text: the accounts' counts and, unless quiet time holds
+    // them back, the newest unseen messages.
+    void updateNewMailLists();
     void setFloatingVisible(bool show);
     void toggleFloatingVisible();
     // Sets the check mark of "Start with Windows" from the Run key.
