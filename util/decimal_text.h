@@ -9,6 +9,18 @@ inline bool isBlank(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// The value of a hexadecimal digit in either letter case; -1 for any other character.
+inline int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 // One decimal number as the C library's "%d" conversion reads it: white space, an optional
 // sign, at least one digit, ending at the first other character. Out-of-range values are
 // kept in both the ways callers need them, never undefined.

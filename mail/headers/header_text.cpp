@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "mail/headers/charset.h"
+#include "util/decimal_text.h"
 
 namespace {
 
@@ -11,17 +12,6 @@ struct EncodedWord {
     std::string bytes; // decoded, still in `charset`
     size_t length = 0; // of the word as written
 };
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 int base64Value(char c)
 {

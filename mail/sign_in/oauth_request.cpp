@@ -4,6 +4,8 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include "util/decimal_text.h"
+
 namespace {
 
 const int verifierBytes = 32; // 43 characters, the least RFC 7636 allows
@@ -13,17 +15,6 @@ bool isUnreserved(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
            c == '_' || c == '~';
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 std::string randomText(int bytes)

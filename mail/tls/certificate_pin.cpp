@@ -1,6 +1,5 @@
 #include "mail/tls/certificate_pin.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -9,15 +8,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-namespace {
+#include "util/decimal_text.h"
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
+namespace {
 
 // The failures that only say no trusted authority vouches for the chain.
 bool isUntrustedChain(int error)
