@@ -148,4 +148,18 @@ bool BenchClient::seesHangUp()
 #endif
 }
 
+bool imapCommand(BenchClient& client, const std::string& tag, const std::string& command, int maxLines)
+{
+    if (!client.sendLine(tag + " " + command))
+        return false;
+    for (int lines = 0; lines < maxLines; ++lines) {
+        std::string line;
+        if (!client.readLine(line))
+            return false;
+        if (line.compare(0, tag.size() + 1, tag + " ") == 0)
+            return line.compare(tag.size() + 1, 2, "OK") == 0;
+    }
+    return false;
+}
+
 } // namespace testbench

@@ -45,4 +45,8 @@ private:
     std::string pending;
 };
 
+// Sends one IMAP command under `tag`; true once its tagged OK arrives. Bounded: at most
+// `maxLines` replies, each read within the client's receive time-out.
+bool imapCommand(BenchClient& client, const std::string& tag, const std::string& command, int maxLines);
+
 } // namespace testbench

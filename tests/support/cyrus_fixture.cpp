@@ -132,19 +132,8 @@ bool CyrusFixture::logIn(BenchClient& client, const std::string& user, const std
 
 bool CyrusFixture::runCommand(BenchClient& client, const std::string& command)
 {
-    std::string tag = "c" + std::to_string(nextTag++);
-    if (!client.sendLine(tag + " " + command))
-        return false;
-    // Bounded: each read has the client's receive time-out, and a command here answers in a few
-    // lines.
-    for (int lines = 0; lines < 1000; ++lines) {
-        std::string line;
-        if (!client.readLine(line))
-            return false;
-        if (line.compare(0, tag.size() + 1, tag + " ") == 0)
-            return line.compare(tag.size() + 1, 2, "OK") == 0;
-    }
-    return false;
+    // A command here answers in a few lines.
+    return imapCommand(client, "c" + std::to_string(nextTag++), command, 1000);
 }
 
 bool CyrusFixture::createInbox(const std::string& user)
