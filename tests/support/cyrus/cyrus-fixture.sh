@@ -17,6 +17,9 @@ readonly CYRUS_PACKAGES="cyrus-common cyrus-imapd sasl2-bin"
 readonly CYRUS_RUNTIME_PACKAGES="libical3 libxapian30"
 readonly ADMIN_USER=cyrusadmin
 
+# shellcheck source=../fixture-common.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../fixture-common.sh"
+
 die() { echo "cyrus-fixture: $*" >&2; exit 1; }
 
 [ $# -ge 2 ] || die "usage: $0 start|stop|adduser DIR [USER PASSWORD]"
@@ -70,32 +73,8 @@ ensure_root() {
 }
 
 stop_instance() {
-  [ -s "$group_file" ] || return 0
-  local group
-  group=$(head -n 1 "$group_file")
-  rm -f "$group_file"
-  case "$group" in ''|*[!0-9]*) return 0 ;; esac
-  # Only a Cyrus group: a stale file could name unrelated processes by now.
-  grep -q master "/proc/$group/comm" 2>/dev/null || return 0
-  kill -TERM -- "-$group" 2>/dev/null || true
-  local i
-  for i in $(seq 1 "$STOP_WAIT_STEPS"); do
-    kill -0 -- "-$group" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  kill -KILL -- "-$group" 2>/dev/null || true
-}
-
-free_ports() {
-  python3 - <<'PY'
-import socket
-held = []
-for _ in range(2):
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    held.append(s)
-print(" ".join(str(s.getsockname()[1]) for s in held))
-PY
+  # Only a Cyrus group: its leader is master.
+  stop_process_group "$group_file" master
 }
 
 # True once the plain port's greeting arrives (the port opens before imapd can answer) and
@@ -111,20 +90,6 @@ try:
 except OSError:
     sys.exit(1)
 PY
-}
-
-make_certificates() {
-  local pki="$dir/pki"
-  mkdir -p "$pki"
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 3650 \
-    -subj "/O=pellwick tests/CN=pellwick cyrus CA" -keyout "$pki/ca.key" -out "$pki/ca.pem" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-  openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/O=pellwick tests/CN=localhost" \
-    -keyout "$pki/server.key" -out "$pki/server.csr" 2>/dev/null
-  printf '%s\n' "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
-    "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost,IP:127.0.0.1" >"$pki/server.ext"
-  openssl x509 -req -in "$pki/server.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -CAcreateserial \
-    -days 365 -sha256 -extfile "$pki/server.ext" -out "$pki/server.pem" 2>/dev/null
 }
 
 # imapd.conf takes no comments after a value (they would become part of it): comments on
@@ -185,7 +150,7 @@ start_instance() {
   rm -rf "$dir/lib" "$dir/spool" "$dir/pki" "$dir/fixture.env" "$dir/unavailable" "$dir/sasldb2"
   ensure_root || unavailable "Cyrus could not be unpacked into $root (apt-get download $CYRUS_PACKAGES failed)"
   mkdir -p "$dir/lib/socket" "$dir/lib/proc" "$dir/lib/db" "$dir/lib/log" "$dir/spool"
-  make_certificates
+  make_certificates "$dir/pki" "pellwick cyrus CA"
   # The services (as run_user) reach the folder and own what they write below it.
   chmod go+rx "$dir"
   chmod 0644 "$dir/pki/server.key"
@@ -194,7 +159,7 @@ start_instance() {
   local admin_password attempt imap_port imaps_port i
   admin_password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
   for attempt in 1 2 3; do
-    read -r imap_port imaps_port < <(free_ports)
+    read -r imap_port imaps_port < <(free_ports 2)
     write_config "$imap_port" "$imaps_port"
     set_password "$ADMIN_USER" "$admin_password"
     setsid env LD_LIBRARY_PATH="$libs" \

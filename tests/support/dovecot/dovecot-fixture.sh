@@ -9,6 +9,9 @@ set -euo pipefail
 readonly START_WAIT_STEPS=100   # x 0.1 s
 readonly STOP_WAIT_STEPS=100    # x 0.1 s
 
+# shellcheck source=../fixture-common.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../fixture-common.sh"
+
 die() { echo "dovecot-fixture: $*" >&2; exit 1; }
 
 [ $# -eq 2 ] || die "usage: $0 start|stop DIR"
@@ -26,25 +29,8 @@ group_file="$dir/fixture.pgid"
 dovecot_bin=$(command -v dovecot || echo /usr/sbin/dovecot)
 [ -x "$dovecot_bin" ] || die "dovecot is not installed"
 
-stop_group() {
-  [ -s "$group_file" ] || return 0
-  local group
-  group=$(head -n 1 "$group_file")
-  rm -f "$group_file"
-  case "$group" in ''|*[!0-9]*) return 0 ;; esac
-  # Only a Dovecot group: a stale file could name unrelated processes by now.
-  grep -q dovecot "/proc/$group/comm" 2>/dev/null || return 0
-  kill -TERM -- "-$group" 2>/dev/null || true
-  local i
-  for i in $(seq 1 "$STOP_WAIT_STEPS"); do
-    kill -0 -- "-$group" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  kill -KILL -- "-$group" 2>/dev/null || true
-}
-
 stop_instance() {
-  stop_group
+  stop_process_group "$group_file" dovecot
   [ -s "$pid_file" ] || return 0
   local pid
   pid=$(head -n 1 "$pid_file")
@@ -61,19 +47,6 @@ stop_instance() {
     kill -9 "$pid" 2>/dev/null || true
   fi
   rm -f "$pid_file"
-}
-
-# Four distinct free loopback ports, held open together so they differ.
-free_ports() {
-  python3 - <<'PY'
-import socket
-held = []
-for _ in range(4):
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    held.append(s)
-print(" ".join(str(s.getsockname()[1]) for s in held))
-PY
 }
 
 port_answers() {
@@ -97,21 +70,6 @@ ACL_USER_OBJ, ACL_GROUP_OBJ, ACL_OTHER, UNDEFINED_ID = 0x01, 0x04, 0x20, 0xFFFFF
 entries = b"".join(struct.pack("<HHI", tag, 7, UNDEFINED_ID) for tag in (ACL_USER_OBJ, ACL_GROUP_OBJ, ACL_OTHER))
 os.setxattr(sys.argv[1], "system.posix_acl_default", struct.pack("<I", 2) + entries)
 PY
-}
-
-make_certificates() {
-  local pki="$dir/pki"
-  mkdir -p "$pki"
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 3650 \
-    -subj "/O=pellwick tests/CN=pellwick fixture CA" -keyout "$pki/ca.key" -out "$pki/ca.pem" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-  openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/O=pellwick tests/CN=localhost" \
-    -keyout "$pki/server.key" -out "$pki/server.csr" 2>/dev/null
-  printf '%s\n' "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
-    "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost,IP:127.0.0.1" >"$pki/server.ext"
-  openssl x509 -req -in "$pki/server.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -CAcreateserial \
-    -days 365 -sha256 -extfile "$pki/server.ext" -out "$pki/server.pem" 2>/dev/null
-  chmod 0644 "$pki/ca.pem" "$pki/server.pem"
 }
 
 write_config() {
@@ -183,11 +141,11 @@ start_instance() {
   mkdir -p "$dir/home" "$dir/users" "$dir/state" "$dir/run"
   open_for_all "$dir/home"
   chmod 0755 "$dir/users"
-  make_certificates
+  make_certificates "$dir/pki" "pellwick fixture CA"
 
   local attempt plain_port tls_port imap_port imaps_port
   for attempt in 1 2 3; do
-    read -r plain_port tls_port imap_port imaps_port < <(free_ports)
+    read -r plain_port tls_port imap_port imaps_port < <(free_ports 4)
     write_config "$plain_port" "$tls_port" "$imap_port" "$imaps_port"
     # Its own streams, so that it does not hold the caller's pipes open. Started in the
     # background of this script, setsid makes Dovecot the leader of a new group itself.
